@@ -1,0 +1,331 @@
+#include "service/AuthManager.h"
+
+#include "service/HttpClient.h"
+#include "service/Log.h"
+#include "service/Request.h"
+#include "service/TokenStore.h"
+
+#include <QDeadlineTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkInformation>
+#include <QPointer>
+
+#include <QCoroSignal>
+
+namespace quorvel {
+
+AuthManager::AuthManager(QObject *parent)
+    : QObject(parent)
+{
+    const auto token = TokenStore::read();
+    if (!token)
+        return;
+    // The stored token is trusted until the service refuses it.
+    m_isLoggedIn = true;
+    restore(*token);
+}
+
+AuthManager::~AuthManager() { *m_alive = false; }
+
+QVariant AuthManager::currentUserValue() const
+{
+    return m_currentUser ? QVariant::fromValue(*m_currentUser) : QVariant();
+}
+QVariant AuthManager::pageBalanceValue() const
+{
+    return m_pageBalance ? QVariant::fromValue(*m_pageBalance) : QVariant();
+}
+QVariant AuthManager::userInfoValue() const
+{
+    return m_userInfo ? QVariant::fromValue(*m_userInfo) : QVariant();
+}
+
+void AuthManager::setLoggedIn(bool value)
+{
+    if (m_isLoggedIn == value)
+        return;
+    m_isLoggedIn = value;
+    Q_EMIT isLoggedInChanged();
+}
+
+void AuthManager::setCurrentUser(std::optional<User> user)
+{
+    m_currentUser = std::move(user);
+    Q_EMIT currentUserChanged();
+}
+
+void AuthManager::setError(const QString &text)
+{
+    m_error = text;
+    Q_EMIT errorChanged();
+}
+
+QCoro::Task<> AuthManager::restore(QString token)
+{
+    QPointer<AuthManager> self(this);
+    m_restoreRunning = true;
+    Log::write(QStringLiteral("🔄 加载已保存的用户信息，令牌: ") + Log::redactToken(token));
+    co_await fetchUserInfo();
+    if (!self)
+        co_return;
+    co_await fetchPageBalance();
+    if (!self)
+        co_return;
+    m_restoreRunning = false;
+    Q_EMIT restoreFinished();
+}
+
+QCoro::Task<> AuthManager::waitForConnectivity(int limitMs)
+{
+    // Only wait when a backend positively knows the network is down; without one,
+    // the network is taken to be up and the request itself decides.
+    if (!QNetworkInformation::instance())
+        QNetworkInformation::loadBackendByFeatures(QNetworkInformation::Feature::Reachability);
+    QNetworkInformation *info = QNetworkInformation::instance();
+    if (!info)
+        co_return;
+    QDeadlineTimer deadline(limitMs);
+    while (info->reachability() == QNetworkInformation::Reachability::Disconnected &&
+           !deadline.hasExpired()) {
+        co_await qCoro(info, &QNetworkInformation::reachabilityChanged,
+                       std::chrono::milliseconds(deadline.remainingTime()));
+    }
+}
+
+void AuthManager::reportLoginError(const ServiceError &error)
+{
+    Log::write(QStringLiteral("❌ Error details:"));
+    Log::write(QStringLiteral("   Domain: ") + error.domain());
+    Log::write(QStringLiteral("   Code: ") + QString::number(error.code()));
+    Log::write(QStringLiteral("   Description: ") + error.description());
+    if (error.underlying())
+        Log::write(QStringLiteral("   Underlying error: ") + *error.underlying());
+    if (error.domain() != ServiceError::kUrlErrorDomain) {
+        Log::write(QStringLiteral("❌ Error: ") + error.description());
+        return;
+    }
+    switch (error.code()) {
+    case -1009:
+        Log::write(QStringLiteral("❌ No internet connection"));
+        break;
+    case -1006:
+        Log::write(QStringLiteral("❌ DNS lookup failed"));
+        break;
+    case -1005:
+        Log::write(QStringLiteral("❌ Network connection lost"));
+        break;
+    case -1004:
+        Log::write(QStringLiteral("❌ Cannot connect to server"));
+        break;
+    case -1003:
+        Log::write(QStringLiteral("❌ Cannot find server"));
+        break;
+    case -1001:
+        Log::write(QStringLiteral("❌ Request timed out"));
+        break;
+    default:
+        Log::write(QStringLiteral("❌ Network error: ") + error.description());
+    }
+}
+
+namespace {
+
+void reportDecodingError(const ServiceError &e)
+{
+    Log::write(QStringLiteral("❌ Decoding error: ") + e.rendering());
+    Log::write(QStringLiteral("❌ Decoding error details: ") + e.description());
+    if (e.family() != ServiceError::Family::Decoding) {
+        Log::write(QStringLiteral("❌ Unknown decoding error"));
+        return;
+    }
+    switch (e.decodingKind()) {
+    case ServiceError::DecodingKind::TypeMismatch:
+        Log::write(QStringLiteral("❌ Type mismatch: ") + e.typeOrKey() + QStringLiteral(" - ") +
+                   e.debugDescription());
+        break;
+    case ServiceError::DecodingKind::ValueNotFound:
+        Log::write(QStringLiteral("❌ Value not found: ") + e.typeOrKey() + QStringLiteral(" - ") +
+                   e.debugDescription());
+        break;
+    case ServiceError::DecodingKind::KeyNotFound:
+        Log::write(QStringLiteral("❌ Key not found: ") + e.typeOrKey() + QStringLiteral(" - ") +
+                   e.debugDescription());
+        break;
+    case ServiceError::DecodingKind::DataCorrupted:
+        Log::write(QStringLiteral("❌ Data corrupted: ") + e.debugDescription());
+        break;
+    }
+}
+
+QByteArray loginBody(const QString &email, const QString &password)
+{
+    return QJsonDocument(QJsonObject{{QStringLiteral("email"), email},
+                                     {QStringLiteral("password"), password}})
+        .toJson(QJsonDocument::Compact);
+}
+
+// The token inside a login answer, so the logged body can hide it.
+QString tokenIn(const QByteArray &body)
+{
+    const auto value = json::tryParse(body);
+    if (!value || !value->isObject())
+        return {};
+    const QJsonValue token = value->toObject().value(QStringLiteral("data")).toObject().value(
+        QStringLiteral("token"));
+    return token.isString() ? token.toString() : QString();
+}
+
+} // namespace
+
+QCoro::Task<> AuthManager::login(QString email, QString password)
+{
+    QPointer<AuthManager> self(this);
+    const QString hidden = Log::kRedactedPassword;
+    Log::write(QStringLiteral("=------------------------------------------ ") + email + u' ' +
+               hidden);
+    Log::write(QStringLiteral("📝 Login data: ") +
+               Log::renderMap({{QStringLiteral("email"), email},
+                               {QStringLiteral("password"), hidden}}));
+    const QByteArray body = loginBody(email, password);
+    const QString bodyForLog = QString::fromUtf8(loginBody(email, hidden));
+    Log::write(QStringLiteral("📦 Serialized body: ") + bodyForLog);
+
+    auto built = createRequest(QStringLiteral("/v1/tollan/auth/login"), "POST", body,
+                               RequestLogOptions{bodyForLog});
+    if (!built) {
+        Log::write(QStringLiteral("❌ Failed to create request"));
+        throw ServiceError(QStringLiteral("Invalid URL"), -1);
+    }
+    Request request = *built;
+    Log::write(QStringLiteral("=11------------------------------------------"));
+    Log::write(QStringLiteral("🌐 Final request: ") + request.url().toString(QUrl::FullyEncoded));
+    Log::write(QStringLiteral("📝 Method: ") + QString::fromLatin1(request.method));
+    Log::write(QStringLiteral("🔑 Headers: ") + request.renderedHeaders());
+    Log::write(QStringLiteral("📦 Body: ") + bodyForLog);
+
+    // The dedicated login session: waits while offline, 30 s per request, 300 s in all.
+    QNetworkAccessManager loginSession;
+    QString token;
+    try {
+        QDeadlineTimer overall(loginResourceTimeoutMs);
+        co_await waitForConnectivity(loginResourceTimeoutMs);
+        request.timeoutMs = loginRequestTimeoutMs;
+        request.totalLimitMs = int(qMax<qint64>(1, overall.remainingTime()));
+        const HttpResponse response = co_await send(loginSession, request);
+
+        const QString hiddenToken = Log::redactToken(tokenIn(response.body));
+        const QString realToken = tokenIn(response.body);
+        Log::write(QStringLiteral("======================================== ") +
+                   response.description());
+        if (!response.isHttp)
+            throw ServiceError(QStringLiteral("Invalid response"), -1);
+        Log::write(QStringLiteral("📥 Response status code: ") + QString::number(response.status));
+        Log::write(QStringLiteral("📦 Response headers: ") + response.renderedHeaders());
+        if (Log::isValidUtf8(response.body)) {
+            QString text = QString::fromUtf8(response.body);
+            if (!realToken.isEmpty())
+                text.replace(realToken, hiddenToken);
+            Log::write(QStringLiteral("📄 Response body: ") + text);
+        }
+        if (response.status == 401)
+            throw ServiceError(QStringLiteral("Invalid credentials"), 401);
+        if (response.status != 200)
+            throw ServiceError(QStringLiteral("Login failed"), response.status);
+        try {
+            token = LoginResponse::decode(response.body).data.token;
+        } catch (const ServiceError &e) {
+            reportDecodingError(e);
+            throw;
+        }
+        Log::write(QStringLiteral("✅ Successfully decoded login response"));
+        Log::write(QStringLiteral("📝 Token: ") + Log::redactToken(token));
+    } catch (const ServiceError &e) {
+        reportLoginError(e);
+        throw;
+    }
+    if (!self)
+        co_return;
+
+    TokenStore::write(token);
+    setCurrentUser(User{QString(), email, QString()});
+    setLoggedIn(true);
+    Log::write(QStringLiteral("【=================】"));
+    co_await fetchUserInfo();
+    if (!self)
+        co_return;
+    co_await fetchPageBalance();
+}
+
+void AuthManager::logout()
+{
+    TokenStore::remove();
+    setCurrentUser(std::nullopt);
+    m_userInfo.reset();
+    Q_EMIT userInfoChanged();
+    m_pageBalance.reset();
+    Q_EMIT pageBalanceChanged();
+    setLoggedIn(false);
+}
+
+QCoro::Task<> AuthManager::fetchUserInfo()
+{
+    QPointer<AuthManager> self(this);
+    auto request = createRequest(QStringLiteral("/v1/tollan/auth/me"), "GET");
+    if (!request)
+        co_return;
+    try {
+        const HttpResponse response = co_await send(sharedSession(), *request);
+        if (!response.isHttp || response.status != 200)
+            throw ServiceError(QStringLiteral("Invalid response"), -1);
+        const UserInfoResponse decoded = UserInfoResponse::decode(response.body);
+        Log::write(QStringLiteral(">>>>>>>>>>>>>>>>>>>>>.: ") +
+                   decoded.render(QStringLiteral("UserInfoResponse")));
+        Log::write(decoded.data.is_lifetimedeal_member ? QStringLiteral("🔑 用户是终身会员")
+                                                       : QStringLiteral("🔑 用户不是终身会员"));
+        if (!self)
+            co_return;
+        m_userInfo = decoded.data;
+        Q_EMIT userInfoChanged();
+        if (!m_currentUser || m_currentUser->email != decoded.data.email)
+            setCurrentUser(User{QString(), decoded.data.email, QString()});
+    } catch (const ServiceError &e) {
+        Log::write(QStringLiteral("Error fetching user info: ") + e.rendering());
+        if (self)
+            setError(e.description());
+    }
+}
+
+QCoro::Task<> AuthManager::fetchPageBalance()
+{
+    QPointer<AuthManager> self(this);
+    auto request = createRequest(QStringLiteral("/v1/tollan/convertapi/page_balance"), "GET");
+    if (!request)
+        co_return;
+    try {
+        const HttpResponse response = co_await send(sharedSession(), *request);
+        if (!response.isHttp || response.status != 200)
+            throw ServiceError(QStringLiteral("Invalid response"), -1);
+        const PageBalanceResponse decoded = PageBalanceResponse::decode(response.body);
+        if (!self)
+            co_return;
+        m_pageBalance = decoded.data;
+        Q_EMIT pageBalanceChanged();
+    } catch (const ServiceError &e) {
+        Log::write(QStringLiteral("Error fetching page balance: ") + e.rendering());
+        if (self)
+            setError(e.description());
+    }
+}
+
+QString loginFailureMessage(const ServiceError &error)
+{
+    if (error.code() == -1)
+        return QStringLiteral("Network error. Please try again.");
+    if (error.code() == 401)
+        return QStringLiteral("Invalid email or password");
+    return QStringLiteral("Login failed: ") + error.description();
+}
+
+} // namespace quorvel

@@ -1,0 +1,93 @@
+#pragma once
+
+#include "service/ServiceError.h"
+#include "service/WireRecords.h"
+
+#include <QObject>
+#include <QVariant>
+
+#include <QCoroTask>
+
+#include <memory>
+#include <optional>
+
+namespace quorvel {
+
+// The signed-in state of the application: whether a token is held, the user, the
+// account details and the page balance. The token itself lives only in the
+// preferences store, where every request reads it.
+class AuthManager : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(bool isLoggedIn READ isLoggedIn NOTIFY isLoggedInChanged)
+    Q_PROPERTY(QVariant currentUser READ currentUserValue NOTIFY currentUserChanged)
+    Q_PROPERTY(QVariant pageBalance READ pageBalanceValue NOTIFY pageBalanceChanged)
+    Q_PROPERTY(QVariant userInfo READ userInfoValue NOTIFY userInfoChanged)
+    Q_PROPERTY(bool isLoading READ isLoading NOTIFY isLoadingChanged)
+    Q_PROPERTY(QString error READ errorText NOTIFY errorChanged)
+    Q_PROPERTY(bool hasError READ hasError NOTIFY errorChanged)
+
+public:
+    // Restores a stored token at once and loads the account in the background.
+    explicit AuthManager(QObject *parent = nullptr);
+    ~AuthManager() override;
+
+    bool isLoggedIn() const { return m_isLoggedIn; }
+    const std::optional<User> &currentUser() const { return m_currentUser; }
+    const std::optional<PageBalanceData> &pageBalance() const { return m_pageBalance; }
+    const std::optional<UserInfoData> &userInfo() const { return m_userInfo; }
+    bool isLoading() const { return m_isLoading; }
+    const std::optional<QString> &error() const { return m_error; }
+
+    QVariant currentUserValue() const;
+    QVariant pageBalanceValue() const;
+    QVariant userInfoValue() const;
+    QString errorText() const { return m_error.value_or(QString()); }
+    bool hasError() const { return m_error.has_value(); }
+
+    // Exchanges credentials for a token, stores it, then loads the account. Throws
+    // ServiceError; a failed attempt changes no field.
+    QCoro::Task<> login(QString email, QString password);
+    void logout();
+    // Never throw: a failure is logged and lands in `error`.
+    QCoro::Task<> fetchUserInfo();
+    QCoro::Task<> fetchPageBalance();
+
+    // Limits of the dedicated login session (settable so tests need not wait minutes).
+    int loginRequestTimeoutMs = 30'000;
+    int loginResourceTimeoutMs = 300'000;
+
+    // The task started by the start-up restore, for callers that must wait for it.
+    bool restoreRunning() const { return m_restoreRunning; }
+
+Q_SIGNALS:
+    void isLoggedInChanged();
+    void currentUserChanged();
+    void pageBalanceChanged();
+    void userInfoChanged();
+    void isLoadingChanged();
+    void errorChanged();
+    void restoreFinished();
+
+private:
+    QCoro::Task<> restore(QString token);
+    QCoro::Task<> waitForConnectivity(int limitMs);
+    void setLoggedIn(bool value);
+    void setCurrentUser(std::optional<User> user);
+    void setError(const QString &text);
+    void reportLoginError(const ServiceError &error);
+
+    bool m_isLoggedIn = false;
+    std::optional<User> m_currentUser;
+    std::optional<PageBalanceData> m_pageBalance;
+    std::optional<UserInfoData> m_userInfo;
+    bool m_isLoading = false;
+    std::optional<QString> m_error;
+    bool m_restoreRunning = false;
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+};
+
+// Login form messages for a failed login, chosen by the error's code.
+QString loginFailureMessage(const ServiceError &error);
+
+} // namespace quorvel

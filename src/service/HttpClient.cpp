@@ -1,0 +1,148 @@
+#include "service/HttpClient.h"
+
+#include "service/Log.h"
+#include "service/ServiceError.h"
+
+#include <QElapsedTimer>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QPointer>
+#include <QTimer>
+
+#include <QCoroNetworkReply>
+#include <QCoroSignal>
+
+#include <memory>
+
+namespace quorvel {
+
+QString HttpResponse::description() const
+{
+    return QStringLiteral("<HTTPURLResponse> { URL: %1 } { Status Code: %2 }")
+        .arg(url.toString(QUrl::FullyEncoded))
+        .arg(status);
+}
+
+QString HttpResponse::renderedHeaders() const
+{
+    QList<QPair<QString, QString>> entries;
+    for (const auto &[name, value] : headers)
+        entries.append({QString::fromLatin1(name), QString::fromUtf8(value)});
+    return Log::renderMap(entries);
+}
+
+QNetworkAccessManager &sharedSession()
+{
+    static QNetworkAccessManager *manager = [] {
+        auto *m = new QNetworkAccessManager();
+        // Redirects of the service are not followed silently: a redirect is an answer.
+        m->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
+        return m;
+    }();
+    return *manager;
+}
+
+namespace {
+
+bool isTransportFailure(QNetworkReply::NetworkError error)
+{
+    const int code = int(error);
+    // Network-layer (1-99) and proxy (101-199) failures: no trustworthy answer arrived.
+    return (code >= 1 && code <= 199);
+}
+
+} // namespace
+
+QCoro::Task<HttpResponse> send(QNetworkAccessManager &session, Request request,
+                               SendOptions options)
+{
+    QNetworkRequest qreq = request.request;
+    // Our own timers decide: Qt's transfer timeout would report a plain cancellation.
+    qreq.setTransferTimeout(0);
+    qreq.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                      QNetworkRequest::ManualRedirectPolicy);
+
+    QNetworkReply *reply = nullptr;
+    if (options.bodyDevice)
+        reply = session.sendCustomRequest(qreq, request.method, options.bodyDevice);
+    else if (request.body)
+        reply = session.sendCustomRequest(qreq, request.method, *request.body);
+    else
+        reply = session.sendCustomRequest(qreq, request.method);
+    std::unique_ptr<QNetworkReply, void (*)(QNetworkReply *)> owner(
+        reply, [](QNetworkReply *r) { r->deleteLater(); });
+
+    auto timedOut = std::make_shared<bool>(false);
+    auto sinkFailed = std::make_shared<bool>(false);
+    QTimer idle;
+    idle.setSingleShot(true);
+    idle.setInterval(request.timeoutMs);
+    QObject::connect(&idle, &QTimer::timeout, reply, [reply, timedOut] {
+        *timedOut = true;
+        reply->abort();
+    });
+    QTimer total;
+    total.setSingleShot(true);
+    if (request.totalLimitMs > 0) {
+        QObject::connect(&total, &QTimer::timeout, reply, [reply, timedOut] {
+            *timedOut = true;
+            reply->abort();
+        });
+        total.start(request.totalLimitMs);
+    }
+    if (request.timeoutMs > 0) {
+        idle.start();
+        const auto restart = [&idle] { idle.start(); };
+        QObject::connect(reply, &QNetworkReply::uploadProgress, &idle, restart);
+        QObject::connect(reply, &QNetworkReply::downloadProgress, &idle, restart);
+    }
+    if (options.onUploadProgress)
+        QObject::connect(reply, &QNetworkReply::uploadProgress, reply, options.onUploadProgress);
+
+    if (options.bodySink) {
+        reply->setReadBufferSize(1 << 20);
+        auto sink = options.bodySink;
+        QObject::connect(reply, &QNetworkReply::readyRead, reply, [reply, sink, sinkFailed] {
+            const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+            if (status != 200 || *sinkFailed)
+                return; // collected (or dropped) when the reply finishes
+            while (reply->bytesAvailable() > 0) {
+                if (!sink(reply->read(1 << 20))) {
+                    *sinkFailed = true;
+                    reply->abort();
+                    return;
+                }
+            }
+        });
+    }
+
+    if (!reply->isFinished())
+        co_await qCoro(reply).waitForFinished(std::chrono::milliseconds(-1));
+
+    const QVariant statusAttr = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    const QNetworkReply::NetworkError error = reply->error();
+    if (*sinkFailed)
+        throw ServiceError::transportCode(-3000, QStringLiteral("The result could not be written."));
+    if (*timedOut)
+        throw ServiceError::transport(error, reply->errorString(), true);
+    if (isTransportFailure(error) || (!statusAttr.isValid() && error != QNetworkReply::NoError))
+        throw ServiceError::transport(error, reply->errorString());
+
+    HttpResponse response;
+    response.url = reply->url();
+    response.isHttp = statusAttr.isValid();
+    response.status = statusAttr.toInt();
+    for (const auto &pair : reply->rawHeaderPairs())
+        response.headers.append(pair);
+    if (options.bodySink && response.status == 200) {
+        const QByteArray rest = reply->readAll();
+        if (!rest.isEmpty() && !options.bodySink(rest))
+            throw ServiceError::transportCode(-3000,
+                                              QStringLiteral("The result could not be written."));
+    } else {
+        response.body = reply->readAll();
+    }
+    co_return response;
+}
+
+} // namespace quorvel

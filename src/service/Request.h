@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QByteArray>
+#include <QNetworkRequest>
+#include <QString>
+
+#include <optional>
+
+namespace quorvel {
+
+// A request ready to send: the Qt request plus what QNetworkRequest cannot carry
+// (method, body, our own idle timeout).
+struct Request
+{
+    QNetworkRequest request;
+    QByteArray method;
+    std::optional<QByteArray> body;
+    int timeoutMs = 30'000;    // inactivity limit
+    int totalLimitMs = 0;      // limit for the whole transfer; 0 = none
+
+    QUrl url() const { return request.url(); }
+    // Sets a header, replacing an earlier value of the same name in place.
+    void setHeader(const QByteArray &name, const QByteArray &value);
+    // The header map as the log renders it, the token shortened.
+    QString renderedHeaders() const;
+};
+
+struct RequestLogOptions
+{
+    // What the "📦 Request body: " line shows instead of the body (a body with a password).
+    std::optional<QString> bodyForLog;
+};
+
+// Builds a JSON request to apiBase() + path with the bearer token read from the
+// preferences store now. Yields nothing, and logs nothing, when the URL is not valid.
+std::optional<Request> createRequest(const QString &path, const QByteArray &method,
+                                     const std::optional<QByteArray> &body = std::nullopt,
+                                     const RequestLogOptions &logOptions = {});
+
+// Sets "Authorization: Bearer <token>" when a token is stored.
+void applyStoredToken(Request &request);
+
+// A URL made of apiBase() and path, or nothing when it is not an absolute http(s) URL.
+std::optional<QUrl> serviceUrl(const QString &path);
+
+// A job id as one path segment or query value: percent-encoded, so an id can
+// never address another endpoint.
+QString encodeIdForPath(const QString &id);
+
+} // namespace quorvel

@@ -1,0 +1,219 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QJsonObject>
+#include <QList>
+#include <QMetaType>
+#include <QString>
+
+#include "service/JsonDecoder.h"
+
+// The JSON records the service exchanges. Each has strict decoding (every key
+// required) except ConversionTask, whose decoding is lenient; `render()` is the
+// record's textual form in diagnostic lines.
+namespace quorvel {
+
+struct LoginData
+{
+    Q_GADGET
+    Q_PROPERTY(QString token MEMBER token)
+public:
+    QString token;
+
+    static LoginData decode(const QJsonValue &v, const json::Path &path = {});
+    QString render() const;
+};
+
+struct User
+{
+    Q_GADGET
+    Q_PROPERTY(QString id MEMBER id)
+    Q_PROPERTY(QString email MEMBER email)
+    Q_PROPERTY(QString name MEMBER name)
+public:
+    QString id;
+    QString email;
+    QString name;
+
+    static User decode(const QJsonValue &v, const json::Path &path = {});
+    QString render() const;
+    bool operator==(const User &) const = default;
+};
+
+struct UserInfoData
+{
+    Q_GADGET
+    Q_PROPERTY(QString email MEMBER email)
+    Q_PROPERTY(bool is_lifetimedeal_member MEMBER is_lifetimedeal_member)
+    Q_PROPERTY(QString lifetime_member_description MEMBER lifetime_member_description)
+    Q_PROPERTY(QString page_balcance_description MEMBER page_balcance_description)
+    Q_PROPERTY(qint64 lft_daily_usage MEMBER lft_daily_usage)
+    Q_PROPERTY(qint64 lft_daily_total MEMBER lft_daily_total)
+public:
+    QString email;
+    bool is_lifetimedeal_member = false;
+    QString lifetime_member_description;
+    QString page_balcance_description;
+    qint64 lft_daily_usage = 0;
+    qint64 lft_daily_total = 0;
+
+    static UserInfoData decode(const QJsonValue &v, const json::Path &path = {});
+    QJsonObject toJson() const;
+    QString render() const;
+    bool operator==(const UserInfoData &) const = default;
+};
+
+struct PageBalanceData
+{
+    Q_GADGET
+    Q_PROPERTY(qint64 total_pages MEMBER total_pages)
+    Q_PROPERTY(qint64 consumed_pages MEMBER consumed_pages)
+public:
+    qint64 total_pages = 0;
+    qint64 consumed_pages = 0;
+
+    static PageBalanceData decode(const QJsonValue &v, const json::Path &path = {});
+    QJsonObject toJson() const;
+    QString render() const;
+    bool operator==(const PageBalanceData &) const = default;
+};
+
+struct FileUploadData
+{
+    Q_GADGET
+    Q_PROPERTY(QString file_name MEMBER file_name)
+    Q_PROPERTY(QString source_file_path MEMBER source_file_path)
+    Q_PROPERTY(QString source_file_typ MEMBER source_file_typ)
+    Q_PROPERTY(QString source_file_md5 MEMBER source_file_md5)
+    Q_PROPERTY(qint64 page_number MEMBER page_number)
+    Q_PROPERTY(qint64 status MEMBER status)
+public:
+    QString file_name;
+    QString source_file_path;
+    QString source_file_typ;
+    QString source_file_md5;
+    qint64 page_number = 0;
+    qint64 status = 0;
+
+    static FileUploadData decode(const QJsonValue &v, const json::Path &path = {});
+    QString render() const;
+    bool operator==(const FileUploadData &) const = default;
+};
+
+struct ConvertRequest
+{
+    QString source_file_md5;
+    QString typ;
+    QString source_file_path;
+    QString source_file_typ;
+    qint64 page_number = 0;
+    qint64 status = 0;
+    QString file_name;
+
+    QJsonObject toJson() const;
+    // Pretty-printed JSON with all seven members, as the convert call sends it.
+    QByteArray encode() const;
+    QString render() const;
+};
+
+struct ConversionTask
+{
+    Q_GADGET
+    Q_PROPERTY(QString id MEMBER id)
+    Q_PROPERTY(QString userId MEMBER userId)
+    Q_PROPERTY(QString typ MEMBER typ)
+    Q_PROPERTY(QString fileName MEMBER fileName)
+    Q_PROPERTY(qint64 pageNumber MEMBER pageNumber)
+    Q_PROPERTY(QString sourceFilePath MEMBER sourceFilePath)
+    Q_PROPERTY(QString sourceFileTyp MEMBER sourceFileTyp)
+    Q_PROPERTY(QString resultFileTyp MEMBER resultFileTyp)
+    Q_PROPERTY(QString sourceFileMd5 MEMBER sourceFileMd5)
+    Q_PROPERTY(qint64 status MEMBER status)
+    Q_PROPERTY(QString createAt MEMBER createAt)
+public:
+    QString id;
+    QString userId;
+    QString typ;
+    QString fileName;
+    qint64 pageNumber = 0;
+    QString sourceFilePath;
+    QString sourceFileTyp;
+    QString resultFileTyp;
+    QString sourceFileMd5;
+    qint64 status = 0;
+    QString createAt;
+
+    // Lenient: "id" must be a string; other keys may be absent or null, but not of
+    // another kind.
+    static ConversionTask decode(const QJsonValue &v, const json::Path &path = {});
+    // The record with the service's keys.
+    QJsonObject toJson() const;
+    QString render() const;
+
+    // A job is identified by its id alone: a refreshed copy is the same job.
+    bool operator==(const ConversionTask &other) const { return id == other.id; }
+    // Every field equal, for places that must see a change.
+    bool sameContent(const ConversionTask &other) const;
+};
+
+inline size_t qHash(const ConversionTask &task, size_t seed = 0)
+{
+    return qHash(task.id, seed);
+}
+
+struct ConversionHistoryData
+{
+    QList<ConversionTask> converts;
+
+    static ConversionHistoryData decode(const QJsonValue &v, const json::Path &path = {});
+    QString render() const;
+};
+
+// The answer envelope {"code", "msg", "data"}; decoding never looks at code or msg.
+template<typename T>
+struct Envelope
+{
+    qint64 code = 0;
+    QString msg;
+    T data;
+
+    static Envelope decode(const QJsonValue &v)
+    {
+        const json::Path root;
+        const QJsonObject o = json::object(v, root);
+        Envelope e;
+        e.code = json::integer(o, QStringLiteral("code"), root);
+        e.msg = json::string(o, QStringLiteral("msg"), root);
+        e.data = T::decode(json::member(o, QStringLiteral("data"), root),
+                           root.key(QStringLiteral("data")));
+        return e;
+    }
+    static Envelope decode(const QByteArray &bytes) { return decode(json::parse(bytes)); }
+
+    QString render(const QString &typeName) const
+    {
+        return QStringLiteral("%1(code: %2, msg: %3, data: %4)")
+            .arg(typeName)
+            .arg(code)
+            .arg(json::quoted(msg), data.render());
+    }
+};
+
+using LoginResponse = Envelope<LoginData>;
+using UserInfoResponse = Envelope<UserInfoData>;
+using PageBalanceResponse = Envelope<PageBalanceData>;
+using FileUploadResponse = Envelope<FileUploadData>;
+using ConversionResponse = Envelope<ConversionTask>;
+using ConversionHistoryResponse = Envelope<ConversionHistoryData>;
+
+// A JSON array of jobs (the history's bare-array and repaired forms).
+QList<ConversionTask> decodeTaskArray(const QByteArray &bytes);
+
+} // namespace quorvel
+
+Q_DECLARE_METATYPE(quorvel::User)
+Q_DECLARE_METATYPE(quorvel::UserInfoData)
+Q_DECLARE_METATYPE(quorvel::PageBalanceData)
+Q_DECLARE_METATYPE(quorvel::FileUploadData)
+Q_DECLARE_METATYPE(quorvel::ConversionTask)

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "service/Log.h"
+
+#include <QStringList>
+#include <QTemporaryDir>
+
+namespace quorvel::test {
+
+// Captures every diagnostic line while it lives; restores standard output after.
+class LogCapture
+{
+public:
+    LogCapture();
+    ~LogCapture();
+    const QStringList &lines() const { return m_lines; }
+    // Index of the first line equal to `line` at or after `from`, or -1.
+    qsizetype indexOf(const QString &line, qsizetype from = 0) const;
+    // Index of the first line starting with `prefix` at or after `from`, or -1.
+    qsizetype indexOfPrefix(const QString &prefix, qsizetype from = 0) const;
+    QStringList withPrefix(const QString &prefix) const;
+    void clear() { m_lines.clear(); }
+
+private:
+    QStringList m_lines;
+};
+
+// Points the client at a scripted server and gives it a private preferences store:
+// XDG_CONFIG_HOME in a temporary directory, QUORVEL_API_ORIGIN at the server.
+class TestEnvironment
+{
+public:
+    explicit TestEnvironment(const QString &origin);
+    ~TestEnvironment();
+    QString configHome() const { return m_config.path(); }
+
+private:
+    QTemporaryDir m_config;
+    QByteArray m_oldOrigin;
+    QByteArray m_oldConfig;
+};
+
+} // namespace quorvel::test
