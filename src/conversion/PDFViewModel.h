@@ -1,0 +1,196 @@
+#pragma once
+
+#include "conversion/ProcessingState.h"
+#include "history/ConversionTaskModel.h"
+#include "history/FilteredTaskModel.h"
+#include "history/TaskFilter.h"
+#include "service/AuthManager.h"
+#include "service/ServiceError.h"
+#include "service/Sleep.h"
+#include "service/WireRecords.h"
+
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QRandomGenerator>
+#include <QTimer>
+#include <QUrl>
+#include <QVariant>
+
+#include <QCoroTask>
+
+#include <optional>
+
+namespace quorvel {
+
+
+// Kept for the shape of the view model; the client holds no conversion engine.
+class PDFProcessor
+{
+};
+
+// The state of the conversion page and of the history page, and every operation
+// that changes it: file intake, upload progress, the conversion pipeline with its
+// status polling, downloads, the history with its timed refresh, and retries.
+// Published fields change on the main thread only.
+class PDFViewModel : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(QList<QUrl> selectedFiles READ selectedFiles NOTIFY selectedFilesChanged)
+    Q_PROPERTY(QList<QUrl> processedFiles READ processedFiles NOTIFY processedFilesChanged)
+    Q_PROPERTY(quorvel::ProcessingState processingState READ processingState NOTIFY processingStateChanged)
+    Q_PROPERTY(QString selectedOperation READ selectedOperation NOTIFY selectedOperationChanged)
+    Q_PROPERTY(QString password READ password NOTIFY passwordChanged)
+    Q_PROPERTY(double uploadProgress READ uploadProgress NOTIFY uploadProgressChanged)
+    Q_PROPERTY(double actualUploadProgress READ actualUploadProgress NOTIFY actualUploadProgressChanged)
+    Q_PROPERTY(QVariantList uploadedFiles READ uploadedFilesValue NOTIFY uploadedFilesChanged)
+    Q_PROPERTY(quorvel::ConversionTaskModel *conversionTasks READ conversionTaskModel CONSTANT)
+    Q_PROPERTY(quorvel::FilteredTaskModel *filteredTasks READ filteredTaskModel CONSTANT)
+    Q_PROPERTY(bool isLoadingHistory READ isLoadingHistory NOTIFY isLoadingHistoryChanged)
+    Q_PROPERTY(QString searchText READ searchText WRITE setSearchText NOTIFY searchTextChanged)
+    Q_PROPERTY(quorvel::TaskFilter selectedFilter READ selectedFilter WRITE setSelectedFilter NOTIFY selectedFilterChanged)
+    Q_PROPERTY(QVariant selectedTask READ selectedTaskValue NOTIFY selectedTaskChanged)
+    Q_PROPERTY(bool showTaskDetail READ showTaskDetail WRITE setShowTaskDetail NOTIFY showTaskDetailChanged)
+    Q_PROPERTY(bool autoRefreshEnabled READ autoRefreshEnabled WRITE setAutoRefreshEnabled NOTIFY autoRefreshEnabledChanged)
+    Q_PROPERTY(QString lastRefreshTime READ lastRefreshTime NOTIFY lastRefreshTimeChanged)
+
+public:
+    explicit PDFViewModel(QObject *parent = nullptr);
+    ~PDFViewModel() override;
+
+    // --- published fields ---
+    const QList<QUrl> &selectedFiles() const { return m_selectedFiles; }
+    const QList<QUrl> &processedFiles() const { return m_processedFiles; }
+    ProcessingState processingState() const { return m_processingState; }
+    QString selectedOperation() const { return m_selectedOperation; }
+    QString password() const { return m_password; }
+    double uploadProgress() const { return m_uploadProgress; }
+    double actualUploadProgress() const { return m_actualUploadProgress; }
+    const QList<FileUploadData> &uploadedFiles() const { return m_uploadedFiles; }
+    QVariantList uploadedFilesValue() const;
+    ConversionTaskModel *conversionTaskModel() const { return m_tasks; }
+    const QList<ConversionTask> &conversionTasks() const { return m_tasks->tasks(); }
+    FilteredTaskModel *filteredTaskModel() const { return m_filtered; }
+    QList<ConversionTask> filteredTasks() const;
+    bool isLoadingHistory() const { return m_isLoadingHistory; }
+    QString searchText() const { return m_searchText; }
+    void setSearchText(const QString &text);
+    TaskFilter selectedFilter() const { return m_selectedFilter; }
+    void setSelectedFilter(TaskFilter filter);
+    const std::optional<ConversionTask> &selectedTask() const { return m_selectedTask; }
+    QVariant selectedTaskValue() const;
+    bool showTaskDetail() const { return m_showTaskDetail; }
+    void setShowTaskDetail(bool show);
+    bool autoRefreshEnabled() const { return m_autoRefreshEnabled; }
+    void setAutoRefreshEnabled(bool enabled);
+    QString lastRefreshTime() const { return m_lastRefreshTime; }
+    AuthManager *authManager() const { return m_authManager; }
+    void setAuthManager(AuthManager *manager) { m_authManager = manager; }
+    bool isAutoRefreshRunning() const { return bool(m_refreshTask); }
+
+    // --- intervals and limits (defaults are the product's; tests shorten them) ---
+    int animationTickMs = 25;
+    int animationSteps = 20;
+    int pollIntervalMs = 3000;
+    int refreshIntervalMs = 30'000;
+    int retryPollIntervalMs = 3000;
+    int retryMaxAttempts = 100;
+    // Scales the upload simulation's waits (1 = real pace).
+    double simulationWaitScale = 1.0;
+
+    // --- file intake and progress ---
+    Q_INVOKABLE void reset();
+    Q_INVOKABLE void animateProgress(double target);
+    // Appends a picker result unchanged, in its order (duplicates kept).
+    Q_INVOKABLE void addPickedFiles(const QList<QUrl> &files);
+    Q_INVOKABLE void pickerFailed(const QString &description);
+    // A drop: accepted when at least one local file may be picked for the operation;
+    // those files are appended in order, the others ignored.
+    Q_INVOKABLE bool dropFiles(const QList<QUrl> &urls, const QString &operationName);
+    Q_INVOKABLE bool canDrop(const QList<QUrl> &urls, const QString &operationName) const;
+    // Steps of the upload simulation for a file of this size.
+    static int simulationSteps(qint64 fileSize);
+
+    // --- conversion pipeline ---
+    QCoro::Task<> processFiles(QString operationName);
+    bool validateFileFormats(const QList<QUrl> &files, const QString &operationName);
+    QCoro::Task<> startConversion(QString operationName, FileUploadData upload);
+    QCoro::Task<ConversionTask> checkTaskStatus(QString taskId);
+    QCoro::Task<FileUploadData> uploadFile(QUrl file);
+    QCoro::Task<ConversionTask> convertToPDF(QString operationName, FileUploadData upload);
+    // Saves the job's result into `directory` (the temporary directory when empty) and
+    // returns the saved file's path.
+    QCoro::Task<QString> downloadFile(ConversionTask task, QString directory = {});
+
+    // --- history ---
+    QCoro::Task<> fetchConversionHistory();
+    QCoro::Task<> refreshHistory();
+    void startAutoRefresh();
+    void stopAutoRefresh();
+    QCoro::Task<> retryConversion(ConversionTask task);
+    Q_INVOKABLE void selectTask(const QVariant &task);
+
+    // Setters used by the operations (main thread).
+    void setProcessingState(const ProcessingState &state);
+    void setUploadProgress(double value);
+    void setActualUploadProgress(double value);
+    void setUploadedFiles(QList<FileUploadData> files);
+    void setIsLoadingHistory(bool loading);
+    void setLastRefreshTime(const QString &text);
+    void publishTasks(QList<ConversionTask> tasks);
+
+Q_SIGNALS:
+    void selectedFilesChanged();
+    void processedFilesChanged();
+    void processingStateChanged();
+    void selectedOperationChanged();
+    void passwordChanged();
+    void uploadProgressChanged();
+    void actualUploadProgressChanged();
+    void uploadedFilesChanged();
+    void isLoadingHistoryChanged();
+    void searchTextChanged();
+    void selectedFilterChanged();
+    void selectedTaskChanged();
+    void showTaskDetailChanged();
+    void autoRefreshEnabledChanged();
+    void lastRefreshTimeChanged();
+    // A started job's polling ended (completed, failed, or given up), for front ends
+    // that wait for jobs; `task` is the last status seen.
+    void taskPollingFinished(const quorvel::ConversionTask &task);
+
+private:
+    void startAnimation(double target);
+    QCoro::Task<> uploadProgressSimulation(qint64 fileSize);
+    QCoro::Task<> pollTask(QString taskId);
+    QCoro::Task<> retryPolling(ConversionTask task);
+    QCoro::Task<> autoRefreshLoop(CancelTokenPtr token);
+
+    QList<QUrl> m_selectedFiles;
+    QList<QUrl> m_processedFiles;
+    ProcessingState m_processingState;
+    QString m_selectedOperation;
+    QString m_password;
+    double m_uploadProgress = 0;
+    double m_actualUploadProgress = 0;
+    QList<FileUploadData> m_uploadedFiles;
+    ConversionTaskModel *m_tasks = nullptr;
+    FilteredTaskModel *m_filtered = nullptr;
+    bool m_isLoadingHistory = false;
+    QString m_searchText;
+    TaskFilter m_selectedFilter = TaskFilter::All;
+    std::optional<ConversionTask> m_selectedTask;
+    bool m_showTaskDetail = false;
+    QPointer<AuthManager> m_authManager;
+    bool m_autoRefreshEnabled = true;
+    QString m_lastRefreshTime;
+    CancelTokenPtr m_refreshTask;
+    PDFProcessor m_processor;
+    QTimer *m_progressTimer = nullptr;
+
+    // Cancelled on destruction: every sleeping loop of this object wakes and ends.
+    CancelTokenPtr m_lifetime = makeCancelToken();
+    QRandomGenerator m_random{QRandomGenerator::securelySeeded()};
+};
+
+} // namespace quorvel

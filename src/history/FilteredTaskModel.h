@@ -1,0 +1,45 @@
+#pragma once
+
+#include "history/ConversionTaskModel.h"
+#include "history/TaskFilter.h"
+
+#include <QAbstractListModel>
+#include <QPointer>
+
+namespace quorvel {
+
+// The history as the page shows it: the jobs whose file name contains the search
+// text (case-insensitive under Unicode case folding, the text as typed), then those
+// the status filter keeps, in the list's own order. Recomputed on every change of
+// the list, the search text or the filter.
+class FilteredTaskModel : public QAbstractListModel
+{
+    Q_OBJECT
+    Q_PROPERTY(int count READ rowCount NOTIFY countChanged)
+public:
+    explicit FilteredTaskModel(ConversionTaskModel *source, QObject *parent = nullptr);
+
+    int rowCount(const QModelIndex &parent = {}) const override;
+    QVariant data(const QModelIndex &index, int role) const override;
+    QHash<int, QByteArray> roleNames() const override;
+
+    void setSearchText(const QString &text);
+    void setFilter(TaskFilter filter);
+    QList<ConversionTask> tasks() const;
+    // Row in the source list of a shown row.
+    qsizetype sourceRow(qsizetype row) const { return m_rows.value(row, -1); }
+
+Q_SIGNALS:
+    void countChanged();
+
+private:
+    void recompute();
+
+    QPointer<ConversionTaskModel> m_source;
+    QString m_search;
+    QString m_foldedSearch;
+    TaskFilter m_filter = TaskFilter::All;
+    QList<qsizetype> m_rows;
+};
+
+} // namespace quorvel
