@@ -1,0 +1,74 @@
+#pragma once
+
+#include "Database.h"
+
+#include <QString>
+
+#include <chrono>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+namespace quorvel::server {
+
+struct UserRecord {
+    qint64 id = 0;
+    QString email;
+    qint64 totalPages = 0;
+    qint64 lifetimeDaily = 0; // > 0: lifetime member with this daily allowance
+    QString createdAt;
+};
+
+struct Balance {
+    qint64 totalPages = 0;
+    qint64 consumedPages = 0;   // bought pages used
+    qint64 dailyUsage = 0;      // today's pages under a lifetime membership
+    qint64 reservedPages = 0;   // pages of jobs still queued or running
+};
+
+// Users, passwords, tokens and the page ledger.
+class Accounts {
+public:
+    explicit Accounts(const Database &db);
+
+    static QString hashPassword(const QString &password);
+    static bool verifyPassword(const QString &hash, const QString &password);
+    // 32 random bytes as 64 lower-case hex digits.
+    static QString newToken();
+    static QString tokenHash(const QString &token);
+
+    // Throws DatabaseError, e.g. for an e-mail that exists already.
+    UserRecord addUser(const QString &email, const QString &password, qint64 pages, qint64 lifetimeDaily);
+    bool setPages(const QString &email, std::optional<qint64> pages, std::optional<qint64> lifetimeDaily);
+    bool setPassword(const QString &email, const QString &password);
+    std::vector<UserRecord> users() const;
+    std::optional<UserRecord> user(qint64 id) const;
+    std::optional<UserRecord> userByEmail(const QString &email) const;
+
+    struct LoginResult {
+        enum class Outcome { Ok, Refused, Throttled } outcome = Outcome::Refused;
+        QString token;
+        int retryAfterSeconds = 0;
+    };
+    // A wrong e-mail and a wrong password look the same from outside; repeated
+    // failures for one e-mail must wait longer and longer before the next try.
+    LoginResult login(const QString &email, const QString &password);
+    std::optional<qint64> authenticate(const QString &token) const;
+
+    Balance balance(const UserRecord &user) const;
+
+    // Lets tests and the command line pick faster hashing; the service keeps the default.
+    static void setFastHashingForTests(bool fast);
+
+private:
+    struct Failures {
+        int count = 0;
+        std::chrono::steady_clock::time_point notBefore;
+    };
+    const Database &m_db;
+    std::mutex m_failMutex;
+    std::map<QString, Failures> m_failures;
+};
+
+} // namespace quorvel::server

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+
+#include <chrono>
+#include <cstdint>
+
+namespace quorvel::server {
+
+// Settings of one running service; `serve` fills it from the command line.
+struct Config {
+    QString dataDir;
+    QString host = QStringLiteral("127.0.0.1");
+    int port = 8740;
+    int workers = 0; // 0: one per core
+    std::int64_t maxUploadBytes = std::int64_t(100) * 1024 * 1024;
+    int httpThreads = 96; // keep-alive connections each hold a thread
+    // Engine time limit: base plus a share per page, capped.
+    std::chrono::seconds jobTimeBase{120};
+    std::chrono::seconds jobTimePerPage{10};
+    std::chrono::seconds jobTimeMax{900};
+    // Path of this executable, used to run the built-in engines in a child process.
+    QString selfExecutable;
+};
+
+} // namespace quorvel::server

@@ -1,0 +1,178 @@
+#include "Database.h"
+
+#include <QDateTime>
+#include <QSqlError>
+#include <QThread>
+
+#include <atomic>
+#include <map>
+#include <vector>
+
+namespace quorvel::server {
+
+namespace {
+
+std::atomic<int> g_connectionSerial{0};
+
+// Removes this thread's connections when the thread ends.
+struct ThreadConnections {
+    std::map<QString, QString> byPath;
+    ~ThreadConnections()
+    {
+        for (auto &[path, name] : byPath) {
+            { QSqlDatabase db = QSqlDatabase::database(name, false); db.close(); }
+            QSqlDatabase::removeDatabase(name);
+        }
+    }
+};
+thread_local ThreadConnections t_connections;
+
+// Each entry is one schema version; never edit a released entry, append a new one.
+const std::vector<std::vector<const char *>> kMigrations = {
+    {
+        R"(CREATE TABLE users(
+             id INTEGER PRIMARY KEY,
+             email TEXT NOT NULL UNIQUE COLLATE NOCASE,
+             password_hash TEXT NOT NULL,
+             total_pages INTEGER NOT NULL DEFAULT 0,
+             lifetime_daily INTEGER NOT NULL DEFAULT 0,
+             created_at TEXT NOT NULL))",
+        R"(CREATE TABLE tokens(
+             hash TEXT PRIMARY KEY,
+             user_id INTEGER NOT NULL REFERENCES users(id) ON DELETE CASCADE,
+             created_at TEXT NOT NULL,
+             expires_at INTEGER NOT NULL))",
+        R"(CREATE TABLE uploads(
+             id TEXT PRIMARY KEY,
+             user_id INTEGER NOT NULL REFERENCES users(id) ON DELETE CASCADE,
+             file_name TEXT NOT NULL,
+             typ TEXT NOT NULL,
+             md5 TEXT NOT NULL,
+             size INTEGER NOT NULL,
+             page_number INTEGER NOT NULL,
+             encrypted INTEGER NOT NULL DEFAULT 0,
+             created_at TEXT NOT NULL))",
+        "CREATE INDEX uploads_by_user_md5 ON uploads(user_id, md5)",
+        R"(CREATE TABLE jobs(
+             seq INTEGER PRIMARY KEY AUTOINCREMENT,
+             id TEXT NOT NULL UNIQUE,
+             user_id INTEGER NOT NULL REFERENCES users(id) ON DELETE CASCADE,
+             upload_id TEXT NOT NULL REFERENCES uploads(id),
+             typ TEXT NOT NULL,
+             file_name TEXT NOT NULL,
+             page_number INTEGER NOT NULL,
+             source_file_typ TEXT NOT NULL,
+             result_file_typ TEXT NOT NULL,
+             source_file_md5 TEXT NOT NULL,
+             state TEXT NOT NULL,
+             attempts INTEGER NOT NULL DEFAULT 0,
+             result_file TEXT,
+             failure TEXT,
+             created_at TEXT NOT NULL,
+             finished_at TEXT))",
+        "CREATE INDEX jobs_by_user ON jobs(user_id, seq)",
+        "CREATE INDEX jobs_by_state ON jobs(state, seq)",
+        R"(CREATE TABLE page_ledger(
+             id INTEGER PRIMARY KEY,
+             user_id INTEGER NOT NULL REFERENCES users(id) ON DELETE CASCADE,
+             job_id TEXT NOT NULL UNIQUE,
+             pages INTEGER NOT NULL,
+             lifetime INTEGER NOT NULL,
+             day TEXT NOT NULL,
+             created_at TEXT NOT NULL))",
+        "CREATE INDEX ledger_by_user_day ON page_ledger(user_id, lifetime, day)",
+    },
+};
+
+} // namespace
+
+Database::Database(QString path) : m_path(std::move(path)) {}
+
+QSqlDatabase Database::connection() const
+{
+    auto it = t_connections.byPath.find(m_path);
+    if (it != t_connections.byPath.end())
+        return QSqlDatabase::database(it->second, false);
+
+    const QString name = QStringLiteral("quorvel-%1").arg(g_connectionSerial.fetch_add(1));
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+    db.setDatabaseName(m_path);
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
+    if (!db.open())
+        throw DatabaseError("cannot open database " + m_path.toStdString() + ": "
+                            + db.lastError().text().toStdString());
+    t_connections.byPath.emplace(m_path, name);
+    QSqlQuery q(db);
+    q.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
+    q.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
+    q.exec(QStringLiteral("PRAGMA foreign_keys=ON"));
+    return db;
+}
+
+QSqlQuery Database::exec(const QString &sql, const QVariantList &args) const
+{
+    QSqlQuery q(connection());
+    if (!q.prepare(sql))
+        throw DatabaseError("prepare failed: " + q.lastError().text().toStdString() + " in "
+                            + sql.toStdString());
+    for (const QVariant &a : args)
+        q.addBindValue(a);
+    if (!q.exec())
+        throw DatabaseError("query failed: " + q.lastError().text().toStdString() + " in "
+                            + sql.toStdString());
+    return q;
+}
+
+int Database::migrate() const
+{
+    QSqlQuery v = exec(QStringLiteral("PRAGMA user_version"));
+    int version = v.next() ? v.value(0).toInt() : 0;
+    if (version > int(kMigrations.size()))
+        throw DatabaseError("database schema version " + std::to_string(version)
+                            + " is newer than this program knows");
+    for (int next = version; next < int(kMigrations.size()); ++next) {
+        Transaction tx(*this);
+        for (const char *stmt : kMigrations[next])
+            exec(QString::fromUtf8(stmt));
+        exec(QStringLiteral("PRAGMA user_version=%1").arg(next + 1));
+        tx.commit();
+    }
+    return int(kMigrations.size());
+}
+
+QString Database::nowText()
+{
+    return QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss +0000"));
+}
+
+QString Database::todayText()
+{
+    return QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyy-MM-dd"));
+}
+
+Transaction::Transaction(const Database &db) : m_db(db.connection())
+{
+    // IMMEDIATE takes the write lock up front, so two writers never deadlock
+    // upgrading from read to write.
+    QSqlQuery q(m_db);
+    if (!q.exec(QStringLiteral("BEGIN IMMEDIATE")))
+        throw DatabaseError("cannot begin transaction: " + q.lastError().text().toStdString());
+}
+
+Transaction::~Transaction()
+{
+    if (!m_done) {
+        QSqlQuery q(m_db);
+        q.exec(QStringLiteral("ROLLBACK"));
+    }
+}
+
+void Transaction::commit()
+{
+    QSqlQuery q(m_db);
+    if (!q.exec(QStringLiteral("COMMIT")))
+        throw DatabaseError("commit failed: " + q.lastError().text().toStdString());
+    m_done = true;
+}
+
+} // namespace quorvel::server

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "Accounts.h"
+#include "Config.h"
+#include "Database.h"
+#include "JobRunner.h"
+
+#include <memory>
+
+namespace httplib {
+class Server;
+}
+
+namespace quorvel::server {
+
+// The HTTP face of the service: routes, authentication, uploads and downloads.
+class HttpApi {
+public:
+    HttpApi(const Database &db, Accounts &accounts, JobRunner &runner, Config config);
+    ~HttpApi();
+
+    // Binds the listening socket; returns the port (useful with port 0) or -1.
+    int bind();
+    // Serves until stop() is called from another thread.
+    bool serve();
+    void stop();
+
+    httplib::Server &server();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};
+
+} // namespace quorvel::server

@@ -1,0 +1,202 @@
+#include "JobRunner.h"
+
+#include "Engines.h"
+#include "Records.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSqlQuery>
+
+#include <cstdio>
+
+namespace quorvel::server {
+
+namespace {
+
+void logLine(const QString &line)
+{
+    const QByteArray b = (Database::nowText() + QStringLiteral(" ") + line + QLatin1Char('\n')).toUtf8();
+    std::fwrite(b.constData(), 1, size_t(b.size()), stderr);
+    std::fflush(stderr);
+}
+
+} // namespace
+
+JobRunner::JobRunner(const Database &db, Config config) : m_db(db), m_config(std::move(config))
+{
+    if (m_config.workers <= 0)
+        m_config.workers = int(std::max(1u, std::thread::hardware_concurrency()));
+}
+
+JobRunner::~JobRunner() { stop(); }
+
+QString JobRunner::uploadsDir() const { return m_config.dataDir + QStringLiteral("/uploads"); }
+QString JobRunner::resultsDir() const { return m_config.dataDir + QStringLiteral("/results"); }
+
+int JobRunner::recover()
+{
+    Transaction tx(m_db);
+    QSqlQuery failed = m_db.exec(
+        QStringLiteral("UPDATE jobs SET state='failed', finished_at=?, "
+                       "failure='the conversion was interrupted %1 times' "
+                       "WHERE state='running' AND attempts>=? RETURNING id")
+            .arg(kMaxAttempts),
+        {Database::nowText(), kMaxAttempts});
+    int n = 0;
+    while (failed.next()) {
+        logLine(QStringLiteral("job %1 failed: interrupted too often").arg(failed.value(0).toString()));
+        ++n;
+    }
+    QSqlQuery requeued = m_db.exec(QStringLiteral("UPDATE jobs SET state='queued' WHERE state='running' RETURNING id"));
+    while (requeued.next()) {
+        logLine(QStringLiteral("job %1 queued again after an interruption").arg(requeued.value(0).toString()));
+        ++n;
+    }
+    tx.commit();
+    return n;
+}
+
+void JobRunner::start()
+{
+    QDir().mkpath(resultsDir());
+    QDir().mkpath(m_config.dataDir + QStringLiteral("/work"));
+    m_stopping = false;
+    for (int i = 0; i < m_config.workers; ++i)
+        m_threads.emplace_back([this, i] { work(i); });
+}
+
+void JobRunner::stop()
+{
+    m_stopping = true;
+    {
+        std::lock_guard lock(m_mutex);
+        ++m_wakeups;
+    }
+    m_wake.notify_all();
+    for (std::thread &t : m_threads)
+        t.join();
+    m_threads.clear();
+}
+
+void JobRunner::notify()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        ++m_wakeups;
+    }
+    m_wake.notify_one();
+}
+
+void JobRunner::work(int index)
+{
+    while (!m_stopping) {
+        std::uint64_t seen;
+        {
+            std::lock_guard lock(m_mutex);
+            seen = m_wakeups;
+        }
+        bool ran = false;
+        try {
+            ran = runOne(index);
+        } catch (const std::exception &e) {
+            logLine(QStringLiteral("worker %1: %2").arg(index).arg(QString::fromUtf8(e.what())));
+        }
+        if (ran)
+            continue;
+        std::unique_lock lock(m_mutex);
+        // The periodic wake-up also picks up jobs queued by another process.
+        m_wake.wait_for(lock, std::chrono::seconds(2), [&] { return m_stopping || m_wakeups != seen; });
+    }
+}
+
+bool JobRunner::runOne(int index)
+{
+    JobRecord job;
+    UploadRecord upload;
+    {
+        Transaction tx(m_db);
+        QSqlQuery q = m_db.exec(QStringLiteral(
+            "UPDATE jobs SET state='running', attempts=attempts+1 "
+            "WHERE seq=(SELECT seq FROM jobs WHERE state='queued' ORDER BY seq LIMIT 1) "
+            "RETURNING id, user_id, upload_id, typ, page_number, source_file_typ"));
+        if (!q.next())
+            return false;
+        job.id = q.value(0).toString();
+        job.userId = q.value(1).toLongLong();
+        job.uploadId = q.value(2).toString();
+        job.typ = q.value(3).toString();
+        job.pageNumber = q.value(4).toLongLong();
+        job.sourceFileTyp = q.value(5).toString();
+        q.finish();
+        QSqlQuery u = m_db.exec(QStringLiteral("SELECT encrypted FROM uploads WHERE id=?"), {job.uploadId});
+        upload.encrypted = u.next() && u.value(0).toBool();
+        tx.commit();
+    }
+
+    const QString workDir = m_config.dataDir + QStringLiteral("/work/") + job.id;
+    QDir(workDir).removeRecursively();
+    QDir().mkpath(workDir);
+    const auto pages = std::max<qint64>(job.pageNumber, 1);
+    std::chrono::seconds timeout = m_config.jobTimeBase + m_config.jobTimePerPage * pages;
+    timeout = std::min(timeout, m_config.jobTimeMax);
+
+    EngineJob ej;
+    ej.code = job.typ;
+    ej.inputPath = uploadsDir() + QLatin1Char('/') + job.uploadId;
+    ej.sourceTyp = job.sourceFileTyp;
+    ej.encrypted = upload.encrypted;
+    ej.pages = int(job.pageNumber);
+    ej.workDir = workDir;
+    ej.profileDir = m_config.dataDir + QStringLiteral("/office-profiles/worker-%1").arg(index);
+    ej.selfExecutable = m_config.selfExecutable;
+    ej.timeout = std::chrono::duration_cast<std::chrono::milliseconds>(timeout);
+    ej.cancel = &m_stopping;
+
+    logLine(QStringLiteral("job %1 started: %2 on worker %3").arg(job.id, job.typ).arg(index));
+    const auto started = std::chrono::steady_clock::now();
+    EngineOutcome out = runEngine(ej);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+
+    if (out.cancelled) {
+        m_db.exec(QStringLiteral("UPDATE jobs SET state='queued', attempts=attempts-1 WHERE id=? AND state='running'"),
+                  {job.id});
+        logLine(QStringLiteral("job %1 queued again: the service is stopping").arg(job.id));
+        QDir(workDir).removeRecursively();
+        return true;
+    }
+
+    if (out.ok) {
+        const QString resultFile = job.id + QLatin1Char('.') + QFileInfo(out.resultPath).suffix();
+        const QString dest = resultsDir() + QLatin1Char('/') + resultFile;
+        QFile::remove(dest);
+        if (!QFile::rename(out.resultPath, dest) && !QFile::copy(out.resultPath, dest)) {
+            out.ok = false;
+            out.reason = QStringLiteral("the result could not be stored");
+        } else {
+            Transaction tx(m_db);
+            QSqlQuery user = m_db.exec(QStringLiteral("SELECT lifetime_daily FROM users WHERE id=?"), {job.userId});
+            const bool lifetime = user.next() && user.value(0).toLongLong() > 0;
+            user.finish();
+            m_db.exec(QStringLiteral("UPDATE jobs SET state='completed', result_file=?, page_number=?, "
+                                     "finished_at=? WHERE id=?"),
+                      {resultFile, out.pages, Database::nowText(), job.id});
+            m_db.exec(QStringLiteral("INSERT OR IGNORE INTO page_ledger(user_id, job_id, pages, lifetime, day, "
+                                     "created_at) VALUES(?,?,?,?,?,?)"),
+                      {job.userId, job.id, out.pages, lifetime ? 1 : 0, Database::todayText(),
+                       Database::nowText()});
+            tx.commit();
+            logLine(QStringLiteral("job %1 completed: %2 pages in %3 s").arg(job.id).arg(out.pages).arg(seconds, 0, 'f', 2));
+        }
+    }
+    if (!out.ok) {
+        m_db.exec(QStringLiteral("UPDATE jobs SET state='failed', failure=?, finished_at=? WHERE id=?"),
+                  {out.reason, Database::nowText(), job.id});
+        logLine(QStringLiteral("job %1 failed after %2 s: %3").arg(job.id).arg(seconds, 0, 'f', 2).arg(out.reason));
+    }
+    QDir(workDir).removeRecursively();
+    return true;
+}
+
+} // namespace quorvel::server

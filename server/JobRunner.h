@@ -1,0 +1,48 @@
+#pragma once
+
+#include "Config.h"
+#include "Database.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace quorvel::server {
+
+// Takes queued jobs from the database and runs their engines on a pool of
+// worker threads. The queue lives in the database, so a restart loses nothing.
+class JobRunner {
+public:
+    JobRunner(const Database &db, Config config);
+    ~JobRunner();
+
+    // Puts jobs left running by an earlier process back in the queue (or fails
+    // them after repeated interruptions); returns how many were touched.
+    int recover();
+    void start();
+    // Stops the workers; conversions still running are cancelled and queued again.
+    void stop();
+    // Wakes a worker after a job was queued.
+    void notify();
+
+    QString uploadsDir() const;
+    QString resultsDir() const;
+
+    static constexpr int kMaxAttempts = 3;
+
+private:
+    void work(int index);
+    bool runOne(int index);
+
+    const Database &m_db;
+    Config m_config;
+    std::vector<std::thread> m_threads;
+    std::atomic<bool> m_stopping{false};
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::uint64_t m_wakeups = 0;
+};
+
+} // namespace quorvel::server

@@ -1,0 +1,339 @@
+#include "PdfText.h"
+
+#include <QFile>
+#include <QRegularExpression>
+
+#include <poppler-document.h>
+#include <poppler-global.h>
+#include <poppler-page.h>
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace quorvel::server {
+
+namespace {
+
+void quietPoppler()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        poppler::set_debug_error_function([](const std::string &, void *) {}, nullptr);
+    });
+}
+
+std::unique_ptr<poppler::document> openPdf(const QString &path)
+{
+    quietPoppler();
+    return std::unique_ptr<poppler::document>(
+        poppler::document::load_from_file(QFile::encodeName(path).toStdString()));
+}
+
+QString fromUstring(const poppler::ustring &u)
+{
+    const poppler::byte_array bytes = u.to_utf8();
+    return QString::fromUtf8(bytes.data(), qsizetype(bytes.size()));
+}
+
+struct Word {
+    QString text;
+    double x, y, w, h, size;
+    bool bold, mono, spaceAfter;
+};
+
+struct Line {
+    QString text;
+    double x = 0, top = 0, bottom = 0, right = 0, size = 0;
+    bool bold = true, mono = true;
+    double widestGap = 0; // wide gaps between words mark table rows, not prose
+    int page = 0;
+};
+
+bool fontIsBold(const std::string &name)
+{
+    const QString n = QString::fromLatin1(name.c_str()).toLower();
+    return n.contains(QLatin1String("bold")) || n.contains(QLatin1String("black"))
+           || n.contains(QLatin1String("heavy"));
+}
+
+bool fontIsMono(const std::string &name)
+{
+    const QString n = QString::fromLatin1(name.c_str()).toLower();
+    return n.contains(QLatin1String("mono")) || n.contains(QLatin1String("courier"))
+           || n.contains(QLatin1String("consol"));
+}
+
+std::vector<Line> linesOfPage(poppler::page &page, int pageIndex)
+{
+    std::vector<Word> words;
+    for (const poppler::text_box &b : page.text_list(poppler::page::text_list_include_font)) {
+        const poppler::rectf r = b.bbox();
+        Word w{fromUstring(b.text()), r.x(), r.y(), r.width(), r.height(),
+               b.has_font_info() ? b.get_font_size() : r.height(),
+               b.has_font_info() && fontIsBold(b.get_font_name()),
+               b.has_font_info() && fontIsMono(b.get_font_name()), b.has_space_after()};
+        if (w.size <= 0)
+            w.size = std::max(r.height(), 1.0);
+        if (!w.text.trimmed().isEmpty())
+            words.push_back(std::move(w));
+    }
+    std::vector<Line> lines;
+    const Word *prev = nullptr;
+    for (const Word &w : words) {
+        const double mid = w.y + w.h / 2;
+        bool sameLine = prev && mid > prev->y && mid < prev->y + prev->h
+                        && w.x >= prev->x + prev->w - prev->size * 0.5;
+        if (!sameLine) {
+            Line l;
+            l.x = w.x;
+            l.top = w.y;
+            l.bottom = w.y + w.h;
+            l.page = pageIndex;
+            lines.push_back(l);
+        } else {
+            const double gap = w.x - (prev->x + prev->w);
+            if (prev->spaceAfter || gap > prev->size * 0.15)
+                lines.back().text += QLatin1Char(' ');
+            lines.back().widestGap = std::max(lines.back().widestGap, gap / prev->size);
+        }
+        Line &l = lines.back();
+        l.text += w.text;
+        l.top = std::min(l.top, w.y);
+        l.bottom = std::max(l.bottom, w.y + w.h);
+        l.right = std::max(l.right, w.x + w.w);
+        l.size = std::max(l.size, w.size);
+        l.bold = l.bold && w.bold;
+        l.mono = l.mono && w.mono;
+        prev = &w;
+    }
+    // Table cells come as separate lines of one row; put each row back together
+    // (left to right) so the row reads as one line and is not taken for a heading.
+    std::vector<Line> rows;
+    for (Line &l : lines) {
+        Line *row = nullptr;
+        for (std::size_t k = rows.size(); k > 0 && k + 8 > rows.size(); --k) {
+            Line &r = rows[k - 1];
+            if (std::abs(r.top - l.top) < l.size * 0.3 && std::abs(r.bottom - l.bottom) < l.size * 0.3
+                && (l.x >= r.right + l.size || l.right + l.size <= r.x)) {
+                row = &r;
+                break;
+            }
+        }
+        if (!row) {
+            rows.push_back(l);
+            continue;
+        }
+        const bool after = l.x >= row->right;
+        const double gap = (after ? l.x - row->right : row->x - l.right) / l.size;
+        row->text = after ? row->text + QLatin1Char(' ') + l.text : l.text + QLatin1Char(' ') + row->text;
+        row->x = std::min(row->x, l.x);
+        row->right = std::max(row->right, l.right);
+        row->size = std::max(row->size, l.size);
+        row->bold = row->bold && l.bold;
+        row->mono = row->mono && l.mono;
+        row->widestGap = std::max({row->widestGap, l.widestGap, gap});
+    }
+    return rows;
+}
+
+QString escapeInline(const QString &text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (QChar c : text) {
+        if (c == QLatin1Char('\\') || c == QLatin1Char('*') || c == QLatin1Char('_')
+            || c == QLatin1Char('`') || c == QLatin1Char('<') || c == QLatin1Char('['))
+            out += QLatin1Char('\\');
+        out += c;
+    }
+    // A line that starts like block syntax would change meaning.
+    static const QRegularExpression blockStart(QStringLiteral("^(#|>|\\+|-|=|\\d+[.)])"));
+    if (blockStart.match(out).hasMatch())
+        out.prepend(QLatin1Char('\\'));
+    return out;
+}
+
+double roundSize(double s) { return std::round(s * 2) / 2; }
+
+} // namespace
+
+PdfInfo pdfInfo(const QString &path)
+{
+    PdfInfo info;
+    auto doc = openPdf(path);
+    if (!doc)
+        return info;
+    info.readable = true;
+    info.encrypted = doc->is_locked();
+    info.pages = doc->is_locked() ? 0 : doc->pages();
+    return info;
+}
+
+std::optional<QString> pdfToMarkdown(const QString &path, QString *error)
+{
+    auto doc = openPdf(path);
+    if (!doc) {
+        if (error)
+            *error = QStringLiteral("the PDF cannot be read");
+        return std::nullopt;
+    }
+    if (doc->is_locked()) {
+        if (error)
+            *error = QStringLiteral("the PDF is password-protected");
+        return std::nullopt;
+    }
+    std::vector<Line> lines;
+    for (int i = 0; i < doc->pages(); ++i) {
+        std::unique_ptr<poppler::page> p(doc->create_page(i));
+        if (!p)
+            continue;
+        auto pageLines = linesOfPage(*p, i);
+        lines.insert(lines.end(), pageLines.begin(), pageLines.end());
+    }
+
+    // Body size: the size that carries the most characters.
+    std::map<double, qsizetype> charsBySize;
+    for (const Line &l : lines)
+        charsBySize[roundSize(l.size)] += l.text.size();
+    double body = 0;
+    qsizetype most = -1;
+    for (auto &[size, chars] : charsBySize)
+        if (chars > most) {
+            most = chars;
+            body = size;
+        }
+    // Heading levels: distinct sizes clearly above the body, largest first.
+    std::vector<double> headingSizes;
+    for (auto &[size, chars] : charsBySize)
+        if (size >= body * 1.12 && size > body + 0.9)
+            headingSizes.push_back(size);
+    std::sort(headingSizes.rbegin(), headingSizes.rend());
+    if (headingSizes.size() > 5)
+        headingSizes.resize(5);
+    auto headingLevel = [&](const Line &l) -> int {
+        const double s = roundSize(l.size);
+        for (std::size_t i = 0; i < headingSizes.size(); ++i)
+            if (s >= headingSizes[i])
+                return int(i) + 1;
+        return 0;
+    };
+
+    static const QRegularExpression bullet(
+        QStringLiteral("^(?:[•◦▪▫‣∙·●○■□–—*-])\\s+(.*)$"));
+    static const QRegularExpression numbered(QStringLiteral("^(\\d{1,3})[.)]\\s+(.*)$"));
+
+    QStringList blocks;
+    QString para;      // paragraph or list item being built
+    QString paraPrefix; // "- ", "1. " or "" for a paragraph
+    QStringList code;
+    bool lastWasItem = false;
+    const Line *prev = nullptr;
+    double paraX = 0;
+
+    auto flushPara = [&] {
+        const bool item = !paraPrefix.isEmpty() && !paraPrefix.startsWith(QLatin1Char('#'));
+        if (!para.isEmpty() && item && !blocks.isEmpty() && lastWasItem)
+            blocks.last() += QLatin1Char('\n') + paraPrefix + para; // keep the list tight
+        else if (!para.isEmpty())
+            blocks << paraPrefix + para;
+        if (!para.isEmpty())
+            lastWasItem = item;
+        para.clear();
+        paraPrefix.clear();
+    };
+    auto flushCode = [&] {
+        if (!code.isEmpty())
+            lastWasItem = false;
+        if (!code.isEmpty())
+            blocks << QStringLiteral("```\n") + code.join(QLatin1Char('\n')) + QStringLiteral("\n```");
+        code.clear();
+    };
+    auto appendText = [&](const QString &t) {
+        if (para.isEmpty()) {
+            para = t;
+        } else if (para.endsWith(QLatin1Char('-')) && para.size() > 1 && para.at(para.size() - 2).isLetter()
+                   && !t.isEmpty() && t.at(0).isLower()) {
+            para.chop(1); // rejoin a word hyphenated at the line end
+            para += t;
+        } else {
+            para += QLatin1Char(' ') + t;
+        }
+    };
+
+    double codeX = 0;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const Line &l = lines[i];
+        const QString text = l.text.trimmed();
+        const bool newPage = prev && prev->page != l.page;
+        const double gap = prev && !newPage ? l.top - prev->bottom : 1e9;
+        const bool bigGap = gap > std::max(l.size, prev ? prev->size : 0.0) * 0.55;
+
+        if (l.mono && !l.bold) {
+            flushPara();
+            if (code.isEmpty())
+                codeX = l.x;
+            const int indent = std::max(0, int(std::lround((l.x - codeX) / (l.size * 0.6))));
+            code << QString(indent, QLatin1Char(' ')) + l.text;
+            prev = &l;
+            continue;
+        }
+        flushCode();
+
+        int level = headingLevel(l);
+        const bool nextIsSeparate = i + 1 >= lines.size() || lines[i + 1].page != l.page
+                                    || lines[i + 1].top - l.bottom > l.size * 0.55
+                                    || !lines[i + 1].bold;
+        if (!level && l.bold && text.size() < 100 && !text.endsWith(QLatin1Char('.'))
+            && l.size >= body * 0.95 && bigGap && nextIsSeparate && l.widestGap < 1.5)
+            level = int(headingSizes.size()) + 1;
+        if (level) {
+            const bool continues = prev && !newPage && !bigGap && headingLevel(*prev) == level
+                                   && paraPrefix.startsWith(QLatin1Char('#'));
+            if (continues) {
+                para += QLatin1Char(' ') + escapeInline(text);
+            } else {
+                flushPara();
+                paraPrefix = QString(std::min(level, 6), QLatin1Char('#')) + QLatin1Char(' ');
+                para = escapeInline(text);
+            }
+            prev = &l;
+            continue;
+        }
+
+        const auto b = bullet.match(text);
+        const auto n = numbered.match(text);
+        if (b.hasMatch() || n.hasMatch()) {
+            flushPara();
+            paraPrefix = b.hasMatch() ? QStringLiteral("- ") : n.captured(1) + QStringLiteral(". ");
+            para = escapeInline(b.hasMatch() ? b.captured(1) : n.captured(2));
+            paraX = l.x;
+            prev = &l;
+            continue;
+        }
+
+        const bool inHeading = paraPrefix.startsWith(QLatin1Char('#'));
+        const bool inList = !paraPrefix.isEmpty() && !inHeading;
+        bool startNew = para.isEmpty() || inHeading || newPage || bigGap;
+        if (inList && !startNew && l.x < paraX + l.size * 0.5)
+            startNew = true; // back at the list's margin: the list has ended
+        if (!startNew && prev && !inList && l.x > paraX + l.size * 1.5)
+            startNew = true; // first-line indent of a new paragraph
+        if (startNew) {
+            flushPara();
+            para = escapeInline(text);
+            paraX = l.x;
+        } else {
+            appendText(escapeInline(text));
+        }
+        prev = &l;
+    }
+    flushCode();
+    flushPara();
+    return blocks.join(QStringLiteral("\n\n")) + QLatin1Char('\n');
+}
+
+} // namespace quorvel::server

@@ -1,0 +1,155 @@
+#include "Process.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <thread>
+#include <vector>
+
+namespace quorvel::server {
+
+QString ProcessResult::describe() const
+{
+    switch (end) {
+    case End::Exited:
+        return QStringLiteral("exit status %1").arg(exitCode);
+    case End::Signalled:
+        return QStringLiteral("killed by signal %1").arg(exitCode);
+    case End::TimedOut:
+        return QStringLiteral("time limit exceeded");
+    case End::Cancelled:
+        return QStringLiteral("cancelled");
+    case End::NotStarted:
+        return QStringLiteral("could not be started");
+    }
+    return {};
+}
+
+QString findProgram(const QString &name)
+{
+    if (name.contains(QLatin1Char('/')))
+        return QFileInfo(name).isExecutable() ? name : QString();
+    return QStandardPaths::findExecutable(name);
+}
+
+ProcessResult runProcess(const ProcessSpec &spec, const std::atomic<bool> *cancel)
+{
+    ProcessResult res;
+    const QString program = findProgram(spec.program);
+    if (program.isEmpty()) {
+        res.output = spec.program + QStringLiteral(" is not installed");
+        return res;
+    }
+
+    // Everything the child needs is prepared before fork: after fork only
+    // async-signal-safe calls are allowed in a threaded process.
+    std::vector<QByteArray> store;
+    store.reserve(spec.args.size() + spec.env.size() + 4);
+    auto keep = [&](const QByteArray &b) -> char * {
+        store.push_back(b);
+        return store.back().data();
+    };
+    std::vector<char *> argv{keep(QFile::encodeName(program))};
+    for (const QString &a : spec.args)
+        argv.push_back(keep(a.toUtf8()));
+    argv.push_back(nullptr);
+    std::vector<char *> envp;
+    for (const QString &e : spec.env)
+        envp.push_back(keep(e.toUtf8()));
+    envp.push_back(nullptr);
+    const QByteArray workDir = QFile::encodeName(spec.workDir);
+    const QByteArray outPath = QFile::encodeName(spec.outputFile.isEmpty() ? QStringLiteral("/dev/null")
+                                                                           : spec.outputFile);
+    const int outFd = ::open(outPath.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (outFd < 0) {
+        res.output = QStringLiteral("cannot open the engine log");
+        return res;
+    }
+    const rlimit as{spec.limits.addressSpace, spec.limits.addressSpace};
+    const rlimit fsize{spec.limits.fileSize, spec.limits.fileSize};
+    const rlimit nofile{spec.limits.openFiles, spec.limits.openFiles};
+    const rlim_t cpuSeconds = rlim_t(spec.timeout.count() / 1000 + 5);
+    const rlimit cpu{cpuSeconds, cpuSeconds + 5};
+    const rlimit noCore{0, 0};
+
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+        ::close(outFd);
+        res.output = QStringLiteral("fork failed");
+        return res;
+    }
+    if (pid == 0) {
+        ::setpgid(0, 0);
+        sigset_t none;
+        sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        if (!workDir.isEmpty() && ::chdir(workDir.constData()) != 0)
+            ::_exit(126);
+        const int devnull = ::open("/dev/null", O_RDONLY);
+        if (devnull >= 0)
+            ::dup2(devnull, 0);
+        ::dup2(outFd, 1);
+        ::dup2(outFd, 2);
+        ::setrlimit(RLIMIT_AS, &as);
+        ::setrlimit(RLIMIT_FSIZE, &fsize);
+        ::setrlimit(RLIMIT_NOFILE, &nofile);
+        ::setrlimit(RLIMIT_CPU, &cpu);
+        ::setrlimit(RLIMIT_CORE, &noCore);
+        ::execve(argv[0], argv.data(), envp.data());
+        ::_exit(127);
+    }
+    ::setpgid(pid, pid); // both sides set it, whichever runs first
+    ::close(outFd);
+
+    const auto deadline = std::chrono::steady_clock::now() + spec.timeout;
+    auto pause = std::chrono::milliseconds(5);
+    int status = 0;
+    while (true) {
+        const pid_t r = ::waitpid(pid, &status, WNOHANG);
+        if (r == pid)
+            break;
+        if (r < 0 && errno != EINTR)
+            break;
+        const bool cancelled = cancel && cancel->load();
+        if (cancelled || std::chrono::steady_clock::now() >= deadline) {
+            ::kill(-pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            res.end = cancelled ? ProcessResult::End::Cancelled : ProcessResult::End::TimedOut;
+            break;
+        }
+        std::this_thread::sleep_for(pause);
+        pause = std::min(pause * 2, std::chrono::milliseconds(50));
+    }
+    // Helpers the engine left behind die with it.
+    ::kill(-pid, SIGKILL);
+    if (res.end == ProcessResult::End::NotStarted) {
+        if (WIFEXITED(status)) {
+            res.end = ProcessResult::End::Exited;
+            res.exitCode = WEXITSTATUS(status);
+        } else if (WIFSIGNALED(status)) {
+            res.end = ProcessResult::End::Signalled;
+            res.exitCode = WTERMSIG(status);
+        }
+    }
+    if (!spec.outputFile.isEmpty()) {
+        QFile f(spec.outputFile);
+        if (f.open(QIODevice::ReadOnly)) {
+            if (f.size() > 4000)
+                f.seek(f.size() - 4000);
+            res.output = QString::fromUtf8(f.readAll()).trimmed();
+        }
+    }
+    if (res.end == ProcessResult::End::Exited && res.exitCode == 127 && res.output.isEmpty())
+        res.output = QStringLiteral("the program could not be executed");
+    return res;
+}
+
+} // namespace quorvel::server

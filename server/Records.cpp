@@ -1,0 +1,120 @@
+#include "Records.h"
+
+#include <QJsonDocument>
+#include <QRegularExpression>
+
+#include <array>
+
+namespace quorvel::server {
+
+int JobState::wireStatus(const QString &state)
+{
+    if (state == Completed)
+        return 1;
+    if (state == Failed)
+        return 2;
+    return 0;
+}
+
+namespace {
+const QStringList kPdf{QStringLiteral("pdf")};
+const QStringList kWord{QStringLiteral("docx"), QStringLiteral("doc")};
+const QStringList kSlides{QStringLiteral("pptx"), QStringLiteral("ppt")};
+const QStringList kText{QStringLiteral("markdown"), QStringLiteral("txt")};
+const QStringList kImages{QStringLiteral("jpeg"), QStringLiteral("png"), QStringLiteral("gif"),
+                          QStringLiteral("bmp"), QStringLiteral("tiff")};
+} // namespace
+
+std::optional<Operation> findOperation(const QString &code)
+{
+    static const std::array<Operation, 14> table{{
+        {QStringLiteral("PDF2DOC"), kPdf, QStringLiteral("docx")},
+        {QStringLiteral("PDF2DOCX"), kPdf, QStringLiteral("docx")},
+        {QStringLiteral("PDF2PPTX"), kPdf, QStringLiteral("pptx")},
+        {QStringLiteral("PDF2IMG"), kPdf, QStringLiteral("zip")},
+        {QStringLiteral("PDF2MD"), kPdf, QStringLiteral("md")},
+        {QStringLiteral("DOCX2PDF"), kWord, QStringLiteral("pdf")},
+        {QStringLiteral("DOC2PDF"), kWord, QStringLiteral("pdf")},
+        {QStringLiteral("PPTX2PDF"), kSlides, QStringLiteral("pdf")},
+        {QStringLiteral("PPT2PDF"), kSlides, QStringLiteral("pdf")},
+        {QStringLiteral("MD2PDF"), kText, QStringLiteral("pdf")},
+        {QStringLiteral("COMPRESS"), kPdf, QStringLiteral("pdf")},
+        {QStringLiteral("IMG2PDF"), kImages, QStringLiteral("pdf")},
+        {QStringLiteral("PROTECT"), kPdf, QStringLiteral("pdf")},
+        {QStringLiteral("UNLOCK"), kPdf, QStringLiteral("pdf")},
+    }};
+    const QString upper = code.trimmed().toUpper();
+    for (const Operation &op : table)
+        if (op.code == upper)
+            return op;
+    return std::nullopt;
+}
+
+QByteArray envelope(int code, const QString &msg, const QJsonValue &data)
+{
+    QJsonObject o{{QStringLiteral("code"), code},
+                  {QStringLiteral("msg"), msg},
+                  {QStringLiteral("data"), data}};
+    return QJsonDocument(o).toJson(QJsonDocument::Compact);
+}
+
+QString uploadKey(const UploadRecord &upload)
+{
+    return QStringLiteral("uploads/") + upload.id + QLatin1Char('/') + upload.fileName;
+}
+
+QString uploadIdFromKey(const QString &key)
+{
+    static const QRegularExpression re(QStringLiteral("^uploads/([0-9a-f]{32})(/|$)"));
+    const auto m = re.match(key);
+    return m.hasMatch() ? m.captured(1) : QString();
+}
+
+QJsonObject jobJson(const JobRecord &job)
+{
+    return QJsonObject{
+        {QStringLiteral("id"), job.id},
+        {QStringLiteral("user_id"), QString::number(job.userId)},
+        {QStringLiteral("typ"), job.typ},
+        {QStringLiteral("file_name"), job.fileName},
+        {QStringLiteral("page_number"), job.pageNumber},
+        {QStringLiteral("source_file_path"), QStringLiteral("uploads/") + job.uploadId
+                                                 + QLatin1Char('/') + job.fileName},
+        {QStringLiteral("source_file_typ"), job.sourceFileTyp},
+        {QStringLiteral("result_file_typ"), job.resultFileTyp},
+        {QStringLiteral("source_file_md5"), job.sourceFileMd5},
+        {QStringLiteral("status"), JobState::wireStatus(job.state)},
+        {QStringLiteral("create_at"), job.createdAt},
+    };
+}
+
+QJsonObject uploadJson(const UploadRecord &upload)
+{
+    return QJsonObject{
+        {QStringLiteral("file_name"), upload.fileName},
+        {QStringLiteral("source_file_path"), uploadKey(upload)},
+        {QStringLiteral("source_file_typ"), upload.typ},
+        {QStringLiteral("source_file_md5"), upload.md5},
+        {QStringLiteral("page_number"), upload.pageNumber},
+        {QStringLiteral("status"), 1},
+    };
+}
+
+QString safeDisplayName(const QString &name)
+{
+    QString n = name;
+    const qsizetype slash = std::max(n.lastIndexOf(QLatin1Char('/')), n.lastIndexOf(QLatin1Char('\\')));
+    if (slash >= 0)
+        n = n.mid(slash + 1);
+    for (QChar &c : n)
+        if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format)
+            c = QLatin1Char('_');
+    n = n.trimmed();
+    if (n.size() > 200)
+        n = n.left(200);
+    if (n.isEmpty() || n == QLatin1String(".") || n == QLatin1String(".."))
+        n = QStringLiteral("upload");
+    return n;
+}
+
+} // namespace quorvel::server
