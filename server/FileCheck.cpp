@@ -5,7 +5,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QStringDecoder>
 
 namespace quorvel::server {
 
@@ -32,21 +31,37 @@ QString sniff(const QByteArray &head)
     return {};
 }
 
+// UTF-8 without NUL bytes, validated across chunk boundaries.
 bool looksLikeText(const QString &path)
 {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
         return false;
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    int pending = 0; // continuation bytes still expected
     while (!f.atEnd()) {
         const QByteArray chunk = f.read(64 * 1024);
-        if (chunk.contains('\0'))
-            return false;
-        (void)utf8.decode(chunk);
-        if (utf8.hasError())
-            return false;
+        for (const char ch : chunk) {
+            const auto c = static_cast<unsigned char>(ch);
+            if (pending > 0) {
+                if ((c & 0xC0) != 0x80)
+                    return false;
+                --pending;
+            } else if (c == 0) {
+                return false;
+            } else if (c < 0x80) {
+                continue;
+            } else if ((c & 0xE0) == 0xC0 && c >= 0xC2) {
+                pending = 1;
+            } else if ((c & 0xF0) == 0xE0) {
+                pending = 2;
+            } else if ((c & 0xF8) == 0xF0 && c <= 0xF4) {
+                pending = 3;
+            } else {
+                return false;
+            }
+        }
     }
-    return true;
+    return pending == 0;
 }
 
 FileCheck result(FileCheck::Verdict v, QString typ, QString reason)

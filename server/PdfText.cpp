@@ -317,7 +317,10 @@ std::optional<QString> pdfToMarkdown(const QString &path, QString *error)
 
         const bool inHeading = paraPrefix.startsWith(QLatin1Char('#'));
         const bool inList = !paraPrefix.isEmpty() && !inHeading;
-        bool startNew = para.isEmpty() || inHeading || newPage || bigGap;
+        // A paragraph runs on over a page break unless its sentence had ended.
+        static const QRegularExpression sentenceEnd(QStringLiteral("[.!?:;。！？]$"));
+        const bool pageBreaksIt = newPage && (sentenceEnd.match(para).hasMatch() || std::abs(l.x - paraX) > l.size);
+        bool startNew = para.isEmpty() || inHeading || pageBreaksIt || (!newPage && bigGap);
         if (inList && !startNew && l.x < paraX + l.size * 0.5)
             startNew = true; // back at the list's margin: the list has ended
         if (!startNew && prev && !inList && l.x > paraX + l.size * 1.5)

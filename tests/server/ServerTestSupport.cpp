@@ -1,0 +1,303 @@
+#include "ServerTestSupport.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QThread>
+#include <QUuid>
+
+#include <algorithm>
+#include <vector>
+
+namespace quorvel::test {
+
+namespace {
+
+QByteArray pdfString(const QString &text)
+{
+    QByteArray out = "(";
+    for (char c : text.toLatin1()) {
+        if (c == '(' || c == ')' || c == '\\')
+            out += '\\';
+        out += c;
+    }
+    return out + ")";
+}
+
+} // namespace
+
+QByteArray makePdf(const QList<QList<PdfRun>> &pages)
+{
+    QList<QByteArray> objects; // object n is objects[n-1]
+    objects << "<< /Type /Catalog /Pages 2 0 R >>";
+    objects << QByteArray(); // pages, filled below
+    objects << "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>";
+    objects << "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica-Bold /Encoding /WinAnsiEncoding >>";
+    objects << "<< /Type /Font /Subtype /Type1 /BaseFont /Courier /Encoding /WinAnsiEncoding >>";
+    QByteArray kids;
+    for (const QList<PdfRun> &page : pages) {
+        QByteArray content;
+        for (const PdfRun &r : page)
+            content += "BT /" + r.font + " " + QByteArray::number(r.size) + " Tf " + QByteArray::number(r.x) + " "
+                       + QByteArray::number(r.y) + " Td " + pdfString(r.text) + " Tj ET\n";
+        const int pageObj = int(objects.size()) + 1;
+        objects << "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /Font << /F1 3 0 R /F2 4 0 R "
+                   "/F3 5 0 R >> >> /Contents "
+                       + QByteArray::number(pageObj + 1) + " 0 R >>";
+        objects << "<< /Length " + QByteArray::number(content.size()) + " >>\nstream\n" + content + "endstream";
+        kids += QByteArray::number(pageObj) + " 0 R ";
+    }
+    objects[1] = "<< /Type /Pages /Kids [" + kids + "] /Count " + QByteArray::number(pages.size()) + " >>";
+    QByteArray pdf = "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n";
+    std::vector<qsizetype> offsets;
+    for (qsizetype i = 0; i < objects.size(); ++i) {
+        offsets.push_back(pdf.size());
+        pdf += QByteArray::number(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    const qsizetype xref = pdf.size();
+    pdf += "xref\n0 " + QByteArray::number(objects.size() + 1) + "\n0000000000 65535 f \n";
+    for (qsizetype off : offsets)
+        pdf += QByteArray::number(off).rightJustified(10, '0') + " 00000 n \n";
+    pdf += "trailer\n<< /Size " + QByteArray::number(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n"
+           + QByteArray::number(xref) + "\n%%EOF\n";
+    return pdf;
+}
+
+QByteArray layoutPdf(const QList<PdfBlock> &blocks)
+{
+    QList<QList<PdfRun>> pages{{}};
+    double y = 740;
+    const double left = 72;
+    auto need = [&](double h) {
+        if (y - h < 72) {
+            pages.append(QList<PdfRun>{});
+            y = 740;
+        }
+    };
+    for (const PdfBlock &b : blocks) {
+        if (b.level > 0) {
+            const double size = b.level == 1 ? 22 : b.level == 2 ? 17 : 14;
+            need(size * 2.2);
+            y -= size * 1.2;
+            pages.last() << PdfRun{left, y, size, "F2", b.text};
+            y -= size * 0.8;
+            continue;
+        }
+        if (b.level == -2) {
+            need(12);
+            y -= 11;
+            pages.last() << PdfRun{left + 12, y, 9, "F3", b.text};
+            continue;
+        }
+        const double size = 11;
+        const int width = b.level == -1 ? 80 : 85; // characters per line
+        const QStringList words = b.text.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        QStringList lines{QString()};
+        for (const QString &w : words) {
+            if (!lines.last().isEmpty() && lines.last().size() + 1 + w.size() > width)
+                lines << QString();
+            lines.last() += (lines.last().isEmpty() ? QString() : QStringLiteral(" ")) + w;
+        }
+        y -= size * 0.6; // paragraph spacing
+        for (qsizetype i = 0; i < lines.size(); ++i) {
+            need(size * 1.3);
+            y -= size * 1.3;
+            if (b.level == -1 && i == 0)
+                pages.last() << PdfRun{left, y, size, "F1", QStringLiteral("- ") + lines[i]};
+            else
+                pages.last() << PdfRun{b.level == -1 ? left + 12 : left, y, size, "F1", lines[i]};
+        }
+    }
+    return makePdf(pages);
+}
+
+QString newBoundary() { return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper(); }
+
+QByteArray clientMultipartBody(const QString &boundary, const QString &fileName, const QByteArray &content)
+{
+    QString escaped = fileName;
+    escaped.replace(QLatin1Char('"'), QStringLiteral("%22"))
+        .replace(QLatin1Char('\r'), QStringLiteral("%0D"))
+        .replace(QLatin1Char('\n'), QStringLiteral("%0A"));
+    QByteArray body;
+    body += "\r\n--" + boundary.toUtf8() + "\r\n";
+    body += "Content-Disposition: form-data; name=\"file\"; filename=\"" + escaped.toUtf8() + "\"\r\n";
+    body += "Content-Type: application/pdf\r\n\r\n";
+    body += content;
+    body += "\r\n--" + boundary.toUtf8() + "--\r\n";
+    return body;
+}
+
+bool writeFile(const QString &path, const QByteArray &data)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+int runTool(const QString &program, const QStringList &args, QByteArray *output, int timeoutMs)
+{
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(program, args);
+    if (!p.waitForStarted())
+        return -1;
+    if (!p.waitForFinished(timeoutMs)) {
+        p.kill();
+        p.waitForFinished();
+        return -1;
+    }
+    if (output)
+        *output = p.readAll();
+    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+}
+
+QStringList wordsOf(const QString &text)
+{
+    static const QRegularExpression nonWord(QStringLiteral("[^\\p{L}\\p{N}]+"));
+    return text.toLower().split(nonWord, Qt::SkipEmptyParts);
+}
+
+double inOrderShare(const QStringList &expected, const QStringList &actual)
+{
+    if (expected.isEmpty())
+        return 1.0;
+    std::vector<int> prev(size_t(actual.size()) + 1, 0), cur(prev.size(), 0);
+    for (const QString &e : expected) {
+        for (qsizetype j = 1; j <= actual.size(); ++j)
+            cur[size_t(j)] = e == actual[j - 1] ? prev[size_t(j - 1)] + 1 : std::max(prev[size_t(j)], cur[size_t(j - 1)]);
+        std::swap(prev, cur);
+    }
+    return double(prev.back()) / double(expected.size());
+}
+
+TestService::TestService(int workers, qint64 maxUploadBytes, QString dataDir)
+{
+    using namespace quorvel::server;
+    Accounts::setFastHashingForTests(true);
+    if (dataDir.isEmpty()) {
+        m_tmp = std::make_unique<QTemporaryDir>();
+        dataDir = m_tmp->path();
+    }
+    config.dataDir = dataDir;
+    config.port = 0;
+    config.workers = workers;
+    config.maxUploadBytes = maxUploadBytes;
+    config.httpThreads = 16;
+    config.selfExecutable = QStringLiteral(QUORVEL_SERVER_BINARY);
+    db = std::make_unique<Database>(dataDir + QStringLiteral("/quorvel.sqlite"));
+    db->migrate();
+    accounts = std::make_unique<Accounts>(*db);
+    runner = std::make_unique<JobRunner>(*db, config);
+    api = std::make_unique<HttpApi>(*db, *accounts, *runner, config);
+    port = api->bind();
+    runner->recover();
+    if (workers > 0)
+        runner->start();
+    m_thread = std::thread([this] { api->serve(); });
+    // Wait until the accept loop runs.
+    for (int i = 0; i < 200 && !api->server().is_running(); ++i)
+        QThread::msleep(5);
+}
+
+TestService::~TestService() { stop(); }
+
+void TestService::stop()
+{
+    if (m_thread.joinable()) {
+        api->stop();
+        m_thread.join();
+    }
+    if (runner)
+        runner->stop();
+}
+
+QString TestService::addUserAndLogin(const QString &email, qint64 pages, qint64 lifetimeDaily)
+{
+    accounts->addUser(email, QStringLiteral("pw-") + email, pages, lifetimeDaily);
+    return accounts->login(email, QStringLiteral("pw-") + email).token;
+}
+
+std::unique_ptr<httplib::Client> TestService::client() const
+{
+    auto c = std::make_unique<httplib::Client>("127.0.0.1", port);
+    c->set_read_timeout(60);
+    return c;
+}
+
+httplib::Result TestService::get(const QString &path, const QString &token) const
+{
+    httplib::Headers h;
+    if (!token.isNull())
+        h.emplace("Authorization", "Bearer " + token.toStdString());
+    return client()->Get(path.toStdString(), h);
+}
+
+httplib::Result TestService::post(const QString &path, const QString &token, const QByteArray &body,
+                                  const QString &contentType) const
+{
+    httplib::Headers h;
+    if (!token.isNull())
+        h.emplace("Authorization", "Bearer " + token.toStdString());
+    return client()->Post(path.toStdString(), h, body.toStdString(), contentType.toStdString());
+}
+
+QJsonObject dataOf(const httplib::Result &r)
+{
+    if (!r)
+        return {};
+    return QJsonDocument::fromJson(QByteArray::fromStdString(r->body)).object().value(QStringLiteral("data")).toObject();
+}
+
+QJsonObject TestService::upload(const QString &token, const QString &fileName, const QByteArray &content,
+                                int *status) const
+{
+    const QString boundary = newBoundary();
+    auto r = post(QStringLiteral("/api/v2/uploadfilepdf"), token, clientMultipartBody(boundary, fileName, content),
+                  QStringLiteral("multipart/form-data; boundary=") + boundary);
+    if (status)
+        *status = r ? r->status : -1;
+    return r && r->status == 200 ? dataOf(r) : QJsonObject();
+}
+
+QJsonObject TestService::convert(const QString &token, const QJsonObject &upload, const QString &typ, int *status,
+                                 QByteArray *body) const
+{
+    QJsonObject req{{QStringLiteral("source_file_md5"), upload.value(QStringLiteral("source_file_md5"))},
+                    {QStringLiteral("typ"), typ},
+                    {QStringLiteral("source_file_path"), upload.value(QStringLiteral("source_file_path"))},
+                    {QStringLiteral("source_file_typ"), upload.value(QStringLiteral("source_file_typ"))},
+                    {QStringLiteral("page_number"), upload.value(QStringLiteral("page_number"))},
+                    {QStringLiteral("status"), 0},
+                    {QStringLiteral("file_name"), upload.value(QStringLiteral("file_name"))}};
+    auto r = post(QStringLiteral("/api/v1/tollan/convert"), token, QJsonDocument(req).toJson(QJsonDocument::Indented));
+    if (status)
+        *status = r ? r->status : -1;
+    if (body && r)
+        *body = QByteArray::fromStdString(r->body);
+    return r && r->status == 200 ? dataOf(r) : QJsonObject();
+}
+
+QJsonObject TestService::waitForJob(const QString &token, const QString &id, int timeoutMs) const
+{
+    QElapsedTimer t;
+    t.start();
+    QJsonObject job;
+    while (t.elapsed() < timeoutMs) {
+        job = dataOf(get(QStringLiteral("/api/v1/tollan/convert/") + id, token));
+        if (job.value(QStringLiteral("status")).toInt() != 0)
+            return job;
+        QThread::msleep(50);
+    }
+    return job;
+}
+
+} // namespace quorvel::test

@@ -1,0 +1,92 @@
+#pragma once
+
+#include "Accounts.h"
+#include "Config.h"
+#include "Database.h"
+#include "HttpApi.h"
+#include "JobRunner.h"
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QList>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <httplib.h>
+
+#include <memory>
+#include <thread>
+
+namespace quorvel::test {
+
+// One run of text on a page of a generated PDF; fonts are the standard
+// Helvetica ("F1"), Helvetica-Bold ("F2") and Courier ("F3").
+struct PdfRun {
+    double x, y, size;
+    QByteArray font;
+    QString text; // Latin-1
+};
+QByteArray makePdf(const QList<QList<PdfRun>> &pages);
+
+// A document laid out like a word processor would: headings (level 1–3) and
+// wrapped paragraphs on as many Letter pages as needed.
+struct PdfBlock {
+    int level = 0; // 0: paragraph, -1: bullet item, -2: code line
+    QString text;
+};
+QByteArray layoutPdf(const QList<PdfBlock> &blocks);
+
+// The multipart body exactly as the client builds it: a leading CR LF, one part
+// named "file" declared as application/pdf, the file name with %22/%0D/%0A escapes.
+QByteArray clientMultipartBody(const QString &boundary, const QString &fileName, const QByteArray &content);
+QString newBoundary();
+
+bool writeFile(const QString &path, const QByteArray &data);
+QByteArray readFile(const QString &path);
+
+// Runs `program args` and returns its exit code (-1 when it could not start).
+int runTool(const QString &program, const QStringList &args, QByteArray *output = nullptr, int timeoutMs = 120000);
+
+// Words (letters and digits only, lower-cased) in order.
+QStringList wordsOf(const QString &text);
+// Share of `expected` found in `actual` as an in-order subsequence (longest common subsequence).
+double inOrderShare(const QStringList &expected, const QStringList &actual);
+
+// A complete service in this process on a free loopback port, with a fresh data directory.
+class TestService {
+public:
+    explicit TestService(int workers = 2, qint64 maxUploadBytes = 8 * 1024 * 1024, QString dataDir = {});
+    ~TestService();
+
+    quorvel::server::Config config;
+    std::unique_ptr<quorvel::server::Database> db;
+    std::unique_ptr<quorvel::server::Accounts> accounts;
+    std::unique_ptr<quorvel::server::JobRunner> runner;
+    std::unique_ptr<quorvel::server::HttpApi> api;
+    int port = -1;
+
+    // Adds a user and returns a bearer token for it.
+    QString addUserAndLogin(const QString &email, qint64 pages = 100, qint64 lifetimeDaily = 0);
+    std::unique_ptr<httplib::Client> client() const;
+
+    httplib::Result get(const QString &path, const QString &token) const;
+    httplib::Result post(const QString &path, const QString &token, const QByteArray &body,
+                         const QString &contentType = QStringLiteral("application/json")) const;
+    // Uploads like the client does and returns the FileUploadData (empty object on failure).
+    QJsonObject upload(const QString &token, const QString &fileName, const QByteArray &content, int *status = nullptr) const;
+    // Requests a job for an upload record; returns the job (empty on failure).
+    QJsonObject convert(const QString &token, const QJsonObject &upload, const QString &typ, int *status = nullptr,
+                        QByteArray *body = nullptr) const;
+    // Polls until the job leaves status 0; returns the final job.
+    QJsonObject waitForJob(const QString &token, const QString &id, int timeoutMs = 120000) const;
+
+    void stop();
+
+private:
+    std::unique_ptr<QTemporaryDir> m_tmp;
+    std::thread m_thread;
+};
+
+QJsonObject dataOf(const httplib::Result &r);
+
+} // namespace quorvel::test
