@@ -163,8 +163,14 @@ private:
     void startAnimation(double target);
     QCoro::Task<> uploadProgressSimulation(qint64 fileSize);
     QCoro::Task<> pollTask(QString taskId);
+    // Requests one job and, when it is accepted, lists it and starts its polling.
+    QCoro::Task<bool> requestJob(QString operationName, FileUploadData upload);
     QCoro::Task<> retryPolling(ConversionTask task);
     QCoro::Task<> autoRefreshLoop(CancelTokenPtr token);
+    // List replaced, loading flag cleared, then the line that confirms it (if any).
+    void publishHistory(QList<ConversionTask> tasks, const QString &lineAfterPublish);
+    // The list update of a retry's polling: a changed status replaces the entry.
+    void applyRetryStatus(const ConversionTask &task);
 
     QList<QUrl> m_selectedFiles;
     QList<QUrl> m_processedFiles;

@@ -1,0 +1,54 @@
+#include "conversion/ResultName.h"
+
+#include "conversion/OperationCatalogue.h"
+
+namespace quorvel::ResultName {
+
+namespace {
+
+QString sourceExtension(const QString &sourceFileTyp)
+{
+    const QString typ = sourceFileTyp.toLower();
+    if (typ == QLatin1String("markdown"))
+        return QStringLiteral(".md");
+    if (typ == QLatin1String("docx"))
+        return QStringLiteral(".docx");
+    if (typ == QLatin1String("pptx"))
+        return QStringLiteral(".pptx");
+    return {};
+}
+
+// Every occurrence of `from` (any case) replaced, or `to` appended when the name
+// does not end with `from`.
+QString swapExtension(const QString &fileName, const QString &from, const QString &to)
+{
+    if (!from.isEmpty() && fileName.toLower().endsWith(from)) {
+        QString out = fileName;
+        return out.replace(from, to, Qt::CaseInsensitive);
+    }
+    return fileName + to;
+}
+
+} // namespace
+
+QString forTask(const ConversionTask &task)
+{
+    const QString code = task.typ.toUpper();
+    const QString extension = OperationCatalogue::resultExtension(code);
+    if (code.contains(QLatin1String("2PDF")))
+        return swapExtension(task.fileName, sourceExtension(task.sourceFileTyp), extension);
+    return swapExtension(task.fileName, QStringLiteral(".pdf"), extension);
+}
+
+QString safe(const QString &name)
+{
+    QString last = name.mid(name.lastIndexOf(u'/') + 1);
+    for (QChar &c : last)
+        if (c == u'\\' || c.category() == QChar::Other_Control)
+            c = u'_';
+    if (last.isEmpty() || last == QLatin1String(".") || last == QLatin1String(".."))
+        return QStringLiteral("download");
+    return last;
+}
+
+} // namespace quorvel::ResultName

@@ -1,0 +1,19 @@
+#pragma once
+
+#include "service/WireRecords.h"
+
+#include <QString>
+
+// How a downloaded result is named on disk.
+namespace quorvel::ResultName {
+
+// The name derived from the job's source file name and type code, e.g. Report.PDF
+// converted by "pdf2doc" becomes Report.docx.
+QString forTask(const ConversionTask &task);
+
+// One plain file name that stays inside the directory it is joined to: the last
+// path component only, path separators and control characters replaced by "_",
+// and "download" for an empty, "." or ".." name.
+QString safe(const QString &name);
+
+} // namespace quorvel::ResultName

@@ -1,0 +1,128 @@
+// Upload of one local file as a multipart form.
+
+#include "conversion/ConversionSupport.h"
+#include "conversion/MultipartBody.h"
+#include "conversion/PDFViewModel.h"
+#include "service/HttpClient.h"
+#include "service/Log.h"
+#include "service/Request.h"
+
+#include <QFileInfo>
+
+#include <memory>
+
+namespace quorvel {
+
+namespace {
+
+const QString kArrows = QStringLiteral(">>>>>>>>>>>>>>>>>>>>>>>>>>..");
+
+QString bytesText(qint64 n) { return QStringLiteral("%1 bytes").arg(n); }
+
+// The network stack may still hold the body until its reply is deleted, which
+// happens through deleteLater: the body goes the same way, after it.
+struct DeleteLater
+{
+    void operator()(QObject *o) const { o->deleteLater(); }
+};
+
+FileUploadData extractUpload(const QJsonObject &data)
+{
+    using namespace conversion;
+    FileUploadData d;
+    d.file_name = stringOr(data, QStringLiteral("file_name"));
+    d.source_file_path = stringOr(data, QStringLiteral("source_file_path"));
+    d.source_file_typ = stringOr(data, QStringLiteral("source_file_typ"));
+    d.source_file_md5 = stringOr(data, QStringLiteral("source_file_md5"));
+    d.page_number = integerOr(data, QStringLiteral("page_number"));
+    d.status = integerOr(data, QStringLiteral("status"));
+    return d;
+}
+
+} // namespace
+
+QCoro::Task<FileUploadData> PDFViewModel::uploadFile(QUrl file)
+{
+    QPointer<PDFViewModel> self(this);
+
+    // Nothing is sent unless the whole file can be read from where it was chosen.
+    if (!file.isLocalFile())
+        throw ServiceError(QStringLiteral("Permission denied"), -1);
+    const QString path = file.toLocalFile();
+    const QFileInfo info(path);
+    if (!info.exists())
+        throw ServiceError(QStringLiteral("File not found"), -1);
+    if (info.isDir() || !info.isReadable())
+        throw ServiceError(QStringLiteral("Permission denied"), -1);
+
+    const QString boundary = conversion::upperUuid();
+    std::unique_ptr<MultipartBody, DeleteLater> body(
+        new MultipartBody(path, info.fileName(), boundary));
+    if (!body->open(QIODevice::ReadOnly))
+        throw ServiceError(QStringLiteral("Failed to read file: ") + body->errorString(), -1);
+
+    Log::write(kArrows + QStringLiteral("1111"));
+    Log::write(kArrows + QStringLiteral("222222"));
+
+    std::optional<Request> request =
+        createRequest(QStringLiteral("/v2/uploadfilepdf"), QByteArrayLiteral("POST"));
+    if (!request)
+        throw ServiceError(QStringLiteral("Invalid URL"), -1);
+    Log::write(kArrows + QStringLiteral("333333 request: ") +
+               request->url().toString(QUrl::FullyEncoded));
+    request->setHeader("Content-Type", "multipart/form-data; boundary=" + boundary.toUtf8());
+    request->request.setHeader(QNetworkRequest::ContentLengthHeader, body->size());
+
+    Log::write(kArrows + QStringLiteral("444444 data: ") + bytesText(0));
+    Log::write(kArrows + QStringLiteral("555555 data: ") + bytesText(body->size()));
+
+    setActualUploadProgress(0);
+    setUploadProgress(0);
+
+    // One transfer: its completion is the progress milestone and its answer the result.
+    Log::write(QStringLiteral("uploadFile.......: ") +
+               QStringLiteral("UploadTask <%1> { POST %2, %3 }")
+                   .arg(boundary, request->url().toString(QUrl::FullyEncoded),
+                        bytesText(body->size())));
+    uploadProgressSimulation(body->fileSize());
+
+    SendOptions options;
+    options.bodyDevice = body.get();
+    const HttpResponse response = co_await send(sharedSession(), *request, options);
+    if (!self)
+        throw ServiceError::transportCode(-999, QStringLiteral("cancelled"));
+
+    setActualUploadProgress(1);
+    animateProgress(1);
+
+    if (!response.isHttp)
+        throw ServiceError(QStringLiteral("Invalid response"), -1);
+    Log::write(QStringLiteral("uploadFile httpResponse.......: ") + response.description());
+    if (response.status != 200)
+        throw ServiceError(QStringLiteral("Upload failed"), response.status);
+
+    Log::write(QStringLiteral("===== 上传响应字符串 ====="));
+    Log::write(Log::utf8OrFallback(response.body, QStringLiteral("无法解析的响应数据")));
+    Log::write(QStringLiteral("========================"));
+
+    if (const auto parsed = json::tryParse(response.body))
+        Log::write(QStringLiteral("上传响应解析为JSON: ") + conversion::renderJson(*parsed));
+
+    try {
+        const FileUploadResponse decoded = FileUploadResponse::decode(response.body);
+        Log::write(QStringLiteral("成功解码为FileUploadResponse"));
+        co_return decoded.data;
+    } catch (const ServiceError &error) {
+        Log::write(QStringLiteral("❌ JSON解码错误: ") + error.rendering());
+        Log::write(QStringLiteral("❌ 错误详情: ") + error.description());
+        const auto data = conversion::dataObject(response.body);
+        if (!data)
+            throw;
+        Log::write(QStringLiteral("尝试手动提取data: ") + conversion::renderJson(*data));
+        const FileUploadData built = extractUpload(*data);
+        Log::write(QStringLiteral("手动构建的FileUploadData: ") + built.render());
+        co_return built;
+    }
+}
+
+} // namespace quorvel
