@@ -17,6 +17,15 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+ProcessSpec command(const QString &program, const QStringList &args, const QString &outputFile = {})
+{
+    ProcessSpec spec;
+    spec.program = program;
+    spec.args = args;
+    spec.outputFile = outputFile;
+    return spec;
+}
+
 class Run {
 public:
     explicit Run(const EngineJob &job) : m_job(job), m_deadline(Clock::now() + job.timeout) {}
@@ -47,6 +56,7 @@ public:
                     QStringLiteral("SAL_USE_VCLPLUGIN=svp")};
         if (spec.outputFile.isEmpty())
             spec.outputFile = m_job.workDir + QStringLiteral("/step-%1.log").arg(++m_steps);
+        spec.pidFile = m_job.workDir + QStringLiteral("/engine.pid");
         const ProcessResult r = runProcess(spec, m_job.cancel);
         if (r.end == ProcessResult::End::Cancelled) {
             outcome.cancelled = true;
@@ -75,7 +85,7 @@ public:
         args << QStringLiteral("--convert-to") << format << QStringLiteral("--outdir") << outDir << input;
         ProcessLimits limits;
         limits.addressSpace = std::uint64_t(6) << 30;
-        return step(QStringLiteral("LibreOffice"), {QStringLiteral("soffice"), args, {}, {}, {}, {}, {}}, limits);
+        return step(QStringLiteral("LibreOffice"), command(QStringLiteral("soffice"), args), limits);
     }
 
     bool fail(QString reason)
@@ -145,12 +155,11 @@ bool checkPackageResult(Run &run, const QString &path, const QString &mainPart)
 bool markdownToHtml(Run &run, const QString &mdPath, const QString &htmlPath, const QString &title)
 {
     const QString fragment = mdPath + QStringLiteral(".fragment.html");
-    ProcessSpec spec{QStringLiteral("cmark-gfm"),
+    ProcessSpec spec = command(QStringLiteral("cmark-gfm"),
                      {QStringLiteral("-e"), QStringLiteral("table"), QStringLiteral("-e"),
                       QStringLiteral("strikethrough"), QStringLiteral("-e"), QStringLiteral("autolink"),
                       QStringLiteral("-e"), QStringLiteral("tasklist"), QStringLiteral("--to"),
-                      QStringLiteral("html"), mdPath},
-                     {}, {}, {}, {}, fragment};
+                      QStringLiteral("html"), mdPath}, fragment);
     if (!run.step(QStringLiteral("cmark-gfm"), spec))
         return false;
     QFile in(fragment);
@@ -167,8 +176,8 @@ bool pdfToMarkdownStep(Run &run, const EngineJob &job, const QString &input, con
 {
     ProcessLimits limits;
     limits.addressSpace = std::uint64_t(2) << 30;
-    ProcessSpec spec{job.selfExecutable,
-                     {QStringLiteral("engine"), QStringLiteral("pdf2md"), input, mdPath}, {}, {}, {}, {}, {}};
+    ProcessSpec spec = command(job.selfExecutable,
+                     {QStringLiteral("engine"), QStringLiteral("pdf2md"), input, mdPath});
     if (!run.step(QStringLiteral("PDF text extraction"), spec, limits))
         return false;
     if (!QFileInfo(mdPath).isFile())
@@ -226,10 +235,9 @@ void convert(Run &run, const EngineJob &job)
             run.outcome.ok = true, run.outcome.resultPath = result;
     } else if (code == QLatin1String("PDF2IMG")) {
         const QString pngDir = run.dir(QStringLiteral("png"));
-        ProcessSpec spec{QStringLiteral("pdftoppm"),
+        ProcessSpec spec = command(QStringLiteral("pdftoppm"),
                          {QStringLiteral("-png"), QStringLiteral("-r"), QStringLiteral("150"), input,
-                          pngDir + QStringLiteral("/page")},
-                         {}, {}, {}, {}, {}};
+                          pngDir + QStringLiteral("/page")});
         if (!run.step(QStringLiteral("pdftoppm"), spec))
             return;
         QDir d(pngDir);
@@ -253,7 +261,7 @@ void convert(Run &run, const EngineJob &job)
         run.outcome.resultPath = result;
     } else if (code == QLatin1String("COMPRESS")) {
         const QString result = out + QStringLiteral("/source.pdf");
-        ProcessSpec spec{QStringLiteral("gs"),
+        ProcessSpec spec = command(QStringLiteral("gs"),
                          {QStringLiteral("-q"), QStringLiteral("-dSAFER"), QStringLiteral("-dBATCH"),
                           QStringLiteral("-dNOPAUSE"), QStringLiteral("-sDEVICE=pdfwrite"),
                           QStringLiteral("-dCompatibilityLevel=1.5"), QStringLiteral("-dPDFSETTINGS=/ebook"),
@@ -261,8 +269,7 @@ void convert(Run &run, const EngineJob &job)
                           QStringLiteral("-dDownsampleColorImages=true"), QStringLiteral("-dColorImageResolution=150"),
                           QStringLiteral("-dDownsampleGrayImages=true"), QStringLiteral("-dGrayImageResolution=150"),
                           QStringLiteral("-dDownsampleMonoImages=true"), QStringLiteral("-dMonoImageResolution=300"),
-                          QStringLiteral("-sOutputFile=") + result, input},
-                         {}, {}, {}, {}, {}};
+                          QStringLiteral("-sOutputFile=") + result, input});
         if (!run.step(QStringLiteral("Ghostscript"), spec) || !checkPdfResult(run, result, run.outcome.pages))
             return;
         // Already-lean files can grow when rewritten; then the original is the better result.
@@ -301,8 +308,8 @@ void convert(Run &run, const EngineJob &job)
             run.outcome.ok = true, run.outcome.resultPath = result;
     } else if (code == QLatin1String("IMG2PDF")) {
         const QString result = out + QStringLiteral("/source.pdf");
-        ProcessSpec spec{QStringLiteral("img2pdf"),
-                         {input, QStringLiteral("-o"), result}, {}, {}, {}, {}, {}};
+        ProcessSpec spec = command(QStringLiteral("img2pdf"),
+                         {input, QStringLiteral("-o"), result});
         if (run.step(QStringLiteral("img2pdf"), spec) && checkPdfResult(run, result, 1))
             run.outcome.ok = true, run.outcome.resultPath = result;
     } else {

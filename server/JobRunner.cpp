@@ -1,6 +1,7 @@
 #include "JobRunner.h"
 
 #include "Engines.h"
+#include "Process.h"
 #include "Records.h"
 
 #include <QDir>
@@ -36,6 +37,17 @@ QString JobRunner::resultsDir() const { return m_config.dataDir + QStringLiteral
 
 int JobRunner::recover()
 {
+    // Engines of a service that died may still run, holding a worker's
+    // LibreOffice profile; end them before anything else starts.
+    const QString workRoot = m_config.dataDir + QStringLiteral("/work");
+    for (const QString &job : QDir(workRoot).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        const QString dir = workRoot + QLatin1Char('/') + job;
+        const int killed = killOrphanedEngines({dir + QStringLiteral("/engine.pid")}, dir);
+        if (killed > 0)
+            logLine(QStringLiteral("ended %1 engine process(es) left by an earlier run of job %2").arg(killed).arg(job));
+        QDir(dir).removeRecursively();
+    }
+
     Transaction tx(m_db);
     QSqlQuery failed = m_db.exec(
         QStringLiteral("UPDATE jobs SET state='failed', finished_at=?, "

@@ -3,9 +3,13 @@
 #include <QByteArray>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 #include <QStandardPaths>
 
+#include <QDir>
+
 #include <fcntl.h>
+#include <sys/prctl.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -31,6 +35,45 @@ QString ProcessResult::describe() const
         return QStringLiteral("could not be started");
     }
     return {};
+}
+
+int killOrphanedEngines(const QStringList &pidFiles, const QString &home)
+{
+    QSet<QByteArray> groups;
+    for (const QString &f : pidFiles) {
+        QFile pf(f);
+        if (pf.open(QIODevice::ReadOnly))
+            groups.insert(pf.readAll().trimmed());
+    }
+    if (groups.isEmpty())
+        return 0;
+    const QByteArray wanted = "HOME=" + QFile::encodeName(home);
+    int killed = 0;
+    const QStringList pids = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &pidText : pids) {
+        bool ok = false;
+        const int pid = pidText.toInt(&ok);
+        if (!ok || pid == ::getpid())
+            continue;
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray s = stat.readAll();
+        const qsizetype paren = s.lastIndexOf(')');
+        const QList<QByteArray> fields = s.mid(paren + 2).split(' ');
+        if (fields.size() < 3 || !groups.contains(fields[2]))
+            continue;
+        QFile env(QStringLiteral("/proc/%1/environ").arg(pid));
+        if (!env.open(QIODevice::ReadOnly))
+            continue;
+        const QList<QByteArray> vars = env.readAll().split('\0');
+        bool ours = false;
+        for (const QByteArray &v : vars)
+            ours = ours || v == wanted || v.startsWith(wanted + '/');
+        if (ours && ::kill(pid, SIGKILL) == 0)
+            ++killed;
+    }
+    return killed;
 }
 
 QString findProgram(const QString &name)
@@ -80,6 +123,7 @@ ProcessResult runProcess(const ProcessSpec &spec, const std::atomic<bool> *cance
     const rlimit cpu{cpuSeconds, cpuSeconds + 5};
     const rlimit noCore{0, 0};
 
+    const pid_t parent = ::getpid();
     const pid_t pid = ::fork();
     if (pid < 0) {
         ::close(outFd);
@@ -88,6 +132,10 @@ ProcessResult runProcess(const ProcessSpec &spec, const std::atomic<bool> *cance
     }
     if (pid == 0) {
         ::setpgid(0, 0);
+        // If the whole service dies (even by SIGKILL), so does the engine.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent)
+            ::_exit(125);
         sigset_t none;
         sigemptyset(&none);
         ::sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -108,6 +156,11 @@ ProcessResult runProcess(const ProcessSpec &spec, const std::atomic<bool> *cance
     }
     ::setpgid(pid, pid); // both sides set it, whichever runs first
     ::close(outFd);
+    if (!spec.pidFile.isEmpty()) {
+        QFile pf(spec.pidFile);
+        if (pf.open(QIODevice::WriteOnly))
+            pf.write(QByteArray::number(pid));
+    }
 
     const auto deadline = std::chrono::steady_clock::now() + spec.timeout;
     auto pause = std::chrono::milliseconds(5);

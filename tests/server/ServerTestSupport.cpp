@@ -179,7 +179,8 @@ double inOrderShare(const QStringList &expected, const QStringList &actual)
     return double(prev.back()) / double(expected.size());
 }
 
-TestService::TestService(int workers, qint64 maxUploadBytes, QString dataDir)
+TestService::TestService(int workers, qint64 maxUploadBytes, QString dataDir,
+                         const std::function<void(quorvel::server::Config &)> &tweak)
 {
     using namespace quorvel::server;
     Accounts::setFastHashingForTests(true);
@@ -193,6 +194,8 @@ TestService::TestService(int workers, qint64 maxUploadBytes, QString dataDir)
     config.maxUploadBytes = maxUploadBytes;
     config.httpThreads = 16;
     config.selfExecutable = QStringLiteral(QUORVEL_SERVER_BINARY);
+    if (tweak)
+        tweak(config);
     db = std::make_unique<Database>(dataDir + QStringLiteral("/quorvel.sqlite"));
     db->migrate();
     accounts = std::make_unique<Accounts>(*db);

@@ -14,6 +14,7 @@
 
 #include <httplib.h>
 
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -55,7 +56,8 @@ double inOrderShare(const QStringList &expected, const QStringList &actual);
 // A complete service in this process on a free loopback port, with a fresh data directory.
 class TestService {
 public:
-    explicit TestService(int workers = 2, qint64 maxUploadBytes = 8 * 1024 * 1024, QString dataDir = {});
+    explicit TestService(int workers = 2, qint64 maxUploadBytes = 8 * 1024 * 1024, QString dataDir = {},
+                         const std::function<void(quorvel::server::Config &)> &tweak = {});
     ~TestService();
 
     quorvel::server::Config config;
