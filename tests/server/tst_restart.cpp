@@ -1,4 +1,221 @@
+// The service binary killed or stopped in the middle of conversions loses no
+// job: after a restart each one ends completed or failed, and no engine of
+// the dead process is left running.
+#include "ServerTestSupport.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QSqlQuery>
+#include <QTemporaryDir>
 #include <QTest>
-class T : public QObject { Q_OBJECT };
-QTEST_GUILESS_MAIN(T)
+#include <QThread>
+
+#include <signal.h>
+
+using namespace quorvel::test;
+
+namespace {
+
+// Processes whose environment points into `dir` (engines run with HOME there).
+int enginesUnder(const QString &dir)
+{
+    int n = 0;
+    const QByteArray wanted = "HOME=" + QFile::encodeName(dir);
+    for (const QString &pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile env(QStringLiteral("/proc/%1/environ").arg(pid));
+        if (env.open(QIODevice::ReadOnly) && env.readAll().contains(wanted))
+            ++n;
+    }
+    return n;
+}
+
+} // namespace
+
+class TestRestart : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    QString m_data;
+    std::unique_ptr<QProcess> m_server;
+    int m_port = 0;
+
+    bool startServer()
+    {
+        m_server = std::make_unique<QProcess>();
+        m_server->setProcessChannelMode(QProcess::SeparateChannels);
+        m_server->setStandardErrorFile(m_dir.filePath(QStringLiteral("server.log")), QIODevice::Append);
+        m_server->start(QStringLiteral(QUORVEL_SERVER_BINARY),
+                        {QStringLiteral("serve"), QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
+                         QStringLiteral("--data"), m_data, QStringLiteral("--workers"), QStringLiteral("2")});
+        if (!m_server->waitForStarted())
+            return false;
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < 20000) {
+            if (m_server->canReadLine() || m_server->waitForReadyRead(200)) {
+                const QByteArray line = m_server->readLine().trimmed();
+                if (line.startsWith("listening ")) {
+                    m_port = line.mid(10).toInt();
+                    return m_port > 0;
+                }
+            }
+            if (m_server->state() != QProcess::Running)
+                return false;
+        }
+        return false;
+    }
+
+    httplib::Result call(const std::string &method, const std::string &path, const QString &token,
+                         const QByteArray &body = {}, const std::string &type = "application/json")
+    {
+        httplib::Client c("127.0.0.1", m_port);
+        c.set_read_timeout(30);
+        httplib::Headers h;
+        if (!token.isEmpty())
+            h.emplace("Authorization", "Bearer " + token.toStdString());
+        return method == "GET" ? c.Get(path, h) : c.Post(path, h, body.toStdString(), type);
+    }
+
+    QString login()
+    {
+        auto r = call("POST", "/api/v1/tollan/auth/login", {}, R"({"email":"r@example.org","password":"restart-pw"})");
+        return r && r->status == 200 ? dataOf(r).value(QStringLiteral("token")).toString() : QString();
+    }
+
+    // Queues a mix of LibreOffice and quick jobs; returns their ids.
+    QStringList queueJobs(const QString &token)
+    {
+        QStringList ids;
+        for (int i = 0; i < 6; ++i) {
+            const bool md = i % 2 == 0;
+            const QString name = md ? QStringLiteral("doc%1.md").arg(i) : QStringLiteral("doc%1.pdf").arg(i);
+            const QByteArray content = md ? QStringLiteral("# Title %1\n\nSome words for job %1.\n").arg(i).toUtf8()
+                                          : layoutPdf({{1, QStringLiteral("Heading %1").arg(i)},
+                                                       {0, QStringLiteral("Body text of job %1.").arg(i)}});
+            const QString b = newBoundary();
+            auto up = call("POST", "/api/v2/uploadfilepdf", token, clientMultipartBody(b, name, content),
+                           "multipart/form-data; boundary=" + b.toStdString());
+            if (!up || up->status != 200)
+                return {};
+            QJsonObject req = dataOf(up);
+            req[QStringLiteral("typ")] = md ? QStringLiteral("MD2PDF") : QStringLiteral("PDF2DOC");
+            auto job = call("POST", "/api/v1/tollan/convert", token, QJsonDocument(req).toJson());
+            if (!job || job->status != 200)
+                return {};
+            ids << dataOf(job).value(QStringLiteral("id")).toString();
+        }
+        return ids;
+    }
+
+    bool waitUntilRunning()
+    {
+        quorvel::server::Database db(m_data + QStringLiteral("/quorvel.sqlite"));
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < 30000) {
+            QSqlQuery q = db.exec(QStringLiteral("SELECT COUNT(*) FROM jobs WHERE state='running'"));
+            if (q.next() && q.value(0).toInt() > 0)
+                return true;
+            QThread::msleep(50);
+        }
+        return false;
+    }
+
+    void checkAllEnd(const QString &token, const QStringList &ids)
+    {
+        for (const QString &id : ids) {
+            QElapsedTimer t;
+            t.start();
+            int status = 0;
+            while (t.elapsed() < 120000) {
+                auto r = call("GET", "/api/v1/tollan/convert/" + id.toStdString(), token);
+                QVERIFY(r && r->status == 200);
+                status = dataOf(r).value(QStringLiteral("status")).toInt();
+                if (status != 0)
+                    break;
+                QThread::msleep(200);
+            }
+            // Interrupted jobs are simply run again, so they complete.
+            QCOMPARE(status, 1);
+        }
+    }
+
+private slots:
+    void initTestCase()
+    {
+        m_data = m_dir.filePath(QStringLiteral("data"));
+        QProcess add;
+        add.start(QStringLiteral(QUORVEL_SERVER_BINARY),
+                  {QStringLiteral("user"), QStringLiteral("add"), QStringLiteral("r@example.org"), QStringLiteral("--pages"),
+                   QStringLiteral("1000"), QStringLiteral("--data"), m_data, QStringLiteral("--password-stdin")});
+        QVERIFY(add.waitForStarted());
+        add.write("restart-pw\n");
+        add.closeWriteChannel();
+        QVERIFY(add.waitForFinished(30000));
+        QCOMPARE(add.exitCode(), 0);
+    }
+
+    void cleanup()
+    {
+        if (m_server && m_server->state() == QProcess::Running) {
+            m_server->kill();
+            m_server->waitForFinished();
+        }
+    }
+
+    void killedMidConversion()
+    {
+        QVERIFY(startServer());
+        const QString token = login();
+        QVERIFY(!token.isEmpty());
+        const QStringList ids = queueJobs(token);
+        QCOMPARE(ids.size(), 6);
+        QVERIFY(waitUntilRunning());
+        ::kill(pid_t(m_server->processId()), SIGKILL);
+        QVERIFY(m_server->waitForFinished(10000));
+
+        QVERIFY(startServer());
+        // The new process ended whatever engines the dead one left behind
+        // before starting its own; the token survived the restart.
+        checkAllEnd(token, ids);
+        const QByteArray log = readFile(m_dir.filePath(QStringLiteral("server.log")));
+        QVERIFY2(log.contains("queued again after an interruption"), log.right(3000).constData());
+        QTRY_COMPARE_WITH_TIMEOUT(enginesUnder(m_data + QStringLiteral("/work")), 0, 10000);
+        auto bal = dataOf(call("GET", "/api/v1/tollan/convertapi/page_balance", token));
+        QVERIFY(bal.value(QStringLiteral("consumed_pages")).toInt() >= 6);
+        m_server->terminate();
+        QVERIFY(m_server->waitForFinished(30000));
+    }
+
+    void stoppedGracefully()
+    {
+        QVERIFY(startServer());
+        const QString token = login();
+        const QStringList ids = queueJobs(token);
+        QCOMPARE(ids.size(), 6);
+        QVERIFY(waitUntilRunning());
+        QElapsedTimer t;
+        t.start();
+        m_server->terminate(); // SIGTERM
+        QVERIFY(m_server->waitForFinished(30000));
+        QVERIFY(readFile(m_dir.filePath(QStringLiteral("server.log"))).contains("queued again: the service is stopping"));
+        QCOMPARE(m_server->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(m_server->exitCode(), 0);
+        QVERIFY(t.elapsed() < 15000);
+        QCOMPARE(enginesUnder(m_data + QStringLiteral("/work")), 0);
+        {
+            quorvel::server::Database db(m_data + QStringLiteral("/quorvel.sqlite"));
+            QSqlQuery q = db.exec(QStringLiteral("SELECT COUNT(*) FROM jobs WHERE state='running'"));
+            QVERIFY(q.next());
+            QCOMPARE(q.value(0).toInt(), 0); // put back in the queue, not left running
+        }
+        QVERIFY(startServer());
+        checkAllEnd(token, ids);
+        m_server->terminate();
+        QVERIFY(m_server->waitForFinished(30000));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRestart)
 #include "tst_restart.moc"
