@@ -168,19 +168,21 @@ int PDFViewModel::simulationSteps(qint64 fileSize)
     return int(qBound<qint64>(qint64(10), fileSize / 100000, qint64(50)));
 }
 
-QCoro::Task<> PDFViewModel::uploadProgressSimulation(qint64 fileSize)
+QCoro::Task<> PDFViewModel::uploadProgressSimulation(qint64 fileSize, CancelTokenPtr stop)
 {
     QPointer<PDFViewModel> self(this);
     const CancelTokenPtr lifetime = m_lifetime;
     const int steps = simulationSteps(fileSize);
     for (int i = 1;; ++i) {
+        if (stop && stop->isCancelled())
+            co_return;
         const double target = double(i) / (steps + 5) * 0.95;
         setActualUploadProgress(target);
         startAnimation(target);
         const double r = m_random.generateDouble() * 0.1;
         const double seconds = (double(fileSize) / 1'000'000.0) * r + 0.1;
         co_await sleepFor(std::chrono::milliseconds(qint64(seconds * 1000 * simulationWaitScale)),
-                          lifetime);
+                          lifetime, stop);
         if (!self)
             co_return;
         if (m_actualUploadProgress >= 0.99 || i >= steps)

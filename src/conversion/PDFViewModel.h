@@ -161,7 +161,8 @@ Q_SIGNALS:
 
 private:
     void startAnimation(double target);
-    QCoro::Task<> uploadProgressSimulation(qint64 fileSize);
+    // Ends early when `stop` is cancelled (its upload ended).
+    QCoro::Task<> uploadProgressSimulation(qint64 fileSize, CancelTokenPtr stop = {});
     QCoro::Task<> pollTask(QString taskId);
     // Requests one job and, when it is accepted, lists it and starts its polling.
     QCoro::Task<bool> requestJob(QString operationName, FileUploadData upload);

@@ -8,6 +8,7 @@
 #include "service/Request.h"
 
 #include <QFileInfo>
+#include <QScopeGuard>
 
 #include <memory>
 
@@ -84,7 +85,11 @@ QCoro::Task<FileUploadData> PDFViewModel::uploadFile(QUrl file)
                QStringLiteral("UploadTask <%1> { POST %2, %3 }")
                    .arg(boundary, request->url().toString(QUrl::FullyEncoded),
                         bytesText(body->size())));
-    uploadProgressSimulation(body->fileSize());
+    // The simulation ends with the transfer, however it ends: a failed upload's
+    // simulation must not move the bar after the error has zeroed it.
+    const CancelTokenPtr simulationStop = makeCancelToken();
+    const auto stopSimulation = qScopeGuard([simulationStop] { simulationStop->cancel(); });
+    uploadProgressSimulation(body->fileSize(), simulationStop);
 
     SendOptions options;
     options.bodyDevice = body.get();

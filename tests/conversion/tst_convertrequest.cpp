@@ -1,0 +1,234 @@
+#include "ConversionTest.h"
+
+#include "conversion/OperationCatalogue.h"
+#include "service/TokenStore.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+
+using namespace quorvel;
+using namespace quorvel::test;
+
+namespace {
+
+const QByteArray kRoute = "/api/v1/tollan/convert";
+
+FileUploadData record(const QString &name = QStringLiteral("deck.pdf"), qint64 pages = 12)
+{
+    FileUploadData u;
+    u.file_name = name;
+    u.source_file_path = "store/" + name;
+    u.source_file_typ = "pdf";
+    u.source_file_md5 = "md5-" + name;
+    u.page_number = pages;
+    u.status = 5; // not carried over: the request always says 0
+    return u;
+}
+
+} // namespace
+
+class TestConvertRequest : public QObject
+{
+    Q_OBJECT
+    ScriptedServer m_server;
+    std::unique_ptr<TestEnvironment> m_env;
+
+private Q_SLOTS:
+    void initTestCase() { m_env = std::make_unique<TestEnvironment>(m_server.origin()); }
+    void init()
+    {
+        TokenStore::write(QStringLiteral("tok-convert-1"));
+        m_server.clearScripts();
+        m_server.clearRequests();
+    }
+
+    void bodyAndHeaders_data()
+    {
+        QTest::addColumn<QString>("operation");
+        QTest::addColumn<QString>("typ");
+        QTest::addColumn<QString>("ruleLine");
+        QTest::newRow("forward") << "PDF to PPTX" << "PDF2PPTX" << "convertToPDF - 正向转换: PDF2PPTX";
+        QTest::newRow("reverse") << "IMG to PDF" << "IMG2PDF" << "convertToPDF - 反向转换: IMG2PDF";
+        QTest::newRow("markdown") << "MD to PDF" << "MD2PDF" << "convertToPDF - MD to PDF特殊处理: MD2PDF";
+        QTest::newRow("modify") << "Compress" << "COMPRESS" << "convertToPDF - 正向转换: COMPRESS";
+    }
+    void bodyAndHeaders()
+    {
+        QFETCH(QString, operation);
+        QFETCH(QString, typ);
+        QFETCH(QString, ruleLine);
+        m_server.script("POST", kRoute, {ScriptedResponse::json(200, jobAnswer("job-1"))});
+        auto vm = fastViewModel();
+        LogCapture log;
+        auto out = finish(vm->convertToPDF(operation, record()));
+        QVERIFY(out->value);
+        QCOMPARE(out->value->id, QString("job-1"));
+
+        const auto received = m_server.requestsTo("POST", kRoute);
+        QCOMPARE(received.size(), 1);
+        const ReceivedRequest &r = received[0];
+        QCOMPARE(r.target, kRoute);
+        QCOMPARE(r.header("Content-Type"), QByteArray("application/json"));
+        QCOMPARE(r.header("Accept"), QByteArray("application/json"));
+        QCOMPARE(r.header("Authorization"), QByteArray("Bearer tok-convert-1"));
+        QVERIFY2(r.body.count('\n') >= 8, r.body.constData()); // pretty-printed, one member a line
+        const QJsonObject body = QJsonDocument::fromJson(r.body).object();
+        const QJsonObject expected{{"source_file_md5", "md5-deck.pdf"},
+                                   {"typ", typ},
+                                   {"source_file_path", "store/deck.pdf"},
+                                   {"source_file_typ", "pdf"},
+                                   {"page_number", 12},
+                                   {"status", 0},
+                                   {"file_name", "deck.pdf"}};
+        QCOMPARE(body, expected);
+
+        // The rule line is the only one of the three.
+        QCOMPARE(log.withPrefix("convertToPDF - 正向转换: ").size() +
+                     log.withPrefix("convertToPDF - 反向转换: ").size() +
+                     log.withPrefix("convertToPDF - MD to PDF特殊处理: ").size(),
+                 1);
+        const QStringList order = {"convertToPDF - 开始，操作: " + operation,
+                                   "🔄 开始转换: " + operation,
+                                   "📄 文件: deck.pdf, 页数: 12",
+                                   "🌐 Request URL: " + m_server.origin() + "/api/v1/tollan/convert",
+                                   "convertToPDF - 操作: " + operation,
+                                   ruleLine,
+                                   "📋 使用页数: 12",
+                                   "📤 请求数据: ConvertRequest(",
+                                   "📦 JSON数据: {",
+                                   "convertToPDF - 发送转换请求",
+                                   "🔄 转换响应状态码: 200",
+                                   "📥 转换响应内容: {",
+                                   "转换响应JSON结构: {",
+                                   "convertToPDF - 转换成功，返回任务"};
+        qsizetype at = 0;
+        for (const QString &line : order) {
+            const qsizetype found = log.indexOfPrefix(line, at);
+            QVERIFY2(found >= 0, qPrintable("missing or out of order: " + line));
+            at = found + 1;
+        }
+        QCOMPARE(log.indexOfPrefix("📦 Request body: "), -1);
+    }
+
+    void failures_data()
+    {
+        QTest::addColumn<ScriptedResponse>("answer");
+        QTest::addColumn<QString>("domain");
+        QTest::addColumn<qint64>("code");
+        QTest::addColumn<QString>("description");
+        QTest::newRow("402 with text")
+            << ScriptedResponse::json(402, "no pages left")
+            << "Conversion failed with status 402: no pages left" << qint64(402)
+            << "The operation couldn’t be completed. (Conversion failed with status 402: no pages "
+               "left error 402.)";
+        QTest::newRow("500 not UTF-8")
+            << ScriptedResponse::json(500, "\xff\xfe")
+            << "Conversion failed with status 500: 无法解析的响应数据" << qint64(500) << "";
+        QTest::newRow("data not an object")
+            << ScriptedResponse::json(200, R"({"code":0,"msg":"ok","data":"queued"})")
+            << "NSCocoaErrorDomain" << qint64(4864) << "";
+        QTest::newRow("not JSON") << ScriptedResponse::json(200, "<html>") << "NSCocoaErrorDomain"
+                                  << qint64(4864) << "";
+    }
+    void failures()
+    {
+        QFETCH(ScriptedResponse, answer);
+        QFETCH(QString, domain);
+        QFETCH(qint64, code);
+        QFETCH(QString, description);
+        m_server.script("POST", kRoute, {answer});
+        auto vm = fastViewModel();
+        LogCapture log;
+        auto out = finish(vm->convertToPDF("PDF to DOC", record()));
+        QVERIFY(out->error);
+        QCOMPARE(out->error->domain(), domain);
+        QCOMPARE(out->error->code(), code);
+        if (!description.isEmpty())
+            QCOMPARE(out->error->description(), description);
+        if (answer.status != 200)
+            QCOMPARE(log.withPrefix("convertToPDF - 转换失败，状态码: ").size(), 1);
+    }
+
+    void transportErrorIsLogged()
+    {
+        ScriptedResponse drop;
+        drop.action = ScriptedResponse::Action::Drop;
+        m_server.script("POST", kRoute, {drop});
+        auto vm = fastViewModel();
+        LogCapture log;
+        auto out = finish(vm->convertToPDF("PDF to DOC", record()));
+        QVERIFY(out->error);
+        QCOMPARE(out->error->family(), ServiceError::Family::Transport);
+        QCOMPARE(log.withPrefix("❌ 转换错误: "), QStringList{"❌ 转换错误: " + out->error->description()});
+    }
+
+    // A job whose record does not decode is built from what the client knows.
+    void manuallyBuiltJob_data()
+    {
+        QTest::addColumn<QString>("operation");
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<QString>("id");
+        QTest::addColumn<QString>("userId");
+        QTest::addColumn<QString>("resultFileTyp");
+        QTest::newRow("no id, reverse") << "DOCX to PDF" << QByteArray(R"({"status":"queued"})") << ""
+                                        << "" << "pdf";
+        QTest::newRow("numeric id, forward") << "PDF to MD" << QByteArray(R"({"id":42,"user_id":"u7"})")
+                                             << "" << "u7" << "docx";
+        QTest::newRow("id kept, bad status") << "PDF to DOC"
+                                             << QByteArray(R"({"id":"j-9","status":"0"})") << "j-9"
+                                             << "" << "docx";
+    }
+    void manuallyBuiltJob()
+    {
+        QFETCH(QString, operation);
+        QFETCH(QByteArray, data);
+        QFETCH(QString, id);
+        QFETCH(QString, userId);
+        QFETCH(QString, resultFileTyp);
+        m_server.script("POST", kRoute,
+                        {ScriptedResponse::json(200, R"({"code":0,"msg":"ok","data":)" + data + "}")});
+        auto vm = fastViewModel();
+        LogCapture log;
+        auto out = finish(vm->convertToPDF(operation, record("in.docx", 4)));
+        QVERIFY2(out->value, out->error ? qPrintable(out->error->rendering()) : "");
+        const ConversionTask &t = *out->value;
+        if (id.isEmpty())
+            QVERIFY(QRegularExpression("^[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}$").match(t.id).hasMatch());
+        else
+            QCOMPARE(t.id, id);
+        QCOMPARE(t.userId, userId);
+        QCOMPARE(t.typ, OperationCatalogue::conversionTypeCode(operation));
+        QCOMPARE(t.fileName, QString("in.docx"));
+        QCOMPARE(t.pageNumber, qint64(4));
+        QCOMPARE(t.sourceFilePath, QString("store/in.docx"));
+        QCOMPARE(t.sourceFileMd5, QString("md5-in.docx"));
+        QCOMPARE(t.resultFileTyp, resultFileTyp);
+        QCOMPARE(t.status, qint64(0));
+        QVERIFY(QRegularExpression(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d \+0000$)").match(t.createAt).hasMatch());
+        QCOMPARE(log.withPrefix("手动创建的转换任务: ").size(), 1);
+    }
+
+    void emptyRecordSendsNothing()
+    {
+        auto vm = fastViewModel();
+        LogCapture log;
+        auto out = finish(vm->convertToPDF("PDF to DOC", FileUploadData{}));
+        QVERIFY(out->error);
+        QCOMPARE(out->error->domain(), QString("No file selected"));
+        QCOMPARE(m_server.requestCount(), 0);
+        QVERIFY(log.indexOf("convertToPDF - 错误：没有找到上传的文件数据") >= 0);
+    }
+
+    void noTokenNoAuthorization()
+    {
+        TokenStore::remove();
+        m_server.script("POST", kRoute, {ScriptedResponse::json(200, jobAnswer("j"))});
+        auto vm = fastViewModel();
+        QVERIFY(finish(vm->convertToPDF("PDF to DOC", record()))->value);
+        QVERIFY(!m_server.requests().value(0).hasHeader("Authorization"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestConvertRequest)
+#include "tst_convertrequest.moc"
