@@ -17,6 +17,11 @@
 namespace quorvel {
 
 AuthManager::AuthManager(QObject *parent)
+    : AuthManager(StartupFetch::Account, parent)
+{
+}
+
+AuthManager::AuthManager(StartupFetch fetch, QObject *parent)
     : QObject(parent)
 {
     const auto token = TokenStore::read();
@@ -24,7 +29,8 @@ AuthManager::AuthManager(QObject *parent)
         return;
     // The stored token is trusted until the service refuses it.
     m_isLoggedIn = true;
-    restore(*token);
+    if (fetch == StartupFetch::Account)
+        restore(*token);
 }
 
 AuthManager::~AuthManager() { *m_alive = false; }

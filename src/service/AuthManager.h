@@ -28,8 +28,14 @@ class AuthManager : public QObject
     Q_PROPERTY(bool hasError READ hasError NOTIFY errorChanged)
 
 public:
+    // Whether creation loads the account of a stored token in the background.
+    enum class StartupFetch { Account, None };
+
     // Restores a stored token at once and loads the account in the background.
     explicit AuthManager(QObject *parent = nullptr);
+    // A front end that only signs in or out (the CLI) holds the token without the
+    // start-up fetch, so no request races its own.
+    explicit AuthManager(StartupFetch fetch, QObject *parent = nullptr);
     ~AuthManager() override;
 
     bool isLoggedIn() const { return m_isLoggedIn; }

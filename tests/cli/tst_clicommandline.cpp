@@ -1,0 +1,234 @@
+#include "cli/CommandLine.h"
+
+#include <QTest>
+
+using namespace quorvel;
+using namespace quorvel::cli;
+
+Q_DECLARE_METATYPE(quorvel::cli::Command)
+
+class TestCliCommandLine : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    // Command lines that run, and what each asks for.
+    void accepted_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<Command>("command");
+        QTest::addColumn<bool>("json");
+        QTest::addColumn<bool>("trace");
+        QTest::addColumn<QString>("detail"); // the command's main argument as parsed
+
+        QTest::newRow("login") << QStringList{"login", "a@b.c"} << Command::Login << false << false
+                               << "a@b.c";
+        QTest::newRow("globals before")
+            << QStringList{"--json", "--trace", "whoami"} << Command::Whoami << true << true << "";
+        QTest::newRow("globals after")
+            << QStringList{"balance", "--json"} << Command::Balance << true << false << "";
+        QTest::newRow("operation with spaces")
+            << QStringList{"convert", "PDF to DOC", "a.pdf", "b.pdf"} << Command::Convert << false
+            << false << "PDF to DOC|a.pdf,b.pdf";
+        QTest::newRow("dash file after --")
+            << QStringList{"convert", "Compress", "--", "-odd.pdf"} << Command::Convert << false
+            << false << "Compress|-odd.pdf";
+        QTest::newRow("status id")
+            << QStringList{"status", "job-7"} << Command::Status << false << false << "job-7";
+        QTest::newRow("retry wait")
+            << QStringList{"retry", "j", "--wait"} << Command::Retry << false << false << "j";
+        QTest::newRow("download to") << QStringList{"download", "j", "--to", "/out"}
+                                     << Command::Download << false << false << "j";
+        QTest::newRow("help topic")
+            << QStringList{"help", "convert"} << Command::Help << false << false << "convert";
+        QTest::newRow("help after command")
+            << QStringList{"retry", "--help"} << Command::Help << false << false << "retry";
+        QTest::newRow("help wins over missing args")
+            << QStringList{"convert", "-h"} << Command::Help << false << false << "convert";
+        QTest::newRow("program help")
+            << QStringList{"--help"} << Command::Help << false << false << "";
+        QTest::newRow("version") << QStringList{"--version"} << Command::Version << false << false
+                                 << "";
+    }
+    void accepted() {
+        QFETCH(QStringList, args);
+        QFETCH(Command, command);
+        QFETCH(bool, json);
+        QFETCH(bool, trace);
+        QFETCH(QString, detail);
+
+        const ParseResult r = parse(args);
+        QVERIFY2(!r.error, qPrintable(r.error ? r.error->message : QString()));
+        QVERIFY(r.invocation);
+        const Invocation &inv = *r.invocation;
+        QCOMPARE(inv.command, command);
+        QCOMPARE(inv.json, json);
+        QCOMPARE(inv.trace, trace);
+        QString parsed;
+        switch (command) {
+        case Command::Login:
+            parsed = inv.email;
+            break;
+        case Command::Convert:
+            parsed = inv.operation + u'|' + inv.files.join(u',');
+            break;
+        case Command::Status:
+        case Command::Retry:
+        case Command::Download:
+            parsed = inv.jobId;
+            break;
+        case Command::Help:
+            parsed = inv.helpTopic;
+            break;
+        default:
+            break;
+        }
+        QCOMPARE(parsed, detail);
+    }
+
+    void options_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<bool>("wait");
+        QTest::addColumn<QString>("downloadDir");
+        QTest::addColumn<QString>("toDir");
+        QTest::addColumn<bool>("passwordStdin");
+
+        QTest::newRow("convert wait download")
+            << QStringList{"convert", "PDF to MD", "a.pdf", "--wait", "--download", "out"} << true
+            << "out"
+            << "" << false;
+        QTest::newRow("inline value")
+            << QStringList{"convert", "PDF to MD", "a.pdf", "--wait", "--download=out dir"} << true
+            << "out dir"
+            << "" << false;
+        QTest::newRow("download to") << QStringList{"download", "j", "--to=/x"} << false << ""
+                                     << "/x" << false;
+        QTest::newRow("password stdin")
+            << QStringList{"login", "--password-stdin", "a@b.c"} << false << ""
+            << "" << true;
+    }
+    void options() {
+        QFETCH(QStringList, args);
+        const ParseResult r = parse(args);
+        QVERIFY2(r.invocation, qPrintable(r.error ? r.error->message : QString()));
+        QTEST(r.invocation->wait, "wait");
+        QTEST(r.invocation->downloadDir, "downloadDir");
+        QTEST(r.invocation->toDir, "toDir");
+        QTEST(r.invocation->passwordStdin, "passwordStdin");
+    }
+
+    void historyOptions_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<TaskFilter>("filter");
+        QTest::addColumn<QString>("search");
+
+        QTest::newRow("default") << QStringList{"history"} << TaskFilter::All << "";
+        QTest::newRow("failed") << QStringList{"history", "--filter", "failed"}
+                                << TaskFilter::Failed << "";
+        QTest::newRow("any case") << QStringList{"history", "--filter=Converting"}
+                                  << TaskFilter::Converting << "";
+        QTest::newRow("completed and search")
+            << QStringList{"history", "--filter", "completed", "--search", " q3 "}
+            << TaskFilter::Completed << " q3 ";
+        QTest::newRow("search that looks like an option")
+            << QStringList{"history", "--search", "--json"} << TaskFilter::All << "--json";
+    }
+    void historyOptions() {
+        QFETCH(QStringList, args);
+        const ParseResult r = parse(args);
+        QVERIFY2(r.invocation, qPrintable(r.error ? r.error->message : QString()));
+        QTEST(r.invocation->filter, "filter");
+        QTEST(r.invocation->search, "search");
+        QVERIFY(!r.invocation->json);
+    }
+
+    // Command lines that must not run: one line naming the mistake.
+    void refused_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("fragment");
+
+        QTest::newRow("nothing") << QStringList{} << "no command given";
+        QTest::newRow("unknown command") << QStringList{"convrt"} << "unknown command 'convrt'";
+        QTest::newRow("help unknown") << QStringList{"help", "nope"} << "unknown command 'nope'";
+        QTest::newRow("login without email") << QStringList{"login"} << "missing EMAIL";
+        QTest::newRow("login empty email") << QStringList{"login", ""} << "EMAIL must not be empty";
+        QTest::newRow("login two emails")
+            << QStringList{"login", "a", "b"} << "unexpected argument 'b'";
+        QTest::newRow("whoami extra") << QStringList{"whoami", "x"} << "unexpected argument 'x'";
+        QTest::newRow("convert nothing") << QStringList{"convert"} << "missing OPERATION";
+        QTest::newRow("convert no file") << QStringList{"convert", "PDF to DOC"} << "missing FILE";
+        QTest::newRow("unknown operation lists the names")
+            << QStringList{"convert", "pdf to doc", "a.pdf"}
+            << "unknown operation \"pdf to doc\"; the operations are \"PDF to DOC\", \"PDF to "
+               "PPTX\", \"PDF to IMG\", \"PDF to MD\", \"DOCX to PDF\", \"PPTX to PDF\", \"MD to "
+               "PDF\", \"Compress\"";
+        QTest::newRow("download without wait")
+            << QStringList{"convert", "Compress", "a.pdf", "--download", "d"}
+            << "--download needs --wait";
+        QTest::newRow("option value missing")
+            << QStringList{"download", "j", "--to"} << "option '--to' needs a value";
+        QTest::newRow("flag with value")
+            << QStringList{"retry", "j", "--wait=yes"} << "option '--wait' takes no value";
+        QTest::newRow("option of another command")
+            << QStringList{"status", "j", "--wait"} << "unknown option '--wait' for 'status'";
+        QTest::newRow("unknown option")
+            << QStringList{"history", "--colour"} << "unknown option '--colour' for 'history'";
+        QTest::newRow("bad filter") << QStringList{"history", "--filter", "done"}
+                                    << "unknown filter 'done'; use one of all, completed, "
+                                       "converting, failed";
+        QTest::newRow("status without id") << QStringList{"status"} << "missing JOB_ID";
+        QTest::newRow("empty id") << QStringList{"retry", ""} << "JOB_ID must not be empty";
+        QTest::newRow("empty directory")
+            << QStringList{"download", "j", "--to", ""} << "DIR must not be empty";
+    }
+    void refused() {
+        QFETCH(QStringList, args);
+        QFETCH(QString, fragment);
+        const ParseResult r = parse(args);
+        QVERIFY(!r.invocation);
+        QVERIFY(r.error);
+        const QString &message = r.error->message;
+        QVERIFY2(message.startsWith(QLatin1String("quorvel-cli: ")), qPrintable(message));
+        QVERIFY2(message.contains(fragment), qPrintable(message));
+        QVERIFY2(!message.contains(u'\n'), qPrintable(message));
+    }
+
+    // Every command has its own usage text, and the program's lists every command.
+    void helpTexts() {
+        const QString program = helpText();
+        for (const QString &name : commandNames()) {
+            const QString text = helpText(name);
+            QVERIFY2(!text.isEmpty(), qPrintable(name));
+            QVERIFY2(text.startsWith(QStringLiteral("Usage: quorvel-cli [--json] [--trace] ")),
+                     qPrintable(name));
+            if (name != u"help") {
+                QVERIFY2(text.contains(u' ' + name), qPrintable(name));
+                QVERIFY2(program.contains(QStringLiteral("\n  ") + name + u' '), qPrintable(name));
+            }
+        }
+        QVERIFY(program.contains(QLatin1String("QUORVEL_POLL_INTERVAL_MS")));
+        QVERIFY(program.contains(QLatin1String("QUORVEL_API_ORIGIN")));
+    }
+
+    void pollInterval_data() {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<int>("milliseconds"); // -1: not set
+        QTest::addColumn<bool>("problem");
+
+        QTest::newRow("unset") << "" << -1 << false;
+        QTest::newRow("fast") << "20" << 20 << false;
+        QTest::newRow("zero") << "0" << -1 << true;
+        QTest::newRow("words") << "fast" << -1 << true;
+        QTest::newRow("negative") << "-5" << -1 << true;
+        QTest::newRow("too long") << "3600001" << -1 << true;
+    }
+    void pollInterval() {
+        QFETCH(QString, value);
+        QFETCH(int, milliseconds);
+        QFETCH(bool, problem);
+        const PollIntervalSetting s = pollIntervalSetting(value);
+        QCOMPARE(s.milliseconds.value_or(-1), milliseconds);
+        QCOMPARE(!s.problem.isEmpty(), problem);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCliCommandLine)
+#include "tst_clicommandline.moc"

@@ -1,0 +1,215 @@
+#include "cli/Output.h"
+#include "service/BalanceFigures.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QTest>
+
+using namespace quorvel;
+using namespace quorvel::cli;
+
+namespace {
+
+ConversionTask job(const QString &id, qint64 status, const QString &fileName, qint64 pages = 3) {
+    ConversionTask t;
+    t.id = id;
+    t.userId = QStringLiteral("u1");
+    t.typ = QStringLiteral("pdf2doc");
+    t.fileName = fileName;
+    t.pageNumber = pages;
+    t.sourceFilePath = QStringLiteral("/store/") + fileName;
+    t.sourceFileTyp = QStringLiteral("pdf");
+    t.resultFileTyp = QStringLiteral("docx");
+    t.sourceFileMd5 = QStringLiteral("md5-") + id;
+    t.status = status;
+    t.createAt = QStringLiteral("2026-12-06 10:00:00");
+    return t;
+}
+
+UserInfoData info(bool lifetime, qint64 dailyUsage, qint64 dailyTotal) {
+    UserInfoData u;
+    u.email = QStringLiteral("ann@example.com");
+    u.is_lifetimedeal_member = lifetime;
+    u.lifetime_member_description = QStringLiteral("Lifetime deal");
+    u.page_balcance_description = QStringLiteral("Pages bought");
+    u.lft_daily_usage = dailyUsage;
+    u.lft_daily_total = dailyTotal;
+    return u;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(quorvel::BalanceFigures::Face)
+
+class TestCliOutput : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void statusWords_data() {
+        QTest::addColumn<qint64>("status");
+        QTest::addColumn<QString>("word");
+        QTest::newRow("0") << qint64(0) << "Converting";
+        QTest::newRow("1") << qint64(1) << "Completed";
+        QTest::newRow("2") << qint64(2) << "Failed";
+        QTest::newRow("3") << qint64(3) << "Unknown (3)";
+        QTest::newRow("-1") << qint64(-1) << "Unknown (-1)";
+    }
+    void statusWords() {
+        QFETCH(qint64, status);
+        QTEST(statusWord(status), "word");
+    }
+
+    // Columns line up in terminal cells, wide characters counting two.
+    void alignment_data() {
+        QTest::addColumn<QList<QStringList>>("rows");
+        QTest::addColumn<QString>("expected");
+
+        QTest::newRow("ascii") << QList<QStringList>{{"ID", "FILE"}, {"j-100", "a.pdf"}}
+                               << "ID     FILE\nj-100  a.pdf\n";
+        QTest::newRow("wide characters")
+            << QList<QStringList>{{"报告", "x"}, {"ab", "y"}} << "报告  x\nab    y\n";
+        QTest::newRow("last column not padded")
+            << QList<QStringList>{{"a", "long name"}, {"b", "c"}} << "a  long name\nb  c\n";
+    }
+    void alignment() {
+        QFETCH(QList<QStringList>, rows);
+        QTEST(alignedColumns(rows), "expected");
+    }
+
+    void jobTableRows() {
+        const QString table = jobTable({job("j1", 1, "Report.pdf"), job("j22", 7, "a\nb.pdf", 0)});
+        const QStringList lines = table.split(u'\n');
+        QCOMPARE(lines.size(), 4); // header, two jobs, the final newline
+        QCOMPARE(lines[0],
+                 QStringLiteral("ID   STATUS       TYPE     PAGES    CREATED              FILE"));
+        QCOMPARE(
+            lines[1],
+            QStringLiteral("j1   Completed    pdf2doc  3        2026-12-06 10:00:00  Report.pdf"));
+        // A control character from the service cannot break the table.
+        QCOMPARE(lines[2], QStringLiteral(
+                               "j22  Unknown (7)  pdf2doc  unknown  2026-12-06 10:00:00  a?b.pdf"));
+        QCOMPARE(lines[3], QString());
+    }
+
+    // Jobs in JSON carry exactly the service's keys, in list order.
+    void jobJson() {
+        const QByteArray doc =
+            jsonDocument(jobArray({job("j2", 2, "b.pdf"), job("j1", 1, "a.pdf")}));
+        QVERIFY(doc.endsWith('\n'));
+        QJsonParseError error;
+        const QJsonDocument parsed = QJsonDocument::fromJson(doc, &error);
+        QCOMPARE(error.error, QJsonParseError::NoError);
+        const QJsonArray array = parsed.array();
+        QCOMPARE(array.size(), 2);
+        QCOMPARE(array[0].toObject().value("id").toString(), QStringLiteral("j2"));
+        QCOMPARE(array[1].toObject().value("id").toString(), QStringLiteral("j1"));
+        QStringList keys = array[0].toObject().keys();
+        keys.sort();
+        QCOMPARE(keys, (QStringList{"create_at", "file_name", "id", "page_number",
+                                    "result_file_typ", "source_file_md5", "source_file_path",
+                                    "source_file_typ", "status", "typ", "user_id"}));
+        const QJsonObject saved = savedJob(job("j1", 1, "a.pdf"), QStringLiteral("/out/a.docx"));
+        QCOMPARE(saved.value("saved_path").toString(), QStringLiteral("/out/a.docx"));
+        QCOMPARE(saved.value("status").toInteger(), 1);
+    }
+
+    // The panel's figures, and what each face of the CLI prints from them.
+    void balance_data() {
+        QTest::addColumn<bool>("hasInfo");
+        QTest::addColumn<bool>("lifetime");
+        QTest::addColumn<qint64>("dailyUsage");
+        QTest::addColumn<qint64>("dailyTotal");
+        QTest::addColumn<bool>("hasBalance");
+        QTest::addColumn<qint64>("total");
+        QTest::addColumn<qint64>("consumed");
+        QTest::addColumn<BalanceFigures::Face>("face");
+        QTest::addColumn<double>("ratio");
+        QTest::addColumn<QString>("text");
+
+        QTest::newRow("overdrawn pages")
+            << true << false << qint64(0) << qint64(0) << true << qint64(100) << qint64(130)
+            << BalanceFigures::Face::Pages << 1.3
+            << "Usage  Remain  Total\n130    0       100\nPages bought\n";
+        QTest::newRow("empty balance")
+            << true << false << qint64(0) << qint64(0) << true << qint64(0) << qint64(0)
+            << BalanceFigures::Face::Pages << 0.0
+            << "Usage  Remain  Total\n0      0       0\nPages bought\n";
+        QTest::newRow("no balance: zeros, no description")
+            << true << false << qint64(0) << qint64(0) << false << qint64(0) << qint64(0)
+            << BalanceFigures::Face::Pages << 0.0 << "Usage  Remain  Total\n0      0       0\n";
+        QTest::newRow("lifetime without allowance")
+            << true << true << qint64(0) << qint64(0) << true << qint64(10) << qint64(1)
+            << BalanceFigures::Face::Lifetime << 0.0 << "Lifetime Membership\nLifetime deal\n";
+        QTest::newRow("lifetime overdrawn day")
+            << true << true << qint64(12) << qint64(10) << false << qint64(0) << qint64(0)
+            << BalanceFigures::Face::Lifetime << 1.0
+            << "Lifetime Membership\nLifetime deal\nDaily Usage: 12/10  Remain: -2\n";
+        QTest::newRow("no account yet")
+            << false << false << qint64(0) << qint64(0) << true << qint64(50) << qint64(5)
+            << BalanceFigures::Face::Loading << 0.1 << "Usage  Remain  Total\n5      45      50\n";
+    }
+    void balance() {
+        QFETCH(bool, hasInfo);
+        QFETCH(bool, lifetime);
+        QFETCH(qint64, dailyUsage);
+        QFETCH(qint64, dailyTotal);
+        QFETCH(bool, hasBalance);
+        QFETCH(qint64, total);
+        QFETCH(qint64, consumed);
+        QFETCH(BalanceFigures::Face, face);
+        QFETCH(double, ratio);
+        QFETCH(QString, text);
+
+        std::optional<UserInfoData> userInfo;
+        if (hasInfo)
+            userInfo = info(lifetime, dailyUsage, dailyTotal);
+        std::optional<PageBalanceData> pageBalance;
+        if (hasBalance)
+            pageBalance = PageBalanceData{total, consumed};
+        const BalanceFigures f = BalanceFigures::from(userInfo, pageBalance);
+        QCOMPARE(f.face, face);
+        const double shown =
+            face == BalanceFigures::Face::Lifetime ? f.dailyRatio : f.pageUsageRatio;
+        QCOMPARE(shown, ratio);
+        QCOMPARE(f.showPageBar, hasBalance);
+        QCOMPARE(balanceText(f), text);
+    }
+
+    void whoami() {
+        QCOMPARE(whoamiText(info(true, 1, 5)),
+                 QStringLiteral("Email:                ann@example.com\n"
+                                "Lifetime membership:  yes\n"
+                                "Membership:           Lifetime deal\n"
+                                "Page balance:         Pages bought\n"));
+    }
+
+    void operationsListing() {
+        const QString table = operationsTable();
+        QVERIFY(table.startsWith(QLatin1String("OPERATION    GROUP            ACCEPTS\n")));
+        QVERIFY(table.contains(QStringLiteral("\nMD to PDF    Reverse Convert  MD/TXT等文本\n")));
+        const QJsonArray array = operationsArray();
+        QCOMPARE(array.size(), 8);
+        QCOMPARE(array[0].toObject().value("name").toString(), QStringLiteral("PDF to DOC"));
+        QCOMPARE(array[7].toObject().value("accepted_formats").toString(), QStringLiteral("PDF"));
+    }
+
+    void progressBar_data() {
+        QTest::addColumn<double>("fraction");
+        QTest::addColumn<QString>("bar");
+        QTest::newRow("start") << 0.0 << "[----------]   0%";
+        QTest::newRow("half") << 0.5 << "[#####-----]  50%";
+        QTest::newRow("over") << 1.7 << "[##########] 100%";
+        QTest::newRow("under") << -0.2 << "[----------]   0%";
+    }
+    void progressBar();
+};
+
+#include "cli/Terminal.h"
+
+void TestCliOutput::progressBar() {
+    QFETCH(double, fraction);
+    QTEST(ProgressDisplay::bar(fraction, 10), "bar");
+}
+
+QTEST_GUILESS_MAIN(TestCliOutput)
+#include "tst_clioutput.moc"

@@ -1,0 +1,239 @@
+#include "ConversionTest.h"
+
+#include "conversion/ResultName.h"
+#include "service/TokenStore.h"
+
+using namespace quorvel;
+using namespace quorvel::test;
+
+namespace {
+
+ConversionTask job(const QString &id, const QString &typ, const QString &fileName,
+                   const QString &sourceFileTyp = {})
+{
+    ConversionTask t;
+    t.id = id;
+    t.typ = typ;
+    t.fileName = fileName;
+    t.sourceFileTyp = sourceFileTyp;
+    t.status = 1;
+    return t;
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+} // namespace
+
+class TestDownload : public QObject
+{
+    Q_OBJECT
+    ScriptedServer m_server;
+    std::unique_ptr<TestEnvironment> m_env;
+
+private Q_SLOTS:
+    void initTestCase() { m_env = std::make_unique<TestEnvironment>(m_server.origin()); }
+    void init()
+    {
+        TokenStore::write(QStringLiteral("tok-download"));
+        m_server.clearScripts();
+        m_server.clearRequests();
+    }
+
+    void resultNames_data()
+    {
+        QTest::addColumn<QString>("typ");
+        QTest::addColumn<QString>("sourceFileTyp");
+        QTest::addColumn<QString>("fileName");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("lower-case code, upper-case ext") << "pdf2doc" << "" << "Report.PDF" << "Report.docx";
+        QTest::newRow("images") << "PDF2IMG" << "" << "scan.pdf" << "scan.zip";
+        QTest::newRow("reverse, case-blind") << "DOCX2PDF" << "docx" << "letter.DOCX" << "letter.pdf";
+        QTest::newRow("markdown source") << "MD2PDF" << "markdown" << "notes.md" << "notes.pdf";
+        QTest::newRow("md is no source type") << "MD2PDF" << "md" << "notes.md" << "notes.md.pdf";
+        QTest::newRow("image source") << "IMG2PDF" << "png" << "photo.png" << "photo.png.pdf";
+        QTest::newRow("every occurrence") << "PDF2MD" << "" << "a.pdf.pdf" << "a.md.md";
+        QTest::newRow("no extension") << "COMPRESS" << "" << "plain" << "plain.pdf";
+        QTest::newRow("unknown code") << "pdf2txt" << "" << "x.pdf" << "x.docx";
+        QTest::newRow("reverse code not in table") << "DOC2PDF" << "docx" << "a.docx" << "a.docx";
+    }
+    void resultNames()
+    {
+        QFETCH(QString, typ);
+        QFETCH(QString, sourceFileTyp);
+        QFETCH(QString, fileName);
+        QFETCH(QString, expected);
+        QCOMPARE(ResultName::forTask(job("1", typ, fileName, sourceFileTyp)), expected);
+    }
+
+    void safeNames_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("plain") << "Report.docx" << "Report.docx";
+        QTest::newRow("parent traversal") << "../../x.docx" << "x.docx";
+        QTest::newRow("absolute") << "/etc/passwd" << "passwd";
+        QTest::newRow("trailing slash") << "dir/" << "download";
+        QTest::newRow("empty") << "" << "download";
+        QTest::newRow("dot") << "." << "download";
+        QTest::newRow("dot dot") << ".." << "download";
+        QTest::newRow("backslash") << "..\\..\\x.pdf" << ".._.._x.pdf";
+        QTest::newRow("control chars") << QString("a\nb\tc\x01.pdf") << "a_b_c_.pdf";
+        QTest::newRow("unicode kept") << QStringLiteral("报告.docx") << QStringLiteral("报告.docx");
+    }
+    void safeNames()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, expected);
+        QCOMPARE(ResultName::safe(name), expected);
+    }
+
+    void requestAndSavedFile()
+    {
+        ScriptedResponse ok;
+        ok.body = QByteArray("result-bytes\x00\xff", 14);
+        m_server.scriptPrefix("GET", "/api/v2/docx", {ok});
+        QTemporaryDir dir;
+        auto vm = fastViewModel();
+        LogCapture log;
+        const ConversionTask task = job("id/1?x=2#f&md5_id=3", "pdf2doc", "Report.PDF");
+        auto out = finish(vm->downloadFile(task, dir.path()));
+        QVERIFY2(out->value, out->error ? qPrintable(out->error->rendering()) : "");
+        QCOMPARE(*out->value, dir.filePath("Report.docx"));
+        QCOMPARE(readAll(*out->value), ok.body);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"Report.docx"});
+
+        const auto received = m_server.requests();
+        QCOMPARE(received.size(), 1);
+        const ReceivedRequest &r = received[0];
+        QCOMPARE(r.method, QByteArray("GET"));
+        QCOMPARE(r.target, QByteArray("/api/v2/docx?md5_id=id%2F1%3Fx%3D2%23f%26md5_id%3D3"));
+        QCOMPARE(r.header("cid"), QByteArray("1"));
+        QCOMPARE(r.header("Authorization"), QByteArray("Bearer tok-download"));
+        QVERIFY(!r.hasHeader("Content-Type"));
+        QVERIFY(!r.hasHeader("Accept"));
+
+        const QStringList expected = {
+            "task>>>>>>>>>>>>>>: " + task.render(),
+            "🔄 开始下载转换后文件: " + task.id,
+            "📄 文件名: Report.PDF",
+            "📥 下载响应状态码: 200",
+            "task>>>>>>>>>>>>>>: pdf2doc",
+            "task>>>>>>>>>>>>>>: PDF2DOC",
+            "fileExtension>>>>>>>>>>>>> .docx",
+            "fileName>>>>>>>>>>>>> Report.docx",
+            "✅ 文件下载成功: " + dir.filePath("Report.docx"),
+        };
+        QCOMPARE(log.lines(), expected);
+        QCOMPARE(vm->processedFiles().size(), 0);
+    }
+
+    void noTokenNoAuthorization()
+    {
+        TokenStore::remove();
+        m_server.scriptPrefix("GET", "/api/v2/docx", {ScriptedResponse::json(200, "x")});
+        QTemporaryDir dir;
+        auto vm = fastViewModel();
+        QVERIFY(finish(vm->downloadFile(job("7", "PDF2MD", "a.pdf"), dir.path()))->value);
+        QVERIFY(!m_server.requests().value(0).hasHeader("Authorization"));
+    }
+
+    // A failed download leaves nothing new behind and an earlier result intact.
+    void failuresLeaveNoFile_data()
+    {
+        QTest::addColumn<ScriptedResponse>("answer");
+        QTest::addColumn<QString>("domain");
+        QTest::addColumn<qint64>("code");
+        ScriptedResponse midBody;
+        midBody.action = ScriptedResponse::Action::DropMidBody;
+        midBody.generatedBodySize = 4 << 20;
+        ScriptedResponse dropped;
+        dropped.action = ScriptedResponse::Action::Drop;
+        QTest::newRow("404") << ScriptedResponse::json(404, "gone") << "Download failed" << qint64(404);
+        QTest::newRow("500") << ScriptedResponse::json(500, "") << "Download failed" << qint64(500);
+        QTest::newRow("dropped mid-body") << midBody << "NSURLErrorDomain" << qint64(-1005);
+        QTest::newRow("dropped before answer") << dropped << "NSURLErrorDomain" << qint64(-1005);
+    }
+    void failuresLeaveNoFile()
+    {
+        QFETCH(ScriptedResponse, answer);
+        QFETCH(QString, domain);
+        QFETCH(qint64, code);
+        m_server.scriptPrefix("GET", "/api/v2/docx", {answer});
+        QTemporaryDir dir;
+        const QString earlier = writeFile(dir, "keep.docx", "earlier result");
+        auto vm = fastViewModel();
+        auto out = finish(vm->downloadFile(job("k", "PDF2DOC", "keep.pdf"), dir.path()));
+        QVERIFY(out->done);
+        QVERIFY(out->error);
+        QCOMPARE(out->error->domain(), domain);
+        QCOMPARE(out->error->code(), code);
+        QCOMPARE(readAll(earlier), QByteArray("earlier result"));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"keep.docx"});
+    }
+
+    void replacesAnEarlierFile()
+    {
+        m_server.scriptPrefix("GET", "/api/v2/docx", {ScriptedResponse::json(200, "new")});
+        QTemporaryDir dir;
+        writeFile(dir, "r.md", "old content that is longer");
+        auto vm = fastViewModel();
+        auto out = finish(vm->downloadFile(job("r", "PDF2MD", "r.pdf"), dir.path()));
+        QVERIFY(out->value);
+        QCOMPARE(readAll(dir.filePath("r.md")), QByteArray("new"));
+    }
+
+    // Names from the service cannot leave the directory.
+    void serviceNamesStayInside_data()
+    {
+        QTest::addColumn<QString>("fileName");
+        QTest::addColumn<QString>("saved");
+        QTest::newRow("traversal") << "../../x.pdf" << "x.docx";
+        QTest::newRow("empty") << "" << ".docx";
+        QTest::newRow("absolute") << "/tmp/evil.pdf" << "evil.docx";
+    }
+    void serviceNamesStayInside()
+    {
+        QFETCH(QString, fileName);
+        QFETCH(QString, saved);
+        m_server.scriptPrefix("GET", "/api/v2/docx", {ScriptedResponse::json(200, "b")});
+        QTemporaryDir parent;
+        QVERIFY(QDir(parent.path()).mkpath("a/b"));
+        const QString dir = parent.filePath("a/b");
+        auto vm = fastViewModel();
+        auto out = finish(vm->downloadFile(job("s", "PDF2DOC", fileName), dir));
+        QVERIFY(out->value);
+        QCOMPARE(*out->value, QDir(dir).filePath(saved));
+        QCOMPARE(QFileInfo(*out->value).absolutePath(), QFileInfo(dir).absoluteFilePath());
+        QCOMPARE(QDir(parent.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+        QCOMPARE(QDir(parent.filePath("a")).entryList(QDir::Files | QDir::Hidden), QStringList());
+    }
+
+    void defaultsToTheTemporaryDirectory()
+    {
+        QTemporaryDir tmp;
+        const QByteArray old = qgetenv("TMPDIR");
+        qputenv("TMPDIR", tmp.path().toUtf8());
+        m_server.scriptPrefix("GET", "/api/v2/docx", {ScriptedResponse::json(200, "t")});
+        auto vm = fastViewModel();
+        auto out = finish(vm->downloadFile(job("t", "COMPRESS", "big.pdf")));
+        qputenv("TMPDIR", old);
+        QVERIFY(out->value);
+        QCOMPARE(*out->value, QDir(tmp.path()).filePath("big.pdf"));
+    }
+
+    void unwritableDirectoryFailsBeforeSending()
+    {
+        auto vm = fastViewModel();
+        auto out = finish(vm->downloadFile(job("u", "PDF2DOC", "u.pdf"), "/nonexistent/dir"));
+        QVERIFY(out->error);
+        QCOMPARE(out->error->code(), -3000);
+        QCOMPARE(m_server.requestCount(), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDownload)
+#include "tst_download.moc"
