@@ -103,8 +103,11 @@ void ScriptedServer::onNewConnection()
     while (QTcpSocket *socket = m_server.nextPendingConnection()) {
         m_connections.insert(socket, new Connection);
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadable(socket); });
+        // Freed from the event loop: a disconnect can happen while onReadable() still
+        // holds the connection.
         connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
-            delete m_connections.take(socket);
+            Connection *c = m_connections.take(socket);
+            QTimer::singleShot(0, this, [c] { delete c; });
             socket->deleteLater();
         });
     }
@@ -203,7 +206,7 @@ void ScriptedServer::handle(QTcpSocket *socket, ReceivedRequest request)
 void ScriptedServer::writeResponse(QTcpSocket *socket, const ScriptedResponse &response)
 {
     if (response.action == ScriptedResponse::Action::Drop) {
-        socket->abort();
+        QTimer::singleShot(0, socket, [socket] { socket->abort(); });
         return;
     }
     const qint64 length =

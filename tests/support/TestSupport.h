@@ -2,10 +2,48 @@
 
 #include "service/Log.h"
 
+#include <QEventLoop>
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <QCoroTask>
+
+#include <exception>
+#include <optional>
+
 namespace quorvel::test {
+
+// Runs a task to its end on a nested event loop and returns its value or rethrows
+// its exception. (QCoro::waitFor never returns when the task throws.)
+template<typename T>
+T await(QCoro::Task<T> task)
+{
+    std::exception_ptr error;
+    std::optional<std::conditional_t<std::is_void_v<T>, bool, T>> result;
+    bool done = false;
+    QEventLoop loop;
+    auto runner = [&]() -> QCoro::Task<> {
+        try {
+            if constexpr (std::is_void_v<T>) {
+                co_await std::move(task);
+                result = true;
+            } else {
+                result = co_await std::move(task);
+            }
+        } catch (...) {
+            error = std::current_exception();
+        }
+        done = true;
+        loop.quit();
+    };
+    auto running = runner();
+    if (!done)
+        loop.exec();
+    if (error)
+        std::rethrow_exception(error);
+    if constexpr (!std::is_void_v<T>)
+        return std::move(*result);
+}
 
 // Captures every diagnostic line while it lives; restores standard output after.
 class LogCapture
