@@ -1,0 +1,409 @@
+#include "history/HistoryParser.h"
+
+#include "service/JsonDecoder.h"
+#include "service/Log.h"
+
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QStringDecoder>
+#include <QUuid>
+
+namespace quorvel {
+namespace {
+
+const QString kNotUtf8 = QStringLiteral("无法解析的响应数据");
+
+// The answer body, with its UTF-8 text formed only when something needs it: a
+// history of 100 000 jobs is 30 MB, and the typed path needs no text when the log
+// is silent.
+class Body
+{
+public:
+    explicit Body(const QByteArray &bytes)
+        : m_bytes(bytes)
+    {
+    }
+
+    const QByteArray &bytes() const { return m_bytes; }
+
+    // The body as UTF-8 text, or the placeholder when it is not UTF-8.
+    const QString &text()
+    {
+        if (!m_text) {
+            QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless |
+                                                             QStringDecoder::Flag::ConvertInitialBom);
+            QString decoded = decoder.decode(m_bytes);
+            m_valid = !decoder.hasError();
+            m_text = *m_valid ? std::move(decoded) : kNotUtf8;
+        }
+        return *m_text;
+    }
+
+    bool isUtf8()
+    {
+        if (!m_valid)
+            m_valid = validate();
+        return *m_valid;
+    }
+
+    // The body as generic JSON, parsed once for every strategy that reads the body
+    // itself; nothing when it is not JSON.
+    const std::optional<QJsonValue> &json()
+    {
+        if (!m_parsed) {
+            m_parsed = true;
+            if (isUtf8())
+                m_json = parseUtf8Json(m_bytes);
+        }
+        return m_json;
+    }
+
+    // Qt's parser replaces invalid UTF-8 instead of refusing it, so callers check
+    // first; a bare scalar is still JSON even though QJsonDocument holds only
+    // containers.
+    static std::optional<QJsonValue> parseUtf8Json(const QByteArray &bytes)
+    {
+        QJsonParseError error{};
+        const QJsonDocument doc = QJsonDocument::fromJson(bytes, &error);
+        if (error.error == QJsonParseError::NoError) {
+            if (doc.isObject())
+                return QJsonValue(doc.object());
+            if (doc.isArray())
+                return QJsonValue(doc.array());
+        }
+        const QJsonDocument wrapped = QJsonDocument::fromJson('[' + bytes + ']', &error);
+        if (error.error == QJsonParseError::NoError && wrapped.array().size() == 1)
+            return wrapped.array().first();
+        return std::nullopt;
+    }
+
+private:
+    // Validation in small pieces, so a large body is not copied into a second,
+    // twice as large buffer just to learn that it is UTF-8.
+    bool validate() const
+    {
+        if (m_text)
+            return *m_valid;
+        QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+        constexpr qsizetype kPiece = 1 << 16;
+        QVarLengthArray<QChar, 1> scratch(decoder.requiredSpace(kPiece));
+        for (qsizetype at = 0; at < m_bytes.size(); at += kPiece) {
+            const QByteArrayView piece(m_bytes.constData() + at, qMin(kPiece, m_bytes.size() - at));
+            decoder.appendToBuffer(scratch.data(), piece);
+            if (decoder.hasError())
+                return false;
+        }
+        // A sequence cut off at the very end is an error only once the input is over.
+        decoder.appendToBuffer(scratch.data(), QByteArrayView());
+        return !decoder.hasError() && !hasIncompleteTail(m_bytes);
+    }
+
+    // Whether the last bytes start a multi-byte sequence that never finishes.
+    static bool hasIncompleteTail(const QByteArray &bytes)
+    {
+        const qsizetype n = bytes.size();
+        for (qsizetype back = 1; back <= 4 && back <= n; ++back) {
+            const uchar c = uchar(bytes[n - back]);
+            if ((c & 0xC0) == 0x80)
+                continue; // continuation byte, keep looking for the lead
+            const int need = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+            return need > back;
+        }
+        return false;
+    }
+
+    const QByteArray &m_bytes;
+    std::optional<QString> m_text;
+    std::optional<bool> m_valid;
+    bool m_parsed = false;
+    std::optional<QJsonValue> m_json;
+};
+
+ServiceError notJson()
+{
+    return ServiceError::decoding(ServiceError::DecodingKind::DataCorrupted, {},
+                                  QStringLiteral("The given data was not valid JSON."));
+}
+
+// Lenient decoding of a whole array of jobs; one bad job fails it all.
+QList<ConversionTask> decodeTasks(const QJsonValue &value)
+{
+    const json::Path root;
+    const QJsonArray items = json::array(value, root);
+    QList<ConversionTask> tasks;
+    tasks.reserve(items.size());
+    for (qsizetype i = 0; i < items.size(); ++i)
+        tasks.append(ConversionTask::decode(items.at(i), root.index(i)));
+    return tasks;
+}
+
+QList<ConversionTask> decodeTasks(const std::optional<QJsonValue> &value)
+{
+    if (!value)
+        throw notJson();
+    return decodeTasks(*value);
+}
+
+// The object's "data"."converts" when it is an array of objects.
+std::optional<QJsonArray> convertsOf(const QJsonObject &top)
+{
+    const auto data = top.constFind(QStringLiteral("data"));
+    if (data == top.constEnd() || !data->isObject())
+        return std::nullopt;
+    const QJsonObject dataObject = data->toObject();
+    const auto converts = dataObject.constFind(QStringLiteral("converts"));
+    if (converts == dataObject.constEnd() || !converts->isArray())
+        return std::nullopt;
+    QJsonArray items = converts->toArray();
+    for (const QJsonValue &item : std::as_const(items))
+        if (!item.isObject())
+            return std::nullopt;
+    return items;
+}
+
+// Strategy A: the documented envelope. Returns the decoded record or throws the
+// error that ends the strategy.
+ConversionHistoryResponse decodeEnvelope(Body &body)
+{
+    const std::optional<QJsonValue> &value = body.json();
+    if (!value)
+        throw notJson();
+
+    const QJsonObject top = value->toObject();
+    const auto code = top.constFind(QStringLiteral("code"));
+    std::optional<qint64> codeValue;
+    if (code != top.constEnd())
+        codeValue = json::asInteger(*code);
+    const std::optional<QJsonArray> converts =
+        value->isObject() && !top.isEmpty() && codeValue ? convertsOf(top) : std::nullopt;
+    if (!converts) {
+        Log::write(QStringLiteral("⚠️ JSON结构验证失败，不符合预期格式"));
+        throw ServiceError(QStringLiteral("JSON structure invalid"), -1);
+    }
+    Log::write(QStringLiteral("✅ JSON结构验证成功: 包含code=%1和%2条记录")
+                   .arg(*codeValue)
+                   .arg(converts->size()));
+
+    // Decoded from the value already parsed: the body is never parsed twice.
+    return ConversionHistoryResponse::decode(*value);
+}
+
+// The "id" of a loosely shaped job as the progress line shows it.
+QString plainText(const QJsonValue &value)
+{
+    switch (value.type()) {
+    case QJsonValue::String:
+        return value.toString();
+    case QJsonValue::Double:
+        if (const auto whole = json::asInteger(value))
+            return QString::number(*whole);
+        return QString::number(value.toDouble(), 'g', QLocale::FloatingPointShortest);
+    case QJsonValue::Bool:
+        return value.toBool() ? QStringLiteral("1") : QStringLiteral("0");
+    case QJsonValue::Null:
+        return QStringLiteral("<null>");
+    case QJsonValue::Array:
+        return QString::fromUtf8(QJsonDocument(value.toArray()).toJson(QJsonDocument::Compact));
+    case QJsonValue::Object:
+        return QString::fromUtf8(QJsonDocument(value.toObject()).toJson(QJsonDocument::Compact));
+    case QJsonValue::Undefined:
+        break;
+    }
+    return QStringLiteral("未知ID");
+}
+
+// Strategy C: field by field from "data"."converts". Nothing when the strategy
+// moves on.
+std::optional<QList<ConversionTask>> extractManually(Body &body)
+{
+    Log::write(QStringLiteral("🔍 检测到标准格式，尝试手动提取..."));
+    const std::optional<QJsonValue> &value = body.json();
+    if (!value) {
+        Log::write(QStringLiteral("⚠️ 手动提取失败: ") + notJson().description());
+        return std::nullopt;
+    }
+    if (!value->isObject())
+        return std::nullopt;
+    const std::optional<QJsonArray> converts = convertsOf(value->toObject());
+    if (!converts)
+        return std::nullopt;
+
+    const bool logging = Log::enabled();
+    QList<ConversionTask> tasks;
+    tasks.reserve(converts->size());
+    for (const QJsonValue &item : *converts) {
+        const QJsonObject object = item.toObject();
+        if (logging) {
+            const auto id = object.constFind(QStringLiteral("id"));
+            Log::write(QStringLiteral("处理记录: ") +
+                       (id == object.constEnd() ? QStringLiteral("未知ID") : plainText(*id)));
+        }
+        tasks.append(extractTaskFields(object));
+    }
+    if (tasks.isEmpty())
+        return std::nullopt;
+    return tasks;
+}
+
+// Strategy D: a list that lost its head, closed again by hand.
+std::optional<QList<ConversionTask>> repairList(const QString &text)
+{
+    Log::write(QStringLiteral("🛠️ 尝试修复畸形JSON"));
+    const qsizetype drop = text.startsWith(u',') ? 1 : 2;
+    const QByteArray repaired = '[' + QStringView(text).mid(drop).toUtf8() + ']';
+    try {
+        return decodeTasks(Body::parseUtf8Json(repaired));
+    } catch (const ServiceError &e) {
+        Log::write(QStringLiteral("⚠️ 修复后的JSON解析仍然失败: ") + e.description());
+        return std::nullopt;
+    }
+}
+
+QString textOr(const QJsonObject &o, QLatin1StringView key, const QString &fallback)
+{
+    const auto it = o.constFind(key);
+    return it != o.constEnd() && it->isString() ? it->toString() : fallback;
+}
+
+qint64 integerOr(const QJsonObject &o, QLatin1StringView key, qint64 fallback)
+{
+    const auto it = o.constFind(key);
+    if (it == o.constEnd())
+        return fallback;
+    return json::asInteger(*it).value_or(fallback);
+}
+
+} // namespace
+
+QString currentCreateAtText()
+{
+    return QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss +0000"));
+}
+
+ConversionTask extractTaskFields(const QJsonObject &o)
+{
+    ConversionTask t;
+    const auto id = o.constFind(QLatin1StringView("id"));
+    t.id = id != o.constEnd() && id->isString()
+               ? id->toString()
+               : QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+    t.userId = textOr(o, QLatin1StringView("user_id"), {});
+    t.typ = textOr(o, QLatin1StringView("typ"), {});
+    t.fileName = textOr(o, QLatin1StringView("file_name"), QStringLiteral("Unknown File"));
+    t.pageNumber = integerOr(o, QLatin1StringView("page_number"), 0);
+    t.sourceFilePath = textOr(o, QLatin1StringView("source_file_path"), {});
+    t.sourceFileTyp = textOr(o, QLatin1StringView("source_file_typ"), {});
+    t.resultFileTyp = textOr(o, QLatin1StringView("result_file_typ"), {});
+    t.sourceFileMd5 = textOr(o, QLatin1StringView("source_file_md5"), {});
+    t.status = integerOr(o, QLatin1StringView("status"), 0);
+    const auto createAt = o.constFind(QLatin1StringView("create_at"));
+    t.createAt = createAt != o.constEnd() && createAt->isString() ? createAt->toString()
+                                                                   : currentCreateAtText();
+    return t;
+}
+
+std::optional<ConversionTask> extractTaskFromFragment(const QString &text)
+{
+    const qsizetype start = text.indexOf(QLatin1StringView("{\"id\":"));
+    const qsizetype end = text.lastIndexOf(u'}');
+    if (start < 0 || end < start)
+        return std::nullopt;
+    const QByteArray fragment = QStringView(text).mid(start, end - start + 1).toUtf8();
+    const std::optional<QJsonValue> value = Body::parseUtf8Json(fragment);
+    if (!value) {
+        Log::write(QStringLiteral("⚠️ JSON片段解析为任务失败: ") + notJson().description());
+        return std::nullopt;
+    }
+    if (!value->isObject())
+        return std::nullopt;
+    ConversionTask task = extractTaskFields(value->toObject());
+    Log::write(QStringLiteral("🔍 成功从JSON片段提取任务: ") + task.id);
+    return task;
+}
+
+HistoryOutcome historyRequestFailed(const ServiceError &error)
+{
+    const QString description = error.description();
+    Log::write(QStringLiteral("❌ 获取历史记录失败: ") + description);
+    return {{}, QStringLiteral("Error fetching history: ") + description};
+}
+
+HistoryOutcome interpretHistoryAnswer(bool isHttp, int status, const QByteArray &bytes)
+{
+    if (!isHttp)
+        return historyRequestFailed(ServiceError(QStringLiteral("Invalid response"), -1));
+
+    Body body(bytes);
+    const bool logging = Log::enabled();
+    Log::write(QStringLiteral("📥 历史记录响应状态码: %1").arg(status));
+    if (logging)
+        Log::write(QStringLiteral("📄 原始响应内容: ") + body.text());
+
+    if (bytes.isEmpty()) {
+        Log::write(QStringLiteral("⚠️ 响应数据为空"));
+        return {};
+    }
+    if (status == 401) {
+        Log::write(QStringLiteral("🔐 身份验证失败，可能需要重新登录"));
+        return {};
+    }
+    if (status != 200)
+        return historyRequestFailed(ServiceError(QStringLiteral("Failed to fetch history"), status));
+
+    // A: the documented envelope.
+    Log::write(QStringLiteral("🔄 开始解析标准格式..."));
+    try {
+        ConversionHistoryResponse response = decodeEnvelope(body);
+        if (logging)
+            Log::write(QStringLiteral("historyResponse>>>>>>>>>>>>>>>>>: ") +
+                       response.render(QStringLiteral("ConversionHistoryResponse")));
+        const qsizetype count = response.data.converts.size();
+        return {std::move(response.data.converts),
+                QStringLiteral("✅ 成功获取历史记录，共 %1 条").arg(count)};
+    } catch (const ServiceError &e) {
+        Log::write(QStringLiteral("⚠️ 标准格式解析失败，尝试替代解析方式: ") + e.description());
+    }
+
+    // B: a bare array of jobs.
+    try {
+        QList<ConversionTask> tasks = decodeTasks(body.json());
+        const qsizetype count = tasks.size();
+        return {std::move(tasks), QStringLiteral("✅ 成功解析为任务数组，共 %1 条").arg(count)};
+    } catch (const ServiceError &e) {
+        Log::write(QStringLiteral("⚠️ 数组格式解析也失败: ") + e.description());
+    }
+
+    const QString &text = body.text();
+
+    // C: field by field, when the text looks like the envelope.
+    if (text.contains(QLatin1StringView("\"code\":0")) &&
+        text.contains(QLatin1StringView("\"converts\":"))) {
+        if (auto tasks = extractManually(body)) {
+            const qsizetype count = tasks->size();
+            return {std::move(*tasks), QStringLiteral("✅ 手动提取成功，共 %1 条记录").arg(count)};
+        }
+    }
+
+    // D: a list whose head was cut off.
+    if (text.startsWith(u',') || text.startsWith(QLatin1StringView("],"))) {
+        if (auto tasks = repairList(text)) {
+            const qsizetype count = tasks->size();
+            return {std::move(*tasks), QStringLiteral("✅ 成功解析修复后的JSON，共 %1 条").arg(count)};
+        }
+    }
+
+    // E: nothing to show.
+    if (text == QLatin1StringView("[]") || text == QLatin1StringView("{}") || text.isEmpty()) {
+        Log::write(QStringLiteral("🔍 检测到空数据返回"));
+        return {{}, QStringLiteral("ℹ️ 账号无历史记录，显示空列表")};
+    }
+
+    // F: one job somewhere in the text.
+    Log::write(QStringLiteral("🧩 尝试解析JSON片段"));
+    if (auto task = extractTaskFromFragment(text))
+        return {{*task}, QStringLiteral("✅ 从JSON片段解析出1条记录")};
+    return {{}, QStringLiteral("ℹ️ 当前账号可能没有历史记录或格式不同，显示空列表")};
+}
+
+} // namespace quorvel

@@ -1,0 +1,245 @@
+#include "conversion/PDFViewModel.h"
+#include "history/ConversionTaskModel.h"
+#include "history/FilteredTaskModel.h"
+#include "history/TaskFilter.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace quorvel;
+
+namespace {
+
+ConversionTask job(const QString &id, const QString &fileName, qint64 status)
+{
+    ConversionTask t;
+    t.id = id;
+    t.fileName = fileName;
+    t.status = status;
+    return t;
+}
+
+QStringList ids(const QList<ConversionTask> &tasks)
+{
+    QStringList out;
+    for (const ConversionTask &t : tasks)
+        out << t.id;
+    return out;
+}
+
+// The ids the list model shows, read through its roles as a view would.
+QStringList shownIds(const QAbstractItemModel &model)
+{
+    QStringList out;
+    const int role = model.roleNames().key("id");
+    for (int row = 0; row < model.rowCount(); ++row)
+        out << model.data(model.index(row, 0), role).toString();
+    return out;
+}
+
+QList<ConversionTask> sampleJobs()
+{
+    return {job("1", "q3-report.pdf", 1),  job("2", "Straße.docx", 0), job("3", "notes.md", 2),
+            job("4", "REPORT final.pdf", 2), job("5", "odd.pdf", 3),    job("6", "STRASSE plan.pptx", 1),
+            job("7", "Ünïcödé.pdf", 0),      job("8", "", 1)};
+}
+
+} // namespace
+
+class TestHistoryModels : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void filterRawValues()
+    {
+        QCOMPARE(allTaskFilters(), (QList<TaskFilter>{TaskFilter::All, TaskFilter::Completed,
+                                                     TaskFilter::Converting, TaskFilter::Failed}));
+        QStringList titles;
+        for (TaskFilter f : allTaskFilters()) {
+            titles << rawValue(f);
+            QCOMPARE(taskFilterFromRawValue(rawValue(f)), std::optional<TaskFilter>(f));
+        }
+        QCOMPARE(titles, (QStringList{"All", "Completed", "Converting", "Failed"}));
+        QCOMPARE(taskFilterFromRawValue(QStringLiteral("all")), std::nullopt);
+        QCOMPARE(sizeof(TaskFilter), size_t(1));
+    }
+
+    void filterKeeps_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("keptBy"); // chips that keep a job with this status
+        QTest::newRow("converting") << 0 << "All,Converting";
+        QTest::newRow("completed") << 1 << "All,Completed";
+        QTest::newRow("failed") << 2 << "All,Failed";
+        QTest::newRow("undefined 3") << 3 << "All";
+        QTest::newRow("negative") << -1 << "All";
+    }
+    void filterKeeps()
+    {
+        QFETCH(int, status);
+        QFETCH(QString, keptBy);
+        QStringList kept;
+        for (TaskFilter f : allTaskFilters())
+            if (keeps(f, status))
+                kept << rawValue(f);
+        QCOMPARE(kept.join(u','), keptBy);
+    }
+
+    void filteredTasks_data()
+    {
+        QTest::addColumn<QString>("search");
+        QTest::addColumn<TaskFilter>("filter");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("nothing set keeps all, in order")
+            << "" << TaskFilter::All << QStringList{"1", "2", "3", "4", "5", "6", "7", "8"};
+        QTest::newRow("capitals find lower case") << "REPORT" << TaskFilter::All << QStringList{"1", "4"};
+        QTest::newRow("leading space is part of the text") << " REPORT" << TaskFilter::All << QStringList{};
+        QTest::newRow("inner space matches") << "report final" << TaskFilter::All << QStringList{"4"};
+        QTest::newRow("search then filter") << "report" << TaskFilter::Failed << QStringList{"4"};
+        QTest::newRow("status 3 only under All") << "odd" << TaskFilter::All << QStringList{"5"};
+        QTest::newRow("status 3 not under Converting") << "odd" << TaskFilter::Converting << QStringList{};
+        QTest::newRow("full case folding: ß finds SS") << "straße" << TaskFilter::All << QStringList{"2", "6"};
+        QTest::newRow("full case folding: SS finds ß") << "strasse" << TaskFilter::All << QStringList{"2", "6"};
+        QTest::newRow("accented letters fold") << "ÜNÏCÖDÉ" << TaskFilter::All << QStringList{"7"};
+        QTest::newRow("accents are not ignored") << "unicode" << TaskFilter::All << QStringList{};
+        QTest::newRow("only file names searched") << "1" << TaskFilter::All << QStringList{};
+        QTest::newRow("completed") << "" << TaskFilter::Completed << QStringList{"1", "6", "8"};
+        QTest::newRow("converting") << "" << TaskFilter::Converting << QStringList{"2", "7"};
+        QTest::newRow("failed") << "" << TaskFilter::Failed << QStringList{"3", "4"};
+        QTest::newRow("no match") << "zzz" << TaskFilter::All << QStringList{};
+    }
+    void filteredTasks()
+    {
+        QFETCH(QString, search);
+        QFETCH(TaskFilter, filter);
+        QFETCH(QStringList, expected);
+        PDFViewModel vm;
+        vm.publishTasks(sampleJobs());
+        vm.setSearchText(search);
+        vm.setSelectedFilter(filter);
+        QCOMPARE(ids(vm.filteredTasks()), expected);
+        QCOMPARE(shownIds(*vm.filteredTaskModel()), expected);
+        // Same result whichever is set first.
+        PDFViewModel other;
+        other.setSelectedFilter(filter);
+        other.setSearchText(search);
+        other.publishTasks(sampleJobs());
+        QCOMPARE(ids(other.filteredTasks()), expected);
+    }
+
+    // Every keystroke changes the list at once; clearing the search shows the jobs
+    // again without a fetch.
+    void keystrokes()
+    {
+        PDFViewModel vm;
+        vm.publishTasks(sampleJobs());
+        FilteredTaskModel *model = vm.filteredTaskModel();
+        QSignalSpy count(model, &FilteredTaskModel::countChanged);
+        QStringList seen;
+        for (const char *text : {"r", "re", "rep", "repz", "rep", ""}) {
+            vm.setSearchText(QString::fromUtf8(text));
+            seen << QString::number(model->rowCount());
+        }
+        QCOMPARE(seen, (QStringList{"4", "2", "2", "0", "2", "8"}));
+        QCOMPARE(count.size(), 5);
+        QCOMPARE(vm.searchText(), QString());
+    }
+
+    // Filter and search survive a new list.
+    void refreshKeepsSearchAndFilter()
+    {
+        PDFViewModel vm;
+        vm.setSearchText(QStringLiteral("report"));
+        vm.setSelectedFilter(TaskFilter::Completed);
+        vm.publishTasks(sampleJobs());
+        QCOMPARE(ids(vm.filteredTasks()), QStringList{"1"});
+        vm.publishTasks({job("9", "Report 2.pdf", 1), job("10", "report 3.pdf", 0)});
+        QCOMPARE(ids(vm.filteredTasks()), QStringList{"9"});
+        QCOMPARE(vm.searchText(), QStringLiteral("report"));
+        QCOMPARE(vm.selectedFilter(), TaskFilter::Completed);
+    }
+
+    // Changes made through the list model's own operations reach the filtered view.
+    void sourceEditsReachFilteredView()
+    {
+        PDFViewModel vm;
+        vm.publishTasks(sampleJobs());
+        vm.setSelectedFilter(TaskFilter::Failed);
+        ConversionTaskModel *tasks = vm.conversionTaskModel();
+        tasks->insertFront(job("new", "retry.pdf", 2));
+        QCOMPARE(ids(vm.filteredTasks()), (QStringList{"new", "3", "4"}));
+        tasks->replaceAt(tasks->indexOfId(QStringLiteral("3")), job("3", "notes.md", 1));
+        QCOMPARE(ids(vm.filteredTasks()), (QStringList{"new", "4"}));
+        QCOMPARE(tasks->indexOfId(QStringLiteral("missing")), qsizetype(-1));
+        tasks->replaceAt(99, job("x", "x", 2)); // out of range: ignored
+        QCOMPARE(tasks->rowCount(), 9);
+    }
+
+    void replaceUpdatesFoldedName()
+    {
+        PDFViewModel vm;
+        vm.publishTasks({job("1", "alpha.pdf", 0)});
+        vm.setSearchText(QStringLiteral("BETA"));
+        QCOMPARE(vm.filteredTaskModel()->rowCount(), 0);
+        vm.conversionTaskModel()->replaceAt(0, job("1", "beta.pdf", 0));
+        QCOMPARE(vm.filteredTaskModel()->rowCount(), 1);
+    }
+
+    void notifyChangedSignals()
+    {
+        ConversionTaskModel model;
+        model.setTasks({job("1", "a", 0), job("2", "b", 1)});
+        QSignalSpy data(&model, &QAbstractItemModel::dataChanged);
+        QSignalSpy changed(&model, &ConversionTaskModel::tasksChanged);
+        model.notifyChanged();
+        QCOMPARE(data.size(), 1);
+        QCOMPARE(data[0][0].value<QModelIndex>().row(), 0);
+        QCOMPARE(data[0][1].value<QModelIndex>().row(), 1);
+        QCOMPARE(changed.size(), 1);
+    }
+
+    void roles()
+    {
+        ConversionTaskModel model;
+        ConversionTask t = job("id1", "f.pdf", 2);
+        t.typ = QStringLiteral("pdf2doc");
+        t.pageNumber = 7;
+        model.setTasks({t});
+        const QHash<int, QByteArray> names = model.roleNames();
+        const QModelIndex i = model.index(0);
+        QCOMPARE(model.data(i, names.key("fileName")).toString(), QStringLiteral("f.pdf"));
+        QCOMPARE(model.data(i, names.key("status")).toLongLong(), 2);
+        QCOMPARE(model.data(i, names.key("typ")).toString(), QStringLiteral("pdf2doc"));
+        QCOMPARE(model.data(i, names.key("pageNumber")).toLongLong(), 7);
+        QCOMPARE(model.data(i, names.key("task")).value<ConversionTask>().id, QStringLiteral("id1"));
+        QVERIFY(!model.data(model.index(5), names.key("id")).isValid());
+    }
+
+    void selectingATaskOpensItsDetail()
+    {
+        PDFViewModel vm;
+        QSignalSpy shown(&vm, &PDFViewModel::showTaskDetailChanged);
+        vm.selectTask(QVariant::fromValue(job("s", "s.pdf", 1)));
+        QVERIFY(vm.selectedTask().has_value());
+        QCOMPARE(vm.selectedTask()->id, QStringLiteral("s"));
+        QVERIFY(vm.showTaskDetail());
+        QCOMPARE(shown.size(), 1);
+    }
+
+    void startValues()
+    {
+        PDFViewModel vm;
+        QVERIFY(vm.autoRefreshEnabled());
+        QVERIFY(!vm.isLoadingHistory());
+        QVERIFY(!vm.showTaskDetail());
+        QVERIFY(vm.conversionTasks().isEmpty());
+        QVERIFY(vm.filteredTasks().isEmpty());
+        QCOMPARE(vm.selectedFilter(), TaskFilter::All);
+        QCOMPARE(vm.lastRefreshTime(), QString());
+        QVERIFY(!vm.isAutoRefreshRunning());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestHistoryModels)
+#include "tst_history_models.moc"
