@@ -24,7 +24,7 @@ void initSodium()
         throw std::runtime_error("libsodium cannot be initialised");
 }
 
-UserRecord userFrom(const QSqlQuery &q)
+UserRecord userFrom(const Rows &q)
 {
     return UserRecord{q.value(0).toLongLong(), q.value(1).toString(), q.value(2).toLongLong(),
                       q.value(3).toLongLong(), q.value(4).toString()};
@@ -115,7 +115,7 @@ bool Accounts::setPassword(const QString &email, const QString &password)
 std::vector<UserRecord> Accounts::users() const
 {
     std::vector<UserRecord> out;
-    QSqlQuery q = m_db.exec(QString::fromLatin1(kUserColumns) + QStringLiteral("ORDER BY id"));
+    Rows q = m_db.exec(QString::fromLatin1(kUserColumns) + QStringLiteral("ORDER BY id"));
     while (q.next())
         out.push_back(userFrom(q));
     return out;
@@ -123,7 +123,7 @@ std::vector<UserRecord> Accounts::users() const
 
 std::optional<UserRecord> Accounts::user(qint64 id) const
 {
-    QSqlQuery q = m_db.exec(QString::fromLatin1(kUserColumns) + QStringLiteral("WHERE id=?"), {id});
+    Rows q = m_db.exec(QString::fromLatin1(kUserColumns) + QStringLiteral("WHERE id=?"), {id});
     if (!q.next())
         return std::nullopt;
     return userFrom(q);
@@ -131,7 +131,7 @@ std::optional<UserRecord> Accounts::user(qint64 id) const
 
 std::optional<UserRecord> Accounts::userByEmail(const QString &email) const
 {
-    QSqlQuery q = m_db.exec(QString::fromLatin1(kUserColumns) + QStringLiteral("WHERE email=?"), {email.trimmed()});
+    Rows q = m_db.exec(QString::fromLatin1(kUserColumns) + QStringLiteral("WHERE email=?"), {email.trimmed()});
     if (!q.next())
         return std::nullopt;
     return userFrom(q);
@@ -152,7 +152,7 @@ Accounts::LoginResult Accounts::login(const QString &email, const QString &passw
         }
     }
 
-    QSqlQuery q = m_db.exec(QStringLiteral("SELECT id, password_hash FROM users WHERE email=?"), {key});
+    Rows q = m_db.exec(QStringLiteral("SELECT id, password_hash FROM users WHERE email=?"), {key});
     bool ok = false;
     qint64 userId = 0;
     if (q.next()) {
@@ -190,7 +190,7 @@ std::optional<qint64> Accounts::authenticate(const QString &token) const
 {
     if (token.size() != 64)
         return std::nullopt;
-    QSqlQuery q = m_db.exec(QStringLiteral("SELECT user_id FROM tokens WHERE hash=? AND expires_at>?"),
+    Rows q = m_db.exec(QStringLiteral("SELECT user_id FROM tokens WHERE hash=? AND expires_at>?"),
                             {tokenHash(token), QDateTime::currentSecsSinceEpoch()});
     if (!q.next())
         return std::nullopt;
@@ -201,7 +201,7 @@ Balance Accounts::balance(const UserRecord &user) const
 {
     Balance b;
     b.totalPages = user.totalPages;
-    QSqlQuery q = m_db.exec(
+    Rows q = m_db.exec(
         QStringLiteral("SELECT COALESCE(SUM(CASE WHEN lifetime=0 THEN pages END),0),"
                        " COALESCE(SUM(CASE WHEN lifetime=1 AND day=? THEN pages END),0)"
                        " FROM page_ledger WHERE user_id=?"),
@@ -210,7 +210,7 @@ Balance Accounts::balance(const UserRecord &user) const
         b.consumedPages = q.value(0).toLongLong();
         b.dailyUsage = q.value(1).toLongLong();
     }
-    QSqlQuery r = m_db.exec(QStringLiteral("SELECT COALESCE(SUM(MAX(page_number,1)),0) FROM jobs "
+    Rows r = m_db.exec(QStringLiteral("SELECT COALESCE(SUM(MAX(page_number,1)),0) FROM jobs "
                                            "WHERE user_id=? AND state IN ('queued','running')"),
                             {user.id});
     if (r.next())

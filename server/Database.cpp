@@ -5,6 +5,7 @@
 #include <QThread>
 
 #include <atomic>
+#include <memory>
 #include <map>
 #include <vector>
 
@@ -17,8 +18,10 @@ std::atomic<int> g_connectionSerial{0};
 // Removes this thread's connections when the thread ends.
 struct ThreadConnections {
     std::map<QString, QString> byPath;
+    std::map<QString, std::map<QString, std::unique_ptr<Rows::Cached>>> statements; // by path, then SQL
     ~ThreadConnections()
     {
+        statements.clear(); // statements go before their connections
         for (auto &[path, name] : byPath) {
             { QSqlDatabase db = QSqlDatabase::database(name, false); db.close(); }
             QSqlDatabase::removeDatabase(name);
@@ -109,24 +112,45 @@ QSqlDatabase Database::connection() const
     return db;
 }
 
-QSqlQuery Database::exec(const QString &sql, const QVariantList &args) const
+Rows Database::exec(const QString &sql, const QVariantList &args) const
 {
-    QSqlQuery q(connection());
-    if (!q.prepare(sql))
-        throw DatabaseError("prepare failed: " + q.lastError().text().toStdString() + " in "
-                            + sql.toStdString());
-    for (const QVariant &a : args)
-        q.addBindValue(a);
-    if (!q.exec())
-        throw DatabaseError("query failed: " + q.lastError().text().toStdString() + " in "
-                            + sql.toStdString());
-    return q;
+    const QSqlDatabase db = connection();
+    auto &slot = t_connections.statements[m_path][sql];
+    std::unique_ptr<QSqlQuery> owned;
+    QSqlQuery *q = nullptr;
+    if (slot && !slot->inUse) {
+        q = &slot->query;
+    } else {
+        // First use, or the same statement is still being read by a caller.
+        owned = std::make_unique<QSqlQuery>(db);
+        owned->setForwardOnly(true);
+        if (!owned->prepare(sql))
+            throw DatabaseError("prepare failed: " + owned->lastError().text().toStdString() + " in "
+                                + sql.toStdString());
+        if (!slot) {
+            slot = std::make_unique<Rows::Cached>();
+            slot->query = std::move(*owned);
+            owned.reset();
+            q = &slot->query;
+        } else {
+            q = owned.get();
+        }
+    }
+    for (int i = 0; i < args.size(); ++i)
+        q->bindValue(i, args[i]);
+    if (!q->exec()) {
+        const std::string why = q->lastError().text().toStdString();
+        q->finish();
+        throw DatabaseError("query failed: " + why + " in " + sql.toStdString());
+    }
+    return owned ? Rows(std::move(owned)) : Rows(slot.get());
 }
 
 int Database::migrate() const
 {
-    QSqlQuery v = exec(QStringLiteral("PRAGMA user_version"));
+    Rows v = exec(QStringLiteral("PRAGMA user_version"));
     int version = v.next() ? v.value(0).toInt() : 0;
+    v.finish();
     if (version > int(kMigrations.size()))
         throw DatabaseError("database schema version " + std::to_string(version)
                             + " is newer than this program knows");

@@ -5,12 +5,51 @@
 #include <QString>
 #include <QVariant>
 
+#include <memory>
 #include <stdexcept>
 
 namespace quorvel::server {
 
 struct DatabaseError : std::runtime_error {
     using std::runtime_error::runtime_error;
+};
+
+// The rows of one statement. Its statement is reset when this goes away, so no
+// read transaction outlives the caller's use (in WAL mode an open read would
+// pin the connection to an old snapshot).
+class Rows {
+public:
+    struct Cached {
+        QSqlQuery query;
+        bool inUse = false;
+    };
+    explicit Rows(Cached *cached) : m_cached(cached), m_q(&cached->query) { cached->inUse = true; }
+    explicit Rows(std::unique_ptr<QSqlQuery> owned) : m_owned(std::move(owned)), m_q(m_owned.get()) {}
+    Rows(Rows &&other) noexcept
+        : m_cached(std::exchange(other.m_cached, nullptr)), m_owned(std::move(other.m_owned)),
+          m_q(std::exchange(other.m_q, nullptr))
+    {
+    }
+    Rows &operator=(Rows &&) = delete;
+    ~Rows() { finish(); }
+
+    bool next() { return m_q && m_q->next(); }
+    QVariant value(int i) const { return m_q->value(i); }
+    int numRowsAffected() const { return m_q->numRowsAffected(); }
+    void finish()
+    {
+        if (m_q)
+            m_q->finish();
+        if (m_cached)
+            m_cached->inUse = false;
+        m_cached = nullptr;
+        m_q = nullptr;
+    }
+
+private:
+    Cached *m_cached = nullptr;
+    std::unique_ptr<QSqlQuery> m_owned;
+    QSqlQuery *m_q = nullptr;
 };
 
 // The service's SQLite file. Qt SQL connections are bound to the thread that
@@ -27,7 +66,8 @@ public:
     int migrate() const;
 
     // Runs a statement with positional bindings; throws DatabaseError on failure.
-    QSqlQuery exec(const QString &sql, const QVariantList &args = {}) const;
+    // Statements are prepared once per thread and reused.
+    Rows exec(const QString &sql, const QVariantList &args = {}) const;
 
     const QString &path() const { return m_path; }
 

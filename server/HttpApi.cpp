@@ -21,6 +21,8 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <mutex>
+#include <unordered_map>
 
 namespace quorvel::server {
 
@@ -62,7 +64,7 @@ QString mimeFor(const QString &ext)
     return QStringLiteral("application/octet-stream");
 }
 
-JobRecord jobFrom(const QSqlQuery &q)
+JobRecord jobFrom(const Rows &q)
 {
     JobRecord j;
     j.id = q.value(0).toString();
@@ -84,7 +86,7 @@ JobRecord jobFrom(const QSqlQuery &q)
 const char *kJobColumns = "SELECT id, user_id, upload_id, typ, file_name, page_number, source_file_typ, "
                           "result_file_typ, source_file_md5, state, result_file, failure, created_at FROM jobs ";
 
-UploadRecord uploadFrom(const QSqlQuery &q)
+UploadRecord uploadFrom(const Rows &q)
 {
     UploadRecord u;
     u.id = q.value(0).toString();
@@ -116,6 +118,10 @@ struct HttpApi::Impl {
     }
 
     QString tmpDir() const { return config.dataDir + QStringLiteral("/tmp"); }
+    std::int64_t drainLimit() const
+    {
+        return std::min<std::int64_t>(config.maxUploadBytes * 4 + 1024 * 1024, std::int64_t(2) << 30);
+    }
 
     std::optional<UserRecord> authenticate(const httplib::Request &req, httplib::Response &res)
     {
@@ -226,12 +232,25 @@ struct HttpApi::Impl {
             replyAndClose(res, 400, QStringLiteral("expected a multipart/form-data body with a boundary"));
             return;
         }
+        // The library picks its own multipart parser by the Content-Type header;
+        // ours streams to disk and accepts what our client sends (a leading CR LF,
+        // escaped file names), so the library is shown a plain body instead.
+        auto &mutableHeaders = const_cast<httplib::Request &>(req).headers;
+        const auto [first, last] = mutableHeaders.equal_range("Content-Type");
+        for (auto it = first; it != last; ++it)
+            it->second = "application/octet-stream";
         const std::int64_t overhead = 64 * 1024;
+        const QString tooLargeMsg =
+            QStringLiteral("the upload exceeds the limit of %1 MiB").arg(config.maxUploadBytes / (1024 * 1024));
         if (req.has_header("Content-Length")) {
             const auto length = std::strtoll(req.get_header_value("Content-Length").c_str(), nullptr, 10);
             if (length > config.maxUploadBytes + overhead) {
-                replyAndClose(res, 413, QStringLiteral("the upload exceeds the limit of %1 MiB")
-                                            .arg(config.maxUploadBytes / (1024 * 1024)));
+                // Most clients read the answer only after sending everything, so
+                // a moderately oversized body is read and dropped (never stored)
+                // to let them see the 413; a huge one just gets the connection closed.
+                if (length <= drainLimit())
+                    reader([](const char *, size_t) { return true; });
+                replyAndClose(res, 413, tooLargeMsg);
                 return;
             }
             struct statvfs fs;
@@ -277,9 +296,12 @@ struct HttpApi::Impl {
                     return true;
                 bytes += std::int64_t(n);
                 if (bytes > config.maxUploadBytes) {
+                    // Keep reading (and dropping) up to the drain limit, so the client sees the answer.
                     tooLarge = true;
-                    return false;
+                    return bytes <= drainLimit();
                 }
+                if (tooLarge)
+                    return true;
                 md5.addData(QByteArrayView(data, qsizetype(n)));
                 if (file.write(data, qint64(n)) != qint64(n)) {
                     writeFailed = true;
@@ -294,18 +316,10 @@ struct HttpApi::Impl {
                 return true;
             },
         });
-        // The library picks its own multipart parser by the Content-Type header;
-        // ours streams to disk and accepts what our client sends (a leading CR LF,
-        // escaped file names), so the library is shown a plain body instead.
-        auto &mutableHeaders = const_cast<httplib::Request &>(req).headers;
-        const auto [first, last] = mutableHeaders.equal_range("Content-Type");
-        for (auto it = first; it != last; ++it)
-            it->second = "application/octet-stream";
         const bool readOk = reader([&](const char *data, size_t n) { return mp.feed(data, n); });
         file.close();
         if (tooLarge) {
-            replyAndClose(res, 413, QStringLiteral("the upload exceeds the limit of %1 MiB")
-                                        .arg(config.maxUploadBytes / (1024 * 1024)));
+            replyAndClose(res, 413, tooLargeMsg);
             return;
         }
         if (writeFailed) {
@@ -339,7 +353,7 @@ struct HttpApi::Impl {
         up.encrypted = check.encrypted;
 
         // The client sends every file twice; the second copy reuses the first.
-        QSqlQuery same = db.exec(QString::fromLatin1(kUploadColumns)
+        Rows same = db.exec(QString::fromLatin1(kUploadColumns)
                                      + QStringLiteral("WHERE user_id=? AND md5=? AND file_name=? LIMIT 1"),
                                  {up.userId, up.md5, up.fileName});
         if (same.next()) {
@@ -383,14 +397,14 @@ struct HttpApi::Impl {
         std::optional<UploadRecord> up;
         const QString key = uploadIdFromKey(body.value(QStringLiteral("source_file_path")).toString());
         if (!key.isEmpty()) {
-            QSqlQuery q = db.exec(QString::fromLatin1(kUploadColumns) + QStringLiteral("WHERE id=? AND user_id=?"),
+            Rows q = db.exec(QString::fromLatin1(kUploadColumns) + QStringLiteral("WHERE id=? AND user_id=?"),
                                   {key, user->id});
             if (q.next())
                 up = uploadFrom(q);
         }
         const QString md5 = body.value(QStringLiteral("source_file_md5")).toString();
         if (!up && !md5.isEmpty()) {
-            QSqlQuery q = db.exec(QString::fromLatin1(kUploadColumns)
+            Rows q = db.exec(QString::fromLatin1(kUploadColumns)
                                       + QStringLiteral("WHERE user_id=? AND md5=? ORDER BY created_at DESC LIMIT 1"),
                                   {user->id, md5.toLower()});
             if (q.next())
@@ -439,13 +453,14 @@ struct HttpApi::Impl {
                 {job.id, job.userId, job.uploadId, job.typ, job.fileName, job.pageNumber, job.sourceFileTyp,
                  job.resultFileTyp, job.sourceFileMd5, job.state, job.createdAt});
         tx.commit();
+        JobState::changed();
         runner.notify();
         reply(res, 200, QStringLiteral("ok"), jobJson(job));
     }
 
     std::optional<JobRecord> findJob(const UserRecord &user, const QString &id)
     {
-        QSqlQuery q = db.exec(QString::fromLatin1(kJobColumns) + QStringLiteral("WHERE id=? AND user_id=?"),
+        Rows q = db.exec(QString::fromLatin1(kJobColumns) + QStringLiteral("WHERE id=? AND user_id=?"),
                               {id, user.id});
         if (!q.next())
             return std::nullopt;
@@ -465,17 +480,44 @@ struct HttpApi::Impl {
         reply(res, 200, QStringLiteral("ok"), jobJson(*job));
     }
 
+    // History answers are the most frequent and the largest; each user's is
+    // kept until any job changes.
+    struct CachedHistory {
+        quint64 generation = 0;
+        std::string body;
+    };
+    std::mutex historyMutex;
+    std::unordered_map<qint64, CachedHistory> historyCache;
+
     void history(const httplib::Request &req, httplib::Response &res)
     {
         const auto user = authenticate(req, res);
         if (!user)
             return;
+        const quint64 generation = JobState::generation();
+        {
+            std::lock_guard lock(historyMutex);
+            const auto it = historyCache.find(user->id);
+            if (it != historyCache.end() && it->second.generation == generation) {
+                res.set_content(it->second.body, "application/json");
+                return;
+            }
+        }
         QJsonArray converts;
-        QSqlQuery q = db.exec(QString::fromLatin1(kJobColumns) + QStringLiteral("WHERE user_id=? ORDER BY seq DESC"),
-                              {user->id});
+        Rows q = db.exec(QString::fromLatin1(kJobColumns) + QStringLiteral("WHERE user_id=? ORDER BY seq DESC"),
+                         {user->id});
         while (q.next())
             converts.append(jobJson(jobFrom(q)));
-        reply(res, 200, QStringLiteral("ok"), QJsonObject{{QStringLiteral("converts"), converts}});
+        q.finish();
+        std::string body =
+            envelope(0, QStringLiteral("ok"), QJsonObject{{QStringLiteral("converts"), converts}}).toStdString();
+        {
+            std::lock_guard lock(historyMutex);
+            if (historyCache.size() > 10000)
+                historyCache.clear();
+            historyCache[user->id] = CachedHistory{generation, body};
+        }
+        res.set_content(std::move(body), "application/json");
     }
 
     void download(const httplib::Request &req, httplib::Response &res)
@@ -521,7 +563,7 @@ HttpApi::HttpApi(const Database &db, Accounts &accounts, JobRunner &runner, Conf
     svr.set_read_timeout(30);
     svr.set_write_timeout(60);
     svr.set_tcp_nodelay(true);
-    svr.set_payload_max_length(size_t(d->config.maxUploadBytes) + 64 * 1024);
+    svr.set_payload_max_length(size_t(d->drainLimit()));
     svr.set_pre_routing_handler([](const httplib::Request &, httplib::Response &) {
         t_requestStart = std::chrono::steady_clock::now();
         t_requestUser.clear();

@@ -49,7 +49,7 @@ int JobRunner::recover()
     }
 
     Transaction tx(m_db);
-    QSqlQuery failed = m_db.exec(
+    Rows failed = m_db.exec(
         QStringLiteral("UPDATE jobs SET state='failed', finished_at=?, "
                        "failure='the conversion was interrupted %1 times' "
                        "WHERE state='running' AND attempts>=? RETURNING id")
@@ -60,12 +60,13 @@ int JobRunner::recover()
         logLine(QStringLiteral("job %1 failed: interrupted too often").arg(failed.value(0).toString()));
         ++n;
     }
-    QSqlQuery requeued = m_db.exec(QStringLiteral("UPDATE jobs SET state='queued' WHERE state='running' RETURNING id"));
+    Rows requeued = m_db.exec(QStringLiteral("UPDATE jobs SET state='queued' WHERE state='running' RETURNING id"));
     while (requeued.next()) {
         logLine(QStringLiteral("job %1 queued again after an interruption").arg(requeued.value(0).toString()));
         ++n;
     }
     tx.commit();
+    JobState::changed();
     return n;
 }
 
@@ -128,7 +129,7 @@ bool JobRunner::runOne(int index)
     UploadRecord upload;
     {
         Transaction tx(m_db);
-        QSqlQuery q = m_db.exec(QStringLiteral(
+        Rows q = m_db.exec(QStringLiteral(
             "UPDATE jobs SET state='running', attempts=attempts+1 "
             "WHERE seq=(SELECT seq FROM jobs WHERE state='queued' ORDER BY seq LIMIT 1) "
             "RETURNING id, user_id, upload_id, typ, page_number, source_file_typ"));
@@ -141,9 +142,11 @@ bool JobRunner::runOne(int index)
         job.pageNumber = q.value(4).toLongLong();
         job.sourceFileTyp = q.value(5).toString();
         q.finish();
-        QSqlQuery u = m_db.exec(QStringLiteral("SELECT encrypted FROM uploads WHERE id=?"), {job.uploadId});
+        Rows u = m_db.exec(QStringLiteral("SELECT encrypted FROM uploads WHERE id=?"), {job.uploadId});
         upload.encrypted = u.next() && u.value(0).toBool();
+        u.finish();
         tx.commit();
+        JobState::changed();
     }
 
     const QString workDir = m_config.dataDir + QStringLiteral("/work/") + job.id;
@@ -174,6 +177,7 @@ bool JobRunner::runOne(int index)
     if (out.cancelled) {
         m_db.exec(QStringLiteral("UPDATE jobs SET state='queued', attempts=attempts-1 WHERE id=? AND state='running'"),
                   {job.id});
+        JobState::changed();
         logLine(QStringLiteral("job %1 queued again: the service is stopping").arg(job.id));
         QDir(workDir).removeRecursively();
         return true;
@@ -188,7 +192,7 @@ bool JobRunner::runOne(int index)
             out.reason = QStringLiteral("the result could not be stored");
         } else {
             Transaction tx(m_db);
-            QSqlQuery user = m_db.exec(QStringLiteral("SELECT lifetime_daily FROM users WHERE id=?"), {job.userId});
+            Rows user = m_db.exec(QStringLiteral("SELECT lifetime_daily FROM users WHERE id=?"), {job.userId});
             const bool lifetime = user.next() && user.value(0).toLongLong() > 0;
             user.finish();
             m_db.exec(QStringLiteral("UPDATE jobs SET state='completed', result_file=?, page_number=?, "
@@ -199,12 +203,14 @@ bool JobRunner::runOne(int index)
                       {job.userId, job.id, out.pages, lifetime ? 1 : 0, Database::todayText(),
                        Database::nowText()});
             tx.commit();
+            JobState::changed();
             logLine(QStringLiteral("job %1 completed: %2 pages in %3 s").arg(job.id).arg(out.pages).arg(seconds, 0, 'f', 2));
         }
     }
     if (!out.ok) {
         m_db.exec(QStringLiteral("UPDATE jobs SET state='failed', failure=?, finished_at=? WHERE id=?"),
                   {out.reason, Database::nowText(), job.id});
+        JobState::changed();
         logLine(QStringLiteral("job %1 failed after %2 s: %3").arg(job.id).arg(seconds, 0, 'f', 2).arg(out.reason));
     }
     QDir(workDir).removeRecursively();

@@ -4,8 +4,16 @@
 #include <QRegularExpression>
 
 #include <array>
+#include <atomic>
 
 namespace quorvel::server {
+
+namespace {
+std::atomic<quint64> g_jobGeneration{1};
+}
+
+quint64 JobState::generation() { return g_jobGeneration.load(); }
+void JobState::changed() { g_jobGeneration.fetch_add(1); }
 
 int JobState::wireStatus(const QString &state)
 {

@@ -17,6 +17,10 @@ inline const QString Running = QStringLiteral("running");
 inline const QString Completed = QStringLiteral("completed");
 inline const QString Failed = QStringLiteral("failed");
 int wireStatus(const QString &state);
+// A counter bumped whenever any job is created or changes state, so answers
+// built from the job table can be cached until it moves.
+quint64 generation();
+void changed();
 } // namespace JobState
 
 // One conversion type code: what it accepts and what it produces.

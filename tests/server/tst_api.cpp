@@ -447,7 +447,7 @@ private slots:
         QCOMPARE(m_svc->waitForJob(m_alice, id).value(QStringLiteral("status")).toInt(), 2);
         QCOMPARE(balance(), before);
         QCOMPARE(m_svc->get(QStringLiteral("/api/v2/docx?md5_id=") + id, m_alice)->status, 404);
-        QSqlQuery q = m_svc->db->exec(QStringLiteral("SELECT failure FROM jobs WHERE id=?"), {id});
+        auto q = m_svc->db->exec(QStringLiteral("SELECT failure FROM jobs WHERE id=?"), {id});
         QVERIFY(q.next());
         QVERIFY2(q.value(0).toString().contains(reason), qPrintable(q.value(0).toString()));
     }

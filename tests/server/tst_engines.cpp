@@ -338,7 +338,7 @@ private slots:
         const QJsonObject job = slow.convert(token, up, QStringLiteral("PDF2IMG"));
         const QJsonObject done = slow.waitForJob(token, job.value(QStringLiteral("id")).toString(), 60000);
         QCOMPARE(done.value(QStringLiteral("status")).toInt(), 2);
-        QSqlQuery q = slow.db->exec(QStringLiteral("SELECT failure FROM jobs WHERE id=?"), {job.value(QStringLiteral("id"))});
+        auto q = slow.db->exec(QStringLiteral("SELECT failure FROM jobs WHERE id=?"), {job.value(QStringLiteral("id"))});
         QVERIFY(q.next());
         QVERIFY2(q.value(0).toString().contains(QLatin1String("time limit")), qPrintable(q.value(0).toString()));
         QVERIFY(QDir(slow.config.dataDir + QStringLiteral("/work")).isEmpty());

@@ -114,7 +114,7 @@ class TestRestart : public QObject {
         QElapsedTimer t;
         t.start();
         while (t.elapsed() < 30000) {
-            QSqlQuery q = db.exec(QStringLiteral("SELECT COUNT(*) FROM jobs WHERE state='running'"));
+            auto q = db.exec(QStringLiteral("SELECT COUNT(*) FROM jobs WHERE state='running'"));
             if (q.next() && q.value(0).toInt() > 0)
                 return true;
             QThread::msleep(50);
@@ -206,7 +206,7 @@ private slots:
         QCOMPARE(enginesUnder(m_data + QStringLiteral("/work")), 0);
         {
             quorvel::server::Database db(m_data + QStringLiteral("/quorvel.sqlite"));
-            QSqlQuery q = db.exec(QStringLiteral("SELECT COUNT(*) FROM jobs WHERE state='running'"));
+            auto q = db.exec(QStringLiteral("SELECT COUNT(*) FROM jobs WHERE state='running'"));
             QVERIFY(q.next());
             QCOMPARE(q.value(0).toInt(), 0); // put back in the queue, not left running
         }

@@ -1,0 +1,6 @@
+# quorvel-server benchmarks; bench/server_load.sh runs them.
+if(TARGET quorvel_server_lib)
+  add_executable(server_bench ${CMAKE_CURRENT_LIST_DIR}/server_bench.cpp)
+  set_target_properties(server_bench PROPERTIES AUTOMOC OFF)
+  target_link_libraries(server_bench PRIVATE quorvel_server_lib)
+endif()
