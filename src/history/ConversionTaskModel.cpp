@@ -61,7 +61,22 @@ QHash<int, QByteArray> ConversionTaskModel::roleNames() const
 
 QString ConversionTaskModel::fold(const QString &text)
 {
-    return text.toUpper().toCaseFolded();
+    // ASCII folds to its lower case; only other text needs the full Unicode mapping,
+    // which is many times slower and would dominate publishing a large history.
+    QString out(text.size(), Qt::Uninitialized);
+    char16_t *to = reinterpret_cast<char16_t *>(out.data());
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u >= 0x80) {
+            // Upper-casing first gives the full mappings (ß to SS, ﬁ to FI); the capital
+            // sharp s is its own upper case, so its full folding is applied by hand.
+            QString folded = text.toUpper().toCaseFolded();
+            folded.replace(u'ß', QStringLiteral("ss"));
+            return folded;
+        }
+        *to++ = (u >= u'A' && u <= u'Z') ? char16_t(u + 32) : u;
+    }
+    return out;
 }
 
 void ConversionTaskModel::setTasks(QList<ConversionTask> tasks)

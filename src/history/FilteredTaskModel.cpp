@@ -31,9 +31,29 @@ void FilteredTaskModel::setSearchText(const QString &text)
 {
     if (text == m_search)
         return;
+    const QString folded = ConversionTaskModel::fold(text);
+    // Typing on narrows the list: a name that contains the longer text contains the
+    // shorter one, so only the rows shown now need a look.
+    const bool narrowing = !m_foldedSearch.isEmpty() && folded.contains(m_foldedSearch);
     m_search = text;
-    m_foldedSearch = ConversionTaskModel::fold(text);
-    recompute();
+    m_foldedSearch = folded;
+    if (narrowing)
+        narrow();
+    else
+        recompute();
+}
+
+void FilteredTaskModel::narrow()
+{
+    QList<qsizetype> rows;
+    if (m_source) {
+        const QList<QString> &folded = m_source->foldedFileNames();
+        rows.reserve(m_rows.size());
+        for (qsizetype row : std::as_const(m_rows))
+            if (folded[row].contains(m_foldedSearch))
+                rows.append(row);
+    }
+    setRows(std::move(rows));
 }
 
 void FilteredTaskModel::setFilter(TaskFilter filter)
@@ -71,6 +91,11 @@ void FilteredTaskModel::recompute()
             rows.append(i);
         }
     }
+    setRows(std::move(rows));
+}
+
+void FilteredTaskModel::setRows(QList<qsizetype> rows)
+{
     const bool countChanges = rows.size() != m_rows.size();
     beginResetModel();
     m_rows = std::move(rows);

@@ -34,6 +34,9 @@ Q_SIGNALS:
 
 private:
     void recompute();
+    // Re-tests only the rows shown now (the search text grew).
+    void narrow();
+    void setRows(QList<qsizetype> rows);
 
     QPointer<ConversionTaskModel> m_source;
     QString m_search;

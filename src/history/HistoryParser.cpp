@@ -9,10 +9,65 @@
 #include <QStringDecoder>
 #include <QUuid>
 
+#include <cstring>
+#include <limits>
+
 namespace quorvel {
 namespace {
 
 const QString kNotUtf8 = QStringLiteral("无法解析的响应数据");
+
+} // namespace
+
+// Strict UTF-8 (no overlong forms, no surrogates, nothing above U+10FFFF), the same
+// judgement as Qt's decoder, with a fast path for the ASCII that makes up nearly all of
+// a history answer.
+bool isStrictUtf8(const QByteArray &bytes)
+{
+    const auto *s = reinterpret_cast<const uchar *>(bytes.constData());
+    const uchar *const end = s + bytes.size();
+    while (s < end) {
+        while (end - s >= 8) {
+            quint64 word;
+            std::memcpy(&word, s, 8);
+            if (word & 0x8080808080808080ULL)
+                break;
+            s += 8;
+        }
+        if (s == end)
+            break;
+        const uchar c = *s;
+        if (c < 0x80) {
+            ++s;
+            continue;
+        }
+        const auto continuation = [](uchar b) { return (b & 0xC0) == 0x80; };
+        if (c < 0xC2)
+            return false; // stray continuation byte or overlong two-byte form
+        if (c < 0xE0) {
+            if (end - s < 2 || !continuation(s[1]))
+                return false;
+            s += 2;
+        } else if (c < 0xF0) {
+            if (end - s < 3 || !continuation(s[1]) || !continuation(s[2]))
+                return false;
+            if ((c == 0xE0 && s[1] < 0xA0) || (c == 0xED && s[1] >= 0xA0))
+                return false; // overlong, or a surrogate
+            s += 3;
+        } else if (c < 0xF5) {
+            if (end - s < 4 || !continuation(s[1]) || !continuation(s[2]) || !continuation(s[3]))
+                return false;
+            if ((c == 0xF0 && s[1] < 0x90) || (c == 0xF4 && s[1] >= 0x90))
+                return false; // overlong, or beyond U+10FFFF
+            s += 4;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+namespace {
 
 // The answer body, with its UTF-8 text formed only when something needs it: a
 // history of 100 000 jobs is 30 MB, and the typed path needs no text when the log
@@ -27,24 +82,20 @@ public:
 
     const QByteArray &bytes() const { return m_bytes; }
 
-    // The body as UTF-8 text, or the placeholder when it is not UTF-8.
-    const QString &text()
-    {
-        if (!m_text) {
-            QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless |
-                                                             QStringDecoder::Flag::ConvertInitialBom);
-            QString decoded = decoder.decode(m_bytes);
-            m_valid = !decoder.hasError();
-            m_text = *m_valid ? std::move(decoded) : kNotUtf8;
-        }
-        return *m_text;
-    }
-
     bool isUtf8()
     {
         if (!m_valid)
-            m_valid = validate();
+            m_valid = isStrictUtf8(m_bytes);
         return *m_valid;
+    }
+
+    // The body as UTF-8 text (a byte-order mark kept as a character), or the
+    // placeholder when it is not UTF-8.
+    const QString &text()
+    {
+        if (!m_text)
+            m_text = isUtf8() ? QString::fromUtf8(m_bytes) : kNotUtf8;
+        return *m_text;
     }
 
     // The body as generic JSON, parsed once for every strategy that reads the body
@@ -59,9 +110,8 @@ public:
         return m_json;
     }
 
-    // Qt's parser replaces invalid UTF-8 instead of refusing it, so callers check
-    // first; a bare scalar is still JSON even though QJsonDocument holds only
-    // containers.
+    // Callers check UTF-8 first; a bare scalar is still JSON even though
+    // QJsonDocument holds only containers.
     static std::optional<QJsonValue> parseUtf8Json(const QByteArray &bytes)
     {
         QJsonParseError error{};
@@ -78,47 +128,65 @@ public:
         return std::nullopt;
     }
 
+    static std::optional<QJsonValue> parse(const QByteArray &bytes)
+    {
+        return isStrictUtf8(bytes) ? parseUtf8Json(bytes) : std::nullopt;
+    }
+
 private:
-    // Validation in small pieces, so a large body is not copied into a second,
-    // twice as large buffer just to learn that it is UTF-8.
-    bool validate() const
-    {
-        if (m_text)
-            return *m_valid;
-        QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
-        constexpr qsizetype kPiece = 1 << 16;
-        QVarLengthArray<QChar, 1> scratch(decoder.requiredSpace(kPiece));
-        for (qsizetype at = 0; at < m_bytes.size(); at += kPiece) {
-            const QByteArrayView piece(m_bytes.constData() + at, qMin(kPiece, m_bytes.size() - at));
-            decoder.appendToBuffer(scratch.data(), piece);
-            if (decoder.hasError())
-                return false;
-        }
-        // A sequence cut off at the very end is an error only once the input is over.
-        decoder.appendToBuffer(scratch.data(), QByteArrayView());
-        return !decoder.hasError() && !hasIncompleteTail(m_bytes);
-    }
-
-    // Whether the last bytes start a multi-byte sequence that never finishes.
-    static bool hasIncompleteTail(const QByteArray &bytes)
-    {
-        const qsizetype n = bytes.size();
-        for (qsizetype back = 1; back <= 4 && back <= n; ++back) {
-            const uchar c = uchar(bytes[n - back]);
-            if ((c & 0xC0) == 0x80)
-                continue; // continuation byte, keep looking for the lead
-            const int need = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
-            return need > back;
-        }
-        return false;
-    }
-
     const QByteArray &m_bytes;
     std::optional<QString> m_text;
     std::optional<bool> m_valid;
     bool m_parsed = false;
     std::optional<QJsonValue> m_json;
 };
+
+// The lenient job decoding for the common case, reading values in place instead of
+// through intermediate copies. False when anything is unusual; the caller then runs
+// the reference decoder, which reports the exact error.
+bool decodeTaskFast(const QJsonObject &o, ConversionTask &t)
+{
+    const auto text = [&o](QLatin1StringView key, QString &out, bool required) {
+        const auto it = o.constFind(key);
+        if (it == o.constEnd())
+            return !required;
+        const QJsonValueConstRef v = it.value();
+        const QJsonValue::Type type = v.type();
+        if (type == QJsonValue::String) {
+            out = v.toString();
+            return true;
+        }
+        return type == QJsonValue::Null && !required;
+    };
+    const auto number = [&o](QLatin1StringView key, qint64 &out) {
+        const auto it = o.constFind(key);
+        if (it == o.constEnd())
+            return true;
+        const QJsonValueConstRef v = it.value();
+        const QJsonValue::Type type = v.type();
+        if (type == QJsonValue::Null)
+            return true;
+        if (type != QJsonValue::Double)
+            return false;
+        constexpr qint64 kUnsure = std::numeric_limits<qint64>::min();
+        const qint64 whole = v.toInteger(kUnsure);
+        if (whole == kUnsure)
+            return false;
+        out = whole;
+        return true;
+    };
+    return text(QLatin1StringView("id"), t.id, true) &&
+           text(QLatin1StringView("user_id"), t.userId, false) &&
+           text(QLatin1StringView("typ"), t.typ, false) &&
+           text(QLatin1StringView("file_name"), t.fileName, false) &&
+           text(QLatin1StringView("source_file_path"), t.sourceFilePath, false) &&
+           text(QLatin1StringView("source_file_typ"), t.sourceFileTyp, false) &&
+           text(QLatin1StringView("result_file_typ"), t.resultFileTyp, false) &&
+           text(QLatin1StringView("source_file_md5"), t.sourceFileMd5, false) &&
+           number(QLatin1StringView("status"), t.status) &&
+           text(QLatin1StringView("create_at"), t.createAt, false) &&
+           number(QLatin1StringView("page_number"), t.pageNumber);
+}
 
 ServiceError notJson()
 {
@@ -186,7 +254,21 @@ ConversionHistoryResponse decodeEnvelope(Body &body)
                    .arg(converts->size()));
 
     // Decoded from the value already parsed: the body is never parsed twice.
-    return ConversionHistoryResponse::decode(*value);
+    ConversionHistoryResponse response;
+    response.code = *codeValue;
+    const auto msg = top.constFind(QLatin1StringView("msg"));
+    bool usual = msg != top.constEnd() && msg.value().isString();
+    if (usual) {
+        response.msg = msg.value().toString();
+        QList<ConversionTask> &tasks = response.data.converts;
+        tasks.resize(converts->size());
+        qsizetype i = 0;
+        for (auto it = converts->constBegin(); usual && it != converts->constEnd(); ++it, ++i)
+            usual = decodeTaskFast((*it).toObject(), tasks[i]);
+    }
+    if (!usual)
+        return ConversionHistoryResponse::decode(*value);
+    return response;
 }
 
 // The "id" of a loosely shaped job as the progress line shows it.
@@ -253,7 +335,7 @@ std::optional<QList<ConversionTask>> repairList(const QString &text)
     const qsizetype drop = text.startsWith(u',') ? 1 : 2;
     const QByteArray repaired = '[' + QStringView(text).mid(drop).toUtf8() + ']';
     try {
-        return decodeTasks(Body::parseUtf8Json(repaired));
+        return decodeTasks(Body::parse(repaired));
     } catch (const ServiceError &e) {
         Log::write(QStringLiteral("⚠️ 修复后的JSON解析仍然失败: ") + e.description());
         return std::nullopt;
@@ -310,7 +392,7 @@ std::optional<ConversionTask> extractTaskFromFragment(const QString &text)
     if (start < 0 || end < start)
         return std::nullopt;
     const QByteArray fragment = QStringView(text).mid(start, end - start + 1).toUtf8();
-    const std::optional<QJsonValue> value = Body::parseUtf8Json(fragment);
+    const std::optional<QJsonValue> value = Body::parse(fragment);
     if (!value) {
         Log::write(QStringLiteral("⚠️ JSON片段解析为任务失败: ") + notJson().description());
         return std::nullopt;

@@ -38,6 +38,9 @@ ConversionTask extractTaskFields(const QJsonObject &object);
 // span parses as an object.
 std::optional<ConversionTask> extractTaskFromFragment(const QString &text);
 
+// Strict UTF-8: what Qt's decoder accepts, checked without decoding.
+bool isStrictUtf8(const QByteArray &bytes);
+
 // The current date as the hand-built job's creation time: "2025-01-31 08:15:00 +0000".
 QString currentCreateAtText();
 

@@ -371,6 +371,39 @@ private Q_SLOTS:
         }
     }
 
+    // The quick UTF-8 check judges exactly as Qt's decoder does.
+    void strictUtf8_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("empty") << QByteArray();
+        QTest::newRow("ascii, long") << QByteArray(1000, 'a');
+        QTest::newRow("nul byte") << QByteArray(1, '\0');
+        QTest::newRow("two-byte") << QByteArray("caf\xc3\xa9");
+        QTest::newRow("three-byte") << QByteArray("\xe5\xb9\xb4\xe5\xba\xa6");
+        QTest::newRow("four-byte") << QByteArray("\xf0\x9f\x93\x84");
+        QTest::newRow("highest") << QByteArray("\xf4\x8f\xbf\xbf");
+        QTest::newRow("noncharacter FFFE") << QByteArray("\xef\xbf\xbe");
+        QTest::newRow("byte-order mark") << QByteArray("\xef\xbb\xbf{}");
+        QTest::newRow("lone continuation") << QByteArray("abc\x80");
+        QTest::newRow("overlong two-byte") << QByteArray("\xc0\xaf");
+        QTest::newRow("overlong C1") << QByteArray("\xc1\xbf");
+        QTest::newRow("overlong three-byte") << QByteArray("\xe0\x80\xaf");
+        QTest::newRow("overlong four-byte") << QByteArray("\xf0\x80\x80\xaf");
+        QTest::newRow("surrogate") << QByteArray("\xed\xa0\x80");
+        QTest::newRow("beyond U+10FFFF") << QByteArray("\xf4\x90\x80\x80");
+        QTest::newRow("F5 lead") << QByteArray("\xf5\x80\x80\x80");
+        QTest::newRow("FF") << QByteArray("\xff");
+        QTest::newRow("cut two-byte at end") << QByteArray("abcdefgh\xc3");
+        QTest::newRow("cut four-byte at end") << QByteArray("abcdefgh\xf0\x9f\x93");
+        QTest::newRow("missing continuation mid-text") << QByteArray("abcdefgh\xe5\xb9zzzzzzzz");
+        QTest::newRow("non-ascii after 8-byte run") << QByteArray("abcdefgh\xc3\xa9ijklmnop\xe2\x82\xac");
+    }
+    void strictUtf8()
+    {
+        QFETCH(QByteArray, bytes);
+        QCOMPARE(isStrictUtf8(bytes), Log::isValidUtf8(bytes));
+    }
+
     void notHttpAnswer()
     {
         LogCapture log;

@@ -146,6 +146,65 @@ private Q_SLOTS:
         QCOMPARE(vm.searchText(), QString());
     }
 
+    // However the text got where it is (typed on, deleted back, replaced), the list is
+    // the one a fresh view model computes for it.
+    void typingMatchesFreshResult_data()
+    {
+        QTest::addColumn<QStringList>("texts");
+        QTest::newRow("type on") << QStringList{"s", "st", "str", "stra", "straß", "straße"};
+        QTest::newRow("type on from a capital") << QStringList{"S", "SS", "SSS"};
+        QTest::newRow("delete back") << QStringList{"report", "repor", "repo", "rep", "re", "r", ""};
+        QTest::newRow("replace") << QStringList{"notes", "odd", "pdf", ".pdf", "q3-.pdf"};
+        QTest::newRow("grow in the middle") << QStringList{"rt", "rept", "report"};
+        QTest::newRow("ß grows to ss") << QStringList{"s", "ß", "ßp", "ss p"};
+        QTest::newRow("capital sharp s") << QStringList{"ẞ", "STRAẞE", "strasse"};
+    }
+    void typingMatchesFreshResult()
+    {
+        QFETCH(QStringList, texts);
+        PDFViewModel typed;
+        typed.publishTasks(sampleJobs());
+        typed.setSelectedFilter(TaskFilter::All);
+        for (const QString &text : texts) {
+            typed.setSearchText(text);
+            PDFViewModel fresh;
+            fresh.setSearchText(text);
+            fresh.publishTasks(sampleJobs());
+            QCOMPARE(ids(typed.filteredTasks()), ids(fresh.filteredTasks()));
+            // And the slow reference: fold both, test containment.
+            QStringList expected;
+            for (const ConversionTask &t : sampleJobs())
+                if (text.isEmpty() ||
+                    t.fileName.toUpper().toCaseFolded().replace(u'ß', QStringLiteral("ss")).contains(
+                        text.toUpper().toCaseFolded().replace(u'ß', QStringLiteral("ss"))))
+                    expected << t.id;
+            QCOMPARE(ids(typed.filteredTasks()), expected);
+        }
+    }
+
+    void fold_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("folded");
+        QTest::newRow("ascii") << "Q3-Report_FINAL.pdf" << "q3-report_final.pdf";
+        QTest::newRow("empty") << "" << "";
+        QTest::newRow("sharp s") << "Straße" << "strasse";
+        QTest::newRow("capital sharp s") << "STRAẞE" << "strasse";
+        QTest::newRow("ligature") << "ﬁle" << "file";
+        QTest::newRow("greek final sigma") << "ΟΔΟΣ" << "οδοσ";
+        QTest::newRow("accents kept") << "ÉCOLE" << "école";
+        QTest::newRow("chinese unchanged") << "年度报告" << "年度报告";
+        QTest::newRow("ascii then non-ascii") << "ABC Ü" << "abc ü";
+    }
+    void fold()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, folded);
+        QCOMPARE(ConversionTaskModel::fold(text), folded);
+        // Folding both sides the same way is what makes the search symmetric.
+        QCOMPARE(ConversionTaskModel::fold(folded), folded);
+    }
+
     // Filter and search survive a new list.
     void refreshKeepsSearchAndFilter()
     {
