@@ -3,6 +3,7 @@
 #include "conversion/ConversionSupport.h"
 #include "conversion/MultipartBody.h"
 #include "conversion/PDFViewModel.h"
+#include "conversion/StreamedUpload.h"
 #include "service/HttpClient.h"
 #include "service/Log.h"
 #include "service/Request.h"
@@ -19,13 +20,6 @@ namespace {
 const QString kArrows = QStringLiteral(">>>>>>>>>>>>>>>>>>>>>>>>>>..");
 
 QString bytesText(qint64 n) { return QStringLiteral("%1 bytes").arg(n); }
-
-// The network stack may still hold the body until its reply is deleted, which
-// happens through deleteLater: the body goes the same way, after it.
-struct DeleteLater
-{
-    void operator()(QObject *o) const { o->deleteLater(); }
-};
 
 FileUploadData extractUpload(const QJsonObject &data)
 {
@@ -57,8 +51,7 @@ QCoro::Task<FileUploadData> PDFViewModel::uploadFile(QUrl file)
         throw ServiceError(QStringLiteral("Permission denied"), -1);
 
     const QString boundary = conversion::upperUuid();
-    std::unique_ptr<MultipartBody, DeleteLater> body(
-        new MultipartBody(path, info.fileName(), boundary));
+    const auto body = std::make_unique<MultipartBody>(path, info.fileName(), boundary);
     if (!body->open(QIODevice::ReadOnly))
         throw ServiceError(QStringLiteral("Failed to read file: ") + body->errorString(), -1);
 
@@ -91,9 +84,7 @@ QCoro::Task<FileUploadData> PDFViewModel::uploadFile(QUrl file)
     const auto stopSimulation = qScopeGuard([simulationStop] { simulationStop->cancel(); });
     uploadProgressSimulation(body->fileSize(), simulationStop);
 
-    SendOptions options;
-    options.bodyDevice = body.get();
-    const HttpResponse response = co_await send(sharedSession(), *request, options);
+    const HttpResponse response = co_await sendStreamed(*request, body.get());
     if (!self)
         throw ServiceError::transportCode(-999, QStringLiteral("cancelled"));
 
