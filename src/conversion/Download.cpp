@@ -8,7 +8,12 @@
 #include "service/Request.h"
 
 #include <QDir>
-#include <QSaveFile>
+#include <QScopeGuard>
+#include <QTemporaryFile>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 namespace quorvel {
 
@@ -45,33 +50,27 @@ QCoro::Task<QString> PDFViewModel::downloadFile(ConversionTask task, QString dir
     const QString folder = directory.isEmpty() ? QDir::tempPath() : directory;
     const QString destination = QDir(folder).filePath(name);
 
-    // The body goes into a temporary file beside the destination, renamed into place
-    // only when all of it arrived: a failure leaves no partial file and an earlier
-    // file of the same name intact.
-    auto file = std::make_shared<QSaveFile>(destination);
-    if (!file->open(QIODevice::WriteOnly))
-        throw writeError(file->errorString());
+    // The body goes into a hidden temporary file beside the destination and is renamed
+    // into place only when all of it arrived: a failure leaves no partial file and an
+    // earlier file of the same name intact. The rename replaces atomically, and replaces
+    // a link planted under the destination's name rather than writing through it. The
+    // file is not forced to disk first: a result can always be downloaded again, and a
+    // sync per download would halve its speed.
+    auto part = std::make_shared<QTemporaryFile>(QDir(folder).filePath(QStringLiteral(".quorvel-XXXXXX.part")));
+    if (!part->open())
+        throw writeError(part->errorString());
+    auto discard = qScopeGuard([part] { part->remove(); });
 
     SendOptions options;
-    options.bodySink = [file](const QByteArray &chunk) {
-        return file->write(chunk) == chunk.size();
+    options.bodySink = [part](const QByteArray &chunk) {
+        return part->write(chunk) == chunk.size();
     };
-    HttpResponse response;
-    try {
-        response = co_await send(sharedSession(), request, options);
-    } catch (...) {
-        file->cancelWriting();
-        throw;
-    }
-    if (!response.isHttp) {
-        file->cancelWriting();
+    const HttpResponse response = co_await send(sharedSession(), request, options);
+    if (!response.isHttp)
         throw ServiceError(QStringLiteral("Invalid response"), -1);
-    }
     Log::write(QStringLiteral("📥 下载响应状态码: %1").arg(response.status));
-    if (response.status != 200) {
-        file->cancelWriting();
+    if (response.status != 200)
         throw ServiceError(QStringLiteral("Download failed"), response.status);
-    }
 
     Log::write(QStringLiteral("task>>>>>>>>>>>>>>: ") + task.typ);
     Log::write(QStringLiteral("task>>>>>>>>>>>>>>: ") + task.typ.toUpper());
@@ -79,8 +78,15 @@ QCoro::Task<QString> PDFViewModel::downloadFile(ConversionTask task, QString dir
                OperationCatalogue::resultExtension(task.typ.toUpper()));
     Log::write(QStringLiteral("fileName>>>>>>>>>>>>> ") + name);
 
-    if (!file->commit())
-        throw writeError(file->errorString());
+    if (!part->flush())
+        throw writeError(part->errorString());
+    // Same directory, so one rename(2): the destination is either the old file or the
+    // whole new one, never a mix.
+    if (std::rename(QFile::encodeName(part->fileName()).constData(),
+                    QFile::encodeName(destination).constData()) != 0)
+        throw writeError(QString::fromLocal8Bit(std::strerror(errno)));
+    part->setAutoRemove(false);
+    discard.dismiss();
     Log::write(QStringLiteral("✅ 文件下载成功: ") + destination);
     co_return destination;
 }

@@ -212,6 +212,22 @@ private Q_SLOTS:
         QCOMPARE(QDir(parent.filePath("a")).entryList(QDir::Files | QDir::Hidden), QStringList());
     }
 
+    // A link planted under the result's name is replaced, not written through.
+    void plantedLinkIsReplaced()
+    {
+        m_server.scriptPrefix("GET", "/api/v2/docx", {ScriptedResponse::json(200, "fresh")});
+        QTemporaryDir dir;
+        QTemporaryDir elsewhere;
+        const QString victim = writeFile(elsewhere, "victim.txt", "precious");
+        QVERIFY(QFile::link(victim, dir.filePath("l.docx")));
+        auto vm = fastViewModel();
+        auto out = finish(vm->downloadFile(job("l", "PDF2DOC", "l.pdf"), dir.path()));
+        QVERIFY(out->value);
+        QVERIFY(!QFileInfo(*out->value).isSymLink());
+        QCOMPARE(readAll(*out->value), QByteArray("fresh"));
+        QCOMPARE(readAll(victim), QByteArray("precious"));
+    }
+
     void defaultsToTheTemporaryDirectory()
     {
         QTemporaryDir tmp;
