@@ -118,10 +118,14 @@ int uploads(const std::string &host, int port, const std::string &token, int pid
                     return true;
                 },
                 "multipart/form-data; boundary=" + boundary);
-            if (r && r->status == 200)
+            if (r && r->status == 200) {
                 ++ok;
-            else
+            } else {
                 ++failed;
+                std::fprintf(stderr, "upload %d: %s\n", i,
+                             r ? ("status " + std::to_string(r->status) + " " + r->body).c_str()
+                               : httplib::to_string(r.error()).c_str());
+            }
         });
     }
     for (auto &t : threads)

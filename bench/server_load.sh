@@ -61,7 +61,7 @@ for path in /api/v1/tollan/convert/all "/api/v1/tollan/convert/$last"; do
 done
 
 echo "== 50 concurrent 20 MiB uploads =="
-"$bench" uploads 127.0.0.1 "$port" "$token" "$pid" 50 20
+"$bench" uploads 127.0.0.1 "$port" "$token" "$pid" 50 20 || echo "(some uploads failed)"
 
 echo "== DOCX to PDF latency =="
 cat >"$work/letter.html" <<'HTML'
@@ -77,5 +77,5 @@ for i in 1 2 3; do
   end=$(date +%s.%N)
   awk -v i="$i" -v a="$start" -v b="$end" 'BEGIN { printf "cold soffice --convert-to pdf run %d: %.2f s (fresh profile)\n", i, b - a }'
 done
-"$bench" latency 127.0.0.1 "$port" "$token" "$work/letter.docx" DOCX2PDF 5
+"$bench" latency 127.0.0.1 "$port" "$token" "$work/letter.docx" DOCX2PDF 5 || echo "(a DOCX2PDF job failed)"
 echo "server log lines: $(wc -l <"$work/server.log")"

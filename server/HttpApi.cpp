@@ -17,6 +17,7 @@
 #include <httplib.h>
 
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
@@ -102,6 +103,19 @@ UploadRecord uploadFrom(const Rows &q)
 
 const char *kUploadColumns = "SELECT id, user_id, file_name, typ, md5, size, page_number, encrypted FROM uploads ";
 
+// The library listens with a backlog of 5, so a burst of new connections
+// (50 clients uploading at once) overflows it and gets reset; this lets the
+// backlog be raised on the bound socket.
+class Server : public httplib::Server {
+public:
+    void widenBacklog()
+    {
+        const socket_t fd = svr_sock_;
+        if (fd != INVALID_SOCKET)
+            ::listen(fd, SOMAXCONN);
+    }
+};
+
 } // namespace
 
 struct HttpApi::Impl {
@@ -109,7 +123,7 @@ struct HttpApi::Impl {
     Accounts &accounts;
     JobRunner &runner;
     Config config;
-    httplib::Server svr;
+    Server svr;
     int port = -1;
 
     Impl(const Database &d, Accounts &a, JobRunner &r, Config c)
@@ -610,6 +624,8 @@ int HttpApi::bind()
         d->port = d->svr.bind_to_any_port(host);
     else
         d->port = d->svr.bind_to_port(host, d->config.port) ? d->config.port : -1;
+    if (d->port > 0)
+        d->svr.widenBacklog();
     return d->port;
 }
 

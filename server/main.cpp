@@ -18,6 +18,9 @@
 #include <iostream>
 #include <optional>
 #include <string>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -32,8 +35,10 @@ Commands:
   serve [--listen HOST:PORT] [--data DIR] [--workers N] [--max-upload MiB]
                               run the service (default 127.0.0.1:8740)
   user add EMAIL [--pages N] [--lifetime DAILY_PAGES] [--password-stdin]
-                              create an account; the password is asked for on
-                              the terminal, or read from standard input
+                              create an account (100 pages unless --pages; a
+                              lifetime member converts up to DAILY_PAGES a day);
+                              the password is asked for on the terminal, or
+                              read from standard input
   user list                   list the accounts with their page figures
   user set-pages EMAIL N [--lifetime DAILY_PAGES]
                               set the pages an account holds (and its daily
@@ -263,6 +268,16 @@ int serveCommand(const QStringList &rest)
 
     if (!QDir().mkpath(cfg.dataDir)) {
         std::cerr << "quorvel-server: cannot create " << cfg.dataDir.toStdString() << "\n";
+        return 1;
+    }
+    // Uploads and results are private to their owners.
+    QFile::setPermissions(cfg.dataDir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    ::umask(077);
+    // One service per data directory: workers share LibreOffice profiles by index.
+    const int lockFd = ::open(QFile::encodeName(cfg.dataDir + QStringLiteral("/service.lock")).constData(),
+                              O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (lockFd < 0 || ::flock(lockFd, LOCK_EX | LOCK_NB) != 0) {
+        std::cerr << "quorvel-server: another quorvel-server is using " << cfg.dataDir.toStdString() << "\n";
         return 1;
     }
     try {

@@ -114,6 +114,43 @@ QByteArray layoutPdf(const QList<PdfBlock> &blocks)
     return makePdf(pages);
 }
 
+// A page with one large uncompressed RGB image, as scanners produce.
+QByteArray imagePdf()
+{
+    const int w = 1200, h = 1200;
+    QByteArray pixels;
+    pixels.reserve(w * h * 3);
+    quint32 noise = 12345;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            noise = noise * 1103515245u + 12345u;
+            pixels += char((x * 255 / w + (noise >> 28)) & 0xff);
+            pixels += char((y * 255 / h) & 0xff);
+            pixels += char(((x + y) * 128 / w) & 0xff);
+        }
+    const QByteArray content = "q 288 0 0 288 162 252 cm /Im1 Do Q\n";
+    QList<QByteArray> objs{
+        "<< /Type /Catalog /Pages 2 0 R >>",
+        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /XObject << /Im1 5 0 R >> >> /Contents 4 0 R >>",
+        "<< /Length " + QByteArray::number(content.size()) + " >>\nstream\n" + content + "endstream",
+        "<< /Type /XObject /Subtype /Image /Width 1200 /Height 1200 /ColorSpace /DeviceRGB /BitsPerComponent 8 /Length "
+            + QByteArray::number(pixels.size()) + " >>\nstream\n" + pixels + "\nendstream",
+    };
+    QByteArray pdf = "%PDF-1.4\n";
+    QList<qsizetype> offsets;
+    for (qsizetype i = 0; i < objs.size(); ++i) {
+        offsets << pdf.size();
+        pdf += QByteArray::number(i + 1) + " 0 obj\n" + objs[i] + "\nendobj\n";
+    }
+    const qsizetype xref = pdf.size();
+    pdf += "xref\n0 6\n0000000000 65535 f \n";
+    for (qsizetype off : offsets)
+        pdf += QByteArray::number(off).rightJustified(10, '0') + " 00000 n \n";
+    pdf += "trailer\n<< /Size 6 /Root 1 0 R >>\nstartxref\n" + QByteArray::number(xref) + "\n%%EOF\n";
+    return pdf;
+}
+
 QString newBoundary() { return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper(); }
 
 QByteArray clientMultipartBody(const QString &boundary, const QString &fileName, const QByteArray &content)

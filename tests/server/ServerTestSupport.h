@@ -37,6 +37,9 @@ struct PdfBlock {
 };
 QByteArray layoutPdf(const QList<PdfBlock> &blocks);
 
+// One Letter page showing one large uncompressed RGB image, as scanners produce.
+QByteArray imagePdf();
+
 // The multipart body exactly as the client builds it: a leading CR LF, one part
 // named "file" declared as application/pdf, the file name with %22/%0D/%0A escapes.
 QByteArray clientMultipartBody(const QString &boundary, const QString &fileName, const QByteArray &content);
