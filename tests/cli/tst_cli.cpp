@@ -1,0 +1,822 @@
+#include "ScriptedServer.h"
+#include "TestSupport.h"
+
+#include "conversion/OperationCatalogue.h"
+#include "service/AuthManager.h"
+#include "service/TokenStore.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace quorvel;
+using namespace quorvel::test;
+
+namespace {
+
+const QByteArray kLogin = "/api/v1/tollan/auth/login";
+const QByteArray kMe = "/api/v1/tollan/auth/me";
+const QByteArray kBalance = "/api/v1/tollan/convertapi/page_balance";
+const QByteArray kUpload = "/api/v2/uploadfilepdf";
+const QByteArray kConvert = "/api/v1/tollan/convert";
+const QByteArray kStatus = "/api/v1/tollan/convert/";
+const QByteArray kHistory = "/api/v1/tollan/convert/all";
+const QByteArray kDownload = "/api/v2/docx?md5_id=";
+const QString kToken = QStringLiteral("tok-1234567890");
+
+QByteArray envelope(const QJsonValue &data) {
+    return QJsonDocument(QJsonObject{{"code", 0}, {"msg", "ok"}, {"data", data}})
+        .toJson(QJsonDocument::Compact);
+}
+
+QJsonObject job(const QString &id, int status, const QString &fileName = "Report.pdf",
+                const QString &typ = "pdf2doc") {
+    return {{"id", id},
+            {"user_id", "u1"},
+            {"typ", typ},
+            {"file_name", fileName},
+            {"page_number", 4},
+            {"source_file_path", "/store/" + fileName},
+            {"source_file_typ", "pdf"},
+            {"result_file_typ", "docx"},
+            {"source_file_md5", "md5-" + id},
+            {"status", status},
+            {"create_at", "2026-12-06 10:00:00"}};
+}
+
+QByteArray historyAnswer(const QJsonArray &jobs) {
+    return envelope(QJsonObject{{"converts", jobs}});
+}
+
+QByteArray uploadAnswer(const QString &fileName) {
+    return envelope(QJsonObject{{"file_name", fileName},
+                                {"source_file_path", "/store/" + fileName},
+                                {"source_file_typ", "pdf"},
+                                {"source_file_md5", "md5-" + fileName},
+                                {"page_number", 4},
+                                {"status", 0}});
+}
+
+QByteArray userInfo(bool lifetime) {
+    return envelope(QJsonObject{{"email", "ann@example.com"},
+                                {"is_lifetimedeal_member", lifetime},
+                                {"lifetime_member_description", "Lifetime deal"},
+                                {"page_balcance_description", "Pages bought: 100"},
+                                {"lft_daily_usage", 12},
+                                {"lft_daily_total", 10}});
+}
+
+struct CliRun {
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+QJsonValue parseJson(const QByteArray &bytes) {
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(bytes, &error);
+    if (error.error != QJsonParseError::NoError)
+        return QJsonValue(QJsonValue::Undefined);
+    return doc.isArray() ? QJsonValue(doc.array()) : QJsonValue(doc.object());
+}
+
+QStringList ids(const QJsonArray &array) {
+    QStringList out;
+    for (const QJsonValue &v : array)
+        out << v.toObject().value("id").toString();
+    return out;
+}
+
+} // namespace
+
+// The built binary against the scripted loopback service: exit status, standard output
+// and standard error of every command.
+class TestCli : public QObject {
+    Q_OBJECT
+    ScriptedServer m_server;
+    // One preferences store for the whole run: Qt settles its location once per process.
+    QTemporaryDir m_config;
+    std::unique_ptr<QTemporaryDir> m_home;
+    QProcessEnvironment m_extraEnv;
+
+    QString configHome() const { return m_config.path(); }
+    QString tempDir() const { return m_home->filePath("tmp"); }
+
+    // Runs the CLI with a private preferences store and temporary directory, while this
+    // process's event loop keeps the scripted server answering.
+    CliRun run(const QStringList &args, const QByteArray &input = {}) {
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QUORVEL_API_ORIGIN", m_server.origin());
+        env.insert("XDG_CONFIG_HOME", configHome());
+        env.insert("TMPDIR", tempDir());
+        env.insert("QUORVEL_POLL_INTERVAL_MS", "20");
+        for (const QString &key : m_extraEnv.keys())
+            env.insert(key, m_extraEnv.value(key));
+        process.setProcessEnvironment(env);
+        process.setProgram(QString::fromUtf8(QUORVEL_CLI_PATH));
+        process.setArguments(args);
+        QSignalSpy finished(&process, &QProcess::finished);
+        process.start();
+        if (!process.waitForStarted(10'000))
+            return {};
+        process.write(input);
+        process.closeWriteChannel();
+        if (finished.isEmpty() && !finished.wait(60'000)) {
+            process.kill();
+            process.waitForFinished(5'000);
+            return {};
+        }
+        CliRun r;
+        r.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
+        r.out = process.readAllStandardOutput();
+        r.err = process.readAllStandardError();
+        return r;
+    }
+
+    void signIn() { TokenStore::write(kToken); }
+
+    QString writeFile(const QString &name, const QByteArray &content) {
+        const QString path = m_home->filePath(name);
+        QFile f(path);
+        if (!f.open(QIODevice::WriteOnly))
+            return {};
+        f.write(content);
+        return path;
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        // This process reads and writes the same preferences store as the CLI it runs.
+        qputenv("XDG_CONFIG_HOME", configHome().toUtf8());
+    }
+
+    void init() {
+        m_home = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_home->isValid());
+        QDir().mkpath(tempDir());
+        TokenStore::remove();
+        m_extraEnv = {};
+        m_server.clearScripts();
+        m_server.clearRequests();
+    }
+
+    // --- command line, help, version ---
+
+    void usageErrors_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("fragment");
+        QTest::newRow("no command") << QStringList{} << "no command given";
+        QTest::newRow("unknown command")
+            << QStringList{"frobnicate"} << "unknown command 'frobnicate'";
+        QTest::newRow("unknown operation lists the names")
+            << QStringList{"convert", "PDF to XLS", "a.pdf"}
+            << "\"PDF to DOC\", \"PDF to PPTX\", \"PDF to IMG\", \"PDF to MD\", \"DOCX to PDF\", "
+               "\"PPTX to PDF\", \"MD to PDF\", \"Compress\"";
+        QTest::newRow("missing job id") << QStringList{"status"} << "missing JOB_ID";
+        QTest::newRow("bad filter")
+            << QStringList{"--json", "history", "--filter", "done"} << "unknown filter 'done'";
+    }
+    void usageErrors() {
+        QFETCH(QStringList, args);
+        QFETCH(QString, fragment);
+        const CliRun r = run(args);
+        QCOMPARE(r.exitCode, 2);
+        QCOMPARE(r.out, QByteArray());
+        QVERIFY2(QString::fromUtf8(r.err).contains(fragment), r.err.constData());
+        QCOMPARE(r.err.count('\n'), 1);
+        QCOMPARE(m_server.requestCount(), 0);
+    }
+
+    void unusableEnvironment_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("fragment");
+        QTest::newRow("plain http to a remote host")
+            << "QUORVEL_API_ORIGIN"
+            << "http://convert.example.com" << 1
+            << "The service origin \"http://convert.example.com\" is not usable";
+        QTest::newRow("poll interval")
+            << "QUORVEL_POLL_INTERVAL_MS"
+            << "soon" << 2 << "QUORVEL_POLL_INTERVAL_MS must be a whole number";
+    }
+    void unusableEnvironment() {
+        QFETCH(QString, name);
+        QFETCH(QString, value);
+        QFETCH(int, exitCode);
+        QFETCH(QString, fragment);
+        signIn();
+        m_extraEnv.insert(name, value);
+        const CliRun r = run({"history"});
+        QCOMPARE(r.exitCode, exitCode);
+        QCOMPARE(r.out, QByteArray());
+        QVERIFY2(QString::fromUtf8(r.err).contains(fragment), r.err.constData());
+        QCOMPARE(m_server.requestCount(), 0);
+    }
+
+    void help_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("usageLine");
+        const QString prefix = "Usage: quorvel-cli [--json] [--trace] ";
+        QTest::newRow("--help") << QStringList{"--help"} << prefix + "COMMAND [ARGS]";
+        QTest::newRow("-h") << QStringList{"-h"} << prefix + "COMMAND [ARGS]";
+        QTest::newRow("help convert")
+            << QStringList{"help", "convert"}
+            << prefix + "convert OPERATION FILE... [--wait [--download DIR]]";
+        const QStringList commands = {"login",   "logout", "whoami",  "balance",  "operations",
+                                      "convert", "status", "history", "download", "retry"};
+        for (const QString &c : commands) {
+            const QString usage = QStringLiteral("Usage: quorvel-cli [--json] [--trace] ") + c;
+            QTest::newRow(qPrintable(c + " --help")) << QStringList{c, "--help"} << usage;
+        }
+    }
+    void help() {
+        QFETCH(QStringList, args);
+        QFETCH(QString, usageLine);
+        const CliRun r = run(args);
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY2(QString::fromUtf8(r.out).startsWith(usageLine), r.out.constData());
+        QCOMPARE(r.err, QByteArray());
+    }
+
+    void version() {
+        const CliRun r = run({"--version"});
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.out, QByteArray("quorvel-cli " QUORVEL_VERSION "\n"));
+        QCOMPARE(r.err, QByteArray());
+    }
+
+    // --- account ---
+
+    void login_data() {
+        QTest::addColumn<ScriptedResponse>("answer");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QByteArray>("out");
+        QTest::addColumn<QByteArray>("err");
+        QTest::addColumn<bool>("stored");
+
+        QTest::newRow("signed in")
+            << ScriptedResponse::json(200, envelope(QJsonObject{{"token", kToken}})) << 0
+            << QByteArray("Signed in as ann@example.com\n") << QByteArray() << true;
+        QTest::newRow("wrong password")
+            << ScriptedResponse::json(401, R"({"code":401,"msg":"no"})") << 1 << QByteArray()
+            << QByteArray("Invalid email or password\n") << false;
+        QTest::newRow("service error")
+            << ScriptedResponse::json(503, "{}") << 1 << QByteArray()
+            << QByteArray("Login failed: The operation couldn’t be completed. (Login failed "
+                          "error 503.)\n")
+            << false;
+    }
+    void login() {
+        QFETCH(ScriptedResponse, answer);
+        QFETCH(int, exitCode);
+        m_server.script("POST", kLogin, {answer});
+        m_server.script("GET", kMe, {ScriptedResponse::json(200, userInfo(false))});
+        m_server.script(
+            "GET", kBalance,
+            {ScriptedResponse::json(
+                200, envelope(QJsonObject{{"total_pages", 100}, {"consumed_pages", 30}}))});
+        // Spaces are part of a password; only the line ending is not.
+        const CliRun r = run({"login", "ann@example.com"}, " secret pw \n");
+        QCOMPARE(r.exitCode, exitCode);
+        QTEST(r.out, "out");
+        QTEST(r.err, "err");
+        QFETCH(bool, stored);
+        QCOMPARE(TokenStore::read().value_or(QString()), stored ? kToken : QString());
+
+        const auto logins = m_server.requestsTo("POST", kLogin);
+        QCOMPARE(logins.size(), 1);
+        const QJsonObject body = QJsonDocument::fromJson(logins[0].body).object();
+        QCOMPARE(body.value("email").toString(), QStringLiteral("ann@example.com"));
+        QCOMPARE(body.value("password").toString(), QStringLiteral(" secret pw "));
+    }
+
+    void loginWithoutPassword() {
+        const CliRun r = run({"login", "ann@example.com", "--password-stdin"}, "");
+        QCOMPARE(r.exitCode, 1);
+        QCOMPARE(r.out, QByteArray());
+        QVERIFY(r.err.startsWith("No password given"));
+        QCOMPARE(m_server.requestCount(), 0);
+    }
+
+    // A stored token is used by the next run without a new sign-in, and logout forgets
+    // it without asking the service anything.
+    void logout() {
+        signIn();
+        const CliRun r = run({"logout"});
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.out, QByteArray("Signed out\n"));
+        QCOMPARE(r.err, QByteArray());
+        QVERIFY(!TokenStore::read());
+        QCOMPARE(m_server.requestCount(), 0);
+
+        const CliRun again = run({"whoami"});
+        QCOMPARE(again.exitCode, 1);
+        QCOMPARE(again.err,
+                 QByteArray("Not signed in; sign in with 'quorvel-cli login EMAIL' first\n"));
+    }
+
+    void account_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<bool>("lifetime");
+        QTest::addColumn<int>("balanceStatus");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QByteArray>("out");
+        QTest::addColumn<QByteArray>("err");
+
+        const QByteArray pagesOut = "Usage  Remain  Total\n130    0       100\nPages bought: 100\n";
+        QTest::newRow("whoami") << QStringList{"whoami"} << false << 200 << 0
+                                << QByteArray("Email:                ann@example.com\n"
+                                              "Lifetime membership:  no\n"
+                                              "Membership:           Lifetime deal\n"
+                                              "Page balance:         Pages bought: 100\n")
+                                << QByteArray();
+        QTest::newRow("balance pages")
+            << QStringList{"balance"} << false << 200 << 0 << pagesOut << QByteArray();
+        QTest::newRow("balance lifetime")
+            << QStringList{"balance"} << true << 500 << 0
+            << QByteArray("Lifetime Membership\nLifetime deal\nDaily Usage: 12/10  Remain: -2\n")
+            << QByteArray();
+        QTest::newRow("balance missing")
+            << QStringList{"balance"} << false << 500 << 1 << QByteArray()
+            << QByteArray("The operation couldn’t be completed. (Invalid response error -1.)\n");
+        QTest::newRow("balance json")
+            << QStringList{"--json", "balance"} << false << 200 << 0
+            << QByteArray(R"({"consumed_pages":130,"total_pages":100})") << QByteArray();
+        QTest::newRow("whoami json")
+            << QStringList{"whoami", "--json"} << true << 200 << 0
+            << QByteArray(R"({"email":"ann@example.com","is_lifetimedeal_member":true,)"
+                          R"("lft_daily_total":10,"lft_daily_usage":12,)"
+                          R"("lifetime_member_description":"Lifetime deal",)"
+                          R"("page_balcance_description":"Pages bought: 100"})")
+            << QByteArray();
+    }
+    void account() {
+        QFETCH(QStringList, args);
+        QFETCH(bool, lifetime);
+        QFETCH(int, balanceStatus);
+        QFETCH(int, exitCode);
+        QFETCH(QByteArray, out);
+        signIn();
+        m_server.script("GET", kMe, {ScriptedResponse::json(200, userInfo(lifetime))});
+        m_server.script("GET", kBalance,
+                        {ScriptedResponse::json(
+                            balanceStatus,
+                            envelope(QJsonObject{{"total_pages", 100}, {"consumed_pages", 130}}))});
+        const CliRun r = run(args);
+        QCOMPARE(r.exitCode, exitCode);
+        if (args.contains("--json"))
+            QCOMPARE(QJsonDocument::fromJson(r.out).toJson(QJsonDocument::Compact), out);
+        else
+            QCOMPARE(r.out, out);
+        QTEST(r.err, "err");
+        const auto me = m_server.requestsTo("GET", kMe);
+        QCOMPARE(me.size(), 1);
+        QCOMPARE(me[0].header("Authorization"), "Bearer " + kToken.toUtf8());
+    }
+
+    void whoamiRefused() {
+        signIn();
+        m_server.script("GET", kMe, {ScriptedResponse::json(401, "{}")});
+        const CliRun r = run({"whoami"});
+        QCOMPARE(r.exitCode, 1);
+        QCOMPARE(r.out, QByteArray());
+        QCOMPARE(r.err,
+                 QByteArray("The operation couldn’t be completed. (Invalid response error -1.)\n"));
+    }
+
+    // --trace writes the desktop app's diagnostic lines to standard error unchanged;
+    // without it nothing of them is written anywhere.
+    void trace() {
+        signIn();
+        m_server.script("GET", kMe, {ScriptedResponse::json(200, userInfo(false))});
+        m_server.script(
+            "GET", kBalance,
+            {ScriptedResponse::json(
+                200, envelope(QJsonObject{{"total_pages", 1}, {"consumed_pages", 0}}))});
+        const CliRun traced = run({"--trace", "whoami"});
+        QCOMPARE(traced.exitCode, 0);
+        QVERIFY(traced.out.startsWith("Email:"));
+        const QList<QByteArray> lines = traced.err.split('\n');
+        QVERIFY(lines.contains(QStringLiteral("🔄 加载已保存的用户信息，令牌: tok-12…").toUtf8()));
+        QVERIFY(lines.contains(QStringLiteral("🔑 用户不是终身会员").toUtf8()));
+        QVERIFY(lines.contains("🌐 Final URL: " + m_server.origin().toUtf8() + kMe) ||
+                traced.err.contains(m_server.origin().toUtf8() + kMe));
+        QVERIFY(!traced.err.contains(kToken.toUtf8()));
+
+        const CliRun quiet = run({"whoami"});
+        QCOMPARE(quiet.exitCode, 0);
+        QCOMPARE(quiet.out, traced.out);
+        QCOMPARE(quiet.err, QByteArray());
+    }
+
+    // --- catalogue, status, history ---
+
+    void operations() {
+        const CliRun human = run({"operations"});
+        QCOMPARE(human.exitCode, 0);
+        const QStringList lines = QString::fromUtf8(human.out).split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 1 + OperationCatalogue::offeredOperations().size());
+        QCOMPARE(lines[1], QStringLiteral("PDF to DOC   Convert          PDF"));
+        const CliRun json = run({"operations", "--json"});
+        QCOMPARE(json.exitCode, 0);
+        QStringList names;
+        for (const QJsonValue &v : parseJson(json.out).toArray())
+            names << v.toObject().value("name").toString();
+        QCOMPARE(names, OperationCatalogue::offeredOperations());
+        QCOMPARE(m_server.requestCount(), 0);
+    }
+
+    void status_data() {
+        QTest::addColumn<QString>("id");
+        QTest::addColumn<ScriptedResponse>("answer");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QByteArray>("out");
+        QTest::addColumn<QByteArray>("err");
+        QTest::newRow("completed")
+            << "job-1" << ScriptedResponse::json(200, envelope(job("job-1", 1))) << 0
+            << QByteArray("ID     STATUS     TYPE     PAGES  CREATED              FILE\n"
+                          "job-1  Completed  pdf2doc  4      2026-12-06 10:00:00  Report.pdf\n")
+            << QByteArray();
+        QTest::newRow("unknown status word")
+            << "job-1" << ScriptedResponse::json(200, envelope(job("job-1", 3))) << 0
+            << QByteArray("ID     STATUS       TYPE     PAGES  CREATED              FILE\n"
+                          "job-1  Unknown (3)  pdf2doc  4      2026-12-06 10:00:00  Report.pdf\n")
+            << QByteArray();
+        QTest::newRow("not found")
+            << "job-1" << ScriptedResponse::json(404, "{}") << 1 << QByteArray()
+            << QByteArray("The operation couldn’t be completed. (Status "
+                          "check failed error 404.)\n");
+    }
+    void status() {
+        QFETCH(QString, id);
+        QFETCH(ScriptedResponse, answer);
+        signIn();
+        m_server.script("GET", kStatus + id.toUtf8(), {answer});
+        const CliRun r = run({"status", id});
+        QTEST(r.exitCode, "exitCode");
+        QTEST(r.out, "out");
+        QTEST(r.err, "err");
+    }
+
+    void statusJson() {
+        m_server.script("GET", kStatus + "job-9",
+                        {ScriptedResponse::json(200, envelope(job("job-9", 0)))});
+        const CliRun r = run({"--json", "status", "job-9"});
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(parseJson(r.out).toObject(), job("job-9", 0));
+        // Without a stored token the request goes without one; the service decides.
+        QVERIFY(!m_server.requestsTo("GET", kStatus + "job-9").value(0).hasHeader("Authorization"));
+    }
+
+    void history_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QStringList>("expectedIds");
+        const QStringList all = {"a", "b", "c", "d"};
+        QTest::newRow("all in service order") << QStringList{} << all;
+        QTest::newRow("completed") << QStringList{"--filter", "completed"} << QStringList{"a", "d"};
+        QTest::newRow("converting") << QStringList{"--filter", "converting"} << QStringList{"b"};
+        QTest::newRow("failed") << QStringList{"--filter", "failed"} << QStringList{"c"};
+        QTest::newRow("search ignores case")
+            << QStringList{"--search", "REPORT"} << QStringList{"a", "c"};
+        QTest::newRow("search and filter")
+            << QStringList{"--search", "report", "--filter", "failed"} << QStringList{"c"};
+        QTest::newRow("search with a leading space")
+            << QStringList{"--search", " report"} << QStringList{};
+    }
+    void history() {
+        QFETCH(QStringList, args);
+        QFETCH(QStringList, expectedIds);
+        signIn();
+        m_server.script(
+            "GET", kHistory,
+            {ScriptedResponse::json(
+                200, historyAnswer({job("a", 1, "q3-report.pdf"), job("b", 0, "notes.pdf"),
+                                    job("c", 2, "Report.pdf"), job("d", 1, "x.pdf")}))});
+        const CliRun json = run(QStringList{"history", "--json"} + args);
+        QCOMPARE(json.exitCode, 0);
+        QCOMPARE(json.err, QByteArray());
+        const QJsonValue parsed = parseJson(json.out);
+        QVERIFY(parsed.isArray());
+        QCOMPARE(ids(parsed.toArray()), expectedIds);
+
+        const CliRun human = run(QStringList{"history"} + args);
+        QCOMPARE(human.exitCode, 0);
+        const QStringList lines = QString::fromUtf8(human.out).split('\n', Qt::SkipEmptyParts);
+        if (expectedIds.isEmpty()) {
+            QCOMPARE(lines, QStringList{"No matching tasks found"});
+            return;
+        }
+        QCOMPARE(lines.size(), expectedIds.size() + 1);
+        QVERIFY(lines[0].startsWith("ID  STATUS"));
+        for (qsizetype i = 0; i < expectedIds.size(); ++i)
+            QVERIFY2(lines[i + 1].startsWith(expectedIds[i] + "  "), qPrintable(lines[i + 1]));
+    }
+
+    // A failed fetch is an error, never an empty history.
+    void historyFailure_data() {
+        QTest::addColumn<ScriptedResponse>("answer");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QByteArray>("out");
+        QTest::addColumn<QByteArray>("errStart");
+        QTest::newRow("server error")
+            << ScriptedResponse::json(500, "{}") << 1 << QByteArray()
+            << QByteArray("The operation couldn’t be completed. (Failed to fetch history error "
+                          "500.)\n");
+        QTest::newRow("sign-in refused") << ScriptedResponse::json(401, "{}") << 1 << QByteArray()
+                                         << QByteArray("The service refused the sign-in");
+        QTest::newRow("empty account") << ScriptedResponse::json(200, historyAnswer({})) << 0
+                                       << QByteArray("No conversion tasks yet\n") << QByteArray();
+    }
+    void historyFailure() {
+        QFETCH(ScriptedResponse, answer);
+        QFETCH(QByteArray, errStart);
+        signIn();
+        m_server.script("GET", kHistory, {answer});
+        const CliRun r = run({"history"});
+        QTEST(r.exitCode, "exitCode");
+        QTEST(r.out, "out");
+        QVERIFY2(r.err.startsWith(errStart), r.err.constData());
+        QCOMPARE(r.err.count('\n'), errStart.isEmpty() ? 0 : 1);
+    }
+
+    // --- conversion ---
+
+    // One whole run: validation, upload, job, polls, history reload, download.
+    void convertWaitDownload() {
+        signIn();
+        const QString a = writeFile("Report.pdf", "%PDF-1.4 report");
+        const QString b = writeFile("Memo.pdf", "%PDF-1.4 memo");
+        m_server.script("POST", kUpload,
+                        {ScriptedResponse::json(200, uploadAnswer("Report.pdf")),
+                         ScriptedResponse::json(200, uploadAnswer("Memo.pdf"))});
+        m_server.script("POST", kConvert,
+                        {ScriptedResponse::json(200, envelope(job("job-1", 0, "Report.pdf"))),
+                         ScriptedResponse::json(200, envelope(job("job-2", 0, "Memo.pdf")))});
+        m_server.script("GET", kStatus + "job-1",
+                        {ScriptedResponse::json(200, envelope(job("job-1", 0, "Report.pdf"))),
+                         ScriptedResponse::json(200, envelope(job("job-1", 1, "Report.pdf")))});
+        m_server.script("GET", kStatus + "job-2",
+                        {ScriptedResponse::json(500, "{}"),
+                         ScriptedResponse::json(200, envelope(job("job-2", 1, "Memo.pdf")))});
+        m_server.script(
+            "GET", kHistory,
+            {ScriptedResponse::json(
+                200, historyAnswer({job("job-2", 1, "Memo.pdf"), job("job-1", 1, "Report.pdf")}))});
+        ScriptedResponse docx;
+        docx.body = "DOCX report";
+        m_server.script("GET", kDownload + "job-1", {docx});
+        docx.body = "DOCX memo";
+        m_server.script("GET", kDownload + "job-2", {docx});
+
+        const QString out = m_home->filePath("results");
+        const CliRun r =
+            run({"--json", "convert", "PDF to DOC", a, b, "--wait", "--download", out});
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.err, QByteArray());
+        const QJsonArray jobs = parseJson(r.out).toArray();
+        QCOMPARE(ids(jobs), (QStringList{"job-1", "job-2"}));
+        for (const QJsonValue &v : jobs)
+            QCOMPARE(v.toObject().value("status").toInt(), 1);
+        QCOMPARE(jobs[0].toObject().value("saved_path").toString(),
+                 QDir(out).filePath("Report.docx"));
+        QFile saved(QDir(out).filePath("Report.docx"));
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        QCOMPARE(saved.readAll(), QByteArray("DOCX report"));
+        QFile memo(QDir(out).filePath("Memo.docx"));
+        QVERIFY(memo.open(QIODevice::ReadOnly));
+        QCOMPARE(memo.readAll(), QByteArray("DOCX memo"));
+
+        QCOMPARE(m_server.requestsTo("POST", kUpload).size(), 2);
+        QCOMPARE(m_server.requestsTo("POST", kConvert).size(), 2);
+        QVERIFY(m_server.requestsTo("GET", kStatus + "job-2").size() >= 2);
+        QCOMPARE(m_server.requestsTo("GET", kHistory).size(), 2); // one reload per job
+        QCOMPARE(m_server.requestsTo("GET", kDownload).size(), 2);
+    }
+
+    void convertHuman_data() {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<int>("finalStatus");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("statusWord");
+        QTest::addColumn<QByteArray>("err");
+        QTest::newRow("no wait: the accepted job")
+            << QStringList{} << 1 << 0 << "Converting" << QByteArray();
+        QTest::newRow("wait: completed")
+            << QStringList{"--wait"} << 1 << 0 << "Completed" << QByteArray();
+        QTest::newRow("wait: failed job fails the run")
+            << QStringList{"--wait", "--download", "dl"} << 2 << 1 << "Failed"
+            << QByteArray("The job ended failed\n");
+    }
+    void convertHuman() {
+        QFETCH(QStringList, options);
+        QFETCH(int, finalStatus);
+        QFETCH(QString, statusWord);
+        signIn();
+        const QString a = writeFile("Report.pdf", "%PDF");
+        m_server.script("POST", kUpload, {ScriptedResponse::json(200, uploadAnswer("Report.pdf"))});
+        m_server.script("POST", kConvert, {ScriptedResponse::json(200, envelope(job("job-1", 0)))});
+        m_server.script("GET", kStatus + "job-1",
+                        {ScriptedResponse::json(200, envelope(job("job-1", finalStatus)))});
+        m_server.script("GET", kHistory,
+                        {ScriptedResponse::json(200, historyAnswer({job("job-1", finalStatus)}))});
+        QStringList args{"convert", "PDF to DOC", a};
+        for (const QString &o : options)
+            args << (o == "dl" ? m_home->filePath("dl") : o);
+        const CliRun r = run(args);
+        QTEST(r.exitCode, "exitCode");
+        QTEST(r.err, "err");
+        const QStringList lines = QString::fromUtf8(r.out).split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 2);
+        QVERIFY2(lines[1].startsWith("job-1  " + statusWord + "  "), qPrintable(lines[1]));
+        QCOMPARE(m_server.requestsTo("GET", kDownload).size(), 0);
+    }
+
+    // Refused before anything is sent: nothing uploaded, nothing lost.
+    void convertRefused_data() {
+        QTest::addColumn<QString>("operation");
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QByteArray>("err");
+        QTest::newRow("wrong format: the whole alert text")
+            << "PDF to DOC"
+            << "notes.txt"
+            << (OperationCatalogue::validationAlertText("PDF to DOC", "txt") + "\n").toUtf8();
+        QTest::newRow("missing file") << "PDF to DOC"
+                                      << "missing.pdf" << QByteArray("cannot read '");
+    }
+    void convertRefused() {
+        QFETCH(QString, operation);
+        QFETCH(QString, file);
+        QFETCH(QByteArray, err);
+        signIn();
+        QString path = m_home->filePath(file);
+        if (file != "missing.pdf")
+            path = writeFile(file, "text");
+        const CliRun r = run({"convert", operation, path});
+        QCOMPARE(r.exitCode, 1);
+        QCOMPARE(r.out, QByteArray());
+        QVERIFY2(r.err.startsWith(err), r.err.constData());
+        QCOMPARE(m_server.requestCount(), 0);
+    }
+
+    void convertJobRefused() {
+        signIn();
+        const QString a = writeFile("Report.pdf", "%PDF");
+        m_server.script("POST", kUpload, {ScriptedResponse::json(200, uploadAnswer("Report.pdf"))});
+        m_server.script("POST", kConvert, {ScriptedResponse::json(402, "{}")});
+        const CliRun r = run({"convert", "PDF to DOC", a});
+        QCOMPARE(r.exitCode, 1);
+        QCOMPARE(r.out, QByteArray());
+        QCOMPARE(r.err.count('\n'), 1);
+        QVERIFY2(r.err.contains("402"), r.err.constData());
+    }
+
+    // --- download and retry ---
+
+    void download_data() {
+        QTest::addColumn<QString>("id");
+        QTest::addColumn<bool>("toDir");
+        QTest::addColumn<int>("downloadStatus");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QByteArray>("err");
+        QTest::newRow("into the temporary directory")
+            << "job-1" << false << 200 << 0 << QByteArray();
+        QTest::newRow("into a directory") << "job-1" << true << 200 << 0 << QByteArray();
+        QTest::newRow("not in the history")
+            << "job-x" << false << 200 << 1
+            << QByteArray("No job with ID 'job-x' in the history\n");
+        QTest::newRow("not completed")
+            << "job-2" << false << 200 << 1
+            << QByteArray("Job 'job-2' is Failed; only a completed job has a result\n");
+        QTest::newRow("service refuses")
+            << "job-1" << false << 404 << 1
+            << QByteArray("Download failed: The operation couldn’t be completed. (Download "
+                          "failed error 404.)\n");
+    }
+    void download() {
+        QFETCH(QString, id);
+        QFETCH(bool, toDir);
+        QFETCH(int, downloadStatus);
+        QFETCH(int, exitCode);
+        signIn();
+        m_server.script("GET", kHistory,
+                        {ScriptedResponse::json(
+                            200, historyAnswer({job("job-1", 1, "Q3.PDF"), job("job-2", 2)}))});
+        ScriptedResponse answer;
+        answer.status = downloadStatus;
+        answer.body = "result bytes";
+        m_server.script("GET", kDownload + "job-1", {answer});
+        QStringList args{"download", id};
+        const QString dir = toDir ? m_home->filePath("out/nested") : tempDir();
+        if (toDir)
+            args << "--to" << dir;
+        const CliRun r = run(args);
+        QCOMPARE(r.exitCode, exitCode);
+        QTEST(r.err, "err");
+        if (exitCode != 0) {
+            QCOMPARE(r.out, QByteArray());
+            QVERIFY(!QFile::exists(QDir(dir).filePath("Q3.docx")));
+            return;
+        }
+        const QString expected = QDir(dir).filePath("Q3.docx");
+        QCOMPARE(r.out, (expected + "\n").toUtf8());
+        QFile f(expected);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), QByteArray("result bytes"));
+    }
+
+    void retry_data() {
+        QTest::addColumn<QString>("id");
+        QTest::addColumn<bool>("wait");
+        QTest::addColumn<ScriptedResponse>("retryAnswer");
+        QTest::addColumn<int>("finalStatus");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("printedId");
+        QTest::addColumn<int>("printedStatus");
+        QTest::addColumn<QByteArray>("err");
+
+        const auto accepted = ScriptedResponse::json(200, envelope(job("job-9", 0)));
+        QTest::newRow("accepted") << "job-2" << false << accepted << 1 << 0 << "job-9" << 0
+                                  << QByteArray();
+        QTest::newRow("accepted with the same id")
+            << "job-2" << false << ScriptedResponse::json(200, envelope(job("job-2", 0))) << 1 << 0
+            << "job-2" << 0 << QByteArray();
+        QTest::newRow("wait: completed")
+            << "job-2" << true << accepted << 1 << 0 << "job-9" << 1 << QByteArray();
+        QTest::newRow("wait: failed again") << "job-2" << true << accepted << 2 << 1 << "job-9" << 2
+                                            << QByteArray("The job ended failed\n");
+        QTest::newRow("refused")
+            << "job-2" << false << ScriptedResponse::json(500, "busy") << 1 << 1 << "" << 0
+            << QByteArray("The operation couldn’t be completed. (Retry conversion failed with "
+                          "status 500: busy error 500.)\n");
+        QTest::newRow("not failed") << "job-1" << false << accepted << 1 << 1 << "" << 0
+                                    << QByteArray("Job 'job-1' is Completed; only a failed job "
+                                                  "can be retried\n");
+    }
+    void retry() {
+        QFETCH(QString, id);
+        QFETCH(bool, wait);
+        QFETCH(ScriptedResponse, retryAnswer);
+        QFETCH(int, finalStatus);
+        QFETCH(int, exitCode);
+        QFETCH(QString, printedId);
+        QFETCH(int, printedStatus);
+        signIn();
+        m_server.script(
+            "GET", kHistory,
+            {ScriptedResponse::json(200, historyAnswer({job("job-1", 1), job("job-2", 2)}))});
+        m_server.script("POST", kConvert, {retryAnswer});
+        m_server.script("GET", kStatus + "job-9",
+                        {ScriptedResponse::json(200, envelope(job("job-9", 0))),
+                         ScriptedResponse::json(200, envelope(job("job-9", finalStatus)))});
+        QStringList args{"--json", "retry", id};
+        if (wait)
+            args << "--wait";
+        const CliRun r = run(args);
+        QCOMPARE(r.exitCode, exitCode);
+        QTEST(r.err, "err");
+        if (printedId.isEmpty()) {
+            QCOMPARE(r.out, QByteArray());
+        } else {
+            const QJsonObject printed = parseJson(r.out).toObject();
+            QCOMPARE(printed.value("id").toString(), printedId);
+            QCOMPARE(printed.value("status").toInt(), printedStatus);
+        }
+        const auto retries = m_server.requestsTo("POST", kConvert);
+        QCOMPARE(retries.size(), id == "job-2" ? 1 : 0);
+        if (!retries.isEmpty())
+            QCOMPARE(
+                QJsonDocument::fromJson(retries[0].body).object().value("file_name").toString(),
+                QStringLiteral("Report.pdf【retry】"));
+    }
+
+    // --- the core's account object for a front end without a start-up fetch ---
+
+    void startupFetch() {
+        signIn();
+        m_server.script("GET", kMe, {ScriptedResponse::json(200, userInfo(false))});
+        qputenv("QUORVEL_API_ORIGIN", m_server.origin().toUtf8());
+        LogCapture log;
+        AuthManager quiet(AuthManager::StartupFetch::None);
+        QVERIFY(quiet.isLoggedIn());
+        QVERIFY(!quiet.restoreRunning());
+        AuthManager restoring;
+        QVERIFY(restoring.isLoggedIn());
+        QVERIFY(restoring.restoreRunning());
+        QSignalSpy finished(&restoring, &AuthManager::restoreFinished);
+        QVERIFY(finished.wait(10'000));
+        QVERIFY(restoring.userInfo());
+        QVERIFY(!quiet.userInfo());
+        QCOMPARE(m_server.requestsTo("GET", kMe).size(), 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "tst_cli.moc"
