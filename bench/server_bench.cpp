@@ -23,8 +23,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-long rssKiB(int pid)
-{
+long rssKiB(int pid) {
     std::ifstream f("/proc/" + std::to_string(pid) + "/status");
     std::string line;
     while (std::getline(f, line))
@@ -33,8 +32,7 @@ long rssKiB(int pid)
     return -1;
 }
 
-std::string jsonField(const std::string &body, const std::string &key)
-{
+std::string jsonField(const std::string &body, const std::string &key) {
     const std::string k = "\"" + key + "\":";
     auto at = body.find(k);
     if (at == std::string::npos)
@@ -48,8 +46,8 @@ std::string jsonField(const std::string &body, const std::string &key)
     return body.substr(at, end - at);
 }
 
-int uploads(const std::string &host, int port, const std::string &token, int pid, int count, int mib)
-{
+int uploads(const std::string &host, int port, const std::string &token, int pid, int count,
+            int mib) {
     const long before = rssKiB(pid);
     std::atomic<long> peak{before};
     std::atomic<bool> done{false};
@@ -70,7 +68,8 @@ int uploads(const std::string &host, int port, const std::string &token, int pid
             const size_t payload = size_t(mib) * 1024 * 1024;
             std::string pdfHead = "%PDF-1.4\n";
             std::vector<size_t> offsets;
-            const char *objs[] = {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+            const char *objs[] = {"<< /Type /Catalog /Pages 2 0 R >>",
+                                  "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
                                   "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] >>"};
             for (int o = 0; o < 3; ++o) {
                 offsets.push_back(pdfHead.size());
@@ -86,10 +85,13 @@ int uploads(const std::string &host, int port, const std::string &token, int pid
                 std::snprintf(line, sizeof line, "%010zu 00000 n \n", off);
                 pdfTail += line;
             }
-            pdfTail += "trailer\n<< /Size 5 /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
+            pdfTail += "trailer\n<< /Size 5 /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) +
+                       "\n%%EOF\n";
 
-            const std::string head = "\r\n--" + boundary + "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"big"
-                                     + std::to_string(i) + ".pdf\"\r\nContent-Type: application/pdf\r\n\r\n" + pdfHead;
+            const std::string head =
+                "\r\n--" + boundary +
+                "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"big" +
+                std::to_string(i) + ".pdf\"\r\nContent-Type: application/pdf\r\n\r\n" + pdfHead;
             const std::string tail = pdfTail + "\r\n--" + boundary + "--\r\n";
             const size_t total = head.size() + payload + tail.size();
             std::string block(64 * 1024, 'x');
@@ -133,16 +135,15 @@ int uploads(const std::string &host, int port, const std::string &token, int pid
     const double secs = std::chrono::duration<double>(Clock::now() - start).count();
     done = true;
     sampler.join();
-    std::printf("uploads: %d x %d MiB concurrently: %d succeeded, %d failed, %.2f s, %.0f MiB/s\n", count, mib,
-                ok.load(), failed.load(), secs, count * mib / secs);
-    std::printf("server RSS: before %.1f MiB, peak %.1f MiB, growth %.1f MiB\n", before / 1024.0, peak / 1024.0,
-                (peak - before) / 1024.0);
+    std::printf("uploads: %d x %d MiB concurrently: %d succeeded, %d failed, %.2f s, %.0f MiB/s\n",
+                count, mib, ok.load(), failed.load(), secs, count * mib / secs);
+    std::printf("server RSS: before %.1f MiB, peak %.1f MiB, growth %.1f MiB\n", before / 1024.0,
+                peak / 1024.0, (peak - before) / 1024.0);
     return failed == 0 ? 0 : 1;
 }
 
-int latency(const std::string &host, int port, const std::string &token, const std::string &file, const std::string &typ,
-            int runs)
-{
+int latency(const std::string &host, int port, const std::string &token, const std::string &file,
+            const std::string &typ, int runs) {
     std::ifstream in(file, std::ios::binary);
     std::stringstream ss;
     ss << in.rdbuf();
@@ -156,21 +157,26 @@ int latency(const std::string &host, int port, const std::string &token, const s
         const auto start = Clock::now();
         const std::string boundary = "LAT-" + std::to_string(run);
         // A distinct comment per run so every job converts afresh.
-        const std::string body = "\r\n--" + boundary + "\r\nContent-Disposition: form-data; name=\"file\"; filename=\""
-                                 + std::to_string(run) + name + "\"\r\nContent-Type: application/pdf\r\n\r\n" + content
-                                 + "\r\n--" + boundary + "--\r\n";
-        auto up = c.Post("/api/v2/uploadfilepdf", h, body, ("multipart/form-data; boundary=" + boundary).c_str());
+        const std::string body =
+            "\r\n--" + boundary + "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"" +
+            std::to_string(run) + name + "\"\r\nContent-Type: application/pdf\r\n\r\n" + content +
+            "\r\n--" + boundary + "--\r\n";
+        auto up = c.Post("/api/v2/uploadfilepdf", h, body,
+                         ("multipart/form-data; boundary=" + boundary).c_str());
         if (!up || up->status != 200) {
             std::printf("upload failed: %d\n", up ? up->status : -1);
             return 1;
         }
-        const std::string req = "{\n  \"source_file_md5\": \"" + jsonField(up->body, "source_file_md5") + "\",\n  \"typ\": \"" + typ
-                                + "\",\n  \"source_file_path\": \"" + jsonField(up->body, "source_file_path")
-                                + "\",\n  \"source_file_typ\": \"" + jsonField(up->body, "source_file_typ")
-                                + "\",\n  \"page_number\": 0,\n  \"status\": 0,\n  \"file_name\": \"" + name + "\"\n}";
+        const std::string req =
+            "{\n  \"source_file_md5\": \"" + jsonField(up->body, "source_file_md5") +
+            "\",\n  \"typ\": \"" + typ + "\",\n  \"source_file_path\": \"" +
+            jsonField(up->body, "source_file_path") + "\",\n  \"source_file_typ\": \"" +
+            jsonField(up->body, "source_file_typ") +
+            "\",\n  \"page_number\": 0,\n  \"status\": 0,\n  \"file_name\": \"" + name + "\"\n}";
         auto job = c.Post("/api/v1/tollan/convert", h, req, "application/json");
         if (!job || job->status != 200) {
-            std::printf("convert failed: %d %s\n", job ? job->status : -1, job ? job->body.c_str() : "");
+            std::printf("convert failed: %d %s\n", job ? job->status : -1,
+                        job ? job->body.c_str() : "");
             return 1;
         }
         const std::string id = jsonField(job->body, "id");
@@ -182,26 +188,25 @@ int latency(const std::string &host, int port, const std::string &token, const s
         }
         auto dl = c.Get("/api/v2/docx?md5_id=" + id, h);
         const double secs = std::chrono::duration<double>(Clock::now() - start).count();
-        std::printf("%s job %d: status %s, %zu bytes, %.2f s\n", typ.c_str(), run + 1, status.c_str(),
-                    dl ? dl->body.size() : 0, secs);
+        std::printf("%s job %d: status %s, %zu bytes, %.2f s\n", typ.c_str(), run + 1,
+                    status.c_str(), dl ? dl->body.size() : 0, secs);
         if (status != "1")
             return 1;
         times.push_back(secs);
     }
     std::sort(times.begin(), times.end());
-    std::printf("%s median over %d jobs: %.2f s (min %.2f, max %.2f)\n", typ.c_str(), runs, times[times.size() / 2],
-                times.front(), times.back());
+    std::printf("%s median over %d jobs: %.2f s (min %.2f, max %.2f)\n", typ.c_str(), runs,
+                times[times.size() / 2], times.front(), times.back());
     return 0;
 }
 
 } // namespace
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     const std::vector<std::string> a(argv + 1, argv + argc);
     if (a.size() >= 4 && a[0] == "uploads" && a.size() >= 5)
-        return uploads(a[1], std::stoi(a[2]), a[3], std::stoi(a[4]), a.size() > 5 ? std::stoi(a[5]) : 50,
-                       a.size() > 6 ? std::stoi(a[6]) : 20);
+        return uploads(a[1], std::stoi(a[2]), a[3], std::stoi(a[4]),
+                       a.size() > 5 ? std::stoi(a[5]) : 50, a.size() > 6 ? std::stoi(a[6]) : 20);
     if (a.size() == 7 && a[0] == "latency")
         return latency(a[1], std::stoi(a[2]), a[3], a[4], a[5], std::stoi(a[6]));
     std::fprintf(stderr, "usage: server_bench uploads HOST PORT TOKEN SERVER_PID [COUNT] [MiB]\n"

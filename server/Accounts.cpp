@@ -18,14 +18,12 @@ constexpr qint64 kTokenLifetimeSeconds = 90LL * 24 * 3600;
 constexpr int kFreeFailures = 3;
 constexpr int kMaxDelaySeconds = 60;
 
-void initSodium()
-{
+void initSodium() {
     if (sodium_init() < 0)
         throw std::runtime_error("libsodium cannot be initialised");
 }
 
-UserRecord userFrom(const Rows &q)
-{
+UserRecord userFrom(const Rows &q) {
     return UserRecord{q.value(0).toLongLong(), q.value(1).toString(), q.value(2).toLongLong(),
                       q.value(3).toLongLong(), q.value(4).toString()};
 }
@@ -34,46 +32,50 @@ const char *kUserColumns = "SELECT id, email, total_pages, lifetime_daily, creat
 
 } // namespace
 
-Accounts::Accounts(const Database &db) : m_db(db) { initSodium(); }
+Accounts::Accounts(const Database &db)
+    : m_db(db) {
+    initSodium();
+}
 
-void Accounts::setFastHashingForTests(bool fast) { g_fastHashing = fast; }
+void Accounts::setFastHashingForTests(bool fast) {
+    g_fastHashing = fast;
+}
 
-QString Accounts::hashPassword(const QString &password)
-{
+QString Accounts::hashPassword(const QString &password) {
     initSodium();
     const QByteArray pw = password.toUtf8();
     char out[crypto_pwhash_STRBYTES];
-    const unsigned long long ops = g_fastHashing ? crypto_pwhash_OPSLIMIT_MIN : crypto_pwhash_OPSLIMIT_INTERACTIVE;
-    const size_t mem = g_fastHashing ? crypto_pwhash_MEMLIMIT_MIN : crypto_pwhash_MEMLIMIT_INTERACTIVE;
-    if (crypto_pwhash_str_alg(out, pw.constData(), pw.size(), ops, mem, crypto_pwhash_ALG_ARGON2ID13) != 0)
+    const unsigned long long ops =
+        g_fastHashing ? crypto_pwhash_OPSLIMIT_MIN : crypto_pwhash_OPSLIMIT_INTERACTIVE;
+    const size_t mem =
+        g_fastHashing ? crypto_pwhash_MEMLIMIT_MIN : crypto_pwhash_MEMLIMIT_INTERACTIVE;
+    if (crypto_pwhash_str_alg(out, pw.constData(), pw.size(), ops, mem,
+                              crypto_pwhash_ALG_ARGON2ID13) != 0)
         throw std::runtime_error("out of memory while hashing a password");
     return QString::fromLatin1(out);
 }
 
-bool Accounts::verifyPassword(const QString &hash, const QString &password)
-{
+bool Accounts::verifyPassword(const QString &hash, const QString &password) {
     const QByteArray h = hash.toLatin1();
     const QByteArray pw = password.toUtf8();
     return crypto_pwhash_str_verify(h.constData(), pw.constData(), pw.size()) == 0;
 }
 
-QString Accounts::newToken()
-{
+QString Accounts::newToken() {
     unsigned char raw[32];
     randombytes_buf(raw, sizeof raw);
     return QString::fromLatin1(QByteArray(reinterpret_cast<const char *>(raw), sizeof raw).toHex());
 }
 
-QString Accounts::tokenHash(const QString &token)
-{
+QString Accounts::tokenHash(const QString &token) {
     const QByteArray t = token.toUtf8();
     unsigned char out[crypto_hash_sha256_BYTES];
     crypto_hash_sha256(out, reinterpret_cast<const unsigned char *>(t.constData()), t.size());
     return QString::fromLatin1(QByteArray(reinterpret_cast<const char *>(out), sizeof out).toHex());
 }
 
-UserRecord Accounts::addUser(const QString &email, const QString &password, qint64 pages, qint64 lifetimeDaily)
-{
+UserRecord Accounts::addUser(const QString &email, const QString &password, qint64 pages,
+                             qint64 lifetimeDaily) {
     const QString e = email.trimmed();
     if (e.isEmpty() || !e.contains(QLatin1Char('@')))
         throw DatabaseError("not an e-mail address: " + e.toStdString());
@@ -81,39 +83,41 @@ UserRecord Accounts::addUser(const QString &email, const QString &password, qint
         throw DatabaseError("the password is empty");
     if (userByEmail(e))
         throw DatabaseError("a user with this e-mail exists already: " + e.toStdString());
-    m_db.exec(QStringLiteral("INSERT INTO users(email, password_hash, total_pages, lifetime_daily, created_at) "
-                             "VALUES(?,?,?,?,?)"),
-              {e, hashPassword(password), pages, lifetimeDaily, Database::nowText()});
+    m_db.exec(
+        QStringLiteral(
+            "INSERT INTO users(email, password_hash, total_pages, lifetime_daily, created_at) "
+            "VALUES(?,?,?,?,?)"),
+        {e, hashPassword(password), pages, lifetimeDaily, Database::nowText()});
     return *userByEmail(e);
 }
 
-bool Accounts::setPages(const QString &email, std::optional<qint64> pages, std::optional<qint64> lifetimeDaily)
-{
+bool Accounts::setPages(const QString &email, std::optional<qint64> pages,
+                        std::optional<qint64> lifetimeDaily) {
     const auto u = userByEmail(email);
     if (!u)
         return false;
     if (pages)
         m_db.exec(QStringLiteral("UPDATE users SET total_pages=? WHERE id=?"), {*pages, u->id});
     if (lifetimeDaily)
-        m_db.exec(QStringLiteral("UPDATE users SET lifetime_daily=? WHERE id=?"), {*lifetimeDaily, u->id});
+        m_db.exec(QStringLiteral("UPDATE users SET lifetime_daily=? WHERE id=?"),
+                  {*lifetimeDaily, u->id});
     return true;
 }
 
-bool Accounts::setPassword(const QString &email, const QString &password)
-{
+bool Accounts::setPassword(const QString &email, const QString &password) {
     const auto u = userByEmail(email);
     if (!u || password.isEmpty())
         return false;
     Transaction tx(m_db);
-    m_db.exec(QStringLiteral("UPDATE users SET password_hash=? WHERE id=?"), {hashPassword(password), u->id});
+    m_db.exec(QStringLiteral("UPDATE users SET password_hash=? WHERE id=?"),
+              {hashPassword(password), u->id});
     // A new password signs every device out.
     m_db.exec(QStringLiteral("DELETE FROM tokens WHERE user_id=?"), {u->id});
     tx.commit();
     return true;
 }
 
-std::vector<UserRecord> Accounts::users() const
-{
+std::vector<UserRecord> Accounts::users() const {
     std::vector<UserRecord> out;
     Rows q = m_db.exec(QString::fromLatin1(kUserColumns) + QStringLiteral("ORDER BY id"));
     while (q.next())
@@ -121,24 +125,22 @@ std::vector<UserRecord> Accounts::users() const
     return out;
 }
 
-std::optional<UserRecord> Accounts::user(qint64 id) const
-{
+std::optional<UserRecord> Accounts::user(qint64 id) const {
     Rows q = m_db.exec(QString::fromLatin1(kUserColumns) + QStringLiteral("WHERE id=?"), {id});
     if (!q.next())
         return std::nullopt;
     return userFrom(q);
 }
 
-std::optional<UserRecord> Accounts::userByEmail(const QString &email) const
-{
-    Rows q = m_db.exec(QString::fromLatin1(kUserColumns) + QStringLiteral("WHERE email=?"), {email.trimmed()});
+std::optional<UserRecord> Accounts::userByEmail(const QString &email) const {
+    Rows q = m_db.exec(QString::fromLatin1(kUserColumns) + QStringLiteral("WHERE email=?"),
+                       {email.trimmed()});
     if (!q.next())
         return std::nullopt;
     return userFrom(q);
 }
 
-Accounts::LoginResult Accounts::login(const QString &email, const QString &password)
-{
+Accounts::LoginResult Accounts::login(const QString &email, const QString &password) {
     const QString key = email.trimmed().toLower();
     const auto now = std::chrono::steady_clock::now();
     {
@@ -147,7 +149,8 @@ Accounts::LoginResult Accounts::login(const QString &email, const QString &passw
         if (it != m_failures.end() && now < it->second.notBefore) {
             LoginResult r;
             r.outcome = LoginResult::Outcome::Throttled;
-            r.retryAfterSeconds = int(std::chrono::ceil<std::chrono::seconds>(it->second.notBefore - now).count());
+            r.retryAfterSeconds =
+                int(std::chrono::ceil<std::chrono::seconds>(it->second.notBefore - now).count());
             return r;
         }
     }
@@ -181,38 +184,37 @@ Accounts::LoginResult Accounts::login(const QString &email, const QString &passw
     r.outcome = LoginResult::Outcome::Ok;
     r.token = newToken();
     const qint64 expires = QDateTime::currentSecsSinceEpoch() + kTokenLifetimeSeconds;
-    m_db.exec(QStringLiteral("INSERT INTO tokens(hash, user_id, created_at, expires_at) VALUES(?,?,?,?)"),
-              {tokenHash(r.token), userId, Database::nowText(), expires});
+    m_db.exec(
+        QStringLiteral("INSERT INTO tokens(hash, user_id, created_at, expires_at) VALUES(?,?,?,?)"),
+        {tokenHash(r.token), userId, Database::nowText(), expires});
     return r;
 }
 
-std::optional<qint64> Accounts::authenticate(const QString &token) const
-{
+std::optional<qint64> Accounts::authenticate(const QString &token) const {
     if (token.size() != 64)
         return std::nullopt;
     Rows q = m_db.exec(QStringLiteral("SELECT user_id FROM tokens WHERE hash=? AND expires_at>?"),
-                            {tokenHash(token), QDateTime::currentSecsSinceEpoch()});
+                       {tokenHash(token), QDateTime::currentSecsSinceEpoch()});
     if (!q.next())
         return std::nullopt;
     return q.value(0).toLongLong();
 }
 
-Balance Accounts::balance(const UserRecord &user) const
-{
+Balance Accounts::balance(const UserRecord &user) const {
     Balance b;
     b.totalPages = user.totalPages;
-    Rows q = m_db.exec(
-        QStringLiteral("SELECT COALESCE(SUM(CASE WHEN lifetime=0 THEN pages END),0),"
-                       " COALESCE(SUM(CASE WHEN lifetime=1 AND day=? THEN pages END),0)"
-                       " FROM page_ledger WHERE user_id=?"),
-        {Database::todayText(), user.id});
+    Rows q =
+        m_db.exec(QStringLiteral("SELECT COALESCE(SUM(CASE WHEN lifetime=0 THEN pages END),0),"
+                                 " COALESCE(SUM(CASE WHEN lifetime=1 AND day=? THEN pages END),0)"
+                                 " FROM page_ledger WHERE user_id=?"),
+                  {Database::todayText(), user.id});
     if (q.next()) {
         b.consumedPages = q.value(0).toLongLong();
         b.dailyUsage = q.value(1).toLongLong();
     }
     Rows r = m_db.exec(QStringLiteral("SELECT COALESCE(SUM(MAX(page_number,1)),0) FROM jobs "
-                                           "WHERE user_id=? AND state IN ('queued','running')"),
-                            {user.id});
+                                      "WHERE user_id=? AND state IN ('queued','running')"),
+                       {user.id});
     if (r.next())
         b.reservedPages = r.value(0).toLongLong();
     return b;

@@ -22,9 +22,9 @@ struct UserRecord {
 
 struct Balance {
     qint64 totalPages = 0;
-    qint64 consumedPages = 0;   // bought pages used
-    qint64 dailyUsage = 0;      // today's pages under a lifetime membership
-    qint64 reservedPages = 0;   // pages of jobs still queued or running
+    qint64 consumedPages = 0; // bought pages used
+    qint64 dailyUsage = 0;    // today's pages under a lifetime membership
+    qint64 reservedPages = 0; // pages of jobs still queued or running
 };
 
 // Users, passwords, tokens and the page ledger.
@@ -39,8 +39,10 @@ public:
     static QString tokenHash(const QString &token);
 
     // Throws DatabaseError, e.g. for an e-mail that exists already.
-    UserRecord addUser(const QString &email, const QString &password, qint64 pages, qint64 lifetimeDaily);
-    bool setPages(const QString &email, std::optional<qint64> pages, std::optional<qint64> lifetimeDaily);
+    UserRecord addUser(const QString &email, const QString &password, qint64 pages,
+                       qint64 lifetimeDaily);
+    bool setPages(const QString &email, std::optional<qint64> pages,
+                  std::optional<qint64> lifetimeDaily);
     bool setPassword(const QString &email, const QString &password);
     std::vector<UserRecord> users() const;
     std::optional<UserRecord> user(qint64 id) const;

@@ -5,8 +5,8 @@
 #include <QThread>
 
 #include <atomic>
-#include <memory>
 #include <map>
+#include <memory>
 #include <vector>
 
 namespace quorvel::server {
@@ -18,12 +18,15 @@ std::atomic<int> g_connectionSerial{0};
 // Removes this thread's connections when the thread ends.
 struct ThreadConnections {
     std::map<QString, QString> byPath;
-    std::map<QString, std::map<QString, std::unique_ptr<Rows::Cached>>> statements; // by path, then SQL
-    ~ThreadConnections()
-    {
+    std::map<QString, std::map<QString, std::unique_ptr<Rows::Cached>>>
+        statements; // by path, then SQL
+    ~ThreadConnections() {
         statements.clear(); // statements go before their connections
         for (auto &[path, name] : byPath) {
-            { QSqlDatabase db = QSqlDatabase::database(name, false); db.close(); }
+            {
+                QSqlDatabase db = QSqlDatabase::database(name, false);
+                db.close();
+            }
             QSqlDatabase::removeDatabase(name);
         }
     }
@@ -89,10 +92,10 @@ const std::vector<std::vector<const char *>> kMigrations = {
 
 } // namespace
 
-Database::Database(QString path) : m_path(std::move(path)) {}
+Database::Database(QString path)
+    : m_path(std::move(path)) {}
 
-QSqlDatabase Database::connection() const
-{
+QSqlDatabase Database::connection() const {
     auto it = t_connections.byPath.find(m_path);
     if (it != t_connections.byPath.end())
         return QSqlDatabase::database(it->second, false);
@@ -102,8 +105,8 @@ QSqlDatabase Database::connection() const
     db.setDatabaseName(m_path);
     db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
     if (!db.open())
-        throw DatabaseError("cannot open database " + m_path.toStdString() + ": "
-                            + db.lastError().text().toStdString());
+        throw DatabaseError("cannot open database " + m_path.toStdString() + ": " +
+                            db.lastError().text().toStdString());
     t_connections.byPath.emplace(m_path, name);
     QSqlQuery q(db);
     q.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
@@ -112,8 +115,7 @@ QSqlDatabase Database::connection() const
     return db;
 }
 
-Rows Database::exec(const QString &sql, const QVariantList &args) const
-{
+Rows Database::exec(const QString &sql, const QVariantList &args) const {
     const QSqlDatabase db = connection();
     auto &slot = t_connections.statements[m_path][sql];
     std::unique_ptr<QSqlQuery> owned;
@@ -125,8 +127,8 @@ Rows Database::exec(const QString &sql, const QVariantList &args) const
         owned = std::make_unique<QSqlQuery>(db);
         owned->setForwardOnly(true);
         if (!owned->prepare(sql))
-            throw DatabaseError("prepare failed: " + owned->lastError().text().toStdString() + " in "
-                                + sql.toStdString());
+            throw DatabaseError("prepare failed: " + owned->lastError().text().toStdString() +
+                                " in " + sql.toStdString());
         if (!slot) {
             slot = std::make_unique<Rows::Cached>();
             slot->query = std::move(*owned);
@@ -146,14 +148,13 @@ Rows Database::exec(const QString &sql, const QVariantList &args) const
     return owned ? Rows(std::move(owned)) : Rows(slot.get());
 }
 
-int Database::migrate() const
-{
+int Database::migrate() const {
     Rows v = exec(QStringLiteral("PRAGMA user_version"));
     int version = v.next() ? v.value(0).toInt() : 0;
     v.finish();
     if (version > int(kMigrations.size()))
-        throw DatabaseError("database schema version " + std::to_string(version)
-                            + " is newer than this program knows");
+        throw DatabaseError("database schema version " + std::to_string(version) +
+                            " is newer than this program knows");
     for (int next = version; next < int(kMigrations.size()); ++next) {
         Transaction tx(*this);
         for (const char *stmt : kMigrations[next])
@@ -164,18 +165,16 @@ int Database::migrate() const
     return int(kMigrations.size());
 }
 
-QString Database::nowText()
-{
+QString Database::nowText() {
     return QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss +0000"));
 }
 
-QString Database::todayText()
-{
+QString Database::todayText() {
     return QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyy-MM-dd"));
 }
 
-Transaction::Transaction(const Database &db) : m_db(db.connection())
-{
+Transaction::Transaction(const Database &db)
+    : m_db(db.connection()) {
     // IMMEDIATE takes the write lock up front, so two writers never deadlock
     // upgrading from read to write.
     QSqlQuery q(m_db);
@@ -183,16 +182,14 @@ Transaction::Transaction(const Database &db) : m_db(db.connection())
         throw DatabaseError("cannot begin transaction: " + q.lastError().text().toStdString());
 }
 
-Transaction::~Transaction()
-{
+Transaction::~Transaction() {
     if (!m_done) {
         QSqlQuery q(m_db);
         q.exec(QStringLiteral("ROLLBACK"));
     }
 }
 
-void Transaction::commit()
-{
+void Transaction::commit() {
     QSqlQuery q(m_db);
     if (!q.exec(QStringLiteral("COMMIT")))
         throw DatabaseError("commit failed: " + q.lastError().text().toStdString());

@@ -23,21 +23,25 @@ public:
         QSqlQuery query;
         bool inUse = false;
     };
-    explicit Rows(Cached *cached) : m_cached(cached), m_q(&cached->query) { cached->inUse = true; }
-    explicit Rows(std::unique_ptr<QSqlQuery> owned) : m_owned(std::move(owned)), m_q(m_owned.get()) {}
-    Rows(Rows &&other) noexcept
-        : m_cached(std::exchange(other.m_cached, nullptr)), m_owned(std::move(other.m_owned)),
-          m_q(std::exchange(other.m_q, nullptr))
-    {
+    explicit Rows(Cached *cached)
+        : m_cached(cached)
+        , m_q(&cached->query) {
+        cached->inUse = true;
     }
+    explicit Rows(std::unique_ptr<QSqlQuery> owned)
+        : m_owned(std::move(owned))
+        , m_q(m_owned.get()) {}
+    Rows(Rows &&other) noexcept
+        : m_cached(std::exchange(other.m_cached, nullptr))
+        , m_owned(std::move(other.m_owned))
+        , m_q(std::exchange(other.m_q, nullptr)) {}
     Rows &operator=(Rows &&) = delete;
     ~Rows() { finish(); }
 
     bool next() { return m_q && m_q->next(); }
     QVariant value(int i) const { return m_q->value(i); }
     int numRowsAffected() const { return m_q->numRowsAffected(); }
-    void finish()
-    {
+    void finish() {
         if (m_q)
             m_q->finish();
         if (m_cached)

@@ -17,8 +17,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-ProcessSpec command(const QString &program, const QStringList &args, const QString &outputFile = {})
-{
+ProcessSpec command(const QString &program, const QStringList &args,
+                    const QString &outputFile = {}) {
     ProcessSpec spec;
     spec.program = program;
     spec.args = args;
@@ -28,19 +28,20 @@ ProcessSpec command(const QString &program, const QStringList &args, const QStri
 
 class Run {
 public:
-    explicit Run(const EngineJob &job) : m_job(job), m_deadline(Clock::now() + job.timeout) {}
+    explicit Run(const EngineJob &job)
+        : m_job(job)
+        , m_deadline(Clock::now() + job.timeout) {}
 
-    QString dir(const QString &name) const
-    {
+    QString dir(const QString &name) const {
         const QString d = m_job.workDir + QLatin1Char('/') + name;
         QDir().mkpath(d);
         return d;
     }
 
     // Runs one step; on failure sets the outcome's reason and returns false.
-    bool step(const QString &what, ProcessSpec spec, ProcessLimits limits = {})
-    {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(m_deadline - Clock::now());
+    bool step(const QString &what, ProcessSpec spec, ProcessLimits limits = {}) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(m_deadline - Clock::now());
         if (left.count() <= 0) {
             outcome.reason = what + QStringLiteral(": time limit exceeded");
             return false;
@@ -52,7 +53,8 @@ public:
         spec.env = {QStringLiteral("PATH=/usr/local/bin:/usr/bin:/bin"),
                     QStringLiteral("HOME=") + m_job.workDir,
                     QStringLiteral("TMPDIR=") + dir(QStringLiteral("tmp")),
-                    QStringLiteral("LANG=C.UTF-8"), QStringLiteral("LC_ALL=C.UTF-8"),
+                    QStringLiteral("LANG=C.UTF-8"),
+                    QStringLiteral("LC_ALL=C.UTF-8"),
                     QStringLiteral("SAL_USE_VCLPLUGIN=svp")};
         if (spec.outputFile.isEmpty())
             spec.outputFile = m_job.workDir + QStringLiteral("/step-%1.log").arg(++m_steps);
@@ -65,31 +67,34 @@ public:
         }
         if (!r.ok()) {
             QString tail = r.output.right(300).simplified();
-            outcome.reason = what + QStringLiteral(" failed (") + r.describe() + QLatin1Char(')')
-                             + (tail.isEmpty() ? QString() : QStringLiteral(": ") + tail);
+            outcome.reason = what + QStringLiteral(" failed (") + r.describe() + QLatin1Char(')') +
+                             (tail.isEmpty() ? QString() : QStringLiteral(": ") + tail);
             return false;
         }
         return true;
     }
 
     bool libreOffice(const QString &input, const QString &format, const QString &outDir,
-                     const QString &inFilter = {})
-    {
-        QStringList args{
-            QStringLiteral("-env:UserInstallation=")
-                + QUrl::fromLocalFile(m_job.profileDir).toString(QUrl::FullyEncoded),
-            QStringLiteral("--headless"), QStringLiteral("--invisible"), QStringLiteral("--nologo"),
-            QStringLiteral("--norestore"), QStringLiteral("--nodefault"), QStringLiteral("--nolockcheck")};
+                     const QString &inFilter = {}) {
+        QStringList args{QStringLiteral("-env:UserInstallation=") +
+                             QUrl::fromLocalFile(m_job.profileDir).toString(QUrl::FullyEncoded),
+                         QStringLiteral("--headless"),
+                         QStringLiteral("--invisible"),
+                         QStringLiteral("--nologo"),
+                         QStringLiteral("--norestore"),
+                         QStringLiteral("--nodefault"),
+                         QStringLiteral("--nolockcheck")};
         if (!inFilter.isEmpty())
             args << QStringLiteral("--infilter=") + inFilter;
-        args << QStringLiteral("--convert-to") << format << QStringLiteral("--outdir") << outDir << input;
+        args << QStringLiteral("--convert-to") << format << QStringLiteral("--outdir") << outDir
+             << input;
         ProcessLimits limits;
         limits.addressSpace = std::uint64_t(6) << 30;
-        return step(QStringLiteral("LibreOffice"), command(QStringLiteral("soffice"), args), limits);
+        return step(QStringLiteral("LibreOffice"), command(QStringLiteral("soffice"), args),
+                    limits);
     }
 
-    bool fail(QString reason)
-    {
+    bool fail(QString reason) {
         outcome.reason = std::move(reason);
         return false;
     }
@@ -102,8 +107,7 @@ private:
     int m_steps = 0;
 };
 
-QString inputExtension(const QString &typ)
-{
+QString inputExtension(const QString &typ) {
     if (typ == QLatin1String("markdown"))
         return QStringLiteral("md");
     if (typ == QLatin1String("jpeg"))
@@ -112,38 +116,37 @@ QString inputExtension(const QString &typ)
 }
 
 // The engine sees the upload under a plain name of its own, never the client's name.
-QString placeInput(const EngineJob &job)
-{
+QString placeInput(const EngineJob &job) {
     const QString dir = job.workDir + QStringLiteral("/in");
     QDir().mkpath(dir);
     const QString path = dir + QStringLiteral("/source.") + inputExtension(job.sourceTyp);
-    if (::link(QFile::encodeName(job.inputPath).constData(), QFile::encodeName(path).constData()) != 0
-        && !QFile::copy(job.inputPath, path))
+    if (::link(QFile::encodeName(job.inputPath).constData(), QFile::encodeName(path).constData()) !=
+            0 &&
+        !QFile::copy(job.inputPath, path))
         return {};
     return path;
 }
 
-bool producedFile(const QString &path)
-{
+bool producedFile(const QString &path) {
     QFileInfo fi(path);
     return fi.isFile() && fi.size() > 0;
 }
 
-bool checkPdfResult(Run &run, const QString &path, int expectPages = 0)
-{
+bool checkPdfResult(Run &run, const QString &path, int expectPages = 0) {
     if (!producedFile(path))
         return run.fail(QStringLiteral("the engine produced no PDF"));
     const PdfInfo info = pdfInfo(path);
     if (!info.readable || info.pages <= 0)
         return run.fail(QStringLiteral("the engine produced an unreadable PDF"));
     if (expectPages > 0 && info.pages != expectPages)
-        return run.fail(QStringLiteral("the result has %1 pages instead of %2").arg(info.pages).arg(expectPages));
+        return run.fail(QStringLiteral("the result has %1 pages instead of %2")
+                            .arg(info.pages)
+                            .arg(expectPages));
     run.outcome.pages = info.pages;
     return true;
 }
 
-bool checkPackageResult(Run &run, const QString &path, const QString &mainPart)
-{
+bool checkPackageResult(Run &run, const QString &path, const QString &mainPart) {
     if (!producedFile(path))
         return run.fail(QStringLiteral("the engine produced no document"));
     const auto zip = inspectZip(path);
@@ -152,14 +155,16 @@ bool checkPackageResult(Run &run, const QString &path, const QString &mainPart)
     return true;
 }
 
-bool markdownToHtml(Run &run, const QString &mdPath, const QString &htmlPath, const QString &title)
-{
+bool markdownToHtml(Run &run, const QString &mdPath, const QString &htmlPath,
+                    const QString &title) {
     const QString fragment = mdPath + QStringLiteral(".fragment.html");
-    ProcessSpec spec = command(QStringLiteral("cmark-gfm"),
-                     {QStringLiteral("-e"), QStringLiteral("table"), QStringLiteral("-e"),
-                      QStringLiteral("strikethrough"), QStringLiteral("-e"), QStringLiteral("autolink"),
-                      QStringLiteral("-e"), QStringLiteral("tasklist"), QStringLiteral("--to"),
-                      QStringLiteral("html"), mdPath}, fragment);
+    ProcessSpec spec =
+        command(QStringLiteral("cmark-gfm"),
+                {QStringLiteral("-e"), QStringLiteral("table"), QStringLiteral("-e"),
+                 QStringLiteral("strikethrough"), QStringLiteral("-e"), QStringLiteral("autolink"),
+                 QStringLiteral("-e"), QStringLiteral("tasklist"), QStringLiteral("--to"),
+                 QStringLiteral("html"), mdPath},
+                fragment);
     if (!run.step(QStringLiteral("cmark-gfm"), spec))
         return false;
     QFile in(fragment);
@@ -172,12 +177,12 @@ bool markdownToHtml(Run &run, const QString &mdPath, const QString &htmlPath, co
     return true;
 }
 
-bool pdfToMarkdownStep(Run &run, const EngineJob &job, const QString &input, const QString &mdPath)
-{
+bool pdfToMarkdownStep(Run &run, const EngineJob &job, const QString &input,
+                       const QString &mdPath) {
     ProcessLimits limits;
     limits.addressSpace = std::uint64_t(2) << 30;
     ProcessSpec spec = command(job.selfExecutable,
-                     {QStringLiteral("engine"), QStringLiteral("pdf2md"), input, mdPath});
+                               {QStringLiteral("engine"), QStringLiteral("pdf2md"), input, mdPath});
     if (!run.step(QStringLiteral("PDF text extraction"), spec, limits))
         return false;
     if (!QFileInfo(mdPath).isFile())
@@ -185,16 +190,17 @@ bool pdfToMarkdownStep(Run &run, const EngineJob &job, const QString &input, con
     return true;
 }
 
-void convert(Run &run, const EngineJob &job)
-{
+void convert(Run &run, const EngineJob &job) {
     const QString code = job.code;
     const bool pdfSource = job.sourceTyp == QLatin1String("pdf");
     if (code == QLatin1String("PROTECT") || code == QLatin1String("UNLOCK")) {
-        run.fail(QStringLiteral("%1 needs a password, and the conversion request carries none").arg(code));
+        run.fail(QStringLiteral("%1 needs a password, and the conversion request carries none")
+                     .arg(code));
         return;
     }
     if (pdfSource && job.encrypted) {
-        run.fail(QStringLiteral("the PDF is password-protected and cannot be converted without its password"));
+        run.fail(QStringLiteral(
+            "the PDF is password-protected and cannot be converted without its password"));
         return;
     }
     const QString input = placeInput(job);
@@ -219,9 +225,11 @@ void convert(Run &run, const EngineJob &job)
     } else if (code == QLatin1String("PDF2DOC") || code == QLatin1String("PDF2DOCX")) {
         const QString md = run.dir(QStringLiteral("md")) + QStringLiteral("/source.md");
         const QString html = run.dir(QStringLiteral("html")) + QStringLiteral("/source.html");
-        if (!pdfToMarkdownStep(run, job, input, md) || !markdownToHtml(run, md, html, QStringLiteral("Document")))
+        if (!pdfToMarkdownStep(run, job, input, md) ||
+            !markdownToHtml(run, md, html, QStringLiteral("Document")))
             return;
-        if (!run.libreOffice(html, QStringLiteral("docx:MS Word 2007 XML"), out, QStringLiteral("HTML (StarWriter)")))
+        if (!run.libreOffice(html, QStringLiteral("docx:MS Word 2007 XML"), out,
+                             QStringLiteral("HTML (StarWriter)")))
             return;
         const QString result = out + QStringLiteral("/source.docx");
         if (checkPackageResult(run, result, QStringLiteral("word/document.xml")))
@@ -235,15 +243,19 @@ void convert(Run &run, const EngineJob &job)
             run.outcome.ok = true, run.outcome.resultPath = result;
     } else if (code == QLatin1String("PDF2IMG")) {
         const QString pngDir = run.dir(QStringLiteral("png"));
-        ProcessSpec spec = command(QStringLiteral("pdftoppm"),
-                         {QStringLiteral("-png"), QStringLiteral("-r"), QStringLiteral("150"), input,
-                          pngDir + QStringLiteral("/page")});
+        ProcessSpec spec =
+            command(QStringLiteral("pdftoppm"),
+                    {QStringLiteral("-png"), QStringLiteral("-r"), QStringLiteral("150"), input,
+                     pngDir + QStringLiteral("/page")});
         if (!run.step(QStringLiteral("pdftoppm"), spec))
             return;
         QDir d(pngDir);
-        const QStringList pngs = d.entryList({QStringLiteral("page-*.png")}, QDir::Files, QDir::Name);
+        const QStringList pngs =
+            d.entryList({QStringLiteral("page-*.png")}, QDir::Files, QDir::Name);
         if (pngs.size() != run.outcome.pages) {
-            run.fail(QStringLiteral("pdftoppm rendered %1 of %2 pages").arg(pngs.size()).arg(run.outcome.pages));
+            run.fail(QStringLiteral("pdftoppm rendered %1 of %2 pages")
+                         .arg(pngs.size())
+                         .arg(run.outcome.pages));
             return;
         }
         QStringList files, names;
@@ -261,16 +273,21 @@ void convert(Run &run, const EngineJob &job)
         run.outcome.resultPath = result;
     } else if (code == QLatin1String("COMPRESS")) {
         const QString result = out + QStringLiteral("/source.pdf");
-        ProcessSpec spec = command(QStringLiteral("gs"),
-                         {QStringLiteral("-q"), QStringLiteral("-dSAFER"), QStringLiteral("-dBATCH"),
-                          QStringLiteral("-dNOPAUSE"), QStringLiteral("-sDEVICE=pdfwrite"),
-                          QStringLiteral("-dCompatibilityLevel=1.5"), QStringLiteral("-dPDFSETTINGS=/ebook"),
-                          QStringLiteral("-dDetectDuplicateImages=true"),
-                          QStringLiteral("-dDownsampleColorImages=true"), QStringLiteral("-dColorImageResolution=150"),
-                          QStringLiteral("-dDownsampleGrayImages=true"), QStringLiteral("-dGrayImageResolution=150"),
-                          QStringLiteral("-dDownsampleMonoImages=true"), QStringLiteral("-dMonoImageResolution=300"),
-                          QStringLiteral("-sOutputFile=") + result, input});
-        if (!run.step(QStringLiteral("Ghostscript"), spec) || !checkPdfResult(run, result, run.outcome.pages))
+        ProcessSpec spec = command(
+            QStringLiteral("gs"),
+            {QStringLiteral("-q"), QStringLiteral("-dSAFER"), QStringLiteral("-dBATCH"),
+             QStringLiteral("-dNOPAUSE"), QStringLiteral("-sDEVICE=pdfwrite"),
+             QStringLiteral("-dCompatibilityLevel=1.5"), QStringLiteral("-dPDFSETTINGS=/ebook"),
+             QStringLiteral("-dDetectDuplicateImages=true"),
+             QStringLiteral("-dDownsampleColorImages=true"),
+             QStringLiteral("-dColorImageResolution=150"),
+             QStringLiteral("-dDownsampleGrayImages=true"),
+             QStringLiteral("-dGrayImageResolution=150"),
+             QStringLiteral("-dDownsampleMonoImages=true"),
+             QStringLiteral("-dMonoImageResolution=300"), QStringLiteral("-sOutputFile=") + result,
+             input});
+        if (!run.step(QStringLiteral("Ghostscript"), spec) ||
+            !checkPdfResult(run, result, run.outcome.pages))
             return;
         // Already-lean files can grow when rewritten; then the original is the better result.
         if (QFileInfo(result).size() >= QFileInfo(input).size()) {
@@ -282,8 +299,8 @@ void convert(Run &run, const EngineJob &job)
         }
         run.outcome.ok = true;
         run.outcome.resultPath = result;
-    } else if (code == QLatin1String("DOCX2PDF") || code == QLatin1String("DOC2PDF")
-               || code == QLatin1String("PPTX2PDF") || code == QLatin1String("PPT2PDF")) {
+    } else if (code == QLatin1String("DOCX2PDF") || code == QLatin1String("DOC2PDF") ||
+               code == QLatin1String("PPTX2PDF") || code == QLatin1String("PPT2PDF")) {
         if (!run.libreOffice(input, QStringLiteral("pdf"), out))
             return;
         const QString result = out + QStringLiteral("/source.pdf");
@@ -297,19 +314,22 @@ void convert(Run &run, const EngineJob &job)
                 run.fail(QStringLiteral("cannot read the text"));
                 return;
             }
-            outHtml.write(htmlPage(QStringLiteral("Document"), plainTextToHtml(QString::fromUtf8(in.readAll()))).toUtf8());
+            outHtml.write(htmlPage(QStringLiteral("Document"),
+                                   plainTextToHtml(QString::fromUtf8(in.readAll())))
+                              .toUtf8());
         } else if (!markdownToHtml(run, input, html, QStringLiteral("Document"))) {
             return;
         }
-        if (!run.libreOffice(html, QStringLiteral("pdf:writer_pdf_Export"), out, QStringLiteral("HTML (StarWriter)")))
+        if (!run.libreOffice(html, QStringLiteral("pdf:writer_pdf_Export"), out,
+                             QStringLiteral("HTML (StarWriter)")))
             return;
         const QString result = out + QStringLiteral("/source.pdf");
         if (checkPdfResult(run, result))
             run.outcome.ok = true, run.outcome.resultPath = result;
     } else if (code == QLatin1String("IMG2PDF")) {
         const QString result = out + QStringLiteral("/source.pdf");
-        ProcessSpec spec = command(QStringLiteral("img2pdf"),
-                         {input, QStringLiteral("-o"), result});
+        ProcessSpec spec =
+            command(QStringLiteral("img2pdf"), {input, QStringLiteral("-o"), result});
         if (run.step(QStringLiteral("img2pdf"), spec) && checkPdfResult(run, result, 1))
             run.outcome.ok = true, run.outcome.resultPath = result;
     } else {
@@ -319,38 +339,38 @@ void convert(Run &run, const EngineJob &job)
 
 } // namespace
 
-QString htmlPage(const QString &title, const QString &bodyHtml)
-{
+QString htmlPage(const QString &title, const QString &bodyHtml) {
     QString body = bodyHtml;
     // Writer's HTML import ignores most CSS on tables; attributes it honours.
-    body.replace(QStringLiteral("<table>"), QStringLiteral("<table border=\"1\" cellspacing=\"0\" cellpadding=\"4\">"));
-    return QStringLiteral("<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>")
-           + title.toHtmlEscaped()
-           + QStringLiteral("</title><style>"
-                            "body{font-family:'DejaVu Sans',sans-serif;font-size:11pt}"
-                            "pre,code{font-family:'DejaVu Sans Mono',monospace;font-size:9.5pt}"
-                            "table{border-collapse:collapse}th,td{border:1px solid #555;padding:4px}"
-                            "</style></head><body>\n")
-           + body + QStringLiteral("\n</body></html>\n");
+    body.replace(QStringLiteral("<table>"),
+                 QStringLiteral("<table border=\"1\" cellspacing=\"0\" cellpadding=\"4\">"));
+    return QStringLiteral("<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>") +
+           title.toHtmlEscaped() +
+           QStringLiteral("</title><style>"
+                          "body{font-family:'DejaVu Sans',sans-serif;font-size:11pt}"
+                          "pre,code{font-family:'DejaVu Sans Mono',monospace;font-size:9.5pt}"
+                          "table{border-collapse:collapse}th,td{border:1px solid #555;padding:4px}"
+                          "</style></head><body>\n") +
+           body + QStringLiteral("\n</body></html>\n");
 }
 
-QString plainTextToHtml(const QString &text)
-{
+QString plainTextToHtml(const QString &text) {
     QString html;
-    const QStringList paragraphs = QString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n"))
+    const QStringList paragraphs = QString(text)
+                                       .replace(QStringLiteral("\r\n"), QStringLiteral("\n"))
                                        .split(QStringLiteral("\n\n"), Qt::SkipEmptyParts);
     for (const QString &p : paragraphs) {
         const QString t = p.trimmed();
         if (t.isEmpty())
             continue;
-        html += QStringLiteral("<p>") + t.toHtmlEscaped().replace(QLatin1Char('\n'), QStringLiteral("<br/>"))
-                + QStringLiteral("</p>\n");
+        html += QStringLiteral("<p>") +
+                t.toHtmlEscaped().replace(QLatin1Char('\n'), QStringLiteral("<br/>")) +
+                QStringLiteral("</p>\n");
     }
     return html;
 }
 
-EngineOutcome runEngine(const EngineJob &job)
-{
+EngineOutcome runEngine(const EngineJob &job) {
     Run run(job);
     convert(run, job);
     if (run.outcome.ok && run.outcome.pages <= 0)

@@ -10,8 +10,7 @@ namespace quorvel::server {
 
 namespace {
 
-QString sniff(const QByteArray &head)
-{
+QString sniff(const QByteArray &head) {
     if (head.left(1024).contains("%PDF-"))
         return QStringLiteral("pdf");
     if (head.startsWith("PK\x03\x04"))
@@ -32,8 +31,7 @@ QString sniff(const QByteArray &head)
 }
 
 // UTF-8 without NUL bytes, validated across chunk boundaries.
-bool looksLikeText(const QString &path)
-{
+bool looksLikeText(const QString &path) {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
         return false;
@@ -64,8 +62,7 @@ bool looksLikeText(const QString &path)
     return pending == 0;
 }
 
-FileCheck result(FileCheck::Verdict v, QString typ, QString reason)
-{
+FileCheck result(FileCheck::Verdict v, QString typ, QString reason) {
     FileCheck c;
     c.verdict = v;
     c.typ = std::move(typ);
@@ -73,29 +70,31 @@ FileCheck result(FileCheck::Verdict v, QString typ, QString reason)
     return c;
 }
 
-FileCheck checkOfficeArchive(const QString &path, const QString &typ, const ArchiveLimits &limits)
-{
+FileCheck checkOfficeArchive(const QString &path, const QString &typ, const ArchiveLimits &limits) {
     QString err;
     const auto zip = inspectZip(path, &err);
     if (!zip)
-        return result(FileCheck::Verdict::Unreadable, typ,
-                      QStringLiteral("the %1 file is not a readable archive: %2").arg(typ.toUpper(), err));
-    const QString marker = typ == QLatin1String("docx") ? QStringLiteral("word/")
-                                                         : QStringLiteral("ppt/");
+        return result(
+            FileCheck::Verdict::Unreadable, typ,
+            QStringLiteral("the %1 file is not a readable archive: %2").arg(typ.toUpper(), err));
+    const QString marker =
+        typ == QLatin1String("docx") ? QStringLiteral("word/") : QStringLiteral("ppt/");
     bool hasTypes = false, hasMain = false;
     for (const QString &n : zip->names) {
         hasTypes = hasTypes || n == QLatin1String("[Content_Types].xml");
         hasMain = hasMain || n.startsWith(marker);
     }
     if (!hasTypes || !hasMain)
-        return result(FileCheck::Verdict::Unsupported, typ,
-                      QStringLiteral("the file is a ZIP archive but not a %1 document").arg(typ.toUpper()));
+        return result(
+            FileCheck::Verdict::Unsupported, typ,
+            QStringLiteral("the file is a ZIP archive but not a %1 document").arg(typ.toUpper()));
     const bool tooBig = zip->totalUncompressed > limits.maxExpandedBytes;
-    const bool tooDense = zip->largestRatio > limits.maxRatio
-                          && zip->totalUncompressed > quint64(8) * 1024 * 1024;
+    const bool tooDense =
+        zip->largestRatio > limits.maxRatio && zip->totalUncompressed > quint64(8) * 1024 * 1024;
     if (tooBig || tooDense || zip->names.size() > limits.maxEntries)
         return result(FileCheck::Verdict::Unreadable, typ,
-                      QStringLiteral("the %1 archive expands to %2 MiB in %3 entries, beyond what is accepted")
+                      QStringLiteral(
+                          "the %1 archive expands to %2 MiB in %3 entries, beyond what is accepted")
                           .arg(typ.toUpper())
                           .arg(zip->totalUncompressed / (1024 * 1024))
                           .arg(zip->names.size()));
@@ -104,11 +103,11 @@ FileCheck checkOfficeArchive(const QString &path, const QString &typ, const Arch
 
 } // namespace
 
-FileCheck checkUpload(const QString &path, const QString &fileName, const ArchiveLimits &limits)
-{
+FileCheck checkUpload(const QString &path, const QString &fileName, const ArchiveLimits &limits) {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
-        return result(FileCheck::Verdict::Unreadable, {}, QStringLiteral("the upload could not be stored"));
+        return result(FileCheck::Verdict::Unreadable, {},
+                      QStringLiteral("the upload could not be stored"));
     const QByteArray head = f.read(4096);
     f.close();
     const QString kind = sniff(head);
@@ -121,11 +120,14 @@ FileCheck checkUpload(const QString &path, const QString &fileName, const Archiv
         const char *kind;
     };
     static const Claim claims[] = {
-        {"pdf", "pdf", "pdf"},      {"docx", "docx", "zip"},     {"pptx", "pptx", "zip"},
-        {"doc", "doc", "ole"},      {"ppt", "ppt", "ole"},       {"png", "png", "png"},
-        {"jpg", "jpeg", "jpeg"},    {"jpeg", "jpeg", "jpeg"},    {"gif", "gif", "gif"},
-        {"bmp", "bmp", "bmp"},      {"tif", "tiff", "tiff"},     {"tiff", "tiff", "tiff"},
-        {"md", "markdown", "text"}, {"markdown", "markdown", "text"}, {"txt", "txt", "text"},
+        {"pdf", "pdf", "pdf"},      {"docx", "docx", "zip"},
+        {"pptx", "pptx", "zip"},    {"doc", "doc", "ole"},
+        {"ppt", "ppt", "ole"},      {"png", "png", "png"},
+        {"jpg", "jpeg", "jpeg"},    {"jpeg", "jpeg", "jpeg"},
+        {"gif", "gif", "gif"},      {"bmp", "bmp", "bmp"},
+        {"tif", "tiff", "tiff"},    {"tiff", "tiff", "tiff"},
+        {"md", "markdown", "text"}, {"markdown", "markdown", "text"},
+        {"txt", "txt", "text"},
     };
     const Claim *claim = nullptr;
     for (const Claim &c : claims)
@@ -141,12 +143,14 @@ FileCheck checkUpload(const QString &path, const QString &fileName, const Archiv
         if (!matches)
             return result(FileCheck::Verdict::Unsupported, typ,
                           QStringLiteral("the file is named .%1 but its content is %2")
-                              .arg(ext, kind.isEmpty() ? QStringLiteral("not a %1 file").arg(typ.toUpper())
-                                                       : QStringLiteral("%1 data").arg(kind.toUpper())));
+                              .arg(ext, kind.isEmpty()
+                                            ? QStringLiteral("not a %1 file").arg(typ.toUpper())
+                                            : QStringLiteral("%1 data").arg(kind.toUpper())));
     } else {
         // No known extension: go by content where it is unambiguous.
-        if (kind == QLatin1String("pdf") || kind == QLatin1String("png") || kind == QLatin1String("jpeg")
-            || kind == QLatin1String("gif") || kind == QLatin1String("bmp") || kind == QLatin1String("tiff"))
+        if (kind == QLatin1String("pdf") || kind == QLatin1String("png") ||
+            kind == QLatin1String("jpeg") || kind == QLatin1String("gif") ||
+            kind == QLatin1String("bmp") || kind == QLatin1String("tiff"))
             typ = kind;
         else
             return result(FileCheck::Verdict::Unsupported, {},
@@ -159,12 +163,14 @@ FileCheck checkUpload(const QString &path, const QString &fileName, const Archiv
     if (typ == QLatin1String("pdf")) {
         const PdfInfo info = pdfInfo(path);
         if (!info.readable)
-            return result(FileCheck::Verdict::Unreadable, typ, QStringLiteral("the PDF is damaged and cannot be read"));
+            return result(FileCheck::Verdict::Unreadable, typ,
+                          QStringLiteral("the PDF is damaged and cannot be read"));
         FileCheck c = result(FileCheck::Verdict::Ok, typ, {});
         c.encrypted = info.encrypted;
         c.pages = info.pages;
         if (!info.encrypted && info.pages <= 0)
-            return result(FileCheck::Verdict::Unreadable, typ, QStringLiteral("the PDF has no pages"));
+            return result(FileCheck::Verdict::Unreadable, typ,
+                          QStringLiteral("the PDF has no pages"));
         return c;
     }
     return result(FileCheck::Verdict::Ok, typ, {});

@@ -24,6 +24,7 @@ struct ArchiveLimits {
     int maxEntries = 20000;
 };
 
-FileCheck checkUpload(const QString &path, const QString &fileName, const ArchiveLimits &limits = {});
+FileCheck checkUpload(const QString &path, const QString &fileName,
+                      const ArchiveLimits &limits = {});
 
 } // namespace quorvel::server

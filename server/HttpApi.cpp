@@ -32,32 +32,39 @@ namespace {
 thread_local std::chrono::steady_clock::time_point t_requestStart;
 thread_local QString t_requestUser;
 
-std::string str(const QString &s) { return s.toStdString(); }
-QString qstr(const std::string &s) { return QString::fromStdString(s); }
+std::string str(const QString &s) {
+    return s.toStdString();
+}
+QString qstr(const std::string &s) {
+    return QString::fromStdString(s);
+}
 
-QString newId() { return QUuid::createUuid().toString(QUuid::Id128); }
+QString newId() {
+    return QUuid::createUuid().toString(QUuid::Id128);
+}
 
-void reply(httplib::Response &res, int status, const QString &msg, const QJsonValue &data = QJsonValue::Null)
-{
+void reply(httplib::Response &res, int status, const QString &msg,
+           const QJsonValue &data = QJsonValue::Null) {
     res.status = status;
-    res.set_content(envelope(status == 200 ? 0 : status, msg, data).toStdString(), "application/json");
+    res.set_content(envelope(status == 200 ? 0 : status, msg, data).toStdString(),
+                    "application/json");
 }
 
 // The body was not (fully) read: the connection cannot carry another request.
-void replyAndClose(httplib::Response &res, int status, const QString &msg)
-{
+void replyAndClose(httplib::Response &res, int status, const QString &msg) {
     reply(res, status, msg);
     res.set_header("Connection", "close");
 }
 
-QString mimeFor(const QString &ext)
-{
+QString mimeFor(const QString &ext) {
     if (ext == QLatin1String("pdf"))
         return QStringLiteral("application/pdf");
     if (ext == QLatin1String("docx"))
-        return QStringLiteral("application/vnd.openxmlformats-officedocument.wordprocessingml.document");
+        return QStringLiteral(
+            "application/vnd.openxmlformats-officedocument.wordprocessingml.document");
     if (ext == QLatin1String("pptx"))
-        return QStringLiteral("application/vnd.openxmlformats-officedocument.presentationml.presentation");
+        return QStringLiteral(
+            "application/vnd.openxmlformats-officedocument.presentationml.presentation");
     if (ext == QLatin1String("zip"))
         return QStringLiteral("application/zip");
     if (ext == QLatin1String("md"))
@@ -65,8 +72,7 @@ QString mimeFor(const QString &ext)
     return QStringLiteral("application/octet-stream");
 }
 
-JobRecord jobFrom(const Rows &q)
-{
+JobRecord jobFrom(const Rows &q) {
     JobRecord j;
     j.id = q.value(0).toString();
     j.userId = q.value(1).toLongLong();
@@ -84,11 +90,11 @@ JobRecord jobFrom(const Rows &q)
     return j;
 }
 
-const char *kJobColumns = "SELECT id, user_id, upload_id, typ, file_name, page_number, source_file_typ, "
-                          "result_file_typ, source_file_md5, state, result_file, failure, created_at FROM jobs ";
+const char *kJobColumns =
+    "SELECT id, user_id, upload_id, typ, file_name, page_number, source_file_typ, "
+    "result_file_typ, source_file_md5, state, result_file, failure, created_at FROM jobs ";
 
-UploadRecord uploadFrom(const Rows &q)
-{
+UploadRecord uploadFrom(const Rows &q) {
     UploadRecord u;
     u.id = q.value(0).toString();
     u.userId = q.value(1).toLongLong();
@@ -101,15 +107,15 @@ UploadRecord uploadFrom(const Rows &q)
     return u;
 }
 
-const char *kUploadColumns = "SELECT id, user_id, file_name, typ, md5, size, page_number, encrypted FROM uploads ";
+const char *kUploadColumns =
+    "SELECT id, user_id, file_name, typ, md5, size, page_number, encrypted FROM uploads ";
 
 // The library listens with a backlog of 5, so a burst of new connections
 // (50 clients uploading at once) overflows it and gets reset; this lets the
 // backlog be raised on the bound socket.
 class Server : public httplib::Server {
 public:
-    void widenBacklog()
-    {
+    void widenBacklog() {
         const socket_t fd = svr_sock_;
         if (fd != INVALID_SOCKET)
             ::listen(fd, SOMAXCONN);
@@ -127,18 +133,18 @@ struct HttpApi::Impl {
     int port = -1;
 
     Impl(const Database &d, Accounts &a, JobRunner &r, Config c)
-        : db(d), accounts(a), runner(r), config(std::move(c))
-    {
-    }
+        : db(d)
+        , accounts(a)
+        , runner(r)
+        , config(std::move(c)) {}
 
     QString tmpDir() const { return config.dataDir + QStringLiteral("/tmp"); }
-    std::int64_t drainLimit() const
-    {
-        return std::min<std::int64_t>(config.maxUploadBytes * 4 + 1024 * 1024, std::int64_t(2) << 30);
+    std::int64_t drainLimit() const {
+        return std::min<std::int64_t>(config.maxUploadBytes * 4 + 1024 * 1024, std::int64_t(2)
+                                                                                   << 30);
     }
 
-    std::optional<UserRecord> authenticate(const httplib::Request &req, httplib::Response &res)
-    {
+    std::optional<UserRecord> authenticate(const httplib::Request &req, httplib::Response &res) {
         const std::string header = req.get_header_value("Authorization");
         static const std::string prefix = "Bearer ";
         std::optional<UserRecord> user;
@@ -153,36 +159,40 @@ struct HttpApi::Impl {
         return user;
     }
 
-    void routes()
-    {
+    void routes() {
         svr.Get("/healthz", [](const httplib::Request &, httplib::Response &res) {
-            reply(res, 200, QStringLiteral("ok"), QJsonObject{{QStringLiteral("status"), QStringLiteral("ok")}});
+            reply(res, 200, QStringLiteral("ok"),
+                  QJsonObject{{QStringLiteral("status"), QStringLiteral("ok")}});
         });
         svr.Post("/api/v1/tollan/auth/login",
                  [this](const httplib::Request &req, httplib::Response &res) { login(req, res); });
-        svr.Get("/api/v1/tollan/auth/me", [this](const httplib::Request &req, httplib::Response &res) { me(req, res); });
-        svr.Get("/api/v1/tollan/convertapi/page_balance",
-                [this](const httplib::Request &req, httplib::Response &res) { pageBalance(req, res); });
+        svr.Get("/api/v1/tollan/auth/me",
+                [this](const httplib::Request &req, httplib::Response &res) { me(req, res); });
+        svr.Get(
+            "/api/v1/tollan/convertapi/page_balance",
+            [this](const httplib::Request &req, httplib::Response &res) { pageBalance(req, res); });
         svr.Post("/api/v2/uploadfilepdf",
-                 [this](const httplib::Request &req, httplib::Response &res, const httplib::ContentReader &reader) {
-                     upload(req, res, reader);
-                 });
-        svr.Post("/api/v1/tollan/convert",
-                 [this](const httplib::Request &req, httplib::Response &res) { convert(req, res); });
+                 [this](const httplib::Request &req, httplib::Response &res,
+                        const httplib::ContentReader &reader) { upload(req, res, reader); });
+        svr.Post("/api/v1/tollan/convert", [this](const httplib::Request &req,
+                                                  httplib::Response &res) { convert(req, res); });
         svr.Get("/api/v1/tollan/convert/all",
                 [this](const httplib::Request &req, httplib::Response &res) { history(req, res); });
         svr.Get(R"(/api/v1/tollan/convert/([^/]+))",
                 [this](const httplib::Request &req, httplib::Response &res) { status(req, res); });
-        svr.Get("/api/v2/docx", [this](const httplib::Request &req, httplib::Response &res) { download(req, res); });
+        svr.Get("/api/v2/docx", [this](const httplib::Request &req, httplib::Response &res) {
+            download(req, res);
+        });
     }
 
-    void login(const httplib::Request &req, httplib::Response &res)
-    {
+    void login(const httplib::Request &req, httplib::Response &res) {
         const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(req.body));
         const QJsonValue email = doc.object().value(QStringLiteral("email"));
         const QJsonValue password = doc.object().value(QStringLiteral("password"));
         if (!doc.isObject() || !email.isString() || !password.isString()) {
-            reply(res, 400, QStringLiteral("the body must be a JSON object with \"email\" and \"password\" texts"));
+            reply(res, 400,
+                  QStringLiteral(
+                      "the body must be a JSON object with \"email\" and \"password\" texts"));
             return;
         }
         const auto r = accounts.login(email.toString(), password.toString());
@@ -195,14 +205,15 @@ struct HttpApi::Impl {
             reply(res, 401, QStringLiteral("invalid e-mail or password"));
             return;
         case Accounts::LoginResult::Outcome::Throttled:
-            reply(res, 429, QStringLiteral("too many failed sign-ins; try again in %1 s").arg(r.retryAfterSeconds));
+            reply(res, 429,
+                  QStringLiteral("too many failed sign-ins; try again in %1 s")
+                      .arg(r.retryAfterSeconds));
             res.set_header("Retry-After", std::to_string(r.retryAfterSeconds));
             return;
         }
     }
 
-    void me(const httplib::Request &req, httplib::Response &res)
-    {
+    void me(const httplib::Request &req, httplib::Response &res) {
         const auto user = authenticate(req, res);
         if (!user)
             return;
@@ -214,7 +225,8 @@ struct HttpApi::Impl {
                   {QStringLiteral("email"), user->email},
                   {QStringLiteral("is_lifetimedeal_member"), lifetime},
                   {QStringLiteral("lifetime_member_description"),
-                   lifetime ? QStringLiteral("Lifetime membership: %1 pages a day").arg(user->lifetimeDaily)
+                   lifetime ? QStringLiteral("Lifetime membership: %1 pages a day")
+                                  .arg(user->lifetimeDaily)
                             : QStringLiteral("No lifetime membership")},
                   {QStringLiteral("page_balcance_description"),
                    QStringLiteral("%1 of %2 pages remain").arg(remain).arg(b.totalPages)},
@@ -223,8 +235,7 @@ struct HttpApi::Impl {
               });
     }
 
-    void pageBalance(const httplib::Request &req, httplib::Response &res)
-    {
+    void pageBalance(const httplib::Request &req, httplib::Response &res) {
         const auto user = authenticate(req, res);
         if (!user)
             return;
@@ -234,8 +245,8 @@ struct HttpApi::Impl {
                           {QStringLiteral("consumed_pages"), b.consumedPages}});
     }
 
-    void upload(const httplib::Request &req, httplib::Response &res, const httplib::ContentReader &reader)
-    {
+    void upload(const httplib::Request &req, httplib::Response &res,
+                const httplib::ContentReader &reader) {
         const auto user = authenticate(req, res);
         if (!user) {
             res.set_header("Connection", "close");
@@ -243,7 +254,8 @@ struct HttpApi::Impl {
         }
         const std::string boundary = multipartBoundary(req.get_header_value("Content-Type"));
         if (boundary.empty()) {
-            replyAndClose(res, 400, QStringLiteral("expected a multipart/form-data body with a boundary"));
+            replyAndClose(res, 400,
+                          QStringLiteral("expected a multipart/form-data body with a boundary"));
             return;
         }
         // The library picks its own multipart parser by the Content-Type header;
@@ -254,10 +266,11 @@ struct HttpApi::Impl {
         for (auto it = first; it != last; ++it)
             it->second = "application/octet-stream";
         const std::int64_t overhead = 64 * 1024;
-        const QString tooLargeMsg =
-            QStringLiteral("the upload exceeds the limit of %1 MiB").arg(config.maxUploadBytes / (1024 * 1024));
+        const QString tooLargeMsg = QStringLiteral("the upload exceeds the limit of %1 MiB")
+                                        .arg(config.maxUploadBytes / (1024 * 1024));
         if (req.has_header("Content-Length")) {
-            const auto length = std::strtoll(req.get_header_value("Content-Length").c_str(), nullptr, 10);
+            const auto length =
+                std::strtoll(req.get_header_value("Content-Length").c_str(), nullptr, 10);
             if (length > config.maxUploadBytes + overhead) {
                 // Most clients read the answer only after sending everything, so
                 // a moderately oversized body is read and dropped (never stored)
@@ -287,8 +300,7 @@ struct HttpApi::Impl {
         struct Cleanup {
             QString path;
             bool keep = false;
-            ~Cleanup()
-            {
+            ~Cleanup() {
                 if (!keep)
                     QFile::remove(path);
             }
@@ -299,37 +311,38 @@ struct HttpApi::Impl {
         bool inFile = false, haveFile = false, tooLarge = false, writeFailed = false;
         QString fileName;
         MultipartReader mp(boundary, {
-            [&](const MultipartReader::Part &part) {
-                inFile = part.name == "file" && !haveFile;
-                if (inFile)
-                    fileName = QString::fromUtf8(part.fileName);
-                return true;
-            },
-            [&](const char *data, std::size_t n) {
-                if (!inFile)
-                    return true;
-                bytes += std::int64_t(n);
-                if (bytes > config.maxUploadBytes) {
-                    // Keep reading (and dropping) up to the drain limit, so the client sees the answer.
-                    tooLarge = true;
-                    return bytes <= drainLimit();
-                }
-                if (tooLarge)
-                    return true;
-                md5.addData(QByteArrayView(data, qsizetype(n)));
-                if (file.write(data, qint64(n)) != qint64(n)) {
-                    writeFailed = true;
-                    return false;
-                }
-                return true;
-            },
-            [&] {
-                if (inFile)
-                    haveFile = true;
-                inFile = false;
-                return true;
-            },
-        });
+                                         [&](const MultipartReader::Part &part) {
+                                             inFile = part.name == "file" && !haveFile;
+                                             if (inFile)
+                                                 fileName = QString::fromUtf8(part.fileName);
+                                             return true;
+                                         },
+                                         [&](const char *data, std::size_t n) {
+                                             if (!inFile)
+                                                 return true;
+                                             bytes += std::int64_t(n);
+                                             if (bytes > config.maxUploadBytes) {
+                                                 // Keep reading (and dropping) up to the drain
+                                                 // limit, so the client sees the answer.
+                                                 tooLarge = true;
+                                                 return bytes <= drainLimit();
+                                             }
+                                             if (tooLarge)
+                                                 return true;
+                                             md5.addData(QByteArrayView(data, qsizetype(n)));
+                                             if (file.write(data, qint64(n)) != qint64(n)) {
+                                                 writeFailed = true;
+                                                 return false;
+                                             }
+                                             return true;
+                                         },
+                                         [&] {
+                                             if (inFile)
+                                                 haveFile = true;
+                                             inFile = false;
+                                             return true;
+                                         },
+                                     });
         const bool readOk = reader([&](const char *data, size_t n) { return mp.feed(data, n); });
         file.close();
         if (tooLarge) {
@@ -341,8 +354,10 @@ struct HttpApi::Impl {
             return;
         }
         if (!readOk || !mp.complete()) {
-            replyAndClose(res, 400, QStringLiteral("the multipart body is incomplete or malformed%1")
-                                        .arg(mp.error().empty() ? QString() : QStringLiteral(": ") + qstr(mp.error())));
+            replyAndClose(
+                res, 400,
+                QStringLiteral("the multipart body is incomplete or malformed%1")
+                    .arg(mp.error().empty() ? QString() : QStringLiteral(": ") + qstr(mp.error())));
             return;
         }
         if (!haveFile) {
@@ -367,9 +382,9 @@ struct HttpApi::Impl {
         up.encrypted = check.encrypted;
 
         // The client sends every file twice; the second copy reuses the first.
-        Rows same = db.exec(QString::fromLatin1(kUploadColumns)
-                                     + QStringLiteral("WHERE user_id=? AND md5=? AND file_name=? LIMIT 1"),
-                                 {up.userId, up.md5, up.fileName});
+        Rows same = db.exec(QString::fromLatin1(kUploadColumns) +
+                                QStringLiteral("WHERE user_id=? AND md5=? AND file_name=? LIMIT 1"),
+                            {up.userId, up.md5, up.fileName});
         if (same.next()) {
             reply(res, 200, QStringLiteral("ok"), uploadJson(uploadFrom(same)));
             return;
@@ -381,20 +396,21 @@ struct HttpApi::Impl {
             return;
         }
         cleanup.keep = true;
-        db.exec(QStringLiteral("INSERT INTO uploads(id, user_id, file_name, typ, md5, size, page_number, encrypted, "
+        db.exec(QStringLiteral("INSERT INTO uploads(id, user_id, file_name, typ, md5, size, "
+                               "page_number, encrypted, "
                                "created_at) VALUES(?,?,?,?,?,?,?,?,?)"),
-                {up.id, up.userId, up.fileName, up.typ, up.md5, up.size, up.pageNumber, up.encrypted ? 1 : 0,
-                 Database::nowText()});
+                {up.id, up.userId, up.fileName, up.typ, up.md5, up.size, up.pageNumber,
+                 up.encrypted ? 1 : 0, Database::nowText()});
         reply(res, 200, QStringLiteral("ok"), uploadJson(up));
     }
 
-    void convert(const httplib::Request &req, httplib::Response &res)
-    {
+    void convert(const httplib::Request &req, httplib::Response &res) {
         const auto user = authenticate(req, res);
         if (!user)
             return;
         QJsonParseError err{};
-        const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(req.body), &err);
+        const QJsonDocument doc =
+            QJsonDocument::fromJson(QByteArray::fromStdString(req.body), &err);
         if (!doc.isObject()) {
             reply(res, 400, QStringLiteral("the body must be a JSON object"));
             return;
@@ -409,28 +425,33 @@ struct HttpApi::Impl {
 
         Transaction tx(db);
         std::optional<UploadRecord> up;
-        const QString key = uploadIdFromKey(body.value(QStringLiteral("source_file_path")).toString());
+        const QString key =
+            uploadIdFromKey(body.value(QStringLiteral("source_file_path")).toString());
         if (!key.isEmpty()) {
-            Rows q = db.exec(QString::fromLatin1(kUploadColumns) + QStringLiteral("WHERE id=? AND user_id=?"),
-                                  {key, user->id});
+            Rows q = db.exec(QString::fromLatin1(kUploadColumns) +
+                                 QStringLiteral("WHERE id=? AND user_id=?"),
+                             {key, user->id});
             if (q.next())
                 up = uploadFrom(q);
         }
         const QString md5 = body.value(QStringLiteral("source_file_md5")).toString();
         if (!up && !md5.isEmpty()) {
-            Rows q = db.exec(QString::fromLatin1(kUploadColumns)
-                                      + QStringLiteral("WHERE user_id=? AND md5=? ORDER BY created_at DESC LIMIT 1"),
-                                  {user->id, md5.toLower()});
+            Rows q = db.exec(
+                QString::fromLatin1(kUploadColumns) +
+                    QStringLiteral("WHERE user_id=? AND md5=? ORDER BY created_at DESC LIMIT 1"),
+                {user->id, md5.toLower()});
             if (q.next())
                 up = uploadFrom(q);
         }
         if (!up) {
-            reply(res, 404, QStringLiteral("no uploaded file matches this request; upload it first"));
+            reply(res, 404,
+                  QStringLiteral("no uploaded file matches this request; upload it first"));
             return;
         }
         if (!op->sourceTypes.contains(up->typ)) {
-            reply(res, 400, QStringLiteral("%1 converts %2 files, and this file is %3")
-                                .arg(op->code, op->sourceTypes.join(QLatin1Char('/')), up->typ));
+            reply(res, 400,
+                  QStringLiteral("%1 converts %2 files, and this file is %3")
+                      .arg(op->code, op->sourceTypes.join(QLatin1Char('/')), up->typ));
             return;
         }
 
@@ -441,11 +462,14 @@ struct HttpApi::Impl {
                                      : b.totalPages - b.consumedPages - b.reservedPages;
         if (need > left) {
             res.status = 402;
-            const QString why = lifetime ? QStringLiteral("Daily page allowance used up: this file needs %1 page(s), "
-                                                          "%2 remain today.")
-                                         : QStringLiteral("Not enough pages: this file needs %1 page(s), "
-                                                          "%2 remain in the account.");
-            res.set_content(str(why.arg(need).arg(std::max<qint64>(left, 0))), "text/plain; charset=utf-8");
+            const QString why =
+                lifetime
+                    ? QStringLiteral("Daily page allowance used up: this file needs %1 page(s), "
+                                     "%2 remain today.")
+                    : QStringLiteral("Not enough pages: this file needs %1 page(s), "
+                                     "%2 remain in the account.");
+            res.set_content(str(why.arg(need).arg(std::max<qint64>(left, 0))),
+                            "text/plain; charset=utf-8");
             return;
         }
 
@@ -455,34 +479,37 @@ struct HttpApi::Impl {
         job.uploadId = up->id;
         job.typ = op->code;
         const QString requestedName = body.value(QStringLiteral("file_name")).toString();
-        job.fileName = requestedName.trimmed().isEmpty() ? up->fileName : safeDisplayName(requestedName);
+        job.fileName =
+            requestedName.trimmed().isEmpty() ? up->fileName : safeDisplayName(requestedName);
         job.pageNumber = up->pageNumber;
         job.sourceFileTyp = up->typ;
         job.resultFileTyp = op->resultType;
         job.sourceFileMd5 = up->md5;
         job.state = JobState::Queued;
         job.createdAt = Database::nowText();
-        db.exec(QStringLiteral("INSERT INTO jobs(id, user_id, upload_id, typ, file_name, page_number, source_file_typ, "
-                               "result_file_typ, source_file_md5, state, created_at) VALUES(?,?,?,?,?,?,?,?,?,?,?)"),
-                {job.id, job.userId, job.uploadId, job.typ, job.fileName, job.pageNumber, job.sourceFileTyp,
-                 job.resultFileTyp, job.sourceFileMd5, job.state, job.createdAt});
+        db.exec(QStringLiteral("INSERT INTO jobs(id, user_id, upload_id, typ, file_name, "
+                               "page_number, source_file_typ, "
+                               "result_file_typ, source_file_md5, state, created_at) "
+                               "VALUES(?,?,?,?,?,?,?,?,?,?,?)"),
+                {job.id, job.userId, job.uploadId, job.typ, job.fileName, job.pageNumber,
+                 job.sourceFileTyp, job.resultFileTyp, job.sourceFileMd5, job.state,
+                 job.createdAt});
         tx.commit();
         JobState::changed();
         runner.notify();
         reply(res, 200, QStringLiteral("ok"), jobJson(job));
     }
 
-    std::optional<JobRecord> findJob(const UserRecord &user, const QString &id)
-    {
-        Rows q = db.exec(QString::fromLatin1(kJobColumns) + QStringLiteral("WHERE id=? AND user_id=?"),
-                              {id, user.id});
+    std::optional<JobRecord> findJob(const UserRecord &user, const QString &id) {
+        Rows q =
+            db.exec(QString::fromLatin1(kJobColumns) + QStringLiteral("WHERE id=? AND user_id=?"),
+                    {id, user.id});
         if (!q.next())
             return std::nullopt;
         return jobFrom(q);
     }
 
-    void status(const httplib::Request &req, httplib::Response &res)
-    {
+    void status(const httplib::Request &req, httplib::Response &res) {
         const auto user = authenticate(req, res);
         if (!user)
             return;
@@ -503,8 +530,7 @@ struct HttpApi::Impl {
     std::mutex historyMutex;
     std::unordered_map<qint64, CachedHistory> historyCache;
 
-    void history(const httplib::Request &req, httplib::Response &res)
-    {
+    void history(const httplib::Request &req, httplib::Response &res) {
         const auto user = authenticate(req, res);
         if (!user)
             return;
@@ -518,13 +544,15 @@ struct HttpApi::Impl {
             }
         }
         QJsonArray converts;
-        Rows q = db.exec(QString::fromLatin1(kJobColumns) + QStringLiteral("WHERE user_id=? ORDER BY seq DESC"),
+        Rows q = db.exec(QString::fromLatin1(kJobColumns) +
+                             QStringLiteral("WHERE user_id=? ORDER BY seq DESC"),
                          {user->id});
         while (q.next())
             converts.append(jobJson(jobFrom(q)));
         q.finish();
         std::string body =
-            envelope(0, QStringLiteral("ok"), QJsonObject{{QStringLiteral("converts"), converts}}).toStdString();
+            envelope(0, QStringLiteral("ok"), QJsonObject{{QStringLiteral("converts"), converts}})
+                .toStdString();
         {
             std::lock_guard lock(historyMutex);
             if (historyCache.size() > 10000)
@@ -534,14 +562,15 @@ struct HttpApi::Impl {
         res.set_content(std::move(body), "application/json");
     }
 
-    void download(const httplib::Request &req, httplib::Response &res)
-    {
+    void download(const httplib::Request &req, httplib::Response &res) {
         const auto user = authenticate(req, res);
         if (!user)
             return;
         const auto job = findJob(*user, qstr(req.get_param_value("md5_id")));
         if (!job || job->state != JobState::Completed || job->resultFile.isEmpty()) {
-            reply(res, 404, job ? QStringLiteral("the job has no result yet") : QStringLiteral("no such job"));
+            reply(res, 404,
+                  job ? QStringLiteral("the job has no result yet")
+                      : QStringLiteral("no such job"));
             return;
         }
         const QString path = runner.resultsDir() + QLatin1Char('/') + job->resultFile;
@@ -552,7 +581,8 @@ struct HttpApi::Impl {
         }
         const auto size = std::size_t(::lseek(fd, 0, SEEK_END));
         const QString ext = QFileInfo(job->resultFile).suffix();
-        res.set_header("Content-Disposition", str(QStringLiteral("attachment; filename=\"result.%1\"").arg(ext)));
+        res.set_header("Content-Disposition",
+                       str(QStringLiteral("attachment; filename=\"result.%1\"").arg(ext)));
         res.set_content_provider(
             size, str(mimeFor(ext)),
             [fd](size_t offset, size_t length, httplib::DataSink &sink) {
@@ -567,8 +597,7 @@ struct HttpApi::Impl {
 };
 
 HttpApi::HttpApi(const Database &db, Accounts &accounts, JobRunner &runner, Config config)
-    : d(std::make_unique<Impl>(db, accounts, runner, std::move(config)))
-{
+    : d(std::make_unique<Impl>(db, accounts, runner, std::move(config))) {
     auto &svr = d->svr;
     const int threads = std::max(8, d->config.httpThreads);
     svr.new_task_queue = [threads] { return new httplib::ThreadPool(size_t(threads)); };
@@ -591,21 +620,26 @@ HttpApi::HttpApi(const Database &db, Accounts &accounts, JobRunner &runner, Conf
                                                 : QStringLiteral("the request cannot be served");
         reply(res, res.status, msg);
     });
-    svr.set_exception_handler([](const httplib::Request &, httplib::Response &res, std::exception_ptr ep) {
-        QString what = QStringLiteral("internal error");
-        try {
-            std::rethrow_exception(ep);
-        } catch (const std::exception &e) {
-            std::fprintf(stderr, "%s request failed: %s\n", Database::nowText().toUtf8().constData(), e.what());
-        } catch (...) {
-        }
-        reply(res, 500, what);
-    });
+    svr.set_exception_handler(
+        [](const httplib::Request &, httplib::Response &res, std::exception_ptr ep) {
+            QString what = QStringLiteral("internal error");
+            try {
+                std::rethrow_exception(ep);
+            } catch (const std::exception &e) {
+                std::fprintf(stderr, "%s request failed: %s\n",
+                             Database::nowText().toUtf8().constData(), e.what());
+            } catch (...) {
+            }
+            reply(res, 500, what);
+        });
     svr.set_logger([](const httplib::Request &req, const httplib::Response &res) {
-        const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t_requestStart).count();
+        const double ms = std::chrono::duration<double, std::milli>(
+                              std::chrono::steady_clock::now() - t_requestStart)
+                              .count();
         const std::size_t bytes = res.body.empty() ? res.content_length_ : res.body.size();
-        std::fprintf(stderr, "%s %s \"%s %s\" %d %zu %.1fms %s\n", Database::nowText().toUtf8().constData(),
-                     req.remote_addr.c_str(), req.method.c_str(), req.path.c_str(), res.status, bytes, ms,
+        std::fprintf(stderr, "%s %s \"%s %s\" %d %zu %.1fms %s\n",
+                     Database::nowText().toUtf8().constData(), req.remote_addr.c_str(),
+                     req.method.c_str(), req.path.c_str(), res.status, bytes, ms,
                      t_requestUser.isEmpty() ? "-" : t_requestUser.toUtf8().constData());
     });
     d->routes();
@@ -613,10 +647,11 @@ HttpApi::HttpApi(const Database &db, Accounts &accounts, JobRunner &runner, Conf
 
 HttpApi::~HttpApi() = default;
 
-httplib::Server &HttpApi::server() { return d->svr; }
+httplib::Server &HttpApi::server() {
+    return d->svr;
+}
 
-int HttpApi::bind()
-{
+int HttpApi::bind() {
     QDir(d->tmpDir()).removeRecursively(); // partial uploads of an earlier run
     QDir().mkpath(d->tmpDir());
     const std::string host = str(d->config.host);
@@ -629,8 +664,12 @@ int HttpApi::bind()
     return d->port;
 }
 
-bool HttpApi::serve() { return d->svr.listen_after_bind(); }
+bool HttpApi::serve() {
+    return d->svr.listen_after_bind();
+}
 
-void HttpApi::stop() { d->svr.stop(); }
+void HttpApi::stop() {
+    d->svr.stop();
+}
 
 } // namespace quorvel::server

@@ -15,28 +15,34 @@ namespace quorvel::server {
 
 namespace {
 
-void logLine(const QString &line)
-{
-    const QByteArray b = (Database::nowText() + QStringLiteral(" ") + line + QLatin1Char('\n')).toUtf8();
+void logLine(const QString &line) {
+    const QByteArray b =
+        (Database::nowText() + QStringLiteral(" ") + line + QLatin1Char('\n')).toUtf8();
     std::fwrite(b.constData(), 1, size_t(b.size()), stderr);
     std::fflush(stderr);
 }
 
 } // namespace
 
-JobRunner::JobRunner(const Database &db, Config config) : m_db(db), m_config(std::move(config))
-{
+JobRunner::JobRunner(const Database &db, Config config)
+    : m_db(db)
+    , m_config(std::move(config)) {
     if (m_config.workers <= 0)
         m_config.workers = int(std::max(1u, std::thread::hardware_concurrency()));
 }
 
-JobRunner::~JobRunner() { stop(); }
+JobRunner::~JobRunner() {
+    stop();
+}
 
-QString JobRunner::uploadsDir() const { return m_config.dataDir + QStringLiteral("/uploads"); }
-QString JobRunner::resultsDir() const { return m_config.dataDir + QStringLiteral("/results"); }
+QString JobRunner::uploadsDir() const {
+    return m_config.dataDir + QStringLiteral("/uploads");
+}
+QString JobRunner::resultsDir() const {
+    return m_config.dataDir + QStringLiteral("/results");
+}
 
-int JobRunner::recover()
-{
+int JobRunner::recover() {
     // Engines of a service that died may still run, holding a worker's
     // LibreOffice profile; end them before anything else starts.
     const QString workRoot = m_config.dataDir + QStringLiteral("/work");
@@ -44,25 +50,29 @@ int JobRunner::recover()
         const QString dir = workRoot + QLatin1Char('/') + job;
         const int killed = killOrphanedEngines({dir + QStringLiteral("/engine.pid")}, dir);
         if (killed > 0)
-            logLine(QStringLiteral("ended %1 engine process(es) left by an earlier run of job %2").arg(killed).arg(job));
+            logLine(QStringLiteral("ended %1 engine process(es) left by an earlier run of job %2")
+                        .arg(killed)
+                        .arg(job));
         QDir(dir).removeRecursively();
     }
 
     Transaction tx(m_db);
-    Rows failed = m_db.exec(
-        QStringLiteral("UPDATE jobs SET state='failed', finished_at=?, "
-                       "failure='the conversion was interrupted %1 times' "
-                       "WHERE state='running' AND attempts>=? RETURNING id")
-            .arg(kMaxAttempts),
-        {Database::nowText(), kMaxAttempts});
+    Rows failed = m_db.exec(QStringLiteral("UPDATE jobs SET state='failed', finished_at=?, "
+                                           "failure='the conversion was interrupted %1 times' "
+                                           "WHERE state='running' AND attempts>=? RETURNING id")
+                                .arg(kMaxAttempts),
+                            {Database::nowText(), kMaxAttempts});
     int n = 0;
     while (failed.next()) {
-        logLine(QStringLiteral("job %1 failed: interrupted too often").arg(failed.value(0).toString()));
+        logLine(
+            QStringLiteral("job %1 failed: interrupted too often").arg(failed.value(0).toString()));
         ++n;
     }
-    Rows requeued = m_db.exec(QStringLiteral("UPDATE jobs SET state='queued' WHERE state='running' RETURNING id"));
+    Rows requeued = m_db.exec(
+        QStringLiteral("UPDATE jobs SET state='queued' WHERE state='running' RETURNING id"));
     while (requeued.next()) {
-        logLine(QStringLiteral("job %1 queued again after an interruption").arg(requeued.value(0).toString()));
+        logLine(QStringLiteral("job %1 queued again after an interruption")
+                    .arg(requeued.value(0).toString()));
         ++n;
     }
     tx.commit();
@@ -70,8 +80,7 @@ int JobRunner::recover()
     return n;
 }
 
-void JobRunner::start()
-{
+void JobRunner::start() {
     QDir().mkpath(resultsDir());
     QDir().mkpath(m_config.dataDir + QStringLiteral("/work"));
     m_stopping = false;
@@ -79,8 +88,7 @@ void JobRunner::start()
         m_threads.emplace_back([this, i] { work(i); });
 }
 
-void JobRunner::stop()
-{
+void JobRunner::stop() {
     m_stopping = true;
     {
         std::lock_guard lock(m_mutex);
@@ -92,8 +100,7 @@ void JobRunner::stop()
     m_threads.clear();
 }
 
-void JobRunner::notify()
-{
+void JobRunner::notify() {
     {
         std::lock_guard lock(m_mutex);
         ++m_wakeups;
@@ -101,8 +108,7 @@ void JobRunner::notify()
     m_wake.notify_one();
 }
 
-void JobRunner::work(int index)
-{
+void JobRunner::work(int index) {
     while (!m_stopping) {
         std::uint64_t seen;
         {
@@ -119,12 +125,12 @@ void JobRunner::work(int index)
             continue;
         std::unique_lock lock(m_mutex);
         // The periodic wake-up also picks up jobs queued by another process.
-        m_wake.wait_for(lock, std::chrono::seconds(2), [&] { return m_stopping || m_wakeups != seen; });
+        m_wake.wait_for(lock, std::chrono::seconds(2),
+                        [&] { return m_stopping || m_wakeups != seen; });
     }
 }
 
-bool JobRunner::runOne(int index)
-{
+bool JobRunner::runOne(int index) {
     JobRecord job;
     UploadRecord upload;
     {
@@ -142,7 +148,8 @@ bool JobRunner::runOne(int index)
         job.pageNumber = q.value(4).toLongLong();
         job.sourceFileTyp = q.value(5).toString();
         q.finish();
-        Rows u = m_db.exec(QStringLiteral("SELECT encrypted FROM uploads WHERE id=?"), {job.uploadId});
+        Rows u =
+            m_db.exec(QStringLiteral("SELECT encrypted FROM uploads WHERE id=?"), {job.uploadId});
         upload.encrypted = u.next() && u.value(0).toBool();
         u.finish();
         tx.commit();
@@ -175,7 +182,8 @@ bool JobRunner::runOne(int index)
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
     if (out.cancelled) {
-        m_db.exec(QStringLiteral("UPDATE jobs SET state='queued', attempts=attempts-1 WHERE id=? AND state='running'"),
+        m_db.exec(QStringLiteral("UPDATE jobs SET state='queued', attempts=attempts-1 WHERE id=? "
+                                 "AND state='running'"),
                   {job.id});
         JobState::changed();
         logLine(QStringLiteral("job %1 queued again: the service is stopping").arg(job.id));
@@ -192,26 +200,37 @@ bool JobRunner::runOne(int index)
             out.reason = QStringLiteral("the result could not be stored");
         } else {
             Transaction tx(m_db);
-            Rows user = m_db.exec(QStringLiteral("SELECT lifetime_daily FROM users WHERE id=?"), {job.userId});
+            Rows user = m_db.exec(QStringLiteral("SELECT lifetime_daily FROM users WHERE id=?"),
+                                  {job.userId});
             const bool lifetime = user.next() && user.value(0).toLongLong() > 0;
             user.finish();
-            m_db.exec(QStringLiteral("UPDATE jobs SET state='completed', result_file=?, page_number=?, "
-                                     "finished_at=? WHERE id=?"),
-                      {resultFile, out.pages, Database::nowText(), job.id});
-            m_db.exec(QStringLiteral("INSERT OR IGNORE INTO page_ledger(user_id, job_id, pages, lifetime, day, "
-                                     "created_at) VALUES(?,?,?,?,?,?)"),
-                      {job.userId, job.id, out.pages, lifetime ? 1 : 0, Database::todayText(),
-                       Database::nowText()});
+            m_db.exec(
+                QStringLiteral("UPDATE jobs SET state='completed', result_file=?, page_number=?, "
+                               "finished_at=? WHERE id=?"),
+                {resultFile, out.pages, Database::nowText(), job.id});
+            m_db.exec(
+                QStringLiteral(
+                    "INSERT OR IGNORE INTO page_ledger(user_id, job_id, pages, lifetime, day, "
+                    "created_at) VALUES(?,?,?,?,?,?)"),
+                {job.userId, job.id, out.pages, lifetime ? 1 : 0, Database::todayText(),
+                 Database::nowText()});
             tx.commit();
             JobState::changed();
-            logLine(QStringLiteral("job %1 completed: %2 pages in %3 s").arg(job.id).arg(out.pages).arg(seconds, 0, 'f', 2));
+            logLine(QStringLiteral("job %1 completed: %2 pages in %3 s")
+                        .arg(job.id)
+                        .arg(out.pages)
+                        .arg(seconds, 0, 'f', 2));
         }
     }
     if (!out.ok) {
-        m_db.exec(QStringLiteral("UPDATE jobs SET state='failed', failure=?, finished_at=? WHERE id=?"),
-                  {out.reason, Database::nowText(), job.id});
+        m_db.exec(
+            QStringLiteral("UPDATE jobs SET state='failed', failure=?, finished_at=? WHERE id=?"),
+            {out.reason, Database::nowText(), job.id});
         JobState::changed();
-        logLine(QStringLiteral("job %1 failed after %2 s: %3").arg(job.id).arg(seconds, 0, 'f', 2).arg(out.reason));
+        logLine(QStringLiteral("job %1 failed after %2 s: %3")
+                    .arg(job.id)
+                    .arg(seconds, 0, 'f', 2)
+                    .arg(out.reason));
     }
     QDir(workDir).removeRecursively();
     return true;

@@ -10,16 +10,14 @@ namespace {
 
 constexpr std::size_t kMaxHeaderBlock = 16 * 1024;
 
-std::string lower(std::string_view s)
-{
+std::string lower(std::string_view s) {
     std::string out(s);
     std::transform(out.begin(), out.end(), out.begin(),
                    [](unsigned char c) { return char(std::tolower(c)); });
     return out;
 }
 
-std::string_view trim(std::string_view s)
-{
+std::string_view trim(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
         s.remove_prefix(1);
     while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
@@ -28,8 +26,7 @@ std::string_view trim(std::string_view s)
 }
 
 // Finds `key=` (case-insensitive) among the ;-separated parameters of a header value.
-bool headerParameter(std::string_view value, std::string_view key, std::string &out)
-{
+bool headerParameter(std::string_view value, std::string_view key, std::string &out) {
     std::size_t pos = 0;
     while (pos < value.size()) {
         // Skip to the next parameter start.
@@ -83,8 +80,7 @@ bool headerParameter(std::string_view value, std::string_view key, std::string &
 
 } // namespace
 
-std::string multipartBoundary(std::string_view contentType)
-{
+std::string multipartBoundary(std::string_view contentType) {
     const std::string lowerType = lower(contentType.substr(0, contentType.find(';')));
     if (trim(lowerType) != "multipart/form-data")
         return {};
@@ -96,16 +92,27 @@ std::string multipartBoundary(std::string_view contentType)
     return b;
 }
 
-std::string decodeFilenameParameter(std::string_view raw)
-{
+std::string decodeFilenameParameter(std::string_view raw) {
     std::string out;
     out.reserve(raw.size());
     for (std::size_t i = 0; i < raw.size(); ++i) {
         if (raw[i] == '%' && i + 2 < raw.size()) {
             std::string code = lower(raw.substr(i + 1, 2));
-            if (code == "22") { out += '"'; i += 2; continue; }
-            if (code == "0d") { out += '\r'; i += 2; continue; }
-            if (code == "0a") { out += '\n'; i += 2; continue; }
+            if (code == "22") {
+                out += '"';
+                i += 2;
+                continue;
+            }
+            if (code == "0d") {
+                out += '\r';
+                i += 2;
+                continue;
+            }
+            if (code == "0a") {
+                out += '\n';
+                i += 2;
+                continue;
+            }
         }
         out += raw[i];
     }
@@ -113,22 +120,20 @@ std::string decodeFilenameParameter(std::string_view raw)
 }
 
 MultipartReader::MultipartReader(std::string boundary, Callbacks callbacks)
-    : m_delimiter("\r\n--" + boundary), m_cb(std::move(callbacks))
-{
+    : m_delimiter("\r\n--" + boundary)
+    , m_cb(std::move(callbacks)) {
     // A delimiter at the very start of the body has no CR LF before it;
     // pretend it had one so every delimiter looks the same.
     m_buf = "\r\n";
 }
 
-bool MultipartReader::fail(std::string why)
-{
+bool MultipartReader::fail(std::string why) {
     m_state = State::Failed;
     m_error = std::move(why);
     return false;
 }
 
-bool MultipartReader::feed(const char *data, std::size_t size)
-{
+bool MultipartReader::feed(const char *data, std::size_t size) {
     if (m_state == State::Failed)
         return false;
     if (m_state == State::Done)
@@ -146,8 +151,7 @@ bool MultipartReader::feed(const char *data, std::size_t size)
     }
 }
 
-bool MultipartReader::step()
-{
+bool MultipartReader::step() {
     switch (m_state) {
     case State::Preamble: {
         const std::size_t at = m_buf.find(m_delimiter);
@@ -233,8 +237,7 @@ bool MultipartReader::step()
     return false;
 }
 
-bool MultipartReader::parseHeaders(std::string_view block)
-{
+bool MultipartReader::parseHeaders(std::string_view block) {
     m_part = Part{};
     bool disposition = false;
     std::size_t pos = 0;

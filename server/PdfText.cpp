@@ -18,23 +18,20 @@ namespace quorvel::server {
 
 namespace {
 
-void quietPoppler()
-{
+void quietPoppler() {
     static std::once_flag once;
     std::call_once(once, [] {
         poppler::set_debug_error_function([](const std::string &, void *) {}, nullptr);
     });
 }
 
-std::unique_ptr<poppler::document> openPdf(const QString &path)
-{
+std::unique_ptr<poppler::document> openPdf(const QString &path) {
     quietPoppler();
     return std::unique_ptr<poppler::document>(
         poppler::document::load_from_file(QFile::encodeName(path).toStdString()));
 }
 
-QString fromUstring(const poppler::ustring &u)
-{
+QString fromUstring(const poppler::ustring &u) {
     const poppler::byte_array bytes = u.to_utf8();
     return QString::fromUtf8(bytes.data(), qsizetype(bytes.size()));
 }
@@ -53,29 +50,31 @@ struct Line {
     int page = 0;
 };
 
-bool fontIsBold(const std::string &name)
-{
+bool fontIsBold(const std::string &name) {
     const QString n = QString::fromLatin1(name.c_str()).toLower();
-    return n.contains(QLatin1String("bold")) || n.contains(QLatin1String("black"))
-           || n.contains(QLatin1String("heavy"));
+    return n.contains(QLatin1String("bold")) || n.contains(QLatin1String("black")) ||
+           n.contains(QLatin1String("heavy"));
 }
 
-bool fontIsMono(const std::string &name)
-{
+bool fontIsMono(const std::string &name) {
     const QString n = QString::fromLatin1(name.c_str()).toLower();
-    return n.contains(QLatin1String("mono")) || n.contains(QLatin1String("courier"))
-           || n.contains(QLatin1String("consol"));
+    return n.contains(QLatin1String("mono")) || n.contains(QLatin1String("courier")) ||
+           n.contains(QLatin1String("consol"));
 }
 
-std::vector<Line> linesOfPage(poppler::page &page, int pageIndex)
-{
+std::vector<Line> linesOfPage(poppler::page &page, int pageIndex) {
     std::vector<Word> words;
     for (const poppler::text_box &b : page.text_list(poppler::page::text_list_include_font)) {
         const poppler::rectf r = b.bbox();
-        Word w{fromUstring(b.text()), r.x(), r.y(), r.width(), r.height(),
+        Word w{fromUstring(b.text()),
+               r.x(),
+               r.y(),
+               r.width(),
+               r.height(),
                b.has_font_info() ? b.get_font_size() : r.height(),
                b.has_font_info() && fontIsBold(b.get_font_name()),
-               b.has_font_info() && fontIsMono(b.get_font_name()), b.has_space_after()};
+               b.has_font_info() && fontIsMono(b.get_font_name()),
+               b.has_space_after()};
         if (w.size <= 0)
             w.size = std::max(r.height(), 1.0);
         if (!w.text.trimmed().isEmpty())
@@ -85,8 +84,8 @@ std::vector<Line> linesOfPage(poppler::page &page, int pageIndex)
     const Word *prev = nullptr;
     for (const Word &w : words) {
         const double mid = w.y + w.h / 2;
-        bool sameLine = prev && mid > prev->y && mid < prev->y + prev->h
-                        && w.x >= prev->x + prev->w - prev->size * 0.5;
+        bool sameLine = prev && mid > prev->y && mid < prev->y + prev->h &&
+                        w.x >= prev->x + prev->w - prev->size * 0.5;
         if (!sameLine) {
             Line l;
             l.x = w.x;
@@ -117,8 +116,9 @@ std::vector<Line> linesOfPage(poppler::page &page, int pageIndex)
         Line *row = nullptr;
         for (std::size_t k = rows.size(); k > 0 && k + 8 > rows.size(); --k) {
             Line &r = rows[k - 1];
-            if (std::abs(r.top - l.top) < l.size * 0.3 && std::abs(r.bottom - l.bottom) < l.size * 0.3
-                && (l.x >= r.right + l.size || l.right + l.size <= r.x)) {
+            if (std::abs(r.top - l.top) < l.size * 0.3 &&
+                std::abs(r.bottom - l.bottom) < l.size * 0.3 &&
+                (l.x >= r.right + l.size || l.right + l.size <= r.x)) {
                 row = &r;
                 break;
             }
@@ -129,7 +129,8 @@ std::vector<Line> linesOfPage(poppler::page &page, int pageIndex)
         }
         const bool after = l.x >= row->right;
         const double gap = (after ? l.x - row->right : row->x - l.right) / l.size;
-        row->text = after ? row->text + QLatin1Char(' ') + l.text : l.text + QLatin1Char(' ') + row->text;
+        row->text =
+            after ? row->text + QLatin1Char(' ') + l.text : l.text + QLatin1Char(' ') + row->text;
         row->x = std::min(row->x, l.x);
         row->right = std::max(row->right, l.right);
         row->size = std::max(row->size, l.size);
@@ -140,13 +141,12 @@ std::vector<Line> linesOfPage(poppler::page &page, int pageIndex)
     return rows;
 }
 
-QString escapeInline(const QString &text)
-{
+QString escapeInline(const QString &text) {
     QString out;
     out.reserve(text.size());
     for (QChar c : text) {
-        if (c == QLatin1Char('\\') || c == QLatin1Char('*') || c == QLatin1Char('_')
-            || c == QLatin1Char('`') || c == QLatin1Char('<') || c == QLatin1Char('['))
+        if (c == QLatin1Char('\\') || c == QLatin1Char('*') || c == QLatin1Char('_') ||
+            c == QLatin1Char('`') || c == QLatin1Char('<') || c == QLatin1Char('['))
             out += QLatin1Char('\\');
         out += c;
     }
@@ -157,12 +157,13 @@ QString escapeInline(const QString &text)
     return out;
 }
 
-double roundSize(double s) { return std::round(s * 2) / 2; }
+double roundSize(double s) {
+    return std::round(s * 2) / 2;
+}
 
 } // namespace
 
-PdfInfo pdfInfo(const QString &path)
-{
+PdfInfo pdfInfo(const QString &path) {
     PdfInfo info;
     auto doc = openPdf(path);
     if (!doc)
@@ -173,8 +174,7 @@ PdfInfo pdfInfo(const QString &path)
     return info;
 }
 
-std::optional<QString> pdfToMarkdown(const QString &path, QString *error)
-{
+std::optional<QString> pdfToMarkdown(const QString &path, QString *error) {
     auto doc = openPdf(path);
     if (!doc) {
         if (error)
@@ -222,12 +222,11 @@ std::optional<QString> pdfToMarkdown(const QString &path, QString *error)
         return 0;
     };
 
-    static const QRegularExpression bullet(
-        QStringLiteral("^(?:[•◦▪▫‣∙·●○■□–—*-])\\s+(.*)$"));
+    static const QRegularExpression bullet(QStringLiteral("^(?:[•◦▪▫‣∙·●○■□–—*-])\\s+(.*)$"));
     static const QRegularExpression numbered(QStringLiteral("^(\\d{1,3})[.)]\\s+(.*)$"));
 
     QStringList blocks;
-    QString para;      // paragraph or list item being built
+    QString para;       // paragraph or list item being built
     QString paraPrefix; // "- ", "1. " or "" for a paragraph
     QStringList code;
     bool lastWasItem = false;
@@ -249,14 +248,15 @@ std::optional<QString> pdfToMarkdown(const QString &path, QString *error)
         if (!code.isEmpty())
             lastWasItem = false;
         if (!code.isEmpty())
-            blocks << QStringLiteral("```\n") + code.join(QLatin1Char('\n')) + QStringLiteral("\n```");
+            blocks << QStringLiteral("```\n") + code.join(QLatin1Char('\n')) +
+                          QStringLiteral("\n```");
         code.clear();
     };
     auto appendText = [&](const QString &t) {
         if (para.isEmpty()) {
             para = t;
-        } else if (para.endsWith(QLatin1Char('-')) && para.size() > 1 && para.at(para.size() - 2).isLetter()
-                   && !t.isEmpty() && t.at(0).isLower()) {
+        } else if (para.endsWith(QLatin1Char('-')) && para.size() > 1 &&
+                   para.at(para.size() - 2).isLetter() && !t.isEmpty() && t.at(0).isLower()) {
             para.chop(1); // rejoin a word hyphenated at the line end
             para += t;
         } else {
@@ -284,15 +284,15 @@ std::optional<QString> pdfToMarkdown(const QString &path, QString *error)
         flushCode();
 
         int level = headingLevel(l);
-        const bool nextIsSeparate = i + 1 >= lines.size() || lines[i + 1].page != l.page
-                                    || lines[i + 1].top - l.bottom > l.size * 0.55
-                                    || !lines[i + 1].bold;
-        if (!level && l.bold && text.size() < 100 && !text.endsWith(QLatin1Char('.'))
-            && l.size >= body * 0.95 && bigGap && nextIsSeparate && l.widestGap < 1.5)
+        const bool nextIsSeparate = i + 1 >= lines.size() || lines[i + 1].page != l.page ||
+                                    lines[i + 1].top - l.bottom > l.size * 0.55 ||
+                                    !lines[i + 1].bold;
+        if (!level && l.bold && text.size() < 100 && !text.endsWith(QLatin1Char('.')) &&
+            l.size >= body * 0.95 && bigGap && nextIsSeparate && l.widestGap < 1.5)
             level = int(headingSizes.size()) + 1;
         if (level) {
-            const bool continues = prev && !newPage && !bigGap && headingLevel(*prev) == level
-                                   && paraPrefix.startsWith(QLatin1Char('#'));
+            const bool continues = prev && !newPage && !bigGap && headingLevel(*prev) == level &&
+                                   paraPrefix.startsWith(QLatin1Char('#'));
             if (continues) {
                 para += QLatin1Char(' ') + escapeInline(text);
             } else {
@@ -319,7 +319,8 @@ std::optional<QString> pdfToMarkdown(const QString &path, QString *error)
         const bool inList = !paraPrefix.isEmpty() && !inHeading;
         // A paragraph runs on over a page break unless its sentence had ended.
         static const QRegularExpression sentenceEnd(QStringLiteral("[.!?:;。！？]$"));
-        const bool pageBreaksIt = newPage && (sentenceEnd.match(para).hasMatch() || std::abs(l.x - paraX) > l.size);
+        const bool pageBreaksIt =
+            newPage && (sentenceEnd.match(para).hasMatch() || std::abs(l.x - paraX) > l.size);
         bool startNew = para.isEmpty() || inHeading || pageBreaksIt || (!newPage && bigGap);
         if (inList && !startNew && l.x < paraX + l.size * 0.5)
             startNew = true; // back at the list's margin: the list has ended

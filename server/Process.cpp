@@ -9,8 +9,8 @@
 #include <QDir>
 
 #include <fcntl.h>
-#include <sys/prctl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,8 +20,7 @@
 
 namespace quorvel::server {
 
-QString ProcessResult::describe() const
-{
+QString ProcessResult::describe() const {
     switch (end) {
     case End::Exited:
         return QStringLiteral("exit status %1").arg(exitCode);
@@ -37,8 +36,7 @@ QString ProcessResult::describe() const
     return {};
 }
 
-int killOrphanedEngines(const QStringList &pidFiles, const QString &home)
-{
+int killOrphanedEngines(const QStringList &pidFiles, const QString &home) {
     QSet<QByteArray> groups;
     for (const QString &f : pidFiles) {
         QFile pf(f);
@@ -49,7 +47,8 @@ int killOrphanedEngines(const QStringList &pidFiles, const QString &home)
         return 0;
     const QByteArray wanted = "HOME=" + QFile::encodeName(home);
     int killed = 0;
-    const QStringList pids = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    const QStringList pids =
+        QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QString &pidText : pids) {
         bool ok = false;
         const int pid = pidText.toInt(&ok);
@@ -76,15 +75,13 @@ int killOrphanedEngines(const QStringList &pidFiles, const QString &home)
     return killed;
 }
 
-QString findProgram(const QString &name)
-{
+QString findProgram(const QString &name) {
     if (name.contains(QLatin1Char('/')))
         return QFileInfo(name).isExecutable() ? name : QString();
     return QStandardPaths::findExecutable(name);
 }
 
-ProcessResult runProcess(const ProcessSpec &spec, const std::atomic<bool> *cancel)
-{
+ProcessResult runProcess(const ProcessSpec &spec, const std::atomic<bool> *cancel) {
     ProcessResult res;
     const QString program = findProgram(spec.program);
     if (program.isEmpty()) {
@@ -109,8 +106,8 @@ ProcessResult runProcess(const ProcessSpec &spec, const std::atomic<bool> *cance
         envp.push_back(keep(e.toUtf8()));
     envp.push_back(nullptr);
     const QByteArray workDir = QFile::encodeName(spec.workDir);
-    const QByteArray outPath = QFile::encodeName(spec.outputFile.isEmpty() ? QStringLiteral("/dev/null")
-                                                                           : spec.outputFile);
+    const QByteArray outPath = QFile::encodeName(
+        spec.outputFile.isEmpty() ? QStringLiteral("/dev/null") : spec.outputFile);
     const int outFd = ::open(outPath.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (outFd < 0) {
         res.output = QStringLiteral("cannot open the engine log");

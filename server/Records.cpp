@@ -12,11 +12,14 @@ namespace {
 std::atomic<quint64> g_jobGeneration{1};
 }
 
-quint64 JobState::generation() { return g_jobGeneration.load(); }
-void JobState::changed() { g_jobGeneration.fetch_add(1); }
+quint64 JobState::generation() {
+    return g_jobGeneration.load();
+}
+void JobState::changed() {
+    g_jobGeneration.fetch_add(1);
+}
 
-int JobState::wireStatus(const QString &state)
-{
+int JobState::wireStatus(const QString &state) {
     if (state == Completed)
         return 1;
     if (state == Failed)
@@ -33,8 +36,7 @@ const QStringList kImages{QStringLiteral("jpeg"), QStringLiteral("png"), QString
                           QStringLiteral("bmp"), QStringLiteral("tiff")};
 } // namespace
 
-std::optional<Operation> findOperation(const QString &code)
-{
+std::optional<Operation> findOperation(const QString &code) {
     static const std::array<Operation, 14> table{{
         {QStringLiteral("PDF2DOC"), kPdf, QStringLiteral("docx")},
         {QStringLiteral("PDF2DOCX"), kPdf, QStringLiteral("docx")},
@@ -58,36 +60,32 @@ std::optional<Operation> findOperation(const QString &code)
     return std::nullopt;
 }
 
-QByteArray envelope(int code, const QString &msg, const QJsonValue &data)
-{
+QByteArray envelope(int code, const QString &msg, const QJsonValue &data) {
     QJsonObject o{{QStringLiteral("code"), code},
                   {QStringLiteral("msg"), msg},
                   {QStringLiteral("data"), data}};
     return QJsonDocument(o).toJson(QJsonDocument::Compact);
 }
 
-QString uploadKey(const UploadRecord &upload)
-{
+QString uploadKey(const UploadRecord &upload) {
     return QStringLiteral("uploads/") + upload.id + QLatin1Char('/') + upload.fileName;
 }
 
-QString uploadIdFromKey(const QString &key)
-{
+QString uploadIdFromKey(const QString &key) {
     static const QRegularExpression re(QStringLiteral("^uploads/([0-9a-f]{32})(/|$)"));
     const auto m = re.match(key);
     return m.hasMatch() ? m.captured(1) : QString();
 }
 
-QJsonObject jobJson(const JobRecord &job)
-{
+QJsonObject jobJson(const JobRecord &job) {
     return QJsonObject{
         {QStringLiteral("id"), job.id},
         {QStringLiteral("user_id"), QString::number(job.userId)},
         {QStringLiteral("typ"), job.typ},
         {QStringLiteral("file_name"), job.fileName},
         {QStringLiteral("page_number"), job.pageNumber},
-        {QStringLiteral("source_file_path"), QStringLiteral("uploads/") + job.uploadId
-                                                 + QLatin1Char('/') + job.fileName},
+        {QStringLiteral("source_file_path"),
+         QStringLiteral("uploads/") + job.uploadId + QLatin1Char('/') + job.fileName},
         {QStringLiteral("source_file_typ"), job.sourceFileTyp},
         {QStringLiteral("result_file_typ"), job.resultFileTyp},
         {QStringLiteral("source_file_md5"), job.sourceFileMd5},
@@ -96,8 +94,7 @@ QJsonObject jobJson(const JobRecord &job)
     };
 }
 
-QJsonObject uploadJson(const UploadRecord &upload)
-{
+QJsonObject uploadJson(const UploadRecord &upload) {
     return QJsonObject{
         {QStringLiteral("file_name"), upload.fileName},
         {QStringLiteral("source_file_path"), uploadKey(upload)},
@@ -108,10 +105,10 @@ QJsonObject uploadJson(const UploadRecord &upload)
     };
 }
 
-QString safeDisplayName(const QString &name)
-{
+QString safeDisplayName(const QString &name) {
     QString n = name;
-    const qsizetype slash = std::max(n.lastIndexOf(QLatin1Char('/')), n.lastIndexOf(QLatin1Char('\\')));
+    const qsizetype slash =
+        std::max(n.lastIndexOf(QLatin1Char('/')), n.lastIndexOf(QLatin1Char('\\')));
     if (slash >= 0)
         n = n.mid(slash + 1);
     for (QChar &c : n)

@@ -6,8 +6,7 @@
 
 namespace quorvel::server {
 
-std::optional<ZipSummary> inspectZip(const QString &path, QString *error)
-{
+std::optional<ZipSummary> inspectZip(const QString &path, QString *error) {
     int err = 0;
     zip_t *za = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY, &err);
     if (!za) {
@@ -42,8 +41,7 @@ std::optional<ZipSummary> inspectZip(const QString &path, QString *error)
 }
 
 bool writeZip(const QString &zipPath, const QStringList &files, const QStringList &entryNames,
-              QString *error)
-{
+              QString *error) {
     int err = 0;
     QFile::remove(zipPath);
     zip_t *za = zip_open(QFile::encodeName(zipPath).constData(), ZIP_CREATE | ZIP_EXCL, &err);

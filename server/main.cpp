@@ -15,10 +15,10 @@
 
 #include <csignal>
 #include <cstdio>
+#include <fcntl.h>
 #include <iostream>
 #include <optional>
 #include <string>
-#include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -49,15 +49,14 @@ Commands:
 Every command takes --data DIR (default: the user's data home, quorvel-server).
 )";
 
-int usageError(const QString &msg)
-{
+int usageError(const QString &msg) {
     std::cerr << "quorvel-server: " << msg.toStdString() << "\n\n" << kUsage;
     return 2;
 }
 
-QString defaultDataDir()
-{
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/quorvel-server");
+QString defaultDataDir() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+           QStringLiteral("/quorvel-server");
 }
 
 // Options of the form --name VALUE; flags without value are listed in `flags`.
@@ -68,8 +67,7 @@ struct Args {
     QString error;
 };
 
-Args parseArgs(const QStringList &list, const QSet<QString> &valued, const QSet<QString> &flags)
-{
+Args parseArgs(const QStringList &list, const QSet<QString> &valued, const QSet<QString> &flags) {
     Args a;
     for (qsizetype i = 0; i < list.size(); ++i) {
         QString arg = list[i];
@@ -104,8 +102,7 @@ Args parseArgs(const QStringList &list, const QSet<QString> &valued, const QSet<
     return a;
 }
 
-std::optional<qint64> number(const QString &s)
-{
+std::optional<qint64> number(const QString &s) {
     bool ok = false;
     const qint64 v = s.toLongLong(&ok);
     if (!ok || v < 0)
@@ -113,8 +110,7 @@ std::optional<qint64> number(const QString &s)
     return v;
 }
 
-QString readPassword(bool fromStdin)
-{
+QString readPassword(bool fromStdin) {
     std::string line;
     if (fromStdin || !::isatty(STDIN_FILENO)) {
         std::getline(std::cin, line);
@@ -143,10 +139,10 @@ QString readPassword(bool fromStdin)
     return QString::fromStdString(line);
 }
 
-int userCommand(const QStringList &rest)
-{
-    const Args a = parseArgs(rest, {QStringLiteral("--data"), QStringLiteral("--pages"), QStringLiteral("--lifetime")},
-                             {QStringLiteral("--password-stdin")});
+int userCommand(const QStringList &rest) {
+    const Args a = parseArgs(
+        rest, {QStringLiteral("--data"), QStringLiteral("--pages"), QStringLiteral("--lifetime")},
+        {QStringLiteral("--password-stdin")});
     if (!a.error.isEmpty())
         return usageError(a.error);
     if (a.positional.isEmpty())
@@ -158,10 +154,11 @@ int userCommand(const QStringList &rest)
     Accounts accounts(db);
     const QString sub = a.positional[0];
     std::optional<qint64> pages, lifetime;
-    if (a.options.contains(QStringLiteral("--pages")) && !(pages = number(a.options[QStringLiteral("--pages")])))
+    if (a.options.contains(QStringLiteral("--pages")) &&
+        !(pages = number(a.options[QStringLiteral("--pages")])))
         return usageError(QStringLiteral("--pages needs a whole number"));
-    if (a.options.contains(QStringLiteral("--lifetime"))
-        && !(lifetime = number(a.options[QStringLiteral("--lifetime")])))
+    if (a.options.contains(QStringLiteral("--lifetime")) &&
+        !(lifetime = number(a.options[QStringLiteral("--lifetime")])))
         return usageError(QStringLiteral("--lifetime needs a whole number"));
     const bool stdinPw = a.flags.contains(QStringLiteral("--password-stdin"));
 
@@ -174,8 +171,10 @@ int userCommand(const QStringList &rest)
             return 1;
         }
         try {
-            const UserRecord u = accounts.addUser(a.positional[1], pw, pages.value_or(100), lifetime.value_or(0));
-            std::cout << "added " << u.email.toStdString() << " with " << u.totalPages << " pages\n";
+            const UserRecord u =
+                accounts.addUser(a.positional[1], pw, pages.value_or(100), lifetime.value_or(0));
+            std::cout << "added " << u.email.toStdString() << " with " << u.totalPages
+                      << " pages\n";
         } catch (const std::exception &e) {
             std::cerr << "quorvel-server: " << e.what() << "\n";
             return 1;
@@ -186,14 +185,15 @@ int userCommand(const QStringList &rest)
         std::printf("%-40s %8s %8s %8s\n", "EMAIL", "TOTAL", "USED", "DAILY");
         for (const UserRecord &u : accounts.users()) {
             const Balance b = accounts.balance(u);
-            std::printf("%-40s %8lld %8lld %8lld\n", u.email.toUtf8().constData(), b.totalPages, b.consumedPages,
-                        u.lifetimeDaily);
+            std::printf("%-40s %8lld %8lld %8lld\n", u.email.toUtf8().constData(), b.totalPages,
+                        b.consumedPages, u.lifetimeDaily);
         }
         return 0;
     }
     if (sub == QLatin1String("set-pages")) {
         if (a.positional.size() != 3 || !(pages = number(a.positional[2])))
-            return usageError(QStringLiteral("user set-pages: give an e-mail address and a number of pages"));
+            return usageError(
+                QStringLiteral("user set-pages: give an e-mail address and a number of pages"));
         if (!accounts.setPages(a.positional[1], pages, lifetime)) {
             std::cerr << "quorvel-server: no such user: " << a.positional[1].toStdString() << "\n";
             return 1;
@@ -217,11 +217,11 @@ int userCommand(const QStringList &rest)
     return usageError(QStringLiteral("unknown user subcommand ") + sub);
 }
 
-int serveCommand(const QStringList &rest)
-{
+int serveCommand(const QStringList &rest) {
     const Args a = parseArgs(rest,
-                             {QStringLiteral("--listen"), QStringLiteral("--data"), QStringLiteral("--workers"),
-                              QStringLiteral("--max-upload"), QStringLiteral("--job-timeout")},
+                             {QStringLiteral("--listen"), QStringLiteral("--data"),
+                              QStringLiteral("--workers"), QStringLiteral("--max-upload"),
+                              QStringLiteral("--job-timeout")},
                              {});
     if (!a.error.isEmpty())
         return usageError(a.error);
@@ -229,7 +229,8 @@ int serveCommand(const QStringList &rest)
         return usageError(QStringLiteral("serve takes no arguments"));
     Config cfg;
     cfg.dataDir = QDir(a.options.value(QStringLiteral("--data"), defaultDataDir())).absolutePath();
-    const QString listen = a.options.value(QStringLiteral("--listen"), QStringLiteral("127.0.0.1:8740"));
+    const QString listen =
+        a.options.value(QStringLiteral("--listen"), QStringLiteral("127.0.0.1:8740"));
     const qsizetype colon = listen.lastIndexOf(QLatin1Char(':'));
     bool portOk = false;
     cfg.port = colon > 0 ? listen.mid(colon + 1).toInt(&portOk) : 0;
@@ -274,10 +275,12 @@ int serveCommand(const QStringList &rest)
     QFile::setPermissions(cfg.dataDir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     ::umask(077);
     // One service per data directory: workers share LibreOffice profiles by index.
-    const int lockFd = ::open(QFile::encodeName(cfg.dataDir + QStringLiteral("/service.lock")).constData(),
-                              O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    const int lockFd =
+        ::open(QFile::encodeName(cfg.dataDir + QStringLiteral("/service.lock")).constData(),
+               O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (lockFd < 0 || ::flock(lockFd, LOCK_EX | LOCK_NB) != 0) {
-        std::cerr << "quorvel-server: another quorvel-server is using " << cfg.dataDir.toStdString() << "\n";
+        std::cerr << "quorvel-server: another quorvel-server is using " << cfg.dataDir.toStdString()
+                  << "\n";
         return 1;
     }
     try {
@@ -297,10 +300,12 @@ int serveCommand(const QStringList &rest)
             int sig = 0;
             sigwait(&stopSignals, &sig);
             if (sig == SIGINT || sig == SIGTERM)
-                std::fprintf(stderr, "%s stopping on signal %d\n", Database::nowText().toUtf8().constData(), sig);
+                std::fprintf(stderr, "%s stopping on signal %d\n",
+                             Database::nowText().toUtf8().constData(), sig);
             api.stop();
         });
-        std::fprintf(stderr, "%s quorvel-server listening on http://%s:%d, data in %s, %d workers\n",
+        std::fprintf(stderr,
+                     "%s quorvel-server listening on http://%s:%d, data in %s, %d workers\n",
                      Database::nowText().toUtf8().constData(), cfg.host.toUtf8().constData(), port,
                      cfg.dataDir.toUtf8().constData(),
                      cfg.workers > 0 ? cfg.workers : int(std::thread::hardware_concurrency()));
@@ -323,8 +328,7 @@ int serveCommand(const QStringList &rest)
 
 // Engines of our own run as a child process under resource limits, so a
 // hostile document can at worst kill that child.
-int engineCommand(const QStringList &rest)
-{
+int engineCommand(const QStringList &rest) {
     if (rest.size() == 3 && rest[0] == QLatin1String("pdf2md")) {
         QString error;
         const auto md = pdfToMarkdown(rest[1], &error);
@@ -344,8 +348,7 @@ int engineCommand(const QStringList &rest)
 
 } // namespace
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("quorvel-server"));
     QCoreApplication::setApplicationVersion(QStringLiteral("0.1.0"));
@@ -353,7 +356,8 @@ int main(int argc, char **argv)
     if (args.isEmpty())
         return usageError(QStringLiteral("missing command"));
     const QString cmd = args.takeFirst();
-    if (cmd == QLatin1String("--help") || cmd == QLatin1String("-h") || cmd == QLatin1String("help")) {
+    if (cmd == QLatin1String("--help") || cmd == QLatin1String("-h") ||
+        cmd == QLatin1String("help")) {
         std::cout << kUsage;
         return 0;
     }

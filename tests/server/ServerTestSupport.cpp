@@ -16,8 +16,7 @@ namespace quorvel::test {
 
 namespace {
 
-QByteArray pdfString(const QString &text)
-{
+QByteArray pdfString(const QString &text) {
     QByteArray out = "(";
     for (char c : text.toLatin1()) {
         if (c == '(' || c == ')' || c == '\\')
@@ -29,28 +28,32 @@ QByteArray pdfString(const QString &text)
 
 } // namespace
 
-QByteArray makePdf(const QList<QList<PdfRun>> &pages)
-{
+QByteArray makePdf(const QList<QList<PdfRun>> &pages) {
     QList<QByteArray> objects; // object n is objects[n-1]
     objects << "<< /Type /Catalog /Pages 2 0 R >>";
     objects << QByteArray(); // pages, filled below
     objects << "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>";
-    objects << "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica-Bold /Encoding /WinAnsiEncoding >>";
+    objects
+        << "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica-Bold /Encoding /WinAnsiEncoding >>";
     objects << "<< /Type /Font /Subtype /Type1 /BaseFont /Courier /Encoding /WinAnsiEncoding >>";
     QByteArray kids;
     for (const QList<PdfRun> &page : pages) {
         QByteArray content;
         for (const PdfRun &r : page)
-            content += "BT /" + r.font + " " + QByteArray::number(r.size) + " Tf " + QByteArray::number(r.x) + " "
-                       + QByteArray::number(r.y) + " Td " + pdfString(r.text) + " Tj ET\n";
+            content += "BT /" + r.font + " " + QByteArray::number(r.size) + " Tf " +
+                       QByteArray::number(r.x) + " " + QByteArray::number(r.y) + " Td " +
+                       pdfString(r.text) + " Tj ET\n";
         const int pageObj = int(objects.size()) + 1;
-        objects << "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /Font << /F1 3 0 R /F2 4 0 R "
-                   "/F3 5 0 R >> >> /Contents "
-                       + QByteArray::number(pageObj + 1) + " 0 R >>";
-        objects << "<< /Length " + QByteArray::number(content.size()) + " >>\nstream\n" + content + "endstream";
+        objects << "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /Font << "
+                   "/F1 3 0 R /F2 4 0 R "
+                   "/F3 5 0 R >> >> /Contents " +
+                       QByteArray::number(pageObj + 1) + " 0 R >>";
+        objects << "<< /Length " + QByteArray::number(content.size()) + " >>\nstream\n" + content +
+                       "endstream";
         kids += QByteArray::number(pageObj) + " 0 R ";
     }
-    objects[1] = "<< /Type /Pages /Kids [" + kids + "] /Count " + QByteArray::number(pages.size()) + " >>";
+    objects[1] =
+        "<< /Type /Pages /Kids [" + kids + "] /Count " + QByteArray::number(pages.size()) + " >>";
     QByteArray pdf = "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n";
     std::vector<qsizetype> offsets;
     for (qsizetype i = 0; i < objects.size(); ++i) {
@@ -61,13 +64,12 @@ QByteArray makePdf(const QList<QList<PdfRun>> &pages)
     pdf += "xref\n0 " + QByteArray::number(objects.size() + 1) + "\n0000000000 65535 f \n";
     for (qsizetype off : offsets)
         pdf += QByteArray::number(off).rightJustified(10, '0') + " 00000 n \n";
-    pdf += "trailer\n<< /Size " + QByteArray::number(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n"
-           + QByteArray::number(xref) + "\n%%EOF\n";
+    pdf += "trailer\n<< /Size " + QByteArray::number(objects.size() + 1) +
+           " /Root 1 0 R >>\nstartxref\n" + QByteArray::number(xref) + "\n%%EOF\n";
     return pdf;
 }
 
-QByteArray layoutPdf(const QList<PdfBlock> &blocks)
-{
+QByteArray layoutPdf(const QList<PdfBlock> &blocks) {
     QList<QList<PdfRun>> pages{{}};
     double y = 740;
     const double left = 72;
@@ -115,8 +117,7 @@ QByteArray layoutPdf(const QList<PdfBlock> &blocks)
 }
 
 // A page with one large uncompressed RGB image, as scanners produce.
-QByteArray imagePdf()
-{
+QByteArray imagePdf() {
     const int w = 1200, h = 1200;
     QByteArray pixels;
     pixels.reserve(w * h * 3);
@@ -132,10 +133,13 @@ QByteArray imagePdf()
     QList<QByteArray> objs{
         "<< /Type /Catalog /Pages 2 0 R >>",
         "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
-        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /XObject << /Im1 5 0 R >> >> /Contents 4 0 R >>",
-        "<< /Length " + QByteArray::number(content.size()) + " >>\nstream\n" + content + "endstream",
-        "<< /Type /XObject /Subtype /Image /Width 1200 /Height 1200 /ColorSpace /DeviceRGB /BitsPerComponent 8 /Length "
-            + QByteArray::number(pixels.size()) + " >>\nstream\n" + pixels + "\nendstream",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /XObject << /Im1 5 0 R "
+        ">> >> /Contents 4 0 R >>",
+        "<< /Length " + QByteArray::number(content.size()) + " >>\nstream\n" + content +
+            "endstream",
+        "<< /Type /XObject /Subtype /Image /Width 1200 /Height 1200 /ColorSpace /DeviceRGB "
+        "/BitsPerComponent 8 /Length " +
+            QByteArray::number(pixels.size()) + " >>\nstream\n" + pixels + "\nendstream",
     };
     QByteArray pdf = "%PDF-1.4\n";
     QList<qsizetype> offsets;
@@ -147,41 +151,42 @@ QByteArray imagePdf()
     pdf += "xref\n0 6\n0000000000 65535 f \n";
     for (qsizetype off : offsets)
         pdf += QByteArray::number(off).rightJustified(10, '0') + " 00000 n \n";
-    pdf += "trailer\n<< /Size 6 /Root 1 0 R >>\nstartxref\n" + QByteArray::number(xref) + "\n%%EOF\n";
+    pdf +=
+        "trailer\n<< /Size 6 /Root 1 0 R >>\nstartxref\n" + QByteArray::number(xref) + "\n%%EOF\n";
     return pdf;
 }
 
-QString newBoundary() { return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper(); }
+QString newBoundary() {
+    return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+}
 
-QByteArray clientMultipartBody(const QString &boundary, const QString &fileName, const QByteArray &content)
-{
+QByteArray clientMultipartBody(const QString &boundary, const QString &fileName,
+                               const QByteArray &content) {
     QString escaped = fileName;
     escaped.replace(QLatin1Char('"'), QStringLiteral("%22"))
         .replace(QLatin1Char('\r'), QStringLiteral("%0D"))
         .replace(QLatin1Char('\n'), QStringLiteral("%0A"));
     QByteArray body;
     body += "\r\n--" + boundary.toUtf8() + "\r\n";
-    body += "Content-Disposition: form-data; name=\"file\"; filename=\"" + escaped.toUtf8() + "\"\r\n";
+    body +=
+        "Content-Disposition: form-data; name=\"file\"; filename=\"" + escaped.toUtf8() + "\"\r\n";
     body += "Content-Type: application/pdf\r\n\r\n";
     body += content;
     body += "\r\n--" + boundary.toUtf8() + "--\r\n";
     return body;
 }
 
-bool writeFile(const QString &path, const QByteArray &data)
-{
+bool writeFile(const QString &path, const QByteArray &data) {
     QFile f(path);
     return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
 }
 
-QByteArray readFile(const QString &path)
-{
+QByteArray readFile(const QString &path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-int runTool(const QString &program, const QStringList &args, QByteArray *output, int timeoutMs)
-{
+int runTool(const QString &program, const QStringList &args, QByteArray *output, int timeoutMs) {
     QProcess p;
     p.setProcessChannelMode(QProcess::MergedChannels);
     p.start(program, args);
@@ -197,28 +202,26 @@ int runTool(const QString &program, const QStringList &args, QByteArray *output,
     return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
 }
 
-QStringList wordsOf(const QString &text)
-{
+QStringList wordsOf(const QString &text) {
     static const QRegularExpression nonWord(QStringLiteral("[^\\p{L}\\p{N}]+"));
     return text.toLower().split(nonWord, Qt::SkipEmptyParts);
 }
 
-double inOrderShare(const QStringList &expected, const QStringList &actual)
-{
+double inOrderShare(const QStringList &expected, const QStringList &actual) {
     if (expected.isEmpty())
         return 1.0;
     std::vector<int> prev(size_t(actual.size()) + 1, 0), cur(prev.size(), 0);
     for (const QString &e : expected) {
         for (qsizetype j = 1; j <= actual.size(); ++j)
-            cur[size_t(j)] = e == actual[j - 1] ? prev[size_t(j - 1)] + 1 : std::max(prev[size_t(j)], cur[size_t(j - 1)]);
+            cur[size_t(j)] = e == actual[j - 1] ? prev[size_t(j - 1)] + 1
+                                                : std::max(prev[size_t(j)], cur[size_t(j - 1)]);
         std::swap(prev, cur);
     }
     return double(prev.back()) / double(expected.size());
 }
 
 TestService::TestService(int workers, qint64 maxUploadBytes, QString dataDir,
-                         const std::function<void(quorvel::server::Config &)> &tweak)
-{
+                         const std::function<void(quorvel::server::Config &)> &tweak) {
     using namespace quorvel::server;
     Accounts::setFastHashingForTests(true);
     if (dataDir.isEmpty()) {
@@ -248,10 +251,11 @@ TestService::TestService(int workers, qint64 maxUploadBytes, QString dataDir,
         QThread::msleep(5);
 }
 
-TestService::~TestService() { stop(); }
+TestService::~TestService() {
+    stop();
+}
 
-void TestService::stop()
-{
+void TestService::stop() {
     if (m_thread.joinable()) {
         api->stop();
         m_thread.join();
@@ -260,21 +264,18 @@ void TestService::stop()
         runner->stop();
 }
 
-QString TestService::addUserAndLogin(const QString &email, qint64 pages, qint64 lifetimeDaily)
-{
+QString TestService::addUserAndLogin(const QString &email, qint64 pages, qint64 lifetimeDaily) {
     accounts->addUser(email, QStringLiteral("pw-") + email, pages, lifetimeDaily);
     return accounts->login(email, QStringLiteral("pw-") + email).token;
 }
 
-std::unique_ptr<httplib::Client> TestService::client() const
-{
+std::unique_ptr<httplib::Client> TestService::client() const {
     auto c = std::make_unique<httplib::Client>("127.0.0.1", port);
     c->set_read_timeout(60);
     return c;
 }
 
-httplib::Result TestService::get(const QString &path, const QString &token) const
-{
+httplib::Result TestService::get(const QString &path, const QString &token) const {
     httplib::Headers h;
     if (!token.isNull())
         h.emplace("Authorization", "Bearer " + token.toStdString());
@@ -282,43 +283,45 @@ httplib::Result TestService::get(const QString &path, const QString &token) cons
 }
 
 httplib::Result TestService::post(const QString &path, const QString &token, const QByteArray &body,
-                                  const QString &contentType) const
-{
+                                  const QString &contentType) const {
     httplib::Headers h;
     if (!token.isNull())
         h.emplace("Authorization", "Bearer " + token.toStdString());
     return client()->Post(path.toStdString(), h, body.toStdString(), contentType.toStdString());
 }
 
-QJsonObject dataOf(const httplib::Result &r)
-{
+QJsonObject dataOf(const httplib::Result &r) {
     if (!r)
         return {};
-    return QJsonDocument::fromJson(QByteArray::fromStdString(r->body)).object().value(QStringLiteral("data")).toObject();
+    return QJsonDocument::fromJson(QByteArray::fromStdString(r->body))
+        .object()
+        .value(QStringLiteral("data"))
+        .toObject();
 }
 
-QJsonObject TestService::upload(const QString &token, const QString &fileName, const QByteArray &content,
-                                int *status) const
-{
+QJsonObject TestService::upload(const QString &token, const QString &fileName,
+                                const QByteArray &content, int *status) const {
     const QString boundary = newBoundary();
-    auto r = post(QStringLiteral("/api/v2/uploadfilepdf"), token, clientMultipartBody(boundary, fileName, content),
+    auto r = post(QStringLiteral("/api/v2/uploadfilepdf"), token,
+                  clientMultipartBody(boundary, fileName, content),
                   QStringLiteral("multipart/form-data; boundary=") + boundary);
     if (status)
         *status = r ? r->status : -1;
     return r && r->status == 200 ? dataOf(r) : QJsonObject();
 }
 
-QJsonObject TestService::convert(const QString &token, const QJsonObject &upload, const QString &typ, int *status,
-                                 QByteArray *body) const
-{
-    QJsonObject req{{QStringLiteral("source_file_md5"), upload.value(QStringLiteral("source_file_md5"))},
-                    {QStringLiteral("typ"), typ},
-                    {QStringLiteral("source_file_path"), upload.value(QStringLiteral("source_file_path"))},
-                    {QStringLiteral("source_file_typ"), upload.value(QStringLiteral("source_file_typ"))},
-                    {QStringLiteral("page_number"), upload.value(QStringLiteral("page_number"))},
-                    {QStringLiteral("status"), 0},
-                    {QStringLiteral("file_name"), upload.value(QStringLiteral("file_name"))}};
-    auto r = post(QStringLiteral("/api/v1/tollan/convert"), token, QJsonDocument(req).toJson(QJsonDocument::Indented));
+QJsonObject TestService::convert(const QString &token, const QJsonObject &upload,
+                                 const QString &typ, int *status, QByteArray *body) const {
+    QJsonObject req{
+        {QStringLiteral("source_file_md5"), upload.value(QStringLiteral("source_file_md5"))},
+        {QStringLiteral("typ"), typ},
+        {QStringLiteral("source_file_path"), upload.value(QStringLiteral("source_file_path"))},
+        {QStringLiteral("source_file_typ"), upload.value(QStringLiteral("source_file_typ"))},
+        {QStringLiteral("page_number"), upload.value(QStringLiteral("page_number"))},
+        {QStringLiteral("status"), 0},
+        {QStringLiteral("file_name"), upload.value(QStringLiteral("file_name"))}};
+    auto r = post(QStringLiteral("/api/v1/tollan/convert"), token,
+                  QJsonDocument(req).toJson(QJsonDocument::Indented));
     if (status)
         *status = r ? r->status : -1;
     if (body && r)
@@ -326,8 +329,7 @@ QJsonObject TestService::convert(const QString &token, const QJsonObject &upload
     return r && r->status == 200 ? dataOf(r) : QJsonObject();
 }
 
-QJsonObject TestService::waitForJob(const QString &token, const QString &id, int timeoutMs) const
-{
+QJsonObject TestService::waitForJob(const QString &token, const QString &id, int timeoutMs) const {
     QElapsedTimer t;
     t.start();
     QJsonObject job;

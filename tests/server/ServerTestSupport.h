@@ -42,14 +42,16 @@ QByteArray imagePdf();
 
 // The multipart body exactly as the client builds it: a leading CR LF, one part
 // named "file" declared as application/pdf, the file name with %22/%0D/%0A escapes.
-QByteArray clientMultipartBody(const QString &boundary, const QString &fileName, const QByteArray &content);
+QByteArray clientMultipartBody(const QString &boundary, const QString &fileName,
+                               const QByteArray &content);
 QString newBoundary();
 
 bool writeFile(const QString &path, const QByteArray &data);
 QByteArray readFile(const QString &path);
 
 // Runs `program args` and returns its exit code (-1 when it could not start).
-int runTool(const QString &program, const QStringList &args, QByteArray *output = nullptr, int timeoutMs = 120000);
+int runTool(const QString &program, const QStringList &args, QByteArray *output = nullptr,
+            int timeoutMs = 120000);
 
 // Words (letters and digits only, lower-cased) in order.
 QStringList wordsOf(const QString &text);
@@ -59,7 +61,8 @@ double inOrderShare(const QStringList &expected, const QStringList &actual);
 // A complete service in this process on a free loopback port, with a fresh data directory.
 class TestService {
 public:
-    explicit TestService(int workers = 2, qint64 maxUploadBytes = 8 * 1024 * 1024, QString dataDir = {},
+    explicit TestService(int workers = 2, qint64 maxUploadBytes = 8 * 1024 * 1024,
+                         QString dataDir = {},
                          const std::function<void(quorvel::server::Config &)> &tweak = {});
     ~TestService();
 
@@ -78,10 +81,11 @@ public:
     httplib::Result post(const QString &path, const QString &token, const QByteArray &body,
                          const QString &contentType = QStringLiteral("application/json")) const;
     // Uploads like the client does and returns the FileUploadData (empty object on failure).
-    QJsonObject upload(const QString &token, const QString &fileName, const QByteArray &content, int *status = nullptr) const;
+    QJsonObject upload(const QString &token, const QString &fileName, const QByteArray &content,
+                       int *status = nullptr) const;
     // Requests a job for an upload record; returns the job (empty on failure).
-    QJsonObject convert(const QString &token, const QJsonObject &upload, const QString &typ, int *status = nullptr,
-                        QByteArray *body = nullptr) const;
+    QJsonObject convert(const QString &token, const QJsonObject &upload, const QString &typ,
+                        int *status = nullptr, QByteArray *body = nullptr) const;
     // Polls until the job leaves status 0; returns the final job.
     QJsonObject waitForJob(const QString &token, const QString &id, int timeoutMs = 120000) const;
 

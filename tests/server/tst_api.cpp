@@ -16,21 +16,18 @@ using namespace quorvel::test;
 
 namespace {
 
-QJsonObject bodyOf(const httplib::Result &r)
-{
+QJsonObject bodyOf(const httplib::Result &r) {
     return r ? QJsonDocument::fromJson(QByteArray::fromStdString(r->body)).object() : QJsonObject();
 }
 
-QByteArray smallPdf(int pages, const QString &word = QStringLiteral("page"))
-{
+QByteArray smallPdf(int pages, const QString &word = QStringLiteral("page")) {
     QList<QList<PdfRun>> p;
     for (int i = 0; i < pages; ++i)
         p << QList<PdfRun>{{72, 700, 12, "F1", QStringLiteral("%1 %2").arg(word).arg(i + 1)}};
     return makePdf(p);
 }
 
-int filesUnder(const QString &dir)
-{
+int filesUnder(const QString &dir) {
     int n = 0;
     QDirIterator it(dir, QDir::Files, QDirIterator::Subdirectories);
     while (it.hasNext()) {
@@ -48,8 +45,7 @@ class TestApi : public QObject {
     QString m_alice, m_bob;
 
 private slots:
-    void initTestCase()
-    {
+    void initTestCase() {
         m_svc = std::make_unique<TestService>(2, 2 * 1024 * 1024);
         QVERIFY(m_svc->port > 0);
         m_alice = m_svc->addUserAndLogin(QStringLiteral("alice@example.org"), 40);
@@ -58,45 +54,51 @@ private slots:
     }
     void cleanupTestCase() { m_svc.reset(); }
 
-    void healthz()
-    {
+    void healthz() {
         auto r = m_svc->get(QStringLiteral("/healthz"), QString());
         QVERIFY(r);
         QCOMPARE(r->status, 200);
         QCOMPARE(dataOf(r).value(QStringLiteral("status")).toString(), QStringLiteral("ok"));
     }
 
-    void login_data()
-    {
+    void login_data() {
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<int>("status");
-        QTest::newRow("right") << QByteArray(R"({"email":"alice@example.org","password":"pw-alice@example.org"})") << 200;
+        QTest::newRow("right")
+            << QByteArray(R"({"email":"alice@example.org","password":"pw-alice@example.org"})")
+            << 200;
         QTest::newRow("e-mail case ignored")
-            << QByteArray(R"({"password":"pw-alice@example.org","email":"Alice@Example.org"})") << 200;
-        QTest::newRow("wrong password") << QByteArray(R"({"email":"alice@example.org","password":"nope"})") << 401;
-        QTest::newRow("unknown e-mail") << QByteArray(R"({"email":"carol@example.org","password":"x"})") << 401;
+            << QByteArray(R"({"password":"pw-alice@example.org","email":"Alice@Example.org"})")
+            << 200;
+        QTest::newRow("wrong password")
+            << QByteArray(R"({"email":"alice@example.org","password":"nope"})") << 401;
+        QTest::newRow("unknown e-mail")
+            << QByteArray(R"({"email":"carol@example.org","password":"x"})") << 401;
         QTest::newRow("not json") << QByteArray("email=a") << 400;
-        QTest::newRow("password a number") << QByteArray(R"({"email":"alice@example.org","password":1})") << 400;
+        QTest::newRow("password a number")
+            << QByteArray(R"({"email":"alice@example.org","password":1})") << 400;
     }
-    void login()
-    {
+    void login() {
         QFETCH(QByteArray, body);
         QFETCH(int, status);
         auto r = m_svc->post(QStringLiteral("/api/v1/tollan/auth/login"), QString(), body);
         QVERIFY(r);
         QCOMPARE(r->status, status);
         const QJsonObject o = bodyOf(r);
-        QVERIFY(o.contains(QStringLiteral("code")) && o.value(QStringLiteral("msg")).isString() && o.contains(QStringLiteral("data")));
+        QVERIFY(o.contains(QStringLiteral("code")) && o.value(QStringLiteral("msg")).isString() &&
+                o.contains(QStringLiteral("data")));
         if (status == 200) {
-            const QString token = o.value(QStringLiteral("data")).toObject().value(QStringLiteral("token")).toString();
+            const QString token = o.value(QStringLiteral("data"))
+                                      .toObject()
+                                      .value(QStringLiteral("token"))
+                                      .toString();
             QCOMPARE(token.size(), 64);
             QCOMPARE(m_svc->get(QStringLiteral("/api/v1/tollan/auth/me"), token)->status, 200);
         }
     }
 
     // Wrong e-mail and wrong password must be indistinguishable.
-    void loginRefusalsLookAlike()
-    {
+    void loginRefusalsLookAlike() {
         auto a = m_svc->post(QStringLiteral("/api/v1/tollan/auth/login"), QString(),
                              R"({"email":"alice@example.org","password":"bad"})");
         auto b = m_svc->post(QStringLiteral("/api/v1/tollan/auth/login"), QString(),
@@ -105,13 +107,13 @@ private slots:
         QCOMPARE(a->body, b->body);
     }
 
-    void repeatedFailuresAreSlowedDown()
-    {
+    void repeatedFailuresAreSlowedDown() {
         m_svc->accounts->addUser(QStringLiteral("dave@example.org"), QStringLiteral("right"), 1, 0);
         const QByteArray bad = R"({"email":"dave@example.org","password":"wrong"})";
         QList<int> statuses;
         for (int i = 0; i < 5; ++i)
-            statuses << m_svc->post(QStringLiteral("/api/v1/tollan/auth/login"), QString(), bad)->status;
+            statuses
+                << m_svc->post(QStringLiteral("/api/v1/tollan/auth/login"), QString(), bad)->status;
         QCOMPARE(statuses.first(), 401);
         QVERIFY2(statuses.contains(429), qPrintable(QString::number(statuses.last())));
         // Even the right password waits until the delay is over.
@@ -120,43 +122,50 @@ private slots:
         QCOMPARE(r->status, 429);
         QVERIFY(std::stoi(r->get_header_value("Retry-After")) >= 1);
         // Another e-mail is not affected.
-        QCOMPARE(m_svc->post(QStringLiteral("/api/v1/tollan/auth/login"), QString(),
-                             R"({"email":"alice@example.org","password":"pw-alice@example.org"})")->status,
+        QCOMPARE(m_svc
+                     ->post(QStringLiteral("/api/v1/tollan/auth/login"), QString(),
+                            R"({"email":"alice@example.org","password":"pw-alice@example.org"})")
+                     ->status,
                  200);
     }
 
-    void unauthenticated_data()
-    {
+    void unauthenticated_data() {
         QTest::addColumn<QString>("method");
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("token");
-        const QStringList paths{QStringLiteral("/api/v1/tollan/auth/me"), QStringLiteral("/api/v1/tollan/convertapi/page_balance"),
-                                QStringLiteral("/api/v1/tollan/convert/all"), QStringLiteral("/api/v1/tollan/convert/x"),
+        const QStringList paths{QStringLiteral("/api/v1/tollan/auth/me"),
+                                QStringLiteral("/api/v1/tollan/convertapi/page_balance"),
+                                QStringLiteral("/api/v1/tollan/convert/all"),
+                                QStringLiteral("/api/v1/tollan/convert/x"),
                                 QStringLiteral("/api/v2/docx?md5_id=x")};
         for (const QString &p : paths) {
             QTest::newRow(qPrintable(QStringLiteral("no token ") + p)) << "GET" << p << QString();
-            QTest::newRow(qPrintable(QStringLiteral("bad token ") + p)) << "GET" << p << QString(64, QLatin1Char('a'));
-            QTest::newRow(qPrintable(QStringLiteral("empty token ") + p)) << "GET" << p << QStringLiteral("");
+            QTest::newRow(qPrintable(QStringLiteral("bad token ") + p))
+                << "GET" << p << QString(64, QLatin1Char('a'));
+            QTest::newRow(qPrintable(QStringLiteral("empty token ") + p))
+                << "GET" << p << QStringLiteral("");
         }
-        QTest::newRow("convert") << "POST" << "/api/v1/tollan/convert" << QString();
-        QTest::newRow("upload") << "POST" << "/api/v2/uploadfilepdf" << QString();
+        QTest::newRow("convert") << "POST"
+                                 << "/api/v1/tollan/convert" << QString();
+        QTest::newRow("upload") << "POST"
+                                << "/api/v2/uploadfilepdf" << QString();
     }
-    void unauthenticated()
-    {
+    void unauthenticated() {
         QFETCH(QString, method);
         QFETCH(QString, path);
         QFETCH(QString, token);
         auto r = method == QLatin1String("GET")
                      ? m_svc->get(path, token)
-                     : m_svc->post(path, token, clientMultipartBody(QStringLiteral("B"), QStringLiteral("a.pdf"), smallPdf(1)),
+                     : m_svc->post(path, token,
+                                   clientMultipartBody(QStringLiteral("B"), QStringLiteral("a.pdf"),
+                                                       smallPdf(1)),
                                    QStringLiteral("multipart/form-data; boundary=B"));
         QVERIFY(r);
         QCOMPARE(r->status, 401);
         QCOMPARE(bodyOf(r).value(QStringLiteral("code")).toInt(), 401);
     }
 
-    void meAndBalance()
-    {
+    void meAndBalance() {
         auto me = m_svc->get(QStringLiteral("/api/v1/tollan/auth/me"), m_alice);
         QCOMPARE(me->status, 200);
         const QJsonObject env = bodyOf(me);
@@ -169,7 +178,8 @@ private slots:
         QVERIFY(d.value(QStringLiteral("page_balcance_description")).isString());
         QVERIFY(d.value(QStringLiteral("lft_daily_usage")).isDouble());
         QVERIFY(d.value(QStringLiteral("lft_daily_total")).isDouble());
-        auto bal = dataOf(m_svc->get(QStringLiteral("/api/v1/tollan/convertapi/page_balance"), m_alice));
+        auto bal =
+            dataOf(m_svc->get(QStringLiteral("/api/v1/tollan/convertapi/page_balance"), m_alice));
         QCOMPARE(bal.value(QStringLiteral("total_pages")).toInt(), 40);
         QVERIFY(bal.value(QStringLiteral("consumed_pages")).isDouble());
 
@@ -180,21 +190,21 @@ private slots:
         QCOMPARE(e.value(QStringLiteral("lft_daily_usage")).toInt(), 0);
     }
 
-    void uploadRecords_data()
-    {
+    void uploadRecords_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<QString>("typ");
         QTest::addColumn<int>("pages");
         QTest::newRow("pdf") << "Report.PDF" << smallPdf(3) << "pdf" << 3;
-        QTest::newRow("markdown") << "notes.md" << QByteArray("# Notes\n\nbody\n") << "markdown" << 0;
+        QTest::newRow("markdown") << "notes.md" << QByteArray("# Notes\n\nbody\n") << "markdown"
+                                  << 0;
         QTest::newRow("txt") << "notes.txt" << QByteArray("plain\n") << "txt" << 0;
-        QTest::newRow("quote and newline in the name") << "we \"said\"\nhi.pdf" << smallPdf(1) << "pdf" << 1;
+        QTest::newRow("quote and newline in the name")
+            << "we \"said\"\nhi.pdf" << smallPdf(1) << "pdf" << 1;
         QTest::newRow("unicode name") << "报告【retry】.pdf" << smallPdf(2) << "pdf" << 2;
         QTest::newRow("empty file") << "empty.txt" << QByteArray() << "txt" << 0;
     }
-    void uploadRecords()
-    {
+    void uploadRecords() {
         QFETCH(QString, name);
         QFETCH(QByteArray, content);
         QFETCH(QString, typ);
@@ -206,35 +216,44 @@ private slots:
         QCOMPARE(up.value(QStringLiteral("source_file_typ")).toString(), typ);
         QCOMPARE(up.value(QStringLiteral("page_number")).toInt(-1), pages);
         QCOMPARE(up.value(QStringLiteral("source_file_md5")).toString(),
-                 QString::fromLatin1(QCryptographicHash::hash(content, QCryptographicHash::Md5).toHex()));
+                 QString::fromLatin1(
+                     QCryptographicHash::hash(content, QCryptographicHash::Md5).toHex()));
         QVERIFY(up.value(QStringLiteral("status")).isDouble());
         const QString key = up.value(QStringLiteral("source_file_path")).toString();
         QVERIFY(!uploadIdFromKey(key).isEmpty());
         QVERIFY(!key.contains(m_svc->config.dataDir));
         // The client sends each file twice; the second answer names the same upload.
-        QCOMPARE(m_svc->upload(m_alice, name, content).value(QStringLiteral("source_file_path")).toString(), key);
+        QCOMPARE(m_svc->upload(m_alice, name, content)
+                     .value(QStringLiteral("source_file_path"))
+                     .toString(),
+                 key);
     }
 
-    void badUploads_data()
-    {
+    void badUploads_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QByteArray>("body"); // empty: the client's body for `content`
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<int>("status");
         const QByteArray pdf = smallPdf(2);
-        const QByteArray good = clientMultipartBody(QStringLiteral("BB"), QStringLiteral("a.pdf"), pdf);
-        QTest::newRow("over the limit") << "big.pdf" << QByteArray() << QByteArray(3 * 1024 * 1024, 'x') << 413;
-        QTest::newRow("truncated multipart") << "a.pdf" << good.left(good.size() - 30) << QByteArray() << 400;
+        const QByteArray good =
+            clientMultipartBody(QStringLiteral("BB"), QStringLiteral("a.pdf"), pdf);
+        QTest::newRow("over the limit")
+            << "big.pdf" << QByteArray() << QByteArray(3 * 1024 * 1024, 'x') << 413;
+        QTest::newRow("truncated multipart")
+            << "a.pdf" << good.left(good.size() - 30) << QByteArray() << 400;
         QTest::newRow("no file part")
-            << "a.pdf" << QByteArray("--BB\r\nContent-Disposition: form-data; name=\"other\"\r\n\r\nx\r\n--BB--\r\n")
+            << "a.pdf"
+            << QByteArray(
+                   "--BB\r\nContent-Disposition: form-data; name=\"other\"\r\n\r\nx\r\n--BB--\r\n")
             << QByteArray() << 400;
-        QTest::newRow("text named .pdf") << "a.pdf" << QByteArray() << QByteArray("just some words") << 415;
+        QTest::newRow("text named .pdf")
+            << "a.pdf" << QByteArray() << QByteArray("just some words") << 415;
         QTest::newRow("pdf named .docx") << "a.docx" << QByteArray() << pdf << 415;
-        QTest::newRow("unknown type") << "a.exe" << QByteArray() << QByteArray("MZ\x90\x00", 4) << 415;
+        QTest::newRow("unknown type")
+            << "a.exe" << QByteArray() << QByteArray("MZ\x90\x00", 4) << 415;
         QTest::newRow("broken pdf") << "a.pdf" << QByteArray() << pdf.left(pdf.size() / 4) << 422;
     }
-    void badUploads()
-    {
+    void badUploads() {
         QFETCH(QString, name);
         QFETCH(QByteArray, body);
         QFETCH(QByteArray, content);
@@ -256,12 +275,12 @@ private slots:
 
     // A body far over the limit sent without Content-Length (chunked) is cut off
     // while streaming, not after it has filled the disk.
-    void oversizedChunkedUpload()
-    {
+    void oversizedChunkedUpload() {
         auto cli = m_svc->client();
         httplib::Headers h{{"Authorization", "Bearer " + m_alice.toStdString()}};
-        const std::string head = "\r\n--CC\r\nContent-Disposition: form-data; name=\"file\"; filename=\"x.pdf\"\r\n"
-                                 "Content-Type: application/pdf\r\n\r\n%PDF-1.4\n";
+        const std::string head =
+            "\r\n--CC\r\nContent-Disposition: form-data; name=\"file\"; filename=\"x.pdf\"\r\n"
+            "Content-Type: application/pdf\r\n\r\n%PDF-1.4\n";
         std::size_t sent = 0;
         auto r = cli->Post(
             "/api/v2/uploadfilepdf", h,
@@ -284,53 +303,73 @@ private slots:
         QCOMPARE(filesUnder(m_svc->config.dataDir + QStringLiteral("/tmp")), 0);
     }
 
-    void convertRefusals_data()
-    {
+    void convertRefusals_data() {
         QTest::addColumn<QString>("typ");
         QTest::addColumn<QString>("file");
         QTest::addColumn<int>("status");
-        QTest::newRow("unknown code") << "PDF2TXT" << "pdf" << 400;
-        QTest::newRow("empty code") << "" << "pdf" << 400;
-        QTest::newRow("markdown for a PDF engine") << "PDF2DOC" << "md" << 400;
-        QTest::newRow("pdf for DOCX2PDF") << "DOCX2PDF" << "pdf" << 400;
+        QTest::newRow("unknown code") << "PDF2TXT"
+                                      << "pdf" << 400;
+        QTest::newRow("empty code") << ""
+                                    << "pdf" << 400;
+        QTest::newRow("markdown for a PDF engine") << "PDF2DOC"
+                                                   << "md" << 400;
+        QTest::newRow("pdf for DOCX2PDF") << "DOCX2PDF"
+                                          << "pdf" << 400;
     }
-    void convertRefusals()
-    {
+    void convertRefusals() {
         QFETCH(QString, typ);
         QFETCH(QString, file);
         QFETCH(int, status);
         const QJsonObject up = file == QLatin1String("pdf")
-                                   ? m_svc->upload(m_alice, QStringLiteral("r.pdf"), smallPdf(1, QStringLiteral("refuse")))
+                                   ? m_svc->upload(m_alice, QStringLiteral("r.pdf"),
+                                                   smallPdf(1, QStringLiteral("refuse")))
                                    : m_svc->upload(m_alice, QStringLiteral("r.md"), "# r\n");
         QVERIFY(!up.isEmpty());
         int got = 0;
         QByteArray body;
         m_svc->convert(m_alice, up, typ, &got, &body);
         QCOMPARE(got, status);
-        QVERIFY(!QJsonDocument::fromJson(body).object().value(QStringLiteral("msg")).toString().isEmpty());
+        QVERIFY(!QJsonDocument::fromJson(body)
+                     .object()
+                     .value(QStringLiteral("msg"))
+                     .toString()
+                     .isEmpty());
     }
 
     // The full road: upload, job (status 0), polling, history, download, balance.
-    void jobLifecycle()
-    {
+    void jobLifecycle() {
         const QByteArray pdf = smallPdf(3, QStringLiteral("lifecycle"));
         const QJsonObject up = m_svc->upload(m_alice, QStringLiteral("life.pdf"), pdf);
-        const qint64 consumedBefore = dataOf(m_svc->get(QStringLiteral("/api/v1/tollan/convertapi/page_balance"), m_alice))
-                                          .value(QStringLiteral("consumed_pages")).toInteger();
+        const qint64 consumedBefore =
+            dataOf(m_svc->get(QStringLiteral("/api/v1/tollan/convertapi/page_balance"), m_alice))
+                .value(QStringLiteral("consumed_pages"))
+                .toInteger();
         int status = 0;
         const QJsonObject job = m_svc->convert(m_alice, up, QStringLiteral("pdf2img"), &status);
         QCOMPARE(status, 200);
-        const QStringList keys{"id", "user_id", "typ", "file_name", "page_number", "source_file_path", "source_file_typ",
-                               "result_file_typ", "source_file_md5", "status", "create_at"};
+        const QStringList keys{"id",
+                               "user_id",
+                               "typ",
+                               "file_name",
+                               "page_number",
+                               "source_file_path",
+                               "source_file_typ",
+                               "result_file_typ",
+                               "source_file_md5",
+                               "status",
+                               "create_at"};
         for (const QString &k : keys)
             QVERIFY2(job.contains(k), qPrintable(k));
         QCOMPARE(job.value(QStringLiteral("status")).toInt(-1), 0);
         QCOMPARE(job.value(QStringLiteral("typ")).toString(), QStringLiteral("PDF2IMG"));
         QCOMPARE(job.value(QStringLiteral("result_file_typ")).toString(), QStringLiteral("zip"));
         QCOMPARE(job.value(QStringLiteral("file_name")).toString(), QStringLiteral("life.pdf"));
-        QCOMPARE(job.value(QStringLiteral("source_file_md5")).toString(), up.value(QStringLiteral("source_file_md5")).toString());
-        QVERIFY(QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d \\+0000$"))
-                    .match(job.value(QStringLiteral("create_at")).toString()).hasMatch());
+        QCOMPARE(job.value(QStringLiteral("source_file_md5")).toString(),
+                 up.value(QStringLiteral("source_file_md5")).toString());
+        QVERIFY(QRegularExpression(
+                    QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d \\+0000$"))
+                    .match(job.value(QStringLiteral("create_at")).toString())
+                    .hasMatch());
         const QString id = job.value(QStringLiteral("id")).toString();
 
         const QJsonObject done = m_svc->waitForJob(m_alice, id);
@@ -342,41 +381,51 @@ private slots:
         QCOMPARE(dl->status, 200);
         QVERIFY(dl->body.compare(0, 4, "PK\x03\x04") == 0);
 
-        const QJsonArray all = dataOf(m_svc->get(QStringLiteral("/api/v1/tollan/convert/all"), m_alice))
-                                   .value(QStringLiteral("converts")).toArray();
+        const QJsonArray all =
+            dataOf(m_svc->get(QStringLiteral("/api/v1/tollan/convert/all"), m_alice))
+                .value(QStringLiteral("converts"))
+                .toArray();
         QVERIFY(!all.isEmpty());
         QCOMPARE(all.first().toObject().value(QStringLiteral("id")).toString(), id); // newest first
-        const qint64 consumedAfter = dataOf(m_svc->get(QStringLiteral("/api/v1/tollan/convertapi/page_balance"), m_alice))
-                                         .value(QStringLiteral("consumed_pages")).toInteger();
+        const qint64 consumedAfter =
+            dataOf(m_svc->get(QStringLiteral("/api/v1/tollan/convertapi/page_balance"), m_alice))
+                .value(QStringLiteral("consumed_pages"))
+                .toInteger();
         QCOMPARE(consumedAfter - consumedBefore, 3);
     }
 
     // What the client sends on retry: typ upper-cased, the file name marked.
-    void retryRequestFindsTheUpload()
-    {
-        const QJsonObject up = m_svc->upload(m_alice, QStringLiteral("again.pdf"), smallPdf(1, QStringLiteral("again")));
+    void retryRequestFindsTheUpload() {
+        const QJsonObject up = m_svc->upload(m_alice, QStringLiteral("again.pdf"),
+                                             smallPdf(1, QStringLiteral("again")));
         QJsonObject retried = up;
         retried[QStringLiteral("file_name")] = QStringLiteral("again.pdf【retry】");
         int status = 0;
         const QJsonObject job = m_svc->convert(m_alice, retried, QStringLiteral("PDF2MD"), &status);
         QCOMPARE(status, 200);
-        QCOMPARE(job.value(QStringLiteral("file_name")).toString(), QStringLiteral("again.pdf【retry】"));
-        QCOMPARE(m_svc->waitForJob(m_alice, job.value(QStringLiteral("id")).toString()).value(QStringLiteral("status")).toInt(), 1);
+        QCOMPARE(job.value(QStringLiteral("file_name")).toString(),
+                 QStringLiteral("again.pdf【retry】"));
+        QCOMPARE(m_svc->waitForJob(m_alice, job.value(QStringLiteral("id")).toString())
+                     .value(QStringLiteral("status"))
+                     .toInt(),
+                 1);
         // With only the checksum (a job listed by a history that lost its path).
         QJsonObject byMd5 = up;
         byMd5[QStringLiteral("source_file_path")] = QString();
-        QCOMPARE(m_svc->convert(m_alice, byMd5, QStringLiteral("PDF2MD"), &status).isEmpty(), false);
+        QCOMPARE(m_svc->convert(m_alice, byMd5, QStringLiteral("PDF2MD"), &status).isEmpty(),
+                 false);
         // A path that is a real file on the server is never used as one.
         QJsonObject forged = up;
         forged[QStringLiteral("source_file_path")] = QStringLiteral("/etc/passwd");
-        forged[QStringLiteral("source_file_md5")] = QStringLiteral("00000000000000000000000000000000");
+        forged[QStringLiteral("source_file_md5")] =
+            QStringLiteral("00000000000000000000000000000000");
         m_svc->convert(m_alice, forged, QStringLiteral("PDF2MD"), &status);
         QCOMPARE(status, 404);
     }
 
-    void isolationBetweenUsers()
-    {
-        const QJsonObject up = m_svc->upload(m_alice, QStringLiteral("private.pdf"), smallPdf(1, QStringLiteral("private")));
+    void isolationBetweenUsers() {
+        const QJsonObject up = m_svc->upload(m_alice, QStringLiteral("private.pdf"),
+                                             smallPdf(1, QStringLiteral("private")));
         const QJsonObject job = m_svc->convert(m_alice, up, QStringLiteral("PDF2MD"));
         const QString id = job.value(QStringLiteral("id")).toString();
         QCOMPARE(m_svc->waitForJob(m_alice, id).value(QStringLiteral("status")).toInt(), 1);
@@ -385,8 +434,10 @@ private slots:
         auto dl = m_svc->get(QStringLiteral("/api/v2/docx?md5_id=") + id, m_bob);
         QCOMPARE(dl->status, 404);
         QVERIFY(dl->body.find("private") == std::string::npos);
-        const QJsonArray bobs = dataOf(m_svc->get(QStringLiteral("/api/v1/tollan/convert/all"), m_bob))
-                                    .value(QStringLiteral("converts")).toArray();
+        const QJsonArray bobs =
+            dataOf(m_svc->get(QStringLiteral("/api/v1/tollan/convert/all"), m_bob))
+                .value(QStringLiteral("converts"))
+                .toArray();
         for (const QJsonValue &v : bobs)
             QVERIFY(v.toObject().value(QStringLiteral("id")).toString() != id);
         // Bob cannot start a job on Alice's upload by naming its path or checksum.
@@ -397,22 +448,19 @@ private slots:
         QCOMPARE(m_svc->get(QStringLiteral("/api/v1/tollan/convert/") + id, m_alice)->status, 200);
     }
 
-    void unknownJob_data()
-    {
+    void unknownJob_data() {
         QTest::addColumn<QString>("id");
         QTest::newRow("unknown") << "0123456789abcdef0123456789abcdef";
         QTest::newRow("percent-encoded slash") << "..%2Fall";
         QTest::newRow("sql") << "x'%20OR%20'1'='1";
     }
-    void unknownJob()
-    {
+    void unknownJob() {
         QFETCH(QString, id);
         QCOMPARE(m_svc->get(QStringLiteral("/api/v1/tollan/convert/") + id, m_alice)->status, 404);
         QCOMPARE(m_svc->get(QStringLiteral("/api/v2/docx?md5_id=") + id, m_alice)->status, 404);
     }
 
-    void failedJobsChargeNothing_data()
-    {
+    void failedJobsChargeNothing_data() {
         QTest::addColumn<QString>("typ");
         QTest::addColumn<bool>("encrypted");
         QTest::addColumn<QString>("reason");
@@ -420,8 +468,7 @@ private slots:
         QTest::newRow("UNLOCK") << "unlock" << false << "password";
         QTest::newRow("encrypted source") << "PDF2IMG" << true << "password-protected";
     }
-    void failedJobsChargeNothing()
-    {
+    void failedJobsChargeNothing() {
         QFETCH(QString, typ);
         QFETCH(bool, encrypted);
         QFETCH(QString, reason);
@@ -429,17 +476,21 @@ private slots:
         QByteArray pdf = smallPdf(2, QStringLiteral("fail") + typ);
         if (encrypted) {
             writeFile(dir.filePath(QStringLiteral("p.pdf")), pdf);
-            QCOMPARE(runTool(QStringLiteral("qpdf"), {QStringLiteral("--encrypt"), QStringLiteral("u"), QStringLiteral("o"),
-                                                      QStringLiteral("256"), QStringLiteral("--"), dir.filePath(QStringLiteral("p.pdf")),
-                                                      dir.filePath(QStringLiteral("e.pdf"))}),
+            QCOMPARE(runTool(QStringLiteral("qpdf"),
+                             {QStringLiteral("--encrypt"), QStringLiteral("u"), QStringLiteral("o"),
+                              QStringLiteral("256"), QStringLiteral("--"),
+                              dir.filePath(QStringLiteral("p.pdf")),
+                              dir.filePath(QStringLiteral("e.pdf"))}),
                      0);
             pdf = readFile(dir.filePath(QStringLiteral("e.pdf")));
         }
         const QJsonObject up = m_svc->upload(m_alice, QStringLiteral("f.pdf"), pdf);
         QVERIFY(!up.isEmpty());
         const auto balance = [&] {
-            return dataOf(m_svc->get(QStringLiteral("/api/v1/tollan/convertapi/page_balance"), m_alice))
-                .value(QStringLiteral("consumed_pages")).toInteger();
+            return dataOf(m_svc->get(QStringLiteral("/api/v1/tollan/convertapi/page_balance"),
+                                     m_alice))
+                .value(QStringLiteral("consumed_pages"))
+                .toInteger();
         };
         const qint64 before = balance();
         const QJsonObject job = m_svc->convert(m_alice, up, typ);
@@ -452,60 +503,71 @@ private slots:
         QVERIFY2(q.value(0).toString().contains(reason), qPrintable(q.value(0).toString()));
     }
 
-    void balanceRunsOut()
-    {
+    void balanceRunsOut() {
         const QString frank = m_svc->addUserAndLogin(QStringLiteral("frank@example.org"), 3);
-        const QJsonObject up = m_svc->upload(frank, QStringLiteral("four.pdf"), smallPdf(4, QStringLiteral("frank")));
+        const QJsonObject up =
+            m_svc->upload(frank, QStringLiteral("four.pdf"), smallPdf(4, QStringLiteral("frank")));
         int status = 0;
         QByteArray body;
         m_svc->convert(frank, up, QStringLiteral("PDF2MD"), &status, &body);
         QCOMPARE(status, 402);
         QVERIFY2(body.contains("4 page") && body.contains("3 remain"), body.constData());
         // Three pages fit; a second job on top of the queued one does not.
-        const QJsonObject small = m_svc->upload(frank, QStringLiteral("two.pdf"), smallPdf(2, QStringLiteral("frank2")));
+        const QJsonObject small =
+            m_svc->upload(frank, QStringLiteral("two.pdf"), smallPdf(2, QStringLiteral("frank2")));
         const QJsonObject job = m_svc->convert(frank, small, QStringLiteral("PDF2MD"), &status);
         QCOMPARE(status, 200);
-        QCOMPARE(m_svc->waitForJob(frank, job.value(QStringLiteral("id")).toString()).value(QStringLiteral("status")).toInt(), 1);
+        QCOMPARE(m_svc->waitForJob(frank, job.value(QStringLiteral("id")).toString())
+                     .value(QStringLiteral("status"))
+                     .toInt(),
+                 1);
         m_svc->convert(frank, small, QStringLiteral("PDF2MD"), &status);
         QCOMPARE(status, 402);
-        const QJsonObject bal = dataOf(m_svc->get(QStringLiteral("/api/v1/tollan/convertapi/page_balance"), frank));
+        const QJsonObject bal =
+            dataOf(m_svc->get(QStringLiteral("/api/v1/tollan/convertapi/page_balance"), frank));
         QCOMPARE(bal.value(QStringLiteral("consumed_pages")).toInt(), 2);
     }
 
-    void lifetimeMembersUseTheDailyAllowance()
-    {
+    void lifetimeMembersUseTheDailyAllowance() {
         const QString gina = m_svc->addUserAndLogin(QStringLiteral("gina@example.org"), 0, 3);
-        const QJsonObject up = m_svc->upload(gina, QStringLiteral("g.pdf"), smallPdf(2, QStringLiteral("gina")));
+        const QJsonObject up =
+            m_svc->upload(gina, QStringLiteral("g.pdf"), smallPdf(2, QStringLiteral("gina")));
         int status = 0;
         const QJsonObject job = m_svc->convert(gina, up, QStringLiteral("PDF2MD"), &status);
         QCOMPARE(status, 200);
-        QCOMPARE(m_svc->waitForJob(gina, job.value(QStringLiteral("id")).toString()).value(QStringLiteral("status")).toInt(), 1);
+        QCOMPARE(m_svc->waitForJob(gina, job.value(QStringLiteral("id")).toString())
+                     .value(QStringLiteral("status"))
+                     .toInt(),
+                 1);
         const QJsonObject me = dataOf(m_svc->get(QStringLiteral("/api/v1/tollan/auth/me"), gina));
         QCOMPARE(me.value(QStringLiteral("lft_daily_usage")).toInt(), 2);
         QCOMPARE(dataOf(m_svc->get(QStringLiteral("/api/v1/tollan/convertapi/page_balance"), gina))
-                     .value(QStringLiteral("consumed_pages")).toInt(),
+                     .value(QStringLiteral("consumed_pages"))
+                     .toInt(),
                  0);
         m_svc->convert(gina, up, QStringLiteral("PDF2MD"), &status);
         QCOMPARE(status, 402);
     }
 
-    void unknownEndpoint()
-    {
+    void unknownEndpoint() {
         auto r = m_svc->get(QStringLiteral("/api/v9/nothing"), m_alice);
         QCOMPARE(r->status, 404);
         QCOMPARE(bodyOf(r).value(QStringLiteral("code")).toInt(), 404);
     }
 
     // Jobs left "running" by a process that died are queued again and finish.
-    void recoveryRequeuesInterruptedJobs()
-    {
-        const QJsonObject up = m_svc->upload(m_alice, QStringLiteral("rec.pdf"), smallPdf(1, QStringLiteral("recover")));
+    void recoveryRequeuesInterruptedJobs() {
+        const QJsonObject up = m_svc->upload(m_alice, QStringLiteral("rec.pdf"),
+                                             smallPdf(1, QStringLiteral("recover")));
         const QJsonObject job = m_svc->convert(m_alice, up, QStringLiteral("PDF2MD"));
         const QString id = job.value(QStringLiteral("id")).toString();
         QCOMPARE(m_svc->waitForJob(m_alice, id).value(QStringLiteral("status")).toInt(), 1);
 
         // A second service on the same data, no workers yet: pretend two jobs were cut off.
-        m_svc->db->exec(QStringLiteral("UPDATE jobs SET state='running', attempts=1, result_file=NULL WHERE id=?"), {id});
+        m_svc->db->exec(
+            QStringLiteral(
+                "UPDATE jobs SET state='running', attempts=1, result_file=NULL WHERE id=?"),
+            {id});
         m_svc->db->exec(QStringLiteral("DELETE FROM page_ledger WHERE job_id=?"), {id});
         const QJsonObject other = m_svc->convert(m_alice, up, QStringLiteral("PDF2MD"));
         const QString stuck = other.value(QStringLiteral("id")).toString();

@@ -18,8 +18,8 @@ using namespace quorvel::test;
 namespace {
 
 // A minimal but well-formed package: [Content_Types].xml plus the main part.
-QByteArray officePackage(const QTemporaryDir &dir, const QString &mainPart, const QByteArray &mainContent)
-{
+QByteArray officePackage(const QTemporaryDir &dir, const QString &mainPart,
+                         const QByteArray &mainContent) {
     const QString types = dir.filePath(QStringLiteral("types.xml"));
     const QString main = dir.filePath(QStringLiteral("main.xml"));
     writeFile(types, "<Types/>");
@@ -35,36 +35,46 @@ class TestDocuments : public QObject {
     Q_OBJECT
     QTemporaryDir m_dir;
 
-    QString put(const QString &name, const QByteArray &data)
-    {
+    QString put(const QString &name, const QByteArray &data) {
         const QString p = m_dir.filePath(QStringLiteral("upload-") + name);
         writeFile(p, data);
         return p;
     }
 
 private slots:
-    void operations_data()
-    {
+    void operations_data() {
         QTest::addColumn<QString>("code");
         QTest::addColumn<bool>("known");
         QTest::addColumn<QString>("result");
         QTest::addColumn<QString>("accepts");
-        QTest::newRow("PDF2DOC") << "PDF2DOC" << true << "docx" << "pdf";
-        QTest::newRow("lower case") << "pdf2img" << true << "zip" << "pdf";
-        QTest::newRow("PDF2DOCX") << "PDF2DOCX" << true << "docx" << "pdf";
-        QTest::newRow("PDF2PPTX") << "PDF2PPTX" << true << "pptx" << "pdf";
-        QTest::newRow("PDF2MD") << "PDF2MD" << true << "md" << "pdf";
-        QTest::newRow("DOC2PDF") << "DOC2PDF" << true << "pdf" << "doc";
-        QTest::newRow("PPTX2PDF") << "PPTX2PDF" << true << "pdf" << "ppt";
-        QTest::newRow("MD2PDF") << "MD2PDF" << true << "pdf" << "txt";
-        QTest::newRow("IMG2PDF") << "IMG2PDF" << true << "pdf" << "jpeg";
-        QTest::newRow("COMPRESS") << "Compress" << true << "pdf" << "pdf";
-        QTest::newRow("PROTECT") << "PROTECT" << true << "pdf" << "pdf";
-        QTest::newRow("unknown") << "PDF2TXT" << false << "" << "";
-        QTest::newRow("empty") << "" << false << "" << "";
+        QTest::newRow("PDF2DOC") << "PDF2DOC" << true << "docx"
+                                 << "pdf";
+        QTest::newRow("lower case") << "pdf2img" << true << "zip"
+                                    << "pdf";
+        QTest::newRow("PDF2DOCX") << "PDF2DOCX" << true << "docx"
+                                  << "pdf";
+        QTest::newRow("PDF2PPTX") << "PDF2PPTX" << true << "pptx"
+                                  << "pdf";
+        QTest::newRow("PDF2MD") << "PDF2MD" << true << "md"
+                                << "pdf";
+        QTest::newRow("DOC2PDF") << "DOC2PDF" << true << "pdf"
+                                 << "doc";
+        QTest::newRow("PPTX2PDF") << "PPTX2PDF" << true << "pdf"
+                                  << "ppt";
+        QTest::newRow("MD2PDF") << "MD2PDF" << true << "pdf"
+                                << "txt";
+        QTest::newRow("IMG2PDF") << "IMG2PDF" << true << "pdf"
+                                 << "jpeg";
+        QTest::newRow("COMPRESS") << "Compress" << true << "pdf"
+                                  << "pdf";
+        QTest::newRow("PROTECT") << "PROTECT" << true << "pdf"
+                                 << "pdf";
+        QTest::newRow("unknown") << "PDF2TXT" << false << ""
+                                 << "";
+        QTest::newRow("empty") << "" << false << ""
+                               << "";
     }
-    void operations()
-    {
+    void operations() {
         QFETCH(QString, code);
         QFETCH(bool, known);
         QFETCH(QString, result);
@@ -78,47 +88,53 @@ private slots:
         }
     }
 
-    void displayNames_data()
-    {
+    void displayNames_data() {
         QTest::addColumn<QString>("raw");
         QTest::addColumn<QString>("safe");
-        QTest::newRow("plain") << "Report.PDF" << "Report.PDF";
-        QTest::newRow("retry mark kept") << "a.pdf【retry】" << "a.pdf【retry】";
-        QTest::newRow("path") << "../../etc/passwd" << "passwd";
-        QTest::newRow("windows path") << "C:\\x\\y.docx" << "y.docx";
-        QTest::newRow("controls") << "a\r\nb\t.md" << "a__b_.md";
-        QTest::newRow("dot dot") << ".." << "upload";
-        QTest::newRow("empty") << "" << "upload";
-        QTest::newRow("quote kept") << "say \"hi\".pdf" << "say \"hi\".pdf";
+        QTest::newRow("plain") << "Report.PDF"
+                               << "Report.PDF";
+        QTest::newRow("retry mark kept") << "a.pdf【retry】"
+                                         << "a.pdf【retry】";
+        QTest::newRow("path") << "../../etc/passwd"
+                              << "passwd";
+        QTest::newRow("windows path") << "C:\\x\\y.docx"
+                                      << "y.docx";
+        QTest::newRow("controls") << "a\r\nb\t.md"
+                                  << "a__b_.md";
+        QTest::newRow("dot dot") << ".."
+                                 << "upload";
+        QTest::newRow("empty") << ""
+                               << "upload";
+        QTest::newRow("quote kept") << "say \"hi\".pdf"
+                                    << "say \"hi\".pdf";
     }
-    void displayNames()
-    {
+    void displayNames() {
         QFETCH(QString, raw);
         QFETCH(QString, safe);
         QCOMPARE(safeDisplayName(raw), safe);
     }
 
-    void uploadKeys_data()
-    {
+    void uploadKeys_data() {
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("id");
         QTest::newRow("ours") << "uploads/0123456789abcdef0123456789abcdef/a.pdf"
                               << "0123456789abcdef0123456789abcdef";
         QTest::newRow("retry name") << "uploads/0123456789abcdef0123456789abcdef/a.pdf【retry】"
                                     << "0123456789abcdef0123456789abcdef";
-        QTest::newRow("filesystem path") << "/etc/passwd" << "";
-        QTest::newRow("traversal") << "uploads/../../x" << "";
-        QTest::newRow("short id") << "uploads/0123/a.pdf" << "";
+        QTest::newRow("filesystem path") << "/etc/passwd"
+                                         << "";
+        QTest::newRow("traversal") << "uploads/../../x"
+                                   << "";
+        QTest::newRow("short id") << "uploads/0123/a.pdf"
+                                  << "";
     }
-    void uploadKeys()
-    {
+    void uploadKeys() {
         QFETCH(QString, key);
         QFETCH(QString, id);
         QCOMPARE(uploadIdFromKey(key), id);
     }
 
-    void checks_data()
-    {
+    void checks_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<int>("verdict");
@@ -128,36 +144,50 @@ private slots:
         const QByteArray pdf3 = makePdf({{{72, 700, 12, "F1", QStringLiteral("one")}},
                                          {{72, 700, 12, "F1", QStringLiteral("two")}},
                                          {{72, 700, 12, "F1", QStringLiteral("three")}}});
-        const int ok = int(FileCheck::Verdict::Ok), unsupported = int(FileCheck::Verdict::Unsupported),
+        const int ok = int(FileCheck::Verdict::Ok),
+                  unsupported = int(FileCheck::Verdict::Unsupported),
                   unreadable = int(FileCheck::Verdict::Unreadable);
-        const QByteArray docx = officePackage(m_dir, QStringLiteral("word/document.xml"), "<w:document/>");
-        const QByteArray pptx = officePackage(m_dir, QStringLiteral("ppt/presentation.xml"), "<p:presentation/>");
+        const QByteArray docx =
+            officePackage(m_dir, QStringLiteral("word/document.xml"), "<w:document/>");
+        const QByteArray pptx =
+            officePackage(m_dir, QStringLiteral("ppt/presentation.xml"), "<p:presentation/>");
 
         QTest::newRow("pdf") << "a.pdf" << pdf3 << ok << "pdf" << 3;
         QTest::newRow("pdf, upper-case extension") << "A.PDF" << pdf3 << ok << "pdf" << 3;
         QTest::newRow("pdf without extension") << "scan" << pdf3 << ok << "pdf" << 3;
-        QTest::newRow("text named .pdf") << "a.pdf" << QByteArray("hello") << unsupported << "pdf" << 0;
-        QTest::newRow("damaged pdf") << "a.pdf" << QByteArray("%PDF-1.4\n1 0 obj <<>>\n") << unreadable << "pdf" << 0;
-        QTest::newRow("pdf cut in half") << "a.pdf" << pdf3.left(pdf3.size() / 3) << unreadable << "pdf" << 0;
+        QTest::newRow("text named .pdf")
+            << "a.pdf" << QByteArray("hello") << unsupported << "pdf" << 0;
+        QTest::newRow("damaged pdf")
+            << "a.pdf" << QByteArray("%PDF-1.4\n1 0 obj <<>>\n") << unreadable << "pdf" << 0;
+        QTest::newRow("pdf cut in half")
+            << "a.pdf" << pdf3.left(pdf3.size() / 3) << unreadable << "pdf" << 0;
         QTest::newRow("docx") << "a.docx" << docx << ok << "docx" << 0;
         QTest::newRow("pptx") << "a.pptx" << pptx << ok << "pptx" << 0;
         QTest::newRow("pptx named .docx") << "a.docx" << pptx << unsupported << "docx" << 0;
         QTest::newRow("pdf named .docx") << "a.docx" << pdf3 << unsupported << "docx" << 0;
-        QTest::newRow("text named .docx") << "a.docx" << QByteArray("plain words") << unsupported << "docx" << 0;
-        QTest::newRow("zip start, then junk") << "a.docx" << QByteArray("PK\x03\x04junkjunkjunk") << unreadable << "docx" << 0;
-        QTest::newRow("doc") << "a.doc" << QByteArray("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1rest") << ok << "doc" << 0;
-        QTest::newRow("markdown") << "n.md" << QByteArray("# Hi\n\ntext\n") << ok << "markdown" << 0;
+        QTest::newRow("text named .docx")
+            << "a.docx" << QByteArray("plain words") << unsupported << "docx" << 0;
+        QTest::newRow("zip start, then junk")
+            << "a.docx" << QByteArray("PK\x03\x04junkjunkjunk") << unreadable << "docx" << 0;
+        QTest::newRow("doc") << "a.doc" << QByteArray("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1rest") << ok
+                             << "doc" << 0;
+        QTest::newRow("markdown") << "n.md" << QByteArray("# Hi\n\ntext\n") << ok << "markdown"
+                                  << 0;
         QTest::newRow(".markdown") << "n.markdown" << QByteArray("text") << ok << "markdown" << 0;
-        QTest::newRow("txt, utf-8") << "n.txt" << QString::fromUtf8("héllo 你好").toUtf8() << ok << "txt" << 0;
-        QTest::newRow("binary named .md") << "n.md" << QByteArray("a\0b", 3) << unsupported << "markdown" << 0;
-        QTest::newRow("latin-1 named .txt") << "n.txt" << QByteArray("caf\xE9") << unsupported << "txt" << 0;
+        QTest::newRow("txt, utf-8")
+            << "n.txt" << QString::fromUtf8("héllo 你好").toUtf8() << ok << "txt" << 0;
+        QTest::newRow("binary named .md")
+            << "n.md" << QByteArray("a\0b", 3) << unsupported << "markdown" << 0;
+        QTest::newRow("latin-1 named .txt")
+            << "n.txt" << QByteArray("caf\xE9") << unsupported << "txt" << 0;
         QTest::newRow("png") << "p.png" << QByteArray("\x89PNG\r\n\x1A\nrest") << ok << "png" << 0;
         QTest::newRow("jpg") << "p.jpg" << QByteArray("\xFF\xD8\xFF\xE0rest") << ok << "jpeg" << 0;
-        QTest::newRow("png named .jpg") << "p.jpg" << QByteArray("\x89PNG\r\n\x1A\nrest") << unsupported << "jpeg" << 0;
-        QTest::newRow("unknown kind") << "a.xyz" << QByteArray("whatever") << unsupported << "" << 0;
+        QTest::newRow("png named .jpg")
+            << "p.jpg" << QByteArray("\x89PNG\r\n\x1A\nrest") << unsupported << "jpeg" << 0;
+        QTest::newRow("unknown kind")
+            << "a.xyz" << QByteArray("whatever") << unsupported << "" << 0;
     }
-    void checks()
-    {
+    void checks() {
         QFETCH(QString, name);
         QFETCH(QByteArray, content);
         QFETCH(int, verdict);
@@ -173,8 +203,7 @@ private slots:
     }
 
     // An archive that would expand far beyond its size is refused before any engine opens it.
-    void zipBombDisguisedAsDocx()
-    {
+    void zipBombDisguisedAsDocx() {
         const QString types = m_dir.filePath(QStringLiteral("bomb-types.xml"));
         const QString zeros = m_dir.filePath(QStringLiteral("bomb-zeros"));
         writeFile(types, "<Types/>");
@@ -187,7 +216,8 @@ private slots:
         QFile::copy(zeros, m_dir.filePath(QStringLiteral("bomb/word/document.xml")));
         QProcess p;
         p.setWorkingDirectory(m_dir.filePath(QStringLiteral("bomb")));
-        p.start(QStringLiteral("zip"), {QStringLiteral("-q"), QStringLiteral("-r"), zip, QStringLiteral(".")});
+        p.start(QStringLiteral("zip"),
+                {QStringLiteral("-q"), QStringLiteral("-r"), zip, QStringLiteral(".")});
         QVERIFY(p.waitForFinished(60000));
         QCOMPARE(p.exitCode(), 0);
         QVERIFY(QFileInfo(zip).size() < 1024 * 1024);
@@ -197,17 +227,19 @@ private slots:
         // The same archive passes when the limits allow it, so the limit is what refused it.
         ArchiveLimits generous;
         generous.maxRatio = 1u << 30;
-        QCOMPARE(int(checkUpload(zip, QStringLiteral("report.docx"), generous).verdict), int(FileCheck::Verdict::Ok));
+        QCOMPARE(int(checkUpload(zip, QStringLiteral("report.docx"), generous).verdict),
+                 int(FileCheck::Verdict::Ok));
     }
 
-    void encryptedPdf()
-    {
-        const QString plain = put(QStringLiteral("plain.pdf"), layoutPdf({{0, QStringLiteral("secret words")}}));
+    void encryptedPdf() {
+        const QString plain =
+            put(QStringLiteral("plain.pdf"), layoutPdf({{0, QStringLiteral("secret words")}}));
         const QString locked = m_dir.filePath(QStringLiteral("locked.pdf"));
-        QCOMPARE(runTool(QStringLiteral("qpdf"), {QStringLiteral("--encrypt"), QStringLiteral("user"),
-                                                  QStringLiteral("owner"), QStringLiteral("256"), QStringLiteral("--"),
-                                                  plain, locked}),
-                 0);
+        QCOMPARE(
+            runTool(QStringLiteral("qpdf"),
+                    {QStringLiteral("--encrypt"), QStringLiteral("user"), QStringLiteral("owner"),
+                     QStringLiteral("256"), QStringLiteral("--"), plain, locked}),
+            0);
         const FileCheck c = checkUpload(locked, QStringLiteral("locked.pdf"));
         QCOMPARE(int(c.verdict), int(FileCheck::Verdict::Ok));
         QVERIFY(c.encrypted);
@@ -216,12 +248,13 @@ private slots:
         QVERIFY(error.contains(QLatin1String("password")));
     }
 
-    void markdownFromPdf()
-    {
+    void markdownFromPdf() {
         const QByteArray pdf = layoutPdf({
             {1, QStringLiteral("Quarterly Report")},
-            {0, QStringLiteral("The first paragraph talks about revenue and growth across the northern region, "
-                               "which rose sharply during the spring months.")},
+            {0,
+             QStringLiteral(
+                 "The first paragraph talks about revenue and growth across the northern region, "
+                 "which rose sharply during the spring months.")},
             {2, QStringLiteral("Details")},
             {0, QStringLiteral("A second paragraph.")},
             {-1, QStringLiteral("first bullet point")},
@@ -239,7 +272,8 @@ private slots:
         const QStringList blocks = md->trimmed().split(QStringLiteral("\n\n"));
         const QStringList expected{
             QStringLiteral("# Quarterly Report"),
-            QStringLiteral("The first paragraph talks about revenue and growth across the northern region, which "
+            QStringLiteral("The first paragraph talks about revenue and growth across the northern "
+                           "region, which "
                            "rose sharply during the spring months."),
             QStringLiteral("## Details"),
             QStringLiteral("A second paragraph."),
@@ -251,13 +285,14 @@ private slots:
         QCOMPARE(blocks, expected);
     }
 
-    void markdownAcrossPagesKeepsOrder()
-    {
+    void markdownAcrossPagesKeepsOrder() {
         QList<PdfBlock> blocks;
         QStringList words;
         for (int i = 0; i < 60; ++i) {
-            const QString text = QStringLiteral("Paragraph number %1 carries several plain words to fill the "
-                                                "lines of the page with text.").arg(i);
+            const QString text =
+                QStringLiteral("Paragraph number %1 carries several plain words to fill the "
+                               "lines of the page with text.")
+                    .arg(i);
             blocks << PdfBlock{0, text};
             words << wordsOf(text);
         }
@@ -269,26 +304,24 @@ private slots:
         QCOMPARE(md->count(QStringLiteral("\n\n")), 59);
     }
 
-    void markdownEscapesSyntax()
-    {
-        const QString path = put(QStringLiteral("syntax.pdf"),
-                                 makePdf({{{72, 700, 11, "F1", QStringLiteral("# not a heading *really*")},
-                                           {72, 600, 11, "F1", QStringLiteral("1999. was a year")}}}));
+    void markdownEscapesSyntax() {
+        const QString path =
+            put(QStringLiteral("syntax.pdf"),
+                makePdf({{{72, 700, 11, "F1", QStringLiteral("# not a heading *really*")},
+                          {72, 600, 11, "F1", QStringLiteral("1999. was a year")}}}));
         const auto md = pdfToMarkdown(path, nullptr);
         QVERIFY(md);
         QVERIFY2(md->contains(QStringLiteral("\\# not a heading \\*really\\*")), qPrintable(*md));
         QVERIFY2(md->contains(QStringLiteral("\\1999. was a year")), qPrintable(*md));
     }
 
-    void pdfInfoOfBrokenFiles_data()
-    {
+    void pdfInfoOfBrokenFiles_data() {
         QTest::addColumn<QByteArray>("content");
         QTest::newRow("empty") << QByteArray();
         QTest::newRow("header only") << QByteArray("%PDF-1.7\n");
         QTest::newRow("random") << QByteArray(4096, '\x7f');
     }
-    void pdfInfoOfBrokenFiles()
-    {
+    void pdfInfoOfBrokenFiles() {
         QFETCH(QByteArray, content);
         const QString path = put(QStringLiteral("broken-%1.pdf").arg(content.size()), content);
         const PdfInfo info = pdfInfo(path);

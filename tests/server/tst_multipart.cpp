@@ -16,8 +16,7 @@ struct Collected {
     int ended = 0;
 };
 
-MultipartReader::Callbacks collect(Collected &c)
-{
+MultipartReader::Callbacks collect(Collected &c) {
     return {[&c](const MultipartReader::Part &p) {
                 c.parts.push_back(p);
                 c.bodies.emplace_back();
@@ -38,37 +37,44 @@ MultipartReader::Callbacks collect(Collected &c)
 class TestMultipart : public QObject {
     Q_OBJECT
 private slots:
-    void boundaryFromContentType_data()
-    {
+    void boundaryFromContentType_data() {
         QTest::addColumn<QString>("header");
         QTest::addColumn<QString>("boundary");
-        QTest::newRow("client") << "multipart/form-data; boundary=0A1B2C3D-AAAA-BBBB-CCCC-DDDDEEEEFFFF"
-                                << "0A1B2C3D-AAAA-BBBB-CCCC-DDDDEEEEFFFF";
-        QTest::newRow("quoted") << "multipart/form-data; boundary=\"a b\"" << "a b";
-        QTest::newRow("upper-case type") << "Multipart/Form-Data; charset=utf-8; BOUNDARY=xyz" << "xyz";
-        QTest::newRow("not multipart") << "application/json; boundary=xyz" << "";
-        QTest::newRow("no boundary") << "multipart/form-data" << "";
-        QTest::newRow("empty boundary") << "multipart/form-data; boundary=" << "";
+        QTest::newRow("client")
+            << "multipart/form-data; boundary=0A1B2C3D-AAAA-BBBB-CCCC-DDDDEEEEFFFF"
+            << "0A1B2C3D-AAAA-BBBB-CCCC-DDDDEEEEFFFF";
+        QTest::newRow("quoted") << "multipart/form-data; boundary=\"a b\""
+                                << "a b";
+        QTest::newRow("upper-case type") << "Multipart/Form-Data; charset=utf-8; BOUNDARY=xyz"
+                                         << "xyz";
+        QTest::newRow("not multipart") << "application/json; boundary=xyz"
+                                       << "";
+        QTest::newRow("no boundary") << "multipart/form-data"
+                                     << "";
+        QTest::newRow("empty boundary") << "multipart/form-data; boundary="
+                                        << "";
     }
-    void boundaryFromContentType()
-    {
+    void boundaryFromContentType() {
         QFETCH(QString, header);
         QFETCH(QString, boundary);
         QCOMPARE(QString::fromStdString(multipartBoundary(header.toStdString())), boundary);
     }
 
-    void filenameEscapes_data()
-    {
+    void filenameEscapes_data() {
         QTest::addColumn<QString>("raw");
         QTest::addColumn<QString>("decoded");
-        QTest::newRow("plain") << "report.pdf" << "report.pdf";
-        QTest::newRow("quote") << "a%22b.pdf" << "a\"b.pdf";
-        QTest::newRow("cr lf, either case") << "x%0D%0ay%0d%0A.md" << "x\r\ny\r\n.md";
-        QTest::newRow("other escapes stay") << "100%25 %41.pdf" << "100%25 %41.pdf";
-        QTest::newRow("percent at the end") << "a%2" << "a%2";
+        QTest::newRow("plain") << "report.pdf"
+                               << "report.pdf";
+        QTest::newRow("quote") << "a%22b.pdf"
+                               << "a\"b.pdf";
+        QTest::newRow("cr lf, either case") << "x%0D%0ay%0d%0A.md"
+                                            << "x\r\ny\r\n.md";
+        QTest::newRow("other escapes stay") << "100%25 %41.pdf"
+                                            << "100%25 %41.pdf";
+        QTest::newRow("percent at the end") << "a%2"
+                                            << "a%2";
     }
-    void filenameEscapes()
-    {
+    void filenameEscapes() {
         QFETCH(QString, raw);
         QFETCH(QString, decoded);
         QCOMPARE(QString::fromStdString(decodeFilenameParameter(raw.toStdString())), decoded);
@@ -76,14 +82,12 @@ private slots:
 
     // The client's body must come out byte for byte whatever the read sizes,
     // including reads that split the delimiter itself.
-    void clientBodyAnyChunking_data()
-    {
+    void clientBodyAnyChunking_data() {
         QTest::addColumn<int>("chunk");
         for (int c : {1, 2, 3, 5, 7, 16, 37, 38, 39, 64, 1000, 1 << 20})
             QTest::newRow(qPrintable(QString::number(c))) << c;
     }
-    void clientBodyAnyChunking()
-    {
+    void clientBodyAnyChunking() {
         QFETCH(int, chunk);
         QByteArray content;
         for (int i = 0; i < 3000; ++i)
@@ -95,7 +99,8 @@ private slots:
         Collected c;
         MultipartReader r(boundary.toStdString(), collect(c));
         for (qsizetype off = 0; off < body.size(); off += chunk)
-            QVERIFY(r.feed(body.constData() + off, size_t(std::min<qsizetype>(chunk, body.size() - off))));
+            QVERIFY(r.feed(body.constData() + off,
+                           size_t(std::min<qsizetype>(chunk, body.size() - off))));
         QVERIFY(r.complete());
         QCOMPARE(c.parts.size(), size_t(1));
         QCOMPARE(c.parts[0].name, std::string("file"));
@@ -105,11 +110,11 @@ private slots:
         QCOMPARE(QByteArray::fromStdString(c.bodies[0]), content);
     }
 
-    void severalPartsAndNoLeadingNewline()
-    {
-        const QByteArray body = "--XX\r\nContent-Disposition: form-data; name=\"note\"\r\n\r\nhello\r\n"
-                                "--XX\r\nContent-Disposition: form-data; name=\"file\"; filename=\"\"\r\n\r\n"
-                                "\r\n--XX--\r\nepilogue";
+    void severalPartsAndNoLeadingNewline() {
+        const QByteArray body =
+            "--XX\r\nContent-Disposition: form-data; name=\"note\"\r\n\r\nhello\r\n"
+            "--XX\r\nContent-Disposition: form-data; name=\"file\"; filename=\"\"\r\n\r\n"
+            "\r\n--XX--\r\nepilogue";
         Collected c;
         MultipartReader r("XX", collect(c));
         QVERIFY(r.feed(body.constData(), size_t(body.size())));
@@ -121,11 +126,11 @@ private slots:
         QVERIFY(!c.parts[0].hasFileName);
     }
 
-    void refusedBodies_data()
-    {
+    void refusedBodies_data() {
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<bool>("feedFails"); // false: accepted so far but never complete
-        const QByteArray good = clientMultipartBody(QStringLiteral("BND"), QStringLiteral("a.pdf"), "%PDF-1.4 data");
+        const QByteArray good =
+            clientMultipartBody(QStringLiteral("BND"), QStringLiteral("a.pdf"), "%PDF-1.4 data");
         QTest::newRow("truncated in the content") << good.left(good.size() - 20) << false;
         QTest::newRow("closing delimiter missing") << good.left(good.size() - 9) << false;
         QTest::newRow("only the preamble") << QByteArray("\r\n") << false;
@@ -133,14 +138,15 @@ private slots:
             << QByteArray("--BND\r\nContent-Type: text/plain\r\n\r\nx\r\n--BND--\r\n") << true;
         QTest::newRow("header without colon")
             << QByteArray("--BND\r\nContent-Disposition form-data\r\n\r\nx\r\n--BND--\r\n") << true;
-        QTest::newRow("not form-data")
-            << QByteArray("--BND\r\nContent-Disposition: attachment; name=\"file\"\r\n\r\nx\r\n--BND--\r\n") << true;
+        QTest::newRow("not form-data") << QByteArray("--BND\r\nContent-Disposition: attachment; "
+                                                     "name=\"file\"\r\n\r\nx\r\n--BND--\r\n")
+                                       << true;
         QTest::newRow("garbage after delimiter") << QByteArray("--BNDjunk\r\n\r\n") << true;
-        QTest::newRow("endless headers") << QByteArray("--BND\r\nX: ") + QByteArray(20000, 'a') << true;
+        QTest::newRow("endless headers")
+            << QByteArray("--BND\r\nX: ") + QByteArray(20000, 'a') << true;
         QTest::newRow("no boundary in a long body") << QByteArray(70000, 'z') << true;
     }
-    void refusedBodies()
-    {
+    void refusedBodies() {
         QFETCH(QByteArray, body);
         QFETCH(bool, feedFails);
         Collected c;
@@ -152,9 +158,9 @@ private slots:
             QVERIFY(!r.error().empty());
     }
 
-    void callbackRefusalStops()
-    {
-        const QByteArray body = clientMultipartBody(QStringLiteral("B"), QStringLiteral("a.pdf"), QByteArray(5000, 'x'));
+    void callbackRefusalStops() {
+        const QByteArray body = clientMultipartBody(QStringLiteral("B"), QStringLiteral("a.pdf"),
+                                                    QByteArray(5000, 'x'));
         int seen = 0;
         MultipartReader r("B", {[](const MultipartReader::Part &) { return true; },
                                 [&](const char *, std::size_t n) {

@@ -19,8 +19,7 @@ class TestProcess : public QObject {
     Q_OBJECT
     QTemporaryDir m_dir;
 
-    ProcessSpec shell(const QString &script, int timeoutMs = 10000)
-    {
+    ProcessSpec shell(const QString &script, int timeoutMs = 10000) {
         ProcessSpec s;
         s.program = QStringLiteral("sh"); // the test needs a shell; the service never uses one
         s.args = {QStringLiteral("-c"), script};
@@ -32,22 +31,24 @@ class TestProcess : public QObject {
     }
 
 private slots:
-    void outcomes_data()
-    {
+    void outcomes_data() {
         QTest::addColumn<QString>("script");
         QTest::addColumn<int>("end");
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("output");
         QTest::newRow("success") << "echo done" << int(ProcessResult::End::Exited) << 0 << "done";
-        QTest::newRow("exit status") << "echo bad >&2; exit 3" << int(ProcessResult::End::Exited) << 3 << "bad";
-        QTest::newRow("signal") << "kill -SEGV $$" << int(ProcessResult::End::Signalled) << int(SIGSEGV) << "";
-        QTest::newRow("environment is ours alone") << "echo \"[$HOME]\"" << int(ProcessResult::End::Exited) << 0 << "[]";
-        QTest::newRow("runs in the work dir") << "test -f marker && echo here" << int(ProcessResult::End::Exited) << 0
-                                              << "here";
-        QTest::newRow("no stdin") << "cat; echo eof" << int(ProcessResult::End::Exited) << 0 << "eof";
+        QTest::newRow("exit status")
+            << "echo bad >&2; exit 3" << int(ProcessResult::End::Exited) << 3 << "bad";
+        QTest::newRow("signal") << "kill -SEGV $$" << int(ProcessResult::End::Signalled)
+                                << int(SIGSEGV) << "";
+        QTest::newRow("environment is ours alone")
+            << "echo \"[$HOME]\"" << int(ProcessResult::End::Exited) << 0 << "[]";
+        QTest::newRow("runs in the work dir")
+            << "test -f marker && echo here" << int(ProcessResult::End::Exited) << 0 << "here";
+        QTest::newRow("no stdin") << "cat; echo eof" << int(ProcessResult::End::Exited) << 0
+                                  << "eof";
     }
-    void outcomes()
-    {
+    void outcomes() {
         QFETCH(QString, script);
         QFETCH(int, end);
         QFETCH(int, code);
@@ -62,8 +63,7 @@ private slots:
         QCOMPARE(r.ok(), end == int(ProcessResult::End::Exited) && code == 0);
     }
 
-    void missingProgram()
-    {
+    void missingProgram() {
         ProcessSpec s = shell(QString());
         s.program = QStringLiteral("no-such-engine-anywhere");
         const ProcessResult r = runProcess(s);
@@ -73,12 +73,12 @@ private slots:
     }
 
     // The grandchild (like soffice.bin under its launcher) must die with the engine.
-    void timeoutKillsTheWholeGroup()
-    {
+    void timeoutKillsTheWholeGroup() {
         const QString pidFile = m_dir.filePath(QStringLiteral("grandchild.pid"));
         QElapsedTimer t;
         t.start();
-        const ProcessResult r = runProcess(shell(QStringLiteral("sleep 60 & echo $! > %1; wait").arg(pidFile), 300));
+        const ProcessResult r =
+            runProcess(shell(QStringLiteral("sleep 60 & echo $! > %1; wait").arg(pidFile), 300));
         QCOMPARE(int(r.end), int(ProcessResult::End::TimedOut));
         QVERIFY(t.elapsed() < 5000);
         QFile f(pidFile);
@@ -98,8 +98,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!running(), 3000);
     }
 
-    void cancelFlagStopsIt()
-    {
+    void cancelFlagStopsIt() {
         std::atomic<bool> cancel{false};
         std::thread stopper([&] {
             QThread::msleep(200);
@@ -113,8 +112,7 @@ private slots:
         QVERIFY(t.elapsed() < 5000);
     }
 
-    void fileSizeLimit()
-    {
+    void fileSizeLimit() {
         ProcessSpec s = shell(QStringLiteral("head -c 3000000 /dev/zero > big.bin"));
         s.limits.fileSize = 1024 * 1024;
         const ProcessResult r = runProcess(s);
@@ -122,9 +120,9 @@ private slots:
         QVERIFY(QFileInfo(m_dir.filePath(QStringLiteral("big.bin"))).size() <= 1024 * 1024);
     }
 
-    void memoryLimit()
-    {
-        ProcessSpec s = shell(QStringLiteral("head -c 300000000 /dev/zero | tr '\\0' a | sort > /dev/null"));
+    void memoryLimit() {
+        ProcessSpec s =
+            shell(QStringLiteral("head -c 300000000 /dev/zero | tr '\\0' a | sort > /dev/null"));
         s.limits.addressSpace = 64 * 1024 * 1024;
         const ProcessResult r = runProcess(s);
         QVERIFY(!r.ok());

@@ -19,11 +19,11 @@ using namespace quorvel::test;
 namespace {
 
 // Processes whose environment points into `dir` (engines run with HOME there).
-int enginesUnder(const QString &dir)
-{
+int enginesUnder(const QString &dir) {
     int n = 0;
     const QByteArray wanted = "HOME=" + QFile::encodeName(dir);
-    for (const QString &pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+    for (const QString &pid :
+         QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         QFile env(QStringLiteral("/proc/%1/environ").arg(pid));
         if (env.open(QIODevice::ReadOnly) && env.readAll().contains(wanted))
             ++n;
@@ -40,14 +40,15 @@ class TestRestart : public QObject {
     std::unique_ptr<QProcess> m_server;
     int m_port = 0;
 
-    bool startServer()
-    {
+    bool startServer() {
         m_server = std::make_unique<QProcess>();
         m_server->setProcessChannelMode(QProcess::SeparateChannels);
-        m_server->setStandardErrorFile(m_dir.filePath(QStringLiteral("server.log")), QIODevice::Append);
+        m_server->setStandardErrorFile(m_dir.filePath(QStringLiteral("server.log")),
+                                       QIODevice::Append);
         m_server->start(QStringLiteral(QUORVEL_SERVER_BINARY),
-                        {QStringLiteral("serve"), QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
-                         QStringLiteral("--data"), m_data, QStringLiteral("--workers"), QStringLiteral("2")});
+                        {QStringLiteral("serve"), QStringLiteral("--listen"),
+                         QStringLiteral("127.0.0.1:0"), QStringLiteral("--data"), m_data,
+                         QStringLiteral("--workers"), QStringLiteral("2")});
         if (!m_server->waitForStarted())
             return false;
         QElapsedTimer t;
@@ -67,8 +68,8 @@ class TestRestart : public QObject {
     }
 
     httplib::Result call(const std::string &method, const std::string &path, const QString &token,
-                         const QByteArray &body = {}, const std::string &type = "application/json")
-    {
+                         const QByteArray &body = {},
+                         const std::string &type = "application/json") {
         httplib::Client c("127.0.0.1", m_port);
         c.set_read_timeout(30);
         httplib::Headers h;
@@ -77,25 +78,28 @@ class TestRestart : public QObject {
         return method == "GET" ? c.Get(path, h) : c.Post(path, h, body.toStdString(), type);
     }
 
-    QString login()
-    {
-        auto r = call("POST", "/api/v1/tollan/auth/login", {}, R"({"email":"r@example.org","password":"restart-pw"})");
-        return r && r->status == 200 ? dataOf(r).value(QStringLiteral("token")).toString() : QString();
+    QString login() {
+        auto r = call("POST", "/api/v1/tollan/auth/login", {},
+                      R"({"email":"r@example.org","password":"restart-pw"})");
+        return r && r->status == 200 ? dataOf(r).value(QStringLiteral("token")).toString()
+                                     : QString();
     }
 
     // Queues a mix of LibreOffice and quick jobs; returns their ids.
-    QStringList queueJobs(const QString &token)
-    {
+    QStringList queueJobs(const QString &token) {
         QStringList ids;
         for (int i = 0; i < 6; ++i) {
             const bool md = i % 2 == 0;
-            const QString name = md ? QStringLiteral("doc%1.md").arg(i) : QStringLiteral("doc%1.pdf").arg(i);
-            const QByteArray content = md ? QStringLiteral("# Title %1\n\nSome words for job %1.\n").arg(i).toUtf8()
-                                          : layoutPdf({{1, QStringLiteral("Heading %1").arg(i)},
-                                                       {0, QStringLiteral("Body text of job %1.").arg(i)}});
+            const QString name =
+                md ? QStringLiteral("doc%1.md").arg(i) : QStringLiteral("doc%1.pdf").arg(i);
+            const QByteArray content =
+                md ? QStringLiteral("# Title %1\n\nSome words for job %1.\n").arg(i).toUtf8()
+                   : layoutPdf({{1, QStringLiteral("Heading %1").arg(i)},
+                                {0, QStringLiteral("Body text of job %1.").arg(i)}});
             const QString b = newBoundary();
-            auto up = call("POST", "/api/v2/uploadfilepdf", token, clientMultipartBody(b, name, content),
-                           "multipart/form-data; boundary=" + b.toStdString());
+            auto up =
+                call("POST", "/api/v2/uploadfilepdf", token, clientMultipartBody(b, name, content),
+                     "multipart/form-data; boundary=" + b.toStdString());
             if (!up || up->status != 200)
                 return {};
             QJsonObject req = dataOf(up);
@@ -108,8 +112,7 @@ class TestRestart : public QObject {
         return ids;
     }
 
-    bool waitUntilRunning()
-    {
+    bool waitUntilRunning() {
         quorvel::server::Database db(m_data + QStringLiteral("/quorvel.sqlite"));
         QElapsedTimer t;
         t.start();
@@ -122,8 +125,7 @@ class TestRestart : public QObject {
         return false;
     }
 
-    void checkAllEnd(const QString &token, const QStringList &ids)
-    {
+    void checkAllEnd(const QString &token, const QStringList &ids) {
         for (const QString &id : ids) {
             QElapsedTimer t;
             t.start();
@@ -142,13 +144,13 @@ class TestRestart : public QObject {
     }
 
 private slots:
-    void initTestCase()
-    {
+    void initTestCase() {
         m_data = m_dir.filePath(QStringLiteral("data"));
         QProcess add;
         add.start(QStringLiteral(QUORVEL_SERVER_BINARY),
-                  {QStringLiteral("user"), QStringLiteral("add"), QStringLiteral("r@example.org"), QStringLiteral("--pages"),
-                   QStringLiteral("1000"), QStringLiteral("--data"), m_data, QStringLiteral("--password-stdin")});
+                  {QStringLiteral("user"), QStringLiteral("add"), QStringLiteral("r@example.org"),
+                   QStringLiteral("--pages"), QStringLiteral("1000"), QStringLiteral("--data"),
+                   m_data, QStringLiteral("--password-stdin")});
         QVERIFY(add.waitForStarted());
         add.write("restart-pw\n");
         add.closeWriteChannel();
@@ -156,16 +158,14 @@ private slots:
         QCOMPARE(add.exitCode(), 0);
     }
 
-    void cleanup()
-    {
+    void cleanup() {
         if (m_server && m_server->state() == QProcess::Running) {
             m_server->kill();
             m_server->waitForFinished();
         }
     }
 
-    void killedMidConversion()
-    {
+    void killedMidConversion() {
         QVERIFY(startServer());
         const QString token = login();
         QVERIFY(!token.isEmpty());
@@ -188,8 +188,7 @@ private slots:
         QVERIFY(m_server->waitForFinished(30000));
     }
 
-    void stoppedGracefully()
-    {
+    void stoppedGracefully() {
         QVERIFY(startServer());
         const QString token = login();
         const QStringList ids = queueJobs(token);
@@ -199,7 +198,8 @@ private slots:
         t.start();
         m_server->terminate(); // SIGTERM
         QVERIFY(m_server->waitForFinished(30000));
-        QVERIFY(readFile(m_dir.filePath(QStringLiteral("server.log"))).contains("queued again: the service is stopping"));
+        QVERIFY(readFile(m_dir.filePath(QStringLiteral("server.log")))
+                    .contains("queued again: the service is stopping"));
         QCOMPARE(m_server->exitStatus(), QProcess::NormalExit);
         QCOMPARE(m_server->exitCode(), 0);
         QVERIFY(t.elapsed() < 15000);
