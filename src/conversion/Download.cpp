@@ -56,7 +56,8 @@ QCoro::Task<QString> PDFViewModel::downloadFile(ConversionTask task, QString dir
     // a link planted under the destination's name rather than writing through it. The
     // file is not forced to disk first: a result can always be downloaded again, and a
     // sync per download would halve its speed.
-    auto part = std::make_shared<QTemporaryFile>(QDir(folder).filePath(QStringLiteral(".quorvel-XXXXXX.part")));
+    auto part = std::make_shared<QTemporaryFile>(
+        QDir(folder).filePath(QStringLiteral(".quorvel-XXXXXX.part")));
     if (!part->open())
         throw writeError(part->errorString());
     auto discard = qScopeGuard([part] { part->remove(); });

@@ -37,6 +37,12 @@ QNetworkReply::NetworkError replyError(QAbstractSocket::SocketError error)
     }
 }
 
+ServiceError tooLarge()
+{
+    // The URL-loading domain's "data length exceeds maximum".
+    return ServiceError::transportCode(-1103, QStringLiteral("The answer is too large."));
+}
+
 ServiceError protocolError(const QString &what)
 {
     // The URL-loading domain's "cannot parse response".
@@ -106,7 +112,8 @@ void StreamedUpload::touch()
 void StreamedUpload::sendHead()
 {
     const QUrl url = m_request.url();
-    QByteArray target = url.toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority | QUrl::RemoveFragment);
+    QByteArray target =
+        url.toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority | QUrl::RemoveFragment);
     if (target.isEmpty())
         target = "/";
     QByteArray host = url.host(QUrl::FullyEncoded).toUtf8();
@@ -137,15 +144,13 @@ void StreamedUpload::pump()
         return;
     while (m_socket->bytesToWrite() < kHighWater) {
         const qint64 n = m_body->read(m_chunk.data(), kChunk);
-        if (n < 0) {
-            fail(ServiceError(QStringLiteral("Failed to read file: ") + m_body->errorString(), -1));
+        // A read error, or a file that ended before its announced size.
+        if (n < 0 || (n == 0 && !m_body->atEnd())) {
+            const QString reason = m_body->errorString();
+            fail(ServiceError(QStringLiteral("Failed to read file: ") + reason, -1));
             return;
         }
         if (n == 0) {
-            if (!m_body->atEnd()) {
-                fail(ServiceError(QStringLiteral("Failed to read file: ") + m_body->errorString(), -1));
-                return;
-            }
             m_bodySent = true;
             m_chunk = QByteArray();
             return;
@@ -187,7 +192,7 @@ bool StreamedUpload::parse()
             return parseChunks();
         case Stage::UntilClose:
             if (m_response.body.size() + m_in.size() > kMaxAnswer) {
-                fail(ServiceError::transportCode(-1103, QStringLiteral("The answer is too large.")));
+                fail(tooLarge());
                 return false;
             }
             m_response.body += m_in;
@@ -243,7 +248,7 @@ bool StreamedUpload::parseHead()
         m_bodyLeft = -1;
     } else if (length >= 0) {
         if (length > kMaxAnswer) {
-            fail(ServiceError::transportCode(-1103, QStringLiteral("The answer is too large.")));
+            fail(tooLarge());
             return false;
         }
         m_stage = Stage::Body;
@@ -274,7 +279,7 @@ bool StreamedUpload::parseChunks()
                 return false;
             }
             if (m_response.body.size() + size > kMaxAnswer) {
-                fail(ServiceError::transportCode(-1103, QStringLiteral("The answer is too large.")));
+                fail(tooLarge());
                 return false;
             }
             m_bodyLeft = size;

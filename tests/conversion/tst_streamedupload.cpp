@@ -1,9 +1,11 @@
+#include "conversion/MultipartBody.h"
 #include "conversion/StreamedUpload.h"
 
 #include <QBuffer>
 #include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <QCoroTask>
@@ -172,6 +174,30 @@ private Q_SLOTS:
             QCOMPARE(out->error->domain(), ServiceError::kUrlErrorDomain);
             QCOMPARE(out->error->code(), errorCode);
         }
+    }
+
+    // A file cut short after the size was announced fails the upload instead of
+    // sending a body shorter than its Content-Length.
+    void fileShrinkingDuringUploadFails()
+    {
+        RawPeer peer;
+        peer.answer = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
+        QTemporaryDir dir;
+        const QString path = dir.filePath("big.pdf");
+        {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            QVERIFY(f.write(QByteArray(2 << 20, 'b')) == (2 << 20));
+        }
+        MultipartBody body(path, "big.pdf", "B");
+        QVERIFY(body.open(QIODevice::ReadOnly));
+        QVERIFY(QFile::resize(path, 1000));
+        auto out = run(requestTo(peer.port()), &body);
+        QVERIFY(out->done);
+        QVERIFY(out->error);
+        QCOMPARE(out->error->domain(),
+                 QStringLiteral("Failed to read file: The file changed while it was uploaded."));
+        QVERIFY(!peer.complete);
     }
 
     void silentPeerTimesOut()
