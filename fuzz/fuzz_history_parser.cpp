@@ -4,9 +4,13 @@
 //  - the quick UTF-8 check agrees with Qt's decoder;
 //  - the outcome is the same whether or not the log listens (the parser may skip
 //    forming texts, never decisions);
-//  - a count in the confirming line is the number of jobs published.
+//  - a count in the confirming line is the number of jobs published;
+//  - whatever the quick envelope reader accepts, the JSON document and the typed
+//    decoding accept too, with the same values.
 
+#include "history/EnvelopeReader.h"
 #include "history/HistoryParser.h"
+#include "service/JsonDecoder.h"
 #include "service/Log.h"
 
 #include <QRegularExpression>
@@ -65,6 +69,27 @@ void checkCount(const HistoryOutcome &outcome)
         fail("the confirming line's count differs from the published list");
 }
 
+void checkQuickReader(const QByteArray &body)
+{
+    const std::optional<ConversionHistoryResponse> quick = readHistoryEnvelope(body);
+    if (!quick)
+        return;
+    const std::optional<QJsonValue> value = json::tryParse(body);
+    if (!value)
+        fail("quick reader accepted what the JSON parser refuses");
+    try {
+        const ConversionHistoryResponse reference = ConversionHistoryResponse::decode(*value);
+        if (quick->code != reference.code || quick->msg != reference.msg ||
+            quick->data.converts.size() != reference.data.converts.size())
+            fail("quick reader differs from the typed decoding");
+        for (qsizetype i = 0; i < quick->data.converts.size(); ++i)
+            if (!quick->data.converts[i].sameContent(reference.data.converts[i]))
+                fail("quick reader decoded a job differently");
+    } catch (const ServiceError &) {
+        fail("quick reader accepted what the typed decoding refuses");
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -78,6 +103,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     if (isStrictUtf8(body) != Log::isValidUtf8(body))
         fail("UTF-8 check disagrees with Qt's decoder");
+
+    if (isStrictUtf8(body))
+        checkQuickReader(body);
 
     qsizetype lines = 0;
     Log::setSink([&lines](const QString &line) {

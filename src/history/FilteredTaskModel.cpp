@@ -6,7 +6,10 @@ FilteredTaskModel::FilteredTaskModel(ConversionTaskModel *source, QObject *paren
     : QAbstractListModel(parent)
     , m_source(source)
 {
-    connect(source, &ConversionTaskModel::tasksChanged, this, &FilteredTaskModel::recompute);
+    connect(source, &ConversionTaskModel::tasksChanged, this, [this] {
+        m_indexStale = true;
+        recompute();
+    });
     recompute();
 }
 
@@ -45,8 +48,13 @@ void FilteredTaskModel::setSearchText(const QString &text)
 
 void FilteredTaskModel::narrow()
 {
+    // Few rows shown: test them one by one. Many: one pass over all names is quicker.
+    if (!m_source || m_rows.size() * 8 > m_source->tasks().size()) {
+        recompute();
+        return;
+    }
     QList<qsizetype> rows;
-    if (m_source) {
+    {
         const QList<QString> &folded = m_source->foldedFileNames();
         rows.reserve(m_rows.size());
         for (qsizetype row : std::as_const(m_rows))
@@ -75,20 +83,69 @@ QList<ConversionTask> FilteredTaskModel::tasks() const
     return out;
 }
 
+void FilteredTaskModel::rebuildIndex()
+{
+    m_index.clear();
+    m_starts.clear();
+    m_indexStale = false;
+    if (!m_source)
+        return;
+    const QList<QString> &folded = m_source->foldedFileNames();
+    qsizetype total = 0;
+    for (const QString &name : folded)
+        total += name.size() + 1;
+    m_index.reserve(total);
+    m_starts.reserve(folded.size() + 1);
+    for (const QString &name : folded) {
+        m_starts.append(m_index.size());
+        m_index.append(name);
+        m_index.append(QChar(u'\0'));
+    }
+    m_starts.append(m_index.size());
+}
+
+QList<qsizetype> FilteredTaskModel::rowsContainingSearch()
+{
+    if (m_indexStale)
+        rebuildIndex();
+    // All folded names in one text: a single scan finds every name holding the
+    // search text, far quicker than one search per name.
+    const QStringView all(m_index);
+    const QStringView needle(m_foldedSearch);
+    QList<qsizetype> rows;
+    qsizetype row = 0;
+    qsizetype from = 0;
+    for (;;) {
+        const qsizetype at = all.indexOf(needle, from);
+        if (at < 0)
+            break;
+        while (m_starts[row + 1] <= at)
+            ++row;
+        const qsizetype nameEnd = m_starts[row + 1] - 1; // the separator after the name
+        if (at + needle.size() <= nameEnd) {
+            rows.append(row);
+            from = m_starts[row + 1];
+        } else {
+            from = at + 1; // the hit runs into the next name
+        }
+    }
+    return rows;
+}
+
 void FilteredTaskModel::recompute()
 {
     QList<qsizetype> rows;
     if (m_source) {
         const QList<ConversionTask> &tasks = m_source->tasks();
-        const QList<QString> &folded = m_source->foldedFileNames();
-        rows.reserve(tasks.size());
-        const bool searching = !m_search.isEmpty();
-        for (qsizetype i = 0; i < tasks.size(); ++i) {
-            if (searching && !folded[i].contains(m_foldedSearch))
-                continue;
-            if (!keeps(m_filter, tasks[i].status))
-                continue;
-            rows.append(i);
+        if (m_search.isEmpty()) {
+            rows.reserve(tasks.size());
+            for (qsizetype i = 0; i < tasks.size(); ++i)
+                if (keeps(m_filter, tasks[i].status))
+                    rows.append(i);
+        } else {
+            rows = rowsContainingSearch();
+            if (m_filter != TaskFilter::All)
+                rows.removeIf([&](qsizetype i) { return !keeps(m_filter, tasks[i].status); });
         }
     }
     setRows(std::move(rows));

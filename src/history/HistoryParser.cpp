@@ -1,5 +1,7 @@
 #include "history/HistoryParser.h"
 
+#include "history/EnvelopeReader.h"
+
 #include "service/JsonDecoder.h"
 #include "service/Log.h"
 
@@ -234,6 +236,17 @@ std::optional<QJsonArray> convertsOf(const QJsonObject &top)
 // error that ends the strategy.
 ConversionHistoryResponse decodeEnvelope(Body &body)
 {
+    // The usual answer is read straight into jobs; whatever the quick reader leaves
+    // aside goes through the JSON document below, which reaches the same result.
+    if (body.isUtf8()) {
+        if (std::optional<ConversionHistoryResponse> quick = readHistoryEnvelope(body.bytes())) {
+            Log::write(QStringLiteral("✅ JSON结构验证成功: 包含code=%1和%2条记录")
+                           .arg(quick->code)
+                           .arg(quick->data.converts.size()));
+            return std::move(*quick);
+        }
+    }
+
     const std::optional<QJsonValue> &value = body.json();
     if (!value)
         throw notJson();

@@ -2,6 +2,7 @@
 #include "TestSupport.h"
 
 #include "conversion/PDFViewModel.h"
+#include "history/EnvelopeReader.h"
 #include "history/HistoryParser.h"
 #include "service/TokenStore.h"
 
@@ -402,6 +403,64 @@ private Q_SLOTS:
     {
         QFETCH(QByteArray, bytes);
         QCOMPARE(isStrictUtf8(bytes), Log::isValidUtf8(bytes));
+    }
+
+    // The quick envelope reader takes the usual answers and leaves everything doubtful
+    // to the general path; whatever it takes, it reads exactly as the JSON document does.
+    void quickEnvelopeReader_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<bool>("quick");
+        const QByteArray head = "{\"code\":0,\"msg\":\"ok\",\"data\":{\"converts\":[";
+        const QByteArray tail = "]}}";
+        const auto jobs = [&](const QByteArray &items) { return head + items + tail; };
+        QTest::newRow("usual") << jobs("{\"id\":\"a\",\"file_name\":\"a.pdf\",\"status\":1,\"page_number\":3,\"typ\":\"pdf2doc\",\"user_id\":\"u\",\"source_file_path\":\"/p\",\"source_file_typ\":\"pdf\",\"result_file_typ\":\"docx\",\"source_file_md5\":\"m\",\"create_at\":\"2025\"}") << true;
+        QTest::newRow("no jobs") << jobs("") << true;
+        QTest::newRow("spaces everywhere") << QByteArray(" {\n \"code\" : -7 ,\r\n\t\"msg\":\"\" , \"data\" : { \"converts\" : [ { \"id\" : \"s\" } , {\"id\":\"t\"} ] } } \n") << true;
+        QTest::newRow("escapes") << jobs("{\"id\":\"e\\\"1\",\"file_name\":\"a\\/b\\\\c\\n\\t\\u00e9\\u5e74\\u0000.pdf\"}") << true;
+        QTest::newRow("raw UTF-8") << jobs("{\"id\":\"\xe5\xb9\xb4\",\"file_name\":\"\xf0\x9f\x93\x84\"}") << true;
+        QTest::newRow("nulls") << jobs("{\"id\":\"n\",\"file_name\":null,\"status\":null,\"page_number\":null,\"create_at\":null}") << true;
+        QTest::newRow("unknown scalars at every level")
+            << QByteArray("{\"extra\":true,\"code\":0,\"x\":null,\"msg\":\"ok\",\"data\":{\"n\":1,\"converts\":[{\"id\":\"u\",\"flag\":false,\"note\":\"x\"}],\"t\":\"y\"},\"z\":-3}") << true;
+        QTest::newRow("numbers at the edges") << jobs("{\"id\":\"b\",\"status\":-0,\"page_number\":999999999999999999}") << true;
+        QTest::newRow("surrogate pair escape") << jobs("{\"id\":\"\\ud83d\\udcc4\"}") << false;
+        QTest::newRow("nested unknown member") << jobs("{\"id\":\"n\",\"meta\":{\"a\":1}}") << false;
+        QTest::newRow("duplicate field") << jobs("{\"id\":\"d1\",\"id\":\"d2\"}") << false;
+        QTest::newRow("duplicate envelope member") << QByteArray("{\"code\":0,\"code\":1,\"msg\":\"ok\",\"data\":{\"converts\":[]}}") << false;
+        QTest::newRow("fractional status") << jobs("{\"id\":\"f\",\"status\":1.0}") << false;
+        QTest::newRow("exponent") << jobs("{\"id\":\"f\",\"status\":1e0}") << false;
+        QTest::newRow("19 digits") << jobs("{\"id\":\"g\",\"page_number\":1000000000000000000}") << false;
+        QTest::newRow("leading zero") << jobs("{\"id\":\"z\",\"status\":01}") << false;
+        QTest::newRow("missing msg") << QByteArray("{\"code\":0,\"data\":{\"converts\":[]}}") << false;
+        QTest::newRow("number id") << jobs("{\"id\":5}") << false;
+        QTest::newRow("string status") << jobs("{\"id\":\"s\",\"status\":\"1\"}") << false;
+        QTest::newRow("null id") << jobs("{\"id\":null}") << false;
+        QTest::newRow("job without id") << jobs("{}") << false;
+        QTest::newRow("trailing comma") << jobs("{\"id\":\"c\"},") << false;
+        QTest::newRow("garbage after") << jobs("{\"id\":\"c\"}") + "x" << false;
+        QTest::newRow("byte-order mark") << "\xef\xbb\xbf" + jobs("{\"id\":\"c\"}") << false;
+        QTest::newRow("raw tab in a string") << jobs("{\"id\":\"a\tb\"}") << false;
+        QTest::newRow("escaped key") << jobs("{\"\\u0069d\":\"k\"}") << false;
+        QTest::newRow("truncated") << jobs("{\"id\":\"c\"").left(40) << false;
+        QTest::newRow("bare array") << QByteArray("[{\"id\":\"a\"}]") << false;
+    }
+    void quickEnvelopeReader()
+    {
+        QFETCH(QByteArray, body);
+        QFETCH(bool, quick);
+        QVERIFY(isStrictUtf8(body));
+        const std::optional<ConversionHistoryResponse> read = readHistoryEnvelope(body);
+        QCOMPARE(read.has_value(), quick);
+        if (!read)
+            return;
+        const ConversionHistoryResponse reference = ConversionHistoryResponse::decode(body);
+        QCOMPARE(read->code, reference.code);
+        QCOMPARE(read->msg, reference.msg);
+        QCOMPARE(read->data.converts.size(), reference.data.converts.size());
+        for (qsizetype i = 0; i < read->data.converts.size(); ++i)
+            QVERIFY2(read->data.converts[i].sameContent(reference.data.converts[i]),
+                     qPrintable(read->data.converts[i].render() + " vs " +
+                                reference.data.converts[i].render()));
     }
 
     void notHttpAnswer()
