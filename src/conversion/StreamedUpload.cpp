@@ -317,11 +317,14 @@ void StreamedUpload::onSocketError()
         onReadable();
     if (m_done)
         return;
-    if (m_socket->error() == QAbstractSocket::RemoteHostClosedError) {
+    // On an established connection a reset is a lost connection, not being offline.
+    const auto error = m_socket->error();
+    if (error == QAbstractSocket::RemoteHostClosedError ||
+        (m_started && error == QAbstractSocket::NetworkError)) {
         onDisconnected();
         return;
     }
-    fail(ServiceError::transport(replyError(m_socket->error()), m_socket->errorString()));
+    fail(ServiceError::transport(replyError(error), m_socket->errorString()));
 }
 
 void StreamedUpload::fail(ServiceError error)

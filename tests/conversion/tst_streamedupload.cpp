@@ -24,6 +24,7 @@ public:
     QByteArray answer;
     bool closeAfterAnswer = true;
     bool answerAtAll = true;
+    bool abortOnHead = false;
     QByteArray received;
     bool complete = false;
 
@@ -47,6 +48,10 @@ private:
         const qsizetype end = received.indexOf("\r\n\r\n");
         if (end < 0 || complete)
             return;
+        if (abortOnHead) {
+            s->abort();
+            return;
+        }
         qint64 length = 0;
         for (const QByteArray &line : received.left(end).split('\n'))
             if (line.toLower().startsWith("content-length:"))
@@ -198,6 +203,20 @@ private Q_SLOTS:
         QCOMPARE(out->error->domain(),
                  QStringLiteral("Failed to read file: The file changed while it was uploaded."));
         QVERIFY(!peer.complete);
+    }
+
+    void connectionDroppedMidUpload()
+    {
+        RawPeer peer;
+        peer.abortOnHead = true;
+        QByteArray data(16 << 20, 'm');
+        QBuffer device(&data);
+        QVERIFY(device.open(QIODevice::ReadOnly));
+        auto out = run(requestTo(peer.port()), &device);
+        QVERIFY(out->done);
+        QVERIFY(out->error);
+        QCOMPARE(out->error->domain(), ServiceError::kUrlErrorDomain);
+        QCOMPARE(out->error->code(), qint64(-1005));
     }
 
     void silentPeerTimesOut()
