@@ -11,14 +11,16 @@ namespace {
 
 const QString kProgram = QStringLiteral("quorvel-cli");
 
-struct CommandSpec {
+struct CommandSpec
+{
     Command command;
     QString name;
     QSet<QString> flags;        // options without a value
     QSet<QString> valueOptions; // options that take one value
 };
 
-const QList<CommandSpec> &commandSpecs() {
+const QList<CommandSpec> &commandSpecs()
+{
     static const QList<CommandSpec> specs = {
         {Command::Login, QStringLiteral("login"), {QStringLiteral("--password-stdin")}, {}},
         {Command::Logout, QStringLiteral("logout"), {}, {}},
@@ -41,21 +43,24 @@ const QList<CommandSpec> &commandSpecs() {
     return specs;
 }
 
-const CommandSpec *findSpec(const QString &name) {
+const CommandSpec *findSpec(const QString &name)
+{
     for (const CommandSpec &spec : commandSpecs())
         if (spec.name == name)
             return &spec;
     return nullptr;
 }
 
-bool takesValue(const QString &option) {
+bool takesValue(const QString &option)
+{
     for (const CommandSpec &spec : commandSpecs())
         if (spec.valueOptions.contains(option))
             return true;
     return false;
 }
 
-ParseResult usageError(const QString &message, const QString &commandName = {}) {
+ParseResult usageError(const QString &message, const QString &commandName = {})
+{
     const QString hint = commandName.isEmpty()
                              ? QStringLiteral("see '%1 --help'").arg(kProgram)
                              : QStringLiteral("see '%1 help %2'").arg(kProgram, commandName);
@@ -63,42 +68,48 @@ ParseResult usageError(const QString &message, const QString &commandName = {}) 
                        UsageError{QStringLiteral("%1: %2 (%3)").arg(kProgram, message, hint)}};
 }
 
-QString quotedList(const QStringList &names) {
+QString quotedList(const QStringList &names)
+{
     QStringList quoted;
     for (const QString &name : names)
         quoted << u'"' + name + u'"';
     return quoted.join(QStringLiteral(", "));
 }
 
-QStringList filterNames() {
+QStringList filterNames()
+{
     QStringList names;
     for (TaskFilter f : allTaskFilters())
         names << rawValue(f).toLower();
     return names;
 }
 
-struct Option {
+struct Option
+{
     QString name;
     QString value;
 };
 
 } // namespace
 
-QStringList commandNames() {
+QStringList commandNames()
+{
     QStringList names;
     for (const CommandSpec &spec : commandSpecs())
         names << spec.name;
     return names;
 }
 
-QString commandName(Command command) {
+QString commandName(Command command)
+{
     for (const CommandSpec &spec : commandSpecs())
         if (spec.command == command)
             return spec.name;
     return {};
 }
 
-ParseResult parse(const QStringList &arguments) {
+ParseResult parse(const QStringList &arguments)
+{
     Invocation inv;
     bool wantHelp = false;
     bool wantVersion = false;
@@ -300,11 +311,13 @@ ParseResult parse(const QStringList &arguments) {
     return ParseResult{inv, std::nullopt};
 }
 
-QString versionText() {
+QString versionText()
+{
     return kProgram + QStringLiteral(" ") + QStringLiteral(QUORVEL_VERSION);
 }
 
-PollIntervalSetting pollIntervalSetting(const QString &environmentValue) {
+PollIntervalSetting pollIntervalSetting(const QString &environmentValue)
+{
     if (environmentValue.isEmpty())
         return {};
     bool ok = false;
@@ -321,7 +334,8 @@ namespace {
 
 const QString kGlobalUsage = QStringLiteral("%1 [--json] [--trace]").arg(kProgram);
 
-QString operationsHelpBlock() {
+QString operationsHelpBlock()
+{
     QString out;
     for (const QString &name : OperationCatalogue::offeredOperations())
         out += QStringLiteral("  %1\n").arg(name);
@@ -330,7 +344,8 @@ QString operationsHelpBlock() {
 
 } // namespace
 
-QString helpText(const QString &name) {
+QString helpText(const QString &name)
+{
     if (name.isEmpty() || name == u"help") {
         return QStringLiteral(
                    "Usage: %1 COMMAND [ARGS]\n"

@@ -10,9 +10,13 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QTimer>
 #include <QUrl>
 
 #include <QCoroSignal>
+
+#include <coroutine>
+#include <utility>
 
 namespace quorvel::cli {
 namespace {
@@ -20,12 +24,14 @@ namespace {
 const QString kNotSignedIn =
     QStringLiteral("Not signed in; sign in with 'quorvel-cli login EMAIL' first");
 
-QString plural(qsizetype n, const QString &one, const QString &many) {
+QString plural(qsizetype n, const QString &one, const QString &many)
+{
     return QString::number(n) + u' ' + (n == 1 ? one : many);
 }
 
 // Why a file cannot be uploaded, checked before anything is sent so nothing is lost.
-std::optional<QString> unreadableFile(const QString &path) {
+std::optional<QString> unreadableFile(const QString &path)
+{
     const QFileInfo info(path);
     if (!info.exists())
         return QStringLiteral("cannot read '%1': no such file").arg(path);
@@ -36,7 +42,50 @@ std::optional<QString> unreadableFile(const QString &path) {
     return std::nullopt;
 }
 
-QString errorText(const std::exception &e) {
+// Lets a coroutine wait for "something changed" from signals that may fire several times
+// in a row. The waiter resumes from the event loop, never inside the emitting code, and a
+// notification while nobody waits is kept, so none is lost. (Awaiting such a signal
+// directly can deliver a second queued emission to an awaiter that is already gone.)
+class Wakeup
+{
+public:
+    ~Wakeup() { *m_alive = false; }
+
+    void notify()
+    {
+        m_pending = true;
+        if (!m_waiter)
+            return;
+        const std::coroutine_handle<> waiter = std::exchange(m_waiter, {});
+        QTimer::singleShot(0, [waiter, alive = m_alive] {
+            if (*alive)
+                waiter.resume();
+        });
+    }
+
+    auto operator co_await()
+    {
+        struct Awaiter
+        {
+            Wakeup &wakeup;
+            bool await_ready() const noexcept { return wakeup.m_pending; }
+            void await_suspend(std::coroutine_handle<> handle) noexcept
+            {
+                wakeup.m_waiter = handle;
+            }
+            void await_resume() noexcept { wakeup.m_pending = false; }
+        };
+        return Awaiter{*this};
+    }
+
+private:
+    bool m_pending = false;
+    std::coroutine_handle<> m_waiter;
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+};
+
+QString errorText(const std::exception &e)
+{
     if (const auto *service = dynamic_cast<const ServiceError *>(&e))
         return service->description();
     return QString::fromLocal8Bit(e.what());
@@ -44,7 +93,8 @@ QString errorText(const std::exception &e) {
 
 } // namespace
 
-bool needsService(Command command) {
+bool needsService(Command command)
+{
     switch (command) {
     case Command::Help:
     case Command::Version:
@@ -56,7 +106,8 @@ bool needsService(Command command) {
     }
 }
 
-std::optional<QString> prepareDirectory(const QString &path) {
+std::optional<QString> prepareDirectory(const QString &path)
+{
     const QFileInfo info(path);
     if (info.exists() && !info.isDir())
         return QStringLiteral("cannot save into '%1': it is not a directory").arg(path);
@@ -70,7 +121,8 @@ std::optional<QString> prepareDirectory(const QString &path) {
 Commands::Commands(Invocation invocation, std::optional<int> pollIntervalMs)
     : m_invocation(std::move(invocation))
     , m_pollIntervalMs(pollIntervalMs)
-    , m_progress(isTerminal(stderr)) {
+    , m_progress(isTerminal(stderr))
+{
     // The desktop app's diagnostic lines: on standard error, unchanged, when asked for;
     // otherwise nowhere, so standard output carries only results.
     const bool trace = m_invocation.trace;
@@ -83,7 +135,8 @@ Commands::Commands(Invocation invocation, std::optional<int> pollIntervalMs)
     });
 }
 
-Commands::~Commands() {
+Commands::~Commands()
+{
     m_progress.clear();
     // The view model first: its polling tasks end before the account goes.
     m_viewModel.reset();
@@ -91,35 +144,41 @@ Commands::~Commands() {
     Log::setSink({});
 }
 
-void Commands::printResult(const QString &text) {
+void Commands::printResult(const QString &text)
+{
     printResult(text.toUtf8());
 }
 
-void Commands::printResult(const QByteArray &bytes) {
+void Commands::printResult(const QByteArray &bytes)
+{
     m_progress.clear();
     writeTo(stdout, bytes);
 }
 
-void Commands::printError(const QString &line) {
+void Commands::printError(const QString &line)
+{
     m_progress.clear();
     writeTo(stderr, line + u'\n');
 }
 
-void Commands::printJobs(const QList<ConversionTask> &tasks) {
+void Commands::printJobs(const QList<ConversionTask> &tasks)
+{
     if (m_invocation.json)
         printResult(jsonDocument(jobArray(tasks)));
     else
         printResult(jobTable(tasks));
 }
 
-void Commands::printJob(const ConversionTask &task) {
+void Commands::printJob(const ConversionTask &task)
+{
     if (m_invocation.json)
         printResult(jsonDocument(task.toJson()));
     else
         printResult(jobTable({task}));
 }
 
-PDFViewModel &Commands::viewModel() {
+PDFViewModel &Commands::viewModel()
+{
     if (!m_viewModel) {
         m_viewModel = std::make_unique<PDFViewModel>();
         if (m_pollIntervalMs) {
@@ -132,7 +191,8 @@ PDFViewModel &Commands::viewModel() {
     return *m_viewModel;
 }
 
-QCoro::Task<int> Commands::run() {
+QCoro::Task<int> Commands::run()
+{
     try {
         co_return co_await dispatch();
     } catch (const std::exception &e) {
@@ -141,7 +201,8 @@ QCoro::Task<int> Commands::run() {
     }
 }
 
-QCoro::Task<int> Commands::dispatch() {
+QCoro::Task<int> Commands::dispatch()
+{
     switch (m_invocation.command) {
     case Command::Login:
         co_return co_await login();
@@ -172,7 +233,8 @@ QCoro::Task<int> Commands::dispatch() {
 
 // --- account ---
 
-QCoro::Task<int> Commands::login() {
+QCoro::Task<int> Commands::login()
+{
     std::optional<QString> password;
     if (!m_invocation.passwordStdin && isTerminal(stdin))
         password = readPasswordFromTerminal(QStringLiteral("Password: "));
@@ -206,7 +268,8 @@ QCoro::Task<int> Commands::login() {
     co_return 0;
 }
 
-int Commands::logout() {
+int Commands::logout()
+{
     m_auth = std::make_unique<AuthManager>(AuthManager::StartupFetch::None);
     m_auth->logout();
     if (!m_invocation.json)
@@ -214,7 +277,8 @@ int Commands::logout() {
     return 0;
 }
 
-QCoro::Task<bool> Commands::loadAccount() {
+QCoro::Task<bool> Commands::loadAccount()
+{
     // Creation loads the stored token's account, as the desktop app does at start.
     m_auth = std::make_unique<AuthManager>();
     if (!m_auth->isLoggedIn()) {
@@ -230,7 +294,8 @@ QCoro::Task<bool> Commands::loadAccount() {
     co_return true;
 }
 
-QCoro::Task<int> Commands::whoami() {
+QCoro::Task<int> Commands::whoami()
+{
     if (!co_await loadAccount())
         co_return 1;
     const UserInfoData &info = *m_auth->userInfo();
@@ -241,7 +306,8 @@ QCoro::Task<int> Commands::whoami() {
     co_return 0;
 }
 
-QCoro::Task<int> Commands::balance() {
+QCoro::Task<int> Commands::balance()
+{
     if (!co_await loadAccount())
         co_return 1;
     const BalanceFigures figures = BalanceFigures::from(m_auth->userInfo(), m_auth->pageBalance());
@@ -258,7 +324,8 @@ QCoro::Task<int> Commands::balance() {
     co_return 0;
 }
 
-int Commands::operations() {
+int Commands::operations()
+{
     if (m_invocation.json)
         printResult(jsonDocument(operationsArray()));
     else
@@ -268,8 +335,14 @@ int Commands::operations() {
 
 // --- conversion ---
 
-QCoro::Task<QList<ConversionTask>> Commands::waitForJobs(QList<ConversionTask> jobs) {
+QCoro::Task<QList<ConversionTask>> Commands::waitForJobs(QList<ConversionTask> jobs)
+{
     PDFViewModel &vm = viewModel();
+    Wakeup wakeup;
+    const auto finished = QObject::connect(&vm, &PDFViewModel::taskPollingFinished, &vm,
+                                           [&wakeup] { wakeup.notify(); });
+    const auto loading = QObject::connect(&vm, &PDFViewModel::isLoadingHistoryChanged, &vm,
+                                          [&wakeup] { wakeup.notify(); });
     const auto pending = [&] {
         qsizetype n = 0;
         for (const ConversionTask &job : std::as_const(jobs))
@@ -280,11 +353,13 @@ QCoro::Task<QList<ConversionTask>> Commands::waitForJobs(QList<ConversionTask> j
     while (const qsizetype n = pending()) {
         m_progress.startSpinner(QStringLiteral("Waiting for %1")
                                     .arg(plural(n, QStringLiteral("job"), QStringLiteral("jobs"))));
-        co_await qCoro(&vm, &PDFViewModel::taskPollingFinished);
+        co_await wakeup;
     }
     // A finished polling reloads the history; the run ends after that reload.
     while (vm.isLoadingHistory())
-        co_await qCoro(&vm, &PDFViewModel::isLoadingHistoryChanged);
+        co_await wakeup;
+    QObject::disconnect(finished);
+    QObject::disconnect(loading);
     m_progress.clear();
     QList<ConversionTask> ended;
     for (const ConversionTask &job : std::as_const(jobs))
@@ -292,7 +367,8 @@ QCoro::Task<QList<ConversionTask>> Commands::waitForJobs(QList<ConversionTask> j
     co_return ended;
 }
 
-QCoro::Task<int> Commands::convert() {
+QCoro::Task<int> Commands::convert()
+{
     QList<QUrl> files;
     for (const QString &path : std::as_const(m_invocation.files)) {
         if (const auto problem = unreadableFile(path)) {
@@ -329,6 +405,9 @@ QCoro::Task<int> Commands::convert() {
     co_await vm.processFiles(m_invocation.operation);
     QObject::disconnect(inserted);
     QObject::disconnect(progress);
+    // The eased animation towards the end would outlive the run; show where it lands.
+    if (!vm.processingState().isError())
+        m_progress.showProgress(vm.actualUploadProgress(), QStringLiteral("Uploaded"));
     m_progress.clear();
 
     const ProcessingState state = vm.processingState();
@@ -389,7 +468,8 @@ QCoro::Task<int> Commands::convert() {
     co_return (runFailed || failedJobs > 0 || !downloadErrors.isEmpty()) ? 1 : 0;
 }
 
-QCoro::Task<int> Commands::status() {
+QCoro::Task<int> Commands::status()
+{
     try {
         const ConversionTask task = co_await viewModel().checkTaskStatus(m_invocation.jobId);
         printJob(task);
@@ -402,7 +482,8 @@ QCoro::Task<int> Commands::status() {
 
 // --- history ---
 
-QCoro::Task<std::optional<QString>> Commands::fetchHistory() {
+QCoro::Task<std::optional<QString>> Commands::fetchHistory()
+{
     PDFViewModel &vm = viewModel();
     m_historyFailure.reset();
     m_watchHistory = true;
@@ -413,7 +494,8 @@ QCoro::Task<std::optional<QString>> Commands::fetchHistory() {
     co_return m_historyFailure;
 }
 
-void Commands::observeLogLine(const QString &line) {
+void Commands::observeLogLine(const QString &line)
+{
     // A failed history fetch publishes an empty list like an account without jobs; its
     // diagnostic line is the only report of the failure, and a script must not mistake
     // a refused or broken request for "no jobs".
@@ -429,7 +511,8 @@ void Commands::observeLogLine(const QString &line) {
             "EMAIL'");
 }
 
-QCoro::Task<int> Commands::history() {
+QCoro::Task<int> Commands::history()
+{
     PDFViewModel &vm = viewModel();
     vm.setSelectedFilter(m_invocation.filter);
     vm.setSearchText(m_invocation.search);
@@ -446,7 +529,8 @@ QCoro::Task<int> Commands::history() {
     co_return 0;
 }
 
-QCoro::Task<std::optional<ConversionTask>> Commands::findInHistory(const QString &jobId) {
+QCoro::Task<std::optional<ConversionTask>> Commands::findInHistory(const QString &jobId)
+{
     if (const auto failure = co_await fetchHistory()) {
         printError(*failure);
         co_return std::nullopt;
@@ -460,7 +544,8 @@ QCoro::Task<std::optional<ConversionTask>> Commands::findInHistory(const QString
     co_return vm.conversionTasks().at(row);
 }
 
-QCoro::Task<int> Commands::download() {
+QCoro::Task<int> Commands::download()
+{
     const auto job = co_await findInHistory(m_invocation.jobId);
     if (!job)
         co_return 1;
@@ -492,7 +577,8 @@ QCoro::Task<int> Commands::download() {
     co_return 0;
 }
 
-QCoro::Task<int> Commands::retry() {
+QCoro::Task<int> Commands::retry()
+{
     const auto job = co_await findInHistory(m_invocation.jobId);
     if (!job)
         co_return 1;

@@ -19,7 +19,8 @@ namespace quorvel::cli {
 // Runs one command over the core's AuthManager and PDFViewModel. Results go to standard
 // output, errors to standard error; the result is the exit status. The objects live as
 // long as this runner, so no task of theirs outlives what it points to.
-class Commands {
+class Commands
+{
 public:
     Commands(Invocation invocation, std::optional<int> pollIntervalMs);
     ~Commands();

@@ -5,7 +5,8 @@
 namespace quorvel {
 
 BalanceFigures BalanceFigures::from(const std::optional<UserInfoData> &userInfo,
-                                    const std::optional<PageBalanceData> &pageBalance) {
+                                    const std::optional<PageBalanceData> &pageBalance)
+{
     BalanceFigures f;
     if (pageBalance) {
         f.usage = pageBalance->consumed_pages;

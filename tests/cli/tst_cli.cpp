@@ -11,9 +11,14 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QSocketNotifier>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <fcntl.h>
+#include <pty.h>
+#include <unistd.h>
 
 using namespace quorvel;
 using namespace quorvel::test;
@@ -30,13 +35,15 @@ const QByteArray kHistory = "/api/v1/tollan/convert/all";
 const QByteArray kDownload = "/api/v2/docx?md5_id=";
 const QString kToken = QStringLiteral("tok-1234567890");
 
-QByteArray envelope(const QJsonValue &data) {
+QByteArray envelope(const QJsonValue &data)
+{
     return QJsonDocument(QJsonObject{{"code", 0}, {"msg", "ok"}, {"data", data}})
         .toJson(QJsonDocument::Compact);
 }
 
 QJsonObject job(const QString &id, int status, const QString &fileName = "Report.pdf",
-                const QString &typ = "pdf2doc") {
+                const QString &typ = "pdf2doc")
+{
     return {{"id", id},
             {"user_id", "u1"},
             {"typ", typ},
@@ -50,11 +57,13 @@ QJsonObject job(const QString &id, int status, const QString &fileName = "Report
             {"create_at", "2026-12-06 10:00:00"}};
 }
 
-QByteArray historyAnswer(const QJsonArray &jobs) {
+QByteArray historyAnswer(const QJsonArray &jobs)
+{
     return envelope(QJsonObject{{"converts", jobs}});
 }
 
-QByteArray uploadAnswer(const QString &fileName) {
+QByteArray uploadAnswer(const QString &fileName)
+{
     return envelope(QJsonObject{{"file_name", fileName},
                                 {"source_file_path", "/store/" + fileName},
                                 {"source_file_typ", "pdf"},
@@ -63,7 +72,8 @@ QByteArray uploadAnswer(const QString &fileName) {
                                 {"status", 0}});
 }
 
-QByteArray userInfo(bool lifetime) {
+QByteArray userInfo(bool lifetime)
+{
     return envelope(QJsonObject{{"email", "ann@example.com"},
                                 {"is_lifetimedeal_member", lifetime},
                                 {"lifetime_member_description", "Lifetime deal"},
@@ -72,13 +82,15 @@ QByteArray userInfo(bool lifetime) {
                                 {"lft_daily_total", 10}});
 }
 
-struct CliRun {
+struct CliRun
+{
     int exitCode = -1;
     QByteArray out;
     QByteArray err;
 };
 
-QJsonValue parseJson(const QByteArray &bytes) {
+QJsonValue parseJson(const QByteArray &bytes)
+{
     QJsonParseError error;
     const QJsonDocument doc = QJsonDocument::fromJson(bytes, &error);
     if (error.error != QJsonParseError::NoError)
@@ -86,7 +98,8 @@ QJsonValue parseJson(const QByteArray &bytes) {
     return doc.isArray() ? QJsonValue(doc.array()) : QJsonValue(doc.object());
 }
 
-QStringList ids(const QJsonArray &array) {
+QStringList ids(const QJsonArray &array)
+{
     QStringList out;
     for (const QJsonValue &v : array)
         out << v.toObject().value("id").toString();
@@ -97,7 +110,8 @@ QStringList ids(const QJsonArray &array) {
 
 // The built binary against the scripted loopback service: exit status, standard output
 // and standard error of every command.
-class TestCli : public QObject {
+class TestCli : public QObject
+{
     Q_OBJECT
     ScriptedServer m_server;
     // One preferences store for the whole run: Qt settles its location once per process.
@@ -110,7 +124,8 @@ class TestCli : public QObject {
 
     // Runs the CLI with a private preferences store and temporary directory, while this
     // process's event loop keeps the scripted server answering.
-    CliRun run(const QStringList &args, const QByteArray &input = {}) {
+    CliRun run(const QStringList &args, const QByteArray &input = {})
+    {
         QProcess process;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("QUORVEL_API_ORIGIN", m_server.origin());
@@ -140,9 +155,72 @@ class TestCli : public QObject {
         return r;
     }
 
+    // Runs the CLI with standard error (and standard input when `terminalInput`) on a
+    // pseudo-terminal; what the terminal showed lands in `screen`. `typed` is sent once
+    // `waitFor` has appeared on the screen, as a person would type after a prompt.
+    CliRun runOnTerminal(const QStringList &args, bool terminalInput, const QByteArray &waitFor,
+                         const QByteArray &typed, QByteArray *screen)
+    {
+        int master = -1;
+        int slave = -1;
+        if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0)
+            return {};
+        ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+        const auto drain = [master, screen] {
+            char buffer[4096];
+            qint64 n = 0;
+            while ((n = ::read(master, buffer, sizeof buffer)) > 0)
+                screen->append(buffer, n);
+        };
+        QSocketNotifier notifier(master, QSocketNotifier::Read);
+        connect(&notifier, &QSocketNotifier::activated, this, drain);
+
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QUORVEL_API_ORIGIN", m_server.origin());
+        env.insert("XDG_CONFIG_HOME", configHome());
+        env.insert("TMPDIR", tempDir());
+        env.insert("QUORVEL_POLL_INTERVAL_MS", "300");
+        process.setProcessEnvironment(env);
+        process.setProgram(QString::fromUtf8(QUORVEL_CLI_PATH));
+        process.setArguments(args);
+        process.setChildProcessModifier([slave, terminalInput] {
+            ::setsid();
+            if (terminalInput)
+                ::dup2(slave, STDIN_FILENO);
+            ::dup2(slave, STDERR_FILENO);
+        });
+        QSignalSpy finished(&process, &QProcess::finished);
+        process.start();
+        ::close(slave);
+        if (!process.waitForStarted(10'000)) {
+            ::close(master);
+            return {};
+        }
+        if (!terminalInput)
+            process.closeWriteChannel();
+        if (!waitFor.isEmpty()) {
+            if (!QTest::qWaitFor([&] { return screen->contains(waitFor); }, 10'000))
+                return {};
+            if (::write(master, typed.constData(), size_t(typed.size())) != typed.size())
+                return {};
+        }
+        if (finished.isEmpty() && !finished.wait(60'000))
+            process.kill();
+        process.waitForFinished(5'000);
+        drain();
+        ::close(master);
+        CliRun r;
+        r.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
+        r.out = process.readAllStandardOutput();
+        r.err = *screen;
+        return r;
+    }
+
     void signIn() { TokenStore::write(kToken); }
 
-    QString writeFile(const QString &name, const QByteArray &content) {
+    QString writeFile(const QString &name, const QByteArray &content)
+    {
         const QString path = m_home->filePath(name);
         QFile f(path);
         if (!f.open(QIODevice::WriteOnly))
@@ -152,12 +230,14 @@ class TestCli : public QObject {
     }
 
 private Q_SLOTS:
-    void initTestCase() {
+    void initTestCase()
+    {
         // This process reads and writes the same preferences store as the CLI it runs.
         qputenv("XDG_CONFIG_HOME", configHome().toUtf8());
     }
 
-    void init() {
+    void init()
+    {
         m_home = std::make_unique<QTemporaryDir>();
         QVERIFY(m_home->isValid());
         QDir().mkpath(tempDir());
@@ -169,7 +249,8 @@ private Q_SLOTS:
 
     // --- command line, help, version ---
 
-    void usageErrors_data() {
+    void usageErrors_data()
+    {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QString>("fragment");
         QTest::newRow("no command") << QStringList{} << "no command given";
@@ -183,7 +264,8 @@ private Q_SLOTS:
         QTest::newRow("bad filter")
             << QStringList{"--json", "history", "--filter", "done"} << "unknown filter 'done'";
     }
-    void usageErrors() {
+    void usageErrors()
+    {
         QFETCH(QStringList, args);
         QFETCH(QString, fragment);
         const CliRun r = run(args);
@@ -194,7 +276,8 @@ private Q_SLOTS:
         QCOMPARE(m_server.requestCount(), 0);
     }
 
-    void unusableEnvironment_data() {
+    void unusableEnvironment_data()
+    {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("value");
         QTest::addColumn<int>("exitCode");
@@ -207,7 +290,8 @@ private Q_SLOTS:
             << "QUORVEL_POLL_INTERVAL_MS"
             << "soon" << 2 << "QUORVEL_POLL_INTERVAL_MS must be a whole number";
     }
-    void unusableEnvironment() {
+    void unusableEnvironment()
+    {
         QFETCH(QString, name);
         QFETCH(QString, value);
         QFETCH(int, exitCode);
@@ -221,7 +305,8 @@ private Q_SLOTS:
         QCOMPARE(m_server.requestCount(), 0);
     }
 
-    void help_data() {
+    void help_data()
+    {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QString>("usageLine");
         const QString prefix = "Usage: quorvel-cli [--json] [--trace] ";
@@ -237,7 +322,8 @@ private Q_SLOTS:
             QTest::newRow(qPrintable(c + " --help")) << QStringList{c, "--help"} << usage;
         }
     }
-    void help() {
+    void help()
+    {
         QFETCH(QStringList, args);
         QFETCH(QString, usageLine);
         const CliRun r = run(args);
@@ -246,7 +332,8 @@ private Q_SLOTS:
         QCOMPARE(r.err, QByteArray());
     }
 
-    void version() {
+    void version()
+    {
         const CliRun r = run({"--version"});
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(r.out, QByteArray("quorvel-cli " QUORVEL_VERSION "\n"));
@@ -255,7 +342,8 @@ private Q_SLOTS:
 
     // --- account ---
 
-    void login_data() {
+    void login_data()
+    {
         QTest::addColumn<ScriptedResponse>("answer");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QByteArray>("out");
@@ -274,7 +362,8 @@ private Q_SLOTS:
                           "error 503.)\n")
             << false;
     }
-    void login() {
+    void login()
+    {
         QFETCH(ScriptedResponse, answer);
         QFETCH(int, exitCode);
         m_server.script("POST", kLogin, {answer});
@@ -298,7 +387,27 @@ private Q_SLOTS:
         QCOMPARE(body.value("password").toString(), QStringLiteral(" secret pw "));
     }
 
-    void loginWithoutPassword() {
+    // At a terminal the password is asked for and not echoed.
+    void loginAtTerminal()
+    {
+        m_server.script("POST", kLogin,
+                        {ScriptedResponse::json(200, envelope(QJsonObject{{"token", kToken}}))});
+        m_server.script("GET", kMe, {ScriptedResponse::json(200, userInfo(false))});
+        QByteArray screen;
+        const CliRun r = runOnTerminal({"login", "ann@example.com"}, true, "Password: ",
+                                       "typed secret\n", &screen);
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.out, QByteArray("Signed in as ann@example.com\n"));
+        QVERIFY2(screen.startsWith("Password: "), screen.constData());
+        QVERIFY2(!screen.contains("typed secret"), screen.constData());
+        const auto logins = m_server.requestsTo("POST", kLogin);
+        QCOMPARE(logins.size(), 1);
+        QCOMPARE(QJsonDocument::fromJson(logins[0].body).object().value("password").toString(),
+                 QStringLiteral("typed secret"));
+    }
+
+    void loginWithoutPassword()
+    {
         const CliRun r = run({"login", "ann@example.com", "--password-stdin"}, "");
         QCOMPARE(r.exitCode, 1);
         QCOMPARE(r.out, QByteArray());
@@ -308,7 +417,8 @@ private Q_SLOTS:
 
     // A stored token is used by the next run without a new sign-in, and logout forgets
     // it without asking the service anything.
-    void logout() {
+    void logout()
+    {
         signIn();
         const CliRun r = run({"logout"});
         QCOMPARE(r.exitCode, 0);
@@ -323,7 +433,8 @@ private Q_SLOTS:
                  QByteArray("Not signed in; sign in with 'quorvel-cli login EMAIL' first\n"));
     }
 
-    void account_data() {
+    void account_data()
+    {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<bool>("lifetime");
         QTest::addColumn<int>("balanceStatus");
@@ -358,7 +469,8 @@ private Q_SLOTS:
                           R"("page_balcance_description":"Pages bought: 100"})")
             << QByteArray();
     }
-    void account() {
+    void account()
+    {
         QFETCH(QStringList, args);
         QFETCH(bool, lifetime);
         QFETCH(int, balanceStatus);
@@ -382,7 +494,8 @@ private Q_SLOTS:
         QCOMPARE(me[0].header("Authorization"), "Bearer " + kToken.toUtf8());
     }
 
-    void whoamiRefused() {
+    void whoamiRefused()
+    {
         signIn();
         m_server.script("GET", kMe, {ScriptedResponse::json(401, "{}")});
         const CliRun r = run({"whoami"});
@@ -394,7 +507,8 @@ private Q_SLOTS:
 
     // --trace writes the desktop app's diagnostic lines to standard error unchanged;
     // without it nothing of them is written anywhere.
-    void trace() {
+    void trace()
+    {
         signIn();
         m_server.script("GET", kMe, {ScriptedResponse::json(200, userInfo(false))});
         m_server.script(
@@ -419,7 +533,8 @@ private Q_SLOTS:
 
     // --- catalogue, status, history ---
 
-    void operations() {
+    void operations()
+    {
         const CliRun human = run({"operations"});
         QCOMPARE(human.exitCode, 0);
         const QStringList lines = QString::fromUtf8(human.out).split('\n', Qt::SkipEmptyParts);
@@ -434,7 +549,8 @@ private Q_SLOTS:
         QCOMPARE(m_server.requestCount(), 0);
     }
 
-    void status_data() {
+    void status_data()
+    {
         QTest::addColumn<QString>("id");
         QTest::addColumn<ScriptedResponse>("answer");
         QTest::addColumn<int>("exitCode");
@@ -455,7 +571,8 @@ private Q_SLOTS:
             << QByteArray("The operation couldn’t be completed. (Status "
                           "check failed error 404.)\n");
     }
-    void status() {
+    void status()
+    {
         QFETCH(QString, id);
         QFETCH(ScriptedResponse, answer);
         signIn();
@@ -466,7 +583,8 @@ private Q_SLOTS:
         QTEST(r.err, "err");
     }
 
-    void statusJson() {
+    void statusJson()
+    {
         m_server.script("GET", kStatus + "job-9",
                         {ScriptedResponse::json(200, envelope(job("job-9", 0)))});
         const CliRun r = run({"--json", "status", "job-9"});
@@ -476,7 +594,8 @@ private Q_SLOTS:
         QVERIFY(!m_server.requestsTo("GET", kStatus + "job-9").value(0).hasHeader("Authorization"));
     }
 
-    void history_data() {
+    void history_data()
+    {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QStringList>("expectedIds");
         const QStringList all = {"a", "b", "c", "d"};
@@ -491,7 +610,8 @@ private Q_SLOTS:
         QTest::newRow("search with a leading space")
             << QStringList{"--search", " report"} << QStringList{};
     }
-    void history() {
+    void history()
+    {
         QFETCH(QStringList, args);
         QFETCH(QStringList, expectedIds);
         signIn();
@@ -521,7 +641,8 @@ private Q_SLOTS:
     }
 
     // A failed fetch is an error, never an empty history.
-    void historyFailure_data() {
+    void historyFailure_data()
+    {
         QTest::addColumn<ScriptedResponse>("answer");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QByteArray>("out");
@@ -535,7 +656,8 @@ private Q_SLOTS:
         QTest::newRow("empty account") << ScriptedResponse::json(200, historyAnswer({})) << 0
                                        << QByteArray("No conversion tasks yet\n") << QByteArray();
     }
-    void historyFailure() {
+    void historyFailure()
+    {
         QFETCH(ScriptedResponse, answer);
         QFETCH(QByteArray, errStart);
         signIn();
@@ -550,7 +672,8 @@ private Q_SLOTS:
     // --- conversion ---
 
     // One whole run: validation, upload, job, polls, history reload, download.
-    void convertWaitDownload() {
+    void convertWaitDownload()
+    {
         signIn();
         const QString a = writeFile("Report.pdf", "%PDF-1.4 report");
         const QString b = writeFile("Memo.pdf", "%PDF-1.4 memo");
@@ -601,7 +724,8 @@ private Q_SLOTS:
         QCOMPARE(m_server.requestsTo("GET", kDownload).size(), 2);
     }
 
-    void convertHuman_data() {
+    void convertHuman_data()
+    {
         QTest::addColumn<QStringList>("options");
         QTest::addColumn<int>("finalStatus");
         QTest::addColumn<int>("exitCode");
@@ -615,7 +739,8 @@ private Q_SLOTS:
             << QStringList{"--wait", "--download", "dl"} << 2 << 1 << "Failed"
             << QByteArray("The job ended failed\n");
     }
-    void convertHuman() {
+    void convertHuman()
+    {
         QFETCH(QStringList, options);
         QFETCH(int, finalStatus);
         QFETCH(QString, statusWord);
@@ -639,8 +764,34 @@ private Q_SLOTS:
         QCOMPARE(m_server.requestsTo("GET", kDownload).size(), 0);
     }
 
+    // On a terminal the upload shows a progress bar and the wait a spinner, all erased
+    // before the results; standard output stays the same.
+    void convertProgressOnTerminal()
+    {
+        signIn();
+        const QString a = writeFile("Report.pdf", "%PDF");
+        m_server.script("POST", kUpload, {ScriptedResponse::json(200, uploadAnswer("Report.pdf"))});
+        m_server.script("POST", kConvert, {ScriptedResponse::json(200, envelope(job("job-1", 0)))});
+        m_server.script("GET", kStatus + "job-1",
+                        {ScriptedResponse::json(200, envelope(job("job-1", 0))),
+                         ScriptedResponse::json(200, envelope(job("job-1", 1)))});
+        m_server.script("GET", kHistory,
+                        {ScriptedResponse::json(200, historyAnswer({job("job-1", 1)}))});
+        QByteArray screen;
+        const CliRun r =
+            runOnTerminal({"convert", "PDF to DOC", a, "--wait"}, false, {}, {}, &screen);
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY2(r.out.startsWith("ID "), r.out.constData());
+        QVERIFY2(!r.out.contains('\r'), r.out.constData());
+        QVERIFY2(screen.contains("100%"), screen.constData());
+        QVERIFY2(screen.contains("] ") && screen.contains("Uploading"), screen.constData());
+        QVERIFY2(screen.contains("Waiting for 1 job"), screen.constData());
+        QVERIFY2(screen.endsWith("\r\x1b[K"), screen.constData());
+    }
+
     // Refused before anything is sent: nothing uploaded, nothing lost.
-    void convertRefused_data() {
+    void convertRefused_data()
+    {
         QTest::addColumn<QString>("operation");
         QTest::addColumn<QString>("file");
         QTest::addColumn<QByteArray>("err");
@@ -651,7 +802,8 @@ private Q_SLOTS:
         QTest::newRow("missing file") << "PDF to DOC"
                                       << "missing.pdf" << QByteArray("cannot read '");
     }
-    void convertRefused() {
+    void convertRefused()
+    {
         QFETCH(QString, operation);
         QFETCH(QString, file);
         QFETCH(QByteArray, err);
@@ -666,7 +818,8 @@ private Q_SLOTS:
         QCOMPARE(m_server.requestCount(), 0);
     }
 
-    void convertJobRefused() {
+    void convertJobRefused()
+    {
         signIn();
         const QString a = writeFile("Report.pdf", "%PDF");
         m_server.script("POST", kUpload, {ScriptedResponse::json(200, uploadAnswer("Report.pdf"))});
@@ -680,7 +833,8 @@ private Q_SLOTS:
 
     // --- download and retry ---
 
-    void download_data() {
+    void download_data()
+    {
         QTest::addColumn<QString>("id");
         QTest::addColumn<bool>("toDir");
         QTest::addColumn<int>("downloadStatus");
@@ -700,7 +854,8 @@ private Q_SLOTS:
             << QByteArray("Download failed: The operation couldn’t be completed. (Download "
                           "failed error 404.)\n");
     }
-    void download() {
+    void download()
+    {
         QFETCH(QString, id);
         QFETCH(bool, toDir);
         QFETCH(int, downloadStatus);
@@ -732,7 +887,8 @@ private Q_SLOTS:
         QCOMPARE(f.readAll(), QByteArray("result bytes"));
     }
 
-    void retry_data() {
+    void retry_data()
+    {
         QTest::addColumn<QString>("id");
         QTest::addColumn<bool>("wait");
         QTest::addColumn<ScriptedResponse>("retryAnswer");
@@ -760,7 +916,8 @@ private Q_SLOTS:
                                     << QByteArray("Job 'job-1' is Completed; only a failed job "
                                                   "can be retried\n");
     }
-    void retry() {
+    void retry()
+    {
         QFETCH(QString, id);
         QFETCH(bool, wait);
         QFETCH(ScriptedResponse, retryAnswer);
@@ -799,7 +956,8 @@ private Q_SLOTS:
 
     // --- the core's account object for a front end without a start-up fetch ---
 
-    void startupFetch() {
+    void startupFetch()
+    {
         signIn();
         m_server.script("GET", kMe, {ScriptedResponse::json(200, userInfo(false))});
         qputenv("QUORVEL_API_ORIGIN", m_server.origin().toUtf8());
