@@ -138,6 +138,13 @@ private Q_SLOTS:
             << QStringList{kParseA, "✅ JSON结构验证成功: 包含code=0和1条记录",
                            "historyResponse>>>>>>>>>>>>>>>>>: …", "✅ 成功获取历史记录，共 1 条"}
             << QStringList{"n1||0|"};
+        QTest::newRow("envelope beyond the quick reader")
+            << 200
+            << QByteArray("{\"code\":2.0,\"msg\":\"\\ud83d\\udcc4\",\"data\":{\"meta\":{\"v\":[1]},\"converts\":[{\"id\":\"b1\",\"status\":1.0,\"page_number\":2e0,\"file_name\":\"x\\ud83d\\udcc4.pdf\"}]}}")
+            << QStringList{kParseA, "✅ JSON结构验证成功: 包含code=2和1条记录",
+                           "historyResponse>>>>>>>>>>>>>>>>>: ConversionHistoryResponse(code: 2, msg: \"📄\"…",
+                           "✅ 成功获取历史记录，共 1 条"}
+            << QStringList{"b1|x📄.pdf|1|"};
         QTest::newRow("envelope, undefined status kept")
             << 200 << QByteArray("{\"code\":0,\"msg\":\"ok\",\"data\":{\"converts\":[{\"id\":\"s3\",\"status\":3}]}}")
             << QStringList{kParseA, "✅ JSON结构验证成功: 包含code=0和1条记录",
