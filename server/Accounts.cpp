@@ -175,7 +175,7 @@ Accounts::LoginResult Accounts::login(const QString &email, const QString &passw
         Failures &f = m_failures[key];
         ++f.count;
         if (f.count >= kFreeFailures) {
-            const int delay = std::min(kMaxDelaySeconds, 1 << std::min(f.count - kFreeFailures, 6));
+            const int delay = std::min(kMaxDelaySeconds, 2 << std::min(f.count - kFreeFailures, 5));
             f.notBefore = now + std::chrono::seconds(delay);
         }
         return r;

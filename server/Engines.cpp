@@ -342,8 +342,9 @@ void convert(Run &run, const EngineJob &job) {
 QString htmlPage(const QString &title, const QString &bodyHtml) {
     QString body = bodyHtml;
     // Writer's HTML import ignores most CSS on tables; attributes it honours.
-    body.replace(QStringLiteral("<table>"),
-                 QStringLiteral("<table border=\"1\" cellspacing=\"0\" cellpadding=\"4\">"));
+    body.replace(
+        QStringLiteral("<table>"),
+        QStringLiteral("<table border=\"1\" cellspacing=\"0\" cellpadding=\"4\" width=\"100%\">"));
     return QStringLiteral("<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>") +
            title.toHtmlEscaped() +
            QStringLiteral("</title><style>"

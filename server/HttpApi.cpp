@@ -606,6 +606,12 @@ HttpApi::HttpApi(const Database &db, Accounts &accounts, JobRunner &runner, Conf
     svr.set_read_timeout(30);
     svr.set_write_timeout(60);
     svr.set_tcp_nodelay(true);
+    // The library's default also sets SO_REUSEPORT, which lets a second service
+    // bind the same port and silently share its connections; only reuse the address.
+    svr.set_socket_options([](socket_t sock) {
+        int yes = 1;
+        ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     svr.set_payload_max_length(size_t(d->drainLimit()));
     svr.set_pre_routing_handler([](const httplib::Request &, httplib::Response &) {
         t_requestStart = std::chrono::steady_clock::now();

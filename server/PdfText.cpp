@@ -47,6 +47,8 @@ struct Line {
     double x = 0, top = 0, bottom = 0, right = 0, size = 0;
     bool bold = true, mono = true;
     double widestGap = 0; // wide gaps between words mark table rows, not prose
+    QStringList cells;    // more than one: a table row, cells left to right
+    double widestCell = 0;
     int page = 0;
 };
 
@@ -63,6 +65,7 @@ bool fontIsMono(const std::string &name) {
 }
 
 std::vector<Line> linesOfPage(poppler::page &page, int pageIndex) {
+    const double narrow = page.page_rect().width() * 0.3;
     std::vector<Word> words;
     for (const poppler::text_box &b : page.text_list(poppler::page::text_list_include_font)) {
         const poppler::rectf r = b.bbox();
@@ -84,8 +87,11 @@ std::vector<Line> linesOfPage(poppler::page &page, int pageIndex) {
     const Word *prev = nullptr;
     for (const Word &w : words) {
         const double mid = w.y + w.h / 2;
+        // A gap of several ems separates table cells, not words; cells become
+        // pieces of their own and are joined into a row below.
         bool sameLine = prev && mid > prev->y && mid < prev->y + prev->h &&
-                        w.x >= prev->x + prev->w - prev->size * 0.5;
+                        w.x >= prev->x + prev->w - prev->size * 0.5 &&
+                        w.x - (prev->x + prev->w) < prev->size * 2.5;
         if (!sameLine) {
             Line l;
             l.x = w.x;
@@ -116,7 +122,9 @@ std::vector<Line> linesOfPage(poppler::page &page, int pageIndex) {
         Line *row = nullptr;
         for (std::size_t k = rows.size(); k > 0 && k + 8 > rows.size(); --k) {
             Line &r = rows[k - 1];
-            if (std::abs(r.top - l.top) < l.size * 0.3 &&
+            // Only narrow pieces: side-by-side columns of prose must stay apart.
+            if (l.right - l.x < narrow && r.widestCell < narrow &&
+                std::abs(r.top - l.top) < l.size * 0.3 &&
                 std::abs(r.bottom - l.bottom) < l.size * 0.3 &&
                 (l.x >= r.right + l.size || l.right + l.size <= r.x)) {
                 row = &r;
@@ -125,9 +133,16 @@ std::vector<Line> linesOfPage(poppler::page &page, int pageIndex) {
         }
         if (!row) {
             rows.push_back(l);
+            rows.back().cells = {l.text};
+            rows.back().widestCell = l.right - l.x;
             continue;
         }
         const bool after = l.x >= row->right;
+        row->widestCell = std::max(row->widestCell, l.right - l.x);
+        if (after)
+            row->cells.append(l.text);
+        else
+            row->cells.prepend(l.text);
         const double gap = (after ? l.x - row->right : row->x - l.right) / l.size;
         row->text =
             after ? row->text + QLatin1Char(' ') + l.text : l.text + QLatin1Char(' ') + row->text;
@@ -252,6 +267,26 @@ std::optional<QString> pdfToMarkdown(const QString &path, QString *error) {
                           QStringLiteral("\n```");
         code.clear();
     };
+    QList<QStringList> table; // rows of the table being built
+    auto flushTable = [&] {
+        if (table.isEmpty())
+            return;
+        auto row = [](const QStringList &cells) {
+            QStringList escaped;
+            for (const QString &c : cells)
+                escaped
+                    << escapeInline(c.trimmed()).replace(QLatin1Char('|'), QStringLiteral("\\|"));
+            return QStringLiteral("| ") + escaped.join(QStringLiteral(" | ")) +
+                   QStringLiteral(" |");
+        };
+        QStringList out{row(table.first())};
+        out << QStringLiteral("|") + QStringLiteral("---|").repeated(table.first().size());
+        for (qsizetype r = 1; r < table.size(); ++r)
+            out << row(table[r]);
+        blocks << out.join(QLatin1Char('\n'));
+        lastWasItem = false;
+        table.clear();
+    };
     auto appendText = [&](const QString &t) {
         if (para.isEmpty()) {
             para = t;
@@ -271,6 +306,29 @@ std::optional<QString> pdfToMarkdown(const QString &path, QString *error) {
         const bool newPage = prev && prev->page != l.page;
         const double gap = prev && !newPage ? l.top - prev->bottom : 1e9;
         const bool bigGap = gap > std::max(l.size, prev ? prev->size : 0.0) * 0.55;
+
+        if (l.cells.size() >= 2 && !newPage &&
+            (table.isEmpty() || table.last().size() == l.cells.size())) {
+            flushPara();
+            flushCode();
+            table << l.cells;
+            prev = &l;
+            continue;
+        }
+        if (l.cells.size() >= 2 && newPage && !table.isEmpty() &&
+            table.last().size() == l.cells.size()) {
+            table << l.cells; // a table running over a page break
+            prev = &l;
+            continue;
+        }
+        flushTable();
+        if (l.cells.size() >= 2) {
+            flushPara();
+            flushCode();
+            table << l.cells;
+            prev = &l;
+            continue;
+        }
 
         if (l.mono && !l.bold) {
             flushPara();
@@ -335,6 +393,7 @@ std::optional<QString> pdfToMarkdown(const QString &path, QString *error) {
         }
         prev = &l;
     }
+    flushTable();
     flushCode();
     flushPara();
     return blocks.join(QStringLiteral("\n\n")) + QLatin1Char('\n');

@@ -549,6 +549,15 @@ private slots:
         QCOMPARE(status, 402);
     }
 
+    // A second service must not share the port of a running one.
+    void portIsNotShared() {
+        Config other = m_svc->config;
+        other.port = m_svc->port;
+        other.dataDir = m_svc->config.dataDir + QStringLiteral("/other");
+        HttpApi second(*m_svc->db, *m_svc->accounts, *m_svc->runner, other);
+        QCOMPARE(second.bind(), -1);
+    }
+
     void unknownEndpoint() {
         auto r = m_svc->get(QStringLiteral("/api/v9/nothing"), m_alice);
         QCOMPARE(r->status, 404);

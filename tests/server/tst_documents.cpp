@@ -285,6 +285,41 @@ private slots:
         QCOMPARE(blocks, expected);
     }
 
+    void tableRowsBecomeATable() {
+        QList<PdfRun> page{{72, 720, 11, "F1", QStringLiteral("Yields by region:")}};
+        const QStringList rows[] = {{QStringLiteral("Region"), QStringLiteral("Yield")},
+                                    {QStringLiteral("North"), QStringLiteral("42")},
+                                    {QStringLiteral("South"), QStringLiteral("37")}};
+        double y = 690;
+        for (const QStringList &r : rows) {
+            const QByteArray font = r[0] == QLatin1String("Region") ? "F2" : "F1";
+            page << PdfRun{72, y, 11, font, r[0]} << PdfRun{200, y, 11, font, r[1]};
+            y -= 16;
+        }
+        page << PdfRun{72, y - 20, 11, "F1", QStringLiteral("After the table.")};
+        const auto md = pdfToMarkdown(put(QStringLiteral("table.pdf"), makePdf({page})), nullptr);
+        QVERIFY(md);
+        QCOMPARE(md->trimmed(),
+                 QStringLiteral("Yields by region:\n\n| Region | Yield |\n|---|---|\n"
+                                "| North | 42 |\n| South | 37 |\n\nAfter the table."));
+    }
+
+    // Two columns of prose side by side are read column by column, never zipped together.
+    void columnsStayApart() {
+        QList<PdfRun> page;
+        QStringList left, right;
+        for (int i = 0; i < 12; ++i) {
+            left << QStringLiteral("left column line %1 with several words in it").arg(i);
+            right << QStringLiteral("right column line %1 with several words in it").arg(i);
+            page << PdfRun{50, 700.0 - i * 14, 10, "F1", left.last()}
+                 << PdfRun{320, 700.0 - i * 14, 10, "F1", right.last()};
+        }
+        const auto md = pdfToMarkdown(put(QStringLiteral("columns.pdf"), makePdf({page})), nullptr);
+        QVERIFY(md);
+        QCOMPARE(wordsOf(*md), wordsOf(left.join(QLatin1Char(' ')) + QLatin1Char(' ') +
+                                       right.join(QLatin1Char(' '))));
+    }
+
     void markdownAcrossPagesKeepsOrder() {
         QList<PdfBlock> blocks;
         QStringList words;
