@@ -49,6 +49,9 @@ QCoro::Task<ConversionTask> requestRetry(ConversionTask task)
     co_return ConversionResponse::decode(response.body).data;
 }
 
+// Anything else that goes wrong is reported in the same form as the service's errors.
+ServiceError unexpected(const std::exception &e) { return ServiceError(QString::fromUtf8(e.what()), -1); }
+
 // What an interrupted sleep reports: the task was cancelled.
 ServiceError cancelled() { return ServiceError(QStringLiteral("CancellationError"), 1); }
 
@@ -66,6 +69,8 @@ QCoro::Task<> PDFViewModel::retryConversion(ConversionTask task)
         created = co_await requestRetry(task);
     } catch (const ServiceError &e) {
         failure = e;
+    } catch (const std::exception &e) {
+        failure = unexpected(e); // never let a retry end without a state
     }
     if (failure) {
         const QString description = failure->description();
@@ -123,6 +128,8 @@ QCoro::Task<> PDFViewModel::retryPolling(ConversionTask task)
                 current = co_await checkTaskStatus(id);
             } catch (const ServiceError &e) {
                 failure = e;
+            } catch (const std::exception &e) {
+                failure = unexpected(e); // counted like any failed check
             }
             if (!self)
                 co_return;
