@@ -2,7 +2,7 @@
 // uploadFile/downloadFile, next to curl doing the same transfers against the same
 // sink/source. Prints the client's peak RSS growth and the throughput of both.
 //
-//   transfer_bench [size-in-MiB] [--rounds=N]      (defaults: 1024 MiB, 3 rounds)
+//   transfer_bench [size-in-MiB] [--rounds=N]      (defaults: 1024 MiB, 4 rounds)
 //
 // The sink/source is this binary started again with --serve, so its buffers never
 // count towards the client's memory.
@@ -228,7 +228,7 @@ int main(int argc, char **argv)
     const QStringList args = app.arguments();
     const bool serving = args.contains(QStringLiteral("--serve"));
     qint64 mib = 1024;
-    int rounds = 3;
+    int rounds = 4;
     for (const QString &a : args.mid(1)) {
         if (a.startsWith(QLatin1String("--rounds=")))
             rounds = qMax(1, a.mid(9).toInt());
@@ -289,17 +289,44 @@ int main(int argc, char **argv)
         };
         bool downSized = true;
         for (int round = 1; round <= rounds; ++round) {
-            settleDisk();
-            const Figures u = measure(vm.uploadFile(QUrl::fromLocalFile(input)));
-            const Figures cu = curl({"-sS", "-o", "/dev/null", "-H", "Expect:", "-H",
-                                     "Content-Type: application/octet-stream", "-X", "POST", "-T",
-                                     input, origin + "/api/v2/uploadfilepdf"});
-            settleDisk();
-            const Figures d = measure(vm.downloadFile(task, downDir));
-            downSized = downSized && QFileInfo(downDir + "/bench.pdf").size() == size;
-            QFile::remove(downDir + "/bench.pdf");
-            const Figures cd = curl({"-sS", "-o", curlOut, origin + "/api/v2/docx?md5_id=bench-job"});
-            QFile::remove(curlOut);
+            // The order flips every round: a transfer that runs right after another
+            // file was deleted gets its freshly freed page-cache pages, so neither side
+            // may always come second.
+            const bool clientFirst = round % 2 == 1;
+            const auto clientUp = [&] {
+                settleDisk();
+                return measure(vm.uploadFile(QUrl::fromLocalFile(input)));
+            };
+            const auto referenceUp = [&] {
+                return curl({"-sS", "-o", "/dev/null", "-H", "Expect:", "-H",
+                             "Content-Type: application/octet-stream", "-X", "POST", "-T", input,
+                             origin + "/api/v2/uploadfilepdf"});
+            };
+            const auto clientDown = [&] {
+                settleDisk();
+                const Figures f = measure(vm.downloadFile(task, downDir));
+                downSized = downSized && QFileInfo(downDir + "/bench.pdf").size() == size;
+                QFile::remove(downDir + "/bench.pdf");
+                return f;
+            };
+            const auto referenceDown = [&] {
+                const Figures f =
+                    curl({"-sS", "-o", curlOut, origin + "/api/v2/docx?md5_id=bench-job"});
+                QFile::remove(curlOut);
+                return f;
+            };
+            Figures u, cu, d, cd;
+            if (clientFirst) {
+                u = clientUp();
+                cu = referenceUp();
+                d = clientDown();
+                cd = referenceDown();
+            } else {
+                cu = referenceUp();
+                u = clientUp();
+                cd = referenceDown();
+                d = clientDown();
+            }
             std::printf("round %d: upload client %.1f / curl %.1f MiB/s, download client %.1f / "
                         "curl %.1f MiB/s\n",
                         round, mibPerSecond(size, u.seconds), mibPerSecond(size, cu.seconds),

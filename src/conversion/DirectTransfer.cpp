@@ -1,8 +1,10 @@
-#include "conversion/StreamedUpload.h"
+#include "conversion/DirectTransfer.h"
 
 #include <QIODevice>
 #include <QSslSocket>
 #include <QTcpSocket>
+
+#include <utility>
 
 #include <QCoroSignal>
 
@@ -51,9 +53,9 @@ ServiceError protocolError(const QString &what)
 
 } // namespace
 
-StreamedUpload::StreamedUpload(Request request, QIODevice *body)
+DirectTransfer::DirectTransfer(Request request, DirectOptions options)
     : m_request(std::move(request))
-    , m_body(body)
+    , m_options(std::move(options))
 {
     m_idle.setSingleShot(true);
     connect(&m_idle, &QTimer::timeout, this, [this] {
@@ -61,7 +63,7 @@ StreamedUpload::StreamedUpload(Request request, QIODevice *body)
     });
 }
 
-StreamedUpload::~StreamedUpload()
+DirectTransfer::~DirectTransfer()
 {
     if (m_socket) {
         m_socket->disconnect(this);
@@ -69,7 +71,7 @@ StreamedUpload::~StreamedUpload()
     }
 }
 
-void StreamedUpload::start()
+void DirectTransfer::start()
 {
     const QUrl url = m_request.url();
     const bool tls = url.scheme() == QLatin1String("https");
@@ -82,17 +84,19 @@ void StreamedUpload::start()
         }
         auto *ssl = new QSslSocket;
         m_socket.reset(ssl);
-        connect(ssl, &QSslSocket::encrypted, this, &StreamedUpload::sendHead);
-        connect(ssl, &QSslSocket::encryptedBytesWritten, this, &StreamedUpload::pump);
+        connect(ssl, &QSslSocket::encrypted, this, &DirectTransfer::sendHead);
+        connect(ssl, &QSslSocket::encryptedBytesWritten, this, &DirectTransfer::pump);
     } else {
         m_socket = std::make_unique<QTcpSocket>();
-        connect(m_socket.get(), &QTcpSocket::connected, this, &StreamedUpload::sendHead);
+        connect(m_socket.get(), &QTcpSocket::connected, this, &DirectTransfer::sendHead);
     }
-    // The socket's own buffer paces the file: no more than kHighWater waits in it.
-    connect(m_socket.get(), &QTcpSocket::bytesWritten, this, &StreamedUpload::pump);
-    connect(m_socket.get(), &QTcpSocket::readyRead, this, &StreamedUpload::onReadable);
-    connect(m_socket.get(), &QTcpSocket::disconnected, this, &StreamedUpload::onDisconnected);
-    connect(m_socket.get(), &QTcpSocket::errorOccurred, this, &StreamedUpload::onSocketError);
+    // The socket's buffers pace the file both ways: no more than kHighWater waits to be
+    // sent, and no more than kChunk is read ahead of the sink.
+    m_socket->setReadBufferSize(kChunk);
+    connect(m_socket.get(), &QTcpSocket::bytesWritten, this, &DirectTransfer::pump);
+    connect(m_socket.get(), &QTcpSocket::readyRead, this, &DirectTransfer::onReadable);
+    connect(m_socket.get(), &QTcpSocket::disconnected, this, &DirectTransfer::onDisconnected);
+    connect(m_socket.get(), &QTcpSocket::errorOccurred, this, &DirectTransfer::onSocketError);
 
     const quint16 port = quint16(url.port(tls ? 443 : 80));
     if (m_request.timeoutMs > 0)
@@ -103,13 +107,13 @@ void StreamedUpload::start()
         m_socket->connectToHost(url.host(), port);
 }
 
-void StreamedUpload::touch()
+void DirectTransfer::touch()
 {
     if (m_request.timeoutMs > 0 && !m_done)
         m_idle.start(m_request.timeoutMs);
 }
 
-void StreamedUpload::sendHead()
+void DirectTransfer::sendHead()
 {
     const QUrl url = m_request.url();
     QByteArray target =
@@ -129,24 +133,28 @@ void StreamedUpload::sendHead()
             continue;
         head += name + ": " + m_request.request.rawHeader(name) + "\r\n";
     }
-    head += "Content-Length: " + QByteArray::number(m_body->size() - m_body->pos()) +
-            "\r\nConnection: close\r\n\r\n";
+    if (m_options.body)
+        head += "Content-Length: " +
+                QByteArray::number(m_options.body->size() - m_options.body->pos()) + "\r\n";
+    head += "Connection: close\r\n\r\n";
     m_started = true;
+    m_bodySent = !m_options.body;
     m_socket->write(head);
-    m_chunk.resize(kChunk);
+    if (m_options.body)
+        m_chunk.resize(kChunk);
     pump();
 }
 
-void StreamedUpload::pump()
+void DirectTransfer::pump()
 {
     touch();
     if (!m_started || m_bodySent || m_done)
         return;
     while (m_socket->bytesToWrite() < kHighWater) {
-        const qint64 n = m_body->read(m_chunk.data(), kChunk);
+        const qint64 n = m_options.body->read(m_chunk.data(), kChunk);
         // A read error, or a file that ended before its announced size.
-        if (n < 0 || (n == 0 && !m_body->atEnd())) {
-            const QString reason = m_body->errorString();
+        if (n < 0 || (n == 0 && !m_options.body->atEnd())) {
+            const QString reason = m_options.body->errorString();
             fail(ServiceError(QStringLiteral("Failed to read file: ") + reason, -1));
             return;
         }
@@ -155,56 +163,80 @@ void StreamedUpload::pump()
             m_chunk = QByteArray();
             return;
         }
-        m_sent += n;
         m_socket->write(m_chunk.constData(), n);
     }
 }
 
-void StreamedUpload::onReadable()
+void DirectTransfer::onReadable()
 {
     touch();
     if (m_done)
         return;
     m_in += m_socket->readAll();
-    if (!parse())
-        return;
+    parse();
 }
 
-// Consumes what has arrived; false when finished (either way) or waiting for more.
-bool StreamedUpload::parse()
+// Consumes what has arrived, as far as it goes.
+void DirectTransfer::parse()
 {
-    for (;;) {
+    while (!m_done) {
         switch (m_stage) {
         case Stage::Head:
             if (!parseHead())
-                return false;
+                return;
             break;
         case Stage::Body: {
             const qint64 take = qMin<qint64>(m_bodyLeft, m_in.size());
-            m_response.body += m_in.left(take);
-            m_in.remove(0, take);
+            QByteArray piece;
+            if (take == m_in.size()) {
+                piece = std::exchange(m_in, {});
+            } else {
+                piece = m_in.left(take);
+                m_in.remove(0, take);
+            }
             m_bodyLeft -= take;
-            if (m_bodyLeft == 0)
+            if (deliver(piece) && m_bodyLeft == 0)
                 succeed();
-            return false;
+            return;
         }
         case Stage::Chunks:
-            return parseChunks();
-        case Stage::UntilClose:
-            if (m_response.body.size() + m_in.size() > kMaxAnswer) {
-                fail(tooLarge());
-                return false;
-            }
-            m_response.body += m_in;
-            m_in.clear();
-            return false;
+            parseChunks();
+            return;
+        case Stage::UntilClose: {
+            deliver(std::exchange(m_in, {}));
+            return;
+        }
         case Stage::Done:
-            return false;
+            return;
         }
     }
 }
 
-bool StreamedUpload::parseHead()
+// Body bytes of the answer: to the sink for a 200 answer, else collected (bounded).
+bool DirectTransfer::deliver(const QByteArray &piece)
+{
+    if (piece.isEmpty())
+        return true;
+    if (m_options.sink && m_response.status == 200) {
+        if (!m_options.sink(piece)) {
+            fail(ServiceError::transportCode(-3000,
+                                             QStringLiteral("The result could not be written.")));
+            return false;
+        }
+        return true;
+    }
+    if (m_response.body.size() + piece.size() > kMaxCollected) {
+        if (!m_options.sink) {
+            fail(tooLarge());
+            return false;
+        }
+        return true; // a refused download's body is not kept anyway
+    }
+    m_response.body += piece;
+    return true;
+}
+
+bool DirectTransfer::parseHead()
 {
     const qsizetype end = m_in.indexOf("\r\n\r\n");
     if (end < 0) {
@@ -243,72 +275,77 @@ bool StreamedUpload::parseHead()
                  value.toLower().contains("chunked"))
             chunked = true;
     }
+    // Whatever body this answer has, the request's own is no longer wanted.
+    m_bodySent = true;
     if (chunked) {
         m_stage = Stage::Chunks;
         m_bodyLeft = -1;
     } else if (length >= 0) {
-        if (length > kMaxAnswer) {
+        if (length > kMaxCollected && !m_options.sink) {
             fail(tooLarge());
             return false;
         }
         m_stage = Stage::Body;
         m_bodyLeft = length;
+        if (length == 0) {
+            succeed();
+            return false;
+        }
     } else {
         m_stage = Stage::UntilClose;
     }
     return true;
 }
 
-bool StreamedUpload::parseChunks()
+void DirectTransfer::parseChunks()
 {
-    for (;;) {
+    while (!m_done) {
         if (m_bodyLeft < 0) {
             const qsizetype eol = m_in.indexOf("\r\n");
             if (eol < 0)
-                return false;
+                return;
             const QByteArray sizeText = m_in.left(eol).split(';').first().trimmed();
             bool ok = false;
             const qint64 size = sizeText.toLongLong(&ok, 16);
             if (!ok || size < 0) {
                 fail(protocolError(QStringLiteral("The answer's chunks are malformed.")));
-                return false;
+                return;
             }
             m_in.remove(0, eol + 2);
             if (size == 0) {
                 succeed();
-                return false;
-            }
-            if (m_response.body.size() + size > kMaxAnswer) {
-                fail(tooLarge());
-                return false;
+                return;
             }
             m_bodyLeft = size;
         }
         // The chunk's data and its closing CR LF.
         if (m_in.size() < m_bodyLeft + 2)
-            return false;
-        m_response.body += m_in.left(m_bodyLeft);
+            return;
+        const QByteArray piece = m_in.left(m_bodyLeft);
         m_in.remove(0, m_bodyLeft + 2);
         m_bodyLeft = -1;
+        if (!deliver(piece))
+            return;
     }
 }
 
-void StreamedUpload::onDisconnected()
+void DirectTransfer::onDisconnected()
 {
     if (m_done)
         return;
+    // What is still buffered may complete the answer.
+    onReadable();
+    if (m_done)
+        return;
     if (m_stage == Stage::UntilClose) {
-        m_in += m_socket->readAll();
-        parse();
-        if (!m_done)
-            succeed();
+        succeed();
         return;
     }
     fail(ServiceError::transport(QNetworkReply::RemoteHostClosedError,
                                  QStringLiteral("Connection closed")));
 }
 
-void StreamedUpload::onSocketError()
+void DirectTransfer::onSocketError()
 {
     if (m_done)
         return;
@@ -327,7 +364,7 @@ void StreamedUpload::onSocketError()
     fail(ServiceError::transport(replyError(error), m_socket->errorString()));
 }
 
-void StreamedUpload::fail(ServiceError error)
+void DirectTransfer::fail(ServiceError error)
 {
     if (m_done)
         return;
@@ -335,7 +372,7 @@ void StreamedUpload::fail(ServiceError error)
     finish();
 }
 
-void StreamedUpload::succeed()
+void DirectTransfer::succeed()
 {
     if (m_done)
         return;
@@ -343,7 +380,7 @@ void StreamedUpload::succeed()
     finish();
 }
 
-void StreamedUpload::finish()
+void DirectTransfer::finish()
 {
     m_done = true;
     m_idle.stop();
@@ -354,15 +391,15 @@ void StreamedUpload::finish()
     Q_EMIT finished();
 }
 
-QCoro::Task<HttpResponse> sendStreamed(Request request, QIODevice *body)
+QCoro::Task<HttpResponse> sendDirect(Request request, DirectOptions options)
 {
-    auto upload = std::make_unique<StreamedUpload>(std::move(request), body);
-    upload->start();
-    if (!upload->isDone())
-        co_await qCoro(upload.get(), &StreamedUpload::finished);
-    if (upload->error())
-        throw *upload->error();
-    co_return upload->response();
+    auto transfer = std::make_unique<DirectTransfer>(std::move(request), std::move(options));
+    transfer->start();
+    if (!transfer->isDone())
+        co_await qCoro(transfer.get(), &DirectTransfer::finished);
+    if (transfer->error())
+        throw *transfer->error();
+    co_return transfer->response();
 }
 
 } // namespace quorvel

@@ -1,5 +1,6 @@
 // Download of one job's result into a directory (the temporary directory by default).
 
+#include "conversion/DirectTransfer.h"
 #include "conversion/OperationCatalogue.h"
 #include "conversion/PDFViewModel.h"
 #include "conversion/ResultName.h"
@@ -62,11 +63,11 @@ QCoro::Task<QString> PDFViewModel::downloadFile(ConversionTask task, QString dir
         throw writeError(part->errorString());
     auto discard = qScopeGuard([part] { part->remove(); });
 
-    SendOptions options;
-    options.bodySink = [part](const QByteArray &chunk) {
-        return part->write(chunk) == chunk.size();
+    DirectOptions options;
+    options.sink = [part](const QByteArray &piece) {
+        return part->write(piece) == piece.size();
     };
-    const HttpResponse response = co_await send(sharedSession(), request, options);
+    const HttpResponse response = co_await sendDirect(request, options);
     if (!response.isHttp)
         throw ServiceError(QStringLiteral("Invalid response"), -1);
     Log::write(QStringLiteral("📥 下载响应状态码: %1").arg(response.status));

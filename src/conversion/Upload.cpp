@@ -3,7 +3,7 @@
 #include "conversion/ConversionSupport.h"
 #include "conversion/MultipartBody.h"
 #include "conversion/PDFViewModel.h"
-#include "conversion/StreamedUpload.h"
+#include "conversion/DirectTransfer.h"
 #include "service/HttpClient.h"
 #include "service/Log.h"
 #include "service/Request.h"
@@ -84,7 +84,7 @@ QCoro::Task<FileUploadData> PDFViewModel::uploadFile(QUrl file)
     const auto stopSimulation = qScopeGuard([simulationStop] { simulationStop->cancel(); });
     uploadProgressSimulation(body->fileSize(), simulationStop);
 
-    const HttpResponse response = co_await sendStreamed(*request, body.get());
+    const HttpResponse response = co_await sendDirect(*request, {body.get(), {}});
     if (!self)
         throw ServiceError::transportCode(-999, QStringLiteral("cancelled"));
 

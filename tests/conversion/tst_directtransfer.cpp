@@ -1,5 +1,5 @@
 #include "conversion/MultipartBody.h"
-#include "conversion/StreamedUpload.h"
+#include "conversion/DirectTransfer.h"
 
 #include <QBuffer>
 #include <QPointer>
@@ -75,17 +75,18 @@ struct Result
     std::optional<ServiceError> error;
 };
 
-std::shared_ptr<Result> run(Request request, QIODevice *body)
+std::shared_ptr<Result> run(Request request, QIODevice *body,
+                            std::function<bool(const QByteArray &)> sink = {})
 {
     auto out = std::make_shared<Result>();
-    [](Request r, QIODevice *b, std::shared_ptr<Result> o) -> QCoro::Task<> {
+    [](Request r, DirectOptions options, std::shared_ptr<Result> o) -> QCoro::Task<> {
         try {
-            o->response = co_await sendStreamed(std::move(r), b);
+            o->response = co_await sendDirect(std::move(r), std::move(options));
         } catch (const ServiceError &e) {
             o->error = e;
         }
         o->done = true;
-    }(std::move(request), body, out);
+    }(std::move(request), DirectOptions{body, std::move(sink)}, out);
     (void)QTest::qWaitFor([out] { return out->done; }, 10000);
     return out;
 }
@@ -103,7 +104,7 @@ Request requestTo(quint16 port, int timeoutMs = 30'000)
 
 } // namespace
 
-class TestStreamedUpload : public QObject
+class TestDirectTransfer : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
@@ -219,6 +220,58 @@ private Q_SLOTS:
         QCOMPARE(out->error->code(), qint64(-1005));
     }
 
+    // A download: no request body, and a 200 body goes to the sink instead of memory.
+    void answerBodyToSink_data()
+    {
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<QByteArray>("sunk");
+        QTest::addColumn<QByteArray>("collected");
+        const QByteArray big(3 << 20, 'z');
+        QTest::newRow("200 with length")
+            << "HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(big.size()) + "\r\n\r\n" + big
+            << big << QByteArray();
+        QTest::newRow("200 chunked")
+            << QByteArray("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n2\r\nde\r\n0\r\n\r\n")
+            << QByteArray("abcde") << QByteArray();
+        QTest::newRow("200 until close") << QByteArray("HTTP/1.1 200 OK\r\n\r\nrest") << QByteArray("rest")
+                                         << QByteArray();
+        QTest::newRow("404 is collected, not sunk")
+            << QByteArray("HTTP/1.1 404 Not Found\r\nContent-Length: 4\r\n\r\ngone") << QByteArray()
+            << QByteArray("gone");
+    }
+    void answerBodyToSink()
+    {
+        QFETCH(QByteArray, answer);
+        QFETCH(QByteArray, sunk);
+        QFETCH(QByteArray, collected);
+        RawPeer peer;
+        peer.answer = answer;
+        Request r = requestTo(peer.port());
+        r.method = "GET";
+        QByteArray received;
+        auto out = run(r, nullptr, [&](const QByteArray &piece) {
+            received += piece;
+            return true;
+        });
+        QVERIFY(out->done);
+        QVERIFY2(out->response, out->error ? qPrintable(out->error->rendering()) : "");
+        QVERIFY(received == sunk);
+        QCOMPARE(out->response->body, collected);
+        QVERIFY(peer.head().startsWith("GET /api/v2/up?x=1 HTTP/1.1\r\n"));
+        QVERIFY(!peer.head().toLower().contains("content-length"));
+    }
+
+    void failingSinkEndsTheTransfer()
+    {
+        RawPeer peer;
+        peer.answer = "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello";
+        Request r = requestTo(peer.port());
+        r.method = "GET";
+        auto out = run(r, nullptr, [](const QByteArray &) { return false; });
+        QVERIFY(out->error);
+        QCOMPARE(out->error->code(), qint64(-3000));
+    }
+
     void silentPeerTimesOut()
     {
         RawPeer peer;
@@ -249,5 +302,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TestStreamedUpload)
-#include "tst_streamedupload.moc"
+QTEST_GUILESS_MAIN(TestDirectTransfer)
+#include "tst_directtransfer.moc"
