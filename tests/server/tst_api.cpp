@@ -412,8 +412,13 @@ private slots:
         // With only the checksum (a job listed by a history that lost its path).
         QJsonObject byMd5 = up;
         byMd5[QStringLiteral("source_file_path")] = QString();
-        QCOMPARE(m_svc->convert(m_alice, byMd5, QStringLiteral("PDF2MD"), &status).isEmpty(),
-                 false);
+        const QJsonObject second =
+            m_svc->convert(m_alice, byMd5, QStringLiteral("PDF2MD"), &status);
+        QCOMPARE(status, 200);
+        QCOMPARE(m_svc->waitForJob(m_alice, second.value(QStringLiteral("id")).toString())
+                     .value(QStringLiteral("status"))
+                     .toInt(),
+                 1);
         // A path that is a real file on the server is never used as one.
         QJsonObject forged = up;
         forged[QStringLiteral("source_file_path")] = QStringLiteral("/etc/passwd");
@@ -472,6 +477,11 @@ private slots:
         QFETCH(QString, typ);
         QFETCH(bool, encrypted);
         QFETCH(QString, reason);
+        // An account of its own, so no other test's job moves its balance meanwhile.
+        const QString tag = QString::fromLatin1(QTest::currentDataTag())
+                                .replace(QLatin1Char(' '), QLatin1Char('-'));
+        const QString owner =
+            m_svc->addUserAndLogin(QStringLiteral("fail-%1@example.org").arg(tag), 40);
         QTemporaryDir dir;
         QByteArray pdf = smallPdf(2, QStringLiteral("fail") + typ);
         if (encrypted) {
@@ -484,20 +494,20 @@ private slots:
                      0);
             pdf = readFile(dir.filePath(QStringLiteral("e.pdf")));
         }
-        const QJsonObject up = m_svc->upload(m_alice, QStringLiteral("f.pdf"), pdf);
+        const QJsonObject up = m_svc->upload(owner, QStringLiteral("f.pdf"), pdf);
         QVERIFY(!up.isEmpty());
         const auto balance = [&] {
-            return dataOf(m_svc->get(QStringLiteral("/api/v1/tollan/convertapi/page_balance"),
-                                     m_alice))
+            return dataOf(
+                       m_svc->get(QStringLiteral("/api/v1/tollan/convertapi/page_balance"), owner))
                 .value(QStringLiteral("consumed_pages"))
                 .toInteger();
         };
         const qint64 before = balance();
-        const QJsonObject job = m_svc->convert(m_alice, up, typ);
+        const QJsonObject job = m_svc->convert(owner, up, typ);
         const QString id = job.value(QStringLiteral("id")).toString();
-        QCOMPARE(m_svc->waitForJob(m_alice, id).value(QStringLiteral("status")).toInt(), 2);
+        QCOMPARE(m_svc->waitForJob(owner, id).value(QStringLiteral("status")).toInt(), 2);
         QCOMPARE(balance(), before);
-        QCOMPARE(m_svc->get(QStringLiteral("/api/v2/docx?md5_id=") + id, m_alice)->status, 404);
+        QCOMPARE(m_svc->get(QStringLiteral("/api/v2/docx?md5_id=") + id, owner)->status, 404);
         auto q = m_svc->db->exec(QStringLiteral("SELECT failure FROM jobs WHERE id=?"), {id});
         QVERIFY(q.next());
         QVERIFY2(q.value(0).toString().contains(reason), qPrintable(q.value(0).toString()));
