@@ -124,15 +124,15 @@ Commands::Commands(Invocation invocation, std::optional<int> pollIntervalMs)
     , m_progress(isTerminal(stderr))
 {
     // The desktop app's diagnostic lines: on standard error, unchanged, when asked for;
-    // otherwise nowhere, so standard output carries only results.
-    const bool trace = m_invocation.trace;
-    Log::setSink([this, trace](const QString &line) {
-        if (trace) {
+    // otherwise nowhere (and not even built), so standard output carries only results.
+    if (m_invocation.trace) {
+        Log::setSink([this](const QString &line) {
             m_progress.clear();
             writeTo(stderr, line + u'\n');
-        }
-        observeLogLine(line);
-    });
+        });
+    } else {
+        Log::setSink({});
+    }
 }
 
 Commands::~Commands()
@@ -485,30 +485,21 @@ QCoro::Task<int> Commands::status()
 QCoro::Task<std::optional<QString>> Commands::fetchHistory()
 {
     PDFViewModel &vm = viewModel();
-    m_historyFailure.reset();
-    m_watchHistory = true;
+    // A failed fetch lists nothing, like an account without jobs; a script must not
+    // mistake a refused or broken request for "no jobs".
+    std::optional<QString> failure;
+    const auto failed = QObject::connect(
+        &vm, &PDFViewModel::historyFetchFailed, &vm,
+        [&failure](const QString &description, qint64 code) {
+            failure = code == 401 ? QStringLiteral("The service refused the sign-in (status 401); "
+                                                   "sign in with 'quorvel-cli login EMAIL'")
+                                  : description;
+        });
     m_progress.startSpinner(QStringLiteral("Loading history"));
     co_await vm.fetchConversionHistory();
     m_progress.clear();
-    m_watchHistory = false;
-    co_return m_historyFailure;
-}
-
-void Commands::observeLogLine(const QString &line)
-{
-    // A failed history fetch publishes an empty list like an account without jobs; its
-    // diagnostic line is the only report of the failure, and a script must not mistake
-    // a refused or broken request for "no jobs".
-    if (!m_watchHistory)
-        return;
-    static const QString failedPrefix = QStringLiteral("Error fetching history: ");
-    static const QString refusedLine = QStringLiteral("🔐 身份验证失败，可能需要重新登录");
-    if (line.startsWith(failedPrefix))
-        m_historyFailure = line.mid(failedPrefix.size());
-    else if (line == refusedLine)
-        m_historyFailure = QStringLiteral(
-            "The service refused the sign-in (status 401); sign in with 'quorvel-cli login "
-            "EMAIL'");
+    QObject::disconnect(failed);
+    co_return failure;
 }
 
 QCoro::Task<int> Commands::history()

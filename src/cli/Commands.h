@@ -56,7 +56,6 @@ private:
     void printJobs(const QList<ConversionTask> &tasks);
     void printJob(const ConversionTask &task);
     void printError(const QString &line);
-    void observeLogLine(const QString &line);
 
     Invocation m_invocation;
     std::optional<int> m_pollIntervalMs;
@@ -65,8 +64,6 @@ private:
     std::unique_ptr<PDFViewModel> m_viewModel;
     // Jobs whose polling ended, by id, as the view model reported them.
     QHash<QString, ConversionTask> m_finished;
-    bool m_watchHistory = false;
-    std::optional<QString> m_historyFailure;
 };
 
 // Whether the command talks to the service (and so needs a usable origin).

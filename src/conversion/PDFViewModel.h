@@ -158,6 +158,9 @@ Q_SIGNALS:
     // A started job's polling ended (completed, failed, or given up), for front ends
     // that wait for jobs; `task` is the last status seen.
     void taskPollingFinished(const quorvel::ConversionTask &task);
+    // A history fetch published an empty list because the request failed or the sign-in
+    // was refused (code 401), for front ends that must tell it from an account without jobs.
+    void historyFetchFailed(const QString &description, qint64 code);
 
 private:
     void startAnimation(double target);

@@ -72,6 +72,8 @@ QCoro::Task<> PDFViewModel::fetchConversionHistory()
     }
     guard.disarm();
     publishHistory(std::move(outcome.tasks), outcome.lineAfterPublish);
+    if (outcome.failure)
+        Q_EMIT historyFetchFailed(outcome.failure->description(), outcome.failure->code());
 }
 
 QCoro::Task<> PDFViewModel::refreshHistory()

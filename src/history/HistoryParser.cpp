@@ -421,7 +421,7 @@ HistoryOutcome historyRequestFailed(const ServiceError &error)
 {
     const QString description = error.description();
     Log::write(QStringLiteral("❌ 获取历史记录失败: ") + description);
-    return {{}, QStringLiteral("Error fetching history: ") + description};
+    return {{}, QStringLiteral("Error fetching history: ") + description, error};
 }
 
 HistoryOutcome interpretHistoryAnswer(bool isHttp, int status, const QByteArray &bytes)
@@ -441,7 +441,7 @@ HistoryOutcome interpretHistoryAnswer(bool isHttp, int status, const QByteArray 
     }
     if (status == 401) {
         Log::write(QStringLiteral("🔐 身份验证失败，可能需要重新登录"));
-        return {};
+        return {{}, {}, ServiceError(QStringLiteral("Failed to fetch history"), status)};
     }
     if (status != 200)
         return historyRequestFailed(ServiceError(QStringLiteral("Failed to fetch history"), status));
@@ -455,7 +455,7 @@ HistoryOutcome interpretHistoryAnswer(bool isHttp, int status, const QByteArray 
                        response.render(QStringLiteral("ConversionHistoryResponse")));
         const qsizetype count = response.data.converts.size();
         return {std::move(response.data.converts),
-                QStringLiteral("✅ 成功获取历史记录，共 %1 条").arg(count)};
+                QStringLiteral("✅ 成功获取历史记录，共 %1 条").arg(count), std::nullopt};
     } catch (const ServiceError &e) {
         Log::write(QStringLiteral("⚠️ 标准格式解析失败，尝试替代解析方式: ") + e.description());
     }
@@ -464,7 +464,8 @@ HistoryOutcome interpretHistoryAnswer(bool isHttp, int status, const QByteArray 
     try {
         QList<ConversionTask> tasks = decodeTasks(body.json());
         const qsizetype count = tasks.size();
-        return {std::move(tasks), QStringLiteral("✅ 成功解析为任务数组，共 %1 条").arg(count)};
+        return {std::move(tasks), QStringLiteral("✅ 成功解析为任务数组，共 %1 条").arg(count),
+                std::nullopt};
     } catch (const ServiceError &e) {
         Log::write(QStringLiteral("⚠️ 数组格式解析也失败: ") + e.description());
     }
@@ -476,7 +477,8 @@ HistoryOutcome interpretHistoryAnswer(bool isHttp, int status, const QByteArray 
         text.contains(QLatin1StringView("\"converts\":"))) {
         if (auto tasks = extractManually(body)) {
             const qsizetype count = tasks->size();
-            return {std::move(*tasks), QStringLiteral("✅ 手动提取成功，共 %1 条记录").arg(count)};
+            return {std::move(*tasks), QStringLiteral("✅ 手动提取成功，共 %1 条记录").arg(count),
+                    std::nullopt};
         }
     }
 
@@ -484,21 +486,22 @@ HistoryOutcome interpretHistoryAnswer(bool isHttp, int status, const QByteArray 
     if (text.startsWith(u',') || text.startsWith(QLatin1StringView("],"))) {
         if (auto tasks = repairList(text)) {
             const qsizetype count = tasks->size();
-            return {std::move(*tasks), QStringLiteral("✅ 成功解析修复后的JSON，共 %1 条").arg(count)};
+            return {std::move(*tasks), QStringLiteral("✅ 成功解析修复后的JSON，共 %1 条").arg(count),
+                    std::nullopt};
         }
     }
 
     // E: nothing to show.
     if (text == QLatin1StringView("[]") || text == QLatin1StringView("{}") || text.isEmpty()) {
         Log::write(QStringLiteral("🔍 检测到空数据返回"));
-        return {{}, QStringLiteral("ℹ️ 账号无历史记录，显示空列表")};
+        return {{}, QStringLiteral("ℹ️ 账号无历史记录，显示空列表"), std::nullopt};
     }
 
     // F: one job somewhere in the text.
     Log::write(QStringLiteral("🧩 尝试解析JSON片段"));
     if (auto task = extractTaskFromFragment(text))
-        return {{*task}, QStringLiteral("✅ 从JSON片段解析出1条记录")};
-    return {{}, QStringLiteral("ℹ️ 当前账号可能没有历史记录或格式不同，显示空列表")};
+        return {{*task}, QStringLiteral("✅ 从JSON片段解析出1条记录"), std::nullopt};
+    return {{}, QStringLiteral("ℹ️ 当前账号可能没有历史记录或格式不同，显示空列表"), std::nullopt};
 }
 
 } // namespace quorvel

@@ -21,6 +21,9 @@ struct HistoryOutcome
     QList<ConversionTask> tasks;
     // Written after publishing; empty when the path has no such line.
     QString lineAfterPublish;
+    // Set when the list is empty because the request failed or the sign-in was refused,
+    // so a front end can tell that from an account without jobs.
+    std::optional<ServiceError> failure = std::nullopt;
 };
 
 // Everything from the answer to the list: the status rules, then the parsing

@@ -11,8 +11,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QSocketNotifier>
 #include <QSignalSpy>
+#include <QSocketNotifier>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -394,8 +394,8 @@ private Q_SLOTS:
                         {ScriptedResponse::json(200, envelope(QJsonObject{{"token", kToken}}))});
         m_server.script("GET", kMe, {ScriptedResponse::json(200, userInfo(false))});
         QByteArray screen;
-        const CliRun r = runOnTerminal({"login", "ann@example.com"}, true, "Password: ",
-                                       "typed secret\n", &screen);
+        const CliRun r = runOnTerminal({"login", "ann@example.com"}, true,
+                                       "Password: ", "typed secret\n", &screen);
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(r.out, QByteArray("Signed in as ann@example.com\n"));
         QVERIFY2(screen.startsWith("Password: "), screen.constData());
@@ -952,27 +952,6 @@ private Q_SLOTS:
             QCOMPARE(
                 QJsonDocument::fromJson(retries[0].body).object().value("file_name").toString(),
                 QStringLiteral("Report.pdf【retry】"));
-    }
-
-    // --- the core's account object for a front end without a start-up fetch ---
-
-    void startupFetch()
-    {
-        signIn();
-        m_server.script("GET", kMe, {ScriptedResponse::json(200, userInfo(false))});
-        qputenv("QUORVEL_API_ORIGIN", m_server.origin().toUtf8());
-        LogCapture log;
-        AuthManager quiet(AuthManager::StartupFetch::None);
-        QVERIFY(quiet.isLoggedIn());
-        QVERIFY(!quiet.restoreRunning());
-        AuthManager restoring;
-        QVERIFY(restoring.isLoggedIn());
-        QVERIFY(restoring.restoreRunning());
-        QSignalSpy finished(&restoring, &AuthManager::restoreFinished);
-        QVERIFY(finished.wait(10'000));
-        QVERIFY(restoring.userInfo());
-        QVERIFY(!quiet.userInfo());
-        QCOMPARE(m_server.requestsTo("GET", kMe).size(), 1);
     }
 };
 
