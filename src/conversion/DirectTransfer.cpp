@@ -131,7 +131,10 @@ void DirectTransfer::sendHead()
         const QByteArray lower = name.toLower();
         if (lower == "content-length" || lower == "host" || lower == "connection")
             continue;
-        head += name + ": " + m_request.request.rawHeader(name) + "\r\n";
+        // A value (a stored token, say) can never add a header line of its own.
+        QByteArray value = m_request.request.rawHeader(name);
+        value.replace('\r', ' ').replace('\n', ' ');
+        head += name + ": " + value + "\r\n";
     }
     if (m_options.body)
         head += "Content-Length: " +

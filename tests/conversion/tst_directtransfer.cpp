@@ -129,6 +129,23 @@ private Q_SLOTS:
         QVERIFY(peer.body() == data);
     }
 
+    void headerValueCannotAddLines()
+    {
+        RawPeer peer;
+        peer.answer = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n";
+        Request r = requestTo(peer.port());
+        r.setHeader("Authorization", "Bearer abc\r\nX-Evil: 1");
+        QByteArray data("x");
+        QBuffer device(&data);
+        QVERIFY(device.open(QIODevice::ReadOnly));
+        auto out = run(r, &device);
+        QVERIFY(out->response);
+        const QList<QByteArray> lines = peer.head().split('\n');
+        QVERIFY(lines.contains("Authorization: Bearer abc  X-Evil: 1\r"));
+        for (const QByteArray &line : lines)
+            QVERIFY(!line.startsWith("X-Evil"));
+    }
+
     void answers_data()
     {
         QTest::addColumn<QByteArray>("answer");
