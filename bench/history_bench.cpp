@@ -23,10 +23,10 @@ using namespace quorvel;
 
 namespace {
 
-QByteArray job(int i)
-{
-    static const char *const names[] = {"Quarterly report", "Straße plan", "invoice", "Präsentation",
-                                        "thesis draft", "年度报告", "meeting notes", "contract"};
+QByteArray job(int i) {
+    static const char *const names[] = {"Quarterly report", "Straße plan",  "invoice",
+                                        "Präsentation",     "thesis draft", "年度报告",
+                                        "meeting notes",    "contract"};
     static const char *const types[] = {"pdf2doc", "pdf2pptx", "pdf2img", "pdf2md", "docx2pdf"};
     const QByteArray n = QByteArray::number(i);
     const QByteArray hex = QByteArray::number(quint64(i) * 2654435761u, 16).rightJustified(32, '0');
@@ -36,13 +36,13 @@ QByteArray job(int i)
            "\"page_number\":" + QByteArray::number(1 + i % 300) +
            ",\"source_file_path\":\"/uploads/" + hex.left(16) + ".pdf\"," +
            "\"source_file_typ\":\"pdf\",\"result_file_typ\":\"docx\",\"source_file_md5\":\"" + hex +
-           "\",\"status\":" + QByteArray::number(i % 3) + ",\"create_at\":\"2025-01-31T08:15:00Z\"}";
+           "\",\"status\":" + QByteArray::number(i % 3) +
+           ",\"create_at\":\"2025-01-31T08:15:00Z\"}";
 }
 
 // The documented envelope, or (withMsg false) one that the typed decoding refuses for
 // want of "msg", so the answer takes the field-by-field path.
-QByteArray historyAnswer(int jobs, bool withMsg)
-{
+QByteArray historyAnswer(int jobs, bool withMsg) {
     QByteArray out = withMsg ? "{\"code\":0,\"msg\":\"ok\",\"data\":{\"converts\":["
                              : "{\"code\":0,\"data\":{\"converts\":[";
     out.reserve(jobs * 340 + 64);
@@ -54,8 +54,7 @@ QByteArray historyAnswer(int jobs, bool withMsg)
     return out + "]}}";
 }
 
-double medianMs(int repetitions, const std::function<void()> &work)
-{
+double medianMs(int repetitions, const std::function<void()> &work) {
     std::vector<double> times;
     for (int r = 0; r < repetitions; ++r) {
         QElapsedTimer t;
@@ -69,8 +68,7 @@ double medianMs(int repetitions, const std::function<void()> &work)
 
 } // namespace
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     QCoreApplication app(argc, argv);
     const int jobs = argc > 1 ? std::max(1, atoi(argv[1])) : 100'000;
     const int reps = argc > 2 ? std::max(1, atoi(argv[2])) : 5;
@@ -118,9 +116,12 @@ int main(int argc, char **argv)
     // One keystroke: the search text grows or shrinks by one letter.
     HistoryOutcome outcome = interpretHistoryAnswer(true, 200, envelope);
     vm.publishTasks(std::move(outcome.tasks));
-    struct Step { const char *from, *to; };
-    const Step steps[] = {{"", "r"}, {"r", "re"}, {"re", "rep"}, {"rep", "re"}, {"fina", "final"},
-                          {"", "ß"}, {"7", "77"}, {"final version", "final version."}};
+    struct Step {
+        const char *from, *to;
+    };
+    const Step steps[] = {
+        {"", "r"},         {"r", "re"}, {"re", "rep"}, {"rep", "re"},
+        {"fina", "final"}, {"", "ß"},   {"7", "77"},   {"final version", "final version."}};
     double worstKeystroke = 0; // the slowest step's median
     for (const Step &s : steps) {
         std::vector<double> times;
@@ -136,18 +137,19 @@ int main(int argc, char **argv)
         const double median = times[times.size() / 2];
         worstKeystroke = std::max(worstKeystroke, median);
         std::printf("  keystroke %-34s %7.2f ms (slowest run %.2f ms, %d shown)\n",
-                    qPrintable(QStringLiteral("\"%1\" -> \"%2\":").arg(QString::fromUtf8(s.from),
-                                                                   QString::fromUtf8(s.to))),
+                    qPrintable(QStringLiteral("\"%1\" -> \"%2\":")
+                                   .arg(QString::fromUtf8(s.from), QString::fromUtf8(s.to))),
                     median, times.back(), vm.filteredTaskModel()->rowCount());
     }
 
     std::printf("QJsonDocument::fromJson alone:           %8.1f ms\n", bare);
-    std::printf("answer -> published list, strategy A:   %8.1f ms  (%.2fx bare parse; target <= 2x)\n",
-                strategyA, strategyA / bare);
+    std::printf(
+        "answer -> published list, strategy A:   %8.1f ms  (%.2fx bare parse; target <= 2x)\n",
+        strategyA, strategyA / bare);
     std::printf("  same, log listening (lines dropped):  %8.1f ms  (%.2fx bare parse)\n",
                 strategyALogged, strategyALogged / bare);
-    std::printf("answer -> published list, fallback C:    %8.1f ms  (%.2fx bare parse)\n", strategyC,
-                strategyC / bare);
+    std::printf("answer -> published list, fallback C:    %8.1f ms  (%.2fx bare parse)\n",
+                strategyC, strategyC / bare);
     std::printf("search keystroke, slowest step (median): %8.2f ms  (target <= 16 ms)\n",
                 worstKeystroke);
     const bool met = strategyA <= 2 * bare && worstKeystroke <= 16;

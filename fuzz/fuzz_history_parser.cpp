@@ -23,29 +23,25 @@ using namespace quorvel;
 
 namespace {
 
-void fail(const char *what)
-{
+void fail(const char *what) {
     std::fprintf(stderr, "property violated: %s\n", what);
     std::abort();
 }
 
-bool generatedId(const QString &id)
-{
+bool generatedId(const QString &id) {
     static const QRegularExpression uuid(
         QStringLiteral("^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$"));
     return uuid.match(id).hasMatch();
 }
 
-bool generatedDate(const QString &text)
-{
+bool generatedDate(const QString &text) {
     static const QRegularExpression date(
         QStringLiteral("^\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2} \\+0000$"));
     return date.match(text).hasMatch();
 }
 
 // Equal apart from what is generated afresh on each run (ids and dates by hand).
-bool sameJobs(const QList<ConversionTask> &a, const QList<ConversionTask> &b)
-{
+bool sameJobs(const QList<ConversionTask> &a, const QList<ConversionTask> &b) {
     if (a.size() != b.size())
         return false;
     for (qsizetype i = 0; i < a.size(); ++i) {
@@ -61,16 +57,14 @@ bool sameJobs(const QList<ConversionTask> &a, const QList<ConversionTask> &b)
     return true;
 }
 
-void checkCount(const HistoryOutcome &outcome)
-{
+void checkCount(const HistoryOutcome &outcome) {
     static const QRegularExpression count(QStringLiteral("共 (\\d+) 条"));
     const QRegularExpressionMatch m = count.match(outcome.lineAfterPublish);
     if (m.hasMatch() && m.captured(1).toLongLong() != outcome.tasks.size())
         fail("the confirming line's count differs from the published list");
 }
 
-void checkQuickReader(const QByteArray &body)
-{
+void checkQuickReader(const QByteArray &body) {
     const std::optional<ConversionHistoryResponse> quick = readHistoryEnvelope(body);
     if (!quick)
         return;
@@ -92,8 +86,7 @@ void checkQuickReader(const QByteArray &body)
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size == 0)
         return 0;
     static const int statuses[] = {200, 200, 200, 200, 200, 401, 500, 0};

@@ -4,23 +4,20 @@
 
 namespace quorvel {
 
-void PDFViewModel::startAutoRefresh()
-{
+void PDFViewModel::startAutoRefresh() {
     // At most one loop: the old one is cancelled before the new one starts.
     stopAutoRefresh();
     m_refreshTask = makeCancelToken();
     autoRefreshLoop(m_refreshTask); // runs on by itself; the token is its handle
 }
 
-void PDFViewModel::stopAutoRefresh()
-{
+void PDFViewModel::stopAutoRefresh() {
     if (m_refreshTask)
         m_refreshTask->cancel();
     m_refreshTask.reset();
 }
 
-QCoro::Task<> PDFViewModel::autoRefreshLoop(CancelTokenPtr token)
-{
+QCoro::Task<> PDFViewModel::autoRefreshLoop(CancelTokenPtr token) {
     QPointer<PDFViewModel> self(this);
     const CancelTokenPtr lifetime = m_lifetime;
     for (;;) {

@@ -2,13 +2,11 @@
 
 namespace quorvel {
 
-int ConversionTaskModel::rowCount(const QModelIndex &parent) const
-{
+int ConversionTaskModel::rowCount(const QModelIndex &parent) const {
     return parent.isValid() ? 0 : int(m_tasks.size());
 }
 
-QVariant ConversionTaskModel::data(const QModelIndex &index, int role) const
-{
+QVariant ConversionTaskModel::data(const QModelIndex &index, int role) const {
     if (!index.isValid() || index.row() >= m_tasks.size())
         return {};
     const ConversionTask &t = m_tasks[index.row()];
@@ -43,8 +41,7 @@ QVariant ConversionTaskModel::data(const QModelIndex &index, int role) const
     }
 }
 
-QHash<int, QByteArray> ConversionTaskModel::roleNames() const
-{
+QHash<int, QByteArray> ConversionTaskModel::roleNames() const {
     return {{IdRole, "id"},
             {UserIdRole, "userId"},
             {TypRole, "typ"},
@@ -59,8 +56,7 @@ QHash<int, QByteArray> ConversionTaskModel::roleNames() const
             {TaskRole, "task"}};
 }
 
-QString ConversionTaskModel::fold(const QString &text)
-{
+QString ConversionTaskModel::fold(const QString &text) {
     // ASCII folds to its lower case; only other text needs the full Unicode mapping,
     // which is many times slower and would dominate publishing a large history.
     QString out(text.size(), Qt::Uninitialized);
@@ -79,8 +75,7 @@ QString ConversionTaskModel::fold(const QString &text)
     return out;
 }
 
-void ConversionTaskModel::setTasks(QList<ConversionTask> tasks)
-{
+void ConversionTaskModel::setTasks(QList<ConversionTask> tasks) {
     beginResetModel();
     m_tasks = std::move(tasks);
     m_folded.clear();
@@ -92,8 +87,7 @@ void ConversionTaskModel::setTasks(QList<ConversionTask> tasks)
     Q_EMIT tasksChanged();
 }
 
-void ConversionTaskModel::insertFront(const ConversionTask &task)
-{
+void ConversionTaskModel::insertFront(const ConversionTask &task) {
     beginInsertRows({}, 0, 0);
     m_tasks.prepend(task);
     m_folded.prepend(fold(task.fileName));
@@ -102,8 +96,7 @@ void ConversionTaskModel::insertFront(const ConversionTask &task)
     Q_EMIT tasksChanged();
 }
 
-void ConversionTaskModel::replaceAt(qsizetype row, const ConversionTask &task)
-{
+void ConversionTaskModel::replaceAt(qsizetype row, const ConversionTask &task) {
     if (row < 0 || row >= m_tasks.size())
         return;
     m_tasks[row] = task;
@@ -113,16 +106,14 @@ void ConversionTaskModel::replaceAt(qsizetype row, const ConversionTask &task)
     Q_EMIT tasksChanged();
 }
 
-qsizetype ConversionTaskModel::indexOfId(const QString &id) const
-{
+qsizetype ConversionTaskModel::indexOfId(const QString &id) const {
     for (qsizetype i = 0; i < m_tasks.size(); ++i)
         if (m_tasks[i].id == id)
             return i;
     return -1;
 }
 
-void ConversionTaskModel::notifyChanged()
-{
+void ConversionTaskModel::notifyChanged() {
     if (!m_tasks.isEmpty())
         Q_EMIT dataChanged(index(0), index(int(m_tasks.size()) - 1));
     Q_EMIT tasksChanged();

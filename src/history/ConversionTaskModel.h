@@ -7,8 +7,7 @@
 namespace quorvel {
 
 // The account's jobs in the service's order, as a list model for views.
-class ConversionTaskModel : public QAbstractListModel
-{
+class ConversionTaskModel : public QAbstractListModel {
     Q_OBJECT
     Q_PROPERTY(int count READ rowCount NOTIFY countChanged)
 public:

@@ -23,8 +23,7 @@ enum Field : int {
     Unknown = -1,
 };
 
-Field fieldOf(QByteArrayView key)
-{
+Field fieldOf(QByteArrayView key) {
     static constexpr std::pair<const char *, Field> fields[] = {
         {"id", Id},
         {"user_id", UserId},
@@ -44,8 +43,7 @@ Field fieldOf(QByteArrayView key)
     return Unknown;
 }
 
-int hexDigit(char c)
-{
+int hexDigit(char c) {
     if (c >= '0' && c <= '9')
         return c - '0';
     if (c >= 'a' && c <= 'f')
@@ -55,17 +53,13 @@ int hexDigit(char c)
     return -1;
 }
 
-class Reader
-{
+class Reader {
 public:
     explicit Reader(const QByteArray &bytes)
         : m_p(bytes.constData())
-        , m_end(bytes.constData() + bytes.size())
-    {
-    }
+        , m_end(bytes.constData() + bytes.size()) {}
 
-    std::optional<ConversionHistoryResponse> envelope()
-    {
+    std::optional<ConversionHistoryResponse> envelope() {
         ConversionHistoryResponse response;
         bool code = false, msg = false, data = false;
         if (!take('{'))
@@ -95,28 +89,24 @@ public:
     }
 
 private:
-    void skipSpace()
-    {
+    void skipSpace() {
         while (m_p < m_end && (*m_p == ' ' || *m_p == '\n' || *m_p == '\r' || *m_p == '\t'))
             ++m_p;
     }
 
-    bool at(char c)
-    {
+    bool at(char c) {
         skipSpace();
         return m_p < m_end && *m_p == c;
     }
 
-    bool take(char c)
-    {
+    bool take(char c) {
         if (!at(c))
             return false;
         ++m_p;
         return true;
     }
 
-    bool literal(QByteArrayView word)
-    {
+    bool literal(QByteArrayView word) {
         if (m_end - m_p < word.size() || QByteArrayView(m_p, word.size()) != word)
             return false;
         m_p += word.size();
@@ -124,8 +114,7 @@ private:
     }
 
     // A member name without escapes, and the colon after it.
-    bool key(QByteArrayView &name)
-    {
+    bool key(QByteArrayView &name) {
         if (!take('"'))
             return false;
         const char *start = m_p;
@@ -142,8 +131,7 @@ private:
     }
 
     // A string at the current position (an opening quote).
-    bool string(QString &out)
-    {
+    bool string(QString &out) {
         const char *start = ++m_p;
         while (m_p < m_end) {
             const uchar c = uchar(*m_p);
@@ -162,8 +150,7 @@ private:
     }
 
     // The rest of a string that holds escapes, from the first backslash on.
-    bool escapedString(QByteArray text, QString &out)
-    {
+    bool escapedString(QByteArray text, QString &out) {
         while (m_p < m_end) {
             const char c = *m_p++;
             if (c == '"') {
@@ -179,14 +166,30 @@ private:
             if (m_p == m_end)
                 return false;
             switch (*m_p++) {
-            case '"': text += '"'; break;
-            case '\\': text += '\\'; break;
-            case '/': text += '/'; break;
-            case 'b': text += '\b'; break;
-            case 'f': text += '\f'; break;
-            case 'n': text += '\n'; break;
-            case 'r': text += '\r'; break;
-            case 't': text += '\t'; break;
+            case '"':
+                text += '"';
+                break;
+            case '\\':
+                text += '\\';
+                break;
+            case '/':
+                text += '/';
+                break;
+            case 'b':
+                text += '\b';
+                break;
+            case 'f':
+                text += '\f';
+                break;
+            case 'n':
+                text += '\n';
+                break;
+            case 'r':
+                text += '\r';
+                break;
+            case 't':
+                text += '\t';
+                break;
             case 'u': {
                 if (m_end - m_p < 4)
                     return false;
@@ -212,8 +215,7 @@ private:
     }
 
     // A whole number of at most 18 digits: exact in every JSON reading.
-    bool integer(qint64 &out)
-    {
+    bool integer(qint64 &out) {
         skipSpace();
         const bool negative = m_p < m_end && *m_p == '-';
         if (negative)
@@ -231,15 +233,15 @@ private:
                 value = value * 10 + (*m_p++ - '0');
             }
         }
-        if (m_p < m_end && (*m_p == '.' || *m_p == 'e' || *m_p == 'E' || (*m_p >= '0' && *m_p <= '9')))
+        if (m_p < m_end &&
+            (*m_p == '.' || *m_p == 'e' || *m_p == 'E' || (*m_p >= '0' && *m_p <= '9')))
             return false;
         out = negative ? -value : value;
         return true;
     }
 
     // A value of a member no decoder reads: only scalars are expected there.
-    bool skipScalar()
-    {
+    bool skipScalar() {
         skipSpace();
         if (m_p == m_end)
             return false;
@@ -261,8 +263,7 @@ private:
         }
     }
 
-    bool dataObject(QList<ConversionTask> &tasks)
-    {
+    bool dataObject(QList<ConversionTask> &tasks) {
         bool converts = false;
         if (!take('{'))
             return false;
@@ -279,8 +280,7 @@ private:
         return take('}') && converts;
     }
 
-    bool jobs(QList<ConversionTask> &tasks)
-    {
+    bool jobs(QList<ConversionTask> &tasks) {
         if (!take('['))
             return false;
         if (take(']'))
@@ -292,24 +292,21 @@ private:
         return take(']');
     }
 
-    bool text(QString &out, bool required)
-    {
+    bool text(QString &out, bool required) {
         skipSpace();
         if (m_p < m_end && *m_p == '"')
             return string(out);
         return !required && literal("null");
     }
 
-    bool number(qint64 &out)
-    {
+    bool number(qint64 &out) {
         skipSpace();
         if (m_p < m_end && *m_p == 'n')
             return literal("null");
         return integer(out);
     }
 
-    bool job(ConversionTask &t)
-    {
+    bool job(ConversionTask &t) {
         if (!take('{'))
             return false;
         quint32 seen = 0;
@@ -324,18 +321,42 @@ private:
                 seen |= 1u << field;
             bool ok = false;
             switch (field) {
-            case Id: ok = text(t.id, true); break;
-            case UserId: ok = text(t.userId, false); break;
-            case Typ: ok = text(t.typ, false); break;
-            case FileName: ok = text(t.fileName, false); break;
-            case PageNumber: ok = number(t.pageNumber); break;
-            case SourceFilePath: ok = text(t.sourceFilePath, false); break;
-            case SourceFileTyp: ok = text(t.sourceFileTyp, false); break;
-            case ResultFileTyp: ok = text(t.resultFileTyp, false); break;
-            case SourceFileMd5: ok = text(t.sourceFileMd5, false); break;
-            case Status: ok = number(t.status); break;
-            case CreateAt: ok = text(t.createAt, false); break;
-            case Unknown: ok = skipScalar(); break;
+            case Id:
+                ok = text(t.id, true);
+                break;
+            case UserId:
+                ok = text(t.userId, false);
+                break;
+            case Typ:
+                ok = text(t.typ, false);
+                break;
+            case FileName:
+                ok = text(t.fileName, false);
+                break;
+            case PageNumber:
+                ok = number(t.pageNumber);
+                break;
+            case SourceFilePath:
+                ok = text(t.sourceFilePath, false);
+                break;
+            case SourceFileTyp:
+                ok = text(t.sourceFileTyp, false);
+                break;
+            case ResultFileTyp:
+                ok = text(t.resultFileTyp, false);
+                break;
+            case SourceFileMd5:
+                ok = text(t.sourceFileMd5, false);
+                break;
+            case Status:
+                ok = number(t.status);
+                break;
+            case CreateAt:
+                ok = text(t.createAt, false);
+                break;
+            case Unknown:
+                ok = skipScalar();
+                break;
             }
             if (!ok)
                 return false;
@@ -349,8 +370,7 @@ private:
 
 } // namespace
 
-std::optional<ConversionHistoryResponse> readHistoryEnvelope(const QByteArray &bytes)
-{
+std::optional<ConversionHistoryResponse> readHistoryEnvelope(const QByteArray &bytes) {
     if (bytes.size() > kLargestAnswer)
         return std::nullopt;
     return Reader(bytes).envelope();

@@ -4,8 +4,7 @@ namespace quorvel {
 
 FilteredTaskModel::FilteredTaskModel(ConversionTaskModel *source, QObject *parent)
     : QAbstractListModel(parent)
-    , m_source(source)
-{
+    , m_source(source) {
     connect(source, &ConversionTaskModel::tasksChanged, this, [this] {
         m_indexStale = true;
         recompute();
@@ -13,25 +12,21 @@ FilteredTaskModel::FilteredTaskModel(ConversionTaskModel *source, QObject *paren
     recompute();
 }
 
-int FilteredTaskModel::rowCount(const QModelIndex &parent) const
-{
+int FilteredTaskModel::rowCount(const QModelIndex &parent) const {
     return parent.isValid() ? 0 : int(m_rows.size());
 }
 
-QVariant FilteredTaskModel::data(const QModelIndex &index, int role) const
-{
+QVariant FilteredTaskModel::data(const QModelIndex &index, int role) const {
     if (!index.isValid() || index.row() >= m_rows.size() || !m_source)
         return {};
     return m_source->data(m_source->index(int(m_rows[index.row()])), role);
 }
 
-QHash<int, QByteArray> FilteredTaskModel::roleNames() const
-{
+QHash<int, QByteArray> FilteredTaskModel::roleNames() const {
     return m_source ? m_source->roleNames() : QHash<int, QByteArray>{};
 }
 
-void FilteredTaskModel::setSearchText(const QString &text)
-{
+void FilteredTaskModel::setSearchText(const QString &text) {
     if (text == m_search)
         return;
     const QString folded = ConversionTaskModel::fold(text);
@@ -46,8 +41,7 @@ void FilteredTaskModel::setSearchText(const QString &text)
         recompute();
 }
 
-void FilteredTaskModel::narrow()
-{
+void FilteredTaskModel::narrow() {
     // Few rows shown: test them one by one. Many: one pass over all names is quicker.
     if (!m_source || m_rows.size() * 8 > m_source->tasks().size()) {
         recompute();
@@ -64,16 +58,14 @@ void FilteredTaskModel::narrow()
     setRows(std::move(rows));
 }
 
-void FilteredTaskModel::setFilter(TaskFilter filter)
-{
+void FilteredTaskModel::setFilter(TaskFilter filter) {
     if (filter == m_filter)
         return;
     m_filter = filter;
     recompute();
 }
 
-QList<ConversionTask> FilteredTaskModel::tasks() const
-{
+QList<ConversionTask> FilteredTaskModel::tasks() const {
     QList<ConversionTask> out;
     if (!m_source)
         return out;
@@ -83,8 +75,7 @@ QList<ConversionTask> FilteredTaskModel::tasks() const
     return out;
 }
 
-void FilteredTaskModel::rebuildIndex()
-{
+void FilteredTaskModel::rebuildIndex() {
     m_index.clear();
     m_starts.clear();
     m_indexStale = false;
@@ -104,8 +95,7 @@ void FilteredTaskModel::rebuildIndex()
     m_starts.append(m_index.size());
 }
 
-QList<qsizetype> FilteredTaskModel::rowsContainingSearch()
-{
+QList<qsizetype> FilteredTaskModel::rowsContainingSearch() {
     if (m_indexStale)
         rebuildIndex();
     // All folded names in one text: a single scan finds every name holding the
@@ -132,8 +122,7 @@ QList<qsizetype> FilteredTaskModel::rowsContainingSearch()
     return rows;
 }
 
-void FilteredTaskModel::recompute()
-{
+void FilteredTaskModel::recompute() {
     QList<qsizetype> rows;
     if (m_source) {
         const QList<ConversionTask> &tasks = m_source->tasks();
@@ -151,8 +140,7 @@ void FilteredTaskModel::recompute()
     setRows(std::move(rows));
 }
 
-void FilteredTaskModel::setRows(QList<qsizetype> rows)
-{
+void FilteredTaskModel::setRows(QList<qsizetype> rows) {
     const bool countChanges = rows.size() != m_rows.size();
     beginResetModel();
     m_rows = std::move(rows);

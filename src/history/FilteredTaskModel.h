@@ -12,8 +12,7 @@ namespace quorvel {
 // text (case-insensitive under Unicode case folding, the text as typed), then those
 // the status filter keeps, in the list's own order. Recomputed on every change of
 // the list, the search text or the filter.
-class FilteredTaskModel : public QAbstractListModel
-{
+class FilteredTaskModel : public QAbstractListModel {
     Q_OBJECT
     Q_PROPERTY(int count READ rowCount NOTIFY countChanged)
 public:

@@ -12,15 +12,11 @@ namespace {
 
 // Clears the loading flag if the fetch ends without publishing: whatever ends it (an
 // unexpected exception, the coroutine being torn down), the page never spins forever.
-class LoadingGuard
-{
+class LoadingGuard {
 public:
     explicit LoadingGuard(PDFViewModel *model)
-        : m_model(model)
-    {
-    }
-    ~LoadingGuard()
-    {
+        : m_model(model) {}
+    ~LoadingGuard() {
         if (m_armed && m_model)
             m_model->setIsLoadingHistory(false);
     }
@@ -35,16 +31,14 @@ private:
 
 } // namespace
 
-void PDFViewModel::publishHistory(QList<ConversionTask> tasks, const QString &lineAfterPublish)
-{
+void PDFViewModel::publishHistory(QList<ConversionTask> tasks, const QString &lineAfterPublish) {
     publishTasks(std::move(tasks));
     setIsLoadingHistory(false);
     if (!lineAfterPublish.isEmpty())
         Log::write(lineAfterPublish);
 }
 
-QCoro::Task<> PDFViewModel::fetchConversionHistory()
-{
+QCoro::Task<> PDFViewModel::fetchConversionHistory() {
     QPointer<PDFViewModel> self(this);
     setIsLoadingHistory(true);
     LoadingGuard guard(this);
@@ -66,9 +60,9 @@ QCoro::Task<> PDFViewModel::fetchConversionHistory()
         }
         if (!self)
             co_return; // the page that asked is gone; nothing left to publish into
-        outcome = failure ? historyRequestFailed(*failure)
-                          : interpretHistoryAnswer(response->isHttp, response->status,
-                                                   response->body);
+        outcome = failure
+                      ? historyRequestFailed(*failure)
+                      : interpretHistoryAnswer(response->isHttp, response->status, response->body);
     }
     guard.disarm();
     publishHistory(std::move(outcome.tasks), outcome.lineAfterPublish);
@@ -76,8 +70,7 @@ QCoro::Task<> PDFViewModel::fetchConversionHistory()
         Q_EMIT historyFetchFailed(outcome.failure->description(), outcome.failure->code());
 }
 
-QCoro::Task<> PDFViewModel::refreshHistory()
-{
+QCoro::Task<> PDFViewModel::refreshHistory() {
     QPointer<PDFViewModel> self(this);
     co_await fetchConversionHistory();
     if (!self)

@@ -24,8 +24,7 @@ const QString kNotUtf8 = QStringLiteral("无法解析的响应数据");
 // Strict UTF-8 (no overlong forms, no surrogates, nothing above U+10FFFF), the same
 // judgement as Qt's decoder, with a fast path for the ASCII that makes up nearly all of
 // a history answer.
-bool isStrictUtf8(const QByteArray &bytes)
-{
+bool isStrictUtf8(const QByteArray &bytes) {
     const auto *s = reinterpret_cast<const uchar *>(bytes.constData());
     const uchar *const end = s + bytes.size();
     while (s < end) {
@@ -74,18 +73,14 @@ namespace {
 // The answer body, with its UTF-8 text formed only when something needs it: a
 // history of 100 000 jobs is 30 MB, and the typed path needs no text when the log
 // is silent.
-class Body
-{
+class Body {
 public:
     explicit Body(const QByteArray &bytes)
-        : m_bytes(bytes)
-    {
-    }
+        : m_bytes(bytes) {}
 
     const QByteArray &bytes() const { return m_bytes; }
 
-    bool isUtf8()
-    {
+    bool isUtf8() {
         if (!m_valid)
             m_valid = isStrictUtf8(m_bytes);
         return *m_valid;
@@ -93,8 +88,7 @@ public:
 
     // The body as UTF-8 text (a byte-order mark kept as a character), or the
     // placeholder when it is not UTF-8.
-    const QString &text()
-    {
+    const QString &text() {
         if (!m_text)
             m_text = isUtf8() ? QString::fromUtf8(m_bytes) : kNotUtf8;
         return *m_text;
@@ -102,8 +96,7 @@ public:
 
     // The body as generic JSON, parsed once for every strategy that reads the body
     // itself; nothing when it is not JSON.
-    const std::optional<QJsonValue> &json()
-    {
+    const std::optional<QJsonValue> &json() {
         if (!m_parsed) {
             m_parsed = true;
             if (isUtf8())
@@ -114,8 +107,7 @@ public:
 
     // Callers check UTF-8 first; a bare scalar is still JSON even though
     // QJsonDocument holds only containers.
-    static std::optional<QJsonValue> parseUtf8Json(const QByteArray &bytes)
-    {
+    static std::optional<QJsonValue> parseUtf8Json(const QByteArray &bytes) {
         QJsonParseError error{};
         const QJsonDocument doc = QJsonDocument::fromJson(bytes, &error);
         if (error.error == QJsonParseError::NoError) {
@@ -130,8 +122,7 @@ public:
         return std::nullopt;
     }
 
-    static std::optional<QJsonValue> parse(const QByteArray &bytes)
-    {
+    static std::optional<QJsonValue> parse(const QByteArray &bytes) {
         return isStrictUtf8(bytes) ? parseUtf8Json(bytes) : std::nullopt;
     }
 
@@ -146,8 +137,7 @@ private:
 // The lenient job decoding for the common case, reading values in place instead of
 // through intermediate copies. False when anything is unusual; the caller then runs
 // the reference decoder, which reports the exact error.
-bool decodeTaskFast(const QJsonObject &o, ConversionTask &t)
-{
+bool decodeTaskFast(const QJsonObject &o, ConversionTask &t) {
     const auto text = [&o](QLatin1StringView key, QString &out, bool required) {
         const auto it = o.constFind(key);
         if (it == o.constEnd())
@@ -190,15 +180,13 @@ bool decodeTaskFast(const QJsonObject &o, ConversionTask &t)
            number(QLatin1StringView("page_number"), t.pageNumber);
 }
 
-ServiceError notJson()
-{
+ServiceError notJson() {
     return ServiceError::decoding(ServiceError::DecodingKind::DataCorrupted, {},
                                   QStringLiteral("The given data was not valid JSON."));
 }
 
 // Lenient decoding of a whole array of jobs; one bad job fails it all.
-QList<ConversionTask> decodeTasks(const QJsonValue &value)
-{
+QList<ConversionTask> decodeTasks(const QJsonValue &value) {
     const json::Path root;
     const QJsonArray items = json::array(value, root);
     QList<ConversionTask> tasks;
@@ -208,16 +196,14 @@ QList<ConversionTask> decodeTasks(const QJsonValue &value)
     return tasks;
 }
 
-QList<ConversionTask> decodeTasks(const std::optional<QJsonValue> &value)
-{
+QList<ConversionTask> decodeTasks(const std::optional<QJsonValue> &value) {
     if (!value)
         throw notJson();
     return decodeTasks(*value);
 }
 
 // The object's "data"."converts" when it is an array of objects.
-std::optional<QJsonArray> convertsOf(const QJsonObject &top)
-{
+std::optional<QJsonArray> convertsOf(const QJsonObject &top) {
     const auto data = top.constFind(QStringLiteral("data"));
     if (data == top.constEnd() || !data->isObject())
         return std::nullopt;
@@ -234,8 +220,7 @@ std::optional<QJsonArray> convertsOf(const QJsonObject &top)
 
 // Strategy A: the documented envelope. Returns the decoded record or throws the
 // error that ends the strategy.
-ConversionHistoryResponse decodeEnvelope(Body &body)
-{
+ConversionHistoryResponse decodeEnvelope(Body &body) {
     // The usual answer is read straight into jobs; whatever the quick reader leaves
     // aside goes through the JSON document below, which reaches the same result.
     if (body.isUtf8()) {
@@ -285,8 +270,7 @@ ConversionHistoryResponse decodeEnvelope(Body &body)
 }
 
 // The "id" of a loosely shaped job as the progress line shows it.
-QString plainText(const QJsonValue &value)
-{
+QString plainText(const QJsonValue &value) {
     switch (value.type()) {
     case QJsonValue::String:
         return value.toString();
@@ -310,8 +294,7 @@ QString plainText(const QJsonValue &value)
 
 // Strategy C: field by field from "data"."converts". Nothing when the strategy
 // moves on.
-std::optional<QList<ConversionTask>> extractManually(Body &body)
-{
+std::optional<QList<ConversionTask>> extractManually(Body &body) {
     Log::write(QStringLiteral("🔍 检测到标准格式，尝试手动提取..."));
     const std::optional<QJsonValue> &value = body.json();
     if (!value) {
@@ -342,8 +325,7 @@ std::optional<QList<ConversionTask>> extractManually(Body &body)
 }
 
 // Strategy D: a list that lost its head, closed again by hand.
-std::optional<QList<ConversionTask>> repairList(const QString &text)
-{
+std::optional<QList<ConversionTask>> repairList(const QString &text) {
     Log::write(QStringLiteral("🛠️ 尝试修复畸形JSON"));
     const qsizetype drop = text.startsWith(u',') ? 1 : 2;
     const QByteArray repaired = '[' + QStringView(text).mid(drop).toUtf8() + ']';
@@ -355,14 +337,12 @@ std::optional<QList<ConversionTask>> repairList(const QString &text)
     }
 }
 
-QString textOr(const QJsonObject &o, QLatin1StringView key, const QString &fallback)
-{
+QString textOr(const QJsonObject &o, QLatin1StringView key, const QString &fallback) {
     const auto it = o.constFind(key);
     return it != o.constEnd() && it->isString() ? it->toString() : fallback;
 }
 
-qint64 integerOr(const QJsonObject &o, QLatin1StringView key, qint64 fallback)
-{
+qint64 integerOr(const QJsonObject &o, QLatin1StringView key, qint64 fallback) {
     const auto it = o.constFind(key);
     if (it == o.constEnd())
         return fallback;
@@ -371,13 +351,11 @@ qint64 integerOr(const QJsonObject &o, QLatin1StringView key, qint64 fallback)
 
 } // namespace
 
-QString currentCreateAtText()
-{
+QString currentCreateAtText() {
     return QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss +0000"));
 }
 
-ConversionTask extractTaskFields(const QJsonObject &o)
-{
+ConversionTask extractTaskFields(const QJsonObject &o) {
     ConversionTask t;
     const auto id = o.constFind(QLatin1StringView("id"));
     t.id = id != o.constEnd() && id->isString()
@@ -394,12 +372,11 @@ ConversionTask extractTaskFields(const QJsonObject &o)
     t.status = integerOr(o, QLatin1StringView("status"), 0);
     const auto createAt = o.constFind(QLatin1StringView("create_at"));
     t.createAt = createAt != o.constEnd() && createAt->isString() ? createAt->toString()
-                                                                   : currentCreateAtText();
+                                                                  : currentCreateAtText();
     return t;
 }
 
-std::optional<ConversionTask> extractTaskFromFragment(const QString &text)
-{
+std::optional<ConversionTask> extractTaskFromFragment(const QString &text) {
     const qsizetype start = text.indexOf(QLatin1StringView("{\"id\":"));
     const qsizetype end = text.lastIndexOf(u'}');
     if (start < 0 || end < start)
@@ -407,7 +384,8 @@ std::optional<ConversionTask> extractTaskFromFragment(const QString &text)
     const QByteArray fragment = QStringView(text).mid(start, end - start + 1).toUtf8();
     const std::optional<QJsonValue> value = Body::parse(fragment);
     if (!value) {
-        Log::write(QStringLiteral("⚠️ JSON片段解析为任务失败: ") + notJson().description());
+        Log::write(QStringLiteral("⚠️ JSON片段解析为任务失败: ") +
+                   notJson().description());
         return std::nullopt;
     }
     if (!value->isObject())
@@ -417,15 +395,13 @@ std::optional<ConversionTask> extractTaskFromFragment(const QString &text)
     return task;
 }
 
-HistoryOutcome historyRequestFailed(const ServiceError &error)
-{
+HistoryOutcome historyRequestFailed(const ServiceError &error) {
     const QString description = error.description();
     Log::write(QStringLiteral("❌ 获取历史记录失败: ") + description);
     return {{}, QStringLiteral("Error fetching history: ") + description, error};
 }
 
-HistoryOutcome interpretHistoryAnswer(bool isHttp, int status, const QByteArray &bytes)
-{
+HistoryOutcome interpretHistoryAnswer(bool isHttp, int status, const QByteArray &bytes) {
     if (!isHttp)
         return historyRequestFailed(ServiceError(QStringLiteral("Invalid response"), -1));
 
@@ -444,7 +420,8 @@ HistoryOutcome interpretHistoryAnswer(bool isHttp, int status, const QByteArray 
         return {{}, {}, ServiceError(QStringLiteral("Failed to fetch history"), status)};
     }
     if (status != 200)
-        return historyRequestFailed(ServiceError(QStringLiteral("Failed to fetch history"), status));
+        return historyRequestFailed(
+            ServiceError(QStringLiteral("Failed to fetch history"), status));
 
     // A: the documented envelope.
     Log::write(QStringLiteral("🔄 开始解析标准格式..."));
@@ -457,7 +434,8 @@ HistoryOutcome interpretHistoryAnswer(bool isHttp, int status, const QByteArray 
         return {std::move(response.data.converts),
                 QStringLiteral("✅ 成功获取历史记录，共 %1 条").arg(count), std::nullopt};
     } catch (const ServiceError &e) {
-        Log::write(QStringLiteral("⚠️ 标准格式解析失败，尝试替代解析方式: ") + e.description());
+        Log::write(QStringLiteral("⚠️ 标准格式解析失败，尝试替代解析方式: ") +
+                   e.description());
     }
 
     // B: a bare array of jobs.
@@ -486,8 +464,8 @@ HistoryOutcome interpretHistoryAnswer(bool isHttp, int status, const QByteArray 
     if (text.startsWith(u',') || text.startsWith(QLatin1StringView("],"))) {
         if (auto tasks = repairList(text)) {
             const qsizetype count = tasks->size();
-            return {std::move(*tasks), QStringLiteral("✅ 成功解析修复后的JSON，共 %1 条").arg(count),
-                    std::nullopt};
+            return {std::move(*tasks),
+                    QStringLiteral("✅ 成功解析修复后的JSON，共 %1 条").arg(count), std::nullopt};
         }
     }
 
@@ -501,7 +479,10 @@ HistoryOutcome interpretHistoryAnswer(bool isHttp, int status, const QByteArray 
     Log::write(QStringLiteral("🧩 尝试解析JSON片段"));
     if (auto task = extractTaskFromFragment(text))
         return {{*task}, QStringLiteral("✅ 从JSON片段解析出1条记录"), std::nullopt};
-    return {{}, QStringLiteral("ℹ️ 当前账号可能没有历史记录或格式不同，显示空列表"), std::nullopt};
+    return {{},
+            QStringLiteral(
+                "ℹ️ 当前账号可能没有历史记录或格式不同，显示空列表"),
+            std::nullopt};
 }
 
 } // namespace quorvel

@@ -16,8 +16,7 @@
 // that it is written only once the list is in place.
 namespace quorvel {
 
-struct HistoryOutcome
-{
+struct HistoryOutcome {
     QList<ConversionTask> tasks;
     // Written after publishing; empty when the path has no such line.
     QString lineAfterPublish;

@@ -9,8 +9,7 @@ namespace quorvel {
 
 namespace {
 
-ConvertRequest retryBody(const ConversionTask &task)
-{
+ConvertRequest retryBody(const ConversionTask &task) {
     ConvertRequest body;
     body.source_file_md5 = task.sourceFileMd5;
     body.typ = task.typ.toUpper();
@@ -23,8 +22,7 @@ ConvertRequest retryBody(const ConversionTask &task)
 }
 
 // Sends the retry request and returns the job the service created.
-QCoro::Task<ConversionTask> requestRetry(ConversionTask task)
-{
+QCoro::Task<ConversionTask> requestRetry(ConversionTask task) {
     std::optional<Request> request = createRequest(QStringLiteral("/v1/tollan/convert"), "POST");
     if (!request)
         throw ServiceError(QStringLiteral("Invalid URL"), -1);
@@ -50,15 +48,18 @@ QCoro::Task<ConversionTask> requestRetry(ConversionTask task)
 }
 
 // Anything else that goes wrong is reported in the same form as the service's errors.
-ServiceError unexpected(const std::exception &e) { return ServiceError(QString::fromUtf8(e.what()), -1); }
+ServiceError unexpected(const std::exception &e) {
+    return ServiceError(QString::fromUtf8(e.what()), -1);
+}
 
 // What an interrupted sleep reports: the task was cancelled.
-ServiceError cancelled() { return ServiceError(QStringLiteral("CancellationError"), 1); }
+ServiceError cancelled() {
+    return ServiceError(QStringLiteral("CancellationError"), 1);
+}
 
 } // namespace
 
-QCoro::Task<> PDFViewModel::retryConversion(ConversionTask task)
-{
+QCoro::Task<> PDFViewModel::retryConversion(ConversionTask task) {
     QPointer<PDFViewModel> self(this);
     Log::write(QStringLiteral("🔄 重试转换任务: ") + task.id);
     setProcessingState(ProcessingState::processing());
@@ -93,8 +94,7 @@ QCoro::Task<> PDFViewModel::retryConversion(ConversionTask task)
     retryPolling(*created); // runs on by itself
 }
 
-void PDFViewModel::applyRetryStatus(const ConversionTask &task)
-{
+void PDFViewModel::applyRetryStatus(const ConversionTask &task) {
     const qsizetype row = m_tasks->indexOfId(task.id);
     if (row < 0 || m_tasks->tasks().at(row).status == task.status)
         return;
@@ -103,8 +103,7 @@ void PDFViewModel::applyRetryStatus(const ConversionTask &task)
     Log::write(QStringLiteral("🔄 重试任务 - UI已更新"));
 }
 
-QCoro::Task<> PDFViewModel::retryPolling(ConversionTask task)
-{
+QCoro::Task<> PDFViewModel::retryPolling(ConversionTask task) {
     QPointer<PDFViewModel> self(this);
     const CancelTokenPtr lifetime = m_lifetime;
     const QString id = task.id;
@@ -137,8 +136,8 @@ QCoro::Task<> PDFViewModel::retryPolling(ConversionTask task)
                 Log::write(QStringLiteral("🔄 重试任务 - 获取任务状态失败: ") +
                            failure->description());
             } else {
-                Log::write(QStringLiteral("🔄 重试任务 - 获取到更新的任务状态: %1")
-                               .arg(current->status));
+                Log::write(
+                    QStringLiteral("🔄 重试任务 - 获取到更新的任务状态: %1").arg(current->status));
                 applyRetryStatus(*current);
                 lastSeen = *current;
                 if (current->status == 1 || current->status == 2) {

@@ -2,8 +2,7 @@
 
 namespace quorvel {
 
-QString rawValue(TaskFilter filter)
-{
+QString rawValue(TaskFilter filter) {
     switch (filter) {
     case TaskFilter::All:
         return QStringLiteral("All");
@@ -17,21 +16,18 @@ QString rawValue(TaskFilter filter)
     return {};
 }
 
-std::optional<TaskFilter> taskFilterFromRawValue(const QString &raw)
-{
+std::optional<TaskFilter> taskFilterFromRawValue(const QString &raw) {
     for (TaskFilter f : allTaskFilters())
         if (rawValue(f) == raw)
             return f;
     return std::nullopt;
 }
 
-QList<TaskFilter> allTaskFilters()
-{
+QList<TaskFilter> allTaskFilters() {
     return {TaskFilter::All, TaskFilter::Completed, TaskFilter::Converting, TaskFilter::Failed};
 }
 
-bool keeps(TaskFilter filter, qint64 status)
-{
+bool keeps(TaskFilter filter, qint64 status) {
     switch (filter) {
     case TaskFilter::All:
         return true;

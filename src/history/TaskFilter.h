@@ -6,8 +6,7 @@
 namespace quorvel {
 
 // The status filter of the history page; each case's raw value is its chip title.
-class TaskFilterInfo
-{
+class TaskFilterInfo {
     Q_GADGET
 public:
     enum class TaskFilter : quint8 { All, Completed, Converting, Failed };

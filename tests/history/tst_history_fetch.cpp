@@ -21,24 +21,29 @@ namespace {
 const QByteArray kHistory = "/api/v1/tollan/convert/all";
 const QString kStart = QStringLiteral("🔍 开始获取转换历史记录...");
 const QString kParseA = QStringLiteral("🔄 开始解析标准格式...");
-const QString kStructureBad = QStringLiteral("⚠️ JSON结构验证失败，不符合预期格式");
-const QString kFormat = QStringLiteral("The data couldn’t be read because it isn’t in the correct format.");
+const QString kStructureBad =
+    QStringLiteral("⚠️ JSON结构验证失败，不符合预期格式");
+const QString kFormat =
+    QStringLiteral("The data couldn’t be read because it isn’t in the correct format.");
 const QString kMissing = QStringLiteral("The data couldn’t be read because it is missing.");
-const QString kAFailed = QStringLiteral("⚠️ 标准格式解析失败，尝试替代解析方式: ");
+const QString kAFailed =
+    QStringLiteral("⚠️ 标准格式解析失败，尝试替代解析方式: ");
 const QString kBFailed = QStringLiteral("⚠️ 数组格式解析也失败: ");
 const QString kStructureError =
     QStringLiteral("The operation couldn’t be completed. (JSON structure invalid error -1.)");
 const QString kCTried = QStringLiteral("🔍 检测到标准格式，尝试手动提取...");
 const QString kDTried = QStringLiteral("🛠️ 尝试修复畸形JSON");
 const QString kFTried = QStringLiteral("🧩 尝试解析JSON片段");
-const QString kNothing = QStringLiteral("ℹ️ 当前账号可能没有历史记录或格式不同，显示空列表");
-const QRegularExpression kUuid(QStringLiteral("^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$"));
-const QRegularExpression kCreateAt(QStringLiteral("^\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2} \\+0000$"));
+const QString kNothing =
+    QStringLiteral("ℹ️ 当前账号可能没有历史记录或格式不同，显示空列表");
+const QRegularExpression
+    kUuid(QStringLiteral("^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$"));
+const QRegularExpression
+    kCreateAt(QStringLiteral("^\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2} \\+0000$"));
 
 // "id|fileName|status|createAt" of a published job; a generated id shows as "<uuid>",
 // a generated creation time as "<now>".
-QString summary(const ConversionTask &t)
-{
+QString summary(const ConversionTask &t) {
     QString id = t.id;
     if (kUuid.match(id).hasMatch())
         id = QStringLiteral("<uuid>");
@@ -54,15 +59,13 @@ QString summary(const ConversionTask &t)
     return QStringLiteral("%1|%2|%3|%4").arg(id, t.fileName, QString::number(t.status), createAt);
 }
 
-ConversionTask taskWithId(const QString &id)
-{
+ConversionTask taskWithId(const QString &id) {
     ConversionTask t;
     t.id = id;
     return t;
 }
 
-QStringList summaries(const QList<ConversionTask> &tasks)
-{
+QStringList summaries(const QList<ConversionTask> &tasks) {
     QStringList out;
     for (const ConversionTask &t : tasks)
         out << summary(t);
@@ -70,15 +73,13 @@ QStringList summaries(const QList<ConversionTask> &tasks)
 }
 
 // Lines written after the fetch's start line.
-QStringList linesAfterStart(const LogCapture &log)
-{
+QStringList linesAfterStart(const LogCapture &log) {
     const qsizetype start = log.indexOf(kStart);
     return start < 0 ? QStringList{} : log.lines().mid(start + 1);
 }
 
 // Compares lines; an expected line ending in "…" matches any line with that prefix.
-bool sameLines(const QStringList &actual, const QStringList &expected, QString *why)
-{
+bool sameLines(const QStringList &actual, const QStringList &expected, QString *why) {
     for (qsizetype i = 0; i < qMax(actual.size(), expected.size()); ++i) {
         const QString a = actual.value(i, QStringLiteral("<none>"));
         const QString e = expected.value(i, QStringLiteral("<none>"));
@@ -95,24 +96,21 @@ bool sameLines(const QStringList &actual, const QStringList &expected, QString *
 
 } // namespace
 
-class TestHistoryFetch : public QObject
-{
+class TestHistoryFetch : public QObject {
     Q_OBJECT
     ScriptedServer m_server;
     std::unique_ptr<TestEnvironment> m_env;
 
 private Q_SLOTS:
     void initTestCase() { m_env = std::make_unique<TestEnvironment>(m_server.origin()); }
-    void init()
-    {
+    void init() {
         TokenStore::remove();
         m_server.clearScripts();
         m_server.clearRequests();
     }
 
     // Every shape of answer ends in a defined list and defined lines.
-    void answerShapes_data()
-    {
+    void answerShapes_data() {
         QTest::addColumn<int>("status");
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QStringList>("lines"); // after the status and raw-body lines
@@ -127,50 +125,91 @@ private Q_SLOTS:
             << QStringList{};
         QTest::newRow("envelope, code value ignored")
             << 200
-            << QByteArray("{\"code\":1,\"msg\":\"x\",\"data\":{\"converts\":[{\"id\":\"a1\",\"file_name\":\"a.pdf\",\"status\":1,\"create_at\":\"2025-01-01\"},{\"id\":\"a2\",\"status\":2}]}}")
+            << QByteArray("{\"code\":1,\"msg\":\"x\",\"data\":{\"converts\":[{\"id\":\"a1\",\"file_"
+                          "name\":\"a.pdf\",\"status\":1,\"create_at\":\"2025-01-01\"},{\"id\":"
+                          "\"a2\",\"status\":2}]}}")
             << QStringList{kParseA, "✅ JSON结构验证成功: 包含code=1和2条记录",
-                           "historyResponse>>>>>>>>>>>>>>>>>: ConversionHistoryResponse(code: 1, msg: \"x\"…",
+                           "historyResponse>>>>>>>>>>>>>>>>>: ConversionHistoryResponse(code: 1, "
+                           "msg: \"x\"…",
                            "✅ 成功获取历史记录，共 2 条"}
             << QStringList{"a1|a.pdf|1|2025-01-01", "a2||2|"};
         QTest::newRow("envelope, nulls take defaults")
             << 200
-            << QByteArray("{\"code\":0,\"msg\":\"ok\",\"data\":{\"converts\":[{\"id\":\"n1\",\"file_name\":null,\"status\":null,\"page_number\":null}]}}")
+            << QByteArray("{\"code\":0,\"msg\":\"ok\",\"data\":{\"converts\":[{\"id\":\"n1\","
+                          "\"file_name\":null,\"status\":null,\"page_number\":null}]}}")
             << QStringList{kParseA, "✅ JSON结构验证成功: 包含code=0和1条记录",
                            "historyResponse>>>>>>>>>>>>>>>>>: …", "✅ 成功获取历史记录，共 1 条"}
             << QStringList{"n1||0|"};
         QTest::newRow("envelope beyond the quick reader")
             << 200
-            << QByteArray("{\"code\":2.0,\"msg\":\"\\ud83d\\udcc4\",\"data\":{\"meta\":{\"v\":[1]},\"converts\":[{\"id\":\"b1\",\"status\":1.0,\"page_number\":2e0,\"file_name\":\"x\\ud83d\\udcc4.pdf\"}]}}")
+            << QByteArray("{\"code\":2.0,\"msg\":\"\\ud83d\\udcc4\",\"data\":{\"meta\":{\"v\":[1]},"
+                          "\"converts\":[{\"id\":\"b1\",\"status\":1.0,\"page_number\":2e0,\"file_"
+                          "name\":\"x\\ud83d\\udcc4.pdf\"}]}}")
             << QStringList{kParseA, "✅ JSON结构验证成功: 包含code=2和1条记录",
-                           "historyResponse>>>>>>>>>>>>>>>>>: ConversionHistoryResponse(code: 2, msg: \"📄\"…",
+                           "historyResponse>>>>>>>>>>>>>>>>>: ConversionHistoryResponse(code: 2, "
+                           "msg: \"📄\"…",
                            "✅ 成功获取历史记录，共 1 条"}
             << QStringList{"b1|x📄.pdf|1|"};
         QTest::newRow("envelope, undefined status kept")
-            << 200 << QByteArray("{\"code\":0,\"msg\":\"ok\",\"data\":{\"converts\":[{\"id\":\"s3\",\"status\":3}]}}")
+            << 200
+            << QByteArray("{\"code\":0,\"msg\":\"ok\",\"data\":{\"converts\":[{\"id\":\"s3\","
+                          "\"status\":3}]}}")
             << QStringList{kParseA, "✅ JSON结构验证成功: 包含code=0和1条记录",
                            "historyResponse>>>>>>>>>>>>>>>>>: …", "✅ 成功获取历史记录，共 1 条"}
             << QStringList{"s3||3|"};
         QTest::newRow("number id, no msg: manual extraction")
-            << 200 << QByteArray("{\"code\":0,\"data\":{\"converts\":[{\"id\":5,\"file_name\":\"a.pdf\",\"status\":1}]}}")
-            << QStringList{kParseA, "✅ JSON结构验证成功: 包含code=0和1条记录", kAFailed + kMissing,
-                           kBFailed + kFormat, kCTried, "处理记录: 5", "✅ 手动提取成功，共 1 条记录"}
+            << 200
+            << QByteArray("{\"code\":0,\"data\":{\"converts\":[{\"id\":5,\"file_name\":\"a.pdf\","
+                          "\"status\":1}]}}")
+            << QStringList{kParseA,
+                           "✅ JSON结构验证成功: 包含code=0和1条记录",
+                           kAFailed + kMissing,
+                           kBFailed + kFormat,
+                           kCTried,
+                           "处理记录: 5",
+                           "✅ 手动提取成功，共 1 条记录"}
             << QStringList{"<uuid>|a.pdf|1|<now>"};
         QTest::newRow("string status: manual extraction with defaults")
-            << 200 << QByteArray("{\"code\":0,\"msg\":\"ok\",\"data\":{\"converts\":[{\"id\":\"s1\",\"status\":\"1\",\"page_number\":\"2\"}]}}")
-            << QStringList{kParseA, "✅ JSON结构验证成功: 包含code=0和1条记录", kAFailed + kFormat,
-                           kBFailed + kFormat, kCTried, "处理记录: s1", "✅ 手动提取成功，共 1 条记录"}
+            << 200
+            << QByteArray("{\"code\":0,\"msg\":\"ok\",\"data\":{\"converts\":[{\"id\":\"s1\","
+                          "\"status\":\"1\",\"page_number\":\"2\"}]}}")
+            << QStringList{kParseA,
+                           "✅ JSON结构验证成功: 包含code=0和1条记录",
+                           kAFailed + kFormat,
+                           kBFailed + kFormat,
+                           kCTried,
+                           "处理记录: s1",
+                           "✅ 手动提取成功，共 1 条记录"}
             << QStringList{"s1|Unknown File|0|<now>"};
         QTest::newRow("null and missing ids")
-            << 200 << QByteArray("{\"code\":0,\"msg\":\"ok\",\"data\":{\"converts\":[{\"id\":null,\"file_name\":\"x.pdf\"},{\"file_name\":\"y.pdf\"},{\"id\":2.5},{\"id\":true}]}}")
-            << QStringList{kParseA, "✅ JSON结构验证成功: 包含code=0和4条记录", kAFailed + kMissing,
-                           kBFailed + kFormat, kCTried, "处理记录: <null>", "处理记录: 未知ID",
-                           "处理记录: 2.5", "处理记录: 1", "✅ 手动提取成功，共 4 条记录"}
+            << 200
+            << QByteArray(
+                   "{\"code\":0,\"msg\":\"ok\",\"data\":{\"converts\":[{\"id\":null,\"file_name\":"
+                   "\"x.pdf\"},{\"file_name\":\"y.pdf\"},{\"id\":2.5},{\"id\":true}]}}")
+            << QStringList{kParseA,
+                           "✅ JSON结构验证成功: 包含code=0和4条记录",
+                           kAFailed + kMissing,
+                           kBFailed + kFormat,
+                           kCTried,
+                           "处理记录: <null>",
+                           "处理记录: 未知ID",
+                           "处理记录: 2.5",
+                           "处理记录: 1",
+                           "✅ 手动提取成功，共 4 条记录"}
             << QStringList{"<uuid>|x.pdf|0|<now>", "<uuid>|y.pdf|0|<now>",
                            "<uuid>|Unknown File|0|<now>", "<uuid>|Unknown File|0|<now>"};
         QTest::newRow("nested garbage in fields")
-            << 200 << QByteArray("{\"code\":0,\"msg\":\"ok\",\"data\":{\"converts\":[{\"id\":\"g1\",\"file_name\":{\"x\":[1,{\"y\":null}]},\"status\":[3],\"create_at\":7}]}}")
-            << QStringList{kParseA, "✅ JSON结构验证成功: 包含code=0和1条记录", kAFailed + kFormat,
-                           kBFailed + kFormat, kCTried, "处理记录: g1", "✅ 手动提取成功，共 1 条记录"}
+            << 200
+            << QByteArray(
+                   "{\"code\":0,\"msg\":\"ok\",\"data\":{\"converts\":[{\"id\":\"g1\",\"file_"
+                   "name\":{\"x\":[1,{\"y\":null}]},\"status\":[3],\"create_at\":7}]}}")
+            << QStringList{kParseA,
+                           "✅ JSON结构验证成功: 包含code=0和1条记录",
+                           kAFailed + kFormat,
+                           kBFailed + kFormat,
+                           kCTried,
+                           "处理记录: g1",
+                           "✅ 手动提取成功，共 1 条记录"}
             << QStringList{"g1|Unknown File|0|<now>"};
         QTest::newRow("bare array")
             << 200 << QByteArray("[{\"id\":\"t1\",\"file_name\":\"b.pdf\",\"status\":0}]")
@@ -184,9 +223,14 @@ private Q_SLOTS:
             << QStringList{};
         QTest::newRow("lost head, repair fails, fragment found")
             << 200 << QByteArray(",{\"id\":\"t2\",\"file_name\":\"c.pdf\"}]")
-            << QStringList{kParseA, kAFailed + kFormat, kBFailed + kFormat, kDTried,
-                           "⚠️ 修复后的JSON解析仍然失败: " + kFormat, kFTried,
-                           "🔍 成功从JSON片段提取任务: t2", "✅ 从JSON片段解析出1条记录"}
+            << QStringList{kParseA,
+                           kAFailed + kFormat,
+                           kBFailed + kFormat,
+                           kDTried,
+                           "⚠️ 修复后的JSON解析仍然失败: " + kFormat,
+                           kFTried,
+                           "🔍 成功从JSON片段提取任务: t2",
+                           "✅ 从JSON片段解析出1条记录"}
             << QStringList{"t2|c.pdf|0|<now>"};
         QTest::newRow("lost head with bracket, repaired")
             << 200 << QByteArray("],{\"id\":\"t3\"},{\"id\":\"t4\",\"status\":1}")
@@ -195,48 +239,94 @@ private Q_SLOTS:
             << QStringList{"t3||0|", "t4||1|"};
         QTest::newRow("empty object")
             << 200 << QByteArray("{}")
-            << QStringList{kParseA, kStructureBad, kAFailed + kStructureError, kBFailed + kFormat,
-                           "🔍 检测到空数据返回", "ℹ️ 账号无历史记录，显示空列表"}
+            << QStringList{kParseA,
+                           kStructureBad,
+                           kAFailed + kStructureError,
+                           kBFailed + kFormat,
+                           "🔍 检测到空数据返回",
+                           "ℹ️ 账号无历史记录，显示空列表"}
             << QStringList{};
         QTest::newRow("closing brace before the fragment")
             << 200 << QByteArray("} then {\"id\": \"x\"")
             << QStringList{kParseA, kAFailed + kFormat, kBFailed + kFormat, kFTried, kNothing}
             << QStringList{};
         QTest::newRow("fragment inside text")
-            << 200 << QByteArray("oops {\"id\":\"f1\",\"file_name\":\"z.pdf\",\"status\":2,\"page_number\":4} tail")
-            << QStringList{kParseA, kAFailed + kFormat, kBFailed + kFormat, kFTried,
-                           "🔍 成功从JSON片段提取任务: f1", "✅ 从JSON片段解析出1条记录"}
+            << 200
+            << QByteArray(
+                   "oops {\"id\":\"f1\",\"file_name\":\"z.pdf\",\"status\":2,\"page_number\":4} "
+                   "tail")
+            << QStringList{kParseA,
+                           kAFailed + kFormat,
+                           kBFailed + kFormat,
+                           kFTried,
+                           "🔍 成功从JSON片段提取任务: f1",
+                           "✅ 从JSON片段解析出1条记录"}
             << QStringList{"f1|z.pdf|2|<now>"};
         QTest::newRow("spaced envelope skips C, fragment unparsable")
-            << 200 << QByteArray("{\"code\": 0, \"msg\": \"ok\", \"data\": {\"converts\": [{\"id\": 7}]}}")
-            << QStringList{kParseA, "✅ JSON结构验证成功: 包含code=0和1条记录", kAFailed + kFormat,
-                           kBFailed + kFormat, kFTried, "⚠️ JSON片段解析为任务失败: " + kFormat, kNothing}
+            << 200
+            << QByteArray("{\"code\": 0, \"msg\": \"ok\", \"data\": {\"converts\": [{\"id\": 7}]}}")
+            << QStringList{kParseA,
+                           "✅ JSON结构验证成功: 包含code=0和1条记录",
+                           kAFailed + kFormat,
+                           kBFailed + kFormat,
+                           kFTried,
+                           "⚠️ JSON片段解析为任务失败: " + kFormat,
+                           kNothing}
             << QStringList{};
         QTest::newRow("elements not objects")
             << 200 << QByteArray("{\"code\":0,\"msg\":\"ok\",\"data\":{\"converts\":[1,2]}}")
-            << QStringList{kParseA, kStructureBad, kAFailed + kStructureError, kBFailed + kFormat,
-                           kCTried, kFTried, kNothing}
+            << QStringList{kParseA,
+                           kStructureBad,
+                           kAFailed + kStructureError,
+                           kBFailed + kFormat,
+                           kCTried,
+                           kFTried,
+                           kNothing}
             << QStringList{};
         QTest::newRow("no jobs and no msg: C moves on")
             << 200 << QByteArray("{\"code\":0,\"data\":{\"converts\":[]}}")
-            << QStringList{kParseA, "✅ JSON结构验证成功: 包含code=0和0条记录", kAFailed + kMissing,
-                           kBFailed + kFormat, kCTried, kFTried, kNothing}
+            << QStringList{kParseA,
+                           "✅ JSON结构验证成功: 包含code=0和0条记录",
+                           kAFailed + kMissing,
+                           kBFailed + kFormat,
+                           kCTried,
+                           kFTried,
+                           kNothing}
             << QStringList{};
         QTest::newRow("code as text")
-            << 200 << QByteArray("{\"code\":\"0\",\"msg\":\"ok\",\"data\":{\"converts\":[{\"id\":\"q1\"}]}}")
-            << QStringList{kParseA, kStructureBad, kAFailed + kStructureError, kBFailed + kFormat,
-                           kFTried, "⚠️ JSON片段解析为任务失败: " + kFormat, kNothing}
+            << 200
+            << QByteArray(
+                   "{\"code\":\"0\",\"msg\":\"ok\",\"data\":{\"converts\":[{\"id\":\"q1\"}]}}")
+            << QStringList{kParseA,
+                           kStructureBad,
+                           kAFailed + kStructureError,
+                           kBFailed + kFormat,
+                           kFTried,
+                           "⚠️ JSON片段解析为任务失败: " + kFormat,
+                           kNothing}
             << QStringList{};
         QTest::newRow("fractional code")
             << 200 << QByteArray("{\"code\":0.5,\"msg\":\"ok\",\"data\":{\"converts\":[]}}")
-            << QStringList{kParseA, kStructureBad, kAFailed + kStructureError, kBFailed + kFormat,
-                           kCTried, kFTried, kNothing}
+            << QStringList{kParseA,
+                           kStructureBad,
+                           kAFailed + kStructureError,
+                           kBFailed + kFormat,
+                           kCTried,
+                           kFTried,
+                           kNothing}
             << QStringList{};
         QTest::newRow("truncated document")
-            << 200 << QByteArray("{\"code\":0,\"msg\":\"ok\",\"data\":{\"converts\":[{\"id\":\"k1\",\"file_name\":\"a.pdf\"},{\"id\":\"k2\",\"file_na")
-            << QStringList{kParseA, kAFailed + kFormat, kBFailed + kFormat, kCTried,
-                           "⚠️ 手动提取失败: " + kFormat, kFTried,
-                           "🔍 成功从JSON片段提取任务: k1", "✅ 从JSON片段解析出1条记录"}
+            << 200
+            << QByteArray("{\"code\":0,\"msg\":\"ok\",\"data\":{\"converts\":[{\"id\":\"k1\","
+                          "\"file_name\":\"a.pdf\"},{\"id\":\"k2\",\"file_na")
+            << QStringList{kParseA,
+                           kAFailed + kFormat,
+                           kBFailed + kFormat,
+                           kCTried,
+                           "⚠️ 手动提取失败: " + kFormat,
+                           kFTried,
+                           "🔍 成功从JSON片段提取任务: k1",
+                           "✅ 从JSON片段解析出1条记录"}
             << QStringList{"k1|a.pdf|0|<now>"};
         QTest::newRow("nested too deep")
             << 200 << QByteArray(100000, '[')
@@ -249,13 +339,16 @@ private Q_SLOTS:
             << QStringList{};
         QTest::newRow("megabytes of whitespace")
             << 200
-            << QByteArray(2 << 20, ' ') + "{\"code\":0,\"msg\":\"ok\",\"data\":{\"converts\":[{\"id\":\"w1\"}]}}" +
+            << QByteArray(2 << 20, ' ') +
+                   "{\"code\":0,\"msg\":\"ok\",\"data\":{\"converts\":[{\"id\":\"w1\"}]}}" +
                    QByteArray(2 << 20, '\n')
             << QStringList{kParseA, "✅ JSON结构验证成功: 包含code=0和1条记录",
                            "historyResponse>>>>>>>>>>>>>>>>>: …", "✅ 成功获取历史记录，共 1 条"}
             << QStringList{"w1||0|"};
         QTest::newRow("Chinese and emoji survive")
-            << 200 << QByteArray("{\"code\":0,\"msg\":\"好\",\"data\":{\"converts\":[{\"id\":\"c1\",\"file_name\":\"报告📄.pdf\"}]}}")
+            << 200
+            << QByteArray("{\"code\":0,\"msg\":\"好\",\"data\":{\"converts\":[{\"id\":\"c1\","
+                          "\"file_name\":\"报告📄.pdf\"}]}}")
             << QStringList{kParseA, "✅ JSON结构验证成功: 包含code=0和1条记录",
                            "historyResponse>>>>>>>>>>>>>>>>>: …", "✅ 成功获取历史记录，共 1 条"}
             << QStringList{"c1|报告📄.pdf|0|"};
@@ -264,22 +357,23 @@ private Q_SLOTS:
             << QStringList{"🔐 身份验证失败，可能需要重新登录"} << QStringList{};
         QTest::newRow("401 empty: empty body comes first")
             << 401 << QByteArray() << QStringList{"⚠️ 响应数据为空"} << QStringList{};
-        QTest::newRow("200 empty") << 200 << QByteArray() << QStringList{"⚠️ 响应数据为空"}
-                                   << QStringList{};
-        const QString failed500 =
-            QStringLiteral("The operation couldn’t be completed. (Failed to fetch history error 500.)");
-        QTest::newRow("500")
-            << 500 << QByteArray("busy")
-            << QStringList{"❌ 获取历史记录失败: " + failed500, "Error fetching history: " + failed500}
-            << QStringList{};
+        QTest::newRow("200 empty")
+            << 200 << QByteArray() << QStringList{"⚠️ 响应数据为空"} << QStringList{};
+        const QString failed500 = QStringLiteral(
+            "The operation couldn’t be completed. (Failed to fetch history error 500.)");
+        QTest::newRow("500") << 500 << QByteArray("busy")
+                             << QStringList{"❌ 获取历史记录失败: " + failed500,
+                                            "Error fetching history: " + failed500}
+                             << QStringList{};
         QTest::newRow("500 with a valid history is still a failure")
-            << 500 << QByteArray("{\"code\":0,\"msg\":\"ok\",\"data\":{\"converts\":[{\"id\":\"x\"}]}}")
-            << QStringList{"❌ 获取历史记录失败: " + failed500, "Error fetching history: " + failed500}
+            << 500
+            << QByteArray("{\"code\":0,\"msg\":\"ok\",\"data\":{\"converts\":[{\"id\":\"x\"}]}}")
+            << QStringList{"❌ 获取历史记录失败: " + failed500,
+                           "Error fetching history: " + failed500}
             << QStringList{};
     }
 
-    void answerShapes()
-    {
+    void answerShapes() {
         QFETCH(int, status);
         QFETCH(QByteArray, body);
         QFETCH(QStringList, lines);
@@ -305,8 +399,7 @@ private Q_SLOTS:
         QVERIFY2(sameLines(after.mid(2), lines, &why), qPrintable(why));
     }
 
-    void requestShape()
-    {
+    void requestShape() {
         TokenStore::write(QStringLiteral("tok-123"));
         m_server.script("GET", kHistory, {ScriptedResponse::json(200, "[]")});
         PDFViewModel vm;
@@ -323,14 +416,14 @@ private Q_SLOTS:
         TokenStore::remove();
     }
 
-    void nonUtf8Body_data()
-    {
+    void nonUtf8Body_data() {
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QStringList>("tasks");
         QTest::addColumn<QString>("lastLine");
         // Strategies C to F see only the placeholder; A and B refuse what is not UTF-8.
         QTest::newRow("bad byte in an envelope")
-            << QByteArray("{\"code\":0,\"msg\":\"ok\",\"data\":{\"converts\":[{\"id\":\"u1\",\"file_name\":\"\xff.pdf\"}]}}")
+            << QByteArray("{\"code\":0,\"msg\":\"ok\",\"data\":{\"converts\":[{\"id\":\"u1\","
+                          "\"file_name\":\"\xff.pdf\"}]}}")
             << QStringList{} << kNothing;
         QTest::newRow("cut multi-byte sequence at the end")
             << QByteArray("[{\"id\":\"u2\"}]\xe4\xb8") << QStringList{} << kNothing;
@@ -339,12 +432,12 @@ private Q_SLOTS:
         QTest::newRow("encoded surrogate")
             << QByteArray("[{\"id\":\"u4\xed\xa0\x80\"}]") << QStringList{} << kNothing;
         QTest::newRow("valid multi-byte at the end")
-            << QByteArray("[{\"id\":\"u5\"}]  \xe4\xb8\xad") << QStringList{"u5|Unknown File|0|<now>"}
+            << QByteArray("[{\"id\":\"u5\"}]  \xe4\xb8\xad")
+            << QStringList{"u5|Unknown File|0|<now>"}
             << QStringLiteral("✅ 从JSON片段解析出1条记录");
     }
 
-    void nonUtf8Body()
-    {
+    void nonUtf8Body() {
         QFETCH(QByteArray, body);
         QFETCH(QStringList, tasks);
         QFETCH(QString, lastLine);
@@ -361,10 +454,10 @@ private Q_SLOTS:
     // The parser decides the same whether or not the log is listening: with the log
     // silent it skips forming texts, never decisions.
     void silentLogSameOutcome_data() { nonUtf8Body_data(); }
-    void silentLogSameOutcome()
-    {
+    void silentLogSameOutcome() {
         QFETCH(QByteArray, body);
-        QByteArray valid = "{\"code\":0,\"msg\":\"ok\",\"data\":{\"converts\":[{\"id\":\"v1\"},{\"id\":\"v2\"}]}}";
+        QByteArray valid =
+            "{\"code\":0,\"msg\":\"ok\",\"data\":{\"converts\":[{\"id\":\"v1\"},{\"id\":\"v2\"}]}}";
         for (const QByteArray &bytes : {body, valid, valid + "\xe4\xb8", "\xef\xbb\xbf" + valid}) {
             HistoryOutcome loud;
             {
@@ -380,8 +473,7 @@ private Q_SLOTS:
     }
 
     // The quick UTF-8 check judges exactly as Qt's decoder does.
-    void strictUtf8_data()
-    {
+    void strictUtf8_data() {
         QTest::addColumn<QByteArray>("bytes");
         QTest::newRow("empty") << QByteArray();
         QTest::newRow("ascii, long") << QByteArray(1000, 'a');
@@ -404,41 +496,62 @@ private Q_SLOTS:
         QTest::newRow("cut two-byte at end") << QByteArray("abcdefgh\xc3");
         QTest::newRow("cut four-byte at end") << QByteArray("abcdefgh\xf0\x9f\x93");
         QTest::newRow("missing continuation mid-text") << QByteArray("abcdefgh\xe5\xb9zzzzzzzz");
-        QTest::newRow("non-ascii after 8-byte run") << QByteArray("abcdefgh\xc3\xa9ijklmnop\xe2\x82\xac");
+        QTest::newRow("non-ascii after 8-byte run")
+            << QByteArray("abcdefgh\xc3\xa9ijklmnop\xe2\x82\xac");
     }
-    void strictUtf8()
-    {
+    void strictUtf8() {
         QFETCH(QByteArray, bytes);
         QCOMPARE(isStrictUtf8(bytes), Log::isValidUtf8(bytes));
     }
 
     // The quick envelope reader takes the usual answers and leaves everything doubtful
     // to the general path; whatever it takes, it reads exactly as the JSON document does.
-    void quickEnvelopeReader_data()
-    {
+    void quickEnvelopeReader_data() {
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<bool>("quick");
         const QByteArray head = "{\"code\":0,\"msg\":\"ok\",\"data\":{\"converts\":[";
         const QByteArray tail = "]}}";
         const auto jobs = [&](const QByteArray &items) { return head + items + tail; };
-        QTest::newRow("usual") << jobs("{\"id\":\"a\",\"file_name\":\"a.pdf\",\"status\":1,\"page_number\":3,\"typ\":\"pdf2doc\",\"user_id\":\"u\",\"source_file_path\":\"/p\",\"source_file_typ\":\"pdf\",\"result_file_typ\":\"docx\",\"source_file_md5\":\"m\",\"create_at\":\"2025\"}") << true;
+        QTest::newRow("usual")
+            << jobs("{\"id\":\"a\",\"file_name\":\"a.pdf\",\"status\":1,\"page_number\":3,\"typ\":"
+                    "\"pdf2doc\",\"user_id\":\"u\",\"source_file_path\":\"/"
+                    "p\",\"source_file_typ\":\"pdf\",\"result_file_typ\":\"docx\",\"source_file_"
+                    "md5\":\"m\",\"create_at\":\"2025\"}")
+            << true;
         QTest::newRow("no jobs") << jobs("") << true;
-        QTest::newRow("spaces everywhere") << QByteArray(" {\n \"code\" : -7 ,\r\n\t\"msg\":\"\" , \"data\" : { \"converts\" : [ { \"id\" : \"s\" } , {\"id\":\"t\"} ] } } \n") << true;
-        QTest::newRow("escapes") << jobs("{\"id\":\"e\\\"1\",\"file_name\":\"a\\/b\\\\c\\n\\t\\u00e9\\u5e74\\u0000.pdf\"}") << true;
-        QTest::newRow("raw UTF-8") << jobs("{\"id\":\"\xe5\xb9\xb4\",\"file_name\":\"\xf0\x9f\x93\x84\"}") << true;
-        QTest::newRow("nulls") << jobs("{\"id\":\"n\",\"file_name\":null,\"status\":null,\"page_number\":null,\"create_at\":null}") << true;
+        QTest::newRow("spaces everywhere")
+            << QByteArray(" {\n \"code\" : -7 ,\r\n\t\"msg\":\"\" , \"data\" : { \"converts\" : [ "
+                          "{ \"id\" : \"s\" } , {\"id\":\"t\"} ] } } \n")
+            << true;
+        QTest::newRow("escapes") << jobs("{\"id\":\"e\\\"1\",\"file_name\":\"a\\/"
+                                         "b\\\\c\\n\\t\\u00e9\\u5e74\\u0000.pdf\"}")
+                                 << true;
+        QTest::newRow("raw UTF-8")
+            << jobs("{\"id\":\"\xe5\xb9\xb4\",\"file_name\":\"\xf0\x9f\x93\x84\"}") << true;
+        QTest::newRow("nulls") << jobs("{\"id\":\"n\",\"file_name\":null,\"status\":null,\"page_"
+                                       "number\":null,\"create_at\":null}")
+                               << true;
         QTest::newRow("unknown scalars at every level")
-            << QByteArray("{\"extra\":true,\"code\":0,\"x\":null,\"msg\":\"ok\",\"data\":{\"n\":1,\"converts\":[{\"id\":\"u\",\"flag\":false,\"note\":\"x\"}],\"t\":\"y\"},\"z\":-3}") << true;
-        QTest::newRow("numbers at the edges") << jobs("{\"id\":\"b\",\"status\":-0,\"page_number\":999999999999999999}") << true;
+            << QByteArray("{\"extra\":true,\"code\":0,\"x\":null,\"msg\":\"ok\",\"data\":{\"n\":1,"
+                          "\"converts\":[{\"id\":\"u\",\"flag\":false,\"note\":\"x\"}],\"t\":\"y\"}"
+                          ",\"z\":-3}")
+            << true;
+        QTest::newRow("numbers at the edges")
+            << jobs("{\"id\":\"b\",\"status\":-0,\"page_number\":999999999999999999}") << true;
         QTest::newRow("surrogate pair escape") << jobs("{\"id\":\"\\ud83d\\udcc4\"}") << false;
-        QTest::newRow("nested unknown member") << jobs("{\"id\":\"n\",\"meta\":{\"a\":1}}") << false;
+        QTest::newRow("nested unknown member")
+            << jobs("{\"id\":\"n\",\"meta\":{\"a\":1}}") << false;
         QTest::newRow("duplicate field") << jobs("{\"id\":\"d1\",\"id\":\"d2\"}") << false;
-        QTest::newRow("duplicate envelope member") << QByteArray("{\"code\":0,\"code\":1,\"msg\":\"ok\",\"data\":{\"converts\":[]}}") << false;
+        QTest::newRow("duplicate envelope member")
+            << QByteArray("{\"code\":0,\"code\":1,\"msg\":\"ok\",\"data\":{\"converts\":[]}}")
+            << false;
         QTest::newRow("fractional status") << jobs("{\"id\":\"f\",\"status\":1.0}") << false;
         QTest::newRow("exponent") << jobs("{\"id\":\"f\",\"status\":1e0}") << false;
-        QTest::newRow("19 digits") << jobs("{\"id\":\"g\",\"page_number\":1000000000000000000}") << false;
+        QTest::newRow("19 digits")
+            << jobs("{\"id\":\"g\",\"page_number\":1000000000000000000}") << false;
         QTest::newRow("leading zero") << jobs("{\"id\":\"z\",\"status\":01}") << false;
-        QTest::newRow("missing msg") << QByteArray("{\"code\":0,\"data\":{\"converts\":[]}}") << false;
+        QTest::newRow("missing msg")
+            << QByteArray("{\"code\":0,\"data\":{\"converts\":[]}}") << false;
         QTest::newRow("number id") << jobs("{\"id\":5}") << false;
         QTest::newRow("string status") << jobs("{\"id\":\"s\",\"status\":\"1\"}") << false;
         QTest::newRow("null id") << jobs("{\"id\":null}") << false;
@@ -451,8 +564,7 @@ private Q_SLOTS:
         QTest::newRow("truncated") << jobs("{\"id\":\"c\"").left(40) << false;
         QTest::newRow("bare array") << QByteArray("[{\"id\":\"a\"}]") << false;
     }
-    void quickEnvelopeReader()
-    {
+    void quickEnvelopeReader() {
         QFETCH(QByteArray, body);
         QFETCH(bool, quick);
         QVERIFY(isStrictUtf8(body));
@@ -470,31 +582,31 @@ private Q_SLOTS:
                                 reference.data.converts[i].render()));
     }
 
-    void notHttpAnswer()
-    {
+    void notHttpAnswer() {
         LogCapture log;
         const HistoryOutcome outcome = interpretHistoryAnswer(false, 0, "[]");
         QVERIFY(outcome.tasks.isEmpty());
-        const QString d = QStringLiteral("The operation couldn’t be completed. (Invalid response error -1.)");
+        const QString d =
+            QStringLiteral("The operation couldn’t be completed. (Invalid response error -1.)");
         QCOMPARE(log.lines(), QStringList{"❌ 获取历史记录失败: " + d});
         QCOMPARE(outcome.lineAfterPublish, "Error fetching history: " + d);
     }
 
     // List replaced, loading flag cleared, then the line: the count in the line always
     // matches what the page shows.
-    void publishOrder_data()
-    {
+    void publishOrder_data() {
         QTest::addColumn<int>("status");
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QString>("lastLine");
-        QTest::newRow("A") << 200 << QByteArray("{\"code\":0,\"msg\":\"ok\",\"data\":{\"converts\":[{\"id\":\"p1\"}]}}")
-                           << "✅ 成功获取历史记录，共 1 条";
+        QTest::newRow("A")
+            << 200
+            << QByteArray("{\"code\":0,\"msg\":\"ok\",\"data\":{\"converts\":[{\"id\":\"p1\"}]}}")
+            << "✅ 成功获取历史记录，共 1 条";
         QTest::newRow("failure") << 503 << QByteArray("x")
                                  << "Error fetching history: The operation couldn’t be completed. "
                                     "(Failed to fetch history error 503.)";
     }
-    void publishOrder()
-    {
+    void publishOrder() {
         QFETCH(int, status);
         QFETCH(QByteArray, body);
         QFETCH(QString, lastLine);
@@ -504,7 +616,8 @@ private Q_SLOTS:
         connect(vm.conversionTaskModel(), &QAbstractItemModel::modelReset, this,
                 [&] { events << QStringLiteral("list"); });
         connect(&vm, &PDFViewModel::isLoadingHistoryChanged, this, [&] {
-            events << (vm.isLoadingHistory() ? QStringLiteral("loading") : QStringLiteral("loaded"));
+            events << (vm.isLoadingHistory() ? QStringLiteral("loading")
+                                             : QStringLiteral("loaded"));
         });
         Log::setSink([&](const QString &line) {
             if (line == lastLine)
@@ -515,16 +628,15 @@ private Q_SLOTS:
         QCOMPARE(events, (QStringList{"loading", "list", "loaded", "line"}));
     }
 
-    void transportFailure_data()
-    {
+    void transportFailure_data() {
         QTest::addColumn<int>("action");
         QTest::newRow("connection dropped") << int(ScriptedResponse::Action::Drop);
         QTest::newRow("dropped mid body") << int(ScriptedResponse::Action::DropMidBody);
     }
-    void transportFailure()
-    {
+    void transportFailure() {
         QFETCH(int, action);
-        ScriptedResponse r = ScriptedResponse::json(200, "{\"code\":0,\"msg\":\"ok\",\"data\":{\"converts\":[{\"id\":\"d1\"}]}}");
+        ScriptedResponse r = ScriptedResponse::json(
+            200, "{\"code\":0,\"msg\":\"ok\",\"data\":{\"converts\":[{\"id\":\"d1\"}]}}");
         r.action = ScriptedResponse::Action(action);
         m_server.script("GET", kHistory, {r});
         PDFViewModel vm;
@@ -542,11 +654,11 @@ private Q_SLOTS:
 
     // Two fetches overlap: the one that finishes last decides the list, and the flag
     // is clear once both are done.
-    void overlappingFetches()
-    {
+    void overlappingFetches() {
         ScriptedResponse slow = ScriptedResponse::json(200, "[{\"id\":\"slow\"}]");
         slow.delayMs = 300;
-        m_server.script("GET", kHistory, {slow, ScriptedResponse::json(200, "[{\"id\":\"fast\"}]")});
+        m_server.script("GET", kHistory,
+                        {slow, ScriptedResponse::json(200, "[{\"id\":\"fast\"}]")});
         PDFViewModel vm;
         LogCapture log;
         auto first = vm.fetchConversionHistory();
@@ -561,8 +673,7 @@ private Q_SLOTS:
 
     // The view model goes away while its fetch waits for the answer: nothing is
     // touched afterwards, nothing crashes.
-    void viewModelGoneDuringFetch()
-    {
+    void viewModelGoneDuringFetch() {
         ScriptedResponse slow = ScriptedResponse::json(200, "[{\"id\":\"late\"}]");
         slow.delayMs = 200;
         m_server.script("GET", kHistory, {slow});
@@ -576,66 +687,81 @@ private Q_SLOTS:
         QCOMPARE(log.indexOfPrefix(QStringLiteral("📥 历史记录响应状态码")), -1);
     }
 
-    void extractTaskFieldsDefaults_data()
-    {
+    void extractTaskFieldsDefaults_data() {
         QTest::addColumn<QByteArray>("object");
-        QTest::addColumn<QString>("expected"); // id|userId|typ|fileName|pageNumber|path|srcTyp|resTyp|md5|status
+        QTest::addColumn<QString>(
+            "expected"); // id|userId|typ|fileName|pageNumber|path|srcTyp|resTyp|md5|status
         QTest::newRow("all present")
-            << QByteArray("{\"id\":\"i\",\"user_id\":\"u\",\"typ\":\"pdf2doc\",\"file_name\":\"f.pdf\",\"page_number\":3,\"source_file_path\":\"/p\",\"source_file_typ\":\"pdf\",\"result_file_typ\":\"docx\",\"source_file_md5\":\"m\",\"status\":1}")
+            << QByteArray("{\"id\":\"i\",\"user_id\":\"u\",\"typ\":\"pdf2doc\",\"file_name\":\"f."
+                          "pdf\",\"page_number\":3,\"source_file_path\":\"/"
+                          "p\",\"source_file_typ\":\"pdf\",\"result_file_typ\":\"docx\",\"source_"
+                          "file_md5\":\"m\",\"status\":1}")
             << "i|u|pdf2doc|f.pdf|3|/p|pdf|docx|m|1";
         QTest::newRow("all wrong types")
-            << QByteArray("{\"id\":1,\"user_id\":2,\"typ\":[],\"file_name\":{},\"page_number\":\"3\",\"source_file_path\":null,\"source_file_typ\":true,\"result_file_typ\":1.5,\"source_file_md5\":[1],\"status\":1.5}")
+            << QByteArray("{\"id\":1,\"user_id\":2,\"typ\":[],\"file_name\":{},\"page_number\":"
+                          "\"3\",\"source_file_path\":null,\"source_file_typ\":true,\"result_file_"
+                          "typ\":1.5,\"source_file_md5\":[1],\"status\":1.5}")
             << "<uuid>|||Unknown File|0|||||0";
         QTest::newRow("integral floats count as numbers")
-            << QByteArray("{\"id\":\"i\",\"page_number\":3.0,\"status\":2e0}") << "i|||Unknown File|3|||||2";
+            << QByteArray("{\"id\":\"i\",\"page_number\":3.0,\"status\":2e0}")
+            << "i|||Unknown File|3|||||2";
         QTest::newRow("huge numbers take the default")
-            << QByteArray("{\"id\":\"i\",\"page_number\":1e300,\"status\":-1e300}") << "i|||Unknown File|0|||||0";
+            << QByteArray("{\"id\":\"i\",\"page_number\":1e300,\"status\":-1e300}")
+            << "i|||Unknown File|0|||||0";
         QTest::newRow("empty object") << QByteArray("{}") << "<uuid>|||Unknown File|0|||||0";
     }
-    void extractTaskFieldsDefaults()
-    {
+    void extractTaskFieldsDefaults() {
         QFETCH(QByteArray, object);
         QFETCH(QString, expected);
         const ConversionTask t = extractTaskFields(QJsonDocument::fromJson(object).object());
         const QString id = kUuid.match(t.id).hasMatch() ? QStringLiteral("<uuid>") : t.id;
-        const QString actual = QStringList{id, t.userId, t.typ, t.fileName,
-                                           QString::number(t.pageNumber), t.sourceFilePath,
-                                           t.sourceFileTyp, t.resultFileTyp, t.sourceFileMd5,
+        const QString actual = QStringList{id,
+                                           t.userId,
+                                           t.typ,
+                                           t.fileName,
+                                           QString::number(t.pageNumber),
+                                           t.sourceFilePath,
+                                           t.sourceFileTyp,
+                                           t.resultFileTyp,
+                                           t.sourceFileMd5,
                                            QString::number(t.status)}
                                    .join(u'|');
         QCOMPARE(actual, expected);
         QVERIFY2(kCreateAt.match(t.createAt).hasMatch(), qPrintable(t.createAt));
     }
 
-    void generatedIdsDiffer()
-    {
+    void generatedIdsDiffer() {
         const QJsonObject o;
         QVERIFY(extractTaskFields(o).id != extractTaskFields(o).id);
     }
 
-    void createAtIsUtcNow()
-    {
+    void createAtIsUtcNow() {
         const QDateTime before = QDateTime::currentDateTimeUtc();
         const QString text = currentCreateAtText();
         QVERIFY(kCreateAt.match(text).hasMatch());
-        QDateTime parsed = QDateTime::fromString(text.left(19), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        QDateTime parsed =
+            QDateTime::fromString(text.left(19), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
         parsed.setTimeSpec(Qt::UTC);
         QVERIFY(qAbs(parsed.secsTo(before)) <= 2);
     }
 
-    void fragment_data()
-    {
+    void fragment_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("id"); // empty: nothing
-        QTest::newRow("no marker") << "{\"file_name\":\"a\"}" << "";
-        QTest::newRow("no closing brace") << "{\"id\":\"a\"" << "";
-        QTest::newRow("spaced marker is not found") << "{ \"id\":\"a\"}" << "";
-        QTest::newRow("first marker to last brace") << "x{\"id\":\"a\"}y{\"id\":\"b\"}" << "";
-        QTest::newRow("nested object inside") << "{\"id\":\"n\",\"x\":{\"y\":1}}" << "n";
-        QTest::newRow("brace in a later string") << "..{\"id\":\"s\",\"file_name\":\"a}b\"}.." << "s";
+        QTest::newRow("no marker") << "{\"file_name\":\"a\"}"
+                                   << "";
+        QTest::newRow("no closing brace") << "{\"id\":\"a\""
+                                          << "";
+        QTest::newRow("spaced marker is not found") << "{ \"id\":\"a\"}"
+                                                    << "";
+        QTest::newRow("first marker to last brace") << "x{\"id\":\"a\"}y{\"id\":\"b\"}"
+                                                    << "";
+        QTest::newRow("nested object inside") << "{\"id\":\"n\",\"x\":{\"y\":1}}"
+                                              << "n";
+        QTest::newRow("brace in a later string") << "..{\"id\":\"s\",\"file_name\":\"a}b\"}.."
+                                                 << "s";
     }
-    void fragment()
-    {
+    void fragment() {
         QFETCH(QString, text);
         QFETCH(QString, id);
         LogCapture log;

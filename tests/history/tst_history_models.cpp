@@ -10,8 +10,7 @@ using namespace quorvel;
 
 namespace {
 
-ConversionTask job(const QString &id, const QString &fileName, qint64 status)
-{
+ConversionTask job(const QString &id, const QString &fileName, qint64 status) {
     ConversionTask t;
     t.id = id;
     t.fileName = fileName;
@@ -19,8 +18,7 @@ ConversionTask job(const QString &id, const QString &fileName, qint64 status)
     return t;
 }
 
-QStringList ids(const QList<ConversionTask> &tasks)
-{
+QStringList ids(const QList<ConversionTask> &tasks) {
     QStringList out;
     for (const ConversionTask &t : tasks)
         out << t.id;
@@ -28,8 +26,7 @@ QStringList ids(const QList<ConversionTask> &tasks)
 }
 
 // The ids the list model shows, read through its roles as a view would.
-QStringList shownIds(const QAbstractItemModel &model)
-{
+QStringList shownIds(const QAbstractItemModel &model) {
     QStringList out;
     const int role = model.roleNames().key("id");
     for (int row = 0; row < model.rowCount(); ++row)
@@ -37,24 +34,22 @@ QStringList shownIds(const QAbstractItemModel &model)
     return out;
 }
 
-QList<ConversionTask> sampleJobs()
-{
-    return {job("1", "q3-report.pdf", 1),  job("2", "Straße.docx", 0), job("3", "notes.md", 2),
-            job("4", "REPORT final.pdf", 2), job("5", "odd.pdf", 3),    job("6", "STRASSE plan.pptx", 1),
-            job("7", "Ünïcödé.pdf", 0),      job("8", "", 1)};
+QList<ConversionTask> sampleJobs() {
+    return {job("1", "q3-report.pdf", 1), job("2", "Straße.docx", 0),
+            job("3", "notes.md", 2),      job("4", "REPORT final.pdf", 2),
+            job("5", "odd.pdf", 3),       job("6", "STRASSE plan.pptx", 1),
+            job("7", "Ünïcödé.pdf", 0),   job("8", "", 1)};
 }
 
 } // namespace
 
-class TestHistoryModels : public QObject
-{
+class TestHistoryModels : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void filterRawValues()
-    {
+    void filterRawValues() {
         QCOMPARE(allTaskFilters(), (QList<TaskFilter>{TaskFilter::All, TaskFilter::Completed,
-                                                     TaskFilter::Converting, TaskFilter::Failed}));
+                                                      TaskFilter::Converting, TaskFilter::Failed}));
         QStringList titles;
         for (TaskFilter f : allTaskFilters()) {
             titles << rawValue(f);
@@ -65,8 +60,7 @@ private Q_SLOTS:
         QCOMPARE(sizeof(TaskFilter), size_t(1));
     }
 
-    void filterKeeps_data()
-    {
+    void filterKeeps_data() {
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("keptBy"); // chips that keep a job with this status
         QTest::newRow("converting") << 0 << "All,Converting";
@@ -75,8 +69,7 @@ private Q_SLOTS:
         QTest::newRow("undefined 3") << 3 << "All";
         QTest::newRow("negative") << -1 << "All";
     }
-    void filterKeeps()
-    {
+    void filterKeeps() {
         QFETCH(int, status);
         QFETCH(QString, keptBy);
         QStringList kept;
@@ -86,21 +79,26 @@ private Q_SLOTS:
         QCOMPARE(kept.join(u','), keptBy);
     }
 
-    void filteredTasks_data()
-    {
+    void filteredTasks_data() {
         QTest::addColumn<QString>("search");
         QTest::addColumn<TaskFilter>("filter");
         QTest::addColumn<QStringList>("expected");
         QTest::newRow("nothing set keeps all, in order")
             << "" << TaskFilter::All << QStringList{"1", "2", "3", "4", "5", "6", "7", "8"};
-        QTest::newRow("capitals find lower case") << "REPORT" << TaskFilter::All << QStringList{"1", "4"};
-        QTest::newRow("leading space is part of the text") << " REPORT" << TaskFilter::All << QStringList{};
-        QTest::newRow("inner space matches") << "report final" << TaskFilter::All << QStringList{"4"};
+        QTest::newRow("capitals find lower case")
+            << "REPORT" << TaskFilter::All << QStringList{"1", "4"};
+        QTest::newRow("leading space is part of the text")
+            << " REPORT" << TaskFilter::All << QStringList{};
+        QTest::newRow("inner space matches")
+            << "report final" << TaskFilter::All << QStringList{"4"};
         QTest::newRow("search then filter") << "report" << TaskFilter::Failed << QStringList{"4"};
         QTest::newRow("status 3 only under All") << "odd" << TaskFilter::All << QStringList{"5"};
-        QTest::newRow("status 3 not under Converting") << "odd" << TaskFilter::Converting << QStringList{};
-        QTest::newRow("full case folding: ß finds SS") << "straße" << TaskFilter::All << QStringList{"2", "6"};
-        QTest::newRow("full case folding: SS finds ß") << "strasse" << TaskFilter::All << QStringList{"2", "6"};
+        QTest::newRow("status 3 not under Converting")
+            << "odd" << TaskFilter::Converting << QStringList{};
+        QTest::newRow("full case folding: ß finds SS")
+            << "straße" << TaskFilter::All << QStringList{"2", "6"};
+        QTest::newRow("full case folding: SS finds ß")
+            << "strasse" << TaskFilter::All << QStringList{"2", "6"};
         QTest::newRow("accented letters fold") << "ÜNÏCÖDÉ" << TaskFilter::All << QStringList{"7"};
         QTest::newRow("accents are not ignored") << "unicode" << TaskFilter::All << QStringList{};
         QTest::newRow("only file names searched") << "1" << TaskFilter::All << QStringList{};
@@ -109,8 +107,7 @@ private Q_SLOTS:
         QTest::newRow("failed") << "" << TaskFilter::Failed << QStringList{"3", "4"};
         QTest::newRow("no match") << "zzz" << TaskFilter::All << QStringList{};
     }
-    void filteredTasks()
-    {
+    void filteredTasks() {
         QFETCH(QString, search);
         QFETCH(TaskFilter, filter);
         QFETCH(QStringList, expected);
@@ -130,8 +127,7 @@ private Q_SLOTS:
 
     // Every keystroke changes the list at once; clearing the search shows the jobs
     // again without a fetch.
-    void keystrokes()
-    {
+    void keystrokes() {
         PDFViewModel vm;
         vm.publishTasks(sampleJobs());
         FilteredTaskModel *model = vm.filteredTaskModel();
@@ -148,19 +144,18 @@ private Q_SLOTS:
 
     // However the text got where it is (typed on, deleted back, replaced), the list is
     // the one a fresh view model computes for it.
-    void typingMatchesFreshResult_data()
-    {
+    void typingMatchesFreshResult_data() {
         QTest::addColumn<QStringList>("texts");
         QTest::newRow("type on") << QStringList{"s", "st", "str", "stra", "straß", "straße"};
         QTest::newRow("type on from a capital") << QStringList{"S", "SS", "SSS"};
-        QTest::newRow("delete back") << QStringList{"report", "repor", "repo", "rep", "re", "r", ""};
+        QTest::newRow("delete back")
+            << QStringList{"report", "repor", "repo", "rep", "re", "r", ""};
         QTest::newRow("replace") << QStringList{"notes", "odd", "pdf", ".pdf", "q3-.pdf"};
         QTest::newRow("grow in the middle") << QStringList{"rt", "rept", "report"};
         QTest::newRow("ß grows to ss") << QStringList{"s", "ß", "ßp", "ss p"};
         QTest::newRow("capital sharp s") << QStringList{"ẞ", "STRAẞE", "strasse"};
     }
-    void typingMatchesFreshResult()
-    {
+    void typingMatchesFreshResult() {
         QFETCH(QStringList, texts);
         PDFViewModel typed;
         typed.publishTasks(sampleJobs());
@@ -174,30 +169,39 @@ private Q_SLOTS:
             // And the slow reference: fold both, test containment.
             QStringList expected;
             for (const ConversionTask &t : sampleJobs())
-                if (text.isEmpty() ||
-                    t.fileName.toUpper().toCaseFolded().replace(u'ß', QStringLiteral("ss")).contains(
-                        text.toUpper().toCaseFolded().replace(u'ß', QStringLiteral("ss"))))
+                if (text.isEmpty() || t.fileName.toUpper()
+                                          .toCaseFolded()
+                                          .replace(u'ß', QStringLiteral("ss"))
+                                          .contains(text.toUpper().toCaseFolded().replace(
+                                              u'ß', QStringLiteral("ss"))))
                     expected << t.id;
             QCOMPARE(ids(typed.filteredTasks()), expected);
         }
     }
 
-    void fold_data()
-    {
+    void fold_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("folded");
-        QTest::newRow("ascii") << "Q3-Report_FINAL.pdf" << "q3-report_final.pdf";
-        QTest::newRow("empty") << "" << "";
-        QTest::newRow("sharp s") << "Straße" << "strasse";
-        QTest::newRow("capital sharp s") << "STRAẞE" << "strasse";
-        QTest::newRow("ligature") << "ﬁle" << "file";
-        QTest::newRow("greek final sigma") << "ΟΔΟΣ" << "οδοσ";
-        QTest::newRow("accents kept") << "ÉCOLE" << "école";
-        QTest::newRow("chinese unchanged") << "年度报告" << "年度报告";
-        QTest::newRow("ascii then non-ascii") << "ABC Ü" << "abc ü";
+        QTest::newRow("ascii") << "Q3-Report_FINAL.pdf"
+                               << "q3-report_final.pdf";
+        QTest::newRow("empty") << ""
+                               << "";
+        QTest::newRow("sharp s") << "Straße"
+                                 << "strasse";
+        QTest::newRow("capital sharp s") << "STRAẞE"
+                                         << "strasse";
+        QTest::newRow("ligature") << "ﬁle"
+                                  << "file";
+        QTest::newRow("greek final sigma") << "ΟΔΟΣ"
+                                           << "οδοσ";
+        QTest::newRow("accents kept") << "ÉCOLE"
+                                      << "école";
+        QTest::newRow("chinese unchanged") << "年度报告"
+                                           << "年度报告";
+        QTest::newRow("ascii then non-ascii") << "ABC Ü"
+                                              << "abc ü";
     }
-    void fold()
-    {
+    void fold() {
         QFETCH(QString, text);
         QFETCH(QString, folded);
         QCOMPARE(ConversionTaskModel::fold(text), folded);
@@ -206,8 +210,7 @@ private Q_SLOTS:
     }
 
     // Filter and search survive a new list.
-    void refreshKeepsSearchAndFilter()
-    {
+    void refreshKeepsSearchAndFilter() {
         PDFViewModel vm;
         vm.setSearchText(QStringLiteral("report"));
         vm.setSelectedFilter(TaskFilter::Completed);
@@ -220,8 +223,7 @@ private Q_SLOTS:
     }
 
     // Changes made through the list model's own operations reach the filtered view.
-    void sourceEditsReachFilteredView()
-    {
+    void sourceEditsReachFilteredView() {
         PDFViewModel vm;
         vm.publishTasks(sampleJobs());
         vm.setSelectedFilter(TaskFilter::Failed);
@@ -235,8 +237,7 @@ private Q_SLOTS:
         QCOMPARE(tasks->rowCount(), 9);
     }
 
-    void replaceUpdatesFoldedName()
-    {
+    void replaceUpdatesFoldedName() {
         PDFViewModel vm;
         vm.publishTasks({job("1", "alpha.pdf", 0)});
         vm.setSearchText(QStringLiteral("BETA"));
@@ -245,8 +246,7 @@ private Q_SLOTS:
         QCOMPARE(vm.filteredTaskModel()->rowCount(), 1);
     }
 
-    void notifyChangedSignals()
-    {
+    void notifyChangedSignals() {
         ConversionTaskModel model;
         model.setTasks({job("1", "a", 0), job("2", "b", 1)});
         QSignalSpy data(&model, &QAbstractItemModel::dataChanged);
@@ -258,8 +258,7 @@ private Q_SLOTS:
         QCOMPARE(changed.size(), 1);
     }
 
-    void roles()
-    {
+    void roles() {
         ConversionTaskModel model;
         ConversionTask t = job("id1", "f.pdf", 2);
         t.typ = QStringLiteral("pdf2doc");
@@ -271,12 +270,12 @@ private Q_SLOTS:
         QCOMPARE(model.data(i, names.key("status")).toLongLong(), 2);
         QCOMPARE(model.data(i, names.key("typ")).toString(), QStringLiteral("pdf2doc"));
         QCOMPARE(model.data(i, names.key("pageNumber")).toLongLong(), 7);
-        QCOMPARE(model.data(i, names.key("task")).value<ConversionTask>().id, QStringLiteral("id1"));
+        QCOMPARE(model.data(i, names.key("task")).value<ConversionTask>().id,
+                 QStringLiteral("id1"));
         QVERIFY(!model.data(model.index(5), names.key("id")).isValid());
     }
 
-    void selectingATaskOpensItsDetail()
-    {
+    void selectingATaskOpensItsDetail() {
         PDFViewModel vm;
         QSignalSpy shown(&vm, &PDFViewModel::showTaskDetailChanged);
         vm.selectTask(QVariant::fromValue(job("s", "s.pdf", 1)));
@@ -286,8 +285,7 @@ private Q_SLOTS:
         QCOMPARE(shown.size(), 1);
     }
 
-    void startValues()
-    {
+    void startValues() {
         PDFViewModel vm;
         QVERIFY(vm.autoRefreshEnabled());
         QVERIFY(!vm.isLoadingHistory());

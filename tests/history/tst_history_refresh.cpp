@@ -23,8 +23,7 @@ constexpr int kQuiet = 4 * kInterval;
 
 } // namespace
 
-class TestHistoryRefresh : public QObject
-{
+class TestHistoryRefresh : public QObject {
     Q_OBJECT
     ScriptedServer m_server;
     std::unique_ptr<TestEnvironment> m_env;
@@ -34,8 +33,7 @@ class TestHistoryRefresh : public QObject
 
 private Q_SLOTS:
     void initTestCase() { m_env = std::make_unique<TestEnvironment>(m_server.origin()); }
-    void init()
-    {
+    void init() {
         m_server.clearScripts();
         m_server.clearRequests();
         m_server.script("GET", kHistory, {ScriptedResponse::json(200, "[{\"id\":\"r1\"}]")});
@@ -43,8 +41,7 @@ private Q_SLOTS:
     }
     void cleanup() { m_log.reset(); }
 
-    void defaults()
-    {
+    void defaults() {
         PDFViewModel vm;
         QCOMPARE(vm.refreshIntervalMs, 30'000);
         QCOMPARE(vm.retryPollIntervalMs, 3000);
@@ -52,16 +49,14 @@ private Q_SLOTS:
         QVERIFY(vm.autoRefreshEnabled());
     }
 
-    void refreshStampsTime_data()
-    {
+    void refreshStampsTime_data() {
         QTest::addColumn<int>("status");
         QTest::addColumn<int>("action");
         QTest::newRow("success") << 200 << int(ScriptedResponse::Action::Respond);
         QTest::newRow("failed status") << 500 << int(ScriptedResponse::Action::Respond);
         QTest::newRow("connection dropped") << 200 << int(ScriptedResponse::Action::Drop);
     }
-    void refreshStampsTime()
-    {
+    void refreshStampsTime() {
         QFETCH(int, status);
         QFETCH(int, action);
         ScriptedResponse r = ScriptedResponse::json(status, "[]");
@@ -78,8 +73,9 @@ private Q_SLOTS:
         QCoro::waitFor(vm.refreshHistory());
         QCOMPARE(stamped.size(), 1);
         const QString text = vm.lastRefreshTime();
-        QVERIFY2(QRegularExpression(QStringLiteral("^\\d{2}:\\d{2}:\\d{2}$")).match(text).hasMatch(),
-                 qPrintable(text));
+        QVERIFY2(
+            QRegularExpression(QStringLiteral("^\\d{2}:\\d{2}:\\d{2}$")).match(text).hasMatch(),
+            qPrintable(text));
         const QTime when = QTime::fromString(text, QStringLiteral("HH:mm:ss"));
         QVERIFY(when.isValid());
         QVERIFY(qAbs(when.secsTo(before)) <= 2 || qAbs(when.secsTo(before)) >= 86398);
@@ -88,8 +84,7 @@ private Q_SLOTS:
 
     // The first timed fetch comes one interval after the start, not at once, and
     // every timed fetch stamps the refresh time.
-    void firstTimedFetchAfterOneInterval()
-    {
+    void firstTimedFetchAfterOneInterval() {
         PDFViewModel vm;
         vm.refreshIntervalMs = kInterval;
         QSignalSpy received(&m_server, &ScriptedServer::requestReceived);
@@ -108,8 +103,7 @@ private Q_SLOTS:
 
     // Entering the history tab and leaving it within one interval: one immediate
     // fetch, no timed one.
-    void leaveDuringFirstSleep()
-    {
+    void leaveDuringFirstSleep() {
         PDFViewModel vm;
         vm.refreshIntervalMs = kInterval;
         QCoro::waitFor(vm.refreshHistory());
@@ -123,8 +117,7 @@ private Q_SLOTS:
 
     // Leave and return twice: each return fetches at once and starts a fresh loop;
     // loops of earlier visits never fetch again.
-    void startingAgainCancelsTheOldLoop()
-    {
+    void startingAgainCancelsTheOldLoop() {
         PDFViewModel vm;
         vm.refreshIntervalMs = kInterval;
         vm.startAutoRefresh();
@@ -138,8 +131,7 @@ private Q_SLOTS:
         QCOMPARE(fetches(), seen);
     }
 
-    void disabledBeforeStart()
-    {
+    void disabledBeforeStart() {
         PDFViewModel vm;
         vm.refreshIntervalMs = kInterval;
         vm.setAutoRefreshEnabled(false);
@@ -152,8 +144,7 @@ private Q_SLOTS:
 
     // The test after the sleep: a loop whose refresh was switched off while it slept
     // ends without fetching.
-    void disabledDuringSleep()
-    {
+    void disabledDuringSleep() {
         PDFViewModel vm;
         vm.refreshIntervalMs = kInterval;
         vm.startAutoRefresh();
@@ -166,8 +157,7 @@ private Q_SLOTS:
 
     // Stopped while its fetch is on the wire: that fetch still publishes, and the loop
     // never fetches again.
-    void stopDuringFetch()
-    {
+    void stopDuringFetch() {
         ScriptedResponse slow = ScriptedResponse::json(200, "[{\"id\":\"slow\"}]");
         slow.delayMs = 2 * kInterval;
         m_server.script("GET", kHistory, {slow});
@@ -184,8 +174,7 @@ private Q_SLOTS:
         QCOMPARE(fetches(), 1);
     }
 
-    void viewModelGoneWhileSleeping()
-    {
+    void viewModelGoneWhileSleeping() {
         auto *vm = new PDFViewModel;
         vm->refreshIntervalMs = kInterval;
         vm->startAutoRefresh();
@@ -195,8 +184,7 @@ private Q_SLOTS:
         QCOMPARE(fetches(), 0);
     }
 
-    void viewModelGoneDuringTimedFetch()
-    {
+    void viewModelGoneDuringTimedFetch() {
         ScriptedResponse slow = ScriptedResponse::json(200, "[]");
         slow.delayMs = kInterval;
         m_server.script("GET", kHistory, {slow});

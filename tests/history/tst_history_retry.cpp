@@ -20,8 +20,7 @@ const QByteArray kConvert = "/api/v1/tollan/convert";
 const QByteArray kHistory = "/api/v1/tollan/convert/all";
 const QString kPoll = QStringLiteral("🔄 重试任务 - ");
 
-ConversionTask failedJob(const QString &id = QStringLiteral("old1"))
-{
+ConversionTask failedJob(const QString &id = QStringLiteral("old1")) {
     ConversionTask t;
     t.id = id;
     t.userId = QStringLiteral("u1");
@@ -35,14 +34,14 @@ ConversionTask failedJob(const QString &id = QStringLiteral("old1"))
     return t;
 }
 
-QByteArray jobAnswer(const QString &id, int status)
-{
-    QJsonObject job{{"id", id}, {"file_name", "a.pdf【retry】"}, {"typ", "PDF2DOC"}, {"status", status}};
-    return QJsonDocument(QJsonObject{{"code", 0}, {"msg", "ok"}, {"data", job}}).toJson(QJsonDocument::Compact);
+QByteArray jobAnswer(const QString &id, int status) {
+    QJsonObject job{
+        {"id", id}, {"file_name", "a.pdf【retry】"}, {"typ", "PDF2DOC"}, {"status", status}};
+    return QJsonDocument(QJsonObject{{"code", 0}, {"msg", "ok"}, {"data", job}})
+        .toJson(QJsonDocument::Compact);
 }
 
-QStringList ids(const QList<ConversionTask> &tasks)
-{
+QStringList ids(const QList<ConversionTask> &tasks) {
     QStringList out;
     for (const ConversionTask &t : tasks)
         out << t.id;
@@ -51,14 +50,12 @@ QStringList ids(const QList<ConversionTask> &tasks)
 
 } // namespace
 
-class TestHistoryRetry : public QObject
-{
+class TestHistoryRetry : public QObject {
     Q_OBJECT
     ScriptedServer m_server;
     std::unique_ptr<TestEnvironment> m_env;
 
-    int requestsTo(const QByteArray &method, const QByteArray &target) const
-    {
+    int requestsTo(const QByteArray &method, const QByteArray &target) const {
         int n = 0;
         for (const ReceivedRequest &r : m_server.requests())
             n += r.method == method && r.target == target;
@@ -67,16 +64,14 @@ class TestHistoryRetry : public QObject
 
 private Q_SLOTS:
     void initTestCase() { m_env = std::make_unique<TestEnvironment>(m_server.origin()); }
-    void init()
-    {
+    void init() {
         TokenStore::remove();
         m_server.clearScripts();
         m_server.clearRequests();
         m_server.script("GET", kHistory, {ScriptedResponse::json(200, "[]")});
     }
 
-    void requestBody()
-    {
+    void requestBody() {
         TokenStore::write(QStringLiteral("secret-token"));
         m_server.script("POST", kConvert, {ScriptedResponse::json(200, jobAnswer("new1", 0))});
         PDFViewModel vm;
@@ -109,12 +104,12 @@ private Q_SLOTS:
         QCOMPARE(log.withPrefix(QStringLiteral("🔄 重试转换响应状态码: ")),
                  QStringList{QStringLiteral("🔄 重试转换响应状态码: 200")});
         QCOMPARE(log.withPrefix(QStringLiteral("📥 重试转换响应内容: ")),
-                 QStringList{QStringLiteral("📥 重试转换响应内容: ") + QString::fromUtf8(jobAnswer("new1", 0))});
+                 QStringList{QStringLiteral("📥 重试转换响应内容: ") +
+                             QString::fromUtf8(jobAnswer("new1", 0))});
         TokenStore::remove();
     }
 
-    void placement_data()
-    {
+    void placement_data() {
         QTest::addColumn<QString>("newId");
         QTest::addColumn<QStringList>("expected");
         QTest::newRow("new id goes on top, old failed job stays")
@@ -122,14 +117,14 @@ private Q_SLOTS:
         QTest::newRow("same id replaces in place") << "old1" << QStringList{"x", "old1", "y"};
         QTest::newRow("first match replaced") << "y" << QStringList{"x", "old1", "y"};
     }
-    void placement()
-    {
+    void placement() {
         QFETCH(QString, newId);
         QFETCH(QStringList, expected);
         m_server.script("POST", kConvert, {ScriptedResponse::json(200, jobAnswer(newId, 0))});
         PDFViewModel vm;
         vm.retryPollIntervalMs = 60'000;
-        vm.publishTasks({failedJob(QStringLiteral("x")), failedJob(), failedJob(QStringLiteral("y"))});
+        vm.publishTasks(
+            {failedJob(QStringLiteral("x")), failedJob(), failedJob(QStringLiteral("y"))});
         QSignalSpy states(&vm, &PDFViewModel::processingStateChanged);
         QSignalSpy changed(vm.conversionTaskModel(), &QAbstractItemModel::dataChanged);
         LogCapture log;
@@ -147,37 +142,39 @@ private Q_SLOTS:
         QCOMPARE(log.withPrefix(kPoll + QStringLiteral("开始轮询任务状态")).size(), 1);
     }
 
-    void requestFailure_data()
-    {
+    void requestFailure_data() {
         QTest::addColumn<int>("status");
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<int>("action");
         QTest::addColumn<QString>("description");
         QTest::addColumn<QString>("bodyLine"); // empty: no such line
         const int respond = int(ScriptedResponse::Action::Respond);
-        QTest::newRow("500 busy")
-            << 500 << QByteArray("busy") << respond
-            << "The operation couldn’t be completed. (Retry conversion failed with status 500: busy error 500.)"
-            << "📥 重试转换响应内容: busy";
-        QTest::newRow("403 not UTF-8")
-            << 403 << QByteArray("\xff\xfe") << respond
-            << "The operation couldn’t be completed. (Retry conversion failed with status 403: 无法解析的响应数据 error 403.)"
-            << "📥 重试转换响应内容: 无法解析的响应数据";
+        QTest::newRow("500 busy") << 500 << QByteArray("busy") << respond
+                                  << "The operation couldn’t be completed. (Retry conversion "
+                                     "failed with status 500: busy error 500.)"
+                                  << "📥 重试转换响应内容: busy";
+        QTest::newRow("403 not UTF-8") << 403 << QByteArray("\xff\xfe") << respond
+                                       << "The operation couldn’t be completed. (Retry conversion "
+                                          "failed with status 403: 无法解析的响应数据 error 403.)"
+                                       << "📥 重试转换响应内容: 无法解析的响应数据";
         QTest::newRow("percent signs in the answer stay as sent")
             << 400 << QByteArray("50%3 off") << respond
-            << "The operation couldn’t be completed. (Retry conversion failed with status 400: 50%3 off error 400.)"
+            << "The operation couldn’t be completed. (Retry conversion failed with status 400: "
+               "50%3 off error 400.)"
             << "📥 重试转换响应内容: 50%3 off";
         QTest::newRow("200 without a job")
             << 200 << QByteArray("{\"code\":0,\"msg\":\"ok\"}") << respond
-            << "The data couldn’t be read because it is missing." << "📥 重试转换响应内容: {\"code\":0,\"msg\":\"ok\"}";
+            << "The data couldn’t be read because it is missing."
+            << "📥 重试转换响应内容: {\"code\":0,\"msg\":\"ok\"}";
         QTest::newRow("200 not JSON")
             << 200 << QByteArray("<html>") << respond
-            << "The data couldn’t be read because it isn’t in the correct format." << "📥 重试转换响应内容: <html>";
-        QTest::newRow("connection dropped") << 200 << QByteArray() << int(ScriptedResponse::Action::Drop)
-                                            << "" << "";
+            << "The data couldn’t be read because it isn’t in the correct format."
+            << "📥 重试转换响应内容: <html>";
+        QTest::newRow("connection dropped")
+            << 200 << QByteArray() << int(ScriptedResponse::Action::Drop) << ""
+            << "";
     }
-    void requestFailure()
-    {
+    void requestFailure() {
         QFETCH(int, status);
         QFETCH(QByteArray, body);
         QFETCH(int, action);
@@ -215,21 +212,20 @@ private Q_SLOTS:
 
     // Unchanged checks write no update line; the check that sees the end replaces the
     // entry, then the end line, then one history reload.
-    void pollingUntilFinished_data()
-    {
+    void pollingUntilFinished_data() {
         QTest::addColumn<int>("finalStatus");
         QTest::newRow("completed at the fifth check") << 1;
         QTest::newRow("failed again at the fifth check") << 2;
     }
-    void pollingUntilFinished()
-    {
+    void pollingUntilFinished() {
         QFETCH(int, finalStatus);
         m_server.script("POST", kConvert, {ScriptedResponse::json(200, jobAnswer("new1", 0))});
         const ScriptedResponse running = ScriptedResponse::json(200, jobAnswer("new1", 0));
         m_server.script("GET", kConvert + "/new1",
                         {running, running, running, running,
                          ScriptedResponse::json(200, jobAnswer("new1", finalStatus))});
-        m_server.script("GET", kHistory, {ScriptedResponse::json(200, "[{\"id\":\"new1\",\"status\":9}]")});
+        m_server.script("GET", kHistory,
+                        {ScriptedResponse::json(200, "[{\"id\":\"new1\",\"status\":9}]")});
         PDFViewModel vm;
         vm.retryPollIntervalMs = 10;
         QSignalSpy finished(&vm, &PDFViewModel::taskPollingFinished);
@@ -256,8 +252,7 @@ private Q_SLOTS:
         QCOMPARE(vm.processingState(), ProcessingState::completed());
     }
 
-    void checksKeepFailing()
-    {
+    void checksKeepFailing() {
         m_server.script("POST", kConvert, {ScriptedResponse::json(200, jobAnswer("new2", 0))});
         m_server.script("GET", kConvert + "/new2", {ScriptedResponse::json(500, "down")});
         PDFViewModel vm;
@@ -267,8 +262,9 @@ private Q_SLOTS:
         LogCapture log;
         QCoro::waitFor(vm.retryConversion(failedJob()));
         QVERIFY(finished.wait(5000));
-        const QString failure = kPoll + QStringLiteral("获取任务状态失败: The operation couldn’t be "
-                                                       "completed. (Status check failed error 500.)");
+        const QString failure =
+            kPoll + QStringLiteral("获取任务状态失败: The operation couldn’t be "
+                                   "completed. (Status check failed error 500.)");
         QCOMPARE(log.withPrefix(failure).size(), 7);
         QCOMPARE(log.withPrefix(kPoll + "检查任务状态: new2, 第 7 次尝试").size(), 1);
         QCOMPARE(log.withPrefix(kPoll + "检查任务状态: new2, 第 8 次尝试").size(), 0);
@@ -278,8 +274,7 @@ private Q_SLOTS:
     }
 
     // Whatever the id holds, the status check addresses that one job.
-    void jobIdIsEncodedInTheStatusUrl()
-    {
+    void jobIdIsEncodedInTheStatusUrl() {
         const QString id = QStringLiteral("a/../b?c=1#d %");
         m_server.script("POST", kConvert, {ScriptedResponse::json(200, jobAnswer(id, 0))});
         m_server.script("GET", kConvert + "/a%2F..%2Fb%3Fc%3D1%23d%20%25",
@@ -291,14 +286,16 @@ private Q_SLOTS:
         QCoro::waitFor(vm.retryConversion(failedJob()));
         QVERIFY(finished.wait(5000));
         QCOMPARE(finished[0][0].value<ConversionTask>().status, 1);
-        QCOMPARE(log.withPrefix(kPoll + QStringLiteral("检查任务状态: ") + id + ", 第 1 次尝试").size(), 1);
+        QCOMPARE(
+            log.withPrefix(kPoll + QStringLiteral("检查任务状态: ") + id + ", 第 1 次尝试").size(),
+            1);
     }
 
     // The listed job is gone (a reload replaced the list): the update does nothing.
-    void updateOfAnUnlistedJob()
-    {
+    void updateOfAnUnlistedJob() {
         m_server.script("POST", kConvert, {ScriptedResponse::json(200, jobAnswer("new3", 0))});
-        m_server.script("GET", kConvert + "/new3", {ScriptedResponse::json(200, jobAnswer("new3", 1))});
+        m_server.script("GET", kConvert + "/new3",
+                        {ScriptedResponse::json(200, jobAnswer("new3", 1))});
         PDFViewModel vm;
         vm.retryPollIntervalMs = 50;
         QSignalSpy finished(&vm, &PDFViewModel::taskPollingFinished);
@@ -310,10 +307,10 @@ private Q_SLOTS:
     }
 
     // The view model goes away while a retry polls: polling ends quietly, no reload.
-    void viewModelGoneDuringPolling()
-    {
+    void viewModelGoneDuringPolling() {
         m_server.script("POST", kConvert, {ScriptedResponse::json(200, jobAnswer("new4", 0))});
-        m_server.script("GET", kConvert + "/new4", {ScriptedResponse::json(200, jobAnswer("new4", 0))});
+        m_server.script("GET", kConvert + "/new4",
+                        {ScriptedResponse::json(200, jobAnswer("new4", 0))});
         auto *vm = new PDFViewModel;
         vm->retryPollIntervalMs = 30;
         LogCapture log;
