@@ -17,6 +17,7 @@ std::atomic<bool> g_fastHashing{false};
 constexpr qint64 kTokenLifetimeSeconds = 90LL * 24 * 3600;
 constexpr int kFreeFailures = 3;
 constexpr int kMaxDelaySeconds = 60;
+constexpr qint64 kTokenCacheSeconds = 10;
 
 void initSodium() {
     if (sodium_init() < 0)
@@ -114,6 +115,8 @@ bool Accounts::setPassword(const QString &email, const QString &password) {
     // A new password signs every device out.
     m_db.exec(QStringLiteral("DELETE FROM tokens WHERE user_id=?"), {u->id});
     tx.commit();
+    std::lock_guard lock(m_tokenMutex);
+    m_recentTokens.clear();
     return true;
 }
 
@@ -193,11 +196,27 @@ Accounts::LoginResult Accounts::login(const QString &email, const QString &passw
 std::optional<qint64> Accounts::authenticate(const QString &token) const {
     if (token.size() != 64)
         return std::nullopt;
-    Rows q = m_db.exec(QStringLiteral("SELECT user_id FROM tokens WHERE hash=? AND expires_at>?"),
-                       {tokenHash(token), QDateTime::currentSecsSinceEpoch()});
+    // Every request authenticates; a token seen in the last seconds skips the
+    // database. The window bounds how long a revoked token stays usable.
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    {
+        std::lock_guard lock(m_tokenMutex);
+        const auto it = m_recentTokens.find(token);
+        if (it != m_recentTokens.end() && it->second.until > now)
+            return it->second.userId;
+    }
+    Rows q = m_db.exec(
+        QStringLiteral("SELECT user_id, expires_at FROM tokens WHERE hash=? AND expires_at>?"),
+        {tokenHash(token), now});
     if (!q.next())
         return std::nullopt;
-    return q.value(0).toLongLong();
+    const qint64 userId = q.value(0).toLongLong();
+    const qint64 until = std::min(now + kTokenCacheSeconds, q.value(1).toLongLong());
+    std::lock_guard lock(m_tokenMutex);
+    if (m_recentTokens.size() > 10000)
+        m_recentTokens.clear();
+    m_recentTokens[token] = RecentToken{userId, until};
+    return userId;
 }
 
 Balance Accounts::balance(const UserRecord &user) const {

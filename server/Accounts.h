@@ -8,6 +8,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
 namespace quorvel::server {
@@ -71,6 +72,12 @@ private:
     const Database &m_db;
     std::mutex m_failMutex;
     std::map<QString, Failures> m_failures;
+    struct RecentToken {
+        qint64 userId = 0;
+        qint64 until = 0; // seconds since the epoch
+    };
+    mutable std::mutex m_tokenMutex;
+    mutable std::unordered_map<QString, RecentToken> m_recentTokens;
 };
 
 } // namespace quorvel::server

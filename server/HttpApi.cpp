@@ -22,6 +22,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <ctime>
 #include <mutex>
 #include <unordered_map>
 
@@ -30,6 +31,20 @@ namespace quorvel::server {
 namespace {
 
 thread_local std::chrono::steady_clock::time_point t_requestStart;
+
+// The access log's timestamp, formatted once a second per thread.
+const char *logTime() {
+    thread_local std::time_t shown = -1;
+    thread_local char text[40];
+    const std::time_t now = std::time(nullptr);
+    if (now != shown) {
+        std::tm tm{};
+        ::gmtime_r(&now, &tm);
+        std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S +0000", &tm);
+        shown = now;
+    }
+    return text;
+}
 thread_local QString t_requestUser;
 
 std::string str(const QString &s) {
@@ -643,10 +658,9 @@ HttpApi::HttpApi(const Database &db, Accounts &accounts, JobRunner &runner, Conf
                               std::chrono::steady_clock::now() - t_requestStart)
                               .count();
         const std::size_t bytes = res.body.empty() ? res.content_length_ : res.body.size();
-        std::fprintf(stderr, "%s %s \"%s %s\" %d %zu %.1fms %s\n",
-                     Database::nowText().toUtf8().constData(), req.remote_addr.c_str(),
-                     req.method.c_str(), req.path.c_str(), res.status, bytes, ms,
-                     t_requestUser.isEmpty() ? "-" : t_requestUser.toUtf8().constData());
+        std::fprintf(stderr, "%s %s \"%s %s\" %d %zu %.1fms %s\n", logTime(),
+                     req.remote_addr.c_str(), req.method.c_str(), req.path.c_str(), res.status,
+                     bytes, ms, t_requestUser.isEmpty() ? "-" : t_requestUser.toUtf8().constData());
     });
     d->routes();
 }

@@ -129,6 +129,20 @@ private slots:
                  200);
     }
 
+    // A new password ends every session at once, even one used a moment ago.
+    void newPasswordSignsOut() {
+        const QString token = m_svc->addUserAndLogin(QStringLiteral("henry@example.org"));
+        QCOMPARE(m_svc->get(QStringLiteral("/api/v1/tollan/auth/me"), token)->status, 200);
+        QVERIFY(m_svc->accounts->setPassword(QStringLiteral("henry@example.org"),
+                                             QStringLiteral("fresh")));
+        QCOMPARE(m_svc->get(QStringLiteral("/api/v1/tollan/auth/me"), token)->status, 401);
+        QCOMPARE(m_svc
+                     ->post(QStringLiteral("/api/v1/tollan/auth/login"), QString(),
+                            R"({"email":"henry@example.org","password":"fresh"})")
+                     ->status,
+                 200);
+    }
+
     void unauthenticated_data() {
         QTest::addColumn<QString>("method");
         QTest::addColumn<QString>("path");

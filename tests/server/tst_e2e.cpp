@@ -44,7 +44,10 @@ QStringList zipNames(const QString &zip) {
 QString zipText(const QString &zip, const QString &pattern) {
     QByteArray out;
     runTool(QStringLiteral("unzip"), {QStringLiteral("-p"), zip, pattern}, &out);
-    return QString::fromUtf8(out).remove(QRegularExpression(QStringLiteral("<[^>]*>")));
+    // Paragraph ends become line breaks, so words of adjacent paragraphs stay apart.
+    return QString::fromUtf8(out)
+        .replace(QRegularExpression(QStringLiteral("</(?:w|a):p>")), QStringLiteral("\n"))
+        .remove(QRegularExpression(QStringLiteral("<[^>]*>")));
 }
 
 const QString kReportHeading1 = QStringLiteral("Harbour Survey");
