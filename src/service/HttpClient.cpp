@@ -19,8 +19,7 @@ namespace quorvel {
 QString HttpResponse::description() const
 {
     return QStringLiteral("<HTTPURLResponse> { URL: %1 } { Status Code: %2 }")
-        .arg(url.toString(QUrl::FullyEncoded))
-        .arg(status);
+        .arg(url.toString(QUrl::FullyEncoded), QString::number(status));
 }
 
 QString HttpResponse::renderedHeaders() const

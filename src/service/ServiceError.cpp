@@ -98,9 +98,9 @@ QString ServiceError::description() const
     case Family::Service:
         break;
     }
+    // One pass: a domain text carrying the service's answer may itself hold "%1".
     return QStringLiteral("The operation couldn’t be completed. (%1 error %2.)")
-        .arg(m_domain)
-        .arg(m_code);
+        .arg(m_domain, QString::number(m_code));
 }
 
 QString ServiceError::rendering() const
@@ -108,9 +108,7 @@ QString ServiceError::rendering() const
     switch (m_family) {
     case Family::Transport:
         return QStringLiteral("Error Domain=%1 Code=%2 \"%3\"")
-            .arg(m_domain)
-            .arg(m_code)
-            .arg(m_transportText);
+            .arg(m_domain, QString::number(m_code), m_transportText);
     case Family::Decoding: {
         const QString context = QStringLiteral("Context(codingPath: [%1], debugDescription: \"%2\")")
                                     .arg(m_codingPath, m_debugDescription);
@@ -129,7 +127,7 @@ QString ServiceError::rendering() const
     case Family::Service:
         break;
     }
-    return QStringLiteral("Error Domain=%1 Code=%2 \"(null)\"").arg(m_domain).arg(m_code);
+    return QStringLiteral("Error Domain=%1 Code=%2 \"(null)\"").arg(m_domain, QString::number(m_code));
 }
 
 void ServiceError::refreshWhat() { m_what = rendering().toUtf8(); }

@@ -4,7 +4,36 @@
 
 namespace quorvel {
 
-using json::quoted;
+namespace {
+
+// "Type(name: value, …)" built by concatenation, not QString::arg: values come from
+// the service and may themselves contain "%1".
+class Rendering
+{
+public:
+    explicit Rendering(QLatin1String type) { m_out = type + u'('; }
+    Rendering &text(QLatin1String name, const QString &value) { return raw(name, json::quoted(value)); }
+    Rendering &number(QLatin1String name, qint64 value) { return raw(name, QString::number(value)); }
+    Rendering &flag(QLatin1String name, bool value)
+    {
+        return raw(name, value ? QStringLiteral("true") : QStringLiteral("false"));
+    }
+    Rendering &raw(QLatin1String name, const QString &value)
+    {
+        if (!m_first)
+            m_out += QStringLiteral(", ");
+        m_first = false;
+        m_out += name + QStringLiteral(": ") + value;
+        return *this;
+    }
+    QString done() const { return m_out + u')'; }
+
+private:
+    QString m_out;
+    bool m_first = true;
+};
+
+} // namespace
 
 LoginData LoginData::decode(const QJsonValue &v, const json::Path &path)
 {
@@ -12,7 +41,10 @@ LoginData LoginData::decode(const QJsonValue &v, const json::Path &path)
     return {json::string(o, QStringLiteral("token"), path)};
 }
 
-QString LoginData::render() const { return QStringLiteral("LoginData(token: %1)").arg(quoted(token)); }
+QString LoginData::render() const
+{
+    return Rendering(QLatin1String("LoginData")).text(QLatin1String("token"), token).done();
+}
 
 User User::decode(const QJsonValue &v, const json::Path &path)
 {
@@ -26,8 +58,11 @@ User User::decode(const QJsonValue &v, const json::Path &path)
 
 QString User::render() const
 {
-    return QStringLiteral("User(id: %1, email: %2, name: %3)")
-        .arg(quoted(id), quoted(email), quoted(name));
+    return Rendering(QLatin1String("User"))
+        .text(QLatin1String("id"), id)
+        .text(QLatin1String("email"), email)
+        .text(QLatin1String("name"), name)
+        .done();
 }
 
 UserInfoData UserInfoData::decode(const QJsonValue &v, const json::Path &path)
@@ -56,13 +91,14 @@ QJsonObject UserInfoData::toJson() const
 
 QString UserInfoData::render() const
 {
-    return QStringLiteral("UserInfoData(email: %1, is_lifetimedeal_member: %2, "
-                          "lifetime_member_description: %3, page_balcance_description: %4, "
-                          "lft_daily_usage: %5, lft_daily_total: %6)")
-        .arg(quoted(email), is_lifetimedeal_member ? QStringLiteral("true") : QStringLiteral("false"),
-             quoted(lifetime_member_description), quoted(page_balcance_description))
-        .arg(lft_daily_usage)
-        .arg(lft_daily_total);
+    return Rendering(QLatin1String("UserInfoData"))
+        .text(QLatin1String("email"), email)
+        .flag(QLatin1String("is_lifetimedeal_member"), is_lifetimedeal_member)
+        .text(QLatin1String("lifetime_member_description"), lifetime_member_description)
+        .text(QLatin1String("page_balcance_description"), page_balcance_description)
+        .number(QLatin1String("lft_daily_usage"), lft_daily_usage)
+        .number(QLatin1String("lft_daily_total"), lft_daily_total)
+        .done();
 }
 
 PageBalanceData PageBalanceData::decode(const QJsonValue &v, const json::Path &path)
@@ -82,9 +118,10 @@ QJsonObject PageBalanceData::toJson() const
 
 QString PageBalanceData::render() const
 {
-    return QStringLiteral("PageBalanceData(total_pages: %1, consumed_pages: %2)")
-        .arg(total_pages)
-        .arg(consumed_pages);
+    return Rendering(QLatin1String("PageBalanceData"))
+        .number(QLatin1String("total_pages"), total_pages)
+        .number(QLatin1String("consumed_pages"), consumed_pages)
+        .done();
 }
 
 FileUploadData FileUploadData::decode(const QJsonValue &v, const json::Path &path)
@@ -102,12 +139,14 @@ FileUploadData FileUploadData::decode(const QJsonValue &v, const json::Path &pat
 
 QString FileUploadData::render() const
 {
-    return QStringLiteral("FileUploadData(file_name: %1, source_file_path: %2, source_file_typ: "
-                          "%3, source_file_md5: %4, page_number: %5, status: %6)")
-        .arg(quoted(file_name), quoted(source_file_path), quoted(source_file_typ),
-             quoted(source_file_md5))
-        .arg(page_number)
-        .arg(status);
+    return Rendering(QLatin1String("FileUploadData"))
+        .text(QLatin1String("file_name"), file_name)
+        .text(QLatin1String("source_file_path"), source_file_path)
+        .text(QLatin1String("source_file_typ"), source_file_typ)
+        .text(QLatin1String("source_file_md5"), source_file_md5)
+        .number(QLatin1String("page_number"), page_number)
+        .number(QLatin1String("status"), status)
+        .done();
 }
 
 QJsonObject ConvertRequest::toJson() const
@@ -128,13 +167,15 @@ QByteArray ConvertRequest::encode() const
 
 QString ConvertRequest::render() const
 {
-    return QStringLiteral("ConvertRequest(source_file_md5: %1, typ: %2, source_file_path: %3, "
-                          "source_file_typ: %4, page_number: %5, status: %6, file_name: %7)")
-        .arg(quoted(source_file_md5), quoted(typ), quoted(source_file_path),
-             quoted(source_file_typ))
-        .arg(page_number)
-        .arg(status)
-        .arg(quoted(file_name));
+    return Rendering(QLatin1String("ConvertRequest"))
+        .text(QLatin1String("source_file_md5"), source_file_md5)
+        .text(QLatin1String("typ"), typ)
+        .text(QLatin1String("source_file_path"), source_file_path)
+        .text(QLatin1String("source_file_typ"), source_file_typ)
+        .number(QLatin1String("page_number"), page_number)
+        .number(QLatin1String("status"), status)
+        .text(QLatin1String("file_name"), file_name)
+        .done();
 }
 
 ConversionTask ConversionTask::decode(const QJsonValue &v, const json::Path &path)
@@ -173,15 +214,19 @@ QJsonObject ConversionTask::toJson() const
 
 QString ConversionTask::render() const
 {
-    return QStringLiteral("ConversionTask(id: %1, userId: %2, typ: %3, fileName: %4, pageNumber: "
-                          "%5, sourceFilePath: %6, sourceFileTyp: %7, resultFileTyp: %8, "
-                          "sourceFileMd5: %9, status: %10, createAt: %11)")
-        .arg(quoted(id), quoted(userId), quoted(typ), quoted(fileName))
-        .arg(pageNumber)
-        .arg(quoted(sourceFilePath), quoted(sourceFileTyp), quoted(resultFileTyp),
-             quoted(sourceFileMd5))
-        .arg(status)
-        .arg(quoted(createAt));
+    return Rendering(QLatin1String("ConversionTask"))
+        .text(QLatin1String("id"), id)
+        .text(QLatin1String("userId"), userId)
+        .text(QLatin1String("typ"), typ)
+        .text(QLatin1String("fileName"), fileName)
+        .number(QLatin1String("pageNumber"), pageNumber)
+        .text(QLatin1String("sourceFilePath"), sourceFilePath)
+        .text(QLatin1String("sourceFileTyp"), sourceFileTyp)
+        .text(QLatin1String("resultFileTyp"), resultFileTyp)
+        .text(QLatin1String("sourceFileMd5"), sourceFileMd5)
+        .number(QLatin1String("status"), status)
+        .text(QLatin1String("createAt"), createAt)
+        .done();
 }
 
 bool ConversionTask::sameContent(const ConversionTask &o) const

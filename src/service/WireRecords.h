@@ -193,10 +193,10 @@ struct Envelope
 
     QString render(const QString &typeName) const
     {
-        return QStringLiteral("%1(code: %2, msg: %3, data: %4)")
-            .arg(typeName)
-            .arg(code)
-            .arg(json::quoted(msg), data.render());
+        // Concatenated: the message comes from the service and may hold "%1".
+        return typeName + QStringLiteral("(code: ") + QString::number(code) +
+               QStringLiteral(", msg: ") + json::quoted(msg) + QStringLiteral(", data: ") +
+               data.render() + u')';
     }
 };
 

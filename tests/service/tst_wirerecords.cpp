@@ -189,6 +189,32 @@ private Q_SLOTS:
         QCOMPARE(t.toJson(), QJsonDocument::fromJson(json).object());
     }
 
+    // Values from the service end up in log lines; placeholders in them stay text.
+    void renderingsKeepPlaceholders()
+    {
+        ConversionTask t;
+        t.id = QStringLiteral("id%1");
+        t.fileName = QStringLiteral("a%5b%2.pdf");
+        t.pageNumber = 7;
+        t.status = 2;
+        const QString r = t.render();
+        QVERIFY2(r.contains(QStringLiteral("id: \"id%1\"")), qPrintable(r));
+        QVERIFY2(r.contains(QStringLiteral("fileName: \"a%5b%2.pdf\"")), qPrintable(r));
+        QVERIFY2(r.contains(QStringLiteral("pageNumber: 7")), qPrintable(r));
+        QVERIFY2(r.contains(QStringLiteral("status: 2")), qPrintable(r));
+        FileUploadData u;
+        u.file_name = QStringLiteral("%5%6");
+        u.page_number = 3;
+        QVERIFY(u.render().contains(QStringLiteral("file_name: \"%5%6\"")));
+        QVERIFY(u.render().contains(QStringLiteral("page_number: 3")));
+        UserInfoResponse e;
+        e.msg = QStringLiteral("%2 %4");
+        e.code = 9;
+        QVERIFY(e.render(QStringLiteral("UserInfoResponse")).startsWith(QStringLiteral("UserInfoResponse(code: 9, msg: \"%2 %4\", data: UserInfoData(")));
+        const ServiceError err(QStringLiteral("Retry conversion failed with status 500: %1 %2"), 500);
+        QCOMPARE(err.description(), QStringLiteral("The operation couldn’t be completed. (Retry conversion failed with status 500: %1 %2 error 500.)"));
+    }
+
     void convertRequestEncoding()
     {
         ConvertRequest r;
