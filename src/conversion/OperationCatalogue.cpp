@@ -11,29 +11,27 @@ const QStringList kPdfOnly = {QStringLiteral("PDF to DOC"), QStringLiteral("PDF 
                               QStringLiteral("Unlock")};
 const QString kAnyContent = QStringLiteral("application/octet-stream");
 
-bool isPdfOnly(const QString &name) { return kPdfOnly.contains(name); }
-bool isWordFamily(const QString &name)
-{
+bool isPdfOnly(const QString &name) {
+    return kPdfOnly.contains(name);
+}
+bool isWordFamily(const QString &name) {
     return name == u"DOCX to PDF" || name == u"DOC to PDF";
 }
-bool isSlidesFamily(const QString &name)
-{
+bool isSlidesFamily(const QString &name) {
     return name == u"PPTX to PDF" || name == u"PPT to PDF";
 }
 
-QString mimeForExtension(const QString &extension)
-{
+QString mimeForExtension(const QString &extension) {
     static const QMimeDatabase db;
-    const QMimeType type = db.mimeTypeForFile(QStringLiteral("x.") + extension,
-                                              QMimeDatabase::MatchExtension);
+    const QMimeType type =
+        db.mimeTypeForFile(QStringLiteral("x.") + extension, QMimeDatabase::MatchExtension);
     // A type the platform cannot form from the extension is left out.
     return type.isDefault() ? QString() : type.name();
 }
 
 } // namespace
 
-const QList<ToolGroup> &toolGroups()
-{
+const QList<ToolGroup> &toolGroups() {
     static const QList<ToolGroup> groups = {
         {QStringLiteral("Convert"),
          {{QStringLiteral("PDF to DOC"), QStringLiteral("doc.text.fill")},
@@ -50,8 +48,7 @@ const QList<ToolGroup> &toolGroups()
     return groups;
 }
 
-QStringList offeredOperations()
-{
+QStringList offeredOperations() {
     QStringList names;
     for (const ToolGroup &group : toolGroups())
         for (const ToolRow &row : group.rows)
@@ -59,8 +56,7 @@ QStringList offeredOperations()
     return names;
 }
 
-bool isExtensionAccepted(const QString &name, const QString &ext)
-{
+bool isExtensionAccepted(const QString &name, const QString &ext) {
     if (isPdfOnly(name))
         return ext == u"pdf";
     if (isWordFamily(name))
@@ -78,8 +74,7 @@ bool isExtensionAccepted(const QString &name, const QString &ext)
     return true;
 }
 
-QString acceptedFormatDescription(const QString &name)
-{
+QString acceptedFormatDescription(const QString &name) {
     if (isPdfOnly(name))
         return QStringLiteral("PDF");
     if (isWordFamily(name))
@@ -93,8 +88,7 @@ QString acceptedFormatDescription(const QString &name)
     return QStringLiteral("未知");
 }
 
-QStringList allowedContentTypes(const QString &name)
-{
+QStringList allowedContentTypes(const QString &name) {
     QStringList types;
     const auto addFor = [&types](const QString &ext) {
         const QString mime = mimeForExtension(ext);
@@ -123,8 +117,7 @@ QStringList allowedContentTypes(const QString &name)
     return types;
 }
 
-QStringList fileDialogNameFilters(const QString &name)
-{
+QStringList fileDialogNameFilters(const QString &name) {
     const QStringList types = allowedContentTypes(name);
     if (types == QStringList{kAnyContent})
         return {QStringLiteral("All files (*)")};
@@ -143,8 +136,7 @@ QStringList fileDialogNameFilters(const QString &name)
     return filters;
 }
 
-bool isContentTypeAllowed(const QString &name, const QString &fileName)
-{
+bool isContentTypeAllowed(const QString &name, const QString &fileName) {
     const QStringList types = allowedContentTypes(name);
     if (types.contains(kAnyContent))
         return true;
@@ -156,8 +148,7 @@ bool isContentTypeAllowed(const QString &name, const QString &fileName)
     return false;
 }
 
-QString conversionTypeCode(const QString &name)
-{
+QString conversionTypeCode(const QString &name) {
     if (name == u"MD to PDF")
         return QStringLiteral("MD2PDF");
     if (name.contains(QLatin1String("to PDF"))) {
@@ -170,14 +161,12 @@ QString conversionTypeCode(const QString &name)
     return code.toUpper();
 }
 
-bool needsConversion(const QString &name)
-{
+bool needsConversion(const QString &name) {
     return name.contains(QLatin1String("PDF to")) || name.contains(QLatin1String(" to PDF")) ||
            name == u"Compress" || name == u"Protect" || name == u"Unlock";
 }
 
-QString resultExtension(const QString &typeCode)
-{
+QString resultExtension(const QString &typeCode) {
     const QString code = typeCode.toUpper();
     if (code == u"PDF2DOC" || code == u"PDF2DOCX")
         return QStringLiteral(".docx");
@@ -196,19 +185,17 @@ QString resultExtension(const QString &typeCode)
     return QStringLiteral(".docx");
 }
 
-QString fileExtension(const QString &fileName)
-{
+QString fileExtension(const QString &fileName) {
     const qsizetype slash = fileName.lastIndexOf(u'/');
     const QString last = fileName.mid(slash + 1);
     const qsizetype dot = last.lastIndexOf(u'.');
     return dot < 0 ? QString() : last.mid(dot + 1).toLower();
 }
 
-QString validationAlertText(const QString &name, const QString &ext)
-{
+QString validationAlertText(const QString &name, const QString &ext) {
     return QStringLiteral("Attention please，'") + name + QStringLiteral("'Functional need") +
-           acceptedFormatDescription(name) + QStringLiteral("Format the file, but you chose") + ext +
-           QStringLiteral("Format。\n\nPlease re-select the appropriate file.");
+           acceptedFormatDescription(name) + QStringLiteral("Format the file, but you chose") +
+           ext + QStringLiteral("Format。\n\nPlease re-select the appropriate file.");
 }
 
 } // namespace quorvel::OperationCatalogue

@@ -9,14 +9,12 @@
 // compared lower-cased.
 namespace quorvel::OperationCatalogue {
 
-struct ToolRow
-{
+struct ToolRow {
     QString operationName;
     QString icon;
 };
 
-struct ToolGroup
-{
+struct ToolGroup {
     QString title;
     QList<ToolRow> rows;
 };

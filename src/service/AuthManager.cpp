@@ -17,13 +17,10 @@
 namespace quorvel {
 
 AuthManager::AuthManager(QObject *parent)
-    : AuthManager(StartupFetch::Account, parent)
-{
-}
+    : AuthManager(StartupFetch::Account, parent) {}
 
 AuthManager::AuthManager(StartupFetch fetch, QObject *parent)
-    : QObject(parent)
-{
+    : QObject(parent) {
     const auto token = TokenStore::read();
     if (!token)
         return;
@@ -33,43 +30,38 @@ AuthManager::AuthManager(StartupFetch fetch, QObject *parent)
         restore(*token);
 }
 
-AuthManager::~AuthManager() { *m_alive = false; }
+AuthManager::~AuthManager() {
+    *m_alive = false;
+}
 
-QVariant AuthManager::currentUserValue() const
-{
+QVariant AuthManager::currentUserValue() const {
     return m_currentUser ? QVariant::fromValue(*m_currentUser) : QVariant();
 }
-QVariant AuthManager::pageBalanceValue() const
-{
+QVariant AuthManager::pageBalanceValue() const {
     return m_pageBalance ? QVariant::fromValue(*m_pageBalance) : QVariant();
 }
-QVariant AuthManager::userInfoValue() const
-{
+QVariant AuthManager::userInfoValue() const {
     return m_userInfo ? QVariant::fromValue(*m_userInfo) : QVariant();
 }
 
-void AuthManager::setLoggedIn(bool value)
-{
+void AuthManager::setLoggedIn(bool value) {
     if (m_isLoggedIn == value)
         return;
     m_isLoggedIn = value;
     Q_EMIT isLoggedInChanged();
 }
 
-void AuthManager::setCurrentUser(std::optional<User> user)
-{
+void AuthManager::setCurrentUser(std::optional<User> user) {
     m_currentUser = std::move(user);
     Q_EMIT currentUserChanged();
 }
 
-void AuthManager::setError(const QString &text)
-{
+void AuthManager::setError(const QString &text) {
     m_error = text;
     Q_EMIT errorChanged();
 }
 
-QCoro::Task<> AuthManager::restore(QString token)
-{
+QCoro::Task<> AuthManager::restore(QString token) {
     QPointer<AuthManager> self(this);
     m_restoreRunning = true;
     Log::write(QStringLiteral("🔄 加载已保存的用户信息，令牌: ") + Log::redactToken(token));
@@ -83,8 +75,7 @@ QCoro::Task<> AuthManager::restore(QString token)
     Q_EMIT restoreFinished();
 }
 
-QCoro::Task<> AuthManager::waitForConnectivity(int limitMs)
-{
+QCoro::Task<> AuthManager::waitForConnectivity(int limitMs) {
     // Only wait when a backend positively knows the network is down; without one,
     // the network is taken to be up and the request itself decides.
     if (!QNetworkInformation::instance())
@@ -100,8 +91,7 @@ QCoro::Task<> AuthManager::waitForConnectivity(int limitMs)
     }
 }
 
-void AuthManager::reportLoginError(const ServiceError &error)
-{
+void AuthManager::reportLoginError(const ServiceError &error) {
     Log::write(QStringLiteral("❌ Error details:"));
     Log::write(QStringLiteral("   Domain: ") + error.domain());
     Log::write(QStringLiteral("   Code: ") + QString::number(error.code()));
@@ -138,8 +128,7 @@ void AuthManager::reportLoginError(const ServiceError &error)
 
 namespace {
 
-void reportDecodingError(const ServiceError &e)
-{
+void reportDecodingError(const ServiceError &e) {
     Log::write(QStringLiteral("❌ Decoding error: ") + e.rendering());
     Log::write(QStringLiteral("❌ Decoding error details: ") + e.description());
     if (e.family() != ServiceError::Family::Decoding) {
@@ -165,35 +154,32 @@ void reportDecodingError(const ServiceError &e)
     }
 }
 
-QByteArray loginBody(const QString &email, const QString &password)
-{
+QByteArray loginBody(const QString &email, const QString &password) {
     return QJsonDocument(QJsonObject{{QStringLiteral("email"), email},
                                      {QStringLiteral("password"), password}})
         .toJson(QJsonDocument::Compact);
 }
 
 // The token inside a login answer, so the logged body can hide it.
-QString tokenIn(const QByteArray &body)
-{
+QString tokenIn(const QByteArray &body) {
     const auto value = json::tryParse(body);
     if (!value || !value->isObject())
         return {};
-    const QJsonValue token = value->toObject().value(QStringLiteral("data")).toObject().value(
-        QStringLiteral("token"));
+    const QJsonValue token =
+        value->toObject().value(QStringLiteral("data")).toObject().value(QStringLiteral("token"));
     return token.isString() ? token.toString() : QString();
 }
 
 } // namespace
 
-QCoro::Task<> AuthManager::login(QString email, QString password)
-{
+QCoro::Task<> AuthManager::login(QString email, QString password) {
     QPointer<AuthManager> self(this);
     const QString hidden = Log::kRedactedPassword;
     Log::write(QStringLiteral("=------------------------------------------ ") + email + u' ' +
                hidden);
-    Log::write(QStringLiteral("📝 Login data: ") +
-               Log::renderMap({{QStringLiteral("email"), email},
-                               {QStringLiteral("password"), hidden}}));
+    Log::write(
+        QStringLiteral("📝 Login data: ") +
+        Log::renderMap({{QStringLiteral("email"), email}, {QStringLiteral("password"), hidden}}));
     const QByteArray body = loginBody(email, password);
     const QString bodyForLog = QString::fromUtf8(loginBody(email, hidden));
     Log::write(QStringLiteral("📦 Serialized body: ") + bodyForLog);
@@ -264,8 +250,7 @@ QCoro::Task<> AuthManager::login(QString email, QString password)
     co_await fetchPageBalance();
 }
 
-void AuthManager::logout()
-{
+void AuthManager::logout() {
     TokenStore::remove();
     setCurrentUser(std::nullopt);
     m_userInfo.reset();
@@ -275,8 +260,7 @@ void AuthManager::logout()
     setLoggedIn(false);
 }
 
-QCoro::Task<> AuthManager::fetchUserInfo()
-{
+QCoro::Task<> AuthManager::fetchUserInfo() {
     QPointer<AuthManager> self(this);
     auto request = createRequest(QStringLiteral("/v1/tollan/auth/me"), "GET");
     if (!request)
@@ -303,8 +287,7 @@ QCoro::Task<> AuthManager::fetchUserInfo()
     }
 }
 
-QCoro::Task<> AuthManager::fetchPageBalance()
-{
+QCoro::Task<> AuthManager::fetchPageBalance() {
     QPointer<AuthManager> self(this);
     auto request = createRequest(QStringLiteral("/v1/tollan/convertapi/page_balance"), "GET");
     if (!request)
@@ -325,8 +308,7 @@ QCoro::Task<> AuthManager::fetchPageBalance()
     }
 }
 
-QString loginFailureMessage(const ServiceError &error)
-{
+QString loginFailureMessage(const ServiceError &error) {
     if (error.code() == -1)
         return QStringLiteral("Network error. Please try again.");
     if (error.code() == 401)

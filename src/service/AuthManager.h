@@ -16,8 +16,7 @@ namespace quorvel {
 // The signed-in state of the application: whether a token is held, the user, the
 // account details and the page balance. The token itself lives only in the
 // preferences store, where every request reads it.
-class AuthManager : public QObject
-{
+class AuthManager : public QObject {
     Q_OBJECT
     Q_PROPERTY(bool isLoggedIn READ isLoggedIn NOTIFY isLoggedInChanged)
     Q_PROPERTY(QVariant currentUser READ currentUserValue NOTIFY currentUserChanged)

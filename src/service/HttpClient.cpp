@@ -16,22 +16,19 @@
 
 namespace quorvel {
 
-QString HttpResponse::description() const
-{
+QString HttpResponse::description() const {
     return QStringLiteral("<HTTPURLResponse> { URL: %1 } { Status Code: %2 }")
         .arg(url.toString(QUrl::FullyEncoded), QString::number(status));
 }
 
-QString HttpResponse::renderedHeaders() const
-{
+QString HttpResponse::renderedHeaders() const {
     QList<QPair<QString, QString>> entries;
     for (const auto &[name, value] : headers)
         entries.append({QString::fromLatin1(name), QString::fromUtf8(value)});
     return Log::renderMap(entries);
 }
 
-QNetworkAccessManager &sharedSession()
-{
+QNetworkAccessManager &sharedSession() {
     static QNetworkAccessManager *manager = [] {
         auto *m = new QNetworkAccessManager();
         // Redirects of the service are not followed silently: a redirect is an answer.
@@ -43,8 +40,7 @@ QNetworkAccessManager &sharedSession()
 
 namespace {
 
-bool isTransportFailure(QNetworkReply::NetworkError error)
-{
+bool isTransportFailure(QNetworkReply::NetworkError error) {
     const int code = int(error);
     // Network-layer (1-99) and proxy (101-199) failures: no trustworthy answer arrived.
     return (code >= 1 && code <= 199);
@@ -53,8 +49,7 @@ bool isTransportFailure(QNetworkReply::NetworkError error)
 } // namespace
 
 QCoro::Task<HttpResponse> send(QNetworkAccessManager &session, Request request,
-                               SendOptions options)
-{
+                               SendOptions options) {
     QNetworkRequest qreq = request.request;
     // Our own timers decide: Qt's transfer timeout would report a plain cancellation.
     qreq.setTransferTimeout(0);
@@ -121,7 +116,8 @@ QCoro::Task<HttpResponse> send(QNetworkAccessManager &session, Request request,
     const QVariant statusAttr = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     const QNetworkReply::NetworkError error = reply->error();
     if (*sinkFailed)
-        throw ServiceError::transportCode(-3000, QStringLiteral("The result could not be written."));
+        throw ServiceError::transportCode(-3000,
+                                          QStringLiteral("The result could not be written."));
     if (*timedOut)
         throw ServiceError::transport(error, reply->errorString(), true);
     if (isTransportFailure(error) || (!statusAttr.isValid() && error != QNetworkReply::NoError))

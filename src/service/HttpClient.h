@@ -17,20 +17,18 @@ class QNetworkReply;
 
 namespace quorvel {
 
-struct HttpResponse
-{
+struct HttpResponse {
     bool isHttp = false; // false: the answer carried no HTTP status
     int status = 0;
     QUrl url;
     QList<QPair<QByteArray, QByteArray>> headers;
-    QByteArray body;     // empty when the body went to a sink
+    QByteArray body; // empty when the body went to a sink
 
     QString description() const;
     QString renderedHeaders() const;
 };
 
-struct SendOptions
-{
+struct SendOptions {
     // Streams the request body from this device instead of Request::body; it must be
     // open, random-access and report its size, so the transfer never holds it whole.
     QIODevice *bodyDevice = nullptr;

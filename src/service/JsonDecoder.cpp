@@ -8,22 +8,19 @@ namespace quorvel::json {
 
 using Kind = ServiceError::DecodingKind;
 
-Path Path::key(const QString &k) const
-{
+Path Path::key(const QString &k) const {
     Path p;
     p.m_text = m_text.isEmpty() ? k : m_text + u'.' + k;
     return p;
 }
 
-Path Path::index(qsizetype i) const
-{
+Path Path::index(qsizetype i) const {
     Path p;
     p.m_text = m_text + QStringLiteral("[%1]").arg(i);
     return p;
 }
 
-std::optional<QJsonValue> tryParse(const QByteArray &bytes, QString *errorDescription)
-{
+std::optional<QJsonValue> tryParse(const QByteArray &bytes, QString *errorDescription) {
     // Qt's parser replaces invalid UTF-8 instead of refusing it; a body that is not
     // UTF-8 is not valid JSON.
     if (!Log::isValidUtf8(bytes)) {
@@ -52,8 +49,7 @@ std::optional<QJsonValue> tryParse(const QByteArray &bytes, QString *errorDescri
     return std::nullopt;
 }
 
-QJsonValue parse(const QByteArray &bytes)
-{
+QJsonValue parse(const QByteArray &bytes) {
     QString why;
     if (auto value = tryParse(bytes, &why))
         return *value;
@@ -61,8 +57,7 @@ QJsonValue parse(const QByteArray &bytes)
                                  QStringLiteral("The given data was not valid JSON."), {});
 }
 
-QString kindName(const QJsonValue &value)
-{
+QString kindName(const QJsonValue &value) {
     switch (value.type()) {
     case QJsonValue::Null:
         return QStringLiteral("null");
@@ -84,8 +79,7 @@ QString kindName(const QJsonValue &value)
 
 namespace {
 
-[[noreturn]] void mismatch(const QString &type, const QJsonValue &found, const Path &path)
-{
+[[noreturn]] void mismatch(const QString &type, const QJsonValue &found, const Path &path) {
     const QString article = found.isNull() ? QString() : QStringLiteral("a ");
     if (found.isNull())
         throw ServiceError::decoding(
@@ -99,40 +93,35 @@ namespace {
 
 } // namespace
 
-QJsonObject object(const QJsonValue &value, const Path &path)
-{
+QJsonObject object(const QJsonValue &value, const Path &path) {
     if (!value.isObject())
         mismatch(QStringLiteral("Dictionary<String, Any>"), value, path);
     return value.toObject();
 }
 
-QJsonArray array(const QJsonValue &value, const Path &path)
-{
+QJsonArray array(const QJsonValue &value, const Path &path) {
     if (!value.isArray())
         mismatch(QStringLiteral("Array<Any>"), value, path);
     return value.toArray();
 }
 
-QJsonValue member(const QJsonObject &o, const QString &key, const Path &path)
-{
+QJsonValue member(const QJsonObject &o, const QString &key, const Path &path) {
     const auto it = o.constFind(key);
     if (it == o.constEnd())
         throw ServiceError::decoding(
-            Kind::KeyNotFound, key,
-            QStringLiteral("No value associated with key \"%1\".").arg(key), path.text());
+            Kind::KeyNotFound, key, QStringLiteral("No value associated with key \"%1\".").arg(key),
+            path.text());
     return it.value();
 }
 
-QString string(const QJsonObject &o, const QString &key, const Path &path)
-{
+QString string(const QJsonObject &o, const QString &key, const Path &path) {
     const QJsonValue v = member(o, key, path);
     if (!v.isString())
         mismatch(QStringLiteral("String"), v, path.key(key));
     return v.toString();
 }
 
-std::optional<qint64> asInteger(const QJsonValue &value)
-{
+std::optional<qint64> asInteger(const QJsonValue &value) {
     if (!value.isDouble())
         return std::nullopt;
     const qint64 whole = value.toInteger(std::numeric_limits<qint64>::min());
@@ -147,8 +136,7 @@ std::optional<qint64> asInteger(const QJsonValue &value)
 
 namespace {
 
-qint64 integerValue(const QJsonValue &v, const Path &path)
-{
+qint64 integerValue(const QJsonValue &v, const Path &path) {
     if (!v.isDouble())
         mismatch(QStringLiteral("Int"), v, path);
     if (const auto whole = asInteger(v))
@@ -161,13 +149,11 @@ qint64 integerValue(const QJsonValue &v, const Path &path)
 
 } // namespace
 
-qint64 integer(const QJsonObject &o, const QString &key, const Path &path)
-{
+qint64 integer(const QJsonObject &o, const QString &key, const Path &path) {
     return integerValue(member(o, key, path), path.key(key));
 }
 
-bool boolean(const QJsonObject &o, const QString &key, const Path &path)
-{
+bool boolean(const QJsonObject &o, const QString &key, const Path &path) {
     const QJsonValue v = member(o, key, path);
     if (!v.isBool())
         mismatch(QStringLiteral("Bool"), v, path.key(key));
@@ -175,8 +161,7 @@ bool boolean(const QJsonObject &o, const QString &key, const Path &path)
 }
 
 QString optionalString(const QJsonObject &o, const QString &key, const Path &path,
-                       const QString &fallback)
-{
+                       const QString &fallback) {
     const auto it = o.constFind(key);
     if (it == o.constEnd() || it.value().isNull())
         return fallback;
@@ -186,16 +171,14 @@ QString optionalString(const QJsonObject &o, const QString &key, const Path &pat
 }
 
 qint64 optionalInteger(const QJsonObject &o, const QString &key, const Path &path,
-                       qint64 fallback)
-{
+                       qint64 fallback) {
     const auto it = o.constFind(key);
     if (it == o.constEnd() || it.value().isNull())
         return fallback;
     return integerValue(it.value(), path.key(key));
 }
 
-QString quoted(const QString &text)
-{
+QString quoted(const QString &text) {
     QString out = QStringLiteral("\"");
     for (const QChar c : text) {
         if (c == u'"' || c == u'\\')

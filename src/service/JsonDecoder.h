@@ -17,8 +17,7 @@
 namespace quorvel::json {
 
 // The coding path of a value, rendered "data.converts[3].status".
-class Path
-{
+class Path {
 public:
     Path() = default;
     Path key(const QString &k) const;

@@ -7,41 +7,39 @@
 namespace quorvel::Log {
 namespace {
 
-void writeTo(FILE *stream, const QString &line)
-{
+void writeTo(FILE *stream, const QString &line) {
     const QByteArray bytes = line.toUtf8();
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
     std::fputc('\n', stream);
     std::fflush(stream);
 }
 
-Sink &sink()
-{
+Sink &sink() {
     static Sink s = [](const QString &line) { writeTo(stdout, line); };
     return s;
 }
 
 } // namespace
 
-void write(const QString &line)
-{
+void write(const QString &line) {
     if (sink())
         sink()(line);
 }
 
-void setSink(Sink s) { sink() = std::move(s); }
-void useStandardOutput()
-{
+void setSink(Sink s) {
+    sink() = std::move(s);
+}
+void useStandardOutput() {
     sink() = [](const QString &line) { writeTo(stdout, line); };
 }
-void useStandardError()
-{
+void useStandardError() {
     sink() = [](const QString &line) { writeTo(stderr, line); };
 }
-bool enabled() { return bool(sink()); }
+bool enabled() {
+    return bool(sink());
+}
 
-QString renderMap(const QList<QPair<QString, QString>> &entries)
-{
+QString renderMap(const QList<QPair<QString, QString>> &entries) {
     if (entries.isEmpty())
         return QStringLiteral("[:]");
     QString out = QStringLiteral("[");
@@ -53,23 +51,22 @@ QString renderMap(const QList<QPair<QString, QString>> &entries)
     return out + u']';
 }
 
-bool isValidUtf8(const QByteArray &bytes)
-{
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+bool isValidUtf8(const QByteArray &bytes) {
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless |
+                                                     QStringDecoder::Flag::ConvertInitialBom);
     // Decoding into a scratch buffer is the cheapest complete validation Qt offers.
     const QString text = decoder.decode(bytes);
     return !decoder.hasError();
 }
 
-QString utf8OrFallback(const QByteArray &bytes, const QString &fallback)
-{
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+QString utf8OrFallback(const QByteArray &bytes, const QString &fallback) {
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless |
+                                                     QStringDecoder::Flag::ConvertInitialBom);
     QString text = decoder.decode(bytes);
     return decoder.hasError() ? fallback : text;
 }
 
-QString redactToken(const QString &token)
-{
+QString redactToken(const QString &token) {
     if (token.isEmpty())
         return token;
     return token.left(6) + QStringLiteral("…");

@@ -6,13 +6,11 @@
 
 namespace quorvel {
 
-void Request::setHeader(const QByteArray &name, const QByteArray &value)
-{
+void Request::setHeader(const QByteArray &name, const QByteArray &value) {
     request.setRawHeader(name, value);
 }
 
-QString Request::renderedHeaders() const
-{
+QString Request::renderedHeaders() const {
     QList<QPair<QString, QString>> entries;
     for (const QByteArray &name : request.rawHeaderList()) {
         QString value = QString::fromUtf8(request.rawHeader(name));
@@ -24,8 +22,7 @@ QString Request::renderedHeaders() const
     return Log::renderMap(entries);
 }
 
-std::optional<QUrl> serviceUrl(const QString &path)
-{
+std::optional<QUrl> serviceUrl(const QString &path) {
     const QString text = apiBase() + path;
     const QUrl url(text, QUrl::StrictMode);
     if (!url.isValid() || url.isRelative() || url.host().isEmpty() ||
@@ -34,16 +31,14 @@ std::optional<QUrl> serviceUrl(const QString &path)
     return url;
 }
 
-void applyStoredToken(Request &request)
-{
+void applyStoredToken(Request &request) {
     if (const auto token = TokenStore::read())
         request.setHeader("Authorization", "Bearer " + token->toUtf8());
 }
 
 std::optional<Request> createRequest(const QString &path, const QByteArray &method,
                                      const std::optional<QByteArray> &body,
-                                     const RequestLogOptions &logOptions)
-{
+                                     const RequestLogOptions &logOptions) {
     const auto url = serviceUrl(path);
     if (!url)
         return std::nullopt;
@@ -71,8 +66,7 @@ std::optional<Request> createRequest(const QString &path, const QByteArray &meth
     return r;
 }
 
-QString encodeIdForPath(const QString &id)
-{
+QString encodeIdForPath(const QString &id) {
     return QString::fromLatin1(QUrl::toPercentEncoding(id));
 }
 

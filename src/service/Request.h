@@ -10,13 +10,12 @@ namespace quorvel {
 
 // A request ready to send: the Qt request plus what QNetworkRequest cannot carry
 // (method, body, our own idle timeout).
-struct Request
-{
+struct Request {
     QNetworkRequest request;
     QByteArray method;
     std::optional<QByteArray> body;
-    int timeoutMs = 30'000;    // inactivity limit
-    int totalLimitMs = 0;      // limit for the whole transfer; 0 = none
+    int timeoutMs = 30'000; // inactivity limit
+    int totalLimitMs = 0;   // limit for the whole transfer; 0 = none
 
     QUrl url() const { return request.url(); }
     // Sets a header, replacing an earlier value of the same name in place.
@@ -25,8 +24,7 @@ struct Request
     QString renderedHeaders() const;
 };
 
-struct RequestLogOptions
-{
+struct RequestLogOptions {
     // What the "📦 Request body: " line shows instead of the body (a body with a password).
     std::optional<QString> bodyForLog;
 };

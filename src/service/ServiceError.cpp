@@ -5,13 +5,11 @@ namespace quorvel {
 ServiceError::ServiceError(QString domain, qint64 code)
     : m_family(Family::Service)
     , m_domain(std::move(domain))
-    , m_code(code)
-{
+    , m_code(code) {
     refreshWhat();
 }
 
-int urlErrorCode(QNetworkReply::NetworkError error)
-{
+int urlErrorCode(QNetworkReply::NetworkError error) {
     using E = QNetworkReply::NetworkError;
     switch (error) {
     case E::ConnectionRefusedError:
@@ -50,15 +48,13 @@ int urlErrorCode(QNetworkReply::NetworkError error)
 }
 
 ServiceError ServiceError::transport(QNetworkReply::NetworkError error, const QString &qtText,
-                                     bool timedOut)
-{
+                                     bool timedOut) {
     if (timedOut)
         return transportCode(-1001, QStringLiteral("The request timed out."));
     return transportCode(urlErrorCode(error), qtText);
 }
 
-ServiceError ServiceError::transportCode(int code, const QString &description)
-{
+ServiceError ServiceError::transportCode(int code, const QString &description) {
     ServiceError e;
     e.m_family = Family::Transport;
     e.m_domain = kUrlErrorDomain;
@@ -69,14 +65,13 @@ ServiceError ServiceError::transportCode(int code, const QString &description)
 }
 
 ServiceError ServiceError::decoding(DecodingKind kind, QString typeOrKey, QString debugDescription,
-                                    QString codingPath)
-{
+                                    QString codingPath) {
     ServiceError e;
     e.m_family = Family::Decoding;
     e.m_domain = kDecodingDomain;
     // The codes Foundation gives bridged decoding errors: corrupt data 4864, missing value 4865.
-    e.m_code = (kind == DecodingKind::KeyNotFound || kind == DecodingKind::ValueNotFound) ? 4865
-                                                                                          : 4864;
+    e.m_code =
+        (kind == DecodingKind::KeyNotFound || kind == DecodingKind::ValueNotFound) ? 4865 : 4864;
     e.m_decodingKind = kind;
     e.m_typeOrKey = std::move(typeOrKey);
     e.m_debugDescription = std::move(debugDescription);
@@ -85,15 +80,14 @@ ServiceError ServiceError::decoding(DecodingKind kind, QString typeOrKey, QStrin
     return e;
 }
 
-QString ServiceError::description() const
-{
+QString ServiceError::description() const {
     switch (m_family) {
     case Family::Transport:
         return m_transportText;
     case Family::Decoding:
-        return m_code == 4865 ? QStringLiteral("The data couldn’t be read because it is missing.")
-                              : QStringLiteral(
-                                    "The data couldn’t be read because it isn’t in the correct "
+        return m_code == 4865
+                   ? QStringLiteral("The data couldn’t be read because it is missing.")
+                   : QStringLiteral("The data couldn’t be read because it isn’t in the correct "
                                     "format.");
     case Family::Service:
         break;
@@ -103,15 +97,15 @@ QString ServiceError::description() const
         .arg(m_domain, QString::number(m_code));
 }
 
-QString ServiceError::rendering() const
-{
+QString ServiceError::rendering() const {
     switch (m_family) {
     case Family::Transport:
         return QStringLiteral("Error Domain=%1 Code=%2 \"%3\"")
             .arg(m_domain, QString::number(m_code), m_transportText);
     case Family::Decoding: {
-        const QString context = QStringLiteral("Context(codingPath: [%1], debugDescription: \"%2\")")
-                                    .arg(m_codingPath, m_debugDescription);
+        const QString context =
+            QStringLiteral("Context(codingPath: [%1], debugDescription: \"%2\")")
+                .arg(m_codingPath, m_debugDescription);
         switch (m_decodingKind) {
         case DecodingKind::TypeMismatch:
             return QStringLiteral("typeMismatch(%1, %2)").arg(m_typeOrKey, context);
@@ -127,9 +121,12 @@ QString ServiceError::rendering() const
     case Family::Service:
         break;
     }
-    return QStringLiteral("Error Domain=%1 Code=%2 \"(null)\"").arg(m_domain, QString::number(m_code));
+    return QStringLiteral("Error Domain=%1 Code=%2 \"(null)\"")
+        .arg(m_domain, QString::number(m_code));
 }
 
-void ServiceError::refreshWhat() { m_what = rendering().toUtf8(); }
+void ServiceError::refreshWhat() {
+    m_what = rendering().toUtf8();
+}
 
 } // namespace quorvel

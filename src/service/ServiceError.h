@@ -13,8 +13,7 @@ namespace quorvel {
 // errors the client raises itself (a domain text and a code: -1 or an HTTP status),
 // transport errors of the HTTP client (URL-loading domain and codes), and decoding
 // errors of a wire record (kind, offending type or key, context).
-class ServiceError : public std::exception
-{
+class ServiceError : public std::exception {
 public:
     enum class Family { Service, Transport, Decoding };
     enum class DecodingKind { TypeMismatch, ValueNotFound, KeyNotFound, DataCorrupted };

@@ -10,8 +10,7 @@
 namespace quorvel {
 namespace {
 
-bool isLoopbackHost(const QString &host)
-{
+bool isLoopbackHost(const QString &host) {
     if (host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0)
         return true;
     QHostAddress address;
@@ -20,19 +19,19 @@ bool isLoopbackHost(const QString &host)
 
 } // namespace
 
-QString builtInOrigin() { return QStringLiteral(QUORVEL_BUILTIN_ORIGIN); }
+QString builtInOrigin() {
+    return QStringLiteral(QUORVEL_BUILTIN_ORIGIN);
+}
 
-OriginResolution resolveOrigin(const QString &configured)
-{
+OriginResolution resolveOrigin(const QString &configured) {
     QString text = configured.trimmed();
     while (text.endsWith(u'/'))
         text.chop(1);
     const QUrl url(text, QUrl::StrictMode);
     const QString scheme = url.scheme().toLower();
     const auto refuse = [&](const QString &why) {
-        return OriginResolution{{},
-                                QStringLiteral("The service origin \"%1\" is not usable: %2")
-                                    .arg(configured, why)};
+        return OriginResolution{
+            {}, QStringLiteral("The service origin \"%1\" is not usable: %2").arg(configured, why)};
     };
     if (!url.isValid() || url.host().isEmpty() || (scheme != u"http" && scheme != u"https"))
         return refuse(QStringLiteral("expected an origin such as https://convert.example.com or "
@@ -46,14 +45,12 @@ OriginResolution resolveOrigin(const QString &configured)
     return OriginResolution{url.toString(QUrl::FullyEncoded), {}};
 }
 
-OriginResolution currentOrigin()
-{
+OriginResolution currentOrigin() {
     const QString fromEnvironment = qEnvironmentVariable("QUORVEL_API_ORIGIN");
     return resolveOrigin(fromEnvironment.isEmpty() ? builtInOrigin() : fromEnvironment);
 }
 
-QString apiBase()
-{
+QString apiBase() {
     const OriginResolution resolved = currentOrigin();
     return resolved.origin.isEmpty() ? QString() : resolved.origin + QStringLiteral("/api");
 }

@@ -7,8 +7,7 @@ namespace quorvel {
 // Where the service lives. The built-in origin (a build option) is overridden by
 // QUORVEL_API_ORIGIN in the environment. A bearer token must never cross a network
 // in clear, so plain HTTP is accepted only for a loopback host.
-struct OriginResolution
-{
+struct OriginResolution {
     QString origin;  // normalised, without trailing slash; empty when refused
     QString problem; // why the configured origin was refused; empty when accepted
 };

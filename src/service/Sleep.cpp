@@ -6,8 +6,7 @@
 
 namespace quorvel {
 
-void CancelToken::cancel()
-{
+void CancelToken::cancel() {
     if (m_cancelled)
         return;
     m_cancelled = true;
@@ -17,12 +16,10 @@ void CancelToken::cancel()
 namespace {
 
 // Fires `woke` once: true when the time ran out, false when a token was cancelled.
-class Waker : public QObject
-{
+class Waker : public QObject {
     Q_OBJECT
 public:
-    void wake(bool expired)
-    {
+    void wake(bool expired) {
         if (m_done)
             return;
         m_done = true;
@@ -38,8 +35,7 @@ Q_SIGNALS:
 } // namespace
 
 QCoro::Task<bool> sleepFor(std::chrono::milliseconds duration, CancelTokenPtr token,
-                           CancelTokenPtr second)
-{
+                           CancelTokenPtr second) {
     if ((token && token->isCancelled()) || (second && second->isCancelled()))
         co_return false;
     auto *waker = new Waker;
@@ -47,8 +43,9 @@ QCoro::Task<bool> sleepFor(std::chrono::milliseconds duration, CancelTokenPtr to
     QObject::connect(&waker->m_timer, &QTimer::timeout, waker, [waker] { waker->wake(true); });
     for (const CancelTokenPtr &t : {token, second})
         if (t)
-            QObject::connect(t.get(), &CancelToken::cancelled, waker,
-                             [waker] { waker->wake(false); }, Qt::QueuedConnection);
+            QObject::connect(
+                t.get(), &CancelToken::cancelled, waker, [waker] { waker->wake(false); },
+                Qt::QueuedConnection);
     waker->m_timer.start(duration);
     const bool expired = co_await qCoro(waker, &Waker::woke);
     waker->deleteLater();

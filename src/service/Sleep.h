@@ -10,8 +10,7 @@
 namespace quorvel {
 
 // Cooperative cancellation for long-lived tasks (polling, the refresh loop).
-class CancelToken : public QObject
-{
+class CancelToken : public QObject {
     Q_OBJECT
 public:
     void cancel();
@@ -24,7 +23,9 @@ private:
 };
 
 using CancelTokenPtr = std::shared_ptr<CancelToken>;
-inline CancelTokenPtr makeCancelToken() { return std::make_shared<CancelToken>(); }
+inline CancelTokenPtr makeCancelToken() {
+    return std::make_shared<CancelToken>();
+}
 
 // Sleeps on the current thread's event loop. Returns true when the time ran out,
 // false when one of the tokens was cancelled first (or already was).

@@ -1,8 +1,8 @@
 #include "service/TokenStore.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QDir>
 #include <QSettings>
 
 namespace quorvel::TokenStore {
@@ -10,8 +10,7 @@ namespace {
 
 const QString kKey = QStringLiteral("authToken");
 
-QSettings settings()
-{
+QSettings settings() {
     return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Quorvel"),
                      QStringLiteral("Quorvel"));
 }
@@ -20,8 +19,7 @@ constexpr auto kOwnerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
 
 // QSettings replaces its file through a save file that keeps the permissions of the
 // file it replaces, so creating it 0600 first means the token is never world-readable.
-void ensurePrivateFile(const QString &path)
-{
+void ensurePrivateFile(const QString &path) {
     QDir().mkpath(QFileInfo(path).absolutePath());
     if (!QFileInfo::exists(path)) {
         QFile file(path);
@@ -33,18 +31,18 @@ void ensurePrivateFile(const QString &path)
 
 } // namespace
 
-QString filePath() { return settings().fileName(); }
+QString filePath() {
+    return settings().fileName();
+}
 
-std::optional<QString> read()
-{
+std::optional<QString> read() {
     const QVariant value = settings().value(kKey);
     if (!value.isValid() || value.userType() != QMetaType::QString)
         return std::nullopt;
     return value.toString();
 }
 
-void write(const QString &token)
-{
+void write(const QString &token) {
     QSettings s = settings();
     ensurePrivateFile(s.fileName());
     s.setValue(kKey, token);
@@ -52,8 +50,7 @@ void write(const QString &token)
     QFile::setPermissions(s.fileName(), kOwnerOnly);
 }
 
-void remove()
-{
+void remove() {
     QSettings s = settings();
     s.remove(kKey);
     s.sync();

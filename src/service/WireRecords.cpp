@@ -8,18 +8,19 @@ namespace {
 
 // "Type(name: value, …)" built by concatenation, not QString::arg: values come from
 // the service and may themselves contain "%1".
-class Rendering
-{
+class Rendering {
 public:
     explicit Rendering(QLatin1String type) { m_out = type + u'('; }
-    Rendering &text(QLatin1String name, const QString &value) { return raw(name, json::quoted(value)); }
-    Rendering &number(QLatin1String name, qint64 value) { return raw(name, QString::number(value)); }
-    Rendering &flag(QLatin1String name, bool value)
-    {
+    Rendering &text(QLatin1String name, const QString &value) {
+        return raw(name, json::quoted(value));
+    }
+    Rendering &number(QLatin1String name, qint64 value) {
+        return raw(name, QString::number(value));
+    }
+    Rendering &flag(QLatin1String name, bool value) {
         return raw(name, value ? QStringLiteral("true") : QStringLiteral("false"));
     }
-    Rendering &raw(QLatin1String name, const QString &value)
-    {
+    Rendering &raw(QLatin1String name, const QString &value) {
         if (!m_first)
             m_out += QStringLiteral(", ");
         m_first = false;
@@ -35,19 +36,16 @@ private:
 
 } // namespace
 
-LoginData LoginData::decode(const QJsonValue &v, const json::Path &path)
-{
+LoginData LoginData::decode(const QJsonValue &v, const json::Path &path) {
     const QJsonObject o = json::object(v, path);
     return {json::string(o, QStringLiteral("token"), path)};
 }
 
-QString LoginData::render() const
-{
+QString LoginData::render() const {
     return Rendering(QLatin1String("LoginData")).text(QLatin1String("token"), token).done();
 }
 
-User User::decode(const QJsonValue &v, const json::Path &path)
-{
+User User::decode(const QJsonValue &v, const json::Path &path) {
     const QJsonObject o = json::object(v, path);
     User u;
     u.id = json::string(o, QStringLiteral("id"), path);
@@ -56,8 +54,7 @@ User User::decode(const QJsonValue &v, const json::Path &path)
     return u;
 }
 
-QString User::render() const
-{
+QString User::render() const {
     return Rendering(QLatin1String("User"))
         .text(QLatin1String("id"), id)
         .text(QLatin1String("email"), email)
@@ -65,22 +62,21 @@ QString User::render() const
         .done();
 }
 
-UserInfoData UserInfoData::decode(const QJsonValue &v, const json::Path &path)
-{
+UserInfoData UserInfoData::decode(const QJsonValue &v, const json::Path &path) {
     const QJsonObject o = json::object(v, path);
     UserInfoData d;
     d.email = json::string(o, QStringLiteral("email"), path);
     d.is_lifetimedeal_member = json::boolean(o, QStringLiteral("is_lifetimedeal_member"), path);
     d.lifetime_member_description =
         json::string(o, QStringLiteral("lifetime_member_description"), path);
-    d.page_balcance_description = json::string(o, QStringLiteral("page_balcance_description"), path);
+    d.page_balcance_description =
+        json::string(o, QStringLiteral("page_balcance_description"), path);
     d.lft_daily_usage = json::integer(o, QStringLiteral("lft_daily_usage"), path);
     d.lft_daily_total = json::integer(o, QStringLiteral("lft_daily_total"), path);
     return d;
 }
 
-QJsonObject UserInfoData::toJson() const
-{
+QJsonObject UserInfoData::toJson() const {
     return {{QStringLiteral("email"), email},
             {QStringLiteral("is_lifetimedeal_member"), is_lifetimedeal_member},
             {QStringLiteral("lifetime_member_description"), lifetime_member_description},
@@ -89,8 +85,7 @@ QJsonObject UserInfoData::toJson() const
             {QStringLiteral("lft_daily_total"), lft_daily_total}};
 }
 
-QString UserInfoData::render() const
-{
+QString UserInfoData::render() const {
     return Rendering(QLatin1String("UserInfoData"))
         .text(QLatin1String("email"), email)
         .flag(QLatin1String("is_lifetimedeal_member"), is_lifetimedeal_member)
@@ -101,8 +96,7 @@ QString UserInfoData::render() const
         .done();
 }
 
-PageBalanceData PageBalanceData::decode(const QJsonValue &v, const json::Path &path)
-{
+PageBalanceData PageBalanceData::decode(const QJsonValue &v, const json::Path &path) {
     const QJsonObject o = json::object(v, path);
     PageBalanceData d;
     d.total_pages = json::integer(o, QStringLiteral("total_pages"), path);
@@ -110,22 +104,19 @@ PageBalanceData PageBalanceData::decode(const QJsonValue &v, const json::Path &p
     return d;
 }
 
-QJsonObject PageBalanceData::toJson() const
-{
+QJsonObject PageBalanceData::toJson() const {
     return {{QStringLiteral("total_pages"), total_pages},
             {QStringLiteral("consumed_pages"), consumed_pages}};
 }
 
-QString PageBalanceData::render() const
-{
+QString PageBalanceData::render() const {
     return Rendering(QLatin1String("PageBalanceData"))
         .number(QLatin1String("total_pages"), total_pages)
         .number(QLatin1String("consumed_pages"), consumed_pages)
         .done();
 }
 
-FileUploadData FileUploadData::decode(const QJsonValue &v, const json::Path &path)
-{
+FileUploadData FileUploadData::decode(const QJsonValue &v, const json::Path &path) {
     const QJsonObject o = json::object(v, path);
     FileUploadData d;
     d.file_name = json::string(o, QStringLiteral("file_name"), path);
@@ -137,8 +128,7 @@ FileUploadData FileUploadData::decode(const QJsonValue &v, const json::Path &pat
     return d;
 }
 
-QString FileUploadData::render() const
-{
+QString FileUploadData::render() const {
     return Rendering(QLatin1String("FileUploadData"))
         .text(QLatin1String("file_name"), file_name)
         .text(QLatin1String("source_file_path"), source_file_path)
@@ -149,8 +139,7 @@ QString FileUploadData::render() const
         .done();
 }
 
-QJsonObject ConvertRequest::toJson() const
-{
+QJsonObject ConvertRequest::toJson() const {
     return {{QStringLiteral("source_file_md5"), source_file_md5},
             {QStringLiteral("typ"), typ},
             {QStringLiteral("source_file_path"), source_file_path},
@@ -160,13 +149,11 @@ QJsonObject ConvertRequest::toJson() const
             {QStringLiteral("file_name"), file_name}};
 }
 
-QByteArray ConvertRequest::encode() const
-{
+QByteArray ConvertRequest::encode() const {
     return QJsonDocument(toJson()).toJson(QJsonDocument::Indented);
 }
 
-QString ConvertRequest::render() const
-{
+QString ConvertRequest::render() const {
     return Rendering(QLatin1String("ConvertRequest"))
         .text(QLatin1String("source_file_md5"), source_file_md5)
         .text(QLatin1String("typ"), typ)
@@ -178,8 +165,7 @@ QString ConvertRequest::render() const
         .done();
 }
 
-ConversionTask ConversionTask::decode(const QJsonValue &v, const json::Path &path)
-{
+ConversionTask ConversionTask::decode(const QJsonValue &v, const json::Path &path) {
     const QJsonObject o = json::object(v, path);
     ConversionTask t;
     // Key order matters: the first offending key is the one reported.
@@ -197,8 +183,7 @@ ConversionTask ConversionTask::decode(const QJsonValue &v, const json::Path &pat
     return t;
 }
 
-QJsonObject ConversionTask::toJson() const
-{
+QJsonObject ConversionTask::toJson() const {
     return {{QStringLiteral("id"), id},
             {QStringLiteral("user_id"), userId},
             {QStringLiteral("typ"), typ},
@@ -212,8 +197,7 @@ QJsonObject ConversionTask::toJson() const
             {QStringLiteral("create_at"), createAt}};
 }
 
-QString ConversionTask::render() const
-{
+QString ConversionTask::render() const {
     return Rendering(QLatin1String("ConversionTask"))
         .text(QLatin1String("id"), id)
         .text(QLatin1String("userId"), userId)
@@ -229,8 +213,7 @@ QString ConversionTask::render() const
         .done();
 }
 
-bool ConversionTask::sameContent(const ConversionTask &o) const
-{
+bool ConversionTask::sameContent(const ConversionTask &o) const {
     return id == o.id && userId == o.userId && typ == o.typ && fileName == o.fileName &&
            pageNumber == o.pageNumber && sourceFilePath == o.sourceFilePath &&
            sourceFileTyp == o.sourceFileTyp && resultFileTyp == o.resultFileTyp &&
@@ -239,8 +222,7 @@ bool ConversionTask::sameContent(const ConversionTask &o) const
 
 namespace {
 
-QList<ConversionTask> decodeTasks(const QJsonArray &items, const json::Path &path)
-{
+QList<ConversionTask> decodeTasks(const QJsonArray &items, const json::Path &path) {
     QList<ConversionTask> tasks;
     tasks.reserve(items.size());
     for (qsizetype i = 0; i < items.size(); ++i)
@@ -250,15 +232,13 @@ QList<ConversionTask> decodeTasks(const QJsonArray &items, const json::Path &pat
 
 } // namespace
 
-ConversionHistoryData ConversionHistoryData::decode(const QJsonValue &v, const json::Path &path)
-{
+ConversionHistoryData ConversionHistoryData::decode(const QJsonValue &v, const json::Path &path) {
     const QJsonObject o = json::object(v, path);
     const json::Path at = path.key(QStringLiteral("converts"));
     return {decodeTasks(json::array(json::member(o, QStringLiteral("converts"), path), at), at)};
 }
 
-QString ConversionHistoryData::render() const
-{
+QString ConversionHistoryData::render() const {
     // A history can hold 100 000 jobs; the line names the count and the first few.
     QString out = QStringLiteral("ConversionHistoryData(converts: %1 jobs").arg(converts.size());
     const qsizetype shown = qMin<qsizetype>(converts.size(), 3);
@@ -271,8 +251,7 @@ QString ConversionHistoryData::render() const
     return out + u')';
 }
 
-QList<ConversionTask> decodeTaskArray(const QByteArray &bytes)
-{
+QList<ConversionTask> decodeTaskArray(const QByteArray &bytes) {
     const json::Path root;
     return decodeTasks(json::array(json::parse(bytes), root), root);
 }

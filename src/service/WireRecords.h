@@ -14,8 +14,7 @@
 // record's textual form in diagnostic lines.
 namespace quorvel {
 
-struct LoginData
-{
+struct LoginData {
     Q_GADGET
     Q_PROPERTY(QString token MEMBER token)
 public:
@@ -25,8 +24,7 @@ public:
     QString render() const;
 };
 
-struct User
-{
+struct User {
     Q_GADGET
     Q_PROPERTY(QString id MEMBER id)
     Q_PROPERTY(QString email MEMBER email)
@@ -41,8 +39,7 @@ public:
     bool operator==(const User &) const = default;
 };
 
-struct UserInfoData
-{
+struct UserInfoData {
     Q_GADGET
     Q_PROPERTY(QString email MEMBER email)
     Q_PROPERTY(bool is_lifetimedeal_member MEMBER is_lifetimedeal_member)
@@ -64,8 +61,7 @@ public:
     bool operator==(const UserInfoData &) const = default;
 };
 
-struct PageBalanceData
-{
+struct PageBalanceData {
     Q_GADGET
     Q_PROPERTY(qint64 total_pages MEMBER total_pages)
     Q_PROPERTY(qint64 consumed_pages MEMBER consumed_pages)
@@ -79,8 +75,7 @@ public:
     bool operator==(const PageBalanceData &) const = default;
 };
 
-struct FileUploadData
-{
+struct FileUploadData {
     Q_GADGET
     Q_PROPERTY(QString file_name MEMBER file_name)
     Q_PROPERTY(QString source_file_path MEMBER source_file_path)
@@ -101,8 +96,7 @@ public:
     bool operator==(const FileUploadData &) const = default;
 };
 
-struct ConvertRequest
-{
+struct ConvertRequest {
     QString source_file_md5;
     QString typ;
     QString source_file_path;
@@ -117,8 +111,7 @@ struct ConvertRequest
     QString render() const;
 };
 
-struct ConversionTask
-{
+struct ConversionTask {
     Q_GADGET
     Q_PROPERTY(QString id MEMBER id)
     Q_PROPERTY(QString userId MEMBER userId)
@@ -157,13 +150,11 @@ public:
     bool sameContent(const ConversionTask &other) const;
 };
 
-inline size_t qHash(const ConversionTask &task, size_t seed = 0)
-{
+inline size_t qHash(const ConversionTask &task, size_t seed = 0) {
     return qHash(task.id, seed);
 }
 
-struct ConversionHistoryData
-{
+struct ConversionHistoryData {
     QList<ConversionTask> converts;
 
     static ConversionHistoryData decode(const QJsonValue &v, const json::Path &path = {});
@@ -171,15 +162,12 @@ struct ConversionHistoryData
 };
 
 // The answer envelope {"code", "msg", "data"}; decoding never looks at code or msg.
-template<typename T>
-struct Envelope
-{
+template <typename T> struct Envelope {
     qint64 code = 0;
     QString msg;
     T data;
 
-    static Envelope decode(const QJsonValue &v)
-    {
+    static Envelope decode(const QJsonValue &v) {
         const json::Path root;
         const QJsonObject o = json::object(v, root);
         Envelope e;
@@ -191,8 +179,7 @@ struct Envelope
     }
     static Envelope decode(const QByteArray &bytes) { return decode(json::parse(bytes)); }
 
-    QString render(const QString &typeName) const
-    {
+    QString render(const QString &typeName) const {
         // Concatenated: the message comes from the service and may hold "%1".
         return typeName + QStringLiteral("(code: ") + QString::number(code) +
                QStringLiteral(", msg: ") + json::quoted(msg) + QStringLiteral(", data: ") +

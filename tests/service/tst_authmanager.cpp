@@ -16,19 +16,19 @@ using namespace quorvel::test;
 namespace {
 
 const QByteArray kToken = "tok_0123456789abcdef0123456789abcdef";
-const QByteArray kLoginOk = R"({"code":0,"msg":"ok","data":{"token":"tok_0123456789abcdef0123456789abcdef"}})";
+const QByteArray kLoginOk =
+    R"({"code":0,"msg":"ok","data":{"token":"tok_0123456789abcdef0123456789abcdef"}})";
 
-QByteArray userInfoBody(const QByteArray &email, bool lifetime = false)
-{
+QByteArray userInfoBody(const QByteArray &email, bool lifetime = false) {
     return R"({"code":0,"msg":"ok","data":{"email":")" + email + R"(","is_lifetimedeal_member":)" +
            (lifetime ? "true" : "false") +
            R"(,"lifetime_member_description":"ld","page_balcance_description":"pd","lft_daily_usage":1,"lft_daily_total":5}})";
 }
 
-const QByteArray kBalance = R"({"code":0,"msg":"ok","data":{"total_pages":100,"consumed_pages":30}})";
+const QByteArray kBalance =
+    R"({"code":0,"msg":"ok","data":{"total_pages":100,"consumed_pages":30}})";
 
-quint16 closedPort()
-{
+quint16 closedPort() {
     QTcpServer probe;
     probe.listen(QHostAddress::LocalHost, 0);
     return probe.serverPort();
@@ -36,31 +36,29 @@ quint16 closedPort()
 
 } // namespace
 
-class TestAuthManager : public QObject
-{
+class TestAuthManager : public QObject {
     Q_OBJECT
     ScriptedServer m_server;
     std::unique_ptr<TestEnvironment> m_env;
 
-    void scriptAccount(const QByteArray &meBody = userInfoBody("a@b.c"))
-    {
-        m_server.script("POST", "/api/v1/tollan/auth/login", {ScriptedResponse::json(200, kLoginOk)});
+    void scriptAccount(const QByteArray &meBody = userInfoBody("a@b.c")) {
+        m_server.script("POST", "/api/v1/tollan/auth/login",
+                        {ScriptedResponse::json(200, kLoginOk)});
         m_server.script("GET", "/api/v1/tollan/auth/me", {ScriptedResponse::json(200, meBody)});
-        m_server.script("GET", "/api/v1/tollan/convertapi/page_balance", {ScriptedResponse::json(200, kBalance)});
+        m_server.script("GET", "/api/v1/tollan/convertapi/page_balance",
+                        {ScriptedResponse::json(200, kBalance)});
     }
 
 private Q_SLOTS:
     void initTestCase() { m_env = std::make_unique<TestEnvironment>(m_server.origin()); }
-    void init()
-    {
+    void init() {
         TokenStore::remove();
         qputenv("QUORVEL_API_ORIGIN", m_server.origin().toUtf8());
         m_server.clearScripts();
         m_server.clearRequests();
     }
 
-    void loginStoresTokenAndLoadsAccount()
-    {
+    void loginStoresTokenAndLoadsAccount() {
         scriptAccount();
         AuthManager auth;
         QVERIFY(!auth.isLoggedIn());
@@ -78,7 +76,8 @@ private Q_SLOTS:
         QVERIFY(!auth.hasError());
 
         // The wire carries the password; the log never does, nor the whole token.
-        const ReceivedRequest login = m_server.requestsTo("POST", "/api/v1/tollan/auth/login").value(0);
+        const ReceivedRequest login =
+            m_server.requestsTo("POST", "/api/v1/tollan/auth/login").value(0);
         const QJsonObject sent = QJsonDocument::fromJson(login.body).object();
         QCOMPARE(sent.value("password").toString(), QStringLiteral("pa\"ss wörd"));
         QCOMPARE(sent.value("email").toString(), QStringLiteral("a@b.c"));
@@ -90,39 +89,47 @@ private Q_SLOTS:
             QVERIFY2(!line.contains(QString::fromLatin1(kToken)), qPrintable(line));
         }
         // The later calls carry the new token.
-        QCOMPARE(m_server.requestsTo("GET", "/api/v1/tollan/auth/me").value(0).header("Authorization"),
-                 "Bearer " + kToken);
+        QCOMPARE(
+            m_server.requestsTo("GET", "/api/v1/tollan/auth/me").value(0).header("Authorization"),
+            "Bearer " + kToken);
 
         const QStringList expectedInOrder = {
             QStringLiteral("=------------------------------------------ a@b.c ********"),
             QStringLiteral(R"(📝 Login data: ["email": "a@b.c", "password": "********"])"),
             QStringLiteral(R"(📦 Serialized body: {"email":"a@b.c","password":"********"})"),
             QStringLiteral(R"(📦 Request body: {"email":"a@b.c","password":"********"})"),
-            QStringLiteral("🌐 Request URL: ") + m_server.origin() + QStringLiteral("/api/v1/tollan/auth/login"),
+            QStringLiteral("🌐 Request URL: ") + m_server.origin() +
+                QStringLiteral("/api/v1/tollan/auth/login"),
             QStringLiteral("📝 Request method: POST"),
-            QStringLiteral(R"(🔑 Headers: ["Content-Type": "application/json", "Accept": "application/json"])"),
+            QStringLiteral(
+                R"(🔑 Headers: ["Content-Type": "application/json", "Accept": "application/json"])"),
             QStringLiteral("=11------------------------------------------"),
-            QStringLiteral("🌐 Final request: ") + m_server.origin() + QStringLiteral("/api/v1/tollan/auth/login"),
+            QStringLiteral("🌐 Final request: ") + m_server.origin() +
+                QStringLiteral("/api/v1/tollan/auth/login"),
             QStringLiteral("📝 Method: POST"),
-            QStringLiteral(R"(🔑 Headers: ["Content-Type": "application/json", "Accept": "application/json"])"),
+            QStringLiteral(
+                R"(🔑 Headers: ["Content-Type": "application/json", "Accept": "application/json"])"),
             QStringLiteral(R"(📦 Body: {"email":"a@b.c","password":"********"})"),
         };
         QCOMPARE(log.lines().mid(0, expectedInOrder.size()), expectedInOrder);
-        qsizetype at = log.indexOfPrefix(QStringLiteral("======================================== "));
+        qsizetype at =
+            log.indexOfPrefix(QStringLiteral("======================================== "));
         QVERIFY(at > 0);
         QCOMPARE(log.lines().value(at + 1), QStringLiteral("📥 Response status code: 200"));
         QVERIFY(log.lines().value(at + 2).startsWith(QStringLiteral("📦 Response headers: [")));
-        QCOMPARE(log.lines().value(at + 3),
-                 QStringLiteral(R"(📄 Response body: {"code":0,"msg":"ok","data":{"token":"tok_01…"}})"));
-        QCOMPARE(log.lines().value(at + 4), QStringLiteral("✅ Successfully decoded login response"));
+        QCOMPARE(
+            log.lines().value(at + 3),
+            QStringLiteral(R"(📄 Response body: {"code":0,"msg":"ok","data":{"token":"tok_01…"}})"));
+        QCOMPARE(log.lines().value(at + 4),
+                 QStringLiteral("✅ Successfully decoded login response"));
         QCOMPARE(log.lines().value(at + 5), QStringLiteral("📝 Token: tok_01…"));
         QCOMPARE(log.lines().value(at + 6), QStringLiteral("【=================】"));
-        QVERIFY(log.indexOfPrefix(QStringLiteral(">>>>>>>>>>>>>>>>>>>>>.: UserInfoResponse(")) > at);
+        QVERIFY(log.indexOfPrefix(QStringLiteral(">>>>>>>>>>>>>>>>>>>>>.: UserInfoResponse(")) >
+                at);
         QVERIFY(log.indexOf(QStringLiteral("🔑 用户不是终身会员")) > at);
     }
 
-    void loginFailuresChangeNothing_data()
-    {
+    void loginFailuresChangeNothing_data() {
         QTest::addColumn<int>("status");
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<int>("action");
@@ -131,32 +138,38 @@ private Q_SLOTS:
         QTest::addColumn<QString>("classification");
         QTest::addColumn<QString>("message");
         const int respond = int(ScriptedResponse::Action::Respond);
-        QTest::newRow("wrong password") << 401 << QByteArray(R"({"code":401,"msg":"bad"})") << respond
-                                        << "Invalid credentials" << qint64(401)
-                                        << "❌ Error: The operation couldn’t be completed. (Invalid credentials error 401.)"
-                                        << "Invalid email or password";
-        QTest::newRow("server error") << 500 << QByteArray("boom") << respond << "Login failed" << qint64(500)
-                                      << "❌ Error: The operation couldn’t be completed. (Login failed error 500.)"
-                                      << "Login failed: The operation couldn’t be completed. (Login failed error 500.)";
-        QTest::newRow("envelope without msg") << 200 << QByteArray(R"({"code":0,"data":{"token":"t"}})") << respond
-                                              << "NSCocoaErrorDomain" << qint64(4865)
-                                              << "❌ Error: The data couldn’t be read because it is missing."
-                                              << "Login failed: The data couldn’t be read because it is missing.";
-        QTest::newRow("html instead of json") << 200 << QByteArray("<html>proxy</html>") << respond
-                                              << "NSCocoaErrorDomain" << qint64(4864)
-                                              << "❌ Error: The data couldn’t be read because it isn’t in the correct format."
-                                              << "Login failed: The data couldn’t be read because it isn’t in the correct format.";
-        QTest::newRow("empty body") << 200 << QByteArray() << respond << "NSCocoaErrorDomain" << qint64(4864)
-                                    << "❌ Error: The data couldn’t be read because it isn’t in the correct format."
-                                    << "Login failed: The data couldn’t be read because it isn’t in the correct format.";
-        QTest::newRow("dropped connection") << 200 << kLoginOk << int(ScriptedResponse::Action::Drop)
-                                            << "NSURLErrorDomain" << qint64(-1005) << "❌ Network connection lost" << "";
+        QTest::newRow("wrong password")
+            << 401 << QByteArray(R"({"code":401,"msg":"bad"})") << respond << "Invalid credentials"
+            << qint64(401)
+            << "❌ Error: The operation couldn’t be completed. (Invalid credentials error 401.)"
+            << "Invalid email or password";
+        QTest::newRow("server error")
+            << 500 << QByteArray("boom") << respond << "Login failed" << qint64(500)
+            << "❌ Error: The operation couldn’t be completed. (Login failed error 500.)"
+            << "Login failed: The operation couldn’t be completed. (Login failed error 500.)";
+        QTest::newRow("envelope without msg")
+            << 200 << QByteArray(R"({"code":0,"data":{"token":"t"}})") << respond
+            << "NSCocoaErrorDomain" << qint64(4865)
+            << "❌ Error: The data couldn’t be read because it is missing."
+            << "Login failed: The data couldn’t be read because it is missing.";
+        QTest::newRow("html instead of json")
+            << 200 << QByteArray("<html>proxy</html>") << respond << "NSCocoaErrorDomain"
+            << qint64(4864)
+            << "❌ Error: The data couldn’t be read because it isn’t in the correct format."
+            << "Login failed: The data couldn’t be read because it isn’t in the correct format.";
+        QTest::newRow("empty body")
+            << 200 << QByteArray() << respond << "NSCocoaErrorDomain" << qint64(4864)
+            << "❌ Error: The data couldn’t be read because it isn’t in the correct format."
+            << "Login failed: The data couldn’t be read because it isn’t in the correct format.";
+        QTest::newRow("dropped connection")
+            << 200 << kLoginOk << int(ScriptedResponse::Action::Drop) << "NSURLErrorDomain"
+            << qint64(-1005) << "❌ Network connection lost"
+            << "";
         QTest::newRow("no answer") << 200 << kLoginOk << int(ScriptedResponse::Action::Hang)
                                    << "NSURLErrorDomain" << qint64(-1001) << "❌ Request timed out"
                                    << "Login failed: The request timed out.";
     }
-    void loginFailuresChangeNothing()
-    {
+    void loginFailuresChangeNothing() {
         QFETCH(int, status);
         QFETCH(QByteArray, body);
         QFETCH(int, action);
@@ -193,31 +206,34 @@ private Q_SLOTS:
         const qsizetype report = log.indexOf(QStringLiteral("❌ Error details:"));
         QVERIFY(report > 0);
         QCOMPARE(log.lines().value(report + 1), QStringLiteral("   Domain: ") + domain);
-        QCOMPARE(log.lines().value(report + 2), QStringLiteral("   Code: ") + QString::number(code));
+        QCOMPARE(log.lines().value(report + 2),
+                 QStringLiteral("   Code: ") + QString::number(code));
         QVERIFY(log.lines().value(report + 3).startsWith(QStringLiteral("   Description: ")));
         QCOMPARE(log.lines().value(report + 4), classification);
         if (status == 500)
             QVERIFY(log.indexOf(QStringLiteral("📄 Response body: boom")) < report);
         if (code == 4865) {
-            QVERIFY(log.lines().value(report - 1).startsWith(QStringLiteral("❌ Key not found: msg - No value")));
+            QVERIFY(log.lines()
+                        .value(report - 1)
+                        .startsWith(QStringLiteral("❌ Key not found: msg - No value")));
             QVERIFY(log.indexOfPrefix(QStringLiteral("❌ Decoding error: keyNotFound(")) > 0);
         }
         if (code == 4864)
             QVERIFY(log.lines().value(report - 1).startsWith(QStringLiteral("❌ Data corrupted: ")));
     }
 
-    void nonUtf8AnswerHasNoBodyLine()
-    {
-        m_server.script("POST", "/api/v1/tollan/auth/login", {ScriptedResponse::json(500, QByteArray("\xff\xfe", 2))});
+    void nonUtf8AnswerHasNoBodyLine() {
+        m_server.script("POST", "/api/v1/tollan/auth/login",
+                        {ScriptedResponse::json(500, QByteArray("\xff\xfe", 2))});
         AuthManager auth;
         LogCapture log;
-        QVERIFY_THROWS_EXCEPTION(ServiceError, await(auth.login(QStringLiteral("a"), QStringLiteral("b"))));
+        QVERIFY_THROWS_EXCEPTION(ServiceError,
+                                 await(auth.login(QStringLiteral("a"), QStringLiteral("b"))));
         QCOMPARE(log.indexOfPrefix(QStringLiteral("📄 Response body:")), -1);
         QVERIFY(log.indexOf(QStringLiteral("📥 Response status code: 500")) > 0);
     }
 
-    void refusedOriginBuildsNoRequest()
-    {
+    void refusedOriginBuildsNoRequest() {
         qputenv("QUORVEL_API_ORIGIN", "http://convert.example.com");
         AuthManager auth;
         LogCapture log;
@@ -233,8 +249,7 @@ private Q_SLOTS:
         QCOMPARE(m_server.requestCount(), 0);
     }
 
-    void meFailureAfterGoodLogin()
-    {
+    void meFailureAfterGoodLogin() {
         scriptAccount();
         m_server.script("GET", "/api/v1/tollan/auth/me", {ScriptedResponse::json(500, "down")});
         AuthManager auth;
@@ -243,21 +258,22 @@ private Q_SLOTS:
         QVERIFY(auth.isLoggedIn());
         QCOMPARE(auth.currentUser()->email, QStringLiteral("a@b.c"));
         QVERIFY(!auth.userInfo());
-        QCOMPARE(auth.errorText(), QStringLiteral("The operation couldn’t be completed. (Invalid response error -1.)"));
-        QVERIFY(log.indexOfPrefix(QStringLiteral("Error fetching user info: Error Domain=Invalid response Code=-1")) > 0);
+        QCOMPARE(
+            auth.errorText(),
+            QStringLiteral("The operation couldn’t be completed. (Invalid response error -1.)"));
+        QVERIFY(log.indexOfPrefix(QStringLiteral(
+                    "Error fetching user info: Error Domain=Invalid response Code=-1")) > 0);
         QVERIFY(auth.pageBalance()); // the balance is still fetched
     }
 
-    void serviceLetterCaseWins_data()
-    {
+    void serviceLetterCaseWins_data() {
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QByteArray>("served");
         QTest::addColumn<int>("userChanges");
         QTest::newRow("same") << "a@b.c" << QByteArray("a@b.c") << 1;
         QTest::newRow("other case") << "Alice@Example.COM" << QByteArray("alice@example.com") << 2;
     }
-    void serviceLetterCaseWins()
-    {
+    void serviceLetterCaseWins() {
         QFETCH(QString, typed);
         QFETCH(QByteArray, served);
         QFETCH(int, userChanges);
@@ -273,10 +289,10 @@ private Q_SLOTS:
         QCOMPARE(sent.value("email").toString(), typed); // sent as typed
     }
 
-    void restoreWithUnreachableService()
-    {
+    void restoreWithUnreachableService() {
         TokenStore::write(QString::fromLatin1(kToken));
-        qputenv("QUORVEL_API_ORIGIN", QStringLiteral("http://127.0.0.1:%1").arg(closedPort()).toUtf8());
+        qputenv("QUORVEL_API_ORIGIN",
+                QStringLiteral("http://127.0.0.1:%1").arg(closedPort()).toUtf8());
         LogCapture log;
         AuthManager auth;
         QVERIFY(auth.isLoggedIn()); // at once, before any answer
@@ -291,8 +307,7 @@ private Q_SLOTS:
         QVERIFY(auth.isLoggedIn());
     }
 
-    void restoreWithEmptyToken()
-    {
+    void restoreWithEmptyToken() {
         TokenStore::write(QString());
         scriptAccount();
         LogCapture log;
@@ -300,12 +315,12 @@ private Q_SLOTS:
         QVERIFY(auth.isLoggedIn());
         QSignalSpy finished(&auth, &AuthManager::restoreFinished);
         QVERIFY(finished.wait(5000));
-        QCOMPARE(m_server.requestsTo("GET", "/api/v1/tollan/auth/me").value(0).header("Authorization"),
-                 QByteArray("Bearer"));
+        QCOMPARE(
+            m_server.requestsTo("GET", "/api/v1/tollan/auth/me").value(0).header("Authorization"),
+            QByteArray("Bearer"));
     }
 
-    void refusedTokenOnlySetsError()
-    {
+    void refusedTokenOnlySetsError() {
         scriptAccount();
         AuthManager auth;
         LogCapture log;
@@ -313,15 +328,21 @@ private Q_SLOTS:
         const UserInfoData before = *auth.userInfo();
         const PageBalanceData balanceBefore = *auth.pageBalance();
         m_server.script("GET", "/api/v1/tollan/auth/me", {ScriptedResponse::json(401, "{}")});
-        m_server.script("GET", "/api/v1/tollan/convertapi/page_balance",
-                        {ScriptedResponse::json(200, R"({"code":0,"msg":"","data":{"total_pages":"many"}})")});
+        m_server.script(
+            "GET", "/api/v1/tollan/convertapi/page_balance",
+            {ScriptedResponse::json(200, R"({"code":0,"msg":"","data":{"total_pages":"many"}})")});
         QSignalSpy info(&auth, &AuthManager::userInfoChanged);
         QSignalSpy balance(&auth, &AuthManager::pageBalanceChanged);
         await(auth.fetchUserInfo());
-        QCOMPARE(auth.errorText(), QStringLiteral("The operation couldn’t be completed. (Invalid response error -1.)"));
+        QCOMPARE(
+            auth.errorText(),
+            QStringLiteral("The operation couldn’t be completed. (Invalid response error -1.)"));
         await(auth.fetchPageBalance());
-        QCOMPARE(auth.errorText(), QStringLiteral("The data couldn’t be read because it isn’t in the correct format."));
-        QVERIFY(log.indexOfPrefix(QStringLiteral("Error fetching page balance: typeMismatch(Int")) > 0);
+        QCOMPARE(
+            auth.errorText(),
+            QStringLiteral("The data couldn’t be read because it isn’t in the correct format."));
+        QVERIFY(log.indexOfPrefix(QStringLiteral("Error fetching page balance: typeMismatch(Int")) >
+                0);
         QCOMPARE(info.count(), 0);
         QCOMPARE(balance.count(), 0);
         QCOMPARE(*auth.userInfo(), before);
@@ -333,11 +354,12 @@ private Q_SLOTS:
         QVERIFY(!auth.isLoggedIn());
         QVERIFY(!auth.currentUser() && !auth.userInfo() && !auth.pageBalance());
         QVERIFY(!TokenStore::read());
-        QCOMPARE(auth.errorText(), QStringLiteral("The data couldn’t be read because it isn’t in the correct format."));
+        QCOMPARE(
+            auth.errorText(),
+            QStringLiteral("The data couldn’t be read because it isn’t in the correct format."));
     }
 
-    void destroyedWhileFetching()
-    {
+    void destroyedWhileFetching() {
         scriptAccount();
         ScriptedResponse slow = ScriptedResponse::json(200, userInfoBody("a@b.c"));
         slow.delayMs = 200;

@@ -15,43 +15,52 @@
 using namespace quorvel;
 using namespace quorvel::test;
 
-class TestRequest : public QObject
-{
+class TestRequest : public QObject {
     Q_OBJECT
     ScriptedServer m_server;
     std::unique_ptr<TestEnvironment> m_env;
 
 private Q_SLOTS:
     void initTestCase() { m_env = std::make_unique<TestEnvironment>(m_server.origin()); }
-    void init()
-    {
+    void init() {
         TokenStore::remove();
         qputenv("QUORVEL_API_ORIGIN", m_server.origin().toUtf8());
         m_server.clearScripts();
         m_server.clearRequests();
     }
 
-    void originRules_data()
-    {
+    void originRules_data() {
         QTest::addColumn<QString>("configured");
         QTest::addColumn<QString>("origin");
         QTest::addColumn<bool>("refused");
-        QTest::newRow("loopback http") << "http://127.0.0.1:8740" << "http://127.0.0.1:8740" << false;
-        QTest::newRow("trailing slash") << "http://127.0.0.1:8740/" << "http://127.0.0.1:8740" << false;
-        QTest::newRow("localhost") << "http://localhost:9000" << "http://localhost:9000" << false;
-        QTest::newRow("loopback range") << "http://127.8.9.10" << "http://127.8.9.10" << false;
-        QTest::newRow("ipv6 loopback") << "http://[::1]:8740" << "http://[::1]:8740" << false;
-        QTest::newRow("https remote") << "https://convert.example.com" << "https://convert.example.com" << false;
-        QTest::newRow("http remote") << "http://convert.example.com" << "" << true;
-        QTest::newRow("http private range") << "http://192.168.1.5:8740" << "" << true;
-        QTest::newRow("localhost lookalike") << "http://localhost.example.com" << "" << true;
-        QTest::newRow("with path") << "https://convert.example.com/api" << "" << true;
-        QTest::newRow("other scheme") << "ftp://127.0.0.1" << "" << true;
-        QTest::newRow("not a url") << "convert" << "" << true;
-        QTest::newRow("empty") << "" << "" << true;
+        QTest::newRow("loopback http") << "http://127.0.0.1:8740"
+                                       << "http://127.0.0.1:8740" << false;
+        QTest::newRow("trailing slash") << "http://127.0.0.1:8740/"
+                                        << "http://127.0.0.1:8740" << false;
+        QTest::newRow("localhost") << "http://localhost:9000"
+                                   << "http://localhost:9000" << false;
+        QTest::newRow("loopback range") << "http://127.8.9.10"
+                                        << "http://127.8.9.10" << false;
+        QTest::newRow("ipv6 loopback") << "http://[::1]:8740"
+                                       << "http://[::1]:8740" << false;
+        QTest::newRow("https remote") << "https://convert.example.com"
+                                      << "https://convert.example.com" << false;
+        QTest::newRow("http remote") << "http://convert.example.com"
+                                     << "" << true;
+        QTest::newRow("http private range") << "http://192.168.1.5:8740"
+                                            << "" << true;
+        QTest::newRow("localhost lookalike") << "http://localhost.example.com"
+                                             << "" << true;
+        QTest::newRow("with path") << "https://convert.example.com/api"
+                                   << "" << true;
+        QTest::newRow("other scheme") << "ftp://127.0.0.1"
+                                      << "" << true;
+        QTest::newRow("not a url") << "convert"
+                                   << "" << true;
+        QTest::newRow("empty") << ""
+                               << "" << true;
     }
-    void originRules()
-    {
+    void originRules() {
         QFETCH(QString, configured);
         QFETCH(QString, origin);
         QFETCH(bool, refused);
@@ -62,8 +71,7 @@ private Q_SLOTS:
             QVERIFY(r.problem.contains(configured));
     }
 
-    void environmentOverridesBuiltIn()
-    {
+    void environmentOverridesBuiltIn() {
         qputenv("QUORVEL_API_ORIGIN", "https://svc.example.org");
         QCOMPARE(apiBase(), QStringLiteral("https://svc.example.org/api"));
         qputenv("QUORVEL_API_ORIGIN", "http://svc.example.org");
@@ -76,22 +84,22 @@ private Q_SLOTS:
         QCOMPARE(apiBase(), builtInOrigin() + QStringLiteral("/api"));
     }
 
-    void headersAndLogLines_data()
-    {
+    void headersAndLogLines_data() {
         QTest::addColumn<QVariant>("token");
         QTest::addColumn<QString>("authorization");
         QTest::addColumn<QString>("headersLine");
-        QTest::newRow("no token") << QVariant() << QString()
-                                  << R"(🔑 Headers: ["Content-Type": "application/json", "Accept": "application/json"])";
+        QTest::newRow("no token")
+            << QVariant() << QString()
+            << R"(🔑 Headers: ["Content-Type": "application/json", "Accept": "application/json"])";
         QTest::newRow("empty token")
             << QVariant(QString()) << QStringLiteral("Bearer ")
             << R"(🔑 Headers: ["Content-Type": "application/json", "Accept": "application/json", "Authorization": "Bearer "])";
         QTest::newRow("token shortened in the log")
-            << QVariant(QStringLiteral("abcdef0123456789")) << QStringLiteral("Bearer abcdef0123456789")
+            << QVariant(QStringLiteral("abcdef0123456789"))
+            << QStringLiteral("Bearer abcdef0123456789")
             << R"(🔑 Headers: ["Content-Type": "application/json", "Accept": "application/json", "Authorization": "Bearer abcdef…"])";
     }
-    void headersAndLogLines()
-    {
+    void headersAndLogLines() {
         QFETCH(QVariant, token);
         QFETCH(QString, authorization);
         QFETCH(QString, headersLine);
@@ -116,16 +124,16 @@ private Q_SLOTS:
                               }));
     }
 
-    void bodyLine_data()
-    {
+    void bodyLine_data() {
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QString>("line");
-        QTest::newRow("utf-8") << QByteArray("{\"a\":\"é中\"}") << QStringLiteral("📦 Request body: {\"a\":\"é中\"}");
-        QTest::newRow("not utf-8") << QByteArray("\xff\xfe\x00x", 4) << QStringLiteral("📦 Request body: nil");
+        QTest::newRow("utf-8") << QByteArray("{\"a\":\"é中\"}")
+                               << QStringLiteral("📦 Request body: {\"a\":\"é中\"}");
+        QTest::newRow("not utf-8")
+            << QByteArray("\xff\xfe\x00x", 4) << QStringLiteral("📦 Request body: nil");
         QTest::newRow("empty") << QByteArray() << QStringLiteral("📦 Request body: ");
     }
-    void bodyLine()
-    {
+    void bodyLine() {
         QFETCH(QByteArray, body);
         QFETCH(QString, line);
         LogCapture log;
@@ -136,8 +144,7 @@ private Q_SLOTS:
         QCOMPARE(log.lines().size(), 4);
     }
 
-    void tokenIsReadAtBuildTime()
-    {
+    void tokenIsReadAtBuildTime() {
         TokenStore::write(QStringLiteral("first"));
         const auto a = createRequest(QStringLiteral("/x"), "GET");
         TokenStore::write(QStringLiteral("second"));
@@ -146,34 +153,34 @@ private Q_SLOTS:
         QCOMPARE(b->request.rawHeader("Authorization"), QByteArray("Bearer second"));
     }
 
-    void tokenFileIsPrivate()
-    {
+    void tokenFileIsPrivate() {
         TokenStore::write(QStringLiteral("secret-token"));
         const QFile::Permissions p = QFile::permissions(TokenStore::filePath());
         QVERIFY(p & QFile::ReadOwner);
-        QVERIFY(!(p & (QFile::ReadGroup | QFile::ReadOther | QFile::WriteGroup | QFile::WriteOther)));
+        QVERIFY(
+            !(p & (QFile::ReadGroup | QFile::ReadOther | QFile::WriteGroup | QFile::WriteOther)));
         QCOMPARE(TokenStore::read().value_or(QString()), QStringLiteral("secret-token"));
         TokenStore::remove();
         QVERIFY(!TokenStore::read());
     }
 
-    void idIsOneSegment_data()
-    {
+    void idIsOneSegment_data() {
         QTest::addColumn<QString>("id");
         QTest::addColumn<QByteArray>("target");
         QTest::newRow("plain") << "job-1" << QByteArray("/api/v1/tollan/convert/job-1");
         QTest::newRow("slash") << "../all" << QByteArray("/api/v1/tollan/convert/..%2Fall");
         QTest::newRow("query") << "a?b=c" << QByteArray("/api/v1/tollan/convert/a%3Fb%3Dc");
         QTest::newRow("fragment") << "a#b" << QByteArray("/api/v1/tollan/convert/a%23b");
-        QTest::newRow("unicode") << "任务" << QByteArray("/api/v1/tollan/convert/%E4%BB%BB%E5%8A%A1");
+        QTest::newRow("unicode") << "任务"
+                                 << QByteArray("/api/v1/tollan/convert/%E4%BB%BB%E5%8A%A1");
     }
-    void idIsOneSegment()
-    {
+    void idIsOneSegment() {
         QFETCH(QString, id);
         QFETCH(QByteArray, target);
         m_server.script("GET", target, {ScriptedResponse::json(200, "{}")});
         LogCapture log;
-        auto request = createRequest(QStringLiteral("/v1/tollan/convert/") + encodeIdForPath(id), "GET");
+        auto request =
+            createRequest(QStringLiteral("/v1/tollan/convert/") + encodeIdForPath(id), "GET");
         QVERIFY(request);
         const HttpResponse response = await(send(sharedSession(), *request));
         QCOMPARE(response.status, 200);
@@ -181,8 +188,7 @@ private Q_SLOTS:
     }
 
     // What reaches the wire: headers exactly as built.
-    void wireHeaders()
-    {
+    void wireHeaders() {
         TokenStore::write(QStringLiteral("tok"));
         m_server.script("GET", "/api/v1/tollan/auth/me", {ScriptedResponse::json(200, "{}")});
         LogCapture log;
@@ -195,17 +201,18 @@ private Q_SLOTS:
         QCOMPARE(r.header("Authorization"), QByteArray("Bearer tok"));
     }
 
-    void transportFailures_data()
-    {
+    void transportFailures_data() {
         QTest::addColumn<int>("action");
         QTest::addColumn<int>("timeoutMs");
         QTest::addColumn<qint64>("code");
-        QTest::newRow("dropped connection") << int(ScriptedResponse::Action::Drop) << 5000 << qint64(-1005);
-        QTest::newRow("dropped mid-body") << int(ScriptedResponse::Action::DropMidBody) << 5000 << qint64(-1005);
-        QTest::newRow("no answer: our timeout") << int(ScriptedResponse::Action::Hang) << 300 << qint64(-1001);
+        QTest::newRow("dropped connection")
+            << int(ScriptedResponse::Action::Drop) << 5000 << qint64(-1005);
+        QTest::newRow("dropped mid-body")
+            << int(ScriptedResponse::Action::DropMidBody) << 5000 << qint64(-1005);
+        QTest::newRow("no answer: our timeout")
+            << int(ScriptedResponse::Action::Hang) << 300 << qint64(-1001);
     }
-    void transportFailures()
-    {
+    void transportFailures() {
         QFETCH(int, action);
         QFETCH(int, timeoutMs);
         QFETCH(qint64, code);
@@ -226,15 +233,15 @@ private Q_SLOTS:
         }
     }
 
-    void connectionRefused()
-    {
+    void connectionRefused() {
         quint16 closedPort = 0;
         {
             QTcpServer probe;
             probe.listen(QHostAddress::LocalHost, 0);
             closedPort = probe.serverPort();
         }
-        qputenv("QUORVEL_API_ORIGIN", QStringLiteral("http://127.0.0.1:%1").arg(closedPort).toUtf8());
+        qputenv("QUORVEL_API_ORIGIN",
+                QStringLiteral("http://127.0.0.1:%1").arg(closedPort).toUtf8());
         LogCapture log;
         auto request = createRequest(QStringLiteral("/v1/tollan/auth/me"), "GET");
         QVERIFY_THROWS_EXCEPTION(ServiceError, await(send(sharedSession(), *request)));
@@ -245,16 +252,15 @@ private Q_SLOTS:
         }
     }
 
-    void statusesAreAnswers_data()
-    {
+    void statusesAreAnswers_data() {
         QTest::addColumn<int>("status");
         for (int s : {200, 201, 204, 301, 400, 401, 402, 404, 413, 500, 503})
             QTest::newRow(qPrintable(QString::number(s))) << s;
     }
-    void statusesAreAnswers()
-    {
+    void statusesAreAnswers() {
         QFETCH(int, status);
-        m_server.script("GET", "/api/x", {ScriptedResponse::json(status, status == 204 ? "" : "body")});
+        m_server.script("GET", "/api/x",
+                        {ScriptedResponse::json(status, status == 204 ? "" : "body")});
         LogCapture log;
         auto request = createRequest(QStringLiteral("/x"), "GET");
         const HttpResponse response = await(send(sharedSession(), *request));
@@ -262,8 +268,7 @@ private Q_SLOTS:
         QCOMPARE(response.status, status);
     }
 
-    void largeBodyArrivesWhole()
-    {
+    void largeBodyArrivesWhole() {
         QByteArray big(6 * 1024 * 1024, 'a');
         for (int i = 0; i < big.size(); i += 4096)
             big[i] = char('a' + (i / 4096) % 26);
@@ -275,18 +280,18 @@ private Q_SLOTS:
         QVERIFY(response.body == big);
     }
 
-    void errorDescriptions_data()
-    {
+    void errorDescriptions_data() {
         QTest::addColumn<QString>("domain");
         QTest::addColumn<qint64>("code");
         QTest::addColumn<QString>("description");
-        QTest::newRow("invalid response") << "Invalid response" << qint64(-1)
-                                          << "The operation couldn’t be completed. (Invalid response error -1.)";
-        QTest::newRow("login failed 500") << "Login failed" << qint64(500)
-                                          << "The operation couldn’t be completed. (Login failed error 500.)";
+        QTest::newRow("invalid response")
+            << "Invalid response" << qint64(-1)
+            << "The operation couldn’t be completed. (Invalid response error -1.)";
+        QTest::newRow("login failed 500")
+            << "Login failed" << qint64(500)
+            << "The operation couldn’t be completed. (Login failed error 500.)";
     }
-    void errorDescriptions()
-    {
+    void errorDescriptions() {
         QFETCH(QString, domain);
         QFETCH(qint64, code);
         QFETCH(QString, description);
@@ -295,8 +300,7 @@ private Q_SLOTS:
         QVERIFY(e.rendering().contains(domain));
     }
 
-    void transportTable_data()
-    {
+    void transportTable_data() {
         QTest::addColumn<int>("error");
         QTest::addColumn<int>("code");
         using E = QNetworkReply::NetworkError;
@@ -308,14 +312,16 @@ private Q_SLOTS:
         QTest::newRow("unsupported url") << int(E::ProtocolUnknownError) << -1002;
         QTest::newRow("tls") << int(E::SslHandshakeFailedError) << -1200;
     }
-    void transportTable()
-    {
+    void transportTable() {
         QFETCH(int, error);
         QFETCH(int, code);
-        const ServiceError e = ServiceError::transport(QNetworkReply::NetworkError(error), QStringLiteral("qt text"));
+        const ServiceError e =
+            ServiceError::transport(QNetworkReply::NetworkError(error), QStringLiteral("qt text"));
         QCOMPARE(e.code(), qint64(code));
         QCOMPARE(e.description(), QStringLiteral("qt text"));
-        QCOMPARE(ServiceError::transport(QNetworkReply::NetworkError(error), QString(), true).code(), qint64(-1001));
+        QCOMPARE(
+            ServiceError::transport(QNetworkReply::NetworkError(error), QString(), true).code(),
+            qint64(-1001));
     }
 };
 

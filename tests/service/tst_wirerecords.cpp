@@ -10,9 +10,7 @@ using Kind = ServiceError::DecodingKind;
 namespace {
 
 // Decodes and returns the error, or fails when decoding succeeded.
-template<typename F>
-std::optional<ServiceError> decodingError(F &&decode)
-{
+template <typename F> std::optional<ServiceError> decodingError(F &&decode) {
     try {
         decode();
     } catch (const ServiceError &e) {
@@ -23,34 +21,47 @@ std::optional<ServiceError> decodingError(F &&decode)
 
 } // namespace
 
-class TestWireRecords : public QObject
-{
+class TestWireRecords : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void envelopes_data()
-    {
+    void envelopes_data() {
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<int>("kind"); // -1: decodes
         QTest::addColumn<QString>("named");
-        QTest::newRow("login ok") << QByteArray(R"({"code":0,"msg":"ok","data":{"token":"t"}})") << -1 << "";
-        QTest::newRow("code value ignored") << QByteArray(R"({"code":7,"msg":"","data":{"token":"t","extra":1}})") << -1 << "";
-        QTest::newRow("no msg") << QByteArray(R"({"code":0,"data":{"token":"t"}})") << int(Kind::KeyNotFound) << "msg";
-        QTest::newRow("no data") << QByteArray(R"({"code":0,"msg":"x"})") << int(Kind::KeyNotFound) << "data";
-        QTest::newRow("no token") << QByteArray(R"({"code":0,"msg":"x","data":{}})") << int(Kind::KeyNotFound) << "token";
-        QTest::newRow("token null") << QByteArray(R"({"code":0,"msg":"x","data":{"token":null}})") << int(Kind::ValueNotFound) << "String";
-        QTest::newRow("token number") << QByteArray(R"({"code":0,"msg":"x","data":{"token":5}})") << int(Kind::TypeMismatch) << "String";
-        QTest::newRow("code string") << QByteArray(R"({"code":"0","msg":"x","data":{"token":"t"}})") << int(Kind::TypeMismatch) << "Int";
-        QTest::newRow("code fractional") << QByteArray(R"({"code":0.5,"msg":"x","data":{"token":"t"}})") << int(Kind::DataCorrupted) << "";
-        QTest::newRow("data not object") << QByteArray(R"({"code":0,"msg":"x","data":"t"})") << int(Kind::TypeMismatch) << "Dictionary<String, Any>";
-        QTest::newRow("top level array") << QByteArray(R"([1,2])") << int(Kind::TypeMismatch) << "Dictionary<String, Any>";
-        QTest::newRow("not json") << QByteArray("<html>oops</html>") << int(Kind::DataCorrupted) << "";
+        QTest::newRow("login ok") << QByteArray(R"({"code":0,"msg":"ok","data":{"token":"t"}})")
+                                  << -1 << "";
+        QTest::newRow("code value ignored")
+            << QByteArray(R"({"code":7,"msg":"","data":{"token":"t","extra":1}})") << -1 << "";
+        QTest::newRow("no msg") << QByteArray(R"({"code":0,"data":{"token":"t"}})")
+                                << int(Kind::KeyNotFound) << "msg";
+        QTest::newRow("no data") << QByteArray(R"({"code":0,"msg":"x"})") << int(Kind::KeyNotFound)
+                                 << "data";
+        QTest::newRow("no token") << QByteArray(R"({"code":0,"msg":"x","data":{}})")
+                                  << int(Kind::KeyNotFound) << "token";
+        QTest::newRow("token null") << QByteArray(R"({"code":0,"msg":"x","data":{"token":null}})")
+                                    << int(Kind::ValueNotFound) << "String";
+        QTest::newRow("token number") << QByteArray(R"({"code":0,"msg":"x","data":{"token":5}})")
+                                      << int(Kind::TypeMismatch) << "String";
+        QTest::newRow("code string") << QByteArray(R"({"code":"0","msg":"x","data":{"token":"t"}})")
+                                     << int(Kind::TypeMismatch) << "Int";
+        QTest::newRow("code fractional")
+            << QByteArray(R"({"code":0.5,"msg":"x","data":{"token":"t"}})")
+            << int(Kind::DataCorrupted) << "";
+        QTest::newRow("data not object") << QByteArray(R"({"code":0,"msg":"x","data":"t"})")
+                                         << int(Kind::TypeMismatch) << "Dictionary<String, Any>";
+        QTest::newRow("top level array")
+            << QByteArray(R"([1,2])") << int(Kind::TypeMismatch) << "Dictionary<String, Any>";
+        QTest::newRow("not json") << QByteArray("<html>oops</html>") << int(Kind::DataCorrupted)
+                                  << "";
         QTest::newRow("empty body") << QByteArray() << int(Kind::DataCorrupted) << "";
-        QTest::newRow("truncated") << QByteArray("{\"code\":0,\"msg\":\"x\",\"data\":{\"tok") << int(Kind::DataCorrupted) << "";
-        QTest::newRow("not utf-8") << QByteArray("{\"code\":0,\"msg\":\"\xff\",\"data\":{\"token\":\"t\"}}") << int(Kind::DataCorrupted) << "";
+        QTest::newRow("truncated") << QByteArray("{\"code\":0,\"msg\":\"x\",\"data\":{\"tok")
+                                   << int(Kind::DataCorrupted) << "";
+        QTest::newRow("not utf-8")
+            << QByteArray("{\"code\":0,\"msg\":\"\xff\",\"data\":{\"token\":\"t\"}}")
+            << int(Kind::DataCorrupted) << "";
     }
-    void envelopes()
-    {
+    void envelopes() {
         QFETCH(QByteArray, body);
         QFETCH(int, kind);
         QFETCH(QString, named);
@@ -68,12 +79,12 @@ private Q_SLOTS:
         QVERIFY(error->description().startsWith(QStringLiteral("The data couldn’t be read")));
     }
 
-    void userInfo_data()
-    {
+    void userInfo_data() {
         QTest::addColumn<QByteArray>("data");
         QTest::addColumn<int>("kind");
         QTest::addColumn<QString>("named");
-        const QByteArray good = R"({"email":"a@b.c","is_lifetimedeal_member":true,"lifetime_member_description":"d","page_balcance_description":"p","lft_daily_usage":3,"lft_daily_total":10})";
+        const QByteArray good =
+            R"({"email":"a@b.c","is_lifetimedeal_member":true,"lifetime_member_description":"d","page_balcance_description":"p","lft_daily_usage":3,"lft_daily_total":10})";
         QTest::newRow("complete") << good << -1 << "";
         QByteArray corrected = good;
         corrected.replace("page_balcance_description", "page_balance_description");
@@ -83,8 +94,7 @@ private Q_SLOTS:
         numericFlag.replace("true", "1");
         QTest::newRow("flag as number") << numericFlag << int(Kind::TypeMismatch) << "Bool";
     }
-    void userInfo()
-    {
+    void userInfo() {
         QFETCH(QByteArray, data);
         QFETCH(int, kind);
         QFETCH(QString, named);
@@ -105,38 +115,41 @@ private Q_SLOTS:
         QCOMPARE(error->typeOrKey(), named);
     }
 
-    void uploadAndBalance()
-    {
+    void uploadAndBalance() {
         const auto up = FileUploadResponse::decode(QByteArray(
             R"({"code":0,"msg":"","data":{"file_name":"a.pdf","source_file_path":"/s/a","source_file_typ":"pdf","source_file_md5":"m","page_number":12,"status":1}})"));
         QCOMPARE(up.data.page_number, 12);
         QCOMPARE(up.data.source_file_md5, QStringLiteral("m"));
         QVERIFY(decodingError([] {
-            FileUploadResponse::decode(QByteArray(R"({"code":0,"msg":"","data":{"file_name":"a.pdf"}})"));
+            FileUploadResponse::decode(
+                QByteArray(R"({"code":0,"msg":"","data":{"file_name":"a.pdf"}})"));
         }));
-        const auto balance = PageBalanceResponse::decode(
-            QByteArray(R"({"code":0,"msg":"","data":{"total_pages":9007199254740993,"consumed_pages":-4}})"));
+        const auto balance = PageBalanceResponse::decode(QByteArray(
+            R"({"code":0,"msg":"","data":{"total_pages":9007199254740993,"consumed_pages":-4}})"));
         // 64-bit integers survive beyond a double's exact range.
         QCOMPARE(balance.data.total_pages, Q_INT64_C(9007199254740993));
         QCOMPARE(balance.data.consumed_pages, -4);
     }
 
-    void lenientTask_data()
-    {
+    void lenientTask_data() {
         QTest::addColumn<QByteArray>("json");
         QTest::addColumn<bool>("decodes");
         QTest::addColumn<QString>("errorKey");
         QTest::newRow("only id") << QByteArray(R"({"id":"t1"})") << true << "";
-        QTest::newRow("nulls take defaults") << QByteArray(R"({"id":"t1","status":null,"file_name":null,"page_number":null})") << true << "";
+        QTest::newRow("nulls take defaults")
+            << QByteArray(R"({"id":"t1","status":null,"file_name":null,"page_number":null})")
+            << true << "";
         QTest::newRow("missing id") << QByteArray(R"({"status":1})") << false << "id";
         QTest::newRow("null id") << QByteArray(R"({"id":null})") << false << "String";
         QTest::newRow("numeric id") << QByteArray(R"({"id":12})") << false << "String";
-        QTest::newRow("status as text") << QByteArray(R"({"id":"t1","status":"1"})") << false << "Int";
-        QTest::newRow("file name as number") << QByteArray(R"({"id":"t1","file_name":3})") << false << "String";
-        QTest::newRow("first bad key wins") << QByteArray(R"({"id":"t1","page_number":"x","user_id":5})") << false << "String";
+        QTest::newRow("status as text")
+            << QByteArray(R"({"id":"t1","status":"1"})") << false << "Int";
+        QTest::newRow("file name as number")
+            << QByteArray(R"({"id":"t1","file_name":3})") << false << "String";
+        QTest::newRow("first bad key wins")
+            << QByteArray(R"({"id":"t1","page_number":"x","user_id":5})") << false << "String";
     }
-    void lenientTask()
-    {
+    void lenientTask() {
         QFETCH(QByteArray, json);
         QFETCH(bool, decodes);
         QFETCH(QString, errorKey);
@@ -155,16 +168,15 @@ private Q_SLOTS:
         }
     }
 
-    void oneBadJobFailsTheHistory()
-    {
-        const QByteArray body = R"({"code":0,"msg":"","data":{"converts":[{"id":"a"},{"id":"b","status":"2"}]}})";
+    void oneBadJobFailsTheHistory() {
+        const QByteArray body =
+            R"({"code":0,"msg":"","data":{"converts":[{"id":"a"},{"id":"b","status":"2"}]}})";
         const auto error = decodingError([&] { ConversionHistoryResponse::decode(body); });
         QVERIFY(error);
         QCOMPARE(error->codingPath(), QStringLiteral("data.converts[1].status"));
     }
 
-    void identityIsTheId()
-    {
+    void identityIsTheId() {
         ConversionTask a;
         a.id = QStringLiteral("same");
         a.status = 0;
@@ -181,17 +193,16 @@ private Q_SLOTS:
         QVERIFY(!(a == c));
     }
 
-    void taskRoundTripsWithServiceKeys()
-    {
-        const QByteArray json = R"({"id":"j","user_id":"u","typ":"PDF2DOC","file_name":"a.pdf","page_number":3,"source_file_path":"p","source_file_typ":"pdf","result_file_typ":"docx","source_file_md5":"m","status":1,"create_at":"2025-01-31 08:15:00 +0000"})";
+    void taskRoundTripsWithServiceKeys() {
+        const QByteArray json =
+            R"({"id":"j","user_id":"u","typ":"PDF2DOC","file_name":"a.pdf","page_number":3,"source_file_path":"p","source_file_typ":"pdf","result_file_typ":"docx","source_file_md5":"m","status":1,"create_at":"2025-01-31 08:15:00 +0000"})";
         const ConversionTask t = ConversionTask::decode(json::parse(json));
         QVERIFY(t.sameContent(ConversionTask::decode(t.toJson())));
         QCOMPARE(t.toJson(), QJsonDocument::fromJson(json).object());
     }
 
     // Values from the service end up in log lines; placeholders in them stay text.
-    void renderingsKeepPlaceholders()
-    {
+    void renderingsKeepPlaceholders() {
         ConversionTask t;
         t.id = QStringLiteral("id%1");
         t.fileName = QStringLiteral("a%5b%2.pdf");
@@ -210,13 +221,17 @@ private Q_SLOTS:
         UserInfoResponse e;
         e.msg = QStringLiteral("%2 %4");
         e.code = 9;
-        QVERIFY(e.render(QStringLiteral("UserInfoResponse")).startsWith(QStringLiteral("UserInfoResponse(code: 9, msg: \"%2 %4\", data: UserInfoData(")));
-        const ServiceError err(QStringLiteral("Retry conversion failed with status 500: %1 %2"), 500);
-        QCOMPARE(err.description(), QStringLiteral("The operation couldn’t be completed. (Retry conversion failed with status 500: %1 %2 error 500.)"));
+        QVERIFY(e.render(QStringLiteral("UserInfoResponse"))
+                    .startsWith(QStringLiteral(
+                        "UserInfoResponse(code: 9, msg: \"%2 %4\", data: UserInfoData(")));
+        const ServiceError err(QStringLiteral("Retry conversion failed with status 500: %1 %2"),
+                               500);
+        QCOMPARE(err.description(),
+                 QStringLiteral("The operation couldn’t be completed. (Retry conversion failed "
+                                "with status 500: %1 %2 error 500.)"));
     }
 
-    void convertRequestEncoding()
-    {
+    void convertRequestEncoding() {
         ConvertRequest r;
         r.source_file_md5 = QStringLiteral("md5");
         r.typ = QStringLiteral("PDF2PPTX");

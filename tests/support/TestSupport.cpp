@@ -2,31 +2,29 @@
 
 namespace quorvel::test {
 
-LogCapture::LogCapture()
-{
+LogCapture::LogCapture() {
     Log::setSink([this](const QString &line) { m_lines.append(line); });
 }
 
-LogCapture::~LogCapture() { Log::useStandardOutput(); }
+LogCapture::~LogCapture() {
+    Log::useStandardOutput();
+}
 
-qsizetype LogCapture::indexOf(const QString &line, qsizetype from) const
-{
+qsizetype LogCapture::indexOf(const QString &line, qsizetype from) const {
     for (qsizetype i = from; i < m_lines.size(); ++i)
         if (m_lines[i] == line)
             return i;
     return -1;
 }
 
-qsizetype LogCapture::indexOfPrefix(const QString &prefix, qsizetype from) const
-{
+qsizetype LogCapture::indexOfPrefix(const QString &prefix, qsizetype from) const {
     for (qsizetype i = qMax<qsizetype>(0, from); i < m_lines.size(); ++i)
         if (m_lines[i].startsWith(prefix))
             return i;
     return -1;
 }
 
-QStringList LogCapture::withPrefix(const QString &prefix) const
-{
+QStringList LogCapture::withPrefix(const QString &prefix) const {
     QStringList out;
     for (const QString &line : m_lines)
         if (line.startsWith(prefix))
@@ -36,14 +34,12 @@ QStringList LogCapture::withPrefix(const QString &prefix) const
 
 TestEnvironment::TestEnvironment(const QString &origin)
     : m_oldOrigin(qgetenv("QUORVEL_API_ORIGIN"))
-    , m_oldConfig(qgetenv("XDG_CONFIG_HOME"))
-{
+    , m_oldConfig(qgetenv("XDG_CONFIG_HOME")) {
     qputenv("QUORVEL_API_ORIGIN", origin.toUtf8());
     qputenv("XDG_CONFIG_HOME", m_config.path().toUtf8());
 }
 
-TestEnvironment::~TestEnvironment()
-{
+TestEnvironment::~TestEnvironment() {
     qputenv("QUORVEL_API_ORIGIN", m_oldOrigin);
     qputenv("XDG_CONFIG_HOME", m_oldConfig);
 }

@@ -15,9 +15,7 @@ namespace quorvel::test {
 
 // Runs a task to its end on a nested event loop and returns its value or rethrows
 // its exception. (QCoro::waitFor never returns when the task throws.)
-template<typename T>
-T await(QCoro::Task<T> task)
-{
+template <typename T> T await(QCoro::Task<T> task) {
     std::exception_ptr error;
     std::optional<std::conditional_t<std::is_void_v<T>, bool, T>> result;
     bool done = false;
@@ -46,8 +44,7 @@ T await(QCoro::Task<T> task)
 }
 
 // Captures every diagnostic line while it lives; restores standard output after.
-class LogCapture
-{
+class LogCapture {
 public:
     LogCapture();
     ~LogCapture();
@@ -65,8 +62,7 @@ private:
 
 // Points the client at a scripted server and gives it a private preferences store:
 // XDG_CONFIG_HOME in a temporary directory, QUORVEL_API_ORIGIN at the server.
-class TestEnvironment
-{
+class TestEnvironment {
 public:
     explicit TestEnvironment(const QString &origin);
     ~TestEnvironment();
