@@ -193,30 +193,31 @@ Accounts::LoginResult Accounts::login(const QString &email, const QString &passw
     return r;
 }
 
-std::optional<qint64> Accounts::authenticate(const QString &token) const {
+std::optional<Accounts::Identity> Accounts::authenticate(const QString &token) const {
     if (token.size() != 64)
         return std::nullopt;
     // Every request authenticates; a token seen in the last seconds skips the
-    // database. The window bounds how long a revoked token stays usable.
+    // database. The window bounds how long a token revoked elsewhere stays usable.
     const qint64 now = QDateTime::currentSecsSinceEpoch();
     {
         std::lock_guard lock(m_tokenMutex);
         const auto it = m_recentTokens.find(token);
         if (it != m_recentTokens.end() && it->second.until > now)
-            return it->second.userId;
+            return it->second.who;
     }
     Rows q = m_db.exec(
-        QStringLiteral("SELECT user_id, expires_at FROM tokens WHERE hash=? AND expires_at>?"),
+        QStringLiteral("SELECT t.user_id, u.email, t.expires_at FROM tokens t "
+                       "JOIN users u ON u.id=t.user_id WHERE t.hash=? AND t.expires_at>?"),
         {tokenHash(token), now});
     if (!q.next())
         return std::nullopt;
-    const qint64 userId = q.value(0).toLongLong();
-    const qint64 until = std::min(now + kTokenCacheSeconds, q.value(1).toLongLong());
+    const Identity who{q.value(0).toLongLong(), q.value(1).toString()};
+    const qint64 until = std::min(now + kTokenCacheSeconds, q.value(2).toLongLong());
     std::lock_guard lock(m_tokenMutex);
     if (m_recentTokens.size() > 10000)
         m_recentTokens.clear();
-    m_recentTokens[token] = RecentToken{userId, until};
-    return userId;
+    m_recentTokens[token] = RecentToken{who, until};
+    return who;
 }
 
 Balance Accounts::balance(const UserRecord &user) const {

@@ -57,7 +57,11 @@ public:
     // A wrong e-mail and a wrong password look the same from outside; repeated
     // failures for one e-mail must wait longer and longer before the next try.
     LoginResult login(const QString &email, const QString &password);
-    std::optional<qint64> authenticate(const QString &token) const;
+    struct Identity {
+        qint64 id = 0;
+        QString email;
+    };
+    std::optional<Identity> authenticate(const QString &token) const;
 
     Balance balance(const UserRecord &user) const;
 
@@ -73,7 +77,7 @@ private:
     std::mutex m_failMutex;
     std::map<QString, Failures> m_failures;
     struct RecentToken {
-        qint64 userId = 0;
+        Identity who;
         qint64 until = 0; // seconds since the epoch
     };
     mutable std::mutex m_tokenMutex;
