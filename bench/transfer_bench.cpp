@@ -20,12 +20,15 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QUrl>
 
 #include <QCoroTask>
 
 #include <cstdio>
 #include <memory>
+
+#include <unistd.h>
 
 using namespace quorvel;
 
@@ -135,6 +138,14 @@ int serve(qint64 downloadSize)
     });
     std::printf("%d\n", int(server.serverPort()));
     std::fflush(stdout);
+    // Ends with the benchmark that started it, even if that one crashed.
+    const pid_t parent = getppid();
+    QTimer watchdog;
+    QObject::connect(&watchdog, &QTimer::timeout, [parent] {
+        if (getppid() != parent)
+            QCoreApplication::quit();
+    });
+    watchdog.start(500);
     return QCoreApplication::exec();
 }
 
