@@ -143,8 +143,6 @@ void DirectTransfer::sendHead()
     m_started = true;
     m_bodySent = !m_options.body;
     m_socket->write(head);
-    if (m_options.body)
-        m_chunk.resize(kChunk);
     pump();
 }
 
@@ -154,7 +152,10 @@ void DirectTransfer::pump()
     if (!m_started || m_bodySent || m_done)
         return;
     while (m_socket->bytesToWrite() < kHighWater) {
-        const qint64 n = m_options.body->read(m_chunk.data(), kChunk);
+        // A fresh piece each time: the socket keeps the array itself in its buffer
+        // instead of copying it.
+        QByteArray piece(kChunk, Qt::Uninitialized);
+        const qint64 n = m_options.body->read(piece.data(), kChunk);
         // A read error, or a file that ended before its announced size.
         if (n < 0 || (n == 0 && !m_options.body->atEnd())) {
             const QString reason = m_options.body->errorString();
@@ -163,10 +164,10 @@ void DirectTransfer::pump()
         }
         if (n == 0) {
             m_bodySent = true;
-            m_chunk = QByteArray();
             return;
         }
-        m_socket->write(m_chunk.constData(), n);
+        piece.truncate(n);
+        m_socket->write(piece);
     }
 }
 
@@ -175,6 +176,23 @@ void DirectTransfer::onReadable()
     touch();
     if (m_done)
         return;
+    // A body that goes to the sink is read straight into one reused buffer: no
+    // allocation per piece, and nothing collected.
+    while (m_in.isEmpty() && m_options.sink && m_response.status == 200 &&
+           (m_stage == Stage::Body || m_stage == Stage::UntilClose)) {
+        if (m_readBuffer.isEmpty())
+            m_readBuffer.resize(kChunk);
+        const qint64 want = m_stage == Stage::Body ? qMin<qint64>(m_bodyLeft, kChunk) : kChunk;
+        const qint64 n = m_socket->read(m_readBuffer.data(), want);
+        if (n <= 0)
+            return;
+        if (!deliver(QByteArray::fromRawData(m_readBuffer.constData(), n)))
+            return;
+        if (m_stage == Stage::Body && (m_bodyLeft -= n) == 0) {
+            succeed();
+            return;
+        }
+    }
     m_in += m_socket->readAll();
     parse();
 }

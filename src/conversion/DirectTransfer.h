@@ -29,8 +29,9 @@ struct DirectOptions
 {
     // Request body: open, positioned at its start, with a known size.
     QIODevice *body = nullptr;
-    // Receives the body of a 200 answer piece by piece instead of collecting it.
-    // Returning false ends the transfer (a write failed).
+    // Receives the body of a 200 answer piece by piece instead of collecting it; a
+    // piece is valid only during the call. Returning false ends the transfer (a
+    // write failed).
     std::function<bool(const QByteArray &piece)> sink;
 };
 
@@ -77,8 +78,8 @@ private:
     DirectOptions m_options;
     std::unique_ptr<QTcpSocket> m_socket;
     QTimer m_idle;
-    QByteArray m_chunk;
     QByteArray m_in;
+    QByteArray m_readBuffer;
     bool m_bodySent = false;
     bool m_started = false;
     Stage m_stage = Stage::Head;
