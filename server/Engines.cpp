@@ -58,7 +58,6 @@ public:
                     QStringLiteral("SAL_USE_VCLPLUGIN=svp")};
         if (spec.outputFile.isEmpty())
             spec.outputFile = m_job.workDir + QStringLiteral("/step-%1.log").arg(++m_steps);
-        spec.pidFile = m_job.workDir + QStringLiteral("/engine.pid");
         const ProcessResult r = runProcess(spec, m_job.cancel);
         if (r.end == ProcessResult::End::Cancelled) {
             outcome.cancelled = true;

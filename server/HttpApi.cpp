@@ -2,6 +2,7 @@
 
 #include "FileCheck.h"
 #include "Multipart.h"
+#include "PdfText.h"
 #include "Records.h"
 
 #include <QCryptographicHash>
@@ -652,6 +653,8 @@ struct HttpApi::Impl {
 
 HttpApi::HttpApi(const Database &db, Accounts &accounts, JobRunner &runner, Config config)
     : d(std::make_unique<Impl>(db, accounts, runner, std::move(config))) {
+    if (!d->config.selfExecutable.isEmpty())
+        setIsolatedPdfProbe(d->config.selfExecutable);
     auto &svr = d->svr;
     const int threads = std::max(8, d->config.httpThreads);
     svr.new_task_queue = [threads] { return new httplib::ThreadPool(size_t(threads)); };

@@ -1,6 +1,7 @@
 #include "JobRunner.h"
 
 #include "Engines.h"
+#include "PdfText.h"
 #include "Process.h"
 #include "Records.h"
 
@@ -29,6 +30,8 @@ JobRunner::JobRunner(const Database &db, Config config)
     , m_config(std::move(config)) {
     if (m_config.workers <= 0)
         m_config.workers = int(std::max(1u, std::thread::hardware_concurrency()));
+    if (!m_config.selfExecutable.isEmpty())
+        setIsolatedPdfProbe(m_config.selfExecutable);
 }
 
 JobRunner::~JobRunner() {
@@ -46,15 +49,11 @@ int JobRunner::recover() {
     // Engines of a service that died may still run, holding a worker's
     // LibreOffice profile; end them before anything else starts.
     const QString workRoot = m_config.dataDir + QStringLiteral("/work");
-    for (const QString &job : QDir(workRoot).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        const QString dir = workRoot + QLatin1Char('/') + job;
-        const int killed = killOrphanedEngines({dir + QStringLiteral("/engine.pid")}, dir);
-        if (killed > 0)
-            logLine(QStringLiteral("ended %1 engine process(es) left by an earlier run of job %2")
-                        .arg(killed)
-                        .arg(job));
-        QDir(dir).removeRecursively();
-    }
+    const int killed = killOrphanedEngines(workRoot);
+    if (killed > 0)
+        logLine(QStringLiteral("ended %1 engine process(es) left by an earlier run").arg(killed));
+    for (const QString &job : QDir(workRoot).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+        QDir(workRoot + QLatin1Char('/') + job).removeRecursively();
 
     Transaction tx(m_db);
     Rows failed = m_db.exec(QStringLiteral("UPDATE jobs SET state='failed', finished_at=?, "

@@ -1,5 +1,7 @@
 #include "PdfText.h"
 
+#include "Process.h"
+
 #include <QFile>
 #include <QRegularExpression>
 
@@ -178,7 +180,17 @@ double roundSize(double s) {
 
 } // namespace
 
-PdfInfo pdfInfo(const QString &path) {
+namespace {
+std::mutex g_probeMutex;
+QString g_probe; // executable that runs `engine pdfinfo`; empty: parse in this process
+} // namespace
+
+void setIsolatedPdfProbe(const QString &executable) {
+    std::lock_guard lock(g_probeMutex);
+    g_probe = executable;
+}
+
+PdfInfo pdfInfoInProcess(const QString &path) {
     PdfInfo info;
     auto doc = openPdf(path);
     if (!doc)
@@ -186,6 +198,47 @@ PdfInfo pdfInfo(const QString &path) {
     info.readable = true;
     info.encrypted = doc->is_locked();
     info.pages = doc->is_locked() ? 0 : doc->pages();
+    return info;
+}
+
+QByteArray formatPdfInfo(const PdfInfo &info) {
+    return QByteArray("readable=") + (info.readable ? "1" : "0") +
+           " encrypted=" + (info.encrypted ? "1" : "0") +
+           " pages=" + QByteArray::number(info.pages) + "\n";
+}
+
+PdfInfo pdfInfo(const QString &path) {
+    QString probe;
+    {
+        std::lock_guard lock(g_probeMutex);
+        probe = g_probe;
+    }
+    if (probe.isEmpty())
+        return pdfInfoInProcess(path);
+    // A hostile file that crashes or hangs the parser takes only the child down.
+    const QString out = path + QStringLiteral(".probe");
+    ProcessSpec spec;
+    spec.program = probe;
+    spec.args = {QStringLiteral("engine"), QStringLiteral("pdfinfo"), path};
+    spec.workDir = QStringLiteral("/");
+    spec.env = {QStringLiteral("PATH=/usr/bin:/bin"), QStringLiteral("LANG=C.UTF-8")};
+    spec.timeout = std::chrono::seconds(60);
+    spec.limits.addressSpace = std::uint64_t(2) << 30;
+    spec.limits.fileSize = 64 * 1024;
+    spec.outputFile = out;
+    const ProcessResult r = runProcess(spec);
+    QFile::remove(out);
+    PdfInfo info;
+    if (!r.ok())
+        return info; // unreadable
+    static const QRegularExpression re(
+        QStringLiteral("readable=([01]) encrypted=([01]) pages=(\\d+)"));
+    const auto m = re.match(r.output);
+    if (!m.hasMatch())
+        return info;
+    info.readable = m.captured(1) == QLatin1String("1");
+    info.encrypted = m.captured(2) == QLatin1String("1");
+    info.pages = m.captured(3).toInt();
     return info;
 }
 

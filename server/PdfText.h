@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 #include <optional>
@@ -12,7 +13,14 @@ struct PdfInfo {
     int pages = 0;
 };
 
+// Parses the PDF in a child process when a probe executable is set (the
+// service sets itself), so a file that crashes the parser cannot take the
+// service down; in this process otherwise.
 PdfInfo pdfInfo(const QString &path);
+PdfInfo pdfInfoInProcess(const QString &path);
+void setIsolatedPdfProbe(const QString &executable);
+// The probe's output line, read back by pdfInfo.
+QByteArray formatPdfInfo(const PdfInfo &info);
 
 // Markdown from a PDF's text layer: headings from font size (and whole bold
 // lines), paragraphs from line spacing, bullet and numbered lists, monospace

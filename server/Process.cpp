@@ -3,7 +3,6 @@
 #include <QByteArray>
 #include <QFile>
 #include <QFileInfo>
-#include <QSet>
 #include <QStandardPaths>
 
 #include <QDir>
@@ -36,16 +35,11 @@ QString ProcessResult::describe() const {
     return {};
 }
 
-int killOrphanedEngines(const QStringList &pidFiles, const QString &home) {
-    QSet<QByteArray> groups;
-    for (const QString &f : pidFiles) {
-        QFile pf(f);
-        if (pf.open(QIODevice::ReadOnly))
-            groups.insert(pf.readAll().trimmed());
-    }
-    if (groups.isEmpty())
-        return 0;
-    const QByteArray wanted = "HOME=" + QFile::encodeName(home);
+int killOrphanedEngines(const QString &workRoot) {
+    // Engines run with HOME set to their job's directory under workRoot, and
+    // keep it in whatever they spawn; that marks them even when their process
+    // group or parent is long gone.
+    const QByteArray prefix = "HOME=" + QFile::encodeName(workRoot) + '/';
     int killed = 0;
     const QStringList pids =
         QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
@@ -54,21 +48,13 @@ int killOrphanedEngines(const QStringList &pidFiles, const QString &home) {
         const int pid = pidText.toInt(&ok);
         if (!ok || pid == ::getpid())
             continue;
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-        if (!stat.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray s = stat.readAll();
-        const qsizetype paren = s.lastIndexOf(')');
-        const QList<QByteArray> fields = s.mid(paren + 2).split(' ');
-        if (fields.size() < 3 || !groups.contains(fields[2]))
-            continue;
         QFile env(QStringLiteral("/proc/%1/environ").arg(pid));
         if (!env.open(QIODevice::ReadOnly))
             continue;
         const QList<QByteArray> vars = env.readAll().split('\0');
         bool ours = false;
         for (const QByteArray &v : vars)
-            ours = ours || v == wanted || v.startsWith(wanted + '/');
+            ours = ours || v.startsWith(prefix);
         if (ours && ::kill(pid, SIGKILL) == 0)
             ++killed;
     }
@@ -153,11 +139,6 @@ ProcessResult runProcess(const ProcessSpec &spec, const std::atomic<bool> *cance
     }
     ::setpgid(pid, pid); // both sides set it, whichever runs first
     ::close(outFd);
-    if (!spec.pidFile.isEmpty()) {
-        QFile pf(spec.pidFile);
-        if (pf.open(QIODevice::WriteOnly))
-            pf.write(QByteArray::number(pid));
-    }
 
     const auto deadline = std::chrono::steady_clock::now() + spec.timeout;
     auto pause = std::chrono::milliseconds(5);

@@ -23,7 +23,6 @@ struct ProcessSpec {
     std::chrono::milliseconds timeout{60000};
     ProcessLimits limits;
     QString outputFile; // stdout and stderr go here
-    QString pidFile;    // the child's process group id is written here while it runs
 };
 
 struct ProcessResult {
@@ -39,10 +38,9 @@ struct ProcessResult {
 // limits; on timeout or cancellation the whole group is killed.
 ProcessResult runProcess(const ProcessSpec &spec, const std::atomic<bool> *cancel = nullptr);
 
-// Kills every process whose process group is listed in one of `pidFiles` and
-// whose environment carries HOME=`home` (so a reused id never hits a stranger).
-// Used at start-up for engines orphaned by a crashed service. Returns how many.
-int killOrphanedEngines(const QStringList &pidFiles, const QString &home);
+// Kills every process whose HOME lies under `workRoot`: engines of a service
+// that died, which still hold files and LibreOffice profiles. Returns how many.
+int killOrphanedEngines(const QString &workRoot);
 
 // Looks a program up in PATH; empty when absent.
 QString findProgram(const QString &name);

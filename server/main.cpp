@@ -343,6 +343,11 @@ int engineCommand(const QStringList &rest) {
         }
         return 0;
     }
+    if (rest.size() == 2 && rest[0] == QLatin1String("pdfinfo")) {
+        const QByteArray line = formatPdfInfo(pdfInfoInProcess(rest[1]));
+        std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
+        return 0;
+    }
     return usageError(QStringLiteral("engine: unknown engine"));
 }
 

@@ -350,6 +350,33 @@ private slots:
         QVERIFY2(md->contains(QStringLiteral("\\1999. was a year")), qPrintable(*md));
     }
 
+    // The service parses uploads in a child process; it must see what the
+    // in-process parser sees, and a broken file only makes it say "unreadable".
+    void isolatedProbeAgrees() {
+        const QString good =
+            put(QStringLiteral("probe-good.pdf"), layoutPdf({{0, QStringLiteral("probe")}}));
+        const QString cut = put(QStringLiteral("probe-cut.pdf"), readFile(good).left(200));
+        const QString locked = m_dir.filePath(QStringLiteral("probe-locked.pdf"));
+        QCOMPARE(runTool(QStringLiteral("qpdf"),
+                         {QStringLiteral("--encrypt"), QStringLiteral("u"), QStringLiteral("o"),
+                          QStringLiteral("256"), QStringLiteral("--"), good, locked}),
+                 0);
+        setIsolatedPdfProbe(QStringLiteral(QUORVEL_SERVER_BINARY));
+        for (const QString &f : {good, cut, locked}) {
+            const PdfInfo a = pdfInfo(f), b = pdfInfoInProcess(f);
+            QCOMPARE(a.readable, b.readable);
+            QCOMPARE(a.encrypted, b.encrypted);
+            QCOMPARE(a.pages, b.pages);
+        }
+        QCOMPARE(pdfInfo(good).pages, 1);
+        QVERIFY(pdfInfo(locked).encrypted);
+        // A probe that dies gives "unreadable", not a wrong answer.
+        setIsolatedPdfProbe(QStringLiteral("/bin/false"));
+        QVERIFY(!pdfInfo(good).readable);
+        setIsolatedPdfProbe(QString());
+        QVERIFY(pdfInfo(good).readable);
+    }
+
     void pdfInfoOfBrokenFiles_data() {
         QTest::addColumn<QByteArray>("content");
         QTest::newRow("empty") << QByteArray();

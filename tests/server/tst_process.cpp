@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -96,6 +97,26 @@ private slots:
             return paren > 0 && stat.mid(paren + 2, 1) != "Z";
         };
         QTRY_VERIFY_WITH_TIMEOUT(!running(), 3000);
+    }
+
+    // What a crashed service leaves behind is found by its HOME, even reparented.
+    void orphanedEnginesAreEnded() {
+        const QString root = m_dir.filePath(QStringLiteral("work"));
+        QDir().mkpath(root + QStringLiteral("/job1"));
+        QProcess orphan, stranger;
+        QProcessEnvironment env;
+        env.insert(QStringLiteral("HOME"), root + QStringLiteral("/job1"));
+        orphan.setProcessEnvironment(env);
+        orphan.start(QStringLiteral("/bin/sleep"), {QStringLiteral("60")});
+        env.insert(QStringLiteral("HOME"), m_dir.filePath(QStringLiteral("workshop")));
+        stranger.setProcessEnvironment(env); // a similar path outside the work root
+        stranger.start(QStringLiteral("/bin/sleep"), {QStringLiteral("60")});
+        QVERIFY(orphan.waitForStarted() && stranger.waitForStarted());
+        QCOMPARE(killOrphanedEngines(root), 1);
+        QVERIFY(orphan.waitForFinished(5000));
+        QCOMPARE(stranger.state(), QProcess::Running);
+        stranger.kill();
+        stranger.waitForFinished();
     }
 
     void cancelFlagStopsIt() {
