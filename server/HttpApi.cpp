@@ -393,6 +393,20 @@ struct HttpApi::Impl {
         }
 
         const QString displayName = safeDisplayName(fileName);
+        const QString digest = QString::fromLatin1(md5.result().toHex());
+        // The client sends every file twice; the second copy reuses the first,
+        // whose bytes (the same checksum) have passed the checks already.
+        {
+            Rows same =
+                db.exec(QString::fromLatin1(kUploadColumns) +
+                            QStringLiteral("WHERE user_id=? AND md5=? AND file_name=? LIMIT 1"),
+                        {user->id, digest, displayName});
+            if (same.next()) {
+                reply(res, 200, QStringLiteral("ok"), uploadJson(uploadFrom(same)));
+                return;
+            }
+        }
+
         const FileCheck check = checkUpload(tmpPath, displayName);
         if (check.verdict != FileCheck::Verdict::Ok) {
             reply(res, check.verdict == FileCheck::Verdict::Unsupported ? 415 : 422, check.reason);
@@ -403,19 +417,10 @@ struct HttpApi::Impl {
         up.userId = user->id;
         up.fileName = displayName;
         up.typ = check.typ;
-        up.md5 = QString::fromLatin1(md5.result().toHex());
+        up.md5 = digest;
         up.size = bytes;
         up.pageNumber = check.pages;
         up.encrypted = check.encrypted;
-
-        // The client sends every file twice; the second copy reuses the first.
-        Rows same = db.exec(QString::fromLatin1(kUploadColumns) +
-                                QStringLiteral("WHERE user_id=? AND md5=? AND file_name=? LIMIT 1"),
-                            {up.userId, up.md5, up.fileName});
-        if (same.next()) {
-            reply(res, 200, QStringLiteral("ok"), uploadJson(uploadFrom(same)));
-            return;
-        }
         up.id = newId();
         QDir().mkpath(runner.uploadsDir());
         if (!QFile::rename(tmpPath, runner.uploadsDir() + QLatin1Char('/') + up.id)) {
