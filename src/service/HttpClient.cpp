@@ -48,8 +48,7 @@ bool isTransportFailure(QNetworkReply::NetworkError error) {
 
 } // namespace
 
-QCoro::Task<HttpResponse> send(QNetworkAccessManager &session, Request request,
-                               SendOptions options) {
+QCoro::Task<HttpResponse> send(QNetworkAccessManager &session, Request request) {
     QNetworkRequest qreq = request.request;
     // Our own timers decide: Qt's transfer timeout would report a plain cancellation.
     qreq.setTransferTimeout(0);
@@ -57,9 +56,7 @@ QCoro::Task<HttpResponse> send(QNetworkAccessManager &session, Request request,
                       QNetworkRequest::ManualRedirectPolicy);
 
     QNetworkReply *reply = nullptr;
-    if (options.bodyDevice)
-        reply = session.sendCustomRequest(qreq, request.method, options.bodyDevice);
-    else if (request.body)
+    if (request.body)
         reply = session.sendCustomRequest(qreq, request.method, *request.body);
     else
         reply = session.sendCustomRequest(qreq, request.method);
@@ -67,7 +64,6 @@ QCoro::Task<HttpResponse> send(QNetworkAccessManager &session, Request request,
         reply, [](QNetworkReply *r) { r->deleteLater(); });
 
     auto timedOut = std::make_shared<bool>(false);
-    auto sinkFailed = std::make_shared<bool>(false);
     QTimer idle;
     idle.setSingleShot(true);
     idle.setInterval(request.timeoutMs);
@@ -90,34 +86,11 @@ QCoro::Task<HttpResponse> send(QNetworkAccessManager &session, Request request,
         QObject::connect(reply, &QNetworkReply::uploadProgress, &idle, restart);
         QObject::connect(reply, &QNetworkReply::downloadProgress, &idle, restart);
     }
-    if (options.onUploadProgress)
-        QObject::connect(reply, &QNetworkReply::uploadProgress, reply, options.onUploadProgress);
-
-    if (options.bodySink) {
-        reply->setReadBufferSize(1 << 20);
-        auto sink = options.bodySink;
-        QObject::connect(reply, &QNetworkReply::readyRead, reply, [reply, sink, sinkFailed] {
-            const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-            if (status != 200 || *sinkFailed)
-                return; // collected (or dropped) when the reply finishes
-            while (reply->bytesAvailable() > 0) {
-                if (!sink(reply->read(1 << 20))) {
-                    *sinkFailed = true;
-                    reply->abort();
-                    return;
-                }
-            }
-        });
-    }
-
     if (!reply->isFinished())
         co_await qCoro(reply).waitForFinished(std::chrono::milliseconds(-1));
 
     const QVariant statusAttr = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     const QNetworkReply::NetworkError error = reply->error();
-    if (*sinkFailed)
-        throw ServiceError::transportCode(-3000,
-                                          QStringLiteral("The result could not be written."));
     if (*timedOut)
         throw ServiceError::transport(error, reply->errorString(), true);
     if (isTransportFailure(error) || (!statusAttr.isValid() && error != QNetworkReply::NoError))
@@ -129,14 +102,7 @@ QCoro::Task<HttpResponse> send(QNetworkAccessManager &session, Request request,
     response.status = statusAttr.toInt();
     for (const auto &pair : reply->rawHeaderPairs())
         response.headers.append(pair);
-    if (options.bodySink && response.status == 200) {
-        const QByteArray rest = reply->readAll();
-        if (!rest.isEmpty() && !options.bodySink(rest))
-            throw ServiceError::transportCode(-3000,
-                                              QStringLiteral("The result could not be written."));
-    } else {
-        response.body = reply->readAll();
-    }
+    response.body = reply->readAll();
     co_return response;
 }
 
