@@ -198,6 +198,14 @@ void PDFViewModel::addPickedFiles(const QList<QUrl> &files)
     Q_EMIT selectedFilesChanged();
 }
 
+void PDFViewModel::removeSelectedFile(int index)
+{
+    if (index < 0 || index >= m_selectedFiles.size())
+        return;
+    m_selectedFiles.removeAt(index);
+    Q_EMIT selectedFilesChanged();
+}
+
 void PDFViewModel::pickerFailed(const QString &description)
 {
     Log::write(QStringLiteral("Error selecting files: ") + description);

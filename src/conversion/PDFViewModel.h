@@ -104,6 +104,8 @@ public:
     // Appends a picker result unchanged, in its order (duplicates kept).
     Q_INVOKABLE void addPickedFiles(const QList<QUrl> &files);
     Q_INVOKABLE void pickerFailed(const QString &description);
+    // "Remove file": drops the entry at that position only, so one of two equal picks stays.
+    Q_INVOKABLE void removeSelectedFile(int index);
     // A drop: accepted when at least one local file may be picked for the operation;
     // those files are appended in order, the others ignored.
     Q_INVOKABLE bool dropFiles(const QList<QUrl> &urls, const QString &operationName);
