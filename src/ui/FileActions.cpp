@@ -1,0 +1,22 @@
+#include "FileActions.h"
+
+#include <QClipboard>
+#include <QDesktopServices>
+#include <QGuiApplication>
+
+namespace quorvel {
+
+bool FileActions::open(const QUrl &file) {
+    return QDesktopServices::openUrl(file);
+}
+
+void FileActions::copyPath(const QUrl &file) {
+    if (QClipboard *clipboard = QGuiApplication::clipboard())
+        clipboard->setText(localPath(file));
+}
+
+QString FileActions::localPath(const QUrl &file) {
+    return file.isLocalFile() ? file.toLocalFile() : file.toString();
+}
+
+} // namespace quorvel

@@ -1,0 +1,66 @@
+import QtQuick
+import Quorvel.Ui
+import QtQuick.Controls
+import QtQuick.Layouts
+
+// A button without chrome: an optional icon and an optional label. Every button of the app
+// derives from this one, so keyboard focus, tooltips and the screen reader's press action
+// behave the same everywhere.
+AbstractButton {
+    id: control
+
+    property Theme theme
+    property string iconName
+    property real iconSize: 18
+    property color color: theme ? theme.blue : "#006ee6"
+    property color iconColor: color
+    property int fontSize: theme ? theme.bodySize : 14
+    property int fontWeight: Font.Normal
+    // Hover help and the screen reader's description.
+    property string help
+
+    focusPolicy: Qt.StrongFocus
+    spacing: 8
+    hoverEnabled: true
+    opacity: enabled ? 1 : 0.45
+    padding: 4
+    Accessible.role: Accessible.Button
+    Accessible.name: text !== "" ? text : help
+    Accessible.description: help
+    Accessible.focusable: true
+    // Qt Quick Controls ignore the accessibility press action on their own.
+    Accessible.onPressAction: if (control.enabled) control.clicked()
+    Keys.onReturnPressed: if (control.enabled) control.clicked()
+    Keys.onEnterPressed: if (control.enabled) control.clicked()
+
+    ToolTip.visible: help !== "" && (hovered || visualFocus)
+    ToolTip.text: help
+    ToolTip.delay: 500
+
+    contentItem: RowLayout {
+        spacing: control.spacing
+        Icon {
+            visible: control.iconName !== ""
+            name: control.iconName
+            size: control.iconSize
+            color: control.iconColor
+        }
+        Label {
+            visible: control.text !== ""
+            text: control.text
+            color: control.color
+            font.pixelSize: control.fontSize
+            font.weight: control.fontWeight
+            elide: Text.ElideRight
+            Layout.fillWidth: true
+        }
+    }
+
+    background: Rectangle {
+        radius: 6
+        color: control.pressed ? Qt.rgba(0.5, 0.5, 0.5, 0.18)
+                               : control.hovered ? Qt.rgba(0.5, 0.5, 0.5, 0.10) : "transparent"
+        border.width: control.visualFocus ? 2 : 0
+        border.color: control.theme ? control.theme.blue : "#006ee6"
+    }
+}

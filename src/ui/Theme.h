@@ -1,0 +1,107 @@
+#pragma once
+
+#include <QColor>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QtQml/qqmlregistration.h>
+
+#include <optional>
+
+namespace quorvel {
+
+// The window's two-valued colour theme: its raw values, its palette and the window's type
+// scale in one place. Components receive the Theme object and read colours from it, so a
+// theme switch redraws everything that reads it.
+class Theme : public QObject {
+    Q_OBJECT
+    QML_ELEMENT
+    Q_PROPERTY(Case value READ value WRITE setValue NOTIFY changed)
+    Q_PROPERTY(QString rawValue READ rawValue NOTIFY changed)
+    Q_PROPERTY(bool isDark READ isDark NOTIFY changed)
+
+    // Palette of cards, pages and text.
+    Q_PROPERTY(QColor cardBackground READ cardBackground NOTIFY changed)
+    Q_PROPERTY(QColor windowBase READ windowBase NOTIFY changed)
+    Q_PROPERTY(QColor windowBackground READ windowBackground NOTIFY changed)
+    Q_PROPERTY(QColor gradientStart READ gradientStart CONSTANT)
+    Q_PROPERTY(QColor gradientEnd READ gradientEnd CONSTANT)
+    Q_PROPERTY(QColor cardBorder READ cardBorder NOTIFY changed)
+    Q_PROPERTY(double cardBlurOpacity READ cardBlurOpacity NOTIFY changed)
+    Q_PROPERTY(double cardShadowRadius READ cardShadowRadius NOTIFY changed)
+    Q_PROPERTY(double sectionBlurOpacity READ sectionBlurOpacity NOTIFY changed)
+    Q_PROPERTY(QColor blurTint READ blurTint NOTIFY changed)
+    Q_PROPERTY(QColor primaryText READ primaryText NOTIFY changed)
+    Q_PROPERTY(QColor secondaryText READ secondaryText NOTIFY changed)
+
+    // The named colours of the design, toned for the theme.
+    Q_PROPERTY(QColor blue READ blue NOTIFY changed)
+    Q_PROPERTY(QColor green READ green NOTIFY changed)
+    Q_PROPERTY(QColor red READ red NOTIFY changed)
+    Q_PROPERTY(QColor orange READ orange NOTIFY changed)
+    Q_PROPERTY(QColor yellow READ yellow NOTIFY changed)
+    Q_PROPERTY(QColor gray READ gray NOTIFY changed)
+
+    // Type scale, in pixels.
+    Q_PROPERTY(int titleSize MEMBER titleSize CONSTANT)
+    Q_PROPERTY(int title2Size MEMBER title2Size CONSTANT)
+    Q_PROPERTY(int title3Size MEMBER title3Size CONSTANT)
+    Q_PROPERTY(int headlineSize MEMBER headlineSize CONSTANT)
+    Q_PROPERTY(int bodySize MEMBER bodySize CONSTANT)
+    Q_PROPERTY(int subheadlineSize MEMBER subheadlineSize CONSTANT)
+    Q_PROPERTY(int captionSize MEMBER captionSize CONSTANT)
+
+public:
+    enum class Case { Light, Dark };
+    Q_ENUM(Case)
+
+    explicit Theme(QObject *parent = nullptr);
+
+    static QString rawValue(Case c);
+    // Only the exact raw values "light" and "dark" name a theme.
+    static std::optional<Case> fromRawValue(const QString &raw);
+    static QList<Case> allCases() { return {Case::Light, Case::Dark}; }
+
+    Case value() const { return m_value; }
+    void setValue(Case value);
+    QString rawValue() const { return rawValue(m_value); }
+    // Switches to the theme of that raw value; refuses (false, unchanged) any other text.
+    Q_INVOKABLE bool setRawValue(const QString &raw);
+    Q_INVOKABLE QStringList allRawValues() const;
+    bool isDark() const { return m_value == Case::Dark; }
+
+    QColor cardBackground() const;
+    QColor windowBase() const;
+    QColor windowBackground() const;
+    QColor gradientStart() const;
+    QColor gradientEnd() const;
+    QColor cardBorder() const;
+    double cardBlurOpacity() const { return isDark() ? 0.3 : 0.5; }
+    double cardShadowRadius() const { return isDark() ? 8 : 10; }
+    double sectionBlurOpacity() const { return isDark() ? 0.1 : 0.3; }
+    QColor blurTint() const;
+    QColor primaryText() const;
+    QColor secondaryText() const;
+    QColor blue() const;
+    QColor green() const;
+    QColor red() const;
+    QColor orange() const;
+    QColor yellow() const;
+    QColor gray() const;
+
+    int titleSize = 26;
+    int title2Size = 21;
+    int title3Size = 19;
+    int headlineSize = 15;
+    int bodySize = 14;
+    int subheadlineSize = 13;
+    int captionSize = 11;
+
+Q_SIGNALS:
+    void changed();
+
+private:
+    Case m_value = Case::Light;
+};
+
+} // namespace quorvel

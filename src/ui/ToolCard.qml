@@ -1,0 +1,53 @@
+import QtQuick
+import Quorvel.Ui
+import QtQuick.Controls
+import QtQuick.Layouts
+
+// A group of operations on one card; pressing a row reports its operation name.
+GlassMorphicCard {
+    id: card
+    property string title
+    // [{ operationName, icon }]
+    property var tools: []
+    signal select(string operationName)
+
+    contentItem: ColumnLayout {
+        spacing: 16
+        Label {
+            text: card.title
+            color: card.theme ? card.theme.blue : "blue"
+            font.pixelSize: card.theme ? card.theme.title3Size : 19
+            font.bold: true
+            Accessible.role: Accessible.Heading
+            Layout.fillWidth: true
+        }
+        Repeater {
+            model: card.tools
+            PlainButton {
+                required property var modelData
+                theme: card.theme
+                text: qsTr(modelData.operationName)
+                iconName: modelData.icon
+                iconSize: card.theme ? card.theme.title3Size : 19
+                color: card.theme ? card.theme.primaryText : "black"
+                iconColor: card.theme ? card.theme.blue : "blue"
+                fontWeight: Font.Medium
+                topPadding: 10
+                bottomPadding: 10
+                leftPadding: 12
+                rightPadding: 12
+                Layout.fillWidth: true
+                onClicked: card.select(modelData.operationName)
+                background: Rectangle {
+                    radius: 12
+                    color: parent.theme ? parent.theme.cardBackground : "white"
+                    opacity: parent.pressed ? 1 : parent.hovered ? 0.8 : 0.5
+                    border.width: parent.visualFocus ? 2 : 0
+                    border.color: parent.theme ? parent.theme.blue : "blue"
+                }
+            }
+        }
+        // Cards of a grid row share one height; their rows stay at the top.
+        Item { Layout.fillHeight: true }
+    }
+}
