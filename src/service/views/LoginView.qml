@@ -1,0 +1,118 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+import Quorvel.Ui
+import Quorvel.Service.Views
+
+// The sign-in sheet: e-mail, password with its eye button, the message of a failed attempt
+// and the login button. It closes itself when the sign-in succeeds.
+Popup {
+    id: sheet
+
+    property AuthManager authManager
+    property Theme theme
+    // The form of the open sheet (a fresh one each time the sheet opens).
+    readonly property LoginForm form: content.item ? content.item.form : null
+
+    modal: true
+    focus: true
+    anchors.centerIn: Overlay.overlay
+    padding: 24
+    closePolicy: Popup.CloseOnEscape | Popup.CloseOnPressOutside
+
+    background: Rectangle {
+        radius: 14
+        color: sheet.theme ? sheet.theme.windowBase : "white"
+        border.width: 0.5
+        border.color: Qt.rgba(0, 0, 0, 0.15)
+    }
+
+    contentItem: Loader {
+        id: content
+        active: sheet.visible
+        focus: true
+        sourceComponent: ColumnLayout {
+            id: column
+            property alias form: loginForm
+            width: 300
+            spacing: 20
+
+            LoginForm {
+                id: loginForm
+                authManager: sheet.authManager
+                onSucceeded: sheet.close()
+            }
+
+            Label {
+                text: qsTr("Login")
+                font.pixelSize: sheet.theme ? sheet.theme.titleSize : 26
+                font.bold: true
+                color: sheet.theme ? sheet.theme.primaryText : "black"
+                Layout.alignment: Qt.AlignHCenter
+                Accessible.role: Accessible.Heading
+            }
+
+            TextField {
+                id: emailField
+                objectName: "emailField"
+                placeholderText: qsTr("Email")
+                text: loginForm.email
+                onTextEdited: loginForm.email = text
+                inputMethodHints: Qt.ImhNoAutoUppercase | Qt.ImhNoPredictiveText | Qt.ImhEmailCharactersOnly
+                focus: true
+                Layout.fillWidth: true
+                Accessible.name: qsTr("Email")
+                onAccepted: loginForm.submit()
+                Component.onCompleted: forceActiveFocus()
+            }
+
+            RowLayout {
+                spacing: 8
+                Layout.fillWidth: true
+                TextField {
+                    id: passwordField
+                    objectName: "passwordField"
+                    placeholderText: qsTr("Password")
+                    text: loginForm.password
+                    onTextEdited: loginForm.password = text
+                    echoMode: loginForm.showPassword ? TextInput.Normal : TextInput.Password
+                    inputMethodHints: Qt.ImhNoAutoUppercase | Qt.ImhNoPredictiveText | Qt.ImhSensitiveData
+                    Layout.fillWidth: true
+                    Accessible.name: qsTr("Password")
+                    onAccepted: loginForm.submit()
+                }
+                PlainButton {
+                    objectName: "eyeButton"
+                    theme: sheet.theme
+                    iconName: loginForm.eyeIcon
+                    iconColor: sheet.theme ? sheet.theme.gray : "gray"
+                    help: loginForm.showPassword ? qsTr("Hide password") : qsTr("Show password")
+                    onClicked: loginForm.toggleShowPassword()
+                }
+            }
+
+            Label {
+                objectName: "loginError"
+                visible: loginForm.hasError
+                text: loginForm.errorMessage
+                color: sheet.theme ? sheet.theme.red : "red"
+                font.pixelSize: sheet.theme ? sheet.theme.captionSize : 11
+                wrapMode: Text.Wrap
+                Layout.fillWidth: true
+                Accessible.role: Accessible.AlertMessage
+                Accessible.name: text
+            }
+
+            ProminentButton {
+                objectName: "loginButton"
+                theme: sheet.theme
+                text: loginForm.isLoading ? "" : qsTr("Login")
+                busy: loginForm.isLoading
+                Accessible.name: qsTr("Login")
+                enabled: loginForm.canSubmit
+                Layout.fillWidth: true
+                onClicked: loginForm.submit()
+            }
+        }
+    }
+}
