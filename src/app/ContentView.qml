@@ -1,0 +1,157 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Dialogs
+import QtQuick.Layouts
+import Quorvel.App
+import Quorvel.Ui
+import Quorvel.Service.Views
+
+// The main window: header with the tab switch and the account area, then the page of the
+// selected tab. It owns the view model and the account object for the window's life.
+ApplicationWindow {
+    id: window
+
+    property alias viewModel: viewModel
+    property alias authManager: authManager
+    property alias currentTheme: appTheme
+    property alias conversionPage: conversionPage
+    property alias loginSheet: loginSheet
+    property int selectedTab: 0
+
+    title: "Quorvel"
+    width: 1100
+    height: 780
+    minimumWidth: 800
+    minimumHeight: 600
+    color: appTheme.windowBase
+
+    Theme { id: appTheme }
+    PDFViewModel { id: viewModel }
+    AuthManager { id: authManager }
+    ConversionPage {
+        id: conversionPage
+        viewModel: viewModel
+    }
+    JobNotifier {
+        viewModel: viewModel
+        window: window
+    }
+
+    background: BackgroundLayerView { theme: appTheme }
+
+    Shortcut { sequence: StandardKey.Open; onActivated: fileDialog.open() }
+    Shortcut { sequence: "Ctrl+1"; onActivated: window.selectedTab = 0 }
+    Shortcut { sequence: "Ctrl+2"; onActivated: window.selectedTab = 1 }
+    Shortcut { sequence: "Ctrl+3"; onActivated: window.selectedTab = 2 }
+    Shortcut { sequence: StandardKey.Quit; onActivated: Qt.quit() }
+
+    header: Rectangle {
+        implicitHeight: headerRow.implicitHeight + 24
+        color: Qt.rgba(appTheme.cardBackground.r, appTheme.cardBackground.g, appTheme.cardBackground.b,
+                       appTheme.cardBackground.a * 0.5)
+        RowLayout {
+            id: headerRow
+            anchors.fill: parent
+            anchors.leftMargin: 20
+            anchors.rightMargin: 20
+            spacing: 16
+
+            RowLayout {
+                spacing: 8
+                Icon { name: "doc.viewfinder"; size: 28; color: appTheme.blue }
+                Label {
+                    text: "Quorvel AI"
+                    color: appTheme.blue
+                    font.pixelSize: appTheme.titleSize
+                    font.bold: true
+                    Accessible.role: Accessible.Heading
+                }
+            }
+
+            RowLayout {
+                spacing: 8
+                Layout.leftMargin: 8
+                Repeater {
+                    model: [
+                        { title: qsTr("Convert"), icon: "arrow.triangle.2.circlepath" },
+                        { title: qsTr("History"), icon: "clock.fill" },
+                        { title: qsTr("Assistant"), icon: "brain.head.profile" }
+                    ]
+                    HeaderTab {
+                        required property var modelData
+                        required property int index
+                        theme: appTheme
+                        text: modelData.title
+                        iconName: modelData.icon
+                        help: modelData.title + " (Ctrl+" + (index + 1) + ")"
+                        selected: window.selectedTab === index
+                        onClicked: window.selectedTab = index
+                    }
+                }
+            }
+
+            // The e-mail takes the free space and gives way first when the window is narrow.
+            Label {
+                objectName: "accountEmail"
+                visible: authManager.isLoggedIn
+                text: authManager.currentUser ? authManager.currentUser.email : ""
+                color: appTheme.secondaryText
+                font.pixelSize: appTheme.subheadlineSize
+                elide: Text.ElideMiddle
+                horizontalAlignment: Text.AlignRight
+                Layout.fillWidth: true
+                Layout.minimumWidth: 0
+            }
+            Item {
+                visible: !authManager.isLoggedIn
+                Layout.fillWidth: true
+            }
+            RowLayout {
+                spacing: 12
+                visible: authManager.isLoggedIn
+                PlainButton {
+                    objectName: "logoutButton"
+                    theme: appTheme
+                    text: qsTr("Logout")
+                    onClicked: authManager.logout()
+                }
+            }
+            PlainButton {
+                objectName: "loginButton"
+                visible: !authManager.isLoggedIn
+                theme: appTheme
+                text: qsTr("Login")
+                onClicked: loginSheet.open()
+            }
+        }
+    }
+
+    StackLayout {
+        anchors.fill: parent
+        currentIndex: window.selectedTab
+
+        ConversionPageView {
+            theme: appTheme
+            page: conversionPage
+            authManager: authManager
+            onPickFiles: fileDialog.open()
+        }
+        // The history and the assistant pages.
+        Item { Accessible.name: qsTr("History") }
+        Item { Accessible.name: qsTr("Assistant") }
+    }
+
+    LoginView {
+        id: loginSheet
+        theme: appTheme
+        authManager: authManager
+    }
+
+    FileDialog {
+        id: fileDialog
+        title: qsTr("Select files")
+        fileMode: FileDialog.OpenFiles
+        nameFilters: conversionPage.nameFilters
+        onAccepted: conversionPage.addPickedFiles(selectedFiles)
+    }
+}

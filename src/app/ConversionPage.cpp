@@ -1,0 +1,160 @@
+#include "ConversionPage.h"
+
+#include "conversion/OperationCatalogue.h"
+
+#include <QFileInfo>
+#include <QVariantMap>
+
+#include <cmath>
+
+namespace quorvel {
+
+ConversionPage::ConversionPage(QObject *parent)
+    : QObject(parent) {}
+
+void ConversionPage::setViewModel(PDFViewModel *viewModel) {
+    if (viewModel == m_viewModel)
+        return;
+    if (m_viewModel)
+        disconnect(m_viewModel, nullptr, this, nullptr);
+    m_viewModel = viewModel;
+    if (viewModel) {
+        connect(viewModel, &PDFViewModel::processingStateChanged, this,
+                &ConversionPage::processingStateChanged);
+        connect(viewModel, &PDFViewModel::uploadProgressChanged, this,
+                &ConversionPage::progressChanged);
+        connect(viewModel, &PDFViewModel::selectedFilesChanged, this,
+                &ConversionPage::selectedRowsChanged);
+        connect(viewModel, &PDFViewModel::uploadedFilesChanged, this,
+                &ConversionPage::uploadedRowsChanged);
+        connect(viewModel, &PDFViewModel::processedFilesChanged, this,
+                &ConversionPage::processedRowsChanged);
+    }
+    Q_EMIT viewModelChanged();
+    Q_EMIT processingStateChanged();
+    Q_EMIT progressChanged();
+    Q_EMIT selectedRowsChanged();
+    Q_EMIT uploadedRowsChanged();
+    Q_EMIT processedRowsChanged();
+}
+
+void ConversionPage::setSelectedOperation(const QString &name) {
+    if (name == m_selectedOperation)
+        return;
+    m_selectedOperation = name;
+    Q_EMIT selectedOperationChanged();
+}
+
+QStringList ConversionPage::nameFilters() const {
+    return OperationCatalogue::fileDialogNameFilters(m_selectedOperation);
+}
+
+QVariantList ConversionPage::toolGroups() {
+    QVariantList groups;
+    for (const auto &group : OperationCatalogue::toolGroups()) {
+        QVariantList tools;
+        for (const auto &row : group.rows)
+            tools.append(QVariantMap{{QStringLiteral("operationName"), row.operationName},
+                                     {QStringLiteral("icon"), row.icon}});
+        groups.append(
+            QVariantMap{{QStringLiteral("title"), group.title}, {QStringLiteral("tools"), tools}});
+    }
+    return groups;
+}
+
+bool ConversionPage::isProcessing() const {
+    return m_viewModel &&
+           m_viewModel->processingState().kind() == ProcessingState::Kind::Processing;
+}
+
+bool ConversionPage::showWarmReminder() const {
+    return m_viewModel && m_viewModel->processingState().isError();
+}
+
+QString ConversionPage::warmReminderText() const {
+    return showWarmReminder() ? m_viewModel->processingState().message() : QString();
+}
+
+double ConversionPage::progress() const {
+    return m_viewModel ? m_viewModel->uploadProgress() : 0;
+}
+
+QString ConversionPage::progressText() const {
+    return QString::number(qint64(std::trunc(progress() * 100))) + QLatin1Char('%');
+}
+
+QVariantList ConversionPage::fileRows(const QList<QUrl> &files) {
+    QVariantList rows;
+    for (const QUrl &url : files)
+        rows.append(QVariantMap{{QStringLiteral("name"), url.fileName()},
+                                {QStringLiteral("url"), url},
+                                {QStringLiteral("isPdf"), isPdf(url)}});
+    return rows;
+}
+
+QVariantList ConversionPage::selectedRows() const {
+    return m_viewModel ? fileRows(m_viewModel->selectedFiles()) : QVariantList{};
+}
+
+QVariantList ConversionPage::processedRows() const {
+    return m_viewModel ? fileRows(m_viewModel->processedFiles()) : QVariantList{};
+}
+
+QVariantList ConversionPage::uploadedRows() const {
+    QVariantList rows;
+    if (!m_viewModel)
+        return rows;
+    for (const FileUploadData &f : m_viewModel->uploadedFiles()) {
+        const bool ok = f.status == 0;
+        rows.append(
+            QVariantMap{{QStringLiteral("fileName"), f.file_name},
+                        {QStringLiteral("pagesText"), tr("%n pages", nullptr, int(f.page_number))},
+                        {QStringLiteral("succeeded"), ok},
+                        {QStringLiteral("statusText"), ok ? tr("Success") : tr("Failed")}});
+    }
+    return rows;
+}
+
+void ConversionPage::selectTool(const QString &operationName) {
+    setSelectedOperation(operationName);
+    upload();
+}
+
+void ConversionPage::upload() {
+    if (m_viewModel)
+        m_viewModel->processFiles(m_selectedOperation);
+}
+
+void ConversionPage::addPickedFiles(const QList<QUrl> &files) {
+    if (m_viewModel)
+        m_viewModel->addPickedFiles(files);
+}
+
+void ConversionPage::pickerFailed(const QString &description) {
+    if (m_viewModel)
+        m_viewModel->pickerFailed(description);
+}
+
+bool ConversionPage::canDrop(const QList<QUrl> &urls) const {
+    return m_viewModel && m_viewModel->canDrop(urls, m_selectedOperation);
+}
+
+bool ConversionPage::drop(const QList<QUrl> &urls) {
+    return m_viewModel && m_viewModel->dropFiles(urls, m_selectedOperation);
+}
+
+void ConversionPage::removeSelectedFile(int index) {
+    if (m_viewModel)
+        m_viewModel->removeSelectedFile(index);
+}
+
+void ConversionPage::reselect() {
+    if (m_viewModel)
+        m_viewModel->reset();
+}
+
+bool ConversionPage::isPdf(const QUrl &url) {
+    return url.fileName().endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive);
+}
+
+} // namespace quorvel

@@ -1,0 +1,282 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+import Quorvel.App
+import Quorvel.Ui
+import Quorvel.Service.Views
+
+// Page 0: balance, file area, tools, the three file lists and the warm reminder.
+Flickable {
+    id: root
+    objectName: "conversionPage"
+
+    property Theme theme
+    property ConversionPage page
+    property AuthManager authManager
+    signal pickFiles()
+
+    contentWidth: width
+    contentHeight: column.implicitHeight + 64
+    clip: true
+    boundsBehavior: Flickable.StopAtBounds
+    ScrollBar.vertical: ScrollBar { policy: ScrollBar.AsNeeded }
+
+    // Keeps the focused control in view while tabbing through the page.
+    function ensureVisible(item) {
+        if (!item)
+            return
+        const p = item.mapToItem(column, 0, 0)
+        const top = p.y + 32
+        const bottom = top + item.height
+        if (top < contentY)
+            contentY = Math.max(0, top - 16)
+        else if (bottom > contentY + height)
+            contentY = Math.min(contentHeight - height, bottom - height + 16)
+    }
+    Connections {
+        target: root.Window.window
+        function onActiveFocusItemChanged() {
+            const item = root.Window.window.activeFocusItem
+            let p = item
+            while (p && p !== column)
+                p = p.parent
+            if (p === column)
+                root.ensureVisible(item)
+        }
+    }
+
+    ColumnLayout {
+        id: column
+        x: 32
+        y: 32
+        width: root.width - 64
+        spacing: 32
+
+        Loader {
+            objectName: "balancePanel"
+            active: root.authManager && root.authManager.isLoggedIn
+            visible: active
+            Layout.fillWidth: true
+            sourceComponent: UserBalanceView {
+                theme: root.theme
+                authManager: root.authManager
+            }
+        }
+
+        // File area: the picker button, and the drop target for files of the operation.
+        GlassMorphicCard {
+            id: fileCard
+            objectName: "fileArea"
+            theme: root.theme
+            topPadding: 16
+            bottomPadding: 16
+            leftPadding: 20
+            rightPadding: 20
+            Layout.fillWidth: true
+
+            DropArea {
+                id: dropArea
+                anchors.fill: parent
+                onEntered: function (drag) {
+                    drag.accepted = root.page.canDrop(drag.urls)
+                    if (drag.accepted)
+                        drag.acceptProposedAction()
+                }
+                onDropped: function (drop) {
+                    if (root.page.drop(drop.urls))
+                        drop.accept(Qt.CopyAction)
+                }
+            }
+            Rectangle {
+                anchors.fill: parent
+                radius: 16
+                color: "transparent"
+                border.width: 2
+                border.color: root.theme.blue
+                visible: dropArea.containsDrag
+            }
+
+            contentItem: PlainButton {
+                objectName: "pickFilesButton"
+                theme: root.theme
+                text: qsTr("Select files from your computer")
+                help: qsTr("Choose files to convert (Ctrl+O); you can also drop files here")
+                onClicked: root.pickFiles()
+                contentItem: RowLayout {
+                    spacing: 20
+                    Icon { name: "doc.fill"; size: 24; color: root.theme.blue }
+                    ColumnLayout {
+                        spacing: 4
+                        Layout.fillWidth: true
+                        Label {
+                            text: qsTr("Select files from your computer")
+                            color: root.theme.primaryText
+                            font.pixelSize: 14
+                            font.weight: Font.Medium
+                            elide: Text.ElideRight
+                            Layout.fillWidth: true
+                        }
+                        Label {
+                            text: qsTr("After the conversion, check the results on the history page")
+                            color: root.theme.orange
+                            font.pixelSize: 12
+                            wrapMode: Text.Wrap
+                            Layout.fillWidth: true
+                        }
+                    }
+                }
+            }
+        }
+
+        // Tools
+        ColumnLayout {
+            spacing: 16
+            Layout.fillWidth: true
+            Label {
+                text: qsTr("Tools")
+                color: root.theme.blue
+                font.pixelSize: root.theme.titleSize
+                font.bold: true
+                Accessible.role: Accessible.Heading
+            }
+            GridLayout {
+                id: toolGrid
+                // Adaptive: as many columns of at least 180 as fit, sharing the width.
+                columns: Math.max(1, Math.floor((width + columnSpacing) / (180 + columnSpacing)))
+                columnSpacing: 20
+                rowSpacing: 20
+                Layout.fillWidth: true
+                Repeater {
+                    model: root.page.toolGroups
+                    ToolCard {
+                        required property var modelData
+                        theme: root.theme
+                        title: qsTr(modelData.title)
+                        tools: modelData.tools
+                        Layout.fillWidth: true
+                        Layout.fillHeight: true
+                        Layout.preferredWidth: 180
+                        Layout.minimumWidth: 180
+                        Layout.alignment: Qt.AlignTop
+                        onSelect: function (name) { root.page.selectTool(name) }
+                    }
+                }
+            }
+        }
+
+        // Selected files and the upload block
+        GlassMorphicCard {
+            objectName: "selectedFiles"
+            visible: root.page.selectedRows.length > 0
+            theme: root.theme
+            Layout.fillWidth: true
+            contentItem: ColumnLayout {
+                spacing: 16
+                SectionTitle { text: qsTr("Selected Files"); theme: root.theme }
+                Repeater {
+                    model: root.page.selectedRows
+                    FileRow {
+                        required property var modelData
+                        required property int index
+                        theme: root.theme
+                        name: modelData.name
+                        Layout.fillWidth: true
+                        PlainButton {
+                            theme: root.theme
+                            iconName: "eye.fill"
+                            help: qsTr("Preview PDF")
+                            Accessible.name: qsTr("Preview %1").arg(modelData.name)
+                            onClicked: root.preview(modelData.url)
+                        }
+                        PlainButton {
+                            theme: root.theme
+                            iconName: "xmark.circle.fill"
+                            iconColor: root.theme.red
+                            help: qsTr("Remove file")
+                            Accessible.name: qsTr("Remove %1").arg(modelData.name)
+                            onClicked: root.page.removeSelectedFile(index)
+                        }
+                    }
+                }
+                UploadBlock {
+                    theme: root.theme
+                    page: root.page
+                    Layout.fillWidth: true
+                }
+            }
+        }
+
+        GlassMorphicCard {
+            objectName: "uploadedFiles"
+            visible: root.page.uploadedRows.length > 0
+            theme: root.theme
+            Layout.fillWidth: true
+            contentItem: ColumnLayout {
+                spacing: 16
+                SectionTitle { text: qsTr("Uploaded Files"); theme: root.theme }
+                Repeater {
+                    model: root.page.uploadedRows
+                    UploadedRow {
+                        required property var modelData
+                        theme: root.theme
+                        row: modelData
+                        Layout.fillWidth: true
+                    }
+                }
+            }
+        }
+
+        GlassMorphicCard {
+            objectName: "processedFiles"
+            visible: root.page.processedRows.length > 0
+            theme: root.theme
+            Layout.fillWidth: true
+            contentItem: ColumnLayout {
+                spacing: 16
+                SectionTitle { text: qsTr("Processed Files"); theme: root.theme }
+                Repeater {
+                    model: root.page.processedRows
+                    FileRow {
+                        required property var modelData
+                        theme: root.theme
+                        name: modelData.name
+                        framed: true
+                        Layout.fillWidth: true
+                        PlainButton {
+                            theme: root.theme
+                            iconName: "eye.fill"
+                            help: qsTr("Preview PDF")
+                            Accessible.name: qsTr("Preview %1").arg(modelData.name)
+                            onClicked: root.preview(modelData.url)
+                        }
+                        PlainButton {
+                            id: shareButton
+                            theme: root.theme
+                            iconName: "square.and.arrow.up.fill"
+                            help: qsTr("Share file")
+                            Accessible.name: qsTr("Share %1").arg(modelData.name)
+                            onClicked: {
+                                shareMenu.file = modelData.url
+                                shareMenu.popup(shareButton, 0, shareButton.height)
+                            }
+                        }
+                    }
+                }
+            }
+        }
+
+        WarmReminder {
+            theme: root.theme
+            page: root.page
+            Layout.fillWidth: true
+        }
+    }
+
+    ShareMenu { id: shareMenu }
+    FileActions { id: fileActions }
+
+    // Opens a selected or processed file in the desktop's default application.
+    function preview(url) {
+        fileActions.open(url)
+    }
+}

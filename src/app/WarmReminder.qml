@@ -1,0 +1,80 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+import Quorvel.App
+import Quorvel.Ui
+
+// The warning block, shown exactly while the run is in the error state. It grows from
+// nothing around its centre and fades in, and leaves the same way.
+GlassMorphicCard {
+    id: card
+    property ConversionPage page
+    // The message stays while the block fades out.
+    property string message
+
+    objectName: "warmReminder"
+    readonly property bool shown: page.showWarmReminder
+    onShownChanged: if (shown) message = page.warmReminderText
+    Component.onCompleted: if (shown) message = page.warmReminderText
+    Connections {
+        target: card.page
+        function onProcessingStateChanged() {
+            if (card.page.showWarmReminder)
+                card.message = card.page.warmReminderText
+        }
+    }
+
+    visible: opacity > 0
+    opacity: shown ? 1 : 0
+    scale: shown ? 1 : 0.00001
+    transformOrigin: Item.Center
+    Behavior on opacity { NumberAnimation { duration: 250; easing.type: Easing.InOutQuad } }
+    Behavior on scale { NumberAnimation { duration: 250; easing.type: Easing.InOutQuad } }
+
+    Accessible.role: Accessible.AlertMessage
+    Accessible.name: qsTr("Warm reminder") + ": " + message
+
+    contentItem: ColumnLayout {
+        spacing: 16
+        Icon {
+            name: "exclamationmark.triangle.fill"
+            size: 36
+            color: card.theme.orange
+            Layout.alignment: Qt.AlignHCenter
+        }
+        Label {
+            text: qsTr("Warm reminder")
+            color: card.theme.primaryText
+            font.pixelSize: card.theme.title2Size
+            font.bold: true
+            Layout.alignment: Qt.AlignHCenter
+        }
+        Label {
+            objectName: "warmReminderText"
+            text: card.message
+            color: card.theme.primaryText
+            font.pixelSize: card.theme.bodySize
+            wrapMode: Text.Wrap
+            horizontalAlignment: Text.AlignHCenter
+            Layout.fillWidth: true
+        }
+        PlainButton {
+            objectName: "reselectButton"
+            theme: card.theme
+            text: qsTr("Reselect file")
+            color: "white"
+            leftPadding: 16
+            rightPadding: 16
+            topPadding: 8
+            bottomPadding: 8
+            Layout.alignment: Qt.AlignHCenter
+            onClicked: card.page.reselect()
+            background: Rectangle {
+                radius: 8
+                color: parent.pressed ? Qt.darker(card.theme.blue, 1.2) : card.theme.blue
+                border.width: parent.visualFocus ? 2 : 0
+                border.color: card.theme.primaryText
+            }
+        }
+    }
+}

@@ -1,0 +1,146 @@
+#include "AppHarness.h"
+
+#include <QAccessible>
+#include <QImage>
+#include <QQuickStyle>
+#include <QTest>
+#include <QtQml/qqmlextensionplugin.h>
+#include <QtTest/qtestkeyboard.h>
+
+Q_IMPORT_QML_PLUGIN(Quorvel_UiPlugin)
+Q_IMPORT_QML_PLUGIN(Quorvel_Service_ViewsPlugin)
+Q_IMPORT_QML_PLUGIN(Quorvel_AppPlugin)
+
+namespace quorvel::test {
+
+namespace {
+bool effectivelyVisible(QQuickItem *item) {
+    return item->isVisible() && item->opacity() > 0 && item->window();
+}
+
+template <typename F> QQuickItem *findItem(QQuickItem *root, F &&match) {
+    if (!root || !root->isVisible())
+        return nullptr;
+    if (match(root))
+        return root;
+    for (QQuickItem *child : root->childItems()) {
+        if (QQuickItem *found = findItem(child, match))
+            return found;
+    }
+    return nullptr;
+}
+
+QString accessibleName(QQuickItem *item) {
+    QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(item);
+    return iface ? iface->text(QAccessible::Name) : QString();
+}
+
+void collectNames(QQuickItem *item, QStringList &out) {
+    if (!item || !item->isVisible())
+        return;
+    const QString name = accessibleName(item);
+    if (!name.isEmpty())
+        out << name;
+    for (QQuickItem *child : item->childItems())
+        collectNames(child, out);
+}
+
+QList<QQuickItem *> roots(QQuickWindow *window) {
+    // Popups (the login sheet, menus) live in the overlay, a child of the content item's parent.
+    return {window->contentItem()};
+}
+} // namespace
+
+void importAppPlugins() {
+    static bool done = false;
+    if (done)
+        return;
+    done = true;
+    QQuickStyle::setStyle(QStringLiteral("Basic"));
+    QAccessible::setActive(true);
+}
+
+AppHarness::AppHarness() {
+    importAppPlugins();
+    m_engine = std::make_unique<QQmlApplicationEngine>();
+    m_engine->addImportPath(QStringLiteral("qrc:/qt/qml"));
+    m_engine->load(QUrl(QStringLiteral("qrc:/qt/qml/Quorvel/App/ContentView.qml")));
+    if (!m_engine->rootObjects().isEmpty())
+        m_window = qobject_cast<QQuickWindow *>(m_engine->rootObjects().constFirst());
+    if (m_window) {
+        m_window->show();
+        if (!QTest::qWaitForWindowExposed(m_window))
+            qWarning("the main window was not exposed");
+    }
+}
+
+AppHarness::~AppHarness() {
+    if (m_window)
+        m_window->close();
+    m_engine.reset();
+}
+
+QObject *AppHarness::property(const char *name) const {
+    return m_window ? m_window->property(name).value<QObject *>() : nullptr;
+}
+
+QQuickItem *AppHarness::byObjectName(const QString &name) const {
+    if (!m_window)
+        return nullptr;
+    for (QQuickItem *root : roots(m_window)) {
+        if (QQuickItem *found =
+                findItem(root, [&](QQuickItem *i) { return i->objectName() == name; }))
+            return found;
+    }
+    return nullptr;
+}
+
+QQuickItem *AppHarness::byAccessibleName(const QString &name) const {
+    if (!m_window)
+        return nullptr;
+    for (QQuickItem *root : roots(m_window)) {
+        if (QQuickItem *found = findItem(root, [&](QQuickItem *i) {
+                return effectivelyVisible(i) && accessibleName(i) == name;
+            }))
+            return found;
+    }
+    return nullptr;
+}
+
+QStringList AppHarness::accessibleNames() const {
+    QStringList out;
+    if (m_window)
+        collectNames(m_window->contentItem(), out);
+    return out;
+}
+
+bool AppHarness::press(const QString &accessibleName) const {
+    return press(byAccessibleName(accessibleName));
+}
+
+bool AppHarness::press(QQuickItem *item) const {
+    if (!item)
+        return false;
+    QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(item);
+    QAccessibleActionInterface *actions = iface ? iface->actionInterface() : nullptr;
+    if (!actions || !actions->actionNames().contains(QAccessibleActionInterface::pressAction()))
+        return false;
+    actions->doAction(QAccessibleActionInterface::pressAction());
+    return true;
+}
+
+bool AppHarness::type(const QString &accessibleName, const QString &text) const {
+    QQuickItem *field = byAccessibleName(accessibleName);
+    if (!field)
+        return false;
+    field->forceActiveFocus();
+    for (const QChar c : text)
+        QTest::sendKeyEvent(QTest::Click, m_window, Qt::Key_unknown, QString(c), Qt::NoModifier);
+    return field->hasActiveFocus();
+}
+
+bool AppHarness::grab(const QString &path) const {
+    return m_window && m_window->grabWindow().save(path);
+}
+
+} // namespace quorvel::test

@@ -1,0 +1,179 @@
+// Renders the window's states to PNG files against the scripted service, so a person can
+// look at them: quorvel_screenshots <output directory>.
+#include "AppHarness.h"
+#include "ScriptedServer.h"
+#include "TestSupport.h"
+#include "service/TokenStore.h"
+
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstdio>
+#include <functional>
+
+using namespace quorvel;
+using namespace quorvel::test;
+
+namespace {
+
+QByteArray envelope(const QByteArray &data) {
+    return R"({"code":0,"msg":"ok","data":)" + data + "}";
+}
+
+QByteArray meBody(bool lifetime, int dailyUsage = 3, int dailyTotal = 10) {
+    return envelope(
+        QByteArray(R"({"email":"ann.lee@example.com","is_lifetimedeal_member":)") +
+        (lifetime ? "true" : "false") +
+        R"(,"lifetime_member_description":"Lifetime plan: a daily allowance of pages, renewed every day at midnight UTC.","page_balcance_description":"Pages bought never expire. 剩余页数可随时使用。","lft_daily_usage":)" +
+        QByteArray::number(dailyUsage) + R"(,"lft_daily_total":)" + QByteArray::number(dailyTotal) +
+        "}");
+}
+
+struct Shooter {
+    ScriptedServer &server;
+    QString outDir;
+    QTemporaryDir files;
+    int failures = 0;
+
+    QString file(const QString &name) {
+        const QString path = files.filePath(name);
+        QFile f(path);
+        if (f.open(QIODevice::WriteOnly))
+            f.write("%PDF-1.4\n% stand-in\n");
+        return path;
+    }
+
+    void signIn(bool lifetime) {
+        server.script("GET", "/api/v1/tollan/auth/me",
+                      {ScriptedResponse::json(200, meBody(lifetime))});
+        server.script(
+            "GET", "/api/v1/tollan/convertapi/page_balance",
+            {ScriptedResponse::json(200, envelope(R"({"total_pages":500,"consumed_pages":137})"))});
+        TokenStore::write(QStringLiteral("tok_screens_0123456789"));
+    }
+
+    void shot(const QString &name, QSize size, const std::function<void(AppHarness &)> &setup,
+              bool dark = false) {
+        AppHarness app;
+        if (!app.window()) {
+            ++failures;
+            return;
+        }
+        app.window()->resize(size);
+        if (dark)
+            QMetaObject::invokeMethod(app.property("currentTheme"), "setRawValue",
+                                      Q_ARG(QString, QStringLiteral("dark")));
+        setup(app);
+        QTest::qWait(700); // animations settle
+        const QString path = outDir + QLatin1Char('/') + name + QStringLiteral(".png");
+        if (app.grab(path))
+            std::printf("%s\n", qPrintable(path));
+        else
+            ++failures;
+        TokenStore::remove();
+    }
+};
+
+} // namespace
+
+int main(int argc, char *argv[]) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    const QString outDir =
+        argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("screenshots");
+    QDir().mkpath(outDir);
+
+    ScriptedServer server;
+    TestEnvironment env(server.origin());
+    Log::setSink({});
+    Shooter s{server, outDir, {}, 0};
+    const QSize small(800, 600), large(1440, 900);
+    const auto waitSignedIn = [](AppHarness &a) {
+        QTest::qWaitFor(
+            [&] {
+                return a.byObjectName(QStringLiteral("figure_sum")) ||
+                       a.byObjectName(QStringLiteral("lifetimeCard"));
+            },
+            5000);
+    };
+
+    for (QSize size : {small, large}) {
+        const QString suffix = QStringLiteral("-%1x%2").arg(size.width()).arg(size.height());
+        s.shot(QStringLiteral("page0-signed-out") + suffix, size, [](AppHarness &) {});
+        s.signIn(false);
+        s.shot(QStringLiteral("page0-signed-in-pages") + suffix, size, waitSignedIn);
+        s.signIn(true);
+        s.shot(QStringLiteral("page0-signed-in-lifetime") + suffix, size, waitSignedIn);
+        s.shot(QStringLiteral("login-empty") + suffix, size,
+               [](AppHarness &a) { a.press(QStringLiteral("Login")); });
+        server.script("POST", "/api/v1/tollan/auth/login",
+                      {ScriptedResponse::json(401, R"({"code":401,"msg":"bad"})")});
+        s.shot(QStringLiteral("login-error") + suffix, size, [](AppHarness &a) {
+            a.press(QStringLiteral("Login"));
+            QTest::qWait(300);
+            a.type(QStringLiteral("Email"), QStringLiteral("ann.lee@example.com"));
+            a.type(QStringLiteral("Password"), QStringLiteral("wrong password"));
+            a.press(a.byObjectName(QStringLiteral("loginButton"))
+                        ? a.byObjectName(QStringLiteral("loginButton"))
+                        : nullptr);
+            QTest::qWaitFor([&] { return a.byObjectName(QStringLiteral("loginError")) != nullptr; },
+                            5000);
+        });
+    }
+
+    // Upload in progress: the service takes its time to answer the upload.
+    ScriptedResponse slow = ScriptedResponse::json(
+        200,
+        envelope(
+            R"({"file_name":"Q3 report.pdf","source_file_path":"s/1","source_file_typ":"pdf","source_file_md5":"x","page_number":3,"status":0})"));
+    slow.delayMs = 60'000;
+    server.script("POST", "/api/v2/uploadfilepdf", {slow});
+    const QString report = s.file(QStringLiteral("Q3 report.pdf"));
+    const QString cjk = s.file(QStringLiteral("季度报告 2026.pdf"));
+    const QString notes = s.file(QStringLiteral("notes.txt"));
+    const auto pick = [](AppHarness &a, const QStringList &paths) {
+        QList<QUrl> urls;
+        for (const QString &p : paths)
+            urls << QUrl::fromLocalFile(p);
+        QMetaObject::invokeMethod(a.property("conversionPage"), "addPickedFiles",
+                                  Q_ARG(QList<QUrl>, urls));
+    };
+    for (QSize size : {small, large}) {
+        const QString suffix = QStringLiteral("-%1x%2").arg(size.width()).arg(size.height());
+        s.shot(QStringLiteral("upload-in-progress") + suffix, size, [&](AppHarness &a) {
+            pick(a, {report, cjk});
+            a.press(QStringLiteral("PDF to DOC"));
+            QTest::qWait(1200);
+            QQuickItem *block = a.byObjectName(QStringLiteral("uploadButton"));
+            if (auto *flick = a.byObjectName(QStringLiteral("conversionPage")); flick && block)
+                flick->setProperty("contentY",
+                                   qMax(0.0, block->mapToItem(flick, {0, 0}).y() - 300));
+        });
+        s.shot(QStringLiteral("warm-reminder") + suffix, size, [&](AppHarness &a) {
+            pick(a, {notes});
+            a.press(QStringLiteral("PDF to DOC"));
+            QTest::qWaitFor(
+                [&] { return a.byObjectName(QStringLiteral("warmReminderText")) != nullptr; },
+                3000);
+            QTest::qWait(400);
+            if (auto *flick = a.byObjectName(QStringLiteral("conversionPage")))
+                flick->setProperty(
+                    "contentY",
+                    qMax(0.0, flick->property("contentHeight").toDouble() - flick->height()));
+        });
+    }
+    s.signIn(false);
+    s.shot(
+        QStringLiteral("page0-dark-1440x900"), large,
+        [&](AppHarness &a) {
+            waitSignedIn(a);
+            pick(a, {report, cjk});
+        },
+        true);
+    s.signIn(true);
+    s.shot(QStringLiteral("page0-dark-lifetime-800x600"), small, waitSignedIn, true);
+    return s.failures == 0 ? 0 : 1;
+}
