@@ -53,7 +53,7 @@ public:
     // Exchanges credentials for a token, stores it, then loads the account. Throws
     // ServiceError; a failed attempt changes no field.
     QCoro::Task<> login(QString email, QString password);
-    void logout();
+    Q_INVOKABLE void logout();
     // Never throw: a failure is logged and lands in `error`.
     QCoro::Task<> fetchUserInfo();
     QCoro::Task<> fetchPageBalance();

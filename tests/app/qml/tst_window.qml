@@ -1,0 +1,66 @@
+import QtQuick
+import QtTest
+import Quorvel.Ui
+import Quorvel.App
+
+Item {
+    id: root
+
+    Component { id: windowComponent; ContentView {} }
+
+    TestCase {
+        name: "ContentView"
+        when: windowShown
+
+        function openWindow() {
+            const win = createTemporaryObject(windowComponent, null)
+            win.show()
+            tryVerify(() => win.visible)
+            return win
+        }
+        function item(win, name) {
+            return findChild(win.contentItem, name)
+        }
+
+        function test_warmReminderExactlyInErrorState() {
+            service.reset()
+            const win = openWindow()
+            const reminder = item(win, "warmReminder")
+            compare(reminder.visible, false)
+            win.conversionPage.addPickedFiles([service.file("notes.txt")])
+            win.conversionPage.selectTool("PDF to DOC")
+            tryCompare(reminder, "opacity", 1)
+            verify(win.viewModel.processingState.isError)
+            compare(item(win, "warmReminderText").text, win.viewModel.processingState.message)
+            item(win, "reselectButton").clicked()
+            tryCompare(reminder, "visible", false)
+            compare(win.conversionPage.selectedRows.length, 0)
+        }
+
+        function test_noReminderWhileUploading() {
+            service.reset()
+            service.answer("POST", "/api/v2/uploadfilepdf", 200, "{}", 3000)
+            const win = openWindow()
+            win.conversionPage.addPickedFiles([service.file("report.pdf")])
+            win.conversionPage.selectTool("PDF to DOC")
+            tryCompare(win.conversionPage, "isProcessing", true)
+            compare(item(win, "uploadButton").text, "Upload Files")
+            verify(item(win, "uploadProgress").visible)
+            compare(item(win, "warmReminder").visible, false)
+        }
+
+        function test_signingOutRemovesThePanel() {
+            service.reset()
+            service.signIn()
+            service.answer("GET", "/api/v1/tollan/auth/me", 200, '{"code":0,"msg":"ok","data":{"email":"ann@example.com"}}')
+            service.answer("GET", "/api/v1/tollan/convertapi/page_balance", 200, '{"code":0,"msg":"ok","data":{"total_pages":9,"consumed_pages":1}}')
+            const win = openWindow()
+            tryVerify(() => item(win, "balancePanel").visible && item(win, "logoutButton").visible)
+            compare(item(win, "loginButton").visible, false)
+            item(win, "logoutButton").clicked()
+            tryCompare(item(win, "balancePanel"), "visible", false)
+            verify(item(win, "loginButton").visible)
+            compare(item(win, "logoutButton").visible, false)
+        }
+    }
+}

@@ -1,0 +1,77 @@
+// Every icon the window names must map to a glyph the icon font draws as one glyph;
+// an unmapped or misspelt ligature would draw as a row of letters or an empty box.
+#include "Icons.h"
+#include "conversion/OperationCatalogue.h"
+
+#include <QDirIterator>
+#include <QFont>
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QGlyphRun>
+#include <QGuiApplication>
+#include <QRawFont>
+#include <QRegularExpression>
+#include <QTest>
+#include <QTextLayout>
+
+using namespace quorvel;
+
+class TestIcons : public QObject
+{
+    Q_OBJECT
+
+    // Identifiers named in the window's QML and by the tool table.
+    static QSet<QString> usedIdentifiers()
+    {
+        QSet<QString> ids;
+        const QRegularExpression named(QStringLiteral(R"re(\b(?:iconName|name|icon)\s*:\s*"([a-z0-9.]+)")re"));
+        QDirIterator it(QStringLiteral(QUORVEL_SOURCE_DIR "/src"), {QStringLiteral("*.qml")}, QDir::Files,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            QFile file(it.next());
+            if (!file.open(QIODevice::ReadOnly))
+                continue;
+            auto matches = named.globalMatch(QString::fromUtf8(file.readAll()));
+            while (matches.hasNext())
+                ids.insert(matches.next().captured(1));
+        }
+        for (const auto &group : OperationCatalogue::toolGroups())
+            for (const auto &row : group.rows)
+                ids.insert(row.icon);
+        return ids;
+    }
+
+private Q_SLOTS:
+    void everyUsedIconIsOneGlyph_data()
+    {
+        QTest::addColumn<QString>("identifier");
+        const QSet<QString> ids = usedIdentifiers();
+        QVERIFY(ids.size() > 15);
+        for (const QString &id : ids)
+            QTest::newRow(qPrintable(id)) << id;
+    }
+
+    void everyUsedIconIsOneGlyph()
+    {
+        QFETCH(QString, identifier);
+        QVERIFY2(Icons::isKnown(identifier), "no glyph mapped");
+        QFont font(Icons::fontFamily());
+        font.setPixelSize(24);
+        QCOMPARE(QFontInfo(font).family(), Icons::fontFamily());
+        QTextLayout layout(Icons::ligature(identifier), font);
+        layout.beginLayout();
+        layout.createLine();
+        layout.endLayout();
+        int glyphs = 0;
+        for (const QGlyphRun &run : layout.glyphRuns()) {
+            for (quint32 index : run.glyphIndexes()) {
+                QVERIFY2(index != 0, "the font has no glyph for this ligature");
+                ++glyphs;
+            }
+        }
+        QCOMPARE(glyphs, 1);
+    }
+};
+
+QTEST_MAIN(TestIcons)
+#include "tst_icons.moc"
