@@ -101,7 +101,8 @@ QJsonObject uploadJson(const UploadRecord &upload) {
         {QStringLiteral("source_file_typ"), upload.typ},
         {QStringLiteral("source_file_md5"), upload.md5},
         {QStringLiteral("page_number"), upload.pageNumber},
-        {QStringLiteral("status"), 1},
+        // 0 is a stored upload: the client shows it as "Success".
+        {QStringLiteral("status"), 0},
     };
 }
 

@@ -46,8 +46,18 @@ void collectNames(QQuickItem *item, QStringList &out) {
 }
 
 QList<QQuickItem *> roots(QQuickWindow *window) {
-    // Popups (the login sheet, menus) live in the overlay, a child of the content item's parent.
-    return {window->contentItem()};
+    // Open sheets and menus live in the window's overlay, drawn over the content.
+    QList<QQuickItem *> out{window->contentItem()};
+    if (auto *overlay = qobject_cast<QQuickItem *>(window->property("overlay").value<QObject *>());
+        overlay && !window->contentItem()->isAncestorOf(overlay))
+        out << overlay;
+    return out;
+}
+
+bool hasPressAction(QQuickItem *item) {
+    QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(item);
+    QAccessibleActionInterface *actions = iface ? iface->actionInterface() : nullptr;
+    return actions && actions->actionNames().contains(QAccessibleActionInterface::pressAction());
 }
 } // namespace
 
@@ -109,23 +119,36 @@ QQuickItem *AppHarness::byAccessibleName(const QString &name) const {
 
 QStringList AppHarness::accessibleNames() const {
     QStringList out;
-    if (m_window)
-        collectNames(m_window->contentItem(), out);
+    if (m_window) {
+        for (QQuickItem *root : roots(m_window))
+            collectNames(root, out);
+    }
     return out;
 }
 
-bool AppHarness::press(const QString &accessibleName) const {
-    return press(byAccessibleName(accessibleName));
+bool AppHarness::press(const QString &name) const {
+    if (!m_window)
+        return false;
+    // Of several controls with that name, the one drawn last is on top (an open sheet's
+    // button over the header's), as a pointer or a screen reader in the sheet would reach.
+    QQuickItem *top = nullptr;
+    for (QQuickItem *root : roots(m_window)) {
+        findItem(root, [&](QQuickItem *i) {
+            if (effectivelyVisible(i) && accessibleName(i) == name && hasPressAction(i))
+                top = i;
+            return false;
+        });
+    }
+    return press(top);
 }
 
 bool AppHarness::press(QQuickItem *item) const {
     if (!item)
         return false;
-    QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(item);
-    QAccessibleActionInterface *actions = iface ? iface->actionInterface() : nullptr;
-    if (!actions || !actions->actionNames().contains(QAccessibleActionInterface::pressAction()))
+    if (!hasPressAction(item))
         return false;
-    actions->doAction(QAccessibleActionInterface::pressAction());
+    QAccessible::queryAccessibleInterface(item)->actionInterface()->doAction(
+        QAccessibleActionInterface::pressAction());
     return true;
 }
 

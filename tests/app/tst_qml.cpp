@@ -23,38 +23,35 @@ Q_IMPORT_QML_PLUGIN(Quorvel_AppPlugin)
 using namespace quorvel;
 using namespace quorvel::test;
 
-class QmlTestService : public QObject
-{
+class QmlTestService : public QObject {
     Q_OBJECT
     Q_PROPERTY(QString origin READ origin CONSTANT)
 
 public:
     QString origin() const { return m_server.origin(); }
 
-    Q_INVOKABLE void answer(const QString &method, const QString &path, int status, const QString &body,
-                            int delayMs = 0)
-    {
+    Q_INVOKABLE void answer(const QString &method, const QString &path, int status,
+                            const QString &body, int delayMs = 0) {
         ScriptedResponse r = ScriptedResponse::json(status, body.toUtf8());
         r.delayMs = delayMs;
         m_server.script(method.toUtf8(), path.toUtf8(), {r});
     }
     // Every request goes to this origin from now on (a refused origin makes no request).
-    Q_INVOKABLE void useOrigin(const QString &origin) { qputenv("QUORVEL_API_ORIGIN", origin.toUtf8()); }
+    Q_INVOKABLE void useOrigin(const QString &origin) {
+        qputenv("QUORVEL_API_ORIGIN", origin.toUtf8());
+    }
     Q_INVOKABLE void signIn() { TokenStore::write(QStringLiteral("tok_qmltest_0123456789")); }
-    Q_INVOKABLE void reset()
-    {
+    Q_INVOKABLE void reset() {
         m_server.clearScripts();
         m_server.clearRequests();
         TokenStore::remove();
         useOrigin(m_server.origin());
     }
-    Q_INVOKABLE int requestCount(const QString &method, const QString &pathPrefix) const
-    {
+    Q_INVOKABLE int requestCount(const QString &method, const QString &pathPrefix) const {
         return int(m_server.requestsTo(method.toUtf8(), pathPrefix.toUtf8()).size());
     }
     // A small file in a private directory, as a file URL.
-    Q_INVOKABLE QUrl file(const QString &name)
-    {
+    Q_INVOKABLE QUrl file(const QString &name) {
         QFile f(m_files.filePath(name));
         if (f.open(QIODevice::WriteOnly))
             f.write("%PDF-1.4\n% test\n");
@@ -66,24 +63,20 @@ private:
     QTemporaryDir m_files;
 };
 
-class Setup : public QObject
-{
+class Setup : public QObject {
     Q_OBJECT
 public Q_SLOTS:
-    void applicationAvailable()
-    {
+    void applicationAvailable() {
         QQuickStyle::setStyle(QStringLiteral("Basic"));
         Log::setSink({});
         m_service = std::make_unique<QmlTestService>();
         m_env = std::make_unique<TestEnvironment>(m_service->origin());
     }
-    void qmlEngineAvailable(QQmlEngine *engine)
-    {
+    void qmlEngineAvailable(QQmlEngine *engine) {
         engine->addImportPath(QStringLiteral("qrc:/qt/qml"));
         engine->rootContext()->setContextProperty(QStringLiteral("service"), m_service.get());
     }
-    void cleanupTestCase()
-    {
+    void cleanupTestCase() {
         m_env.reset();
         m_service.reset();
     }

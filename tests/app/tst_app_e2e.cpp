@@ -1,0 +1,139 @@
+// The desktop window against the real conversion service: sign in through the login sheet,
+// convert a Markdown file, follow the job to its end, then refuse a wrong file.
+#include "AppHarness.h"
+#include "conversion/PDFViewModel.h"
+#include "service/Log.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace quorvel;
+using namespace quorvel::test;
+
+class TestAppEndToEnd : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    QProcess m_server;
+
+    QString path(const QString &name) const { return m_dir.filePath(name); }
+
+    static bool anyNameStartsWith(const AppHarness &app, const QString &prefix,
+                                  QString *found = nullptr) {
+        for (const QString &name : app.accessibleNames()) {
+            if (name.startsWith(prefix)) {
+                if (found)
+                    *found = name;
+                return true;
+            }
+        }
+        return false;
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        const QString data = path(QStringLiteral("data"));
+        QProcess add;
+        add.start(QStringLiteral(QUORVEL_SERVER_BINARY),
+                  {QStringLiteral("user"), QStringLiteral("add"),
+                   QStringLiteral("desk@example.org"), QStringLiteral("--pages"),
+                   QStringLiteral("50"), QStringLiteral("--data"), data,
+                   QStringLiteral("--password-stdin")});
+        QVERIFY(add.waitForStarted());
+        add.write("desk secret\n");
+        add.closeWriteChannel();
+        QVERIFY(add.waitForFinished(30000));
+        QCOMPARE(add.exitCode(), 0);
+
+        m_server.setStandardErrorFile(path(QStringLiteral("server.log")));
+        m_server.start(QStringLiteral(QUORVEL_SERVER_BINARY),
+                       {QStringLiteral("serve"), QStringLiteral("--listen"),
+                        QStringLiteral("127.0.0.1:0"), QStringLiteral("--data"), data,
+                        QStringLiteral("--workers"), QStringLiteral("1")});
+        QVERIFY(m_server.waitForStarted());
+        int port = 0;
+        QElapsedTimer t;
+        t.start();
+        while (port == 0 && t.elapsed() < 60000 && m_server.waitForReadyRead(500)) {
+            while (m_server.canReadLine()) {
+                const QByteArray line = m_server.readLine().trimmed();
+                if (line.startsWith("listening "))
+                    port = line.mid(10).toInt();
+            }
+        }
+        QVERIFY(port > 0);
+        qputenv("QUORVEL_API_ORIGIN", QStringLiteral("http://127.0.0.1:%1").arg(port).toUtf8());
+        qputenv("XDG_CONFIG_HOME", path(QStringLiteral("config")).toUtf8());
+        Log::setSink({});
+
+        QFile md(path(QStringLiteral("notes.md")));
+        QVERIFY(md.open(QIODevice::WriteOnly));
+        md.write("# Quarterly notes\n\nSales rose in every region.\n\n## Next steps\n\n- Hire\n- "
+                 "Ship\n");
+        md.close();
+        QFile txt(path(QStringLiteral("todo.txt")));
+        QVERIFY(txt.open(QIODevice::WriteOnly));
+        txt.write("not a document\n");
+    }
+
+    void cleanupTestCase() {
+        m_server.terminate();
+        m_server.waitForFinished(30000);
+    }
+
+    void signInConvertAndRefuse() {
+        AppHarness app;
+        QVERIFY(app.window());
+        auto *viewModel = qobject_cast<PDFViewModel *>(app.property("viewModel"));
+        QVERIFY(viewModel);
+
+        // Sign in through the sheet, as a screen reader user would.
+        QVERIFY(app.press(QStringLiteral("Login")));
+        QTRY_VERIFY(app.byAccessibleName(QStringLiteral("Email")));
+        QVERIFY(app.type(QStringLiteral("Email"), QStringLiteral("desk@example.org")));
+        QVERIFY(app.type(QStringLiteral("Password"), QStringLiteral("desk secret")));
+        QVERIFY(app.press(QStringLiteral("Login")));
+        QTRY_VERIFY_WITH_TIMEOUT(app.byAccessibleName(QStringLiteral("Logout")), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(!app.byAccessibleName(QStringLiteral("Email")), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(app.byAccessibleName(QStringLiteral("Page balance")), 10000);
+
+        // Convert a Markdown file.
+        QMetaObject::invokeMethod(
+            app.property("conversionPage"), "addPickedFiles",
+            Q_ARG(QList<QUrl>, {QUrl::fromLocalFile(path(QStringLiteral("notes.md")))}));
+        QTRY_VERIFY(app.byAccessibleName(QStringLiteral("notes.md")));
+        QVERIFY(app.press(QStringLiteral("MD to PDF")));
+        QString row;
+        QTRY_VERIFY_WITH_TIMEOUT(anyNameStartsWith(app, QStringLiteral("notes.md, "), &row), 60000);
+        QVERIFY2(QRegularExpression(QStringLiteral(R"(^notes\.md, \d+ pages, Success$)"))
+                     .match(row)
+                     .hasMatch(),
+                 qPrintable(row));
+
+        QTRY_VERIFY_WITH_TIMEOUT(!viewModel->conversionTasks().isEmpty(), 30000);
+        const QString jobId = viewModel->conversionTasks().constFirst().id;
+        const auto status = [&] {
+            for (const ConversionTask &t : viewModel->conversionTasks())
+                if (t.id == jobId)
+                    return t.status;
+            return qint64(-1);
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(status(), qint64(1), 180000);
+
+        // A file the operation does not take: the warm reminder, then "Reselect file".
+        QMetaObject::invokeMethod(
+            app.property("conversionPage"), "addPickedFiles",
+            Q_ARG(QList<QUrl>, {QUrl::fromLocalFile(path(QStringLiteral("todo.txt")))}));
+        QVERIFY(app.press(QStringLiteral("PDF to DOC")));
+        QTRY_VERIFY(anyNameStartsWith(app, QStringLiteral("Warm reminder: ")));
+        QVERIFY(app.press(QStringLiteral("Reselect file")));
+        QTRY_VERIFY(!anyNameStartsWith(app, QStringLiteral("Warm reminder: ")));
+        QVERIFY(!app.byAccessibleName(QStringLiteral("todo.txt")));
+    }
+};
+
+QTEST_MAIN(TestAppEndToEnd)
+#include "tst_app_e2e.moc"
