@@ -30,14 +30,17 @@ const QList<CommandSpec> &commandSpecs()
         {Command::Convert,
          QStringLiteral("convert"),
          {QStringLiteral("--wait")},
-         {QStringLiteral("--download")}},
+         {QStringLiteral("--download"), QStringLiteral("--timeout")}},
         {Command::Status, QStringLiteral("status"), {}, {}},
         {Command::History,
          QStringLiteral("history"),
          {},
          {QStringLiteral("--filter"), QStringLiteral("--search")}},
         {Command::Download, QStringLiteral("download"), {}, {QStringLiteral("--to")}},
-        {Command::Retry, QStringLiteral("retry"), {QStringLiteral("--wait")}, {}},
+        {Command::Retry,
+         QStringLiteral("retry"),
+         {QStringLiteral("--wait")},
+         {QStringLiteral("--timeout")}},
         {Command::Help, QStringLiteral("help"), {}, {}},
     };
     return specs;
@@ -292,6 +295,19 @@ ParseResult parse(const QStringList &arguments)
         break;
     }
 
+    if (const auto timeout = optionValue(QStringLiteral("--timeout"))) {
+        bool ok = false;
+        const int seconds = timeout->toInt(&ok);
+        if (!ok || seconds < 1)
+            return usageError(
+                QStringLiteral("--timeout needs a whole number of seconds from 1, not '%1'")
+                    .arg(*timeout),
+                spec->name);
+        if (!inv.wait)
+            return usageError(QStringLiteral("--timeout needs --wait"), spec->name);
+        inv.timeoutSeconds = seconds;
+    }
+
     if (spec->command == Command::History) {
         if (const auto filter = optionValue(QStringLiteral("--filter"))) {
             bool found = false;
@@ -432,7 +448,7 @@ QString helpText(const QString &name)
             .arg(kGlobalUsage);
     if (name == u"convert")
         return QStringLiteral(
-                   "Usage: %1 convert OPERATION FILE... [--wait [--download DIR]]\n"
+                   "Usage: %1 convert OPERATION FILE... [--wait [--download DIR] [--timeout S]]\n"
                    "\n"
                    "Checks every file's format against OPERATION, uploads the files one by one\n"
                    "and starts one conversion job per uploaded file; prints each accepted job.\n"
@@ -446,6 +462,7 @@ QString helpText(const QString &name)
                    "  --download DIR   with --wait: save each completed result into DIR\n"
                    "                   (created when missing); with --json each saved job also\n"
                    "                   carries \"saved_path\"\n"
+                   "  --timeout S      with --wait: give up after S seconds (exit status 1)\n"
                    "\n"
                    "On a terminal, standard error shows the upload progress and a spinner while\n"
                    "waiting; nothing of that is written otherwise. Use '--' before file names\n"
@@ -484,13 +501,14 @@ QString helpText(const QString &name)
             .arg(kGlobalUsage);
     if (name == u"retry")
         return QStringLiteral(
-                   "Usage: %1 retry JOB_ID [--wait]\n"
+                   "Usage: %1 retry JOB_ID [--wait [--timeout S]]\n"
                    "\n"
                    "Submits a failed job of the account's history again and prints the new job.\n"
                    "\n"
                    "Options:\n"
                    "  --wait   follow the new job until it is completed or failed (at most 100\n"
-                   "           checks); exit status 1 when it failed or was given up\n")
+                   "           checks); exit status 1 when it failed or was given up\n"
+                   "  --timeout S   with --wait: give up after S seconds\n")
             .arg(kGlobalUsage);
     return {};
 }

@@ -38,6 +38,7 @@ struct Invocation
     QString operation;                   // convert
     QStringList files;                   // convert, as given
     bool wait = false;                   // convert, retry
+    std::optional<int> timeoutSeconds;   // convert, retry --timeout; none means no limit
     QString downloadDir;                 // convert --download; empty when not asked
     QString jobId;                       // status, download, retry
     TaskFilter filter = TaskFilter::All; // history

@@ -185,8 +185,11 @@ PDFViewModel &Commands::viewModel()
             m_viewModel->pollIntervalMs = *m_pollIntervalMs;
             m_viewModel->retryPollIntervalMs = *m_pollIntervalMs;
         }
-        QObject::connect(m_viewModel.get(), &PDFViewModel::taskPollingFinished, m_viewModel.get(),
-                         [this](const ConversionTask &task) { m_finished.insert(task.id, task); });
+        // Keyed by the id the polling asked about: an answer may carry another one.
+        QObject::connect(m_viewModel.get(), &PDFViewModel::jobPollingFinished, m_viewModel.get(),
+                         [this](const QString &jobId, const ConversionTask &task) {
+                             m_finished.insert(jobId, task);
+                         });
     }
     return *m_viewModel;
 }
@@ -339,8 +342,17 @@ QCoro::Task<QList<ConversionTask>> Commands::waitForJobs(QList<ConversionTask> j
 {
     PDFViewModel &vm = viewModel();
     Wakeup wakeup;
-    const auto finished = QObject::connect(&vm, &PDFViewModel::taskPollingFinished, &vm,
+    const auto finished = QObject::connect(&vm, &PDFViewModel::jobPollingFinished, &vm,
                                            [&wakeup] { wakeup.notify(); });
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    bool timedOut = false;
+    QObject::connect(&deadline, &QTimer::timeout, &vm, [&] {
+        timedOut = true;
+        wakeup.notify();
+    });
+    if (m_invocation.timeoutSeconds)
+        deadline.start(std::chrono::seconds(*m_invocation.timeoutSeconds));
     const auto loading = QObject::connect(&vm, &PDFViewModel::isLoadingHistoryChanged, &vm,
                                           [&wakeup] { wakeup.notify(); });
     const auto pending = [&] {
@@ -351,19 +363,25 @@ QCoro::Task<QList<ConversionTask>> Commands::waitForJobs(QList<ConversionTask> j
         return n;
     };
     while (const qsizetype n = pending()) {
+        if (timedOut) {
+            m_gaveUp = QStringLiteral("Gave up waiting for %1 after %2 s")
+                           .arg(plural(n, QStringLiteral("job"), QStringLiteral("jobs")))
+                           .arg(*m_invocation.timeoutSeconds);
+            break;
+        }
         m_progress.startSpinner(QStringLiteral("Waiting for %1")
                                     .arg(plural(n, QStringLiteral("job"), QStringLiteral("jobs"))));
         co_await wakeup;
     }
     // A finished polling reloads the history; the run ends after that reload.
-    while (vm.isLoadingHistory())
+    while (vm.isLoadingHistory() && !timedOut)
         co_await wakeup;
     QObject::disconnect(finished);
     QObject::disconnect(loading);
     m_progress.clear();
     QList<ConversionTask> ended;
     for (const ConversionTask &job : std::as_const(jobs))
-        ended.append(m_finished.value(job.id));
+        ended.append(m_finished.value(job.id, job));
     co_return ended;
 }
 
@@ -424,12 +442,14 @@ QCoro::Task<int> Commands::convert()
 
     // Jobs accepted before a refused request are still followed: nothing is lost.
     const QList<ConversionTask> ended = co_await waitForJobs(accepted);
+    // A job the service stopped knowing ends the wait in the error state.
+    const ProcessingState after = vm.processingState();
     QJsonArray jsonJobs;
     QStringList saved;
     QStringList downloadErrors;
     qsizetype failedJobs = 0;
     for (const ConversionTask &job : ended) {
-        if (job.status != 1)
+        if (job.status == 2)
             ++failedJobs;
         if (job.status != 1 || downloadDir.isEmpty()) {
             jsonJobs.append(job.toJson());
@@ -452,10 +472,12 @@ QCoro::Task<int> Commands::convert()
             text += QStringLiteral("Saved %1\n").arg(path);
         printResult(text);
     }
-    if (state.isError())
-        printError(state.message());
+    if (after.isError())
+        printError(after.message());
     else if (accepted.isEmpty())
         printError(QStringLiteral("The service accepted no job"));
+    if (!m_gaveUp.isEmpty())
+        printError(m_gaveUp);
     for (const QString &line : std::as_const(downloadErrors))
         printError(line);
     if (failedJobs > 0)
@@ -465,7 +487,8 @@ QCoro::Task<int> Commands::convert()
                 : QStringLiteral("%1 of %2 ended failed")
                       .arg(failedJobs)
                       .arg(plural(ended.size(), QStringLiteral("job"), QStringLiteral("jobs"))));
-    co_return (runFailed || failedJobs > 0 || !downloadErrors.isEmpty()) ? 1 : 0;
+    const bool unfinished = after.isError() || !m_gaveUp.isEmpty();
+    co_return (runFailed || unfinished || failedJobs > 0 || !downloadErrors.isEmpty()) ? 1 : 0;
 }
 
 QCoro::Task<int> Commands::status()
@@ -614,6 +637,10 @@ QCoro::Task<int> Commands::retry()
     followed.append(*newJob);
     const ConversionTask ended = (co_await waitForJobs(followed)).value(0);
     printJob(ended);
+    if (!m_gaveUp.isEmpty() || vm.processingState().isError()) {
+        printError(m_gaveUp.isEmpty() ? vm.processingState().message() : m_gaveUp);
+        co_return 1;
+    }
     if (ended.status == 1)
         co_return 0;
     printError(ended.status == 2 ? QStringLiteral("The job ended failed")

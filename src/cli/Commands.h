@@ -64,6 +64,8 @@ private:
     std::unique_ptr<PDFViewModel> m_viewModel;
     // Jobs whose polling ended, by id, as the view model reported them.
     QHash<QString, ConversionTask> m_finished;
+    // Set when --timeout ended a wait: the line that says so.
+    QString m_gaveUp;
 };
 
 // Whether the command talks to the service (and so needs a usable origin).

@@ -29,7 +29,7 @@ ConversionTask buildTask(const QJsonObject &data, const QString &code, const Fil
 {
     using namespace conversion;
     ConversionTask t;
-    t.id = stringOr(data, QStringLiteral("id"), upperUuid());
+    t.id = json::idText(data.value(QStringLiteral("id"))).value_or(upperUuid());
     t.userId = stringOr(data, QStringLiteral("user_id"));
     t.typ = code;
     t.fileName = upload.file_name;

@@ -117,7 +117,9 @@ void DirectTransfer::sendHead()
 {
     const QUrl url = m_request.url();
     QByteArray target =
-        url.toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority | QUrl::RemoveFragment);
+        !m_request.target.isEmpty()
+            ? m_request.target
+            : url.toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority | QUrl::RemoveFragment);
     if (target.isEmpty())
         target = "/";
     QByteArray host = url.host(QUrl::FullyEncoded).toUtf8();

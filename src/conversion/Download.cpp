@@ -36,8 +36,8 @@ QCoro::Task<QString> PDFViewModel::downloadFile(ConversionTask task, QString dir
     Log::write(QStringLiteral("📄 文件名: ") + task.fileName);
 
     // The id is a query value whatever it holds: it cannot add parameters or a fragment.
-    const auto url = serviceUrl(QStringLiteral("/v2/docx?md5_id=") +
-                                QString::fromLatin1(QUrl::toPercentEncoding(task.id)));
+    const QString path = QStringLiteral("/v2/docx?md5_id=") + encodeIdForPath(task.id);
+    const auto url = serviceUrl(path);
     if (!url)
         throw ServiceError(QStringLiteral("Invalid URL"), -1);
     Request request;
@@ -45,6 +45,8 @@ QCoro::Task<QString> PDFViewModel::downloadFile(ConversionTask task, QString dir
     request.method = QByteArrayLiteral("GET");
     request.timeoutMs = 60'000;
     request.setHeader("cid", "1");
+    if (isDotSegment(task.id))
+        request.target = serviceTarget(path);
     applyStoredToken(request);
 
     const QString name = ResultName::safe(ResultName::forTask(task));

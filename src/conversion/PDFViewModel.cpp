@@ -117,6 +117,12 @@ void PDFViewModel::setLastRefreshTime(const QString &text)
     Q_EMIT lastRefreshTimeChanged();
 }
 
+void PDFViewModel::endPolling(const QString &jobId, const ConversionTask &lastSeen)
+{
+    Q_EMIT taskPollingFinished(lastSeen);
+    Q_EMIT jobPollingFinished(jobId, lastSeen);
+}
+
 void PDFViewModel::publishTasks(QList<ConversionTask> tasks) { m_tasks->setTasks(std::move(tasks)); }
 
 void PDFViewModel::reset()

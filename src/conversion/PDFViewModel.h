@@ -158,6 +158,8 @@ Q_SIGNALS:
     // A started job's polling ended (completed, failed, or given up), for front ends
     // that wait for jobs; `task` is the last status seen.
     void taskPollingFinished(const quorvel::ConversionTask &task);
+    // The same, with the id the polling asked about (an answer may carry another id).
+    void jobPollingFinished(const QString &jobId, const quorvel::ConversionTask &task);
     // A history fetch published an empty list because the request failed or the sign-in
     // was refused (code 401), for front ends that must tell it from an account without jobs.
     void historyFetchFailed(const QString &description, qint64 code);
@@ -175,6 +177,7 @@ private:
     void publishHistory(QList<ConversionTask> tasks, const QString &lineAfterPublish);
     // The list update of a retry's polling: a changed status replaces the entry.
     void applyRetryStatus(const ConversionTask &task);
+    void endPolling(const QString &jobId, const ConversionTask &lastSeen);
 
     QList<QUrl> m_selectedFiles;
     QList<QUrl> m_processedFiles;

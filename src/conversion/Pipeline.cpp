@@ -1,5 +1,6 @@
 // A conversion run: validation, uploads, one job per uploaded file, status polling.
 
+#include "conversion/DirectTransfer.h"
 #include "conversion/OperationCatalogue.h"
 #include "conversion/PDFViewModel.h"
 #include "service/HttpClient.h"
@@ -153,6 +154,8 @@ QCoro::Task<bool> PDFViewModel::requestJob(QString operationName, FileUploadData
 QCoro::Task<> PDFViewModel::pollTask(QString taskId)
 {
     QPointer<PDFViewModel> self(this);
+    ConversionTask lastSeen;
+    lastSeen.id = taskId;
     const CancelTokenPtr lifetime = m_lifetime;
     Log::write(QStringLiteral("startConversion - 开始轮询任务状态"));
     for (;;) {
@@ -161,16 +164,29 @@ QCoro::Task<> PDFViewModel::pollTask(QString taskId)
             co_return;
         Log::write(QStringLiteral("startConversion - 检查任务状态: ") + taskId);
         std::optional<ConversionTask> task;
+        std::optional<ServiceError> unknown;
         try {
             task = co_await checkTaskStatus(taskId);
+        } catch (const ServiceError &e) {
+            if (e.family() == ServiceError::Family::Service && e.code() == 404)
+                unknown = e;
         } catch (const std::exception &) {
         }
         if (!self || lifetime->isCancelled())
             co_return;
         if (!task) {
             Log::write(QStringLiteral("startConversion - 获取任务状态失败"));
+            if (unknown) {
+                // The service does not know the job: asking again cannot change that.
+                setProcessingState(ProcessingState::error(unknown->description()));
+                co_await fetchConversionHistory();
+                if (self)
+                    endPolling(taskId, lastSeen);
+                co_return;
+            }
             continue;
         }
+        lastSeen = *task;
         Log::write(QStringLiteral("startConversion - 获取到更新的任务状态: %1").arg(task->status));
         const qsizetype row = m_tasks->indexOfId(task->id);
         if (row >= 0)
@@ -181,7 +197,7 @@ QCoro::Task<> PDFViewModel::pollTask(QString taskId)
             Log::write(QStringLiteral("startConversion - 任务已完成"));
         co_await fetchConversionHistory();
         if (self)
-            Q_EMIT taskPollingFinished(*task);
+            endPolling(taskId, *task);
         co_return;
     }
 }
@@ -193,7 +209,14 @@ QCoro::Task<ConversionTask> PDFViewModel::checkTaskStatus(QString taskId)
         QStringLiteral("/v1/tollan/convert/") + encodeIdForPath(taskId), QByteArrayLiteral("GET"));
     if (!request)
         throw ServiceError(QStringLiteral("Invalid URL"), -1);
-    const HttpResponse response = co_await send(sharedSession(), *request);
+    HttpResponse response;
+    if (isDotSegment(taskId)) {
+        // The shared session would resolve the dots: this one request goes direct.
+        request->target = serviceTarget(QStringLiteral("/v1/tollan/convert/") + encodeIdForPath(taskId));
+        response = co_await sendDirect(*request);
+    } else {
+        response = co_await send(sharedSession(), *request);
+    }
     if (!response.isHttp)
         throw ServiceError(QStringLiteral("Invalid response"), -1);
     if (response.status != 200)

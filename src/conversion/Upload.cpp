@@ -34,6 +34,12 @@ FileUploadData extractUpload(const QJsonObject &data)
     return d;
 }
 
+// An answer whose record names nothing: the file went up, but nothing can be converted.
+ServiceError noUploadRecord()
+{
+    return ServiceError(QStringLiteral("The service's answer held no upload record"), -1);
+}
+
 } // namespace
 
 QCoro::Task<FileUploadData> PDFViewModel::uploadFile(QUrl file)
@@ -47,8 +53,6 @@ QCoro::Task<FileUploadData> PDFViewModel::uploadFile(QUrl file)
     const QFileInfo info(path);
     if (!info.exists())
         throw ServiceError(QStringLiteral("File not found"), -1);
-    if (info.isDir() || !info.isReadable())
-        throw ServiceError(QStringLiteral("Permission denied"), -1);
 
     const QString boundary = conversion::upperUuid();
     const auto body = std::make_unique<MultipartBody>(path, info.fileName(), boundary);
@@ -104,10 +108,10 @@ QCoro::Task<FileUploadData> PDFViewModel::uploadFile(QUrl file)
     if (const auto parsed = json::tryParse(response.body))
         Log::write(QStringLiteral("上传响应解析为JSON: ") + conversion::renderJson(*parsed));
 
+    std::optional<FileUploadData> record;
     try {
-        const FileUploadResponse decoded = FileUploadResponse::decode(response.body);
+        record = FileUploadResponse::decode(response.body).data;
         Log::write(QStringLiteral("成功解码为FileUploadResponse"));
-        co_return decoded.data;
     } catch (const ServiceError &error) {
         Log::write(QStringLiteral("❌ JSON解码错误: ") + error.rendering());
         Log::write(QStringLiteral("❌ 错误详情: ") + error.description());
@@ -115,10 +119,12 @@ QCoro::Task<FileUploadData> PDFViewModel::uploadFile(QUrl file)
         if (!data)
             throw;
         Log::write(QStringLiteral("尝试手动提取data: ") + conversion::renderJson(*data));
-        const FileUploadData built = extractUpload(*data);
-        Log::write(QStringLiteral("手动构建的FileUploadData: ") + built.render());
-        co_return built;
+        record = extractUpload(*data);
+        Log::write(QStringLiteral("手动构建的FileUploadData: ") + record->render());
     }
+    if (*record == FileUploadData{})
+        throw noUploadRecord();
+    co_return *record;
 }
 
 } // namespace quorvel

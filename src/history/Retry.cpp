@@ -135,6 +135,14 @@ QCoro::Task<> PDFViewModel::retryPolling(ConversionTask task) {
             if (failure) {
                 Log::write(QStringLiteral("🔄 重试任务 - 获取任务状态失败: ") +
                            failure->description());
+                if (failure->family() == ServiceError::Family::Service && failure->code() == 404) {
+                    // The service does not know the job: asking again cannot change that.
+                    setProcessingState(ProcessingState::error(failure->description()));
+                    co_await fetchConversionHistory();
+                    if (self)
+                        endPolling(id, lastSeen);
+                    co_return;
+                }
             } else {
                 Log::write(
                     QStringLiteral("🔄 重试任务 - 获取到更新的任务状态: %1").arg(current->status));
@@ -144,7 +152,7 @@ QCoro::Task<> PDFViewModel::retryPolling(ConversionTask task) {
                     Log::write(QStringLiteral("🔄 重试任务 - 任务已结束(完成或失败)，停止轮询"));
                     co_await fetchConversionHistory();
                     if (self)
-                        Q_EMIT taskPollingFinished(lastSeen);
+                        endPolling(id, lastSeen);
                     co_return;
                 }
             }
@@ -156,7 +164,7 @@ QCoro::Task<> PDFViewModel::retryPolling(ConversionTask task) {
             Log::write(QStringLiteral("🔄 重试任务 - 达到最大尝试次数，停止轮询"));
             co_await fetchConversionHistory();
             if (self)
-                Q_EMIT taskPollingFinished(lastSeen);
+                endPolling(id, lastSeen);
             co_return;
         }
     }

@@ -314,7 +314,7 @@ private Q_SLOTS:
         QTest::newRow("-h") << QStringList{"-h"} << prefix + "COMMAND [ARGS]";
         QTest::newRow("help convert")
             << QStringList{"help", "convert"}
-            << prefix + "convert OPERATION FILE... [--wait [--download DIR]]";
+            << prefix + "convert OPERATION FILE... [--wait [--download DIR] [--timeout S]]";
         const QStringList commands = {"login",   "logout", "whoami",  "balance",  "operations",
                                       "convert", "status", "history", "download", "retry"};
         for (const QString &c : commands) {
@@ -762,6 +762,39 @@ private Q_SLOTS:
         QCOMPARE(lines.size(), 2);
         QVERIFY2(lines[1].startsWith("job-1  " + statusWord + "  "), qPrintable(lines[1]));
         QCOMPARE(m_server.requestsTo("GET", kDownload).size(), 0);
+    }
+
+    // --wait follows the job it asked about whatever id the answers carry, ends on a job
+    // the service does not know, and gives up after --timeout.
+    void convertWaitEnds_data()
+    {
+        QTest::addColumn<ScriptedResponse>("check");
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QByteArray>("err");
+        QTest::newRow("answer names another job")
+            << ScriptedResponse::json(200, envelope(job("job-9", 1))) << QStringList{} << 0
+            << QByteArray();
+        QTest::newRow("unknown job") << ScriptedResponse::json(404, "") << QStringList{} << 1
+                                     << QByteArray("Status check failed");
+        QTest::newRow("timeout") << ScriptedResponse::json(200, envelope(job("job-1", 0)))
+                                 << QStringList{"--timeout", "1"} << 1
+                                 << QByteArray("Gave up waiting for 1 job after 1 s");
+    }
+    void convertWaitEnds()
+    {
+        QFETCH(ScriptedResponse, check);
+        QFETCH(QStringList, options);
+        QFETCH(QByteArray, err);
+        signIn();
+        const QString a = writeFile("Report.pdf", "%PDF");
+        m_server.script("POST", kUpload, {ScriptedResponse::json(200, uploadAnswer("Report.pdf"))});
+        m_server.script("POST", kConvert, {ScriptedResponse::json(200, envelope(job("job-1", 0)))});
+        m_server.script("GET", kStatus + "job-1", {check});
+        m_server.script("GET", kHistory, {ScriptedResponse::json(200, historyAnswer({}))});
+        const CliRun r = run(QStringList{"convert", "PDF to DOC", a, "--wait"} + options);
+        QTEST(r.exitCode, "exitCode");
+        QVERIFY2(err.isEmpty() ? r.err.isEmpty() : r.err.contains(err), r.err.constData());
     }
 
     // On a terminal the upload shows a progress bar and the wait a spinner, all erased

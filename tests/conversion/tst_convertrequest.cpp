@@ -174,7 +174,7 @@ private Q_SLOTS:
         QTest::newRow("no id, reverse") << "DOCX to PDF" << QByteArray(R"({"status":"queued"})") << ""
                                         << "" << "pdf";
         QTest::newRow("numeric id, forward") << "PDF to MD" << QByteArray(R"({"id":42,"user_id":"u7"})")
-                                             << "" << "u7" << "docx";
+                                             << "42" << "u7" << "docx";
         QTest::newRow("id kept, bad status") << "PDF to DOC"
                                              << QByteArray(R"({"id":"j-9","status":"0"})") << "j-9"
                                              << "" << "docx";

@@ -310,6 +310,61 @@ private Q_SLOTS:
         QCOMPARE(checks[0].target, QByteArray("/api/v1/tollan/convert/a%2Fb%3Fc%23d%25e"));
     }
 
+    // "." and ".." are whole dot segments: sent as they are they would address another path.
+    void dotSegmentIdsStayInTheirPath_data()
+    {
+        QTest::addColumn<QString>("id");
+        QTest::addColumn<QByteArray>("encoded");
+        QTest::newRow("dot") << "." << QByteArray("%2E");
+        QTest::newRow("two dots") << ".." << QByteArray("%2E%2E");
+    }
+    void dotSegmentIdsStayInTheirPath()
+    {
+        QFETCH(QString, id);
+        QFETCH(QByteArray, encoded);
+        m_server.script("GET", kStatus + encoded, {ScriptedResponse::json(200, jobAnswer(id, 1))});
+        ScriptedResponse result;
+        result.body = "R";
+        m_server.script("GET", "/api/v2/docx?md5_id=" + encoded, {result});
+        auto vm = fastViewModel();
+        auto status = finish(vm->checkTaskStatus(id));
+        QVERIFY2(status->value, status->error ? qPrintable(status->error->rendering()) : "");
+        QCOMPARE(m_server.requests().last().target, kStatus + encoded);
+        ConversionTask task;
+        task.id = id;
+        task.typ = "PDF2DOC";
+        task.fileName = "in.pdf";
+        auto saved = finish(vm->downloadFile(task, m_dir.path()));
+        QVERIFY2(saved->value, saved->error ? qPrintable(saved->error->rendering()) : "");
+        QCOMPARE(m_server.requests().last().target, "/api/v2/docx?md5_id=" + encoded);
+    }
+
+    // A job the service does not know (404) is not polled for ever, new or retried.
+    void unknownJobEndsItsPolling_data()
+    {
+        QTest::addColumn<bool>("retry");
+        QTest::newRow("new job") << false;
+        QTest::newRow("retried job") << true;
+    }
+    void unknownJobEndsItsPolling()
+    {
+        QFETCH(bool, retry);
+        m_server.script("POST", kConvert, {ScriptedResponse::json(200, jobAnswer("gone"))});
+        m_server.script("GET", kStatus + "gone", {ScriptedResponse::json(404, "")});
+        auto vm = fastViewModel();
+        vm->retryPollIntervalMs = 20;
+        QSignalSpy finished(vm.get(), &PDFViewModel::taskPollingFinished);
+        ConversionTask failed;
+        failed.id = "old";
+        failed.status = 2;
+        QVERIFY(finishVoid(retry ? vm->retryConversion(failed)
+                                 : vm->startConversion("PDF to DOC", record("in.pdf"))));
+        QVERIFY(finished.wait(5000));
+        QCOMPARE(vm->processingState(),
+                 ProcessingState::error(ServiceError("Status check failed", 404).description()));
+        QCOMPARE(m_server.requestsTo("GET", kStatus + "gone").size(), 1);
+    }
+
     void checkTaskStatusErrors_data()
     {
         QTest::addColumn<ScriptedResponse>("answer");

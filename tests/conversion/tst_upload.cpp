@@ -120,10 +120,10 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("domainPrefix");
-        QTest::newRow("directory") << "directory" << "Permission denied";
+        QTest::newRow("directory") << "directory" << "Failed to read file: ";
         QTest::newRow("missing file") << "missing" << "File not found";
         QTest::newRow("not a local file") << "remote" << "Permission denied";
-        QTest::newRow("no read permission") << "mode000" << "Permission denied";
+        QTest::newRow("no read permission") << "mode000" << "Failed to read file: ";
         QTest::newRow("cannot be opened (socket)") << "socket" << "Failed to read file: ";
     }
     void unreadableInputSendsNothing()
@@ -184,6 +184,9 @@ private Q_SLOTS:
         QTest::newRow("not UTF-8") << notUtf8 << "NSCocoaErrorDomain" << qint64(4864) << "";
         QTest::newRow("empty body") << ScriptedResponse::json(200, "") << "NSCocoaErrorDomain"
                                     << qint64(4864) << "";
+        QTest::newRow("empty data: no upload record")
+            << ScriptedResponse::json(200, R"({"code":0,"msg":"ok","data":{}})")
+            << "The service's answer held no upload record" << qint64(-1) << "";
     }
     void answers()
     {
