@@ -94,7 +94,8 @@ QCoro::Task<HttpResponse> send(QNetworkAccessManager &session, Request request) 
     if (*timedOut)
         throw ServiceError::transport(error, reply->errorString(), true);
     if (error == QNetworkReply::InsecureRedirectError) {
-        const QUrl to = reply->url().resolved(reply->header(QNetworkRequest::LocationHeader).toUrl());
+        const QUrl to =
+            reply->url().resolved(reply->header(QNetworkRequest::LocationHeader).toUrl());
         throw ServiceError(QStringLiteral("Redirect to another origin refused: ") +
                                to.toString(QUrl::RemoveUserInfo | QUrl::FullyEncoded),
                            -1);
