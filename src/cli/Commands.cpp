@@ -315,7 +315,7 @@ QCoro::Task<int> Commands::download() {
     const auto job = co_await findInHistory(m_invocation.jobId);
     if (!job)
         co_return 1;
-    if (job->status != 1) {
+    if (!hasStatus(job->status, JobStatus::Completed)) {
         printError(QStringLiteral("Job '%1' is %2; only a completed job has a result")
                        .arg(cellText(job->id), statusWord(job->status)));
         co_return 1;

@@ -173,7 +173,7 @@ QCoro::Task<int> Commands::retry() {
     const auto job = co_await findInHistory(m_invocation.jobId);
     if (!job)
         co_return 1;
-    if (job->status != 2) {
+    if (!hasStatus(job->status, JobStatus::Failed)) {
         printError(QStringLiteral("Job '%1' is %2; only a failed job can be retried")
                        .arg(cellText(job->id), statusWord(job->status)));
         co_return 1;

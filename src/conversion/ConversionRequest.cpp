@@ -3,6 +3,7 @@
 #include "conversion/OperationCatalogue.h"
 #include "conversion/RecordFallback.h"
 #include "service/HttpClient.h"
+#include "service/JobStatus.h"
 #include "service/Log.h"
 #include "service/Request.h"
 
@@ -37,7 +38,7 @@ ConversionTask buildTask(const QJsonObject &data, const QString &code,
     t.resultFileTyp =
         code.contains(QLatin1String("2PDF")) ? QStringLiteral("pdf") : QStringLiteral("docx");
     t.sourceFileMd5 = upload.source_file_md5;
-    t.status = 0;
+    t.status = statusNumber(JobStatus::Converting);
     t.createAt = currentDateText();
     return t;
 }
