@@ -25,8 +25,7 @@ enum class Command {
 };
 
 // One run of the program, as the command line asked for it.
-struct Invocation
-{
+struct Invocation {
     Command command = Command::Help;
     bool json = false;
     bool trace = false;
@@ -38,6 +37,7 @@ struct Invocation
     QString operation;                   // convert
     QStringList files;                   // convert, as given
     bool wait = false;                   // convert, retry
+    std::optional<int> timeoutSeconds;   // convert, retry --timeout; none means no limit
     QString downloadDir;                 // convert --download; empty when not asked
     QString jobId;                       // status, download, retry
     TaskFilter filter = TaskFilter::All; // history
@@ -46,13 +46,11 @@ struct Invocation
 };
 
 // A command line that cannot run: the message is one line for standard error.
-struct UsageError
-{
+struct UsageError {
     QString message;
 };
 
-struct ParseResult
-{
+struct ParseResult {
     std::optional<Invocation> invocation;
     std::optional<UsageError> error;
 };
@@ -71,8 +69,7 @@ QString commandName(Command command);
 
 // The interval between status checks that QUORVEL_POLL_INTERVAL_MS asks for (a knob for
 // tests and scripts): nothing when unset; `problem` is set when the value is unusable.
-struct PollIntervalSetting
-{
+struct PollIntervalSetting {
     std::optional<int> milliseconds;
     QString problem;
 };

@@ -1,9 +1,18 @@
 #include "cli/Commands.h"
 
+#include "cli/CommandText.h"
 #include "cli/Output.h"
-#include "conversion/PDFViewModel.h"
+#include "cli/Wakeup.h"
+#include "conversion/ConversionRun.h"
+#include "conversion/Downloader.h"
+#include "conversion/StatusCheck.h"
+#include "history/ConversionTaskModel.h"
+#include "history/FilteredTaskModel.h"
+#include "history/HistoryFetch.h"
+#include "history/RetryRequest.h"
 #include "service/AuthManager.h"
 #include "service/BalanceFigures.h"
+#include "service/JobStatus.h"
 #include "service/Log.h"
 #include "service/ServiceError.h"
 #include "service/Sleep.h"
@@ -24,77 +33,9 @@ namespace {
 const QString kNotSignedIn =
     QStringLiteral("Not signed in; sign in with 'quorvel-cli login EMAIL' first");
 
-QString plural(qsizetype n, const QString &one, const QString &many)
-{
-    return QString::number(n) + u' ' + (n == 1 ? one : many);
-}
-
-// Why a file cannot be uploaded, checked before anything is sent so nothing is lost.
-std::optional<QString> unreadableFile(const QString &path)
-{
-    const QFileInfo info(path);
-    if (!info.exists())
-        return QStringLiteral("cannot read '%1': no such file").arg(path);
-    if (info.isDir())
-        return QStringLiteral("cannot read '%1': it is a directory").arg(path);
-    if (!info.isReadable())
-        return QStringLiteral("cannot read '%1': permission denied").arg(path);
-    return std::nullopt;
-}
-
-// Lets a coroutine wait for "something changed" from signals that may fire several times
-// in a row. The waiter resumes from the event loop, never inside the emitting code, and a
-// notification while nobody waits is kept, so none is lost. (Awaiting such a signal
-// directly can deliver a second queued emission to an awaiter that is already gone.)
-class Wakeup
-{
-public:
-    ~Wakeup() { *m_alive = false; }
-
-    void notify()
-    {
-        m_pending = true;
-        if (!m_waiter)
-            return;
-        const std::coroutine_handle<> waiter = std::exchange(m_waiter, {});
-        QTimer::singleShot(0, [waiter, alive = m_alive] {
-            if (*alive)
-                waiter.resume();
-        });
-    }
-
-    auto operator co_await()
-    {
-        struct Awaiter
-        {
-            Wakeup &wakeup;
-            bool await_ready() const noexcept { return wakeup.m_pending; }
-            void await_suspend(std::coroutine_handle<> handle) noexcept
-            {
-                wakeup.m_waiter = handle;
-            }
-            void await_resume() noexcept { wakeup.m_pending = false; }
-        };
-        return Awaiter{*this};
-    }
-
-private:
-    bool m_pending = false;
-    std::coroutine_handle<> m_waiter;
-    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
-};
-
-QString errorText(const std::exception &e)
-{
-    if (const auto *service = dynamic_cast<const ServiceError *>(&e))
-        return service->description();
-    return QString::fromLocal8Bit(e.what());
-}
-
 } // namespace
 
-bool needsService(Command command)
-{
+bool needsService(Command command) {
     switch (command) {
     case Command::Help:
     case Command::Version:
@@ -106,8 +47,7 @@ bool needsService(Command command)
     }
 }
 
-std::optional<QString> prepareDirectory(const QString &path)
-{
+std::optional<QString> prepareDirectory(const QString &path) {
     const QFileInfo info(path);
     if (info.exists() && !info.isDir())
         return QStringLiteral("cannot save into '%1': it is not a directory").arg(path);
@@ -120,9 +60,10 @@ std::optional<QString> prepareDirectory(const QString &path)
 
 Commands::Commands(Invocation invocation, std::optional<int> pollIntervalMs)
     : m_invocation(std::move(invocation))
-    , m_pollIntervalMs(pollIntervalMs)
+    , m_pollIntervalMs(pollIntervalMs.value_or(kPollIntervalMs))
     , m_progress(isTerminal(stderr))
-{
+    , m_tasks(std::make_unique<ConversionTaskModel>())
+    , m_wakeup(std::make_unique<Wakeup>()) {
     // The desktop app's diagnostic lines: on standard error, unchanged, when asked for;
     // otherwise nowhere (and not even built), so standard output carries only results.
     if (m_invocation.trace) {
@@ -135,64 +76,43 @@ Commands::Commands(Invocation invocation, std::optional<int> pollIntervalMs)
     }
 }
 
-Commands::~Commands()
-{
+Commands::~Commands() {
     m_progress.clear();
-    // The view model first: its polling tasks end before the account goes.
-    m_viewModel.reset();
+    // Every polling still running ends now, before the account goes.
+    m_lifetime->cancel();
     m_auth.reset();
     Log::setSink({});
 }
 
-void Commands::printResult(const QString &text)
-{
+void Commands::printResult(const QString &text) {
     printResult(text.toUtf8());
 }
 
-void Commands::printResult(const QByteArray &bytes)
-{
+void Commands::printResult(const QByteArray &bytes) {
     m_progress.clear();
     writeTo(stdout, bytes);
 }
 
-void Commands::printError(const QString &line)
-{
+void Commands::printError(const QString &line) {
     m_progress.clear();
     writeTo(stderr, line + u'\n');
 }
 
-void Commands::printJobs(const QList<ConversionTask> &tasks)
-{
+void Commands::printJobs(const QList<ConversionTask> &tasks) {
     if (m_invocation.json)
         printResult(jsonDocument(jobArray(tasks)));
     else
         printResult(jobTable(tasks));
 }
 
-void Commands::printJob(const ConversionTask &task)
-{
+void Commands::printJob(const ConversionTask &task) {
     if (m_invocation.json)
         printResult(jsonDocument(task.toJson()));
     else
         printResult(jobTable({task}));
 }
 
-PDFViewModel &Commands::viewModel()
-{
-    if (!m_viewModel) {
-        m_viewModel = std::make_unique<PDFViewModel>();
-        if (m_pollIntervalMs) {
-            m_viewModel->pollIntervalMs = *m_pollIntervalMs;
-            m_viewModel->retryPollIntervalMs = *m_pollIntervalMs;
-        }
-        QObject::connect(m_viewModel.get(), &PDFViewModel::taskPollingFinished, m_viewModel.get(),
-                         [this](const ConversionTask &task) { m_finished.insert(task.id, task); });
-    }
-    return *m_viewModel;
-}
-
-QCoro::Task<int> Commands::run()
-{
+QCoro::Task<int> Commands::run() {
     try {
         co_return co_await dispatch();
     } catch (const std::exception &e) {
@@ -201,8 +121,7 @@ QCoro::Task<int> Commands::run()
     }
 }
 
-QCoro::Task<int> Commands::dispatch()
-{
+QCoro::Task<int> Commands::dispatch() {
     switch (m_invocation.command) {
     case Command::Login:
         co_return co_await login();
@@ -233,8 +152,7 @@ QCoro::Task<int> Commands::dispatch()
 
 // --- account ---
 
-QCoro::Task<int> Commands::login()
-{
+QCoro::Task<int> Commands::login() {
     std::optional<QString> password;
     if (!m_invocation.passwordStdin && isTerminal(stdin))
         password = readPasswordFromTerminal(QStringLiteral("Password: "));
@@ -268,8 +186,7 @@ QCoro::Task<int> Commands::login()
     co_return 0;
 }
 
-int Commands::logout()
-{
+int Commands::logout() {
     m_auth = std::make_unique<AuthManager>(AuthManager::StartupFetch::None);
     m_auth->logout();
     if (!m_invocation.json)
@@ -277,8 +194,7 @@ int Commands::logout()
     return 0;
 }
 
-QCoro::Task<bool> Commands::loadAccount()
-{
+QCoro::Task<bool> Commands::loadAccount() {
     // Creation loads the stored token's account, as the desktop app does at start.
     m_auth = std::make_unique<AuthManager>();
     if (!m_auth->isLoggedIn()) {
@@ -294,8 +210,7 @@ QCoro::Task<bool> Commands::loadAccount()
     co_return true;
 }
 
-QCoro::Task<int> Commands::whoami()
-{
+QCoro::Task<int> Commands::whoami() {
     if (!co_await loadAccount())
         co_return 1;
     const UserInfoData &info = *m_auth->userInfo();
@@ -306,8 +221,7 @@ QCoro::Task<int> Commands::whoami()
     co_return 0;
 }
 
-QCoro::Task<int> Commands::balance()
-{
+QCoro::Task<int> Commands::balance() {
     if (!co_await loadAccount())
         co_return 1;
     const BalanceFigures figures = BalanceFigures::from(m_auth->userInfo(), m_auth->pageBalance());
@@ -324,8 +238,7 @@ QCoro::Task<int> Commands::balance()
     co_return 0;
 }
 
-int Commands::operations()
-{
+int Commands::operations() {
     if (m_invocation.json)
         printResult(jsonDocument(operationsArray()));
     else
@@ -333,145 +246,9 @@ int Commands::operations()
     return 0;
 }
 
-// --- conversion ---
-
-QCoro::Task<QList<ConversionTask>> Commands::waitForJobs(QList<ConversionTask> jobs)
-{
-    PDFViewModel &vm = viewModel();
-    Wakeup wakeup;
-    const auto finished = QObject::connect(&vm, &PDFViewModel::taskPollingFinished, &vm,
-                                           [&wakeup] { wakeup.notify(); });
-    const auto loading = QObject::connect(&vm, &PDFViewModel::isLoadingHistoryChanged, &vm,
-                                          [&wakeup] { wakeup.notify(); });
-    const auto pending = [&] {
-        qsizetype n = 0;
-        for (const ConversionTask &job : std::as_const(jobs))
-            if (!m_finished.contains(job.id))
-                ++n;
-        return n;
-    };
-    while (const qsizetype n = pending()) {
-        m_progress.startSpinner(QStringLiteral("Waiting for %1")
-                                    .arg(plural(n, QStringLiteral("job"), QStringLiteral("jobs"))));
-        co_await wakeup;
-    }
-    // A finished polling reloads the history; the run ends after that reload.
-    while (vm.isLoadingHistory())
-        co_await wakeup;
-    QObject::disconnect(finished);
-    QObject::disconnect(loading);
-    m_progress.clear();
-    QList<ConversionTask> ended;
-    for (const ConversionTask &job : std::as_const(jobs))
-        ended.append(m_finished.value(job.id));
-    co_return ended;
-}
-
-QCoro::Task<int> Commands::convert()
-{
-    QList<QUrl> files;
-    for (const QString &path : std::as_const(m_invocation.files)) {
-        if (const auto problem = unreadableFile(path)) {
-            printError(*problem);
-            co_return 1;
-        }
-        files.append(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()));
-    }
-    QString downloadDir;
-    if (!m_invocation.downloadDir.isEmpty()) {
-        if (const auto problem = prepareDirectory(m_invocation.downloadDir)) {
-            printError(*problem);
-            co_return 1;
-        }
-        downloadDir = QDir(m_invocation.downloadDir).absolutePath();
-    }
-
-    PDFViewModel &vm = viewModel();
-    vm.addPickedFiles(files);
-
-    // Every job the run starts is inserted into the list; collect them as they come.
-    QList<ConversionTask> accepted;
-    ConversionTaskModel *model = vm.conversionTaskModel();
-    const auto inserted =
-        QObject::connect(model, &QAbstractItemModel::rowsInserted, model,
-                         [&accepted, model](const QModelIndex &, int first, int last) {
-                             for (int row = first; row <= last; ++row)
-                                 accepted.append(model->tasks().at(row));
-                         });
-    const auto progress =
-        QObject::connect(&vm, &PDFViewModel::uploadProgressChanged, &vm, [this, &vm] {
-            m_progress.showProgress(vm.uploadProgress(), QStringLiteral("Uploading"));
-        });
-    co_await vm.processFiles(m_invocation.operation);
-    QObject::disconnect(inserted);
-    QObject::disconnect(progress);
-    // The eased animation towards the end would outlive the run; show where it lands.
-    if (!vm.processingState().isError())
-        m_progress.showProgress(vm.actualUploadProgress(), QStringLiteral("Uploaded"));
-    m_progress.clear();
-
-    const ProcessingState state = vm.processingState();
-    const bool runFailed = state.isError() || accepted.isEmpty();
-    // The jobs are listed in the order they were accepted, which is the files' order.
-    if (!m_invocation.wait) {
-        if (!accepted.isEmpty())
-            printJobs(accepted);
-        if (runFailed)
-            printError(state.isError() ? state.message()
-                                       : QStringLiteral("The service accepted no job"));
-        co_return runFailed ? 1 : 0;
-    }
-
-    // Jobs accepted before a refused request are still followed: nothing is lost.
-    const QList<ConversionTask> ended = co_await waitForJobs(accepted);
-    QJsonArray jsonJobs;
-    QStringList saved;
-    QStringList downloadErrors;
-    qsizetype failedJobs = 0;
-    for (const ConversionTask &job : ended) {
-        if (job.status != 1)
-            ++failedJobs;
-        if (job.status != 1 || downloadDir.isEmpty()) {
-            jsonJobs.append(job.toJson());
-            continue;
-        }
-        try {
-            const QString path = co_await vm.downloadFile(job, downloadDir);
-            saved << path;
-            jsonJobs.append(savedJob(job, path));
-        } catch (const std::exception &e) {
-            downloadErrors << QStringLiteral("Download failed: ") + errorText(e);
-            jsonJobs.append(job.toJson());
-        }
-    }
-    if (m_invocation.json) {
-        printResult(jsonDocument(jsonJobs));
-    } else {
-        QString text = ended.isEmpty() ? QString() : jobTable(ended);
-        for (const QString &path : std::as_const(saved))
-            text += QStringLiteral("Saved %1\n").arg(path);
-        printResult(text);
-    }
-    if (state.isError())
-        printError(state.message());
-    else if (accepted.isEmpty())
-        printError(QStringLiteral("The service accepted no job"));
-    for (const QString &line : std::as_const(downloadErrors))
-        printError(line);
-    if (failedJobs > 0)
-        printError(
-            failedJobs == ended.size() && ended.size() == 1
-                ? QStringLiteral("The job ended failed")
-                : QStringLiteral("%1 of %2 ended failed")
-                      .arg(failedJobs)
-                      .arg(plural(ended.size(), QStringLiteral("job"), QStringLiteral("jobs"))));
-    co_return (runFailed || failedJobs > 0 || !downloadErrors.isEmpty()) ? 1 : 0;
-}
-
-QCoro::Task<int> Commands::status()
-{
+QCoro::Task<int> Commands::status() {
     try {
-        const ConversionTask task = co_await viewModel().checkTaskStatus(m_invocation.jobId);
+        const ConversionTask task = co_await StatusCheck::check(m_invocation.jobId);
         printJob(task);
     } catch (const ServiceError &e) {
         printError(e.description());
@@ -482,36 +259,37 @@ QCoro::Task<int> Commands::status()
 
 // --- history ---
 
-QCoro::Task<std::optional<QString>> Commands::fetchHistory()
-{
-    PDFViewModel &vm = viewModel();
+QCoro::Task<std::optional<QString>> Commands::fetchHistory() {
+    m_progress.startSpinner(QStringLiteral("Loading history"));
+    const CancelTokenPtr lifetime = m_lifetime;
+    // Named, not a temporary of the co_await: GCC 12 may destroy such a temporary twice.
+    std::function<bool()> wanted = [lifetime] { return !lifetime->isCancelled(); };
+    std::optional<HistoryOutcome> outcome = co_await HistoryFetch::fetch(std::move(wanted));
+    if (!outcome)
+        co_return QString();
+    m_progress.clear();
+    m_tasks->setTasks(std::move(outcome->tasks));
+    if (!outcome->lineAfterPublish.isEmpty())
+        Log::write(outcome->lineAfterPublish);
     // A failed fetch lists nothing, like an account without jobs; a script must not
     // mistake a refused or broken request for "no jobs".
-    std::optional<QString> failure;
-    const auto failed = QObject::connect(
-        &vm, &PDFViewModel::historyFetchFailed, &vm,
-        [&failure](const QString &description, qint64 code) {
-            failure = code == 401 ? QStringLiteral("The service refused the sign-in (status 401); "
-                                                   "sign in with 'quorvel-cli login EMAIL'")
-                                  : description;
-        });
-    m_progress.startSpinner(QStringLiteral("Loading history"));
-    co_await vm.fetchConversionHistory();
-    m_progress.clear();
-    QObject::disconnect(failed);
-    co_return failure;
+    if (!outcome->failure)
+        co_return std::nullopt;
+    if (outcome->failure->code() == 401)
+        co_return QStringLiteral("The service refused the sign-in (status 401); "
+                                 "sign in with 'quorvel-cli login EMAIL'");
+    co_return outcome->failure->description();
 }
 
-QCoro::Task<int> Commands::history()
-{
-    PDFViewModel &vm = viewModel();
-    vm.setSelectedFilter(m_invocation.filter);
-    vm.setSearchText(m_invocation.search);
+QCoro::Task<int> Commands::history() {
+    FilteredTaskModel filtered(m_tasks.get());
+    filtered.setFilter(m_invocation.filter);
+    filtered.setSearchText(m_invocation.search);
     if (const auto failure = co_await fetchHistory()) {
         printError(*failure);
         co_return 1;
     }
-    const QList<ConversionTask> tasks = vm.filteredTasks();
+    const QList<ConversionTask> tasks = filtered.tasks();
     if (!m_invocation.json && tasks.isEmpty())
         printResult(m_invocation.search.isEmpty() ? QStringLiteral("No conversion tasks yet\n")
                                                   : QStringLiteral("No matching tasks found\n"));
@@ -520,27 +298,24 @@ QCoro::Task<int> Commands::history()
     co_return 0;
 }
 
-QCoro::Task<std::optional<ConversionTask>> Commands::findInHistory(const QString &jobId)
-{
+QCoro::Task<std::optional<ConversionTask>> Commands::findInHistory(const QString &jobId) {
     if (const auto failure = co_await fetchHistory()) {
         printError(*failure);
         co_return std::nullopt;
     }
-    PDFViewModel &vm = viewModel();
-    const qsizetype row = vm.conversionTaskModel()->indexOfId(jobId);
+    const qsizetype row = m_tasks->indexOfId(jobId);
     if (row < 0) {
         printError(QStringLiteral("No job with ID '%1' in the history").arg(cellText(jobId)));
         co_return std::nullopt;
     }
-    co_return vm.conversionTasks().at(row);
+    co_return m_tasks->tasks().at(row);
 }
 
-QCoro::Task<int> Commands::download()
-{
+QCoro::Task<int> Commands::download() {
     const auto job = co_await findInHistory(m_invocation.jobId);
     if (!job)
         co_return 1;
-    if (job->status != 1) {
+    if (!hasStatus(job->status, JobStatus::Completed)) {
         printError(QStringLiteral("Job '%1' is %2; only a completed job has a result")
                        .arg(cellText(job->id), statusWord(job->status)));
         co_return 1;
@@ -556,7 +331,7 @@ QCoro::Task<int> Commands::download()
     QString path;
     try {
         m_progress.startSpinner(QStringLiteral("Downloading"));
-        path = co_await viewModel().downloadFile(*job, directory);
+        path = co_await Downloader::download(*job, directory);
     } catch (const std::exception &e) {
         printError(QStringLiteral("Download failed: ") + errorText(e));
         co_return 1;
@@ -566,61 +341,6 @@ QCoro::Task<int> Commands::download()
     else
         printResult(path + u'\n');
     co_return 0;
-}
-
-QCoro::Task<int> Commands::retry()
-{
-    const auto job = co_await findInHistory(m_invocation.jobId);
-    if (!job)
-        co_return 1;
-    if (job->status != 2) {
-        printError(QStringLiteral("Job '%1' is %2; only a failed job can be retried")
-                       .arg(cellText(job->id), statusWord(job->status)));
-        co_return 1;
-    }
-
-    // The new job is inserted at the top, or replaces the entry with its id.
-    PDFViewModel &vm = viewModel();
-    ConversionTaskModel *model = vm.conversionTaskModel();
-    std::optional<ConversionTask> newJob;
-    const auto inserted = QObject::connect(model, &QAbstractItemModel::rowsInserted, model,
-                                           [&newJob, model](const QModelIndex &, int first, int) {
-                                               newJob = model->tasks().at(first);
-                                           });
-    const auto replaced = QObject::connect(
-        model, &QAbstractItemModel::dataChanged, model,
-        [&newJob, model](const QModelIndex &topLeft, const QModelIndex &bottomRight) {
-            if (topLeft.row() == bottomRight.row() && !newJob)
-                newJob = model->tasks().at(topLeft.row());
-        });
-    co_await vm.retryConversion(*job);
-    QObject::disconnect(inserted);
-    QObject::disconnect(replaced);
-
-    const ProcessingState state = vm.processingState();
-    if (state.isError()) {
-        printError(state.message());
-        co_return 1;
-    }
-    if (!newJob) {
-        printError(QStringLiteral("The service accepted the retry but listed no job"));
-        co_return 1;
-    }
-    if (!m_invocation.wait) {
-        printJob(*newJob);
-        co_return 0;
-    }
-    QList<ConversionTask> followed;
-    followed.append(*newJob);
-    const ConversionTask ended = (co_await waitForJobs(followed)).value(0);
-    printJob(ended);
-    if (ended.status == 1)
-        co_return 0;
-    printError(ended.status == 2 ? QStringLiteral("The job ended failed")
-                                 : QStringLiteral("Gave up waiting for job '%1' after %2 checks")
-                                       .arg(cellText(ended.id))
-                                       .arg(vm.retryMaxAttempts));
-    co_return 1;
 }
 
 } // namespace quorvel::cli

@@ -2,6 +2,8 @@
 
 #include "cli/CommandLine.h"
 #include "cli/Terminal.h"
+#include "conversion/JobPoller.h"
+#include "service/Sleep.h"
 #include "service/WireRecords.h"
 
 #include <QCoroTask>
@@ -11,16 +13,18 @@
 
 namespace quorvel {
 class AuthManager;
-class PDFViewModel;
+class ConversionTaskModel;
 } // namespace quorvel
 
 namespace quorvel::cli {
 
-// Runs one command over the core's AuthManager and PDFViewModel. Results go to standard
-// output, errors to standard error; the result is the exit status. The objects live as
-// long as this runner, so no task of theirs outlives what it points to.
-class Commands
-{
+class Wakeup;
+
+// Runs one command over the core's services (the account, the conversion run, the job
+// poller, the history fetch, the download and the retry), without the desktop window's
+// view model. Results go to standard output, errors to standard error; the result is the
+// exit status. Every polling this runner starts ends with it.
+class Commands {
 public:
     Commands(Invocation invocation, std::optional<int> pollIntervalMs);
     ~Commands();
@@ -40,16 +44,21 @@ private:
     QCoro::Task<int> download();
     QCoro::Task<int> retry();
 
-    PDFViewModel &viewModel();
     // Loads the account of the stored token; false (with the error written) when there is
     // no token or the account details could not be loaded.
     QCoro::Task<bool> loadAccount();
-    // Fetches the history into the view model; the error text when the fetch failed.
+    // Fetches the history into the list; the error text when the fetch failed.
     QCoro::Task<std::optional<QString>> fetchHistory();
     // The job with this id in the fetched history, or nothing (with the error written).
     QCoro::Task<std::optional<ConversionTask>> findInHistory(const QString &jobId);
-    // Waits until the polling of every listed job has ended; the jobs as they ended.
-    QCoro::Task<QList<ConversionTask>> waitForJobs(QList<ConversionTask> jobs);
+    // Follows one job by the id it was accepted with; its end lands in m_finished.
+    QCoro::Task<> follow(QString jobId, PollRules rules);
+    // Waits until the polling of every listed job has ended; false (said on standard error)
+    // when --timeout passed first.
+    QCoro::Task<bool> waitForJobs(QList<ConversionTask> jobs);
+    // The job as its polling last saw it (as accepted when it has not ended).
+    ConversionTask endedJob(const ConversionTask &accepted) const;
+    QString unknownJobText(const QString &jobId, const ServiceError &error) const;
 
     void printResult(const QString &text);
     void printResult(const QByteArray &bytes);
@@ -58,12 +67,14 @@ private:
     void printError(const QString &line);
 
     Invocation m_invocation;
-    std::optional<int> m_pollIntervalMs;
+    int m_pollIntervalMs;
     ProgressDisplay m_progress;
     std::unique_ptr<AuthManager> m_auth;
-    std::unique_ptr<PDFViewModel> m_viewModel;
-    // Jobs whose polling ended, by id, as the view model reported them.
-    QHash<QString, ConversionTask> m_finished;
+    std::unique_ptr<ConversionTaskModel> m_tasks; // the fetched history
+    std::unique_ptr<Wakeup> m_wakeup;             // a polling ended, or the deadline passed
+    // Jobs whose polling ended, by the id they were followed with.
+    QHash<QString, PollResult> m_finished;
+    CancelTokenPtr m_lifetime = makeCancelToken();
 };
 
 // Whether the command talks to the service (and so needs a usable origin).

@@ -7,8 +7,7 @@
 
 namespace quorvel::cli {
 
-QString statusWord(qint64 status)
-{
+QString statusWord(qint64 status) {
     switch (status) {
     case 0:
         return QStringLiteral("Converting");
@@ -23,8 +22,7 @@ QString statusWord(qint64 status)
 
 namespace {
 
-bool isWide(char32_t c)
-{
+bool isWide(char32_t c) {
     // East Asian wide and full-width ranges, enough for file names and the catalogue.
     return (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0x303E) ||
            (c >= 0x3041 && c <= 0x33FF) || (c >= 0x3400 && c <= 0x4DBF) ||
@@ -35,8 +33,7 @@ bool isWide(char32_t c)
            (c >= 0x1F900 && c <= 0x1F9FF) || (c >= 0x20000 && c <= 0x3FFFD);
 }
 
-bool isZeroWidth(char32_t c)
-{
+bool isZeroWidth(char32_t c) {
     const QChar::Category cat = QChar::category(c);
     return cat == QChar::Mark_NonSpacing || cat == QChar::Mark_Enclosing ||
            cat == QChar::Other_Format;
@@ -44,8 +41,7 @@ bool isZeroWidth(char32_t c)
 
 } // namespace
 
-int displayWidth(const QString &text)
-{
+int displayWidth(const QString &text) {
     int width = 0;
     for (const char32_t c : text.toUcs4()) {
         if (isZeroWidth(c))
@@ -55,8 +51,7 @@ int displayWidth(const QString &text)
     return width;
 }
 
-QString cellText(const QString &text)
-{
+QString cellText(const QString &text) {
     QString out;
     out.reserve(text.size());
     for (const QChar c : text)
@@ -64,8 +59,7 @@ QString cellText(const QString &text)
     return out;
 }
 
-QString alignedColumns(const QList<QStringList> &rows)
-{
+QString alignedColumns(const QList<QStringList> &rows) {
     QList<int> widths;
     for (const QStringList &row : rows)
         for (qsizetype i = 0; i < row.size(); ++i) {
@@ -86,8 +80,7 @@ QString alignedColumns(const QList<QStringList> &rows)
     return out;
 }
 
-QString jobTable(const QList<ConversionTask> &tasks)
-{
+QString jobTable(const QList<ConversionTask> &tasks) {
     QList<QStringList> rows;
     rows.append({QStringLiteral("ID"), QStringLiteral("STATUS"), QStringLiteral("TYPE"),
                  QStringLiteral("PAGES"), QStringLiteral("CREATED"), QStringLiteral("FILE")});
@@ -98,33 +91,28 @@ QString jobTable(const QList<ConversionTask> &tasks)
     return alignedColumns(rows);
 }
 
-QByteArray jsonDocument(const QJsonObject &object)
-{
+QByteArray jsonDocument(const QJsonObject &object) {
     return QJsonDocument(object).toJson(QJsonDocument::Indented);
 }
 
-QByteArray jsonDocument(const QJsonArray &array)
-{
+QByteArray jsonDocument(const QJsonArray &array) {
     return QJsonDocument(array).toJson(QJsonDocument::Indented);
 }
 
-QJsonArray jobArray(const QList<ConversionTask> &tasks)
-{
+QJsonArray jobArray(const QList<ConversionTask> &tasks) {
     QJsonArray array;
     for (const ConversionTask &t : tasks)
         array.append(t.toJson());
     return array;
 }
 
-QJsonObject savedJob(const ConversionTask &task, const QString &savedPath)
-{
+QJsonObject savedJob(const ConversionTask &task, const QString &savedPath) {
     QJsonObject o = task.toJson();
     o.insert(QStringLiteral("saved_path"), savedPath);
     return o;
 }
 
-QString whoamiText(const UserInfoData &info)
-{
+QString whoamiText(const UserInfoData &info) {
     return alignedColumns({
         {QStringLiteral("Email:"), cellText(info.email)},
         {QStringLiteral("Lifetime membership:"),
@@ -134,8 +122,7 @@ QString whoamiText(const UserInfoData &info)
     });
 }
 
-QString balanceText(const BalanceFigures &f)
-{
+QString balanceText(const BalanceFigures &f) {
     if (f.face == BalanceFigures::Face::Lifetime) {
         QString out = QStringLiteral("Lifetime Membership\n");
         if (!f.lifetimeDescription.isEmpty())
@@ -155,8 +142,7 @@ QString balanceText(const BalanceFigures &f)
     return out;
 }
 
-QString operationsTable()
-{
+QString operationsTable() {
     QList<QStringList> rows{
         {QStringLiteral("OPERATION"), QStringLiteral("GROUP"), QStringLiteral("ACCEPTS")}};
     for (const auto &group : OperationCatalogue::toolGroups())
@@ -166,8 +152,7 @@ QString operationsTable()
     return alignedColumns(rows);
 }
 
-QJsonArray operationsArray()
-{
+QJsonArray operationsArray() {
     QJsonArray array;
     for (const auto &group : OperationCatalogue::toolGroups())
         for (const auto &row : group.rows)

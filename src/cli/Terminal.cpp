@@ -9,26 +9,22 @@
 
 namespace quorvel::cli {
 
-bool isTerminal(FILE *stream)
-{
+bool isTerminal(FILE *stream) {
     return ::isatty(::fileno(stream)) == 1;
 }
 
-void writeTo(FILE *stream, const QByteArray &bytes)
-{
+void writeTo(FILE *stream, const QByteArray &bytes) {
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
     std::fflush(stream);
 }
 
-void writeTo(FILE *stream, const QString &text)
-{
+void writeTo(FILE *stream, const QString &text) {
     writeTo(stream, text.toUtf8());
 }
 
 namespace {
 
-std::optional<std::string> readRawLine()
-{
+std::optional<std::string> readRawLine() {
     std::string line;
     int c = 0;
     bool any = false;
@@ -47,8 +43,7 @@ std::optional<std::string> readRawLine()
 
 // Echo comes back even when the user interrupts the prompt.
 termios g_savedTerminal;
-void restoreEchoAndReraise(int signal)
-{
+void restoreEchoAndReraise(int signal) {
     ::tcsetattr(STDIN_FILENO, TCSANOW, &g_savedTerminal);
     std::signal(signal, SIG_DFL);
     std::raise(signal);
@@ -56,16 +51,14 @@ void restoreEchoAndReraise(int signal)
 
 } // namespace
 
-std::optional<QString> readLineFromStandardInput()
-{
+std::optional<QString> readLineFromStandardInput() {
     const auto line = readRawLine();
     if (!line)
         return std::nullopt;
     return QString::fromUtf8(line->data(), qsizetype(line->size()));
 }
 
-std::optional<QString> readPasswordFromTerminal(const QString &prompt)
-{
+std::optional<QString> readPasswordFromTerminal(const QString &prompt) {
     termios saved{};
     const bool canHide = ::tcgetattr(STDIN_FILENO, &saved) == 0;
     if (canHide) {
@@ -92,8 +85,7 @@ std::optional<QString> readPasswordFromTerminal(const QString &prompt)
 
 ProgressDisplay::ProgressDisplay(bool enabled, QObject *parent)
     : QObject(parent)
-    , m_enabled(enabled)
-{
+    , m_enabled(enabled) {
     m_spinTimer.setInterval(100);
     connect(&m_spinTimer, &QTimer::timeout, this, [this] {
         ++m_frame;
@@ -101,21 +93,18 @@ ProgressDisplay::ProgressDisplay(bool enabled, QObject *parent)
     });
 }
 
-ProgressDisplay::~ProgressDisplay()
-{
+ProgressDisplay::~ProgressDisplay() {
     clear();
 }
 
-QString ProgressDisplay::bar(double fraction, int width)
-{
+QString ProgressDisplay::bar(double fraction, int width) {
     const double f = qBound(0.0, fraction, 1.0);
     const int filled = int(f * width + 0.5);
     return u'[' + QString(filled, u'#') + QString(width - filled, u'-') + u']' +
            QStringLiteral(" %1%").arg(int(f * 100 + 0.5), 3);
 }
 
-void ProgressDisplay::draw(const QString &text)
-{
+void ProgressDisplay::draw(const QString &text) {
     if (!m_enabled)
         return;
     // Carriage return and erase-line: the display rewrites one line in place.
@@ -123,13 +112,11 @@ void ProgressDisplay::draw(const QString &text)
     m_drawn = true;
 }
 
-void ProgressDisplay::showProgress(double fraction, const QString &label)
-{
+void ProgressDisplay::showProgress(double fraction, const QString &label) {
     draw(bar(fraction) + u' ' + label);
 }
 
-void ProgressDisplay::startSpinner(const QString &label)
-{
+void ProgressDisplay::startSpinner(const QString &label) {
     if (!m_enabled)
         return;
     m_spinLabel = label;
@@ -137,15 +124,13 @@ void ProgressDisplay::startSpinner(const QString &label)
     m_spinTimer.start();
 }
 
-void ProgressDisplay::setSpinnerLabel(const QString &label)
-{
+void ProgressDisplay::setSpinnerLabel(const QString &label) {
     static const QString frames = QStringLiteral("|/-\\");
     m_spinLabel = label;
     draw(QString(frames[m_frame % frames.size()]) + u' ' + label);
 }
 
-void ProgressDisplay::clear()
-{
+void ProgressDisplay::clear() {
     m_spinTimer.stop();
     if (m_enabled && m_drawn)
         writeTo(stderr, QStringLiteral("\r\x1b[K"));

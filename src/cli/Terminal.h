@@ -23,8 +23,7 @@ std::optional<QString> readLineFromStandardInput();
 
 // Upload progress as a bar and a spinner while waiting, on standard error, only when it
 // is a terminal; otherwise every call does nothing.
-class ProgressDisplay : public QObject
-{
+class ProgressDisplay : public QObject {
 public:
     explicit ProgressDisplay(bool enabled, QObject *parent = nullptr);
     ~ProgressDisplay() override;

@@ -12,16 +12,14 @@ using namespace quorvel::cli;
 
 namespace {
 
-QCoro::Task<> drive(Commands *commands, int *exitStatus)
-{
+QCoro::Task<> drive(Commands *commands, int *exitStatus) {
     *exitStatus = co_await commands->run();
     QCoreApplication::exit(*exitStatus);
 }
 
 } // namespace
 
-int main(int argc, char *argv[])
-{
+int main(int argc, char *argv[]) {
     QCoreApplication app(argc, argv);
     // Nothing of the core writes to standard output; Commands decides where lines go.
     Log::setSink({});

@@ -1,9 +1,9 @@
-// The request that starts one conversion job for an uploaded file.
+#include "conversion/ConversionRequest.h"
 
-#include "conversion/ConversionSupport.h"
 #include "conversion/OperationCatalogue.h"
-#include "conversion/PDFViewModel.h"
+#include "conversion/RecordFallback.h"
 #include "service/HttpClient.h"
+#include "service/JobStatus.h"
 #include "service/Log.h"
 #include "service/Request.h"
 
@@ -12,8 +12,7 @@ namespace quorvel {
 namespace {
 
 // The type code, with the line saying which rule formed it.
-QString typeCodeWithLog(const QString &operationName)
-{
+QString typeCodeWithLog(const QString &operationName) {
     const QString code = OperationCatalogue::conversionTypeCode(operationName);
     if (operationName == QLatin1String("MD to PDF"))
         Log::write(QStringLiteral("convertToPDF - MD to PDF特殊处理: MD2PDF"));
@@ -25,30 +24,28 @@ QString typeCodeWithLog(const QString &operationName)
 }
 
 // The job as far as the client knows it, when the answer's record does not decode.
-ConversionTask buildTask(const QJsonObject &data, const QString &code, const FileUploadData &upload)
-{
+ConversionTask buildTask(const QJsonObject &data, const QString &code,
+                         const FileUploadData &upload) {
     using namespace conversion;
     ConversionTask t;
-    t.id = stringOr(data, QStringLiteral("id"), upperUuid());
+    t.id = json::idText(data.value(QStringLiteral("id"))).value_or(upperUuid());
     t.userId = stringOr(data, QStringLiteral("user_id"));
     t.typ = code;
     t.fileName = upload.file_name;
     t.pageNumber = upload.page_number;
     t.sourceFilePath = upload.source_file_path;
     t.sourceFileTyp = upload.source_file_typ;
-    t.resultFileTyp = code.contains(QLatin1String("2PDF")) ? QStringLiteral("pdf")
-                                                           : QStringLiteral("docx");
+    t.resultFileTyp =
+        code.contains(QLatin1String("2PDF")) ? QStringLiteral("pdf") : QStringLiteral("docx");
     t.sourceFileMd5 = upload.source_file_md5;
-    t.status = 0;
+    t.status = statusNumber(JobStatus::Converting);
     t.createAt = currentDateText();
     return t;
 }
 
 } // namespace
 
-QCoro::Task<ConversionTask> PDFViewModel::convertToPDF(QString operationName,
-                                                        FileUploadData upload)
-{
+QCoro::Task<ConversionTask> ConversionRequest::send(QString operationName, FileUploadData upload) {
     Log::write(QStringLiteral("convertToPDF - 开始，操作: ") + operationName);
     // A record that names nothing was never uploaded: there is nothing to convert.
     if (upload == FileUploadData{}) {
@@ -79,7 +76,8 @@ QCoro::Task<ConversionTask> PDFViewModel::convertToPDF(QString operationName,
     body.file_name = upload.file_name;
     Log::write(QStringLiteral("📤 请求数据: ") + body.render());
     const QByteArray bytes = body.encode();
-    Log::write(QStringLiteral("📦 JSON数据: ") + Log::utf8OrFallback(bytes, QStringLiteral("无法编码")));
+    Log::write(QStringLiteral("📦 JSON数据: ") +
+               Log::utf8OrFallback(bytes, QStringLiteral("无法编码")));
 
     request->body = bytes;
     request->setHeader("Content-Type", "application/json");
@@ -87,7 +85,7 @@ QCoro::Task<ConversionTask> PDFViewModel::convertToPDF(QString operationName,
 
     HttpResponse response;
     try {
-        response = co_await send(sharedSession(), *request);
+        response = co_await quorvel::send(sharedSession(), *request);
     } catch (const ServiceError &error) {
         Log::write(QStringLiteral("❌ 转换错误: ") + error.description());
         throw;
@@ -108,21 +106,14 @@ QCoro::Task<ConversionTask> PDFViewModel::convertToPDF(QString operationName,
     if (const auto parsed = json::tryParse(response.body))
         Log::write(QStringLiteral("转换响应JSON结构: ") + conversion::renderJson(*parsed));
 
-    try {
-        const ConversionResponse decoded = ConversionResponse::decode(response.body);
-        Log::write(QStringLiteral("convertToPDF - 转换成功，返回任务"));
-        co_return decoded.data;
-    } catch (const ServiceError &error) {
-        Log::write(QStringLiteral("convertToPDF - JSON解码错误: ") + error.rendering());
-        Log::write(QStringLiteral("convertToPDF - 错误详情: ") + error.description());
-        const auto data = conversion::dataObject(response.body);
-        if (!data)
-            throw;
-        Log::write(QStringLiteral("尝试手动提取转换任务数据: ") + conversion::renderJson(*data));
-        const ConversionTask task = buildTask(*data, code, upload);
-        Log::write(QStringLiteral("手动创建的转换任务: ") + task.render());
-        co_return task;
-    }
+    co_return conversion::decodeOrRebuild<ConversionTask>(
+        response.body,
+        {QStringLiteral("convertToPDF - 转换成功，返回任务"),
+         QStringLiteral("convertToPDF - JSON解码错误: "),
+         QStringLiteral("convertToPDF - 错误详情: "), QStringLiteral("尝试手动提取转换任务数据: "),
+         QStringLiteral("手动创建的转换任务: ")},
+        [](const QByteArray &bytes) { return ConversionResponse::decode(bytes).data; },
+        [&](const QJsonObject &data) { return buildTask(data, code, upload); });
 }
 
 } // namespace quorvel

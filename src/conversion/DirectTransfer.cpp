@@ -17,8 +17,7 @@ constexpr qint64 kChunk = 1 << 20;
 constexpr qint64 kHighWater = 4 << 20;
 constexpr qsizetype kMaxHead = 64 * 1024;
 
-QNetworkReply::NetworkError replyError(QAbstractSocket::SocketError error)
-{
+QNetworkReply::NetworkError replyError(QAbstractSocket::SocketError error) {
     using S = QAbstractSocket;
     using R = QNetworkReply;
     switch (error) {
@@ -39,14 +38,12 @@ QNetworkReply::NetworkError replyError(QAbstractSocket::SocketError error)
     }
 }
 
-ServiceError tooLarge()
-{
+ServiceError tooLarge() {
     // The URL-loading domain's "data length exceeds maximum".
     return ServiceError::transportCode(-1103, QStringLiteral("The answer is too large."));
 }
 
-ServiceError protocolError(const QString &what)
-{
+ServiceError protocolError(const QString &what) {
     // The URL-loading domain's "cannot parse response".
     return ServiceError::transportCode(-1017, what);
 }
@@ -55,24 +52,20 @@ ServiceError protocolError(const QString &what)
 
 DirectTransfer::DirectTransfer(Request request, DirectOptions options)
     : m_request(std::move(request))
-    , m_options(std::move(options))
-{
+    , m_options(std::move(options)) {
     m_idle.setSingleShot(true);
-    connect(&m_idle, &QTimer::timeout, this, [this] {
-        fail(ServiceError::transport(QNetworkReply::TimeoutError, {}, true));
-    });
+    connect(&m_idle, &QTimer::timeout, this,
+            [this] { fail(ServiceError::transport(QNetworkReply::TimeoutError, {}, true)); });
 }
 
-DirectTransfer::~DirectTransfer()
-{
+DirectTransfer::~DirectTransfer() {
     if (m_socket) {
         m_socket->disconnect(this);
         m_socket->abort();
     }
 }
 
-void DirectTransfer::start()
-{
+void DirectTransfer::start() {
     const QUrl url = m_request.url();
     const bool tls = url.scheme() == QLatin1String("https");
     m_response.url = url;
@@ -107,17 +100,17 @@ void DirectTransfer::start()
         m_socket->connectToHost(url.host(), port);
 }
 
-void DirectTransfer::touch()
-{
+void DirectTransfer::touch() {
     if (m_request.timeoutMs > 0 && !m_done)
         m_idle.start(m_request.timeoutMs);
 }
 
-void DirectTransfer::sendHead()
-{
+void DirectTransfer::sendHead() {
     const QUrl url = m_request.url();
     QByteArray target =
-        url.toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority | QUrl::RemoveFragment);
+        !m_request.target.isEmpty()
+            ? m_request.target
+            : url.toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority | QUrl::RemoveFragment);
     if (target.isEmpty())
         target = "/";
     QByteArray host = url.host(QUrl::FullyEncoded).toUtf8();
@@ -146,8 +139,7 @@ void DirectTransfer::sendHead()
     pump();
 }
 
-void DirectTransfer::pump()
-{
+void DirectTransfer::pump() {
     touch();
     if (!m_started || m_bodySent || m_done)
         return;
@@ -171,8 +163,7 @@ void DirectTransfer::pump()
     }
 }
 
-void DirectTransfer::onReadable()
-{
+void DirectTransfer::onReadable() {
     touch();
     if (m_done)
         return;
@@ -198,8 +189,7 @@ void DirectTransfer::onReadable()
 }
 
 // Consumes what has arrived, as far as it goes.
-void DirectTransfer::parse()
-{
+void DirectTransfer::parse() {
     while (!m_done) {
         switch (m_stage) {
         case Stage::Head:
@@ -234,8 +224,7 @@ void DirectTransfer::parse()
 }
 
 // Body bytes of the answer: to the sink for a 200 answer, else collected (bounded).
-bool DirectTransfer::deliver(const QByteArray &piece)
-{
+bool DirectTransfer::deliver(const QByteArray &piece) {
     if (piece.isEmpty())
         return true;
     if (m_options.sink && m_response.status == 200) {
@@ -257,8 +246,7 @@ bool DirectTransfer::deliver(const QByteArray &piece)
     return true;
 }
 
-bool DirectTransfer::parseHead()
-{
+bool DirectTransfer::parseHead() {
     const qsizetype end = m_in.indexOf("\r\n\r\n");
     if (end < 0) {
         if (m_in.size() > kMaxHead)
@@ -318,8 +306,7 @@ bool DirectTransfer::parseHead()
     return true;
 }
 
-void DirectTransfer::parseChunks()
-{
+void DirectTransfer::parseChunks() {
     while (!m_done) {
         if (m_bodyLeft < 0) {
             const qsizetype eol = m_in.indexOf("\r\n");
@@ -350,8 +337,7 @@ void DirectTransfer::parseChunks()
     }
 }
 
-void DirectTransfer::onDisconnected()
-{
+void DirectTransfer::onDisconnected() {
     if (m_done)
         return;
     // What is still buffered may complete the answer.
@@ -366,8 +352,7 @@ void DirectTransfer::onDisconnected()
                                  QStringLiteral("Connection closed")));
 }
 
-void DirectTransfer::onSocketError()
-{
+void DirectTransfer::onSocketError() {
     if (m_done)
         return;
     // Whatever arrived before the error may already be the whole answer.
@@ -385,24 +370,21 @@ void DirectTransfer::onSocketError()
     fail(ServiceError::transport(replyError(error), m_socket->errorString()));
 }
 
-void DirectTransfer::fail(ServiceError error)
-{
+void DirectTransfer::fail(ServiceError error) {
     if (m_done)
         return;
     m_error = std::move(error);
     finish();
 }
 
-void DirectTransfer::succeed()
-{
+void DirectTransfer::succeed() {
     if (m_done)
         return;
     m_stage = Stage::Done;
     finish();
 }
 
-void DirectTransfer::finish()
-{
+void DirectTransfer::finish() {
     m_done = true;
     m_idle.stop();
     if (m_socket) {
@@ -412,8 +394,7 @@ void DirectTransfer::finish()
     Q_EMIT finished();
 }
 
-QCoro::Task<HttpResponse> sendDirect(Request request, DirectOptions options)
-{
+QCoro::Task<HttpResponse> sendDirect(Request request, DirectOptions options) {
     auto transfer = std::make_unique<DirectTransfer>(std::move(request), std::move(options));
     transfer->start();
     if (!transfer->isDone())

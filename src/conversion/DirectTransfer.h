@@ -25,8 +25,7 @@ namespace quorvel {
 // from the socket to a sink. The shared network manager passes bodies between its
 // threads in small pieces, which costs a large transfer a third to a half of its
 // speed; this keeps at most a few MiB of a file in memory at any time.
-struct DirectOptions
-{
+struct DirectOptions {
     // Request body: open, positioned at its start, with a known size.
     QIODevice *body = nullptr;
     // Receives the body of a 200 answer piece by piece instead of collecting it; a
@@ -38,8 +37,7 @@ struct DirectOptions
 // Failures are thrown as send()'s are: transport errors in the URL-loading domain.
 QCoro::Task<HttpResponse> sendDirect(Request request, DirectOptions options = {});
 
-class DirectTransfer : public QObject
-{
+class DirectTransfer : public QObject {
     Q_OBJECT
 public:
     DirectTransfer(Request request, DirectOptions options);

@@ -4,17 +4,14 @@
 
 namespace quorvel {
 
-MultipartBody::MultipartBody(const QString &path, const QString &fileName,
-                             const QString &boundary, QObject *parent)
+MultipartBody::MultipartBody(const QString &path, const QString &fileName, const QString &boundary,
+                             QObject *parent)
     : QIODevice(parent)
     , m_file(path)
     , m_head(headFor(fileName, boundary))
-    , m_tail(tailFor(boundary))
-{
-}
+    , m_tail(tailFor(boundary)) {}
 
-QByteArray MultipartBody::escapeFileName(const QString &fileName)
-{
+QByteArray MultipartBody::escapeFileName(const QString &fileName) {
     QByteArray out;
     const QByteArray utf8 = fileName.toUtf8();
     out.reserve(utf8.size());
@@ -36,20 +33,17 @@ QByteArray MultipartBody::escapeFileName(const QString &fileName)
     return out;
 }
 
-QByteArray MultipartBody::headFor(const QString &fileName, const QString &boundary)
-{
+QByteArray MultipartBody::headFor(const QString &fileName, const QString &boundary) {
     return "\r\n--" + boundary.toUtf8() + "\r\n" +
            "Content-Disposition: form-data; name=\"file\"; filename=\"" + escapeFileName(fileName) +
            "\"\r\n" + "Content-Type: application/pdf\r\n\r\n";
 }
 
-QByteArray MultipartBody::tailFor(const QString &boundary)
-{
+QByteArray MultipartBody::tailFor(const QString &boundary) {
     return "\r\n--" + boundary.toUtf8() + "--\r\n";
 }
 
-bool MultipartBody::open(OpenMode mode)
-{
+bool MultipartBody::open(OpenMode mode) {
     if ((mode & WriteOnly) || !(mode & ReadOnly)) {
         setErrorString(QStringLiteral("The upload body can only be read."));
         return false;
@@ -64,25 +58,26 @@ bool MultipartBody::open(OpenMode mode)
     return QIODevice::open(QIODevice::ReadOnly | QIODevice::Unbuffered);
 }
 
-void MultipartBody::close()
-{
+void MultipartBody::close() {
     m_file.close();
     QIODevice::close();
 }
 
-qint64 MultipartBody::size() const { return m_head.size() + m_fileSize + m_tail.size(); }
+qint64 MultipartBody::size() const {
+    return m_head.size() + m_fileSize + m_tail.size();
+}
 
-bool MultipartBody::seek(qint64 pos)
-{
+bool MultipartBody::seek(qint64 pos) {
     if (pos < 0 || pos > size())
         return false;
     return QIODevice::seek(pos);
 }
 
-bool MultipartBody::atEnd() const { return pos() >= size(); }
+bool MultipartBody::atEnd() const {
+    return pos() >= size();
+}
 
-qint64 MultipartBody::readData(char *data, qint64 maxSize)
-{
+qint64 MultipartBody::readData(char *data, qint64 maxSize) {
     qint64 done = 0;
     qint64 at = pos();
     const qint64 headEnd = m_head.size();

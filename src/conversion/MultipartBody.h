@@ -10,8 +10,7 @@ namespace quorvel {
 // A one-part multipart/form-data body read straight from the file on disk: the
 // head rows, the file's bytes, the tail row. Random access with a known size, so
 // the network stack streams it (and can rewind it) without ever holding the file.
-class MultipartBody : public QIODevice
-{
+class MultipartBody : public QIODevice {
     Q_OBJECT
 public:
     // `fileName` is written into the filename parameter (escaped); the field is "file".

@@ -1,10 +1,17 @@
 #include "conversion/PDFViewModel.h"
 
+#include "conversion/ConversionRequest.h"
+#include "conversion/ConversionRun.h"
+#include "conversion/Downloader.h"
 #include "conversion/OperationCatalogue.h"
+#include "conversion/StatusCheck.h"
 #include "history/FilteredTaskModel.h"
+#include "history/HistoryFetch.h"
+#include "history/RetryRequest.h"
 #include "service/Log.h"
 
-#include <QFileInfo>
+#include <QScopeGuard>
+#include <QTime>
 
 #include <cmath>
 
@@ -14,29 +21,26 @@ PDFViewModel::PDFViewModel(QObject *parent)
     : QObject(parent)
     , m_tasks(new ConversionTaskModel(this))
     , m_filtered(new FilteredTaskModel(m_tasks, this))
-{
-}
+    , m_autoRefresh(new AutoRefresh(this)) {}
 
-PDFViewModel::~PDFViewModel()
-{
-    // Wakes every sleeping polling task and refresh loop so they end now.
+PDFViewModel::~PDFViewModel() {
+    // Wakes every sleeping polling task and the refresh loop so they end now.
     m_lifetime->cancel();
-    if (m_refreshTask)
-        m_refreshTask->cancel();
+    m_autoRefresh->stop();
 }
 
-QVariantList PDFViewModel::uploadedFilesValue() const
-{
+QVariantList PDFViewModel::uploadedFilesValue() const {
     QVariantList out;
     for (const FileUploadData &f : m_uploadedFiles)
         out.append(QVariant::fromValue(f));
     return out;
 }
 
-QList<ConversionTask> PDFViewModel::filteredTasks() const { return m_filtered->tasks(); }
+QList<ConversionTask> PDFViewModel::filteredTasks() const {
+    return m_filtered->tasks();
+}
 
-void PDFViewModel::setSearchText(const QString &text)
-{
+void PDFViewModel::setSearchText(const QString &text) {
     if (text == m_searchText)
         return;
     m_searchText = text;
@@ -44,8 +48,7 @@ void PDFViewModel::setSearchText(const QString &text)
     Q_EMIT searchTextChanged();
 }
 
-void PDFViewModel::setSelectedFilter(TaskFilter filter)
-{
+void PDFViewModel::setSelectedFilter(TaskFilter filter) {
     if (filter == m_selectedFilter)
         return;
     m_selectedFilter = filter;
@@ -53,74 +56,65 @@ void PDFViewModel::setSelectedFilter(TaskFilter filter)
     Q_EMIT selectedFilterChanged();
 }
 
-QVariant PDFViewModel::selectedTaskValue() const
-{
+QVariant PDFViewModel::selectedTaskValue() const {
     return m_selectedTask ? QVariant::fromValue(*m_selectedTask) : QVariant();
 }
 
-void PDFViewModel::setShowTaskDetail(bool show)
-{
+void PDFViewModel::setShowTaskDetail(bool show) {
     if (show == m_showTaskDetail)
         return;
     m_showTaskDetail = show;
     Q_EMIT showTaskDetailChanged();
 }
 
-void PDFViewModel::setAutoRefreshEnabled(bool enabled)
-{
+void PDFViewModel::setAutoRefreshEnabled(bool enabled) {
     if (enabled == m_autoRefreshEnabled)
         return;
     m_autoRefreshEnabled = enabled;
     Q_EMIT autoRefreshEnabledChanged();
 }
 
-void PDFViewModel::selectTask(const QVariant &task)
-{
+void PDFViewModel::selectTask(const QVariant &task) {
     m_selectedTask = task.value<ConversionTask>();
     Q_EMIT selectedTaskChanged();
     setShowTaskDetail(true);
 }
 
-void PDFViewModel::setProcessingState(const ProcessingState &state)
-{
+void PDFViewModel::setProcessingState(const ProcessingState &state) {
     m_processingState = state;
     Q_EMIT processingStateChanged();
 }
 
-void PDFViewModel::setUploadProgress(double value)
-{
+void PDFViewModel::setUploadProgress(double value) {
     m_uploadProgress = value;
     Q_EMIT uploadProgressChanged();
 }
 
-void PDFViewModel::setActualUploadProgress(double value)
-{
+void PDFViewModel::setActualUploadProgress(double value) {
     m_actualUploadProgress = value;
     Q_EMIT actualUploadProgressChanged();
 }
 
-void PDFViewModel::setUploadedFiles(QList<FileUploadData> files)
-{
+void PDFViewModel::setUploadedFiles(QList<FileUploadData> files) {
     m_uploadedFiles = std::move(files);
     Q_EMIT uploadedFilesChanged();
 }
 
-void PDFViewModel::setIsLoadingHistory(bool loading)
-{
+void PDFViewModel::setIsLoadingHistory(bool loading) {
     m_isLoadingHistory = loading;
     Q_EMIT isLoadingHistoryChanged();
 }
 
-void PDFViewModel::setLastRefreshTime(const QString &text)
-{
+void PDFViewModel::setLastRefreshTime(const QString &text) {
     m_lastRefreshTime = text;
     Q_EMIT lastRefreshTimeChanged();
 }
 
-void PDFViewModel::publishTasks(QList<ConversionTask> tasks) { m_tasks->setTasks(std::move(tasks)); }
+void PDFViewModel::publishTasks(QList<ConversionTask> tasks) {
+    m_tasks->setTasks(std::move(tasks));
+}
 
-void PDFViewModel::reset()
-{
+void PDFViewModel::reset() {
     m_selectedFiles.clear();
     Q_EMIT selectedFilesChanged();
     m_processedFiles.clear();
@@ -135,8 +129,7 @@ void PDFViewModel::reset()
         m_progressTimer->stop();
 }
 
-void PDFViewModel::startAnimation(double target)
-{
+void PDFViewModel::startAnimation(double target) {
     if (m_progressTimer) {
         m_progressTimer->stop();
         m_progressTimer->deleteLater();
@@ -161,15 +154,15 @@ void PDFViewModel::startAnimation(double target)
     timer->start(animationTickMs);
 }
 
-void PDFViewModel::animateProgress(double target) { startAnimation(target); }
+void PDFViewModel::animateProgress(double target) {
+    startAnimation(target);
+}
 
-int PDFViewModel::simulationSteps(qint64 fileSize)
-{
+int PDFViewModel::simulationSteps(qint64 fileSize) {
     return int(qBound<qint64>(qint64(10), fileSize / 100000, qint64(50)));
 }
 
-QCoro::Task<> PDFViewModel::uploadProgressSimulation(qint64 fileSize, CancelTokenPtr stop)
-{
+QCoro::Task<> PDFViewModel::uploadProgressSimulation(qint64 fileSize, CancelTokenPtr stop) {
     QPointer<PDFViewModel> self(this);
     const CancelTokenPtr lifetime = m_lifetime;
     const int steps = simulationSteps(fileSize);
@@ -190,29 +183,25 @@ QCoro::Task<> PDFViewModel::uploadProgressSimulation(qint64 fileSize, CancelToke
     }
 }
 
-void PDFViewModel::addPickedFiles(const QList<QUrl> &files)
-{
+void PDFViewModel::addPickedFiles(const QList<QUrl> &files) {
     if (files.isEmpty())
         return;
     m_selectedFiles.append(files);
     Q_EMIT selectedFilesChanged();
 }
 
-void PDFViewModel::removeSelectedFile(int index)
-{
+void PDFViewModel::removeSelectedFile(int index) {
     if (index < 0 || index >= m_selectedFiles.size())
         return;
     m_selectedFiles.removeAt(index);
     Q_EMIT selectedFilesChanged();
 }
 
-void PDFViewModel::pickerFailed(const QString &description)
-{
+void PDFViewModel::pickerFailed(const QString &description) {
     Log::write(QStringLiteral("Error selecting files: ") + description);
 }
 
-bool PDFViewModel::canDrop(const QList<QUrl> &urls, const QString &operationName) const
-{
+bool PDFViewModel::canDrop(const QList<QUrl> &urls, const QString &operationName) const {
     for (const QUrl &url : urls)
         if (url.isLocalFile() &&
             OperationCatalogue::isContentTypeAllowed(operationName, url.toLocalFile()))
@@ -220,8 +209,7 @@ bool PDFViewModel::canDrop(const QList<QUrl> &urls, const QString &operationName
     return false;
 }
 
-bool PDFViewModel::dropFiles(const QList<QUrl> &urls, const QString &operationName)
-{
+bool PDFViewModel::dropFiles(const QList<QUrl> &urls, const QString &operationName) {
     if (!canDrop(urls, operationName))
         return false;
     QList<QUrl> accepted;
@@ -231,6 +219,224 @@ bool PDFViewModel::dropFiles(const QList<QUrl> &urls, const QString &operationNa
             accepted.append(url);
     addPickedFiles(accepted);
     return true;
+}
+
+// --- conversion: the services, with the window's state around them ---
+
+UploadHooks PDFViewModel::uploadHooks() {
+    QPointer<PDFViewModel> self(this);
+    UploadHooks hooks;
+    hooks.transferStarting = [self](qint64 fileSize, CancelTokenPtr transferEnded) {
+        if (!self)
+            return;
+        self->setActualUploadProgress(0);
+        self->setUploadProgress(0);
+        // The simulation ends with the transfer, however it ends: a failed upload's
+        // simulation must not move the bar after the error has zeroed it.
+        self->uploadProgressSimulation(fileSize, std::move(transferEnded));
+    };
+    hooks.transferred = [self] {
+        if (!self)
+            return false;
+        self->setActualUploadProgress(1);
+        self->animateProgress(1);
+        return true;
+    };
+    return hooks;
+}
+
+ConversionRun PDFViewModel::conversionRun() {
+    QPointer<PDFViewModel> self(this);
+    ConversionRunHooks hooks;
+    hooks.alive = [self] { return !self.isNull(); };
+    hooks.stateChanged = [self](const ProcessingState &state) {
+        if (self)
+            self->setProcessingState(state);
+    };
+    hooks.uploadsStarting = [self] {
+        self->setUploadProgress(0);
+        self->setActualUploadProgress(0);
+    };
+    hooks.uploadHooks = [self] { return self ? self->uploadHooks() : UploadHooks{}; };
+    hooks.fileUploaded = [self](const FileUploadData &record, qsizetype index, double progress) {
+        self->setUploadedFiles(self->m_uploadedFiles + QList<FileUploadData>{record});
+        self->setActualUploadProgress(progress);
+        // The last file's target is set once all are up.
+        if (index < self->m_selectedFiles.size() - 1)
+            self->animateProgress(progress);
+    };
+    hooks.uploadsDone = [self](const QList<FileUploadData> &records) {
+        self->setUploadedFiles(records);
+        self->setActualUploadProgress(1);
+        self->animateProgress(1);
+    };
+    hooks.uploadFailed = [self] {
+        self->setUploadProgress(0);
+        self->setActualUploadProgress(0);
+        if (self->m_progressTimer)
+            self->m_progressTimer->stop();
+    };
+    hooks.jobAccepted = [self](const ConversionTask &task) {
+        self->m_tasks->insertFront(task);
+        // Runs on by itself until the job ends or this object goes away.
+        self->pollTask(task.id);
+    };
+    return ConversionRun(std::move(hooks));
+}
+
+QCoro::Task<> PDFViewModel::processFiles(QString operationName) {
+    ConversionRun run = conversionRun();
+    co_await run.process(operationName, m_selectedFiles);
+}
+
+bool PDFViewModel::validateFileFormats(const QList<QUrl> &files, const QString &operationName) {
+    return conversionRun().validate(files, operationName);
+}
+
+QCoro::Task<> PDFViewModel::startConversion(QString operationName, FileUploadData upload) {
+    QPointer<PDFViewModel> self(this);
+    ConversionRun run = conversionRun();
+    const bool accepted = co_await run.requestJob(operationName, upload);
+    if (self && accepted)
+        setProcessingState(ProcessingState::completed());
+}
+
+QCoro::Task<ConversionTask> PDFViewModel::checkTaskStatus(QString taskId) {
+    return StatusCheck::check(std::move(taskId));
+}
+
+QCoro::Task<FileUploadData> PDFViewModel::uploadFile(QUrl file) {
+    return Uploader::upload(std::move(file), uploadHooks());
+}
+
+QCoro::Task<ConversionTask> PDFViewModel::convertToPDF(QString operationName,
+                                                       FileUploadData upload) {
+    return ConversionRequest::send(std::move(operationName), std::move(upload));
+}
+
+QCoro::Task<QString> PDFViewModel::downloadFile(ConversionTask task, QString directory) {
+    return Downloader::download(std::move(task), std::move(directory));
+}
+
+// --- job polling ---
+
+void PDFViewModel::pollTask(const QString &taskId) {
+    followJob(taskId, PollRules::newJob(pollIntervalMs), false);
+}
+
+QCoro::Task<> PDFViewModel::followJob(QString jobId, PollRules rules, bool retried) {
+    QPointer<PDFViewModel> self(this);
+    // Named, not a temporary of the co_await: GCC 12 may destroy such a temporary twice.
+    JobPoller::Seen seen = [self, retried](const ConversionTask &task) {
+        if (!self)
+            return;
+        if (retried) {
+            self->applyRetryStatus(task);
+            return;
+        }
+        // Replaced even when nothing differs.
+        const qsizetype row = self->m_tasks->indexOfId(task.id);
+        if (row >= 0)
+            self->m_tasks->replaceAt(row, task);
+    };
+    const PollResult result =
+        co_await JobPoller::follow(jobId, std::move(rules), m_lifetime, std::move(seen));
+    if (!self || result.end == PollResult::End::Cancelled)
+        co_return;
+    if (result.end == PollResult::End::UnknownJob)
+        setProcessingState(ProcessingState::error(result.error->description()));
+    co_await fetchConversionHistory();
+    if (self)
+        endPolling(jobId, result.lastSeen);
+}
+
+void PDFViewModel::endPolling(const QString &jobId, const ConversionTask &lastSeen) {
+    Q_EMIT taskPollingFinished(lastSeen);
+    Q_EMIT jobPollingFinished(jobId, lastSeen);
+}
+
+// --- history ---
+
+void PDFViewModel::publishHistory(QList<ConversionTask> tasks, const QString &lineAfterPublish) {
+    publishTasks(std::move(tasks));
+    setIsLoadingHistory(false);
+    if (!lineAfterPublish.isEmpty())
+        Log::write(lineAfterPublish);
+}
+
+QCoro::Task<> PDFViewModel::fetchConversionHistory() {
+    QPointer<PDFViewModel> self(this);
+    setIsLoadingHistory(true);
+    // Clears the loading flag if the fetch ends without publishing: whatever ends it (an
+    // unexpected exception, the coroutine being torn down), the page never spins forever.
+    auto loading = qScopeGuard([self] {
+        if (self)
+            self->setIsLoadingHistory(false);
+    });
+    // When the page that asked is gone, there is nothing left to publish into.
+    // Named, not a temporary of the co_await: GCC 12 may destroy such a temporary twice.
+    std::function<bool()> wanted = [self] { return !self.isNull(); };
+    std::optional<HistoryOutcome> outcome = co_await HistoryFetch::fetch(std::move(wanted));
+    if (!self || !outcome)
+        co_return;
+    loading.dismiss();
+    publishHistory(std::move(outcome->tasks), outcome->lineAfterPublish);
+    if (outcome->failure)
+        Q_EMIT historyFetchFailed(outcome->failure->description(), outcome->failure->code());
+}
+
+QCoro::Task<> PDFViewModel::refreshHistory() {
+    QPointer<PDFViewModel> self(this);
+    co_await fetchConversionHistory();
+    if (!self)
+        co_return;
+    // Stamped whatever the fetch's outcome.
+    setLastRefreshTime(QTime::currentTime().toString(QStringLiteral("HH:mm:ss")));
+}
+
+void PDFViewModel::startAutoRefresh() {
+    m_autoRefresh->intervalMs = refreshIntervalMs;
+    m_autoRefresh->start([this] { return refreshHistory(); },
+                         [this] { return m_autoRefreshEnabled; });
+}
+
+void PDFViewModel::stopAutoRefresh() {
+    m_autoRefresh->stop();
+}
+
+// --- retry ---
+
+QCoro::Task<> PDFViewModel::retryConversion(ConversionTask task) {
+    QPointer<PDFViewModel> self(this);
+    setProcessingState(ProcessingState::processing());
+    std::optional<ConversionTask> created;
+    try {
+        created = co_await RetryRequest::send(task);
+    } catch (const ServiceError &e) {
+        if (self)
+            setProcessingState(ProcessingState::error(e.description()));
+        co_return;
+    }
+    if (!self)
+        co_return;
+    const qsizetype row = m_tasks->indexOfId(created->id);
+    if (row >= 0)
+        m_tasks->replaceAt(row, *created);
+    else
+        m_tasks->insertFront(*created);
+    setProcessingState(ProcessingState::completed());
+    // Observers redraw even when the list compares equal (jobs compare by id alone).
+    m_tasks->notifyChanged();
+    followJob(created->id, PollRules::retriedJob(retryPollIntervalMs, retryMaxAttempts), true);
+}
+
+void PDFViewModel::applyRetryStatus(const ConversionTask &task) {
+    const qsizetype row = m_tasks->indexOfId(task.id);
+    if (row < 0 || m_tasks->tasks().at(row).status == task.status)
+        return;
+    m_tasks->replaceAt(row, task);
+    m_tasks->notifyChanged();
+    Log::write(QStringLiteral("🔄 重试任务 - UI已更新"));
 }
 
 } // namespace quorvel

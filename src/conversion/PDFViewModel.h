@@ -1,10 +1,14 @@
 #pragma once
 
+#include "conversion/JobPoller.h"
 #include "conversion/ProcessingState.h"
+#include "conversion/Uploader.h"
+#include "history/AutoRefresh.h"
 #include "history/ConversionTaskModel.h"
 #include "history/FilteredTaskModel.h"
 #include "history/TaskFilter.h"
 #include "service/AuthManager.h"
+#include "service/JobStatus.h"
 #include "service/ServiceError.h"
 #include "service/Sleep.h"
 #include "service/WireRecords.h"
@@ -23,35 +27,39 @@
 
 namespace quorvel {
 
+class ConversionRun;
 
 // Kept for the shape of the view model; the client holds no conversion engine.
-class PDFProcessor
-{
-};
+class PDFProcessor {};
 
-// The state of the conversion page and of the history page, and every operation
-// that changes it: file intake, upload progress, the conversion pipeline with its
-// status polling, downloads, the history with its timed refresh, and retries.
-// Published fields change on the main thread only.
-class PDFViewModel : public QObject
-{
+// The state of the conversion page and of the history page, the one object the window
+// binds to. It publishes state and forwards the work to the services beside it (upload,
+// conversion request, job polling, download, history fetch, refresh loop, retry); only
+// what exists for the window alone lives here: the eased progress animation, the upload
+// progress simulation and the file intake. Published fields change on the main thread only.
+class PDFViewModel : public QObject {
     Q_OBJECT
     Q_PROPERTY(QList<QUrl> selectedFiles READ selectedFiles NOTIFY selectedFilesChanged)
     Q_PROPERTY(QList<QUrl> processedFiles READ processedFiles NOTIFY processedFilesChanged)
-    Q_PROPERTY(quorvel::ProcessingState processingState READ processingState NOTIFY processingStateChanged)
+    Q_PROPERTY(
+        quorvel::ProcessingState processingState READ processingState NOTIFY processingStateChanged)
     Q_PROPERTY(QString selectedOperation READ selectedOperation NOTIFY selectedOperationChanged)
     Q_PROPERTY(QString password READ password NOTIFY passwordChanged)
     Q_PROPERTY(double uploadProgress READ uploadProgress NOTIFY uploadProgressChanged)
-    Q_PROPERTY(double actualUploadProgress READ actualUploadProgress NOTIFY actualUploadProgressChanged)
+    Q_PROPERTY(
+        double actualUploadProgress READ actualUploadProgress NOTIFY actualUploadProgressChanged)
     Q_PROPERTY(QVariantList uploadedFiles READ uploadedFilesValue NOTIFY uploadedFilesChanged)
     Q_PROPERTY(quorvel::ConversionTaskModel *conversionTasks READ conversionTaskModel CONSTANT)
     Q_PROPERTY(quorvel::FilteredTaskModel *filteredTasks READ filteredTaskModel CONSTANT)
     Q_PROPERTY(bool isLoadingHistory READ isLoadingHistory NOTIFY isLoadingHistoryChanged)
     Q_PROPERTY(QString searchText READ searchText WRITE setSearchText NOTIFY searchTextChanged)
-    Q_PROPERTY(quorvel::TaskFilter selectedFilter READ selectedFilter WRITE setSelectedFilter NOTIFY selectedFilterChanged)
+    Q_PROPERTY(quorvel::TaskFilter selectedFilter READ selectedFilter WRITE setSelectedFilter NOTIFY
+                   selectedFilterChanged)
     Q_PROPERTY(QVariant selectedTask READ selectedTaskValue NOTIFY selectedTaskChanged)
-    Q_PROPERTY(bool showTaskDetail READ showTaskDetail WRITE setShowTaskDetail NOTIFY showTaskDetailChanged)
-    Q_PROPERTY(bool autoRefreshEnabled READ autoRefreshEnabled WRITE setAutoRefreshEnabled NOTIFY autoRefreshEnabledChanged)
+    Q_PROPERTY(bool showTaskDetail READ showTaskDetail WRITE setShowTaskDetail NOTIFY
+                   showTaskDetailChanged)
+    Q_PROPERTY(bool autoRefreshEnabled READ autoRefreshEnabled WRITE setAutoRefreshEnabled NOTIFY
+                   autoRefreshEnabledChanged)
     Q_PROPERTY(QString lastRefreshTime READ lastRefreshTime NOTIFY lastRefreshTimeChanged)
 
 public:
@@ -86,15 +94,15 @@ public:
     QString lastRefreshTime() const { return m_lastRefreshTime; }
     AuthManager *authManager() const { return m_authManager; }
     void setAuthManager(AuthManager *manager) { m_authManager = manager; }
-    bool isAutoRefreshRunning() const { return bool(m_refreshTask); }
+    bool isAutoRefreshRunning() const { return m_autoRefresh->isRunning(); }
 
     // --- intervals and limits (defaults are the product's; tests shorten them) ---
     int animationTickMs = 25;
     int animationSteps = 20;
-    int pollIntervalMs = 3000;
+    int pollIntervalMs = kPollIntervalMs;
     int refreshIntervalMs = 30'000;
-    int retryPollIntervalMs = 3000;
-    int retryMaxAttempts = 100;
+    int retryPollIntervalMs = kPollIntervalMs;
+    int retryMaxAttempts = kRetryMaxAttempts;
     // Scales the upload simulation's waits (1 = real pace).
     double simulationWaitScale = 1.0;
 
@@ -160,6 +168,8 @@ Q_SIGNALS:
     // A started job's polling ended (completed, failed, or given up), for front ends
     // that wait for jobs; `task` is the last status seen.
     void taskPollingFinished(const quorvel::ConversionTask &task);
+    // The same, with the id the polling asked about (an answer may carry another id).
+    void jobPollingFinished(const QString &jobId, const quorvel::ConversionTask &task);
     // A history fetch published an empty list because the request failed or the sign-in
     // was refused (code 401), for front ends that must tell it from an account without jobs.
     void historyFetchFailed(const QString &description, qint64 code);
@@ -168,15 +178,19 @@ private:
     void startAnimation(double target);
     // Ends early when `stop` is cancelled (its upload ended).
     QCoro::Task<> uploadProgressSimulation(qint64 fileSize, CancelTokenPtr stop = {});
-    QCoro::Task<> pollTask(QString taskId);
-    // Requests one job and, when it is accepted, lists it and starts its polling.
-    QCoro::Task<bool> requestJob(QString operationName, FileUploadData upload);
-    QCoro::Task<> retryPolling(ConversionTask task);
-    QCoro::Task<> autoRefreshLoop(CancelTokenPtr token);
+    // The window's side of an upload: progress reset, simulation, milestone.
+    UploadHooks uploadHooks();
+    // The window's side of a run: state, progress, the list and the polling of each job.
+    ConversionRun conversionRun();
+    // Follows one job until its polling ends, then reloads the history and says so. A
+    // retried job's entry is replaced only when its status changed.
+    QCoro::Task<> followJob(QString jobId, PollRules rules, bool retried);
+    void pollTask(const QString &taskId);
     // List replaced, loading flag cleared, then the line that confirms it (if any).
     void publishHistory(QList<ConversionTask> tasks, const QString &lineAfterPublish);
     // The list update of a retry's polling: a changed status replaces the entry.
     void applyRetryStatus(const ConversionTask &task);
+    void endPolling(const QString &jobId, const ConversionTask &lastSeen);
 
     QList<QUrl> m_selectedFiles;
     QList<QUrl> m_processedFiles;
@@ -196,11 +210,11 @@ private:
     QPointer<AuthManager> m_authManager;
     bool m_autoRefreshEnabled = true;
     QString m_lastRefreshTime;
-    CancelTokenPtr m_refreshTask;
+    AutoRefresh *m_autoRefresh = nullptr;
     PDFProcessor m_processor;
     QTimer *m_progressTimer = nullptr;
 
-    // Cancelled on destruction: every sleeping loop of this object wakes and ends.
+    // Cancelled on destruction: every polling of this object wakes and ends.
     CancelTokenPtr m_lifetime = makeCancelToken();
     QRandomGenerator m_random{QRandomGenerator::securelySeeded()};
 };

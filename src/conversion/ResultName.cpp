@@ -6,8 +6,7 @@ namespace quorvel::ResultName {
 
 namespace {
 
-QString sourceExtension(const QString &sourceFileTyp)
-{
+QString sourceExtension(const QString &sourceFileTyp) {
     const QString typ = sourceFileTyp.toLower();
     if (typ == QLatin1String("markdown"))
         return QStringLiteral(".md");
@@ -20,8 +19,7 @@ QString sourceExtension(const QString &sourceFileTyp)
 
 // Every occurrence of `from` (any case) replaced, or `to` appended when the name
 // does not end with `from`.
-QString swapExtension(const QString &fileName, const QString &from, const QString &to)
-{
+QString swapExtension(const QString &fileName, const QString &from, const QString &to) {
     if (!from.isEmpty() && fileName.toLower().endsWith(from)) {
         QString out = fileName;
         return out.replace(from, to, Qt::CaseInsensitive);
@@ -31,8 +29,7 @@ QString swapExtension(const QString &fileName, const QString &from, const QStrin
 
 } // namespace
 
-QString forTask(const ConversionTask &task)
-{
+QString forTask(const ConversionTask &task) {
     const QString code = task.typ.toUpper();
     const QString extension = OperationCatalogue::resultExtension(code);
     if (code.contains(QLatin1String("2PDF")))
@@ -40,8 +37,7 @@ QString forTask(const ConversionTask &task)
     return swapExtension(task.fileName, QStringLiteral(".pdf"), extension);
 }
 
-QString safe(const QString &name)
-{
+QString safe(const QString &name) {
     QString last = name.mid(name.lastIndexOf(u'/') + 1);
     for (QChar &c : last)
         if (c == u'\\' || c.category() == QChar::Other_Control)

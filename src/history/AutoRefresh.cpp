@@ -1,41 +1,48 @@
-#include "conversion/PDFViewModel.h"
+#include "history/AutoRefresh.h"
+
+#include <QPointer>
 
 #include <chrono>
 
 namespace quorvel {
 
-void PDFViewModel::startAutoRefresh() {
+AutoRefresh::AutoRefresh(QObject *parent)
+    : QObject(parent) {}
+
+AutoRefresh::~AutoRefresh() {
+    stop();
+}
+
+void AutoRefresh::start(Refresh refresh, Enabled enabled) {
     // At most one loop: the old one is cancelled before the new one starts.
-    stopAutoRefresh();
-    m_refreshTask = makeCancelToken();
-    autoRefreshLoop(m_refreshTask); // runs on by itself; the token is its handle
+    stop();
+    m_token = makeCancelToken();
+    loop(m_token, std::move(refresh), std::move(enabled)); // runs on; the token is its handle
 }
 
-void PDFViewModel::stopAutoRefresh() {
-    if (m_refreshTask)
-        m_refreshTask->cancel();
-    m_refreshTask.reset();
+void AutoRefresh::stop() {
+    if (m_token)
+        m_token->cancel();
+    m_token.reset();
 }
 
-QCoro::Task<> PDFViewModel::autoRefreshLoop(CancelTokenPtr token) {
-    QPointer<PDFViewModel> self(this);
-    const CancelTokenPtr lifetime = m_lifetime;
+QCoro::Task<> AutoRefresh::loop(CancelTokenPtr token, Refresh refresh, Enabled enabled) {
+    QPointer<AutoRefresh> self(this);
     for (;;) {
-        if (token->isCancelled() || !m_autoRefreshEnabled)
+        if (token->isCancelled() || !enabled())
             break;
-        const bool slept =
-            co_await sleepFor(std::chrono::milliseconds(refreshIntervalMs), token, lifetime);
+        const bool slept = co_await sleepFor(std::chrono::milliseconds(intervalMs), token);
         if (!slept || !self)
             break; // cancelled while asleep: no fetch
-        if (token->isCancelled() || !m_autoRefreshEnabled)
+        if (token->isCancelled() || !enabled())
             break;
-        co_await refreshHistory();
+        co_await refresh();
         if (!self)
-            break;
+            co_return;
     }
     // A loop that ended by itself no longer counts as running.
-    if (self && m_refreshTask == token)
-        m_refreshTask.reset();
+    if (self && m_token == token)
+        m_token.reset();
 }
 
 } // namespace quorvel

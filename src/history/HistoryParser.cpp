@@ -357,10 +357,8 @@ QString currentCreateAtText() {
 
 ConversionTask extractTaskFields(const QJsonObject &o) {
     ConversionTask t;
-    const auto id = o.constFind(QLatin1StringView("id"));
-    t.id = id != o.constEnd() && id->isString()
-               ? id->toString()
-               : QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+    t.id = json::idText(o.value(QLatin1StringView("id")))
+               .value_or(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper());
     t.userId = textOr(o, QLatin1StringView("user_id"), {});
     t.typ = textOr(o, QLatin1StringView("typ"), {});
     t.fileName = textOr(o, QLatin1StringView("file_name"), QStringLiteral("Unknown File"));

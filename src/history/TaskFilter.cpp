@@ -1,5 +1,7 @@
 #include "history/TaskFilter.h"
 
+#include "service/JobStatus.h"
+
 namespace quorvel {
 
 QString rawValue(TaskFilter filter) {
@@ -32,11 +34,11 @@ bool keeps(TaskFilter filter, qint64 status) {
     case TaskFilter::All:
         return true;
     case TaskFilter::Completed:
-        return status == 1;
+        return hasStatus(status, JobStatus::Completed);
     case TaskFilter::Converting:
-        return status == 0;
+        return hasStatus(status, JobStatus::Converting);
     case TaskFilter::Failed:
-        return status == 2;
+        return hasStatus(status, JobStatus::Failed);
     }
     return false;
 }

@@ -5,8 +5,7 @@
 namespace quorvel {
 
 BalanceFigures BalanceFigures::from(const std::optional<UserInfoData> &userInfo,
-                                    const std::optional<PageBalanceData> &pageBalance)
-{
+                                    const std::optional<PageBalanceData> &pageBalance) {
     BalanceFigures f;
     if (pageBalance) {
         f.usage = pageBalance->consumed_pages;

@@ -10,8 +10,7 @@ namespace quorvel {
 
 // What the page balance panel shows, computed once from the account details and the
 // page balance, so the desktop panel and the CLI read the same figures.
-struct BalanceFigures
-{
+struct BalanceFigures {
     Q_GADGET
     Q_PROPERTY(Face face MEMBER face)
     Q_PROPERTY(qint64 usage MEMBER usage)

@@ -31,8 +31,8 @@ QString HttpResponse::renderedHeaders() const {
 QNetworkAccessManager &sharedSession() {
     static QNetworkAccessManager *manager = [] {
         auto *m = new QNetworkAccessManager();
-        // Redirects of the service are not followed silently: a redirect is an answer.
-        m->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
+        // A moved endpoint of the service is followed; the token never leaves its origin.
+        m->setRedirectPolicy(QNetworkRequest::SameOriginRedirectPolicy);
         return m;
     }();
     return *manager;
@@ -53,7 +53,7 @@ QCoro::Task<HttpResponse> send(QNetworkAccessManager &session, Request request) 
     // Our own timers decide: Qt's transfer timeout would report a plain cancellation.
     qreq.setTransferTimeout(0);
     qreq.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                      QNetworkRequest::ManualRedirectPolicy);
+                      QNetworkRequest::SameOriginRedirectPolicy);
 
     QNetworkReply *reply = nullptr;
     if (request.body)
@@ -93,6 +93,13 @@ QCoro::Task<HttpResponse> send(QNetworkAccessManager &session, Request request) 
     const QNetworkReply::NetworkError error = reply->error();
     if (*timedOut)
         throw ServiceError::transport(error, reply->errorString(), true);
+    if (error == QNetworkReply::InsecureRedirectError) {
+        const QUrl to =
+            reply->url().resolved(reply->header(QNetworkRequest::LocationHeader).toUrl());
+        throw ServiceError(QStringLiteral("Redirect to another origin refused: ") +
+                               to.toString(QUrl::RemoveUserInfo | QUrl::FullyEncoded),
+                           -1);
+    }
     if (isTransportFailure(error) || (!statusAttr.isValid() && error != QNetworkReply::NoError))
         throw ServiceError::transport(error, reply->errorString());
 

@@ -188,4 +188,14 @@ QString quoted(const QString &text) {
     return out + u'"';
 }
 
+std::optional<QString> idText(const QJsonValue &value) {
+    if (value.isString())
+        return value.toString();
+    if (!value.isDouble())
+        return std::nullopt;
+    if (const auto whole = asInteger(value))
+        return QString::number(*whole);
+    return QString::number(value.toDouble(), 'g', QLocale::FloatingPointShortest);
+}
+
 } // namespace quorvel::json

@@ -55,6 +55,10 @@ qint64 optionalInteger(const QJsonObject &o, const QString &key, const Path &pat
 // A number with an integral value that fits in 64 bits.
 std::optional<qint64> asInteger(const QJsonValue &value);
 
+// A job id as text: a string as it is, a number by its digits ("5"); nothing for any
+// other kind, so only a job without a usable id gets a generated one.
+std::optional<QString> idText(const QJsonValue &value);
+
 // Renders a string as a quoted literal for record renderings.
 QString quoted(const QString &text);
 

@@ -66,8 +66,16 @@ std::optional<Request> createRequest(const QString &path, const QByteArray &meth
     return r;
 }
 
+bool isDotSegment(const QString &id) {
+    return id == QLatin1String(".") || id == QLatin1String("..");
+}
+
 QString encodeIdForPath(const QString &id) {
-    return QString::fromLatin1(QUrl::toPercentEncoding(id));
+    return QString::fromLatin1(QUrl::toPercentEncoding(id, {}, isDotSegment(id) ? "." : ""));
+}
+
+QByteArray serviceTarget(const QString &encodedPath) {
+    return QUrl(apiBase()).path(QUrl::FullyEncoded).toUtf8() + encodedPath.toUtf8();
 }
 
 } // namespace quorvel

@@ -16,6 +16,9 @@ struct Request {
     std::optional<QByteArray> body;
     int timeoutMs = 30'000; // inactivity limit
     int totalLimitMs = 0;   // limit for the whole transfer; 0 = none
+    // Path and query exactly as sent, for what QUrl cannot hold: it turns "%2E" back into a
+    // dot, and the network manager resolves dot segments. Only a direct transfer honours it.
+    QByteArray target;
 
     QUrl url() const { return request.url(); }
     // Sets a header, replacing an earlier value of the same name in place.
@@ -42,7 +45,11 @@ void applyStoredToken(Request &request);
 std::optional<QUrl> serviceUrl(const QString &path);
 
 // A job id as one path segment or query value: percent-encoded, so an id can
-// never address another endpoint.
+// never address another endpoint. "." and ".." have their dots encoded as well.
 QString encodeIdForPath(const QString &id);
+// Whether the id is a whole dot segment ("." or ".."), which a QUrl cannot carry encoded.
+bool isDotSegment(const QString &id);
+// The request target of apiBase() + path, for Request::target.
+QByteArray serviceTarget(const QString &encodedPath);
 
 } // namespace quorvel

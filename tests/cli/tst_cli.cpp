@@ -35,15 +35,13 @@ const QByteArray kHistory = "/api/v1/tollan/convert/all";
 const QByteArray kDownload = "/api/v2/docx?md5_id=";
 const QString kToken = QStringLiteral("tok-1234567890");
 
-QByteArray envelope(const QJsonValue &data)
-{
+QByteArray envelope(const QJsonValue &data) {
     return QJsonDocument(QJsonObject{{"code", 0}, {"msg", "ok"}, {"data", data}})
         .toJson(QJsonDocument::Compact);
 }
 
 QJsonObject job(const QString &id, int status, const QString &fileName = "Report.pdf",
-                const QString &typ = "pdf2doc")
-{
+                const QString &typ = "pdf2doc") {
     return {{"id", id},
             {"user_id", "u1"},
             {"typ", typ},
@@ -57,13 +55,11 @@ QJsonObject job(const QString &id, int status, const QString &fileName = "Report
             {"create_at", "2026-12-06 10:00:00"}};
 }
 
-QByteArray historyAnswer(const QJsonArray &jobs)
-{
+QByteArray historyAnswer(const QJsonArray &jobs) {
     return envelope(QJsonObject{{"converts", jobs}});
 }
 
-QByteArray uploadAnswer(const QString &fileName)
-{
+QByteArray uploadAnswer(const QString &fileName) {
     return envelope(QJsonObject{{"file_name", fileName},
                                 {"source_file_path", "/store/" + fileName},
                                 {"source_file_typ", "pdf"},
@@ -72,8 +68,7 @@ QByteArray uploadAnswer(const QString &fileName)
                                 {"status", 0}});
 }
 
-QByteArray userInfo(bool lifetime)
-{
+QByteArray userInfo(bool lifetime) {
     return envelope(QJsonObject{{"email", "ann@example.com"},
                                 {"is_lifetimedeal_member", lifetime},
                                 {"lifetime_member_description", "Lifetime deal"},
@@ -82,15 +77,13 @@ QByteArray userInfo(bool lifetime)
                                 {"lft_daily_total", 10}});
 }
 
-struct CliRun
-{
+struct CliRun {
     int exitCode = -1;
     QByteArray out;
     QByteArray err;
 };
 
-QJsonValue parseJson(const QByteArray &bytes)
-{
+QJsonValue parseJson(const QByteArray &bytes) {
     QJsonParseError error;
     const QJsonDocument doc = QJsonDocument::fromJson(bytes, &error);
     if (error.error != QJsonParseError::NoError)
@@ -98,8 +91,7 @@ QJsonValue parseJson(const QByteArray &bytes)
     return doc.isArray() ? QJsonValue(doc.array()) : QJsonValue(doc.object());
 }
 
-QStringList ids(const QJsonArray &array)
-{
+QStringList ids(const QJsonArray &array) {
     QStringList out;
     for (const QJsonValue &v : array)
         out << v.toObject().value("id").toString();
@@ -110,8 +102,7 @@ QStringList ids(const QJsonArray &array)
 
 // The built binary against the scripted loopback service: exit status, standard output
 // and standard error of every command.
-class TestCli : public QObject
-{
+class TestCli : public QObject {
     Q_OBJECT
     ScriptedServer m_server;
     // One preferences store for the whole run: Qt settles its location once per process.
@@ -124,8 +115,7 @@ class TestCli : public QObject
 
     // Runs the CLI with a private preferences store and temporary directory, while this
     // process's event loop keeps the scripted server answering.
-    CliRun run(const QStringList &args, const QByteArray &input = {})
-    {
+    CliRun run(const QStringList &args, const QByteArray &input = {}) {
         QProcess process;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("QUORVEL_API_ORIGIN", m_server.origin());
@@ -159,8 +149,7 @@ class TestCli : public QObject
     // pseudo-terminal; what the terminal showed lands in `screen`. `typed` is sent once
     // `waitFor` has appeared on the screen, as a person would type after a prompt.
     CliRun runOnTerminal(const QStringList &args, bool terminalInput, const QByteArray &waitFor,
-                         const QByteArray &typed, QByteArray *screen)
-    {
+                         const QByteArray &typed, QByteArray *screen) {
         int master = -1;
         int slave = -1;
         if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0)
@@ -219,8 +208,7 @@ class TestCli : public QObject
 
     void signIn() { TokenStore::write(kToken); }
 
-    QString writeFile(const QString &name, const QByteArray &content)
-    {
+    QString writeFile(const QString &name, const QByteArray &content) {
         const QString path = m_home->filePath(name);
         QFile f(path);
         if (!f.open(QIODevice::WriteOnly))
@@ -230,14 +218,12 @@ class TestCli : public QObject
     }
 
 private Q_SLOTS:
-    void initTestCase()
-    {
+    void initTestCase() {
         // This process reads and writes the same preferences store as the CLI it runs.
         qputenv("XDG_CONFIG_HOME", configHome().toUtf8());
     }
 
-    void init()
-    {
+    void init() {
         m_home = std::make_unique<QTemporaryDir>();
         QVERIFY(m_home->isValid());
         QDir().mkpath(tempDir());
@@ -249,8 +235,7 @@ private Q_SLOTS:
 
     // --- command line, help, version ---
 
-    void usageErrors_data()
-    {
+    void usageErrors_data() {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QString>("fragment");
         QTest::newRow("no command") << QStringList{} << "no command given";
@@ -264,8 +249,7 @@ private Q_SLOTS:
         QTest::newRow("bad filter")
             << QStringList{"--json", "history", "--filter", "done"} << "unknown filter 'done'";
     }
-    void usageErrors()
-    {
+    void usageErrors() {
         QFETCH(QStringList, args);
         QFETCH(QString, fragment);
         const CliRun r = run(args);
@@ -276,8 +260,7 @@ private Q_SLOTS:
         QCOMPARE(m_server.requestCount(), 0);
     }
 
-    void unusableEnvironment_data()
-    {
+    void unusableEnvironment_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("value");
         QTest::addColumn<int>("exitCode");
@@ -290,8 +273,7 @@ private Q_SLOTS:
             << "QUORVEL_POLL_INTERVAL_MS"
             << "soon" << 2 << "QUORVEL_POLL_INTERVAL_MS must be a whole number";
     }
-    void unusableEnvironment()
-    {
+    void unusableEnvironment() {
         QFETCH(QString, name);
         QFETCH(QString, value);
         QFETCH(int, exitCode);
@@ -305,8 +287,7 @@ private Q_SLOTS:
         QCOMPARE(m_server.requestCount(), 0);
     }
 
-    void help_data()
-    {
+    void help_data() {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QString>("usageLine");
         const QString prefix = "Usage: quorvel-cli [--json] [--trace] ";
@@ -314,7 +295,7 @@ private Q_SLOTS:
         QTest::newRow("-h") << QStringList{"-h"} << prefix + "COMMAND [ARGS]";
         QTest::newRow("help convert")
             << QStringList{"help", "convert"}
-            << prefix + "convert OPERATION FILE... [--wait [--download DIR]]";
+            << prefix + "convert OPERATION FILE... [--wait [--download DIR] [--timeout S]]";
         const QStringList commands = {"login",   "logout", "whoami",  "balance",  "operations",
                                       "convert", "status", "history", "download", "retry"};
         for (const QString &c : commands) {
@@ -322,8 +303,7 @@ private Q_SLOTS:
             QTest::newRow(qPrintable(c + " --help")) << QStringList{c, "--help"} << usage;
         }
     }
-    void help()
-    {
+    void help() {
         QFETCH(QStringList, args);
         QFETCH(QString, usageLine);
         const CliRun r = run(args);
@@ -332,8 +312,7 @@ private Q_SLOTS:
         QCOMPARE(r.err, QByteArray());
     }
 
-    void version()
-    {
+    void version() {
         const CliRun r = run({"--version"});
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(r.out, QByteArray("quorvel-cli " QUORVEL_VERSION "\n"));
@@ -342,8 +321,7 @@ private Q_SLOTS:
 
     // --- account ---
 
-    void login_data()
-    {
+    void login_data() {
         QTest::addColumn<ScriptedResponse>("answer");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QByteArray>("out");
@@ -362,8 +340,7 @@ private Q_SLOTS:
                           "error 503.)\n")
             << false;
     }
-    void login()
-    {
+    void login() {
         QFETCH(ScriptedResponse, answer);
         QFETCH(int, exitCode);
         m_server.script("POST", kLogin, {answer});
@@ -388,8 +365,7 @@ private Q_SLOTS:
     }
 
     // At a terminal the password is asked for and not echoed.
-    void loginAtTerminal()
-    {
+    void loginAtTerminal() {
         m_server.script("POST", kLogin,
                         {ScriptedResponse::json(200, envelope(QJsonObject{{"token", kToken}}))});
         m_server.script("GET", kMe, {ScriptedResponse::json(200, userInfo(false))});
@@ -406,8 +382,7 @@ private Q_SLOTS:
                  QStringLiteral("typed secret"));
     }
 
-    void loginWithoutPassword()
-    {
+    void loginWithoutPassword() {
         const CliRun r = run({"login", "ann@example.com", "--password-stdin"}, "");
         QCOMPARE(r.exitCode, 1);
         QCOMPARE(r.out, QByteArray());
@@ -417,8 +392,7 @@ private Q_SLOTS:
 
     // A stored token is used by the next run without a new sign-in, and logout forgets
     // it without asking the service anything.
-    void logout()
-    {
+    void logout() {
         signIn();
         const CliRun r = run({"logout"});
         QCOMPARE(r.exitCode, 0);
@@ -433,8 +407,7 @@ private Q_SLOTS:
                  QByteArray("Not signed in; sign in with 'quorvel-cli login EMAIL' first\n"));
     }
 
-    void account_data()
-    {
+    void account_data() {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<bool>("lifetime");
         QTest::addColumn<int>("balanceStatus");
@@ -469,8 +442,7 @@ private Q_SLOTS:
                           R"("page_balcance_description":"Pages bought: 100"})")
             << QByteArray();
     }
-    void account()
-    {
+    void account() {
         QFETCH(QStringList, args);
         QFETCH(bool, lifetime);
         QFETCH(int, balanceStatus);
@@ -494,8 +466,7 @@ private Q_SLOTS:
         QCOMPARE(me[0].header("Authorization"), "Bearer " + kToken.toUtf8());
     }
 
-    void whoamiRefused()
-    {
+    void whoamiRefused() {
         signIn();
         m_server.script("GET", kMe, {ScriptedResponse::json(401, "{}")});
         const CliRun r = run({"whoami"});
@@ -507,8 +478,7 @@ private Q_SLOTS:
 
     // --trace writes the desktop app's diagnostic lines to standard error unchanged;
     // without it nothing of them is written anywhere.
-    void trace()
-    {
+    void trace() {
         signIn();
         m_server.script("GET", kMe, {ScriptedResponse::json(200, userInfo(false))});
         m_server.script(
@@ -533,8 +503,7 @@ private Q_SLOTS:
 
     // --- catalogue, status, history ---
 
-    void operations()
-    {
+    void operations() {
         const CliRun human = run({"operations"});
         QCOMPARE(human.exitCode, 0);
         const QStringList lines = QString::fromUtf8(human.out).split('\n', Qt::SkipEmptyParts);
@@ -549,8 +518,7 @@ private Q_SLOTS:
         QCOMPARE(m_server.requestCount(), 0);
     }
 
-    void status_data()
-    {
+    void status_data() {
         QTest::addColumn<QString>("id");
         QTest::addColumn<ScriptedResponse>("answer");
         QTest::addColumn<int>("exitCode");
@@ -571,8 +539,7 @@ private Q_SLOTS:
             << QByteArray("The operation couldn’t be completed. (Status "
                           "check failed error 404.)\n");
     }
-    void status()
-    {
+    void status() {
         QFETCH(QString, id);
         QFETCH(ScriptedResponse, answer);
         signIn();
@@ -583,8 +550,7 @@ private Q_SLOTS:
         QTEST(r.err, "err");
     }
 
-    void statusJson()
-    {
+    void statusJson() {
         m_server.script("GET", kStatus + "job-9",
                         {ScriptedResponse::json(200, envelope(job("job-9", 0)))});
         const CliRun r = run({"--json", "status", "job-9"});
@@ -594,8 +560,7 @@ private Q_SLOTS:
         QVERIFY(!m_server.requestsTo("GET", kStatus + "job-9").value(0).hasHeader("Authorization"));
     }
 
-    void history_data()
-    {
+    void history_data() {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QStringList>("expectedIds");
         const QStringList all = {"a", "b", "c", "d"};
@@ -610,8 +575,7 @@ private Q_SLOTS:
         QTest::newRow("search with a leading space")
             << QStringList{"--search", " report"} << QStringList{};
     }
-    void history()
-    {
+    void history() {
         QFETCH(QStringList, args);
         QFETCH(QStringList, expectedIds);
         signIn();
@@ -641,8 +605,7 @@ private Q_SLOTS:
     }
 
     // A failed fetch is an error, never an empty history.
-    void historyFailure_data()
-    {
+    void historyFailure_data() {
         QTest::addColumn<ScriptedResponse>("answer");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QByteArray>("out");
@@ -656,8 +619,7 @@ private Q_SLOTS:
         QTest::newRow("empty account") << ScriptedResponse::json(200, historyAnswer({})) << 0
                                        << QByteArray("No conversion tasks yet\n") << QByteArray();
     }
-    void historyFailure()
-    {
+    void historyFailure() {
         QFETCH(ScriptedResponse, answer);
         QFETCH(QByteArray, errStart);
         signIn();
@@ -672,8 +634,7 @@ private Q_SLOTS:
     // --- conversion ---
 
     // One whole run: validation, upload, job, polls, history reload, download.
-    void convertWaitDownload()
-    {
+    void convertWaitDownload() {
         signIn();
         const QString a = writeFile("Report.pdf", "%PDF-1.4 report");
         const QString b = writeFile("Memo.pdf", "%PDF-1.4 memo");
@@ -724,8 +685,7 @@ private Q_SLOTS:
         QCOMPARE(m_server.requestsTo("GET", kDownload).size(), 2);
     }
 
-    void convertHuman_data()
-    {
+    void convertHuman_data() {
         QTest::addColumn<QStringList>("options");
         QTest::addColumn<int>("finalStatus");
         QTest::addColumn<int>("exitCode");
@@ -739,8 +699,7 @@ private Q_SLOTS:
             << QStringList{"--wait", "--download", "dl"} << 2 << 1 << "Failed"
             << QByteArray("The job ended failed\n");
     }
-    void convertHuman()
-    {
+    void convertHuman() {
         QFETCH(QStringList, options);
         QFETCH(int, finalStatus);
         QFETCH(QString, statusWord);
@@ -764,10 +723,40 @@ private Q_SLOTS:
         QCOMPARE(m_server.requestsTo("GET", kDownload).size(), 0);
     }
 
+    // --wait follows the job it asked about whatever id the answers carry, ends on a job
+    // the service does not know, and gives up after --timeout.
+    void convertWaitEnds_data() {
+        QTest::addColumn<ScriptedResponse>("check");
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QByteArray>("err");
+        QTest::newRow("answer names another job")
+            << ScriptedResponse::json(200, envelope(job("job-9", 1))) << QStringList{} << 0
+            << QByteArray();
+        QTest::newRow("unknown job") << ScriptedResponse::json(404, "") << QStringList{} << 1
+                                     << QByteArray("Status check failed");
+        QTest::newRow("timeout") << ScriptedResponse::json(200, envelope(job("job-1", 0)))
+                                 << QStringList{"--timeout", "1"} << 1
+                                 << QByteArray("Gave up waiting for 1 job after 1 s");
+    }
+    void convertWaitEnds() {
+        QFETCH(ScriptedResponse, check);
+        QFETCH(QStringList, options);
+        QFETCH(QByteArray, err);
+        signIn();
+        const QString a = writeFile("Report.pdf", "%PDF");
+        m_server.script("POST", kUpload, {ScriptedResponse::json(200, uploadAnswer("Report.pdf"))});
+        m_server.script("POST", kConvert, {ScriptedResponse::json(200, envelope(job("job-1", 0)))});
+        m_server.script("GET", kStatus + "job-1", {check});
+        m_server.script("GET", kHistory, {ScriptedResponse::json(200, historyAnswer({}))});
+        const CliRun r = run(QStringList{"convert", "PDF to DOC", a, "--wait"} + options);
+        QTEST(r.exitCode, "exitCode");
+        QVERIFY2(err.isEmpty() ? r.err.isEmpty() : r.err.contains(err), r.err.constData());
+    }
+
     // On a terminal the upload shows a progress bar and the wait a spinner, all erased
     // before the results; standard output stays the same.
-    void convertProgressOnTerminal()
-    {
+    void convertProgressOnTerminal() {
         signIn();
         const QString a = writeFile("Report.pdf", "%PDF");
         m_server.script("POST", kUpload, {ScriptedResponse::json(200, uploadAnswer("Report.pdf"))});
@@ -790,8 +779,7 @@ private Q_SLOTS:
     }
 
     // Refused before anything is sent: nothing uploaded, nothing lost.
-    void convertRefused_data()
-    {
+    void convertRefused_data() {
         QTest::addColumn<QString>("operation");
         QTest::addColumn<QString>("file");
         QTest::addColumn<QByteArray>("err");
@@ -802,8 +790,7 @@ private Q_SLOTS:
         QTest::newRow("missing file") << "PDF to DOC"
                                       << "missing.pdf" << QByteArray("cannot read '");
     }
-    void convertRefused()
-    {
+    void convertRefused() {
         QFETCH(QString, operation);
         QFETCH(QString, file);
         QFETCH(QByteArray, err);
@@ -818,8 +805,7 @@ private Q_SLOTS:
         QCOMPARE(m_server.requestCount(), 0);
     }
 
-    void convertJobRefused()
-    {
+    void convertJobRefused() {
         signIn();
         const QString a = writeFile("Report.pdf", "%PDF");
         m_server.script("POST", kUpload, {ScriptedResponse::json(200, uploadAnswer("Report.pdf"))});
@@ -833,8 +819,7 @@ private Q_SLOTS:
 
     // --- download and retry ---
 
-    void download_data()
-    {
+    void download_data() {
         QTest::addColumn<QString>("id");
         QTest::addColumn<bool>("toDir");
         QTest::addColumn<int>("downloadStatus");
@@ -854,8 +839,7 @@ private Q_SLOTS:
             << QByteArray("Download failed: The operation couldn’t be completed. (Download "
                           "failed error 404.)\n");
     }
-    void download()
-    {
+    void download() {
         QFETCH(QString, id);
         QFETCH(bool, toDir);
         QFETCH(int, downloadStatus);
@@ -887,8 +871,7 @@ private Q_SLOTS:
         QCOMPARE(f.readAll(), QByteArray("result bytes"));
     }
 
-    void retry_data()
-    {
+    void retry_data() {
         QTest::addColumn<QString>("id");
         QTest::addColumn<bool>("wait");
         QTest::addColumn<ScriptedResponse>("retryAnswer");
@@ -916,8 +899,7 @@ private Q_SLOTS:
                                     << QByteArray("Job 'job-1' is Completed; only a failed job "
                                                   "can be retried\n");
     }
-    void retry()
-    {
+    void retry() {
         QFETCH(QString, id);
         QFETCH(bool, wait);
         QFETCH(ScriptedResponse, retryAnswer);

@@ -7,14 +7,12 @@ using namespace quorvel::cli;
 
 Q_DECLARE_METATYPE(quorvel::cli::Command)
 
-class TestCliCommandLine : public QObject
-{
+class TestCliCommandLine : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
     // Command lines that run, and what each asks for.
-    void accepted_data()
-    {
+    void accepted_data() {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<Command>("command");
         QTest::addColumn<bool>("json");
@@ -50,8 +48,7 @@ private Q_SLOTS:
         QTest::newRow("version") << QStringList{"--version"} << Command::Version << false << false
                                  << "";
     }
-    void accepted()
-    {
+    void accepted() {
         QFETCH(QStringList, args);
         QFETCH(Command, command);
         QFETCH(bool, json);
@@ -87,8 +84,7 @@ private Q_SLOTS:
         QCOMPARE(parsed, detail);
     }
 
-    void options_data()
-    {
+    void options_data() {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<bool>("wait");
         QTest::addColumn<QString>("downloadDir");
@@ -109,8 +105,7 @@ private Q_SLOTS:
             << QStringList{"login", "--password-stdin", "a@b.c"} << false << ""
             << "" << true;
     }
-    void options()
-    {
+    void options() {
         QFETCH(QStringList, args);
         const ParseResult r = parse(args);
         QVERIFY2(r.invocation, qPrintable(r.error ? r.error->message : QString()));
@@ -120,8 +115,7 @@ private Q_SLOTS:
         QTEST(r.invocation->passwordStdin, "passwordStdin");
     }
 
-    void historyOptions_data()
-    {
+    void historyOptions_data() {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<TaskFilter>("filter");
         QTest::addColumn<QString>("search");
@@ -137,8 +131,7 @@ private Q_SLOTS:
         QTest::newRow("search that looks like an option")
             << QStringList{"history", "--search", "--json"} << TaskFilter::All << "--json";
     }
-    void historyOptions()
-    {
+    void historyOptions() {
         QFETCH(QStringList, args);
         const ParseResult r = parse(args);
         QVERIFY2(r.invocation, qPrintable(r.error ? r.error->message : QString()));
@@ -148,8 +141,7 @@ private Q_SLOTS:
     }
 
     // Command lines that must not run: one line naming the mistake.
-    void refused_data()
-    {
+    void refused_data() {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QString>("fragment");
 
@@ -187,8 +179,7 @@ private Q_SLOTS:
         QTest::newRow("empty directory")
             << QStringList{"download", "j", "--to", ""} << "DIR must not be empty";
     }
-    void refused()
-    {
+    void refused() {
         QFETCH(QStringList, args);
         QFETCH(QString, fragment);
         const ParseResult r = parse(args);
@@ -201,8 +192,7 @@ private Q_SLOTS:
     }
 
     // Every command has its own usage text, and the program's lists every command.
-    void helpTexts()
-    {
+    void helpTexts() {
         const QString program = helpText();
         for (const QString &name : commandNames()) {
             const QString text = helpText(name);
@@ -218,8 +208,7 @@ private Q_SLOTS:
         QVERIFY(program.contains(QLatin1String("QUORVEL_API_ORIGIN")));
     }
 
-    void pollInterval_data()
-    {
+    void pollInterval_data() {
         QTest::addColumn<QString>("value");
         QTest::addColumn<int>("milliseconds"); // -1: not set
         QTest::addColumn<bool>("problem");
@@ -231,8 +220,7 @@ private Q_SLOTS:
         QTest::newRow("negative") << "-5" << -1 << true;
         QTest::newRow("too long") << "3600001" << -1 << true;
     }
-    void pollInterval()
-    {
+    void pollInterval() {
         QFETCH(QString, value);
         QFETCH(int, milliseconds);
         QFETCH(bool, problem);

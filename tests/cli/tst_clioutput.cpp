@@ -10,8 +10,7 @@ using namespace quorvel::cli;
 
 namespace {
 
-ConversionTask job(const QString &id, qint64 status, const QString &fileName, qint64 pages = 3)
-{
+ConversionTask job(const QString &id, qint64 status, const QString &fileName, qint64 pages = 3) {
     ConversionTask t;
     t.id = id;
     t.userId = QStringLiteral("u1");
@@ -27,8 +26,7 @@ ConversionTask job(const QString &id, qint64 status, const QString &fileName, qi
     return t;
 }
 
-UserInfoData info(bool lifetime, qint64 dailyUsage, qint64 dailyTotal)
-{
+UserInfoData info(bool lifetime, qint64 dailyUsage, qint64 dailyTotal) {
     UserInfoData u;
     u.email = QStringLiteral("ann@example.com");
     u.is_lifetimedeal_member = lifetime;
@@ -43,13 +41,11 @@ UserInfoData info(bool lifetime, qint64 dailyUsage, qint64 dailyTotal)
 
 Q_DECLARE_METATYPE(quorvel::BalanceFigures::Face)
 
-class TestCliOutput : public QObject
-{
+class TestCliOutput : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void statusWords_data()
-    {
+    void statusWords_data() {
         QTest::addColumn<qint64>("status");
         QTest::addColumn<QString>("word");
         QTest::newRow("0") << qint64(0) << "Converting";
@@ -58,15 +54,13 @@ private Q_SLOTS:
         QTest::newRow("3") << qint64(3) << "Unknown (3)";
         QTest::newRow("-1") << qint64(-1) << "Unknown (-1)";
     }
-    void statusWords()
-    {
+    void statusWords() {
         QFETCH(qint64, status);
         QTEST(statusWord(status), "word");
     }
 
     // Columns line up in terminal cells, wide characters counting two.
-    void alignment_data()
-    {
+    void alignment_data() {
         QTest::addColumn<QList<QStringList>>("rows");
         QTest::addColumn<QString>("expected");
 
@@ -77,14 +71,12 @@ private Q_SLOTS:
         QTest::newRow("last column not padded")
             << QList<QStringList>{{"a", "long name"}, {"b", "c"}} << "a  long name\nb  c\n";
     }
-    void alignment()
-    {
+    void alignment() {
         QFETCH(QList<QStringList>, rows);
         QTEST(alignedColumns(rows), "expected");
     }
 
-    void jobTableRows()
-    {
+    void jobTableRows() {
         const QString table = jobTable({job("j1", 1, "Report.pdf"), job("j22", 7, "a\nb.pdf", 0)});
         const QStringList lines = table.split(u'\n');
         QCOMPARE(lines.size(), 4); // header, two jobs, the final newline
@@ -100,8 +92,7 @@ private Q_SLOTS:
     }
 
     // Jobs in JSON carry exactly the service's keys, in list order.
-    void jobJson()
-    {
+    void jobJson() {
         const QByteArray doc =
             jsonDocument(jobArray({job("j2", 2, "b.pdf"), job("j1", 1, "a.pdf")}));
         QVERIFY(doc.endsWith('\n'));
@@ -123,8 +114,7 @@ private Q_SLOTS:
     }
 
     // The panel's figures, and what each face of the CLI prints from them.
-    void balance_data()
-    {
+    void balance_data() {
         QTest::addColumn<bool>("hasInfo");
         QTest::addColumn<bool>("lifetime");
         QTest::addColumn<qint64>("dailyUsage");
@@ -158,8 +148,7 @@ private Q_SLOTS:
             << false << false << qint64(0) << qint64(0) << true << qint64(50) << qint64(5)
             << BalanceFigures::Face::Loading << 0.1 << "Usage  Remain  Total\n5      45      50\n";
     }
-    void balance()
-    {
+    void balance() {
         QFETCH(bool, hasInfo);
         QFETCH(bool, lifetime);
         QFETCH(qint64, dailyUsage);
@@ -186,8 +175,7 @@ private Q_SLOTS:
         QCOMPARE(balanceText(f), text);
     }
 
-    void whoami()
-    {
+    void whoami() {
         QCOMPARE(whoamiText(info(true, 1, 5)),
                  QStringLiteral("Email:                ann@example.com\n"
                                 "Lifetime membership:  yes\n"
@@ -195,8 +183,7 @@ private Q_SLOTS:
                                 "Page balance:         Pages bought\n"));
     }
 
-    void operationsListing()
-    {
+    void operationsListing() {
         const QString table = operationsTable();
         QVERIFY(table.startsWith(QLatin1String("OPERATION    GROUP            ACCEPTS\n")));
         QVERIFY(table.contains(QStringLiteral("\nMD to PDF    Reverse Convert  MD/TXT等文本\n")));
@@ -206,8 +193,7 @@ private Q_SLOTS:
         QCOMPARE(array[7].toObject().value("accepted_formats").toString(), QStringLiteral("PDF"));
     }
 
-    void progressBar_data()
-    {
+    void progressBar_data() {
         QTest::addColumn<double>("fraction");
         QTest::addColumn<QString>("bar");
         QTest::newRow("start") << 0.0 << "[----------]   0%";
@@ -220,8 +206,7 @@ private Q_SLOTS:
 
 #include "cli/Terminal.h"
 
-void TestCliOutput::progressBar()
-{
+void TestCliOutput::progressBar() {
     QFETCH(double, fraction);
     QTEST(ProgressDisplay::bar(fraction, 10), "bar");
 }

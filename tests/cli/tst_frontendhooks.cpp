@@ -22,24 +22,21 @@ const QByteArray kHistory = "/api/v1/tollan/convert/all";
 
 // What the core offers a front end besides the desktop window: an account object
 // without the start-up fetch, and a report of a history fetch that failed.
-class TestFrontendHooks : public QObject
-{
+class TestFrontendHooks : public QObject {
     Q_OBJECT
     ScriptedServer m_server;
     std::unique_ptr<TestEnvironment> m_env;
 
 private Q_SLOTS:
     void initTestCase() { m_env = std::make_unique<TestEnvironment>(m_server.origin()); }
-    void init()
-    {
+    void init() {
         TokenStore::write(QStringLiteral("tok-hooks"));
         m_server.clearScripts();
         m_server.clearRequests();
     }
 
     // Holding the token without loading the account: signed in, nothing sent.
-    void startupFetch()
-    {
+    void startupFetch() {
         const QByteArray me =
             QJsonDocument(QJsonObject{{"code", 0},
                                       {"msg", "ok"},
@@ -67,8 +64,7 @@ private Q_SLOTS:
     }
 
     // An empty list that comes from a failure is reported; one from the account is not.
-    void historyFailure_data()
-    {
+    void historyFailure_data() {
         QTest::addColumn<int>("status");
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<int>("action");
@@ -84,8 +80,7 @@ private Q_SLOTS:
         QTest::newRow("connection dropped")
             << 200 << QByteArray("[]") << int(ScriptedResponse::Action::Drop) << 1 << qint64(-1005);
     }
-    void historyFailure()
-    {
+    void historyFailure() {
         QFETCH(int, status);
         QFETCH(QByteArray, body);
         QFETCH(int, action);

@@ -14,8 +14,7 @@ namespace {
 
 const QByteArray kRoute = "/api/v1/tollan/convert";
 
-FileUploadData record(const QString &name = QStringLiteral("deck.pdf"), qint64 pages = 12)
-{
+FileUploadData record(const QString &name = QStringLiteral("deck.pdf"), qint64 pages = 12) {
     FileUploadData u;
     u.file_name = name;
     u.source_file_path = "store/" + name;
@@ -28,33 +27,37 @@ FileUploadData record(const QString &name = QStringLiteral("deck.pdf"), qint64 p
 
 } // namespace
 
-class TestConvertRequest : public QObject
-{
+class TestConvertRequest : public QObject {
     Q_OBJECT
     ScriptedServer m_server;
     std::unique_ptr<TestEnvironment> m_env;
 
 private Q_SLOTS:
     void initTestCase() { m_env = std::make_unique<TestEnvironment>(m_server.origin()); }
-    void init()
-    {
+    void init() {
         TokenStore::write(QStringLiteral("tok-convert-1"));
         m_server.clearScripts();
         m_server.clearRequests();
     }
 
-    void bodyAndHeaders_data()
-    {
+    void bodyAndHeaders_data() {
         QTest::addColumn<QString>("operation");
         QTest::addColumn<QString>("typ");
         QTest::addColumn<QString>("ruleLine");
-        QTest::newRow("forward") << "PDF to PPTX" << "PDF2PPTX" << "convertToPDF - 正向转换: PDF2PPTX";
-        QTest::newRow("reverse") << "IMG to PDF" << "IMG2PDF" << "convertToPDF - 反向转换: IMG2PDF";
-        QTest::newRow("markdown") << "MD to PDF" << "MD2PDF" << "convertToPDF - MD to PDF特殊处理: MD2PDF";
-        QTest::newRow("modify") << "Compress" << "COMPRESS" << "convertToPDF - 正向转换: COMPRESS";
+        QTest::newRow("forward") << "PDF to PPTX"
+                                 << "PDF2PPTX"
+                                 << "convertToPDF - 正向转换: PDF2PPTX";
+        QTest::newRow("reverse") << "IMG to PDF"
+                                 << "IMG2PDF"
+                                 << "convertToPDF - 反向转换: IMG2PDF";
+        QTest::newRow("markdown") << "MD to PDF"
+                                  << "MD2PDF"
+                                  << "convertToPDF - MD to PDF特殊处理: MD2PDF";
+        QTest::newRow("modify") << "Compress"
+                                << "COMPRESS"
+                                << "convertToPDF - 正向转换: COMPRESS";
     }
-    void bodyAndHeaders()
-    {
+    void bodyAndHeaders() {
         QFETCH(QString, operation);
         QFETCH(QString, typ);
         QFETCH(QString, ruleLine);
@@ -111,8 +114,7 @@ private Q_SLOTS:
         QCOMPARE(log.indexOfPrefix("📦 Request body: "), -1);
     }
 
-    void failures_data()
-    {
+    void failures_data() {
         QTest::addColumn<ScriptedResponse>("answer");
         QTest::addColumn<QString>("domain");
         QTest::addColumn<qint64>("code");
@@ -131,8 +133,7 @@ private Q_SLOTS:
         QTest::newRow("not JSON") << ScriptedResponse::json(200, "<html>") << "NSCocoaErrorDomain"
                                   << qint64(4864) << "";
     }
-    void failures()
-    {
+    void failures() {
         QFETCH(ScriptedResponse, answer);
         QFETCH(QString, domain);
         QFETCH(qint64, code);
@@ -150,8 +151,7 @@ private Q_SLOTS:
             QCOMPARE(log.withPrefix("convertToPDF - 转换失败，状态码: ").size(), 1);
     }
 
-    void transportErrorIsLogged()
-    {
+    void transportErrorIsLogged() {
         ScriptedResponse drop;
         drop.action = ScriptedResponse::Action::Drop;
         m_server.script("POST", kRoute, {drop});
@@ -160,41 +160,48 @@ private Q_SLOTS:
         auto out = finish(vm->convertToPDF("PDF to DOC", record()));
         QVERIFY(out->error);
         QCOMPARE(out->error->family(), ServiceError::Family::Transport);
-        QCOMPARE(log.withPrefix("❌ 转换错误: "), QStringList{"❌ 转换错误: " + out->error->description()});
+        QCOMPARE(log.withPrefix("❌ 转换错误: "),
+                 QStringList{"❌ 转换错误: " + out->error->description()});
     }
 
     // A job whose record does not decode is built from what the client knows.
-    void manuallyBuiltJob_data()
-    {
+    void manuallyBuiltJob_data() {
         QTest::addColumn<QString>("operation");
         QTest::addColumn<QByteArray>("data");
         QTest::addColumn<QString>("id");
         QTest::addColumn<QString>("userId");
         QTest::addColumn<QString>("resultFileTyp");
-        QTest::newRow("no id, reverse") << "DOCX to PDF" << QByteArray(R"({"status":"queued"})") << ""
-                                        << "" << "pdf";
-        QTest::newRow("numeric id, forward") << "PDF to MD" << QByteArray(R"({"id":42,"user_id":"u7"})")
-                                             << "" << "u7" << "docx";
-        QTest::newRow("id kept, bad status") << "PDF to DOC"
-                                             << QByteArray(R"({"id":"j-9","status":"0"})") << "j-9"
-                                             << "" << "docx";
+        QTest::newRow("no id, reverse")
+            << "DOCX to PDF" << QByteArray(R"({"status":"queued"})") << ""
+            << ""
+            << "pdf";
+        QTest::newRow("numeric id, forward")
+            << "PDF to MD" << QByteArray(R"({"id":42,"user_id":"u7"})") << "42"
+            << "u7"
+            << "docx";
+        QTest::newRow("id kept, bad status")
+            << "PDF to DOC" << QByteArray(R"({"id":"j-9","status":"0"})") << "j-9"
+            << ""
+            << "docx";
     }
-    void manuallyBuiltJob()
-    {
+    void manuallyBuiltJob() {
         QFETCH(QString, operation);
         QFETCH(QByteArray, data);
         QFETCH(QString, id);
         QFETCH(QString, userId);
         QFETCH(QString, resultFileTyp);
-        m_server.script("POST", kRoute,
-                        {ScriptedResponse::json(200, R"({"code":0,"msg":"ok","data":)" + data + "}")});
+        m_server.script(
+            "POST", kRoute,
+            {ScriptedResponse::json(200, R"({"code":0,"msg":"ok","data":)" + data + "}")});
         auto vm = fastViewModel();
         LogCapture log;
         auto out = finish(vm->convertToPDF(operation, record("in.docx", 4)));
         QVERIFY2(out->value, out->error ? qPrintable(out->error->rendering()) : "");
         const ConversionTask &t = *out->value;
         if (id.isEmpty())
-            QVERIFY(QRegularExpression("^[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}$").match(t.id).hasMatch());
+            QVERIFY(QRegularExpression("^[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}$")
+                        .match(t.id)
+                        .hasMatch());
         else
             QCOMPARE(t.id, id);
         QCOMPARE(t.userId, userId);
@@ -205,12 +212,13 @@ private Q_SLOTS:
         QCOMPARE(t.sourceFileMd5, QString("md5-in.docx"));
         QCOMPARE(t.resultFileTyp, resultFileTyp);
         QCOMPARE(t.status, qint64(0));
-        QVERIFY(QRegularExpression(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d \+0000$)").match(t.createAt).hasMatch());
+        QVERIFY(QRegularExpression(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d \+0000$)")
+                    .match(t.createAt)
+                    .hasMatch());
         QCOMPARE(log.withPrefix("手动创建的转换任务: ").size(), 1);
     }
 
-    void emptyRecordSendsNothing()
-    {
+    void emptyRecordSendsNothing() {
         auto vm = fastViewModel();
         LogCapture log;
         auto out = finish(vm->convertToPDF("PDF to DOC", FileUploadData{}));
@@ -220,8 +228,7 @@ private Q_SLOTS:
         QVERIFY(log.indexOf("convertToPDF - 错误：没有找到上传的文件数据") >= 0);
     }
 
-    void noTokenNoAuthorization()
-    {
+    void noTokenNoAuthorization() {
         TokenStore::remove();
         m_server.script("POST", kRoute, {ScriptedResponse::json(200, jobAnswer("j"))});
         auto vm = fastViewModel();

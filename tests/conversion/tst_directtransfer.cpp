@@ -1,5 +1,5 @@
-#include "conversion/MultipartBody.h"
 #include "conversion/DirectTransfer.h"
+#include "conversion/MultipartBody.h"
 
 #include <QBuffer>
 #include <QPointer>
@@ -18,8 +18,7 @@ namespace {
 
 // A loopback peer that reads one request (head and Content-Length body) and answers
 // with canned bytes, to reach the answer shapes the scripted server never sends.
-class RawPeer : public QObject
-{
+class RawPeer : public QObject {
 public:
     QByteArray answer;
     bool closeAfterAnswer = true;
@@ -28,8 +27,7 @@ public:
     QByteArray received;
     bool complete = false;
 
-    RawPeer()
-    {
+    RawPeer() {
         m_server.listen(QHostAddress::LocalHost, 0);
         connect(&m_server, &QTcpServer::newConnection, this, [this] {
             QTcpSocket *s = m_server.nextPendingConnection();
@@ -42,8 +40,7 @@ public:
     QByteArray head() const { return received.left(received.indexOf("\r\n\r\n")); }
 
 private:
-    void onReadable(QTcpSocket *s)
-    {
+    void onReadable(QTcpSocket *s) {
         received += s->readAll();
         const qsizetype end = received.indexOf("\r\n\r\n");
         if (end < 0 || complete)
@@ -68,16 +65,14 @@ private:
     QTcpServer m_server;
 };
 
-struct Result
-{
+struct Result {
     bool done = false;
     std::optional<HttpResponse> response;
     std::optional<ServiceError> error;
 };
 
 std::shared_ptr<Result> run(Request request, QIODevice *body,
-                            std::function<bool(const QByteArray &)> sink = {})
-{
+                            std::function<bool(const QByteArray &)> sink = {}) {
     auto out = std::make_shared<Result>();
     [](Request r, DirectOptions options, std::shared_ptr<Result> o) -> QCoro::Task<> {
         try {
@@ -91,8 +86,7 @@ std::shared_ptr<Result> run(Request request, QIODevice *body,
     return out;
 }
 
-Request requestTo(quint16 port, int timeoutMs = 30'000)
-{
+Request requestTo(quint16 port, int timeoutMs = 30'000) {
     Request r;
     r.request.setUrl(QUrl(QStringLiteral("http://127.0.0.1:%1/api/v2/up?x=1").arg(port)));
     r.method = "POST";
@@ -104,12 +98,10 @@ Request requestTo(quint16 port, int timeoutMs = 30'000)
 
 } // namespace
 
-class TestDirectTransfer : public QObject
-{
+class TestDirectTransfer : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void requestBytes()
-    {
+    void requestBytes() {
         RawPeer peer;
         peer.answer = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
         QByteArray data(3 << 20, Qt::Uninitialized);
@@ -129,8 +121,7 @@ private Q_SLOTS:
         QVERIFY(peer.body() == data);
     }
 
-    void headerValueCannotAddLines()
-    {
+    void headerValueCannotAddLines() {
         RawPeer peer;
         peer.answer = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n";
         Request r = requestTo(peer.port());
@@ -146,24 +137,28 @@ private Q_SLOTS:
             QVERIFY(!line.startsWith("X-Evil"));
     }
 
-    void answers_data()
-    {
+    void answers_data() {
         QTest::addColumn<QByteArray>("answer");
         QTest::addColumn<int>("status");
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<qint64>("errorCode");
-        QTest::newRow("content length") << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello")
-                                        << 200 << QByteArray("hello") << qint64(0);
-        QTest::newRow("chunked")
-            << QByteArray("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5;x=y\r\nhello\r\n6\r\n world\r\n0\r\n\r\n")
-            << 200 << QByteArray("hello world") << qint64(0);
+        QTest::newRow("content length")
+            << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello") << 200
+            << QByteArray("hello") << qint64(0);
+        QTest::newRow("chunked") << QByteArray(
+                                        "HTTP/1.1 200 OK\r\nTransfer-Encoding: "
+                                        "chunked\r\n\r\n5;x=y\r\nhello\r\n6\r\n world\r\n0\r\n\r\n")
+                                 << 200 << QByteArray("hello world") << qint64(0);
         QTest::newRow("until close") << QByteArray("HTTP/1.0 413 Too Large\r\n\r\nno room") << 413
                                      << QByteArray("no room") << qint64(0);
         QTest::newRow("interim answer first")
-            << QByteArray("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 201 Created\r\nContent-Length: 2\r\n\r\nok")
+            << QByteArray("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 201 Created\r\nContent-Length: "
+                          "2\r\n\r\nok")
             << 201 << QByteArray("ok") << qint64(0);
-        QTest::newRow("not HTTP") << QByteArray("SSH-2.0-x\r\n\r\n") << 0 << QByteArray() << qint64(-1017);
-        QTest::newRow("closed without answer") << QByteArray() << 0 << QByteArray() << qint64(-1005);
+        QTest::newRow("not HTTP") << QByteArray("SSH-2.0-x\r\n\r\n") << 0 << QByteArray()
+                                  << qint64(-1017);
+        QTest::newRow("closed without answer")
+            << QByteArray() << 0 << QByteArray() << qint64(-1005);
         QTest::newRow("closed mid-answer")
             << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc") << 0 << QByteArray()
             << qint64(-1005);
@@ -174,8 +169,7 @@ private Q_SLOTS:
             << QByteArray("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n") << 0
             << QByteArray() << qint64(-1017);
     }
-    void answers()
-    {
+    void answers() {
         QFETCH(QByteArray, answer);
         QFETCH(int, status);
         QFETCH(QByteArray, body);
@@ -201,8 +195,7 @@ private Q_SLOTS:
 
     // A file cut short after the size was announced fails the upload instead of
     // sending a body shorter than its Content-Length.
-    void fileShrinkingDuringUploadFails()
-    {
+    void fileShrinkingDuringUploadFails() {
         RawPeer peer;
         peer.answer = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
         QTemporaryDir dir;
@@ -223,8 +216,7 @@ private Q_SLOTS:
         QVERIFY(!peer.complete);
     }
 
-    void connectionDroppedMidUpload()
-    {
+    void connectionDroppedMidUpload() {
         RawPeer peer;
         peer.abortOnHead = true;
         QByteArray data(16 << 20, 'm');
@@ -238,26 +230,26 @@ private Q_SLOTS:
     }
 
     // A download: no request body, and a 200 body goes to the sink instead of memory.
-    void answerBodyToSink_data()
-    {
+    void answerBodyToSink_data() {
         QTest::addColumn<QByteArray>("answer");
         QTest::addColumn<QByteArray>("sunk");
         QTest::addColumn<QByteArray>("collected");
         const QByteArray big(3 << 20, 'z');
         QTest::newRow("200 with length")
-            << "HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(big.size()) + "\r\n\r\n" + big
+            << "HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(big.size()) + "\r\n\r\n" +
+                   big
             << big << QByteArray();
         QTest::newRow("200 chunked")
-            << QByteArray("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n2\r\nde\r\n0\r\n\r\n")
+            << QByteArray("HTTP/1.1 200 OK\r\nTransfer-Encoding: "
+                          "chunked\r\n\r\n3\r\nabc\r\n2\r\nde\r\n0\r\n\r\n")
             << QByteArray("abcde") << QByteArray();
-        QTest::newRow("200 until close") << QByteArray("HTTP/1.1 200 OK\r\n\r\nrest") << QByteArray("rest")
-                                         << QByteArray();
+        QTest::newRow("200 until close")
+            << QByteArray("HTTP/1.1 200 OK\r\n\r\nrest") << QByteArray("rest") << QByteArray();
         QTest::newRow("404 is collected, not sunk")
             << QByteArray("HTTP/1.1 404 Not Found\r\nContent-Length: 4\r\n\r\ngone") << QByteArray()
             << QByteArray("gone");
     }
-    void answerBodyToSink()
-    {
+    void answerBodyToSink() {
         QFETCH(QByteArray, answer);
         QFETCH(QByteArray, sunk);
         QFETCH(QByteArray, collected);
@@ -278,8 +270,7 @@ private Q_SLOTS:
         QVERIFY(!peer.head().toLower().contains("content-length"));
     }
 
-    void failingSinkEndsTheTransfer()
-    {
+    void failingSinkEndsTheTransfer() {
         RawPeer peer;
         peer.answer = "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello";
         Request r = requestTo(peer.port());
@@ -289,8 +280,7 @@ private Q_SLOTS:
         QCOMPARE(out->error->code(), qint64(-3000));
     }
 
-    void silentPeerTimesOut()
-    {
+    void silentPeerTimesOut() {
         RawPeer peer;
         peer.answerAtAll = false;
         QByteArray data("x");
@@ -302,8 +292,7 @@ private Q_SLOTS:
         QCOMPARE(out->error->code(), qint64(-1001));
     }
 
-    void refusedConnection()
-    {
+    void refusedConnection() {
         quint16 port = 0;
         {
             QTcpServer probe;

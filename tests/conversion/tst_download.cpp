@@ -9,8 +9,7 @@ using namespace quorvel::test;
 namespace {
 
 ConversionTask job(const QString &id, const QString &typ, const QString &fileName,
-                   const QString &sourceFileTyp = {})
-{
+                   const QString &sourceFileTyp = {}) {
     ConversionTask t;
     t.id = id;
     t.typ = typ;
@@ -20,48 +19,73 @@ ConversionTask job(const QString &id, const QString &typ, const QString &fileNam
     return t;
 }
 
-QByteArray readAll(const QString &path)
-{
+QByteArray readAll(const QString &path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
 }
 
 } // namespace
 
-class TestDownload : public QObject
-{
+class TestDownload : public QObject {
     Q_OBJECT
     ScriptedServer m_server;
     std::unique_ptr<TestEnvironment> m_env;
 
 private Q_SLOTS:
     void initTestCase() { m_env = std::make_unique<TestEnvironment>(m_server.origin()); }
-    void init()
-    {
+    void init() {
         TokenStore::write(QStringLiteral("tok-download"));
         m_server.clearScripts();
         m_server.clearRequests();
     }
 
-    void resultNames_data()
-    {
+    void resultNames_data() {
         QTest::addColumn<QString>("typ");
         QTest::addColumn<QString>("sourceFileTyp");
         QTest::addColumn<QString>("fileName");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("lower-case code, upper-case ext") << "pdf2doc" << "" << "Report.PDF" << "Report.docx";
-        QTest::newRow("images") << "PDF2IMG" << "" << "scan.pdf" << "scan.zip";
-        QTest::newRow("reverse, case-blind") << "DOCX2PDF" << "docx" << "letter.DOCX" << "letter.pdf";
-        QTest::newRow("markdown source") << "MD2PDF" << "markdown" << "notes.md" << "notes.pdf";
-        QTest::newRow("md is no source type") << "MD2PDF" << "md" << "notes.md" << "notes.md.pdf";
-        QTest::newRow("image source") << "IMG2PDF" << "png" << "photo.png" << "photo.png.pdf";
-        QTest::newRow("every occurrence") << "PDF2MD" << "" << "a.pdf.pdf" << "a.md.md";
-        QTest::newRow("no extension") << "COMPRESS" << "" << "plain" << "plain.pdf";
-        QTest::newRow("unknown code") << "pdf2txt" << "" << "x.pdf" << "x.docx";
-        QTest::newRow("reverse code not in table") << "DOC2PDF" << "docx" << "a.docx" << "a.docx";
+        QTest::newRow("lower-case code, upper-case ext") << "pdf2doc"
+                                                         << ""
+                                                         << "Report.PDF"
+                                                         << "Report.docx";
+        QTest::newRow("images") << "PDF2IMG"
+                                << ""
+                                << "scan.pdf"
+                                << "scan.zip";
+        QTest::newRow("reverse, case-blind") << "DOCX2PDF"
+                                             << "docx"
+                                             << "letter.DOCX"
+                                             << "letter.pdf";
+        QTest::newRow("markdown source") << "MD2PDF"
+                                         << "markdown"
+                                         << "notes.md"
+                                         << "notes.pdf";
+        QTest::newRow("md is no source type") << "MD2PDF"
+                                              << "md"
+                                              << "notes.md"
+                                              << "notes.md.pdf";
+        QTest::newRow("image source") << "IMG2PDF"
+                                      << "png"
+                                      << "photo.png"
+                                      << "photo.png.pdf";
+        QTest::newRow("every occurrence") << "PDF2MD"
+                                          << ""
+                                          << "a.pdf.pdf"
+                                          << "a.md.md";
+        QTest::newRow("no extension") << "COMPRESS"
+                                      << ""
+                                      << "plain"
+                                      << "plain.pdf";
+        QTest::newRow("unknown code") << "pdf2txt"
+                                      << ""
+                                      << "x.pdf"
+                                      << "x.docx";
+        QTest::newRow("reverse code not in table") << "DOC2PDF"
+                                                   << "docx"
+                                                   << "a.docx"
+                                                   << "a.docx";
     }
-    void resultNames()
-    {
+    void resultNames() {
         QFETCH(QString, typ);
         QFETCH(QString, sourceFileTyp);
         QFETCH(QString, fileName);
@@ -69,30 +93,35 @@ private Q_SLOTS:
         QCOMPARE(ResultName::forTask(job("1", typ, fileName, sourceFileTyp)), expected);
     }
 
-    void safeNames_data()
-    {
+    void safeNames_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("plain") << "Report.docx" << "Report.docx";
-        QTest::newRow("parent traversal") << "../../x.docx" << "x.docx";
-        QTest::newRow("absolute") << "/etc/passwd" << "passwd";
-        QTest::newRow("trailing slash") << "dir/" << "download";
-        QTest::newRow("empty") << "" << "download";
-        QTest::newRow("dot") << "." << "download";
-        QTest::newRow("dot dot") << ".." << "download";
-        QTest::newRow("backslash") << "..\\..\\x.pdf" << ".._.._x.pdf";
+        QTest::newRow("plain") << "Report.docx"
+                               << "Report.docx";
+        QTest::newRow("parent traversal") << "../../x.docx"
+                                          << "x.docx";
+        QTest::newRow("absolute") << "/etc/passwd"
+                                  << "passwd";
+        QTest::newRow("trailing slash") << "dir/"
+                                        << "download";
+        QTest::newRow("empty") << ""
+                               << "download";
+        QTest::newRow("dot") << "."
+                             << "download";
+        QTest::newRow("dot dot") << ".."
+                                 << "download";
+        QTest::newRow("backslash") << "..\\..\\x.pdf"
+                                   << ".._.._x.pdf";
         QTest::newRow("control chars") << QString("a\nb\tc\x01.pdf") << "a_b_c_.pdf";
         QTest::newRow("unicode kept") << QStringLiteral("报告.docx") << QStringLiteral("报告.docx");
     }
-    void safeNames()
-    {
+    void safeNames() {
         QFETCH(QString, name);
         QFETCH(QString, expected);
         QCOMPARE(ResultName::safe(name), expected);
     }
 
-    void requestAndSavedFile()
-    {
+    void requestAndSavedFile() {
         ScriptedResponse ok;
         ok.body = QByteArray("result-bytes\x00\xff", 14);
         m_server.scriptPrefix("GET", "/api/v2/docx", {ok});
@@ -104,7 +133,8 @@ private Q_SLOTS:
         QVERIFY2(out->value, out->error ? qPrintable(out->error->rendering()) : "");
         QCOMPARE(*out->value, dir.filePath("Report.docx"));
         QCOMPARE(readAll(*out->value), ok.body);
-        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"Report.docx"});
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{"Report.docx"});
 
         const auto received = m_server.requests();
         QCOMPARE(received.size(), 1);
@@ -131,8 +161,7 @@ private Q_SLOTS:
         QCOMPARE(vm->processedFiles().size(), 0);
     }
 
-    void noTokenNoAuthorization()
-    {
+    void noTokenNoAuthorization() {
         TokenStore::remove();
         m_server.scriptPrefix("GET", "/api/v2/docx", {ScriptedResponse::json(200, "x")});
         QTemporaryDir dir;
@@ -142,8 +171,7 @@ private Q_SLOTS:
     }
 
     // A failed download leaves nothing new behind and an earlier result intact.
-    void failuresLeaveNoFile_data()
-    {
+    void failuresLeaveNoFile_data() {
         QTest::addColumn<ScriptedResponse>("answer");
         QTest::addColumn<QString>("domain");
         QTest::addColumn<qint64>("code");
@@ -152,13 +180,13 @@ private Q_SLOTS:
         midBody.generatedBodySize = 4 << 20;
         ScriptedResponse dropped;
         dropped.action = ScriptedResponse::Action::Drop;
-        QTest::newRow("404") << ScriptedResponse::json(404, "gone") << "Download failed" << qint64(404);
+        QTest::newRow("404") << ScriptedResponse::json(404, "gone") << "Download failed"
+                             << qint64(404);
         QTest::newRow("500") << ScriptedResponse::json(500, "") << "Download failed" << qint64(500);
         QTest::newRow("dropped mid-body") << midBody << "NSURLErrorDomain" << qint64(-1005);
         QTest::newRow("dropped before answer") << dropped << "NSURLErrorDomain" << qint64(-1005);
     }
-    void failuresLeaveNoFile()
-    {
+    void failuresLeaveNoFile() {
         QFETCH(ScriptedResponse, answer);
         QFETCH(QString, domain);
         QFETCH(qint64, code);
@@ -175,8 +203,7 @@ private Q_SLOTS:
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"keep.docx"});
     }
 
-    void replacesAnEarlierFile()
-    {
+    void replacesAnEarlierFile() {
         m_server.scriptPrefix("GET", "/api/v2/docx", {ScriptedResponse::json(200, "new")});
         QTemporaryDir dir;
         writeFile(dir, "r.md", "old content that is longer");
@@ -187,16 +214,17 @@ private Q_SLOTS:
     }
 
     // Names from the service cannot leave the directory.
-    void serviceNamesStayInside_data()
-    {
+    void serviceNamesStayInside_data() {
         QTest::addColumn<QString>("fileName");
         QTest::addColumn<QString>("saved");
-        QTest::newRow("traversal") << "../../x.pdf" << "x.docx";
-        QTest::newRow("empty") << "" << ".docx";
-        QTest::newRow("absolute") << "/tmp/evil.pdf" << "evil.docx";
+        QTest::newRow("traversal") << "../../x.pdf"
+                                   << "x.docx";
+        QTest::newRow("empty") << ""
+                               << ".docx";
+        QTest::newRow("absolute") << "/tmp/evil.pdf"
+                                  << "evil.docx";
     }
-    void serviceNamesStayInside()
-    {
+    void serviceNamesStayInside() {
         QFETCH(QString, fileName);
         QFETCH(QString, saved);
         m_server.scriptPrefix("GET", "/api/v2/docx", {ScriptedResponse::json(200, "b")});
@@ -213,8 +241,7 @@ private Q_SLOTS:
     }
 
     // A link planted under the result's name is replaced, not written through.
-    void plantedLinkIsReplaced()
-    {
+    void plantedLinkIsReplaced() {
         m_server.scriptPrefix("GET", "/api/v2/docx", {ScriptedResponse::json(200, "fresh")});
         QTemporaryDir dir;
         QTemporaryDir elsewhere;
@@ -228,8 +255,7 @@ private Q_SLOTS:
         QCOMPARE(readAll(victim), QByteArray("precious"));
     }
 
-    void defaultsToTheTemporaryDirectory()
-    {
+    void defaultsToTheTemporaryDirectory() {
         QTemporaryDir tmp;
         const QByteArray old = qgetenv("TMPDIR");
         qputenv("TMPDIR", tmp.path().toUtf8());
@@ -241,8 +267,7 @@ private Q_SLOTS:
         QCOMPARE(*out->value, QDir(tmp.path()).filePath("big.pdf"));
     }
 
-    void unwritableDirectoryFailsBeforeSending()
-    {
+    void unwritableDirectoryFailsBeforeSending() {
         auto vm = fastViewModel();
         auto out = finish(vm->downloadFile(job("u", "PDF2DOC", "u.pdf"), "/nonexistent/dir"));
         QVERIFY(out->error);

@@ -18,16 +18,14 @@ const QByteArray kConvert = "/api/v1/tollan/convert";
 const QByteArray kStatus = "/api/v1/tollan/convert/";
 const QByteArray kHistory = "/api/v1/tollan/convert/all";
 
-QByteArray historyAnswer(const QList<ConversionTask> &tasks)
-{
+QByteArray historyAnswer(const QList<ConversionTask> &tasks) {
     QJsonArray converts;
     for (const ConversionTask &t : tasks)
         converts.append(t.toJson());
     return envelope({{"converts", converts}});
 }
 
-FileUploadData record(const QString &name)
-{
+FileUploadData record(const QString &name) {
     FileUploadData u;
     u.file_name = name;
     u.source_file_md5 = "md5";
@@ -35,8 +33,7 @@ FileUploadData record(const QString &name)
     return u;
 }
 
-QList<ProcessingState::Kind> kinds(const QList<ProcessingState> &states)
-{
+QList<ProcessingState::Kind> kinds(const QList<ProcessingState> &states) {
     QList<ProcessingState::Kind> out;
     for (const ProcessingState &s : states)
         out << s.kind();
@@ -45,39 +42,38 @@ QList<ProcessingState::Kind> kinds(const QList<ProcessingState> &states)
 
 } // namespace
 
-class TestPipeline : public QObject
-{
+class TestPipeline : public QObject {
     Q_OBJECT
     ScriptedServer m_server;
     std::unique_ptr<TestEnvironment> m_env;
     QTemporaryDir m_dir;
 
-    QUrl file(const QString &name, const QByteArray &content = "%PDF")
-    {
+    QUrl file(const QString &name, const QByteArray &content = "%PDF") {
         return QUrl::fromLocalFile(writeFile(m_dir, name, content));
     }
 
 private Q_SLOTS:
     void initTestCase() { m_env = std::make_unique<TestEnvironment>(m_server.origin()); }
-    void init()
-    {
+    void init() {
         TokenStore::write(QStringLiteral("tok-pipeline"));
         m_server.clearScripts();
         m_server.clearRequests();
         m_server.script("GET", kHistory, {ScriptedResponse::json(200, historyAnswer({}))});
     }
 
-    void productIntervals()
-    {
+    void productIntervals() {
         PDFViewModel vm;
         QCOMPARE(vm.pollIntervalMs, 3000);
         QCOMPARE(vm.animationTickMs, 25);
         QCOMPARE(vm.animationSteps, 20);
         QCOMPARE(vm.simulationWaitScale, 1.0);
+        QCOMPARE(vm.refreshIntervalMs, 30'000);
+        QCOMPARE(vm.retryPollIntervalMs, 3000);
+        QCOMPARE(vm.retryMaxAttempts, 100);
+        QVERIFY(vm.autoRefreshEnabled());
     }
 
-    void nothingSelected()
-    {
+    void nothingSelected() {
         auto vm = fastViewModel();
         QSignalSpy state(vm.get(), &PDFViewModel::processingStateChanged);
         LogCapture log;
@@ -88,19 +84,20 @@ private Q_SLOTS:
         QCOMPARE(m_server.requestCount(), 0);
     }
 
-    void refusedFileStopsBeforeUpload_data()
-    {
+    void refusedFileStopsBeforeUpload_data() {
         QTest::addColumn<QStringList>("names");
         QTest::addColumn<QString>("operation");
         QTest::addColumn<QString>("extension");
         QTest::newRow("second of three") << QStringList{"a.pdf", "b.DOCX", "c.pdf"} << "PDF to DOC"
                                          << "docx";
-        QTest::newRow("pages for docx") << QStringList{"a.pages"} << "DOCX to PDF" << "pages";
-        QTest::newRow("no extension") << QStringList{"README"} << "Compress" << "";
-        QTest::newRow("webp for images") << QStringList{"x.png", "scan.webp"} << "IMG to PDF" << "webp";
+        QTest::newRow("pages for docx") << QStringList{"a.pages"} << "DOCX to PDF"
+                                        << "pages";
+        QTest::newRow("no extension") << QStringList{"README"} << "Compress"
+                                      << "";
+        QTest::newRow("webp for images") << QStringList{"x.png", "scan.webp"} << "IMG to PDF"
+                                         << "webp";
     }
-    void refusedFileStopsBeforeUpload()
-    {
+    void refusedFileStopsBeforeUpload() {
         QFETCH(QStringList, names);
         QFETCH(QString, operation);
         QFETCH(QString, extension);
@@ -119,8 +116,7 @@ private Q_SLOTS:
         QCOMPARE(m_server.requestCount(), 0);
     }
 
-    void operationWithoutJob()
-    {
+    void operationWithoutJob() {
         m_server.script("POST", kUpload, {ScriptedResponse::json(200, uploadAnswer("x.bin"))});
         auto vm = fastViewModel();
         vm->addPickedFiles({file("x.bin")});
@@ -134,8 +130,7 @@ private Q_SLOTS:
     }
 
     // Every uploaded file gets its own job, in order, each listed at the top and polled.
-    void everyFileGetsItsJob()
-    {
+    void everyFileGetsItsJob() {
         m_server.script("POST", kUpload,
                         {ScriptedResponse::json(200, uploadAnswer("f1.pdf")),
                          ScriptedResponse::json(200, uploadAnswer("f2.pdf")),
@@ -144,7 +139,8 @@ private Q_SLOTS:
                         {ScriptedResponse::json(200, jobAnswer("job-1", 0, "f1.pdf")),
                          ScriptedResponse::json(200, jobAnswer("job-2", 0, "f2.pdf")),
                          ScriptedResponse::json(200, jobAnswer("job-3", 0, "f3.pdf"))});
-        m_server.scriptPrefix("GET", kStatus + "job-", {ScriptedResponse::json(200, jobAnswer("other", 0))});
+        m_server.scriptPrefix("GET", kStatus + "job-",
+                              {ScriptedResponse::json(200, jobAnswer("other", 0))});
         auto vm = fastViewModel();
         vm->addPickedFiles({file("f1.pdf"), file("f2.pdf"), file("f3.pdf")});
         QList<ProcessingState> states;
@@ -164,12 +160,14 @@ private Q_SLOTS:
         const auto uploads = m_server.requestsTo("POST", kUpload);
         QCOMPARE(uploads.size(), 3);
         for (int i = 0; i < 3; ++i)
-            QVERIFY(uploads[i].body.contains(QStringLiteral("filename=\"f%1.pdf\"").arg(i + 1).toUtf8()));
+            QVERIFY(uploads[i].body.contains(
+                QStringLiteral("filename=\"f%1.pdf\"").arg(i + 1).toUtf8()));
         const auto converts = m_server.requestsTo("POST", kConvert);
         QCOMPARE(converts.size(), 3);
         for (int i = 0; i < 3; ++i)
-            QCOMPARE(QJsonDocument::fromJson(converts[i].body).object().value("file_name").toString(),
-                     QStringLiteral("f%1.pdf").arg(i + 1));
+            QCOMPARE(
+                QJsonDocument::fromJson(converts[i].body).object().value("file_name").toString(),
+                QStringLiteral("f%1.pdf").arg(i + 1));
 
         QStringList ids;
         for (const ConversionTask &t : vm->conversionTasks())
@@ -190,29 +188,29 @@ private Q_SLOTS:
             QTRY_VERIFY_WITH_TIMEOUT(!m_server.requestsTo("GET", kStatus + id).isEmpty(), 5000);
     }
 
-    void refusedJobEndsRunButKeepsEarlierJobs()
-    {
+    void refusedJobEndsRunButKeepsEarlierJobs() {
         m_server.script("POST", kUpload,
                         {ScriptedResponse::json(200, uploadAnswer("a.pdf")),
                          ScriptedResponse::json(200, uploadAnswer("b.pdf"))});
         m_server.script("POST", kConvert,
                         {ScriptedResponse::json(200, jobAnswer("job-a", 0, "a.pdf")),
                          ScriptedResponse::json(402, "no pages left")});
-        m_server.scriptPrefix("GET", kStatus + "job-a", {ScriptedResponse::json(200, jobAnswer("job-a", 0))});
+        m_server.scriptPrefix("GET", kStatus + "job-a",
+                              {ScriptedResponse::json(200, jobAnswer("job-a", 0))});
         auto vm = fastViewModel();
         vm->addPickedFiles({file("a.pdf"), file("b.pdf")});
         QVERIFY(finishVoid(vm->processFiles("PDF to MD")));
-        QCOMPARE(vm->processingState(),
-                 ProcessingState::error("The operation couldn’t be completed. (Conversion failed with "
-                                        "status 402: no pages left error 402.)"));
+        QCOMPARE(
+            vm->processingState(),
+            ProcessingState::error("The operation couldn’t be completed. (Conversion failed with "
+                                   "status 402: no pages left error 402.)"));
         QCOMPARE(vm->conversionTasks().size(), 1);
         QCOMPARE(vm->conversionTasks()[0].id, QString("job-a"));
         QCOMPARE(m_server.requestsTo("POST", kConvert).size(), 2);
         QTRY_VERIFY_WITH_TIMEOUT(!m_server.requestsTo("GET", kStatus + "job-a").isEmpty(), 5000);
     }
 
-    void failedUploadStopsRun()
-    {
+    void failedUploadStopsRun() {
         m_server.script("POST", kUpload,
                         {ScriptedResponse::json(200, uploadAnswer("1.pdf")),
                          ScriptedResponse::json(413, "too large")});
@@ -238,26 +236,26 @@ private Q_SLOTS:
         QCOMPARE(vm->uploadedFiles().size(), 1);
     }
 
-    void fileDeletedBeforeUpload()
-    {
+    void fileDeletedBeforeUpload() {
         auto vm = fastViewModel();
         const QUrl url = file("vanish.pdf");
         vm->addPickedFiles({url});
         QVERIFY(QFile::remove(url.toLocalFile()));
         QVERIFY(finishVoid(vm->processFiles("PDF to DOC")));
         QCOMPARE(vm->processingState(),
-                 ProcessingState::error("The operation couldn’t be completed. (File not found error -1.)"));
+                 ProcessingState::error(
+                     "The operation couldn’t be completed. (File not found error -1.)"));
         QCOMPARE(m_server.requestCount(), 0);
     }
 
     // The polling follows a job until it ends, then reloads the history once.
-    void pollingUntilTheJobEnds_data()
-    {
+    void pollingUntilTheJobEnds_data() {
         QTest::addColumn<QList<ScriptedResponse>>("checks");
         QTest::addColumn<int>("failureLines");
         QTest::addColumn<qint64>("finalStatus");
         QTest::newRow("three 500s then completed")
-            << QList<ScriptedResponse>{ScriptedResponse::json(500, "x"), ScriptedResponse::json(500, "x"),
+            << QList<ScriptedResponse>{ScriptedResponse::json(500, "x"),
+                                       ScriptedResponse::json(500, "x"),
                                        ScriptedResponse::json(500, "x"),
                                        ScriptedResponse::json(200, jobAnswer("job-7", 1))}
             << 3 << qint64(1);
@@ -270,12 +268,12 @@ private Q_SLOTS:
                                        ScriptedResponse::json(200, jobAnswer("job-7", 1))}
             << 1 << qint64(1);
     }
-    void pollingUntilTheJobEnds()
-    {
+    void pollingUntilTheJobEnds() {
         QFETCH(QList<ScriptedResponse>, checks);
         QFETCH(int, failureLines);
         QFETCH(qint64, finalStatus);
-        m_server.script("POST", kConvert, {ScriptedResponse::json(200, jobAnswer("job-7", 0, "in.pdf"))});
+        m_server.script("POST", kConvert,
+                        {ScriptedResponse::json(200, jobAnswer("job-7", 0, "in.pdf"))});
         m_server.script("GET", kStatus + "job-7", checks);
         auto vm = fastViewModel();
         QList<qint64> replaced;
@@ -296,11 +294,11 @@ private Q_SLOTS:
         QCOMPARE(m_server.requestsTo("GET", kStatus + "job-7").size(), checks.size());
     }
 
-    void jobIdStaysOnePathSegment()
-    {
+    void jobIdStaysOnePathSegment() {
         const QString id = "a/b?c#d%e";
         m_server.script("POST", kConvert, {ScriptedResponse::json(200, jobAnswer(id))});
-        m_server.scriptPrefix("GET", kStatus + "a%", {ScriptedResponse::json(200, jobAnswer(id, 1))});
+        m_server.scriptPrefix("GET", kStatus + "a%",
+                              {ScriptedResponse::json(200, jobAnswer(id, 1))});
         auto vm = fastViewModel();
         QSignalSpy finished(vm.get(), &PDFViewModel::taskPollingFinished);
         QVERIFY(finishVoid(vm->startConversion("PDF to DOC", record("in.pdf"))));
@@ -310,17 +308,68 @@ private Q_SLOTS:
         QCOMPARE(checks[0].target, QByteArray("/api/v1/tollan/convert/a%2Fb%3Fc%23d%25e"));
     }
 
-    void checkTaskStatusErrors_data()
-    {
+    // "." and ".." are whole dot segments: sent as they are they would address another path.
+    void dotSegmentIdsStayInTheirPath_data() {
+        QTest::addColumn<QString>("id");
+        QTest::addColumn<QByteArray>("encoded");
+        QTest::newRow("dot") << "." << QByteArray("%2E");
+        QTest::newRow("two dots") << ".." << QByteArray("%2E%2E");
+    }
+    void dotSegmentIdsStayInTheirPath() {
+        QFETCH(QString, id);
+        QFETCH(QByteArray, encoded);
+        m_server.script("GET", kStatus + encoded, {ScriptedResponse::json(200, jobAnswer(id, 1))});
+        ScriptedResponse result;
+        result.body = "R";
+        m_server.script("GET", "/api/v2/docx?md5_id=" + encoded, {result});
+        auto vm = fastViewModel();
+        auto status = finish(vm->checkTaskStatus(id));
+        QVERIFY2(status->value, status->error ? qPrintable(status->error->rendering()) : "");
+        QCOMPARE(m_server.requests().last().target, kStatus + encoded);
+        ConversionTask task;
+        task.id = id;
+        task.typ = "PDF2DOC";
+        task.fileName = "in.pdf";
+        auto saved = finish(vm->downloadFile(task, m_dir.path()));
+        QVERIFY2(saved->value, saved->error ? qPrintable(saved->error->rendering()) : "");
+        QCOMPARE(m_server.requests().last().target, "/api/v2/docx?md5_id=" + encoded);
+    }
+
+    // A job the service does not know (404) is not polled for ever, new or retried.
+    void unknownJobEndsItsPolling_data() {
+        QTest::addColumn<bool>("retry");
+        QTest::newRow("new job") << false;
+        QTest::newRow("retried job") << true;
+    }
+    void unknownJobEndsItsPolling() {
+        QFETCH(bool, retry);
+        m_server.script("POST", kConvert, {ScriptedResponse::json(200, jobAnswer("gone"))});
+        m_server.script("GET", kStatus + "gone", {ScriptedResponse::json(404, "")});
+        auto vm = fastViewModel();
+        vm->retryPollIntervalMs = 20;
+        QSignalSpy finished(vm.get(), &PDFViewModel::taskPollingFinished);
+        ConversionTask failed;
+        failed.id = "old";
+        failed.status = 2;
+        QVERIFY(finishVoid(retry ? vm->retryConversion(failed)
+                                 : vm->startConversion("PDF to DOC", record("in.pdf"))));
+        QVERIFY(finished.wait(5000));
+        QCOMPARE(vm->processingState(),
+                 ProcessingState::error(ServiceError("Status check failed", 404).description()));
+        QCOMPARE(m_server.requestsTo("GET", kStatus + "gone").size(), 1);
+    }
+
+    void checkTaskStatusErrors_data() {
         QTest::addColumn<ScriptedResponse>("answer");
         QTest::addColumn<QString>("domain");
         QTest::addColumn<qint64>("code");
-        QTest::newRow("404") << ScriptedResponse::json(404, "") << "Status check failed" << qint64(404);
-        QTest::newRow("data missing id") << ScriptedResponse::json(200, R"({"code":0,"msg":"","data":{}})")
-                                         << "NSCocoaErrorDomain" << qint64(4865);
+        QTest::newRow("404") << ScriptedResponse::json(404, "") << "Status check failed"
+                             << qint64(404);
+        QTest::newRow("data missing id")
+            << ScriptedResponse::json(200, R"({"code":0,"msg":"","data":{}})")
+            << "NSCocoaErrorDomain" << qint64(4865);
     }
-    void checkTaskStatusErrors()
-    {
+    void checkTaskStatusErrors() {
         QFETCH(ScriptedResponse, answer);
         QFETCH(QString, domain);
         QFETCH(qint64, code);
@@ -333,10 +382,10 @@ private Q_SLOTS:
     }
 
     // Nothing the view model started outlives it.
-    void pollingEndsWithTheViewModel()
-    {
+    void pollingEndsWithTheViewModel() {
         m_server.script("POST", kConvert, {ScriptedResponse::json(200, jobAnswer("job-x"))});
-        m_server.script("GET", kStatus + "job-x", {ScriptedResponse::json(200, jobAnswer("job-x", 0))});
+        m_server.script("GET", kStatus + "job-x",
+                        {ScriptedResponse::json(200, jobAnswer("job-x", 0))});
         auto vm = fastViewModel();
         QVERIFY(finishVoid(vm->startConversion("PDF to DOC", record("in.pdf"))));
         QTRY_VERIFY_WITH_TIMEOUT(m_server.requestsTo("GET", kStatus + "job-x").size() >= 2, 5000);
@@ -350,8 +399,7 @@ private Q_SLOTS:
         QCOMPARE(m_server.requestCount(), settled);
     }
 
-    void viewModelGoneDuringUpload()
-    {
+    void viewModelGoneDuringUpload() {
         ScriptedResponse slow = ScriptedResponse::json(200, uploadAnswer("s.pdf"));
         slow.delayMs = 200;
         m_server.script("POST", kUpload, {slow});

@@ -15,8 +15,7 @@ namespace {
 
 const QByteArray kRoute = "/api/v2/uploadfilepdf";
 
-QString boundaryOf(const ReceivedRequest &r)
-{
+QString boundaryOf(const ReceivedRequest &r) {
     static const QRegularExpression re(
         QStringLiteral("^multipart/form-data; boundary=([0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-"
                        "[0-9A-F]{4}-[0-9A-F]{12})$"));
@@ -25,8 +24,7 @@ QString boundaryOf(const ReceivedRequest &r)
 }
 
 QByteArray expectedBody(const QString &boundary, const QByteArray &filenameParam,
-                        const QByteArray &content)
-{
+                        const QByteArray &content) {
     const QByteArray b = boundary.toLatin1();
     return "\r\n--" + b + "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"" +
            filenameParam + "\"\r\nContent-Type: application/pdf\r\n\r\n" + content + "\r\n--" + b +
@@ -35,8 +33,7 @@ QByteArray expectedBody(const QString &boundary, const QByteArray &filenameParam
 
 } // namespace
 
-class TestUpload : public QObject
-{
+class TestUpload : public QObject {
     Q_OBJECT
     ScriptedServer m_server;
     std::unique_ptr<TestEnvironment> m_env;
@@ -44,16 +41,14 @@ class TestUpload : public QObject
 
 private Q_SLOTS:
     void initTestCase() { m_env = std::make_unique<TestEnvironment>(m_server.origin()); }
-    void init()
-    {
+    void init() {
         TokenStore::write(QStringLiteral("tok-abcdef-123"));
         m_server.clearScripts();
         m_server.clearRequests();
     }
 
     // The body on the wire is exactly the form's rows around the file's bytes.
-    void bodyIsExactlyTheFormRows_data()
-    {
+    void bodyIsExactlyTheFormRows_data() {
         QTest::addColumn<QString>("fileName");
         QTest::addColumn<QByteArray>("filenameParam");
         QTest::addColumn<QByteArray>("content");
@@ -61,19 +56,20 @@ private Q_SLOTS:
         QRandomGenerator gen(7);
         for (char &c : random)
             c = char(gen.bounded(256));
-        QTest::newRow("plain") << "report.pdf" << QByteArray("report.pdf") << QByteArray("%PDF-1.4 x");
+        QTest::newRow("plain") << "report.pdf" << QByteArray("report.pdf")
+                               << QByteArray("%PDF-1.4 x");
         QTest::newRow("empty file") << "empty.pdf" << QByteArray("empty.pdf") << QByteArray();
         QTest::newRow("binary, CR LF inside") << "scan.pdf" << QByteArray("scan.pdf") << random;
-        QTest::newRow("not a pdf") << "notes.md" << QByteArray("notes.md") << QByteArray("# hi\r\n");
-        QTest::newRow("quote escaped") << "say \"hi\".pdf" << QByteArray("say %22hi%22.pdf")
-                                       << QByteArray("q");
-        QTest::newRow("CR and LF escaped") << "a\r\nX-Evil: 1.pdf" << QByteArray("a%0D%0AX-Evil: 1.pdf")
-                                           << QByteArray("c");
+        QTest::newRow("not a pdf")
+            << "notes.md" << QByteArray("notes.md") << QByteArray("# hi\r\n");
+        QTest::newRow("quote escaped")
+            << "say \"hi\".pdf" << QByteArray("say %22hi%22.pdf") << QByteArray("q");
+        QTest::newRow("CR and LF escaped")
+            << "a\r\nX-Evil: 1.pdf" << QByteArray("a%0D%0AX-Evil: 1.pdf") << QByteArray("c");
         QTest::newRow("utf-8 name") << QStringLiteral("报告 ü.pdf")
                                     << QStringLiteral("报告 ü.pdf").toUtf8() << QByteArray("u");
     }
-    void bodyIsExactlyTheFormRows()
-    {
+    void bodyIsExactlyTheFormRows() {
         QFETCH(QString, fileName);
         QFETCH(QByteArray, filenameParam);
         QFETCH(QByteArray, content);
@@ -96,8 +92,7 @@ private Q_SLOTS:
         QVERIFY(received[0].body == expected);
     }
 
-    void requestHeadersAndFreshBoundary()
-    {
+    void requestHeadersAndFreshBoundary() {
         m_server.script("POST", kRoute, {ScriptedResponse::json(200, uploadAnswer("a.pdf"))});
         const QString path = writeFile(m_dir, "a.pdf", "abc");
         auto vm = fastViewModel();
@@ -116,18 +111,21 @@ private Q_SLOTS:
     }
 
     // Files that cannot be read end with a clear error before anything is sent.
-    void unreadableInputSendsNothing_data()
-    {
+    void unreadableInputSendsNothing_data() {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("domainPrefix");
-        QTest::newRow("directory") << "directory" << "Permission denied";
-        QTest::newRow("missing file") << "missing" << "File not found";
-        QTest::newRow("not a local file") << "remote" << "Permission denied";
-        QTest::newRow("no read permission") << "mode000" << "Permission denied";
-        QTest::newRow("cannot be opened (socket)") << "socket" << "Failed to read file: ";
+        QTest::newRow("directory") << "directory"
+                                   << "Failed to read file: ";
+        QTest::newRow("missing file") << "missing"
+                                      << "File not found";
+        QTest::newRow("not a local file") << "remote"
+                                          << "Permission denied";
+        QTest::newRow("no read permission") << "mode000"
+                                            << "Failed to read file: ";
+        QTest::newRow("cannot be opened (socket)") << "socket"
+                                                   << "Failed to read file: ";
     }
-    void unreadableInputSendsNothing()
-    {
+    void unreadableInputSendsNothing() {
         QFETCH(QString, kind);
         QFETCH(QString, domainPrefix);
         m_server.script("POST", kRoute, {ScriptedResponse::json(200, uploadAnswer("a.pdf"))});
@@ -157,36 +155,40 @@ private Q_SLOTS:
         QVERIFY(out->done);
         QVERIFY(out->error);
         QVERIFY2(out->error->domain().startsWith(domainPrefix), qPrintable(out->error->domain()));
-        QVERIFY(out->error->domain().size() > domainPrefix.size() || domainPrefix != "Failed to read file: ");
+        QVERIFY(out->error->domain().size() > domainPrefix.size() ||
+                domainPrefix != "Failed to read file: ");
         QCOMPARE(out->error->code(), -1);
         QCOMPARE(m_server.requestCount(), 0);
         QVERIFY(log.lines().isEmpty());
     }
 
     // Answers that are not a usable record end in a clear error; loose records are rebuilt.
-    void answers_data()
-    {
+    void answers_data() {
         QTest::addColumn<ScriptedResponse>("answer");
         QTest::addColumn<QString>("errorDomain");
         QTest::addColumn<qint64>("errorCode");
         QTest::addColumn<QString>("fileName");
-        ScriptedResponse notUtf8 = ScriptedResponse::json(200, QByteArray("{\"data\":\"\xff\xfe\"}"));
-        QTest::newRow("strict record") << ScriptedResponse::json(200, uploadAnswer("x.pdf")) << ""
-                                       << qint64(0) << "x.pdf";
+        ScriptedResponse notUtf8 =
+            ScriptedResponse::json(200, QByteArray("{\"data\":\"\xff\xfe\"}"));
+        QTest::newRow("strict record")
+            << ScriptedResponse::json(200, uploadAnswer("x.pdf")) << "" << qint64(0) << "x.pdf";
         QTest::newRow("loose record, manual extraction")
-            << ScriptedResponse::json(200, R"({"code":7,"data":{"file_name":"only.pdf","page_number":"9"}})")
+            << ScriptedResponse::json(
+                   200, R"({"code":7,"data":{"file_name":"only.pdf","page_number":"9"}})")
             << "" << qint64(0) << "only.pdf";
-        QTest::newRow("status 413") << ScriptedResponse::json(413, "too big") << "Upload failed"
-                                    << qint64(413) << "";
+        QTest::newRow("status 413")
+            << ScriptedResponse::json(413, "too big") << "Upload failed" << qint64(413) << "";
         QTest::newRow("data not an object")
             << ScriptedResponse::json(200, R"({"code":0,"msg":"ok","data":[1,2]})")
             << "NSCocoaErrorDomain" << qint64(4864) << "";
         QTest::newRow("not UTF-8") << notUtf8 << "NSCocoaErrorDomain" << qint64(4864) << "";
-        QTest::newRow("empty body") << ScriptedResponse::json(200, "") << "NSCocoaErrorDomain"
-                                    << qint64(4864) << "";
+        QTest::newRow("empty body")
+            << ScriptedResponse::json(200, "") << "NSCocoaErrorDomain" << qint64(4864) << "";
+        QTest::newRow("empty data: no upload record")
+            << ScriptedResponse::json(200, R"({"code":0,"msg":"ok","data":{}})")
+            << "The service's answer held no upload record" << qint64(-1) << "";
     }
-    void answers()
-    {
+    void answers() {
         QFETCH(ScriptedResponse, answer);
         QFETCH(QString, errorDomain);
         QFETCH(qint64, errorCode);
@@ -213,11 +215,12 @@ private Q_SLOTS:
             QVERIFY(log.indexOf("无法解析的响应数据") >= 0);
     }
 
-    void manualExtractionFillsDefaults()
-    {
-        m_server.script("POST", kRoute,
-                        {ScriptedResponse::json(
-                            200, R"({"code":0,"msg":"ok","data":{"file_name":"f.pdf","page_number":2.5,"status":null}})")});
+    void manualExtractionFillsDefaults() {
+        m_server.script(
+            "POST", kRoute,
+            {ScriptedResponse::json(
+                200,
+                R"({"code":0,"msg":"ok","data":{"file_name":"f.pdf","page_number":2.5,"status":null}})")});
         const QString path = writeFile(m_dir, "f.pdf", "d");
         auto vm = fastViewModel();
         LogCapture log;
@@ -231,8 +234,7 @@ private Q_SLOTS:
         QCOMPARE(log.withPrefix("手动构建的FileUploadData: ").size(), 1);
     }
 
-    void traceLinesInOrder()
-    {
+    void traceLinesInOrder() {
         m_server.script("POST", kRoute, {ScriptedResponse::json(200, uploadAnswer("t.pdf"))});
         const QString path = writeFile(m_dir, "t.pdf", "12345");
         auto vm = fastViewModel();
@@ -267,8 +269,7 @@ private Q_SLOTS:
     }
 
     // The transfer's completion is the milestone: the bar ends at exactly 1.
-    void progressReachesOneOnCompletion()
-    {
+    void progressReachesOneOnCompletion() {
         ScriptedResponse slow = ScriptedResponse::json(200, uploadAnswer("p.pdf"));
         slow.delayMs = 150;
         m_server.script("POST", kRoute, {slow});
@@ -287,8 +288,7 @@ private Q_SLOTS:
         QCOMPARE(actual.last(), 1.0);
     }
 
-    void connectionDroppedIsAnError()
-    {
+    void connectionDroppedIsAnError() {
         ScriptedResponse drop;
         drop.action = ScriptedResponse::Action::Drop;
         m_server.script("POST", kRoute, {drop});
@@ -301,8 +301,7 @@ private Q_SLOTS:
         QVERIFY(vm->actualUploadProgress() < 1.0);
     }
 
-    void multipartBodySeeksAndReadsAcrossParts()
-    {
+    void multipartBodySeeksAndReadsAcrossParts() {
         const QString path = writeFile(m_dir, "m.pdf", "0123456789");
         MultipartBody body(path, "m.pdf", "B");
         QVERIFY(body.open(QIODevice::ReadOnly));
@@ -319,8 +318,7 @@ private Q_SLOTS:
         QVERIFY(!body.seek(all.size() + 1));
     }
 
-    void multipartBodyFailsWhenFileShrinks()
-    {
+    void multipartBodyFailsWhenFileShrinks() {
         const QString path = writeFile(m_dir, "s.pdf", QByteArray(1000, 's'));
         MultipartBody body(path, "s.pdf", "B");
         QVERIFY(body.open(QIODevice::ReadOnly));

@@ -168,7 +168,7 @@ private Q_SLOTS:
                            kCTried,
                            "处理记录: 5",
                            "✅ 手动提取成功，共 1 条记录"}
-            << QStringList{"<uuid>|a.pdf|1|<now>"};
+            << QStringList{"5|a.pdf|1|<now>"};
         QTest::newRow("string status: manual extraction with defaults")
             << 200
             << QByteArray("{\"code\":0,\"msg\":\"ok\",\"data\":{\"converts\":[{\"id\":\"s1\","
@@ -197,7 +197,7 @@ private Q_SLOTS:
                            "处理记录: 1",
                            "✅ 手动提取成功，共 4 条记录"}
             << QStringList{"<uuid>|x.pdf|0|<now>", "<uuid>|y.pdf|0|<now>",
-                           "<uuid>|Unknown File|0|<now>", "<uuid>|Unknown File|0|<now>"};
+                           "2.5|Unknown File|0|<now>", "<uuid>|Unknown File|0|<now>"};
         QTest::newRow("nested garbage in fields")
             << 200
             << QByteArray(
@@ -701,7 +701,8 @@ private Q_SLOTS:
             << QByteArray("{\"id\":1,\"user_id\":2,\"typ\":[],\"file_name\":{},\"page_number\":"
                           "\"3\",\"source_file_path\":null,\"source_file_typ\":true,\"result_file_"
                           "typ\":1.5,\"source_file_md5\":[1],\"status\":1.5}")
-            << "<uuid>|||Unknown File|0|||||0";
+            << "1|||Unknown File|0|||||0";
+        QTest::newRow("null id") << QByteArray("{\"id\":null}") << "<uuid>|||Unknown File|0|||||0";
         QTest::newRow("integral floats count as numbers")
             << QByteArray("{\"id\":\"i\",\"page_number\":3.0,\"status\":2e0}")
             << "i|||Unknown File|3|||||2";

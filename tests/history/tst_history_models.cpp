@@ -3,8 +3,11 @@
 #include "history/FilteredTaskModel.h"
 #include "history/TaskFilter.h"
 
+#include <QAbstractItemModelTester>
 #include <QSignalSpy>
 #include <QTest>
+
+#include <memory>
 
 using namespace quorvel;
 
@@ -39,6 +42,15 @@ QList<ConversionTask> sampleJobs() {
             job("3", "notes.md", 2),      job("4", "REPORT final.pdf", 2),
             job("5", "odd.pdf", 3),       job("6", "STRASSE plan.pptx", 1),
             job("7", "Ünïcödé.pdf", 0),   job("8", "", 1)};
+}
+
+// Qt's own checks of the model contract (row counts, signals around every change) on both
+// list models of a view model, for as long as the result lives.
+auto checkModels(PDFViewModel &vm) {
+    using Tester = QAbstractItemModelTester;
+    const auto mode = Tester::FailureReportingMode::QtTest;
+    return std::make_pair(std::make_unique<Tester>(vm.conversionTaskModel(), mode),
+                          std::make_unique<Tester>(vm.filteredTaskModel(), mode));
 }
 
 } // namespace
@@ -112,6 +124,7 @@ private Q_SLOTS:
         QFETCH(TaskFilter, filter);
         QFETCH(QStringList, expected);
         PDFViewModel vm;
+        const auto checked = checkModels(vm);
         vm.publishTasks(sampleJobs());
         vm.setSearchText(search);
         vm.setSelectedFilter(filter);
@@ -129,6 +142,7 @@ private Q_SLOTS:
     // again without a fetch.
     void keystrokes() {
         PDFViewModel vm;
+        const auto checked = checkModels(vm);
         vm.publishTasks(sampleJobs());
         FilteredTaskModel *model = vm.filteredTaskModel();
         QSignalSpy count(model, &FilteredTaskModel::countChanged);
@@ -212,6 +226,7 @@ private Q_SLOTS:
     // Filter and search survive a new list.
     void refreshKeepsSearchAndFilter() {
         PDFViewModel vm;
+        const auto checked = checkModels(vm);
         vm.setSearchText(QStringLiteral("report"));
         vm.setSelectedFilter(TaskFilter::Completed);
         vm.publishTasks(sampleJobs());
@@ -225,6 +240,7 @@ private Q_SLOTS:
     // Changes made through the list model's own operations reach the filtered view.
     void sourceEditsReachFilteredView() {
         PDFViewModel vm;
+        const auto checked = checkModels(vm);
         vm.publishTasks(sampleJobs());
         vm.setSelectedFilter(TaskFilter::Failed);
         ConversionTaskModel *tasks = vm.conversionTaskModel();

@@ -273,24 +273,6 @@ private Q_SLOTS:
         QCOMPARE(requestsTo("GET", kHistory), 1);
     }
 
-    // Whatever the id holds, the status check addresses that one job.
-    void jobIdIsEncodedInTheStatusUrl() {
-        const QString id = QStringLiteral("a/../b?c=1#d %");
-        m_server.script("POST", kConvert, {ScriptedResponse::json(200, jobAnswer(id, 0))});
-        m_server.script("GET", kConvert + "/a%2F..%2Fb%3Fc%3D1%23d%20%25",
-                        {ScriptedResponse::json(200, jobAnswer(id, 1))});
-        PDFViewModel vm;
-        vm.retryPollIntervalMs = 5;
-        QSignalSpy finished(&vm, &PDFViewModel::taskPollingFinished);
-        LogCapture log;
-        QCoro::waitFor(vm.retryConversion(failedJob()));
-        QVERIFY(finished.wait(5000));
-        QCOMPARE(finished[0][0].value<ConversionTask>().status, 1);
-        QCOMPARE(
-            log.withPrefix(kPoll + QStringLiteral("检查任务状态: ") + id + ", 第 1 次尝试").size(),
-            1);
-    }
-
     // The listed job is gone (a reload replaced the list): the update does nothing.
     void updateOfAnUnlistedJob() {
         m_server.script("POST", kConvert, {ScriptedResponse::json(200, jobAnswer("new3", 0))});
@@ -304,27 +286,6 @@ private Q_SLOTS:
         vm.publishTasks({failedJob(QStringLiteral("other"))});
         QVERIFY(finished.wait(5000));
         QCOMPARE(log.withPrefix(kPoll + "UI已更新").size(), 0);
-    }
-
-    // The view model goes away while a retry polls: polling ends quietly, no reload.
-    void viewModelGoneDuringPolling() {
-        m_server.script("POST", kConvert, {ScriptedResponse::json(200, jobAnswer("new4", 0))});
-        m_server.script("GET", kConvert + "/new4",
-                        {ScriptedResponse::json(200, jobAnswer("new4", 0))});
-        auto *vm = new PDFViewModel;
-        vm->retryPollIntervalMs = 30;
-        LogCapture log;
-        QCoro::waitFor(vm->retryConversion(failedJob()));
-        QSignalSpy received(&m_server, &ScriptedServer::requestReceived);
-        QVERIFY(received.wait(5000)); // polling runs
-        delete vm;
-        m_server.clearRequests();
-        // At most the check already on the wire arrives; polling does not go on.
-        for (int i = 0; i < 5 && received.wait(300); ++i) {
-        }
-        QVERIFY(m_server.requestCount() <= 1);
-        QCOMPARE(requestsTo("GET", kHistory), 0);
-        QCOMPARE(log.withPrefix(kPoll + "达到最大尝试次数，停止轮询").size(), 0);
     }
 };
 

@@ -268,6 +268,35 @@ private Q_SLOTS:
         QCOMPARE(response.status, status);
     }
 
+    // A redirect within the service's origin is followed with the token; one to another
+    // origin is refused before anything reaches it.
+    void redirects() {
+        ScriptedServer elsewhere;
+        TokenStore::write(QStringLiteral("tok-redirect"));
+        ScriptedResponse moved = ScriptedResponse::json(302, "");
+        moved.headers.append({"Location", m_server.origin().toUtf8() + "/api/new"});
+        m_server.script("GET", "/api/old", {moved});
+        m_server.script("GET", "/api/new", {ScriptedResponse::json(200, "here")});
+        moved.headers.last().second = elsewhere.origin().toUtf8() + "/api/new";
+        m_server.script("GET", "/api/away", {moved});
+        LogCapture log;
+
+        const HttpResponse followed = await(send(sharedSession(), *createRequest("/old", "GET")));
+        QCOMPARE(followed.status, 200);
+        QCOMPARE(followed.body, QByteArray("here"));
+        QCOMPARE(m_server.requests().last().header("Authorization"),
+                 QByteArray("Bearer tok-redirect"));
+
+        try {
+            await(send(sharedSession(), *createRequest("/away", "GET")));
+            QFAIL("a redirect to another origin was followed");
+        } catch (const ServiceError &e) {
+            QVERIFY2(e.domain().startsWith("Redirect to another origin refused"),
+                     qPrintable(e.domain()));
+        }
+        QCOMPARE(elsewhere.requestCount(), 0);
+    }
+
     void largeBodyArrivesWhole() {
         QByteArray big(6 * 1024 * 1024, 'a');
         for (int i = 0; i < big.size(); i += 4096)

@@ -9,24 +9,21 @@
 
 namespace quorvel::test {
 
-QByteArray ReceivedRequest::header(const QByteArray &name) const
-{
+QByteArray ReceivedRequest::header(const QByteArray &name) const {
     for (const auto &[n, v] : headers)
         if (n.compare(name, Qt::CaseInsensitive) == 0)
             return v;
     return {};
 }
 
-bool ReceivedRequest::hasHeader(const QByteArray &name) const
-{
+bool ReceivedRequest::hasHeader(const QByteArray &name) const {
     for (const auto &pair : headers)
         if (pair.first.compare(name, Qt::CaseInsensitive) == 0)
             return true;
     return false;
 }
 
-struct ScriptedServer::Connection
-{
+struct ScriptedServer::Connection {
     QByteArray buffer;
     bool inBody = false;
     qint64 remaining = 0;
@@ -36,49 +33,44 @@ struct ScriptedServer::Connection
 };
 
 ScriptedServer::ScriptedServer(QObject *parent)
-    : QObject(parent)
-{
+    : QObject(parent) {
     connect(&m_server, &QTcpServer::newConnection, this, &ScriptedServer::onNewConnection);
     m_server.listen(QHostAddress::LocalHost, 0);
 }
 
-ScriptedServer::~ScriptedServer()
-{
+ScriptedServer::~ScriptedServer() {
     for (auto it = m_connections.begin(); it != m_connections.end(); ++it) {
         it.key()->disconnect(this);
         delete it.value();
     }
 }
 
-QString ScriptedServer::origin() const { return QStringLiteral("http://127.0.0.1:%1").arg(port()); }
+QString ScriptedServer::origin() const {
+    return QStringLiteral("http://127.0.0.1:%1").arg(port());
+}
 
 void ScriptedServer::script(const QByteArray &method, const QByteArray &target,
-                            QList<ScriptedResponse> responses)
-{
+                            QList<ScriptedResponse> responses) {
     m_exact.insert(method + ' ' + target, std::move(responses));
 }
 
 void ScriptedServer::scriptPrefix(const QByteArray &method, const QByteArray &prefix,
-                                  QList<ScriptedResponse> responses)
-{
+                                  QList<ScriptedResponse> responses) {
     m_prefixes.append({method + ' ' + prefix, std::move(responses)});
 }
 
-void ScriptedServer::clearScripts()
-{
+void ScriptedServer::clearScripts() {
     m_exact.clear();
     m_prefixes.clear();
 }
 
-QList<ReceivedRequest> ScriptedServer::requests() const
-{
+QList<ReceivedRequest> ScriptedServer::requests() const {
     QMutexLocker lock(&m_mutex);
     return m_requests;
 }
 
 QList<ReceivedRequest> ScriptedServer::requestsTo(const QByteArray &method,
-                                                  const QByteArray &targetPrefix) const
-{
+                                                  const QByteArray &targetPrefix) const {
     QList<ReceivedRequest> out;
     for (const ReceivedRequest &r : requests())
         if (r.method == method && r.target.startsWith(targetPrefix))
@@ -86,20 +78,17 @@ QList<ReceivedRequest> ScriptedServer::requestsTo(const QByteArray &method,
     return out;
 }
 
-int ScriptedServer::requestCount() const
-{
+int ScriptedServer::requestCount() const {
     QMutexLocker lock(&m_mutex);
     return int(m_requests.size());
 }
 
-void ScriptedServer::clearRequests()
-{
+void ScriptedServer::clearRequests() {
     QMutexLocker lock(&m_mutex);
     m_requests.clear();
 }
 
-void ScriptedServer::onNewConnection()
-{
+void ScriptedServer::onNewConnection() {
     while (QTcpSocket *socket = m_server.nextPendingConnection()) {
         m_connections.insert(socket, new Connection);
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadable(socket); });
@@ -113,8 +102,7 @@ void ScriptedServer::onNewConnection()
     }
 }
 
-void ScriptedServer::onReadable(QTcpSocket *socket)
-{
+void ScriptedServer::onReadable(QTcpSocket *socket) {
     Connection *c = m_connections.value(socket);
     if (!c)
         return;
@@ -165,8 +153,7 @@ void ScriptedServer::onReadable(QTcpSocket *socket)
     }
 }
 
-ScriptedResponse ScriptedServer::nextResponse(const QByteArray &method, const QByteArray &target)
-{
+ScriptedResponse ScriptedServer::nextResponse(const QByteArray &method, const QByteArray &target) {
     const auto take = [](QList<ScriptedResponse> &queue) {
         return queue.size() > 1 ? queue.takeFirst() : queue.first();
     };
@@ -182,8 +169,7 @@ ScriptedResponse ScriptedServer::nextResponse(const QByteArray &method, const QB
     return notFound;
 }
 
-void ScriptedServer::handle(QTcpSocket *socket, ReceivedRequest request)
-{
+void ScriptedServer::handle(QTcpSocket *socket, ReceivedRequest request) {
     const ScriptedResponse response = nextResponse(request.method, request.target);
     {
         QMutexLocker lock(&m_mutex);
@@ -203,8 +189,7 @@ void ScriptedServer::handle(QTcpSocket *socket, ReceivedRequest request)
     writeResponse(socket, response);
 }
 
-void ScriptedServer::writeResponse(QTcpSocket *socket, const ScriptedResponse &response)
-{
+void ScriptedServer::writeResponse(QTcpSocket *socket, const ScriptedResponse &response) {
     if (response.action == ScriptedResponse::Action::Drop) {
         QTimer::singleShot(0, socket, [socket] { socket->abort(); });
         return;

@@ -14,13 +14,12 @@ class QTcpSocket;
 namespace quorvel::test {
 
 // One scripted answer of a route.
-struct ScriptedResponse
-{
+struct ScriptedResponse {
     enum class Action {
-        Respond,      // status line, headers, body
-        Drop,         // close the connection without answering
-        DropMidBody,  // send the headers and half of the body, then close
-        Hang,         // read the request and never answer
+        Respond,     // status line, headers, body
+        Drop,        // close the connection without answering
+        DropMidBody, // send the headers and half of the body, then close
+        Hang,        // read the request and never answer
     };
     int status = 200;
     QByteArray body;
@@ -31,8 +30,7 @@ struct ScriptedResponse
     // (large downloads without holding them in memory); `body` is ignored.
     qint64 generatedBodySize = 0;
 
-    static ScriptedResponse json(int status, const QByteArray &body)
-    {
+    static ScriptedResponse json(int status, const QByteArray &body) {
         ScriptedResponse r;
         r.status = status;
         r.body = body;
@@ -42,12 +40,11 @@ struct ScriptedResponse
 };
 
 // What the server received, byte for byte.
-struct ReceivedRequest
-{
+struct ReceivedRequest {
     QByteArray method;
     QByteArray target; // path and query as sent
     QList<QPair<QByteArray, QByteArray>> headers;
-    QByteArray body;   // empty when bodies are not recorded
+    QByteArray body; // empty when bodies are not recorded
     qint64 bodySize = 0;
     QByteArray bodyMd5;
 
@@ -58,8 +55,7 @@ struct ReceivedRequest
 // A small HTTP/1.1 server on 127.0.0.1 with a free port. Each route (method and
 // target) answers from a script: scripted answers are used in order and the last one
 // repeats. Unscripted routes answer 404. Every request is recorded.
-class ScriptedServer : public QObject
-{
+class ScriptedServer : public QObject {
     Q_OBJECT
 public:
     explicit ScriptedServer(QObject *parent = nullptr);
@@ -80,7 +76,8 @@ public:
     void setRecordBodies(bool on) { m_recordBodies = on; }
 
     QList<ReceivedRequest> requests() const;
-    QList<ReceivedRequest> requestsTo(const QByteArray &method, const QByteArray &targetPrefix) const;
+    QList<ReceivedRequest> requestsTo(const QByteArray &method,
+                                      const QByteArray &targetPrefix) const;
     int requestCount() const;
     void clearRequests();
 

@@ -1,8 +1,7 @@
-// Download of one job's result into a directory (the temporary directory by default).
+#include "conversion/Downloader.h"
 
 #include "conversion/DirectTransfer.h"
 #include "conversion/OperationCatalogue.h"
-#include "conversion/PDFViewModel.h"
 #include "conversion/ResultName.h"
 #include "service/HttpClient.h"
 #include "service/Log.h"
@@ -20,8 +19,7 @@ namespace quorvel {
 
 namespace {
 
-ServiceError writeError(const QString &detail)
-{
+ServiceError writeError(const QString &detail) {
     // The URL-loading domain's "cannot create file": what a failed save reports.
     return ServiceError::transportCode(-3000, QStringLiteral("The result could not be written: ") +
                                                   detail);
@@ -29,15 +27,14 @@ ServiceError writeError(const QString &detail)
 
 } // namespace
 
-QCoro::Task<QString> PDFViewModel::downloadFile(ConversionTask task, QString directory)
-{
+QCoro::Task<QString> Downloader::download(ConversionTask task, QString directory) {
     Log::write(QStringLiteral("task>>>>>>>>>>>>>>: ") + task.render());
     Log::write(QStringLiteral("🔄 开始下载转换后文件: ") + task.id);
     Log::write(QStringLiteral("📄 文件名: ") + task.fileName);
 
     // The id is a query value whatever it holds: it cannot add parameters or a fragment.
-    const auto url = serviceUrl(QStringLiteral("/v2/docx?md5_id=") +
-                                QString::fromLatin1(QUrl::toPercentEncoding(task.id)));
+    const QString path = QStringLiteral("/v2/docx?md5_id=") + encodeIdForPath(task.id);
+    const auto url = serviceUrl(path);
     if (!url)
         throw ServiceError(QStringLiteral("Invalid URL"), -1);
     Request request;
@@ -45,6 +42,8 @@ QCoro::Task<QString> PDFViewModel::downloadFile(ConversionTask task, QString dir
     request.method = QByteArrayLiteral("GET");
     request.timeoutMs = 60'000;
     request.setHeader("cid", "1");
+    if (isDotSegment(task.id))
+        request.target = serviceTarget(path);
     applyStoredToken(request);
 
     const QString name = ResultName::safe(ResultName::forTask(task));
@@ -64,9 +63,7 @@ QCoro::Task<QString> PDFViewModel::downloadFile(ConversionTask task, QString dir
     auto discard = qScopeGuard([part] { part->remove(); });
 
     DirectOptions options;
-    options.sink = [part](const QByteArray &piece) {
-        return part->write(piece) == piece.size();
-    };
+    options.sink = [part](const QByteArray &piece) { return part->write(piece) == piece.size(); };
     const HttpResponse response = co_await sendDirect(request, options);
     if (!response.isHttp)
         throw ServiceError(QStringLiteral("Invalid response"), -1);

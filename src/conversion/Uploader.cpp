@@ -1,9 +1,8 @@
-// Upload of one local file as a multipart form.
+#include "conversion/Uploader.h"
 
-#include "conversion/ConversionSupport.h"
-#include "conversion/MultipartBody.h"
-#include "conversion/PDFViewModel.h"
 #include "conversion/DirectTransfer.h"
+#include "conversion/MultipartBody.h"
+#include "conversion/RecordFallback.h"
 #include "service/HttpClient.h"
 #include "service/Log.h"
 #include "service/Request.h"
@@ -19,10 +18,11 @@ namespace {
 
 const QString kArrows = QStringLiteral(">>>>>>>>>>>>>>>>>>>>>>>>>>..");
 
-QString bytesText(qint64 n) { return QStringLiteral("%1 bytes").arg(n); }
+QString bytesText(qint64 n) {
+    return QStringLiteral("%1 bytes").arg(n);
+}
 
-FileUploadData extractUpload(const QJsonObject &data)
-{
+FileUploadData extractUpload(const QJsonObject &data) {
     using namespace conversion;
     FileUploadData d;
     d.file_name = stringOr(data, QStringLiteral("file_name"));
@@ -36,10 +36,7 @@ FileUploadData extractUpload(const QJsonObject &data)
 
 } // namespace
 
-QCoro::Task<FileUploadData> PDFViewModel::uploadFile(QUrl file)
-{
-    QPointer<PDFViewModel> self(this);
-
+QCoro::Task<FileUploadData> Uploader::upload(QUrl file, UploadHooks hooks) {
     // Nothing is sent unless the whole file can be read from where it was chosen.
     if (!file.isLocalFile())
         throw ServiceError(QStringLiteral("Permission denied"), -1);
@@ -47,11 +44,10 @@ QCoro::Task<FileUploadData> PDFViewModel::uploadFile(QUrl file)
     const QFileInfo info(path);
     if (!info.exists())
         throw ServiceError(QStringLiteral("File not found"), -1);
-    if (info.isDir() || !info.isReadable())
-        throw ServiceError(QStringLiteral("Permission denied"), -1);
 
     const QString boundary = conversion::upperUuid();
     const auto body = std::make_unique<MultipartBody>(path, info.fileName(), boundary);
+    // A directory or a file without read permission fails here, with the reason.
     if (!body->open(QIODevice::ReadOnly))
         throw ServiceError(QStringLiteral("Failed to read file: ") + body->errorString(), -1);
 
@@ -70,26 +66,19 @@ QCoro::Task<FileUploadData> PDFViewModel::uploadFile(QUrl file)
     Log::write(kArrows + QStringLiteral("444444 data: ") + bytesText(0));
     Log::write(kArrows + QStringLiteral("555555 data: ") + bytesText(body->size()));
 
-    setActualUploadProgress(0);
-    setUploadProgress(0);
-
     // One transfer: its completion is the progress milestone and its answer the result.
-    Log::write(QStringLiteral("uploadFile.......: ") +
-               QStringLiteral("UploadTask <%1> { POST %2, %3 }")
-                   .arg(boundary, request->url().toString(QUrl::FullyEncoded),
-                        bytesText(body->size())));
-    // The simulation ends with the transfer, however it ends: a failed upload's
-    // simulation must not move the bar after the error has zeroed it.
-    const CancelTokenPtr simulationStop = makeCancelToken();
-    const auto stopSimulation = qScopeGuard([simulationStop] { simulationStop->cancel(); });
-    uploadProgressSimulation(body->fileSize(), simulationStop);
+    Log::write(
+        QStringLiteral("uploadFile.......: ") +
+        QStringLiteral("UploadTask <%1> { POST %2, %3 }")
+            .arg(boundary, request->url().toString(QUrl::FullyEncoded), bytesText(body->size())));
+    const CancelTokenPtr transferEnded = makeCancelToken();
+    const auto endTransfer = qScopeGuard([transferEnded] { transferEnded->cancel(); });
+    if (hooks.transferStarting)
+        hooks.transferStarting(body->fileSize(), transferEnded);
 
     const HttpResponse response = co_await sendDirect(*request, {body.get(), {}});
-    if (!self)
+    if (hooks.transferred && !hooks.transferred())
         throw ServiceError::transportCode(-999, QStringLiteral("cancelled"));
-
-    setActualUploadProgress(1);
-    animateProgress(1);
 
     if (!response.isHttp)
         throw ServiceError(QStringLiteral("Invalid response"), -1);
@@ -104,21 +93,17 @@ QCoro::Task<FileUploadData> PDFViewModel::uploadFile(QUrl file)
     if (const auto parsed = json::tryParse(response.body))
         Log::write(QStringLiteral("上传响应解析为JSON: ") + conversion::renderJson(*parsed));
 
-    try {
-        const FileUploadResponse decoded = FileUploadResponse::decode(response.body);
-        Log::write(QStringLiteral("成功解码为FileUploadResponse"));
-        co_return decoded.data;
-    } catch (const ServiceError &error) {
-        Log::write(QStringLiteral("❌ JSON解码错误: ") + error.rendering());
-        Log::write(QStringLiteral("❌ 错误详情: ") + error.description());
-        const auto data = conversion::dataObject(response.body);
-        if (!data)
-            throw;
-        Log::write(QStringLiteral("尝试手动提取data: ") + conversion::renderJson(*data));
-        const FileUploadData built = extractUpload(*data);
-        Log::write(QStringLiteral("手动构建的FileUploadData: ") + built.render());
-        co_return built;
-    }
+    const FileUploadData record = conversion::decodeOrRebuild<FileUploadData>(
+        response.body,
+        {QStringLiteral("成功解码为FileUploadResponse"), QStringLiteral("❌ JSON解码错误: "),
+         QStringLiteral("❌ 错误详情: "), QStringLiteral("尝试手动提取data: "),
+         QStringLiteral("手动构建的FileUploadData: ")},
+        [](const QByteArray &bytes) { return FileUploadResponse::decode(bytes).data; },
+        extractUpload);
+    // An answer whose record names nothing: the file went up, but nothing can be converted.
+    if (record == FileUploadData{})
+        throw ServiceError(QStringLiteral("The service's answer held no upload record"), -1);
+    co_return record;
 }
 
 } // namespace quorvel
