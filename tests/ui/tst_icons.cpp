@@ -16,17 +16,16 @@
 
 using namespace quorvel;
 
-class TestIcons : public QObject
-{
+class TestIcons : public QObject {
     Q_OBJECT
 
     // Identifiers named in the window's QML and by the tool table.
-    static QSet<QString> usedIdentifiers()
-    {
+    static QSet<QString> usedIdentifiers() {
         QSet<QString> ids;
-        const QRegularExpression named(QStringLiteral(R"re(\b(?:iconName|name|icon)\s*:\s*"([a-z0-9.]+)")re"));
-        QDirIterator it(QStringLiteral(QUORVEL_SOURCE_DIR "/src"), {QStringLiteral("*.qml")}, QDir::Files,
-                        QDirIterator::Subdirectories);
+        const QRegularExpression named(
+            QStringLiteral(R"re(\b(?:iconName|name|icon)\s*:\s*"([a-z0-9.]+)")re"));
+        QDirIterator it(QStringLiteral(QUORVEL_SOURCE_DIR "/src"), {QStringLiteral("*.qml")},
+                        QDir::Files, QDirIterator::Subdirectories);
         while (it.hasNext()) {
             QFile file(it.next());
             if (!file.open(QIODevice::ReadOnly))
@@ -42,8 +41,7 @@ class TestIcons : public QObject
     }
 
 private Q_SLOTS:
-    void everyUsedIconIsOneGlyph_data()
-    {
+    void everyUsedIconIsOneGlyph_data() {
         QTest::addColumn<QString>("identifier");
         const QSet<QString> ids = usedIdentifiers();
         QVERIFY(ids.size() > 15);
@@ -51,8 +49,7 @@ private Q_SLOTS:
             QTest::newRow(qPrintable(id)) << id;
     }
 
-    void everyUsedIconIsOneGlyph()
-    {
+    void everyUsedIconIsOneGlyph() {
         QFETCH(QString, identifier);
         QVERIFY2(Icons::isKnown(identifier), "no glyph mapped");
         QFont font(Icons::fontFamily());
