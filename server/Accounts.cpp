@@ -160,10 +160,14 @@ Accounts::LoginResult Accounts::login(const QString &email, const QString &passw
 
     Rows q = m_db.exec(QStringLiteral("SELECT id, password_hash FROM users WHERE email=?"), {key});
     bool ok = false;
-    qint64 userId = 0;
-    if (q.next()) {
-        userId = q.value(0).toLongLong();
-        ok = verifyPassword(q.value(1).toString(), password);
+    const bool known = q.next();
+    const qint64 userId = known ? q.value(0).toLongLong() : 0;
+    const QString hash = known ? q.value(1).toString() : QString();
+    // The read must end before the token is written: a connection that holds a
+    // read snapshot cannot wait for the write lock and fails at once instead.
+    q.finish();
+    if (known) {
+        ok = verifyPassword(hash, password);
     } else {
         // Spend the same effort on an unknown e-mail so timing tells nothing.
         static const QString dummy = hashPassword(QStringLiteral("quorvel-no-such-user"));
