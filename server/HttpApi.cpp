@@ -1,5 +1,7 @@
 #include "HttpApi.h"
 
+#include "HttpConnections.h"
+
 #include "FileCheck.h"
 #include "Multipart.h"
 #include "PdfText.h"
@@ -126,18 +128,6 @@ UploadRecord uploadFrom(const Rows &q) {
 const char *kUploadColumns =
     "SELECT id, user_id, file_name, typ, md5, size, page_number, encrypted FROM uploads ";
 
-// The library listens with a backlog of 5, so a burst of new connections
-// (50 clients uploading at once) overflows it and gets reset; this lets the
-// backlog be raised on the bound socket.
-class Server : public httplib::Server {
-public:
-    void widenBacklog() {
-        const socket_t fd = svr_sock_;
-        if (fd != INVALID_SOCKET)
-            ::listen(fd, SOMAXCONN);
-    }
-};
-
 } // namespace
 
 struct HttpApi::Impl {
@@ -145,14 +135,22 @@ struct HttpApi::Impl {
     Accounts &accounts;
     JobRunner &runner;
     Config config;
-    Server svr;
+    HttpConnections svr;
     int port = -1;
 
     Impl(const Database &d, Accounts &a, JobRunner &r, Config c)
         : db(d)
         , accounts(a)
         , runner(r)
-        , config(std::move(c)) {}
+        , config(std::move(c))
+        , svr(limits(config)) {}
+
+    static HttpConnections::Limits limits(const Config &config) {
+        HttpConnections::Limits l;
+        l.workers = std::max(8, config.httpThreads);
+        l.headerTimeout = config.headerTimeout;
+        return l;
+    }
 
     QString tmpDir() const { return config.dataDir + QStringLiteral("/tmp"); }
     std::int64_t drainLimit() const {
@@ -661,8 +659,6 @@ HttpApi::HttpApi(const Database &db, Accounts &accounts, JobRunner &runner, Conf
     if (!d->config.selfExecutable.isEmpty())
         setIsolatedPdfProbe(d->config.selfExecutable);
     auto &svr = d->svr;
-    const int threads = std::max(8, d->config.httpThreads);
-    svr.new_task_queue = [threads] { return new httplib::ThreadPool(size_t(threads)); };
     svr.set_keep_alive_max_count(100000);
     svr.set_keep_alive_timeout(5);
     svr.set_read_timeout(30);
@@ -700,7 +696,13 @@ HttpApi::HttpApi(const Database &db, Accounts &accounts, JobRunner &runner, Conf
             }
             reply(res, 500, what);
         });
-    svr.set_logger([](const httplib::Request &req, const httplib::Response &res) {
+    const auto answer = [](int status, const std::string &why) {
+        return envelope(status, qstr(why), QJsonValue::Null).toStdString();
+    };
+    const auto refused = [](const std::string &remote, int status, const std::string &) {
+        std::fprintf(stderr, "%s %s \"-\" %d 0 0.0ms -\n", logTime(), remote.c_str(), status);
+    };
+    svr.setHooks(answer, refused, [](const httplib::Request &req, const httplib::Response &res) {
         const double ms = std::chrono::duration<double, std::milli>(
                               std::chrono::steady_clock::now() - t_requestStart)
                               .count();
@@ -732,7 +734,7 @@ int HttpApi::bind() {
 }
 
 bool HttpApi::serve() {
-    return d->svr.listen_after_bind();
+    return d->svr.run();
 }
 
 void HttpApi::stop() {

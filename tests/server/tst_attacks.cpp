@@ -5,8 +5,16 @@
 #include "ServerTestSupport.h"
 
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QTest>
+#include <QThread>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <thread>
@@ -21,6 +29,65 @@ QByteArray onePagePdf(const QString &word) {
     return makePdf({{{72, 700, 12, "F1", word}}});
 }
 
+// A plain TCP connection to the service, for requests no HTTP client would send.
+class Raw {
+public:
+    explicit Raw(int port) {
+        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(quint16(port));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::connect(m_fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
+            ::close(m_fd);
+            m_fd = -1;
+        }
+    }
+    ~Raw() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    Raw(const Raw &) = delete;
+    Raw &operator=(const Raw &) = delete;
+    bool ok() const { return m_fd >= 0; }
+    bool send(const QByteArray &b) {
+        qsizetype off = 0;
+        while (off < b.size()) {
+            const ssize_t n =
+                ::send(m_fd, b.constData() + off, size_t(b.size() - off), MSG_NOSIGNAL);
+            if (n <= 0)
+                return false;
+            off += n;
+        }
+        return true;
+    }
+    void endSending() { ::shutdown(m_fd, SHUT_WR); }
+    // Everything received until the service closes the connection, or nothing
+    // more comes for `quietMs`; `closed` tells which.
+    QByteArray receive(int quietMs, bool *closed = nullptr) {
+        QByteArray out;
+        char buf[64 * 1024];
+        for (;;) {
+            pollfd p{m_fd, POLLIN, 0};
+            if (::poll(&p, 1, quietMs) <= 0)
+                break;
+            const ssize_t n = ::recv(m_fd, buf, sizeof buf, 0);
+            if (n <= 0) {
+                if (closed)
+                    *closed = true;
+                return out;
+            }
+            out.append(buf, qsizetype(n));
+        }
+        if (closed)
+            *closed = false;
+        return out;
+    }
+
+private:
+    int m_fd = -1;
+};
+
 } // namespace
 
 class TestAttacks : public QObject {
@@ -30,7 +97,9 @@ class TestAttacks : public QObject {
 
 private slots:
     void initTestCase() {
-        m_svc = std::make_unique<TestService>(2, 2 * 1024 * 1024);
+        m_svc = std::make_unique<TestService>(2, 2 * 1024 * 1024, QString(), [](Config &c) {
+            c.headerTimeout = std::chrono::seconds(4);
+        });
         QVERIFY(m_svc->port > 0);
         m_alice = m_svc->addUserAndLogin(QStringLiteral("alice@example.org"), 100000);
     }
@@ -77,6 +146,124 @@ private slots:
             t.join();
         QCOMPARE(answered.load(), 10 + 20 + 50 * 4);
         QCOMPARE(serverErrors.load(), 0);
+    }
+
+    // Connections that send their header a line at a time hold no thread: a
+    // well-behaved client is answered meanwhile, and the slow ones are dropped.
+    void slowHeadersStarveNoOne() {
+        std::vector<std::unique_ptr<Raw>> slow;
+        for (int i = 0; i < 200; ++i) {
+            slow.push_back(std::make_unique<Raw>(m_svc->port));
+            QVERIFY(slow.back()->ok());
+            slow.back()->send("GET /healthz HTTP/1.1\r\nHost: x\r\n");
+        }
+        std::atomic<bool> done{false};
+        std::thread dribble([&] {
+            while (!done) {
+                for (auto &c : slow)
+                    c->send("X-Slow: 1\r\n");
+                QThread::msleep(200);
+            }
+        });
+        int answered = 0;
+        for (int i = 0; i < 10; ++i) {
+            auto cli = m_svc->client();
+            cli->set_connection_timeout(3);
+            cli->set_read_timeout(3);
+            auto r = cli->Get("/healthz");
+            answered += r && r->status == 200;
+        }
+        done = true;
+        dribble.join();
+        QCOMPARE(answered, 10);
+        // Past the header deadline every slow connection has been answered 408 and closed.
+        QElapsedTimer t;
+        t.start();
+        int dropped = 0;
+        for (auto &c : slow) {
+            bool closed = false;
+            const QByteArray got =
+                c->receive(std::max<int>(100, 15000 - int(t.elapsed())), &closed);
+            dropped += closed && got.startsWith("HTTP/1.1 408");
+        }
+        QCOMPARE(dropped, 200);
+    }
+
+    void oversizedHeadersRefused_data() {
+        QTest::addColumn<QByteArray>("head");
+        QByteArray many = "GET /healthz HTTP/1.1\r\n";
+        for (int i = 0; i < 5000; ++i)
+            many += "X-Many-" + QByteArray::number(i) + ": y\r\n";
+        QTest::newRow("thousands of lines") << many + "\r\n";
+        QTest::newRow("one huge line")
+            << "GET /healthz HTTP/1.1\r\nX-Big: " + QByteArray(100000, 'y') + "\r\n\r\n";
+    }
+    void oversizedHeadersRefused() {
+        QFETCH(QByteArray, head);
+        Raw c(m_svc->port);
+        c.send(head);
+        bool closed = false;
+        const QByteArray got = c.receive(3000, &closed);
+        QVERIFY2(got.startsWith("HTTP/1.1 431"), got.left(200).constData());
+        QVERIFY(closed);
+    }
+
+    // What follows a refused body is never read as more requests.
+    void refusedBodyEndsTheConnection_data() {
+        QTest::addColumn<QByteArray>("head");
+        QTest::addColumn<int>("status");
+        const QByteArray auth = "Authorization: Bearer " + m_alice.toLatin1() + "\r\n";
+        // Chunked, so it is cut off while streaming, past what is read and dropped.
+        QByteArray chunked = "POST /api/v2/uploadfilepdf HTTP/1.1\r\nHost: x\r\n" + auth +
+                             "Content-Type: multipart/form-data; boundary=B\r\n"
+                             "Transfer-Encoding: chunked\r\n\r\n";
+        const QByteArray part = "--B\r\nContent-Disposition: form-data; name=\"file\"; "
+                                "filename=\"big.pdf\"\r\n\r\n%PDF-1.4\n";
+        chunked += QByteArray::number(part.size(), 16) + "\r\n" + part + "\r\n";
+        for (int i = 0; i < 12; ++i)
+            chunked += "100000\r\n" + QByteArray(1024 * 1024, 'z') + "\r\n";
+        QTest::newRow("over the limit") << chunked << 413;
+        QTest::newRow("not signed in")
+            << QByteArray("POST /api/v2/uploadfilepdf HTTP/1.1\r\nHost: x\r\n"
+                          "Content-Type: multipart/form-data; "
+                          "boundary=B\r\nContent-Length: 100000\r\n\r\n")
+            << 401;
+    }
+    void refusedBodyEndsTheConnection() {
+        QFETCH(QByteArray, head);
+        QFETCH(int, status);
+        QByteArray hidden;
+        for (int i = 0; i < 50; ++i)
+            hidden += "GET /api/v1/tollan/auth/me HTTP/1.1\r\nHost: x\r\nAuthorization: Bearer " +
+                      m_alice.toLatin1() + "\r\n\r\n";
+        Raw c(m_svc->port);
+        c.send(head + hidden);
+        c.endSending();
+        bool closed = false;
+        const QByteArray got = c.receive(5000, &closed);
+        QVERIFY(closed);
+        QVERIFY2(got.startsWith("HTTP/1.1 " + QByteArray::number(status)),
+                 got.left(200).constData());
+        QCOMPARE(got.count("HTTP/1.1 "), 1);
+    }
+
+    // A malformed length is refused at once, not after a read times out.
+    void malformedLengthRefusedAtOnce_data() {
+        QTest::addColumn<QByteArray>("length");
+        QTest::newRow("negative") << QByteArray("-1");
+        QTest::newRow("not a number") << QByteArray("ten");
+        QTest::newRow("two values") << QByteArray("5, 6");
+        QTest::newRow("too large") << QByteArray("99999999999999999999999");
+    }
+    void malformedLengthRefusedAtOnce() {
+        QFETCH(QByteArray, length);
+        Raw c(m_svc->port);
+        c.send("POST /api/v1/tollan/auth/login HTTP/1.1\r\nHost: x\r\nContent-Length: " + length +
+               "\r\n\r\n");
+        bool closed = false;
+        const QByteArray got = c.receive(5000, &closed);
+        QVERIFY2(got.startsWith("HTTP/1.1 400"), got.left(200).constData());
+        QVERIFY(closed);
     }
 };
 
