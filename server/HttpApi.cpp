@@ -50,6 +50,26 @@ const char *logTime() {
 }
 thread_local QString t_requestUser;
 
+// Request data in the access log: anything but printable ASCII, and the quote
+// and backslash that delimit it, as \xHH, so no request can forge a line or
+// send escapes to the terminal reading the log.
+std::string logSafe(const std::string &s) {
+    std::string out;
+    out.reserve(s.size());
+    for (const char ch : s) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c < 0x20 || c > 0x7e || c == '"' || c == '\\') {
+            static const char hex[] = "0123456789abcdef";
+            out += "\\x";
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        } else {
+            out += ch;
+        }
+    }
+    return out;
+}
+
 std::string str(const QString &s) {
     return s.toStdString();
 }
@@ -708,8 +728,9 @@ HttpApi::HttpApi(const Database &db, Accounts &accounts, JobRunner &runner, Conf
                               .count();
         const std::size_t bytes = res.body.empty() ? res.content_length_ : res.body.size();
         std::fprintf(stderr, "%s %s \"%s %s\" %d %zu %.1fms %s\n", logTime(),
-                     req.remote_addr.c_str(), req.method.c_str(), req.path.c_str(), res.status,
-                     bytes, ms, t_requestUser.isEmpty() ? "-" : t_requestUser.toUtf8().constData());
+                     req.remote_addr.c_str(), logSafe(req.method).c_str(),
+                     logSafe(req.path).c_str(), res.status, bytes, ms,
+                     t_requestUser.isEmpty() ? "-" : logSafe(t_requestUser.toStdString()).c_str());
     });
     d->routes();
 }

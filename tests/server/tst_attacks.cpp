@@ -7,6 +7,7 @@
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QJsonDocument>
+#include <QTemporaryFile>
 #include <QTest>
 #include <QThread>
 
@@ -17,6 +18,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <thread>
 #include <vector>
 
@@ -264,6 +266,30 @@ private slots:
         const QByteArray got = c.receive(5000, &closed);
         QVERIFY2(got.startsWith("HTTP/1.1 400"), got.left(200).constData());
         QVERIFY(closed);
+    }
+
+    // Request data cannot forge access log lines or reach a terminal as escapes.
+    void logLinesCannotBeForged() {
+        QTemporaryFile log;
+        QVERIFY(log.open());
+        std::fflush(stderr);
+        const int saved = ::dup(STDERR_FILENO);
+        ::dup2(log.handle(), STDERR_FILENO);
+        Raw c(m_svc->port);
+        c.send(
+            "GET /x%0A2026-01-01%2000:00:00%20+0000%20127.0.0.1%20forged%1B[2J\x7f%22 HTTP/1.1\r\n"
+            "Host: x\r\nConnection: close\r\n\r\n");
+        const bool answered = c.receive(5000).startsWith("HTTP/1.1 404");
+        std::fflush(stderr);
+        ::dup2(saved, STDERR_FILENO);
+        ::close(saved);
+        QVERIFY(answered);
+        const QByteArray text = readFile(log.fileName());
+        QVERIFY2(text.contains("/x\\x0a2026"), text.constData());
+        for (const QByteArray &line : text.split('\n'))
+            QVERIFY2(!line.contains("forged") || line.contains("/x\\x0a"), line.constData());
+        for (const char bad : {'\x1b', '\x7f', '\r'})
+            QVERIFY(!text.contains(bad));
     }
 };
 
