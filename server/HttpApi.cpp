@@ -389,7 +389,12 @@ struct HttpApi::Impl {
                                          },
                                      });
         const bool readOk = reader([&](const char *data, size_t n) { return mp.feed(data, n); });
+        // The last bytes reach the disk only now; a full disk shows here.
+        if (!file.flush())
+            writeFailed = true;
         file.close();
+        if (file.error() != QFileDevice::NoError)
+            writeFailed = true;
         if (tooLarge) {
             replyAndClose(res, 413, tooLargeMsg);
             return;
@@ -441,16 +446,25 @@ struct HttpApi::Impl {
         up.encrypted = check.encrypted;
         up.id = newId();
         QDir().mkpath(runner.uploadsDir());
-        if (!QFile::rename(tmpPath, runner.uploadsDir() + QLatin1Char('/') + up.id)) {
+        const QString stored = runner.uploadsDir() + QLatin1Char('/') + up.id;
+        if (!QFile::rename(tmpPath, stored)) {
             reply(res, 500, QStringLiteral("the upload could not be stored"));
             return;
         }
+        cleanup.path = stored; // until its record is written
+        try {
+            db.exec(QStringLiteral("INSERT INTO uploads(id, user_id, file_name, typ, md5, size, "
+                                   "page_number, encrypted, "
+                                   "created_at) VALUES(?,?,?,?,?,?,?,?,?)"),
+                    {up.id, up.userId, up.fileName, up.typ, up.md5, up.size, up.pageNumber,
+                     up.encrypted ? 1 : 0, Database::nowText()});
+        } catch (const DatabaseError &e) {
+            if (std::string(e.what()).find("full") == std::string::npos)
+                throw;
+            reply(res, 507, QStringLiteral("the service is out of storage space"));
+            return;
+        }
         cleanup.keep = true;
-        db.exec(QStringLiteral("INSERT INTO uploads(id, user_id, file_name, typ, md5, size, "
-                               "page_number, encrypted, "
-                               "created_at) VALUES(?,?,?,?,?,?,?,?,?)"),
-                {up.id, up.userId, up.fileName, up.typ, up.md5, up.size, up.pageNumber,
-                 up.encrypted ? 1 : 0, Database::nowText()});
         reply(res, 200, QStringLiteral("ok"), uploadJson(up));
     }
 

@@ -12,8 +12,10 @@
 #include <QThread>
 
 #include <arpa/inet.h>
+#include <csignal>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -89,6 +91,13 @@ public:
 private:
     int m_fd = -1;
 };
+
+int filesUnder(const QString &dir) {
+    int n = 0;
+    for (QDirIterator it(dir, QDir::Files, QDirIterator::Subdirectories); it.hasNext(); it.next())
+        ++n;
+    return n;
+}
 
 } // namespace
 
@@ -266,6 +275,40 @@ private slots:
         const QByteArray got = c.receive(5000, &closed);
         QVERIFY2(got.startsWith("HTTP/1.1 400"), got.left(200).constData());
         QVERIFY(closed);
+    }
+
+    // Storage that fills up in the middle of an upload: 507, and no file is left.
+    void fullDiskLeavesNothing_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("over"); // bytes past what fits
+        QTest::newRow("text, the last byte") << "a.txt" << 1;
+        QTest::newRow("text, a block") << "b.txt" << 5000;
+        QTest::newRow("named pdf") << "c.pdf" << 300000;
+        QTest::newRow("markdown, most of it") << "d.md" << 900000;
+    }
+    void fullDiskLeavesNothing() {
+        QFETCH(QString, name);
+        QFETCH(int, over);
+        // A file size limit stands in for a full disk: writes past it fail as they would.
+        constexpr rlim_t room = 1024 * 1024;
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit old{};
+        ::getrlimit(RLIMIT_FSIZE, &old);
+        rlimit small = old;
+        small.rlim_cur = room;
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
+        const int uploadsBefore = filesUnder(m_svc->config.dataDir + QStringLiteral("/uploads"));
+        int status = 0;
+        const QByteArray content(qsizetype(room) + over, 'a');
+        const QString boundary = newBoundary();
+        auto r = m_svc->post(QStringLiteral("/api/v2/uploadfilepdf"), m_alice,
+                             clientMultipartBody(boundary, name, content),
+                             QStringLiteral("multipart/form-data; boundary=") + boundary);
+        ::setrlimit(RLIMIT_FSIZE, &old);
+        status = r ? r->status : -1;
+        QCOMPARE(status, 507);
+        QCOMPARE(filesUnder(m_svc->config.dataDir + QStringLiteral("/uploads")), uploadsBefore);
+        QCOMPARE(filesUnder(m_svc->config.dataDir + QStringLiteral("/tmp")), 0);
     }
 
     // Request data cannot forge access log lines or reach a terminal as escapes.
