@@ -6,8 +6,10 @@
 
 #include <sodium.h>
 
+#include <algorithm>
 #include <atomic>
 #include <stdexcept>
+#include <thread>
 
 namespace quorvel::server {
 
@@ -18,6 +20,12 @@ constexpr qint64 kTokenLifetimeSeconds = 90LL * 24 * 3600;
 constexpr int kFreeFailures = 3;
 constexpr int kMaxDelaySeconds = 60;
 constexpr qint64 kTokenCacheSeconds = 10;
+constexpr auto kHashWait = std::chrono::seconds(3);
+constexpr int kBusyRetrySeconds = 2;
+
+int hashSlots() {
+    return int(std::max(1u, std::thread::hardware_concurrency()));
+}
 
 void initSodium() {
     if (sodium_init() < 0)
@@ -143,6 +151,31 @@ std::optional<UserRecord> Accounts::userByEmail(const QString &email) const {
     return userFrom(q);
 }
 
+bool Accounts::enterHashing() {
+    std::unique_lock lock(m_hashMutex);
+    const int limit = hashSlots();
+    if (m_hashing < limit) {
+        ++m_hashing;
+        return true;
+    }
+    if (m_hashWaiting >= 4 * limit)
+        return false;
+    ++m_hashWaiting;
+    const bool turn = m_hashFree.wait_for(lock, kHashWait, [&] { return m_hashing < limit; });
+    --m_hashWaiting;
+    if (turn)
+        ++m_hashing;
+    return turn;
+}
+
+void Accounts::leaveHashing() {
+    {
+        std::lock_guard lock(m_hashMutex);
+        --m_hashing;
+    }
+    m_hashFree.notify_one();
+}
+
 Accounts::LoginResult Accounts::login(const QString &email, const QString &password) {
     const QString key = email.trimmed().toLower();
     const auto now = std::chrono::steady_clock::now();
@@ -166,13 +199,25 @@ Accounts::LoginResult Accounts::login(const QString &email, const QString &passw
     // The read must end before the token is written: a connection that holds a
     // read snapshot cannot wait for the write lock and fails at once instead.
     q.finish();
-    if (known) {
-        ok = verifyPassword(hash, password);
-    } else {
-        // Spend the same effort on an unknown e-mail so timing tells nothing.
-        static const QString dummy = hashPassword(QStringLiteral("quorvel-no-such-user"));
-        verifyPassword(dummy, password);
+    if (!enterHashing()) {
+        LoginResult busy;
+        busy.outcome = LoginResult::Outcome::Busy;
+        busy.retryAfterSeconds = kBusyRetrySeconds;
+        return busy;
     }
+    try {
+        if (known) {
+            ok = verifyPassword(hash, password);
+        } else {
+            // Spend the same effort on an unknown e-mail so timing tells nothing.
+            static const QString dummy = hashPassword(QStringLiteral("quorvel-no-such-user"));
+            verifyPassword(dummy, password);
+        }
+    } catch (...) {
+        leaveHashing();
+        throw;
+    }
+    leaveHashing();
 
     LoginResult r;
     std::lock_guard lock(m_failMutex);

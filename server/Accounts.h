@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <chrono>
+#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -50,7 +51,8 @@ public:
     std::optional<UserRecord> userByEmail(const QString &email) const;
 
     struct LoginResult {
-        enum class Outcome { Ok, Refused, Throttled } outcome = Outcome::Refused;
+        // Busy: too many password checks are running or waiting; try again shortly.
+        enum class Outcome { Ok, Refused, Throttled, Busy } outcome = Outcome::Refused;
         QString token;
         int retryAfterSeconds = 0;
     };
@@ -69,6 +71,11 @@ public:
     static void setFastHashingForTests(bool fast);
 
 private:
+    // Each password check takes 64 MiB: at most one per core runs, a few more
+    // wait their turn briefly, the rest are turned away.
+    bool enterHashing();
+    void leaveHashing();
+
     struct Failures {
         int count = 0;
         std::chrono::steady_clock::time_point notBefore;
@@ -80,6 +87,10 @@ private:
         Identity who;
         qint64 until = 0; // seconds since the epoch
     };
+    std::mutex m_hashMutex;
+    std::condition_variable m_hashFree;
+    int m_hashing = 0;
+    int m_hashWaiting = 0;
     mutable std::mutex m_tokenMutex;
     mutable std::unordered_map<QString, RecentToken> m_recentTokens;
 };

@@ -255,6 +255,12 @@ struct HttpApi::Impl {
                       .arg(r.retryAfterSeconds));
             res.set_header("Retry-After", std::to_string(r.retryAfterSeconds));
             return;
+        case Accounts::LoginResult::Outcome::Busy:
+            reply(res, 503,
+                  QStringLiteral("too many sign-ins at once; try again in %1 s")
+                      .arg(r.retryAfterSeconds));
+            res.set_header("Retry-After", std::to_string(r.retryAfterSeconds));
+            return;
         }
     }
 

@@ -7,6 +7,7 @@
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QJsonDocument>
+#include <QRegularExpression>
 #include <QTemporaryFile>
 #include <QTest>
 #include <QThread>
@@ -309,6 +310,37 @@ private slots:
         QCOMPARE(status, 507);
         QCOMPARE(filesUnder(m_svc->config.dataDir + QStringLiteral("/uploads")), uploadsBefore);
         QCOMPARE(filesUnder(m_svc->config.dataDir + QStringLiteral("/tmp")), 0);
+    }
+
+    // Each password check takes 64 MiB; a crowd of failed logins must not
+    // take the memory of one check per request.
+    void passwordChecksAreBounded() {
+        Accounts::setFastHashingForTests(false);
+        m_svc->accounts->addUser(QStringLiteral("hashed@example.org"), QStringLiteral("right"), 1,
+                                 0);
+        Accounts::setFastHashingForTests(true);
+        // Peak memory from here on.
+        QVERIFY(writeFile(QStringLiteral("/proc/self/clear_refs"), "5"));
+        std::vector<std::thread> threads;
+        std::atomic<int> unexpected{0}, refused{0};
+        for (int i = 0; i < 96; ++i)
+            threads.emplace_back([&] {
+                auto r = m_svc->post(QStringLiteral("/api/v1/tollan/auth/login"), QString(),
+                                     R"({"email":"hashed@example.org","password":"wrong"})");
+                const int st = r ? r->status : -1;
+                refused += st == 401;
+                unexpected +=
+                    !(st == 401 || st == 429 || (st == 503 && r->has_header("Retry-After")));
+            });
+        for (std::thread &t : threads)
+            t.join();
+        QCOMPARE(unexpected.load(), 0);
+        QVERIFY(refused.load() > 0);
+        const QByteArray status = readFile(QStringLiteral("/proc/self/status"));
+        const auto m = QRegularExpression(QStringLiteral("VmHWM:\\s+(\\d+) kB"))
+                           .match(QString::fromLatin1(status));
+        QVERIFY(m.hasMatch());
+        QVERIFY2(m.captured(1).toLongLong() < 300 * 1024, qPrintable(m.captured(0)));
     }
 
     // Request data cannot forge access log lines or reach a terminal as escapes.
