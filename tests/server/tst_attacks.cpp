@@ -343,6 +343,46 @@ private slots:
         QVERIFY2(m.captured(1).toLongLong() < 300 * 1024, qPrintable(m.captured(0)));
     }
 
+    // A text's page count is known only once converted (it reserves one page):
+    // two jobs whose results need more pages than the account has together
+    // cannot both be charged, and the one refused serves no result.
+    void convertedPagesCannotOverdraw() {
+        const QString owner = m_svc->addUserAndLogin(QStringLiteral("ten@example.org"), 10);
+        QString md;
+        for (int i = 0; i < 42; ++i)
+            md +=
+                QStringLiteral("## Section %1\n\n").arg(i) +
+                QStringLiteral("The orchard survey counted trees along the river. ").repeated(12) +
+                QStringLiteral("\n\n");
+        const QJsonObject up = m_svc->upload(owner, QStringLiteral("long.md"), md.toUtf8());
+        QCOMPARE(up.value(QStringLiteral("page_number")).toInt(-1), 0);
+        QStringList ids;
+        for (int i = 0; i < 2; ++i) {
+            int status = 0;
+            ids << m_svc->convert(owner, up, QStringLiteral("MD2PDF"), &status)
+                       .value(QStringLiteral("id"))
+                       .toString();
+            QCOMPARE(status, 200);
+        }
+        QList<int> states;
+        qint64 pages = 0;
+        for (const QString &id : ids) {
+            const QJsonObject job = m_svc->waitForJob(owner, id, 170000);
+            states << job.value(QStringLiteral("status")).toInt();
+            if (states.last() == 1)
+                pages = job.value(QStringLiteral("page_number")).toInteger();
+            else
+                QCOMPARE(m_svc->get(QStringLiteral("/api/v2/docx?md5_id=") + id, owner)->status,
+                         404);
+        }
+        std::sort(states.begin(), states.end());
+        QCOMPARE(states, (QList<int>{1, 2}));
+        QVERIFY2(pages > 5 && pages <= 10, qPrintable(QString::number(pages)));
+        const QJsonObject bal =
+            dataOf(m_svc->get(QStringLiteral("/api/v1/tollan/convertapi/page_balance"), owner));
+        QCOMPARE(bal.value(QStringLiteral("consumed_pages")).toInteger(), pages);
+    }
+
     // Request data cannot forge access log lines or reach a terminal as escapes.
     void logLinesCannotBeForged() {
         QTemporaryFile log;
