@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Database.h"
+#include "Repository.h"
 
 #include <QString>
 
@@ -13,21 +14,6 @@
 #include <vector>
 
 namespace quorvel::server {
-
-struct UserRecord {
-    qint64 id = 0;
-    QString email;
-    qint64 totalPages = 0;
-    qint64 lifetimeDaily = 0; // > 0: lifetime member with this daily allowance
-    QString createdAt;
-};
-
-struct Balance {
-    qint64 totalPages = 0;
-    qint64 consumedPages = 0; // bought pages used
-    qint64 dailyUsage = 0;    // today's pages under a lifetime membership
-    qint64 reservedPages = 0; // pages of jobs still queued or running
-};
 
 // Users, passwords, tokens and the page ledger.
 class Accounts {
@@ -80,7 +66,7 @@ private:
         int count = 0;
         std::chrono::steady_clock::time_point notBefore;
     };
-    const Database &m_db;
+    Repository m_repo;
     std::mutex m_failMutex;
     std::map<QString, Failures> m_failures;
     struct RecentToken {

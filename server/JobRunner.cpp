@@ -4,6 +4,7 @@
 #include "PdfText.h"
 #include "Process.h"
 #include "Records.h"
+#include "Repository.h"
 
 #include <QDir>
 #include <QFile>
@@ -129,47 +130,6 @@ void JobRunner::work(int index) {
     }
 }
 
-QString JobRunner::chargeAndComplete(const JobRecord &job, const QString &resultFile,
-                                     qint64 pages) {
-    // One write transaction at a time: two jobs of one account finishing
-    // together see each other's charge.
-    Transaction tx(m_db);
-    Rows user = m_db.exec(
-        QStringLiteral("SELECT total_pages, lifetime_daily FROM users WHERE id=?"), {job.userId});
-    if (!user.next())
-        return QStringLiteral("the account no longer exists");
-    const qint64 daily = user.value(1).toLongLong();
-    const bool lifetime = daily > 0;
-    const qint64 allowance = lifetime ? daily : user.value(0).toLongLong();
-    user.finish();
-    // What is used, and what other accepted jobs hold until they finish.
-    Rows used = m_db.exec(
-        QStringLiteral("SELECT (SELECT COALESCE(SUM(pages),0) FROM page_ledger WHERE user_id=? "
-                       "AND lifetime=? AND (lifetime=0 OR day=?)),"
-                       " (SELECT COALESCE(SUM(MAX(page_number,1)),0) FROM jobs WHERE user_id=? "
-                       "AND state IN ('queued','running') AND id<>?)"),
-        {job.userId, lifetime ? 1 : 0, Database::todayText(), job.userId, job.id});
-    used.next();
-    const qint64 left = allowance - used.value(0).toLongLong() - used.value(1).toLongLong();
-    used.finish();
-    if (pages > left)
-        return (lifetime ? QStringLiteral("the converted document has %1 page(s) and %2 remain "
-                                          "of today's allowance; nothing was charged")
-                         : QStringLiteral("the converted document has %1 page(s) and %2 remain "
-                                          "in the account; nothing was charged"))
-            .arg(pages)
-            .arg(std::max<qint64>(left, 0));
-    m_db.exec(QStringLiteral("UPDATE jobs SET state='completed', result_file=?, page_number=?, "
-                             "finished_at=? WHERE id=?"),
-              {resultFile, pages, Database::nowText(), job.id});
-    m_db.exec(
-        QStringLiteral("INSERT OR IGNORE INTO page_ledger(user_id, job_id, pages, lifetime, "
-                       "day, created_at) VALUES(?,?,?,?,?,?)"),
-        {job.userId, job.id, pages, lifetime ? 1 : 0, Database::todayText(), Database::nowText()});
-    tx.commit();
-    return {};
-}
-
 bool JobRunner::runOne(int index) {
     JobRecord job;
     UploadRecord upload;
@@ -238,7 +198,8 @@ bool JobRunner::runOne(int index) {
         if (!QFile::rename(out.resultPath, dest) && !QFile::copy(out.resultPath, dest)) {
             out.ok = false;
             out.reason = QStringLiteral("the result could not be stored");
-        } else if (const QString refusal = chargeAndComplete(job, resultFile, out.pages);
+        } else if (const QString refusal =
+                       Repository(m_db).chargeAndComplete(job, resultFile, out.pages);
                    !refusal.isEmpty()) {
             QFile::remove(dest);
             out.ok = false;

@@ -2,7 +2,6 @@
 
 #include "Config.h"
 #include "Database.h"
-#include "Records.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -36,9 +35,6 @@ public:
 private:
     void work(int index);
     bool runOne(int index);
-    // Charges a finished job's pages and marks it completed, unless the account
-    // cannot pay for them; then returns why and changes nothing.
-    QString chargeAndComplete(const JobRecord &job, const QString &resultFile, qint64 pages);
 
     const Database &m_db;
     Config m_config;
