@@ -131,7 +131,7 @@ bool Accounts::enterHashing() {
         ++m_hashing;
         return true;
     }
-    if (m_hashWaiting >= 4 * limit)
+    if (m_hashWaiting >= std::max(16, 4 * limit))
         return false;
     ++m_hashWaiting;
     const bool turn = m_hashFree.wait_for(lock, kHashWait, [&] { return m_hashing < limit; });

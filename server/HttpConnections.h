@@ -58,7 +58,10 @@ private:
     void toPoller(std::unique_ptr<Connection> conn);
     // Checks a buffered header's framing; 0, or the status to refuse it with.
     int admit(Connection &conn);
-    void refuse(std::unique_ptr<Connection> conn, int status, const std::string &why);
+    // Whether a header (of `headerBytes` so far) has too many or too long lines.
+    bool tooLarge(const std::string &buf, std::size_t headerBytes) const;
+    // Answers 400, 408 or 431 before routing and closes once the client has it.
+    void refuse(std::unique_ptr<Connection> conn, int status);
     void closeConnection(std::unique_ptr<Connection> conn);
 
     Limits m_limits;
