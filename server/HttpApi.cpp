@@ -6,6 +6,7 @@
 #include "Routes.h"
 
 #include <QDir>
+#include <QJsonObject>
 
 #include <sys/socket.h>
 
