@@ -20,7 +20,7 @@ using Clock = std::chrono::steady_clock;
 
 // How long a worker waits for a keep-alive client's next request before
 // giving the connection back to the header reader.
-constexpr int kFollowUpMs = 5;
+constexpr int kFollowUpMs = 50;
 
 struct HttpConnections::Connection {
     int fd = -1;
