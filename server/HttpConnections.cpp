@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string_view>
+#include <strings.h>
 #include <vector>
 
 namespace quorvel::server {
@@ -46,12 +47,14 @@ namespace {
 thread_local int t_status = 0;
 thread_local bool t_closeRequested = false;
 
-std::string peerOf(int fd, int *port) {
+// The numeric address of a socket's other end (or its own, `local`).
+std::string addressOf(int fd, int *port, bool local = false) {
     sockaddr_storage addr{};
     socklen_t len = sizeof addr;
     char host[NI_MAXHOST] = "";
     char serv[NI_MAXSERV] = "";
-    if (::getpeername(fd, reinterpret_cast<sockaddr *>(&addr), &len) == 0 &&
+    auto *a = reinterpret_cast<sockaddr *>(&addr);
+    if ((local ? ::getsockname(fd, a, &len) : ::getpeername(fd, a, &len)) == 0 &&
         ::getnameinfo(reinterpret_cast<sockaddr *>(&addr), len, host, sizeof host, serv,
                       sizeof serv, NI_NUMERICHOST | NI_NUMERICSERV) == 0) {
         *port = std::atoi(serv);
@@ -61,10 +64,7 @@ std::string peerOf(int fd, int *port) {
 }
 
 bool iequals(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
+    return a.size() == b.size() && ::strncasecmp(a.data(), b.data(), a.size()) == 0;
 }
 
 std::string_view trim(std::string_view s) {
@@ -122,16 +122,7 @@ public:
         port = m_c.remotePort;
     }
     void get_local_ip_and_port(std::string &ip, int &port) const override {
-        sockaddr_storage addr{};
-        socklen_t len = sizeof addr;
-        char host[NI_MAXHOST] = "";
-        char serv[NI_MAXSERV] = "";
-        if (::getsockname(m_c.fd, reinterpret_cast<sockaddr *>(&addr), &len) == 0 &&
-            ::getnameinfo(reinterpret_cast<sockaddr *>(&addr), len, host, sizeof host, serv,
-                          sizeof serv, NI_NUMERICHOST | NI_NUMERICSERV) == 0) {
-            ip = host;
-            port = std::atoi(serv);
-        }
+        ip = addressOf(m_c.fd, &port, true);
     }
     socket_t socket() const override { return m_c.fd; }
 
@@ -220,8 +211,7 @@ bool HttpConnections::run() {
         for (int fd : m_busy)
             ::shutdown(fd, SHUT_RDWR);
     }
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const auto w = ::write(m_wake, &one, sizeof one);
+    ::eventfd_write(m_wake, 1);
     m_poller.join();
     m_workers->shutdown();
     m_workers.reset();
@@ -231,7 +221,7 @@ bool HttpConnections::run() {
 bool HttpConnections::process_and_close_socket(socket_t sock) {
     auto conn = std::make_unique<Connection>();
     conn->fd = sock;
-    conn->remote = peerOf(sock, &conn->remotePort);
+    conn->remote = addressOf(sock, &conn->remotePort);
     conn->deadline = Clock::now() + m_limits.headerTimeout;
     {
         std::lock_guard lock(m_mutex);
@@ -251,8 +241,7 @@ void HttpConnections::toPoller(std::unique_ptr<Connection> conn) {
     }
     const int fd = conn->fd;
     m_incoming.emplace(fd, std::move(conn));
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const auto w = ::write(m_wake, &one, sizeof one);
+    ::eventfd_write(m_wake, 1);
 }
 
 void HttpConnections::closeConnection(std::unique_ptr<Connection> conn) {
@@ -279,6 +268,10 @@ void HttpConnections::refuse(std::unique_ptr<Connection> conn, int status) {
         ::send(conn->fd, text.data(), text.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
     if (m_refused)
         m_refused(conn->remote, status, why);
+    linger(std::move(conn));
+}
+
+void HttpConnections::linger(std::unique_ptr<Connection> conn) {
     ::shutdown(conn->fd, SHUT_WR);
     conn->lingering = true;
     conn->buf.clear();
@@ -431,11 +424,10 @@ void HttpConnections::pollLoop() {
 void HttpConnections::serve(Connection *raw) {
     std::unique_ptr<Connection> conn(raw);
     for (;;) {
-        bool stopping;
-        {
+        const bool stopping = [&] {
             std::lock_guard lock(m_mutex);
-            stopping = m_stopping;
-        }
+            return m_stopping;
+        }();
         Stream stream(*conn, int(read_timeout_sec_ * 1000 + read_timeout_usec_ / 1000),
                       int(write_timeout_sec_ * 1000 + write_timeout_usec_ / 1000));
         bool closed = false;
@@ -453,15 +445,10 @@ void HttpConnections::serve(Connection *raw) {
             m_busy.erase(conn->fd);
         }
         if (!ok || closed || lastOne || t_closeRequested || bodyLeft) {
-            if (ok && (t_closeRequested || bodyLeft)) {
-                ::shutdown(conn->fd, SHUT_WR);
-                conn->lingering = true;
-                conn->buf.clear();
-                conn->deadline = Clock::now() + m_limits.lingerTimeout;
-                toPoller(std::move(conn));
-            } else {
+            if (ok && (t_closeRequested || bodyLeft))
+                linger(std::move(conn));
+            else
                 closeConnection(std::move(conn));
-            }
             return;
         }
         conn->buf.erase(0, std::min(stream.delivered, conn->buf.size()));

@@ -63,6 +63,9 @@ private:
     // Answers 400, 408 or 431 before routing and closes once the client has it.
     void refuse(std::unique_ptr<Connection> conn, int status);
     void closeConnection(std::unique_ptr<Connection> conn);
+    // Ends sending, then reads and drops what the client still sends for a
+    // while, so it sees the answer instead of a reset.
+    void linger(std::unique_ptr<Connection> conn);
 
     Limits m_limits;
     Answer m_answer;
