@@ -5,7 +5,18 @@
 //   server_bench latency HOST PORT TOKEN FILE TYP RUNS
 //       upload + convert + poll until done, RUNS times in a row; prints each
 //       job's latency and the median.
+//   server_bench slow HOST PORT CONNECTIONS SECONDS
+//       CONNECTIONS clients sending their headers slowly while a well-behaved
+//       client asks /healthz; prints its answer times (target: all within 1 s).
+//   server_bench logins HOST PORT SERVER_PID COUNT
+//       COUNT failed logins at once; prints the answers and the server's peak
+//       memory meanwhile (target < 300 MiB).
 #include <httplib.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -200,6 +211,131 @@ int latency(const std::string &host, int port, const std::string &token, const s
     return 0;
 }
 
+long statusKiB(int pid, const char *field) {
+    std::ifstream f("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(f, line))
+        if (line.rfind(field, 0) == 0)
+            return std::strtol(line.c_str() + std::strlen(field), nullptr, 10);
+    return -1;
+}
+
+int rawConnect(const std::string &host, int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(uint16_t(port));
+    ::inet_pton(AF_INET, host.c_str(), &a.sin_addr);
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// `count` connections send a header line every half second and never finish
+// (reconnecting when dropped), while a well-behaved client asks /healthz on a
+// fresh connection every 50 ms.
+int slowClients(const std::string &host, int port, int count, int seconds) {
+    std::vector<int> fds(size_t(count), -1);
+    std::atomic<bool> done{false};
+    std::atomic<long> reconnects{0};
+    std::thread attacker([&] {
+        std::vector<int> lines(fds.size(), 0);
+        while (!done) {
+            for (size_t i = 0; i < fds.size(); ++i) {
+                if (fds[i] < 0) {
+                    fds[i] = rawConnect(host, port);
+                    lines[i] = 0;
+                    if (fds[i] >= 0 &&
+                        ::send(fds[i], "GET /healthz HTTP/1.1\r\n", 23, MSG_NOSIGNAL) != 23) {
+                        ::close(fds[i]);
+                        fds[i] = -1;
+                    }
+                    continue;
+                }
+                const std::string line = "X-Slow-" + std::to_string(lines[i]++) + ": 1\r\n";
+                if (::send(fds[i], line.data(), line.size(), MSG_NOSIGNAL) !=
+                    ssize_t(line.size())) {
+                    ::close(fds[i]);
+                    fds[i] = -1;
+                    ++reconnects;
+                }
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::seconds(1)); // all of them connected
+    std::vector<double> ms;
+    int failed = 0;
+    const auto end = Clock::now() + std::chrono::seconds(seconds);
+    while (Clock::now() < end) {
+        httplib::Client c(host, port);
+        c.set_connection_timeout(5);
+        c.set_read_timeout(5);
+        const auto start = Clock::now();
+        auto r = c.Get("/healthz");
+        if (r && r->status == 200)
+            ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+        else
+            ++failed;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    done = true;
+    attacker.join();
+    for (int fd : fds)
+        if (fd >= 0)
+            ::close(fd);
+    std::sort(ms.begin(), ms.end());
+    const auto within = std::count_if(ms.begin(), ms.end(), [](double v) { return v <= 1000; });
+    std::printf("slow clients: %d connections sending a header line every 0.5 s for %d s "
+                "(%ld dropped by the service and reopened)\n",
+                count, seconds, reconnects.load());
+    if (ms.empty()) {
+        std::printf("well-behaved client: no answer (%d failed)\n", failed);
+        return 1;
+    }
+    std::printf("well-behaved client: %zu answered, %d failed, %ld within 1 s; median %.1f ms, "
+                "p99 %.1f ms, max %.1f ms\n",
+                ms.size(), failed, long(within), ms[ms.size() / 2], ms[ms.size() * 99 / 100],
+                ms.back());
+    return failed == 0 && within == long(ms.size()) ? 0 : 1;
+}
+
+// `count` failed logins at once; the service's peak memory meanwhile.
+int logins(const std::string &host, int port, int pid, int count) {
+    const long before = statusKiB(pid, "VmRSS:");
+    {
+        // Peak memory from here on.
+        std::ofstream reset("/proc/" + std::to_string(pid) + "/clear_refs");
+        reset << "5";
+    }
+    std::atomic<int> refused{0}, busy{0}, other{0};
+    const auto start = Clock::now();
+    std::vector<std::thread> threads;
+    for (int i = 0; i < count; ++i)
+        threads.emplace_back([&, i] {
+            httplib::Client c(host, port);
+            c.set_read_timeout(60);
+            const std::string body = "{\"email\":\"nobody" + std::to_string(i) +
+                                     "@example.org\",\"password\":\"wrong\"}";
+            auto r = c.Post("/api/v1/tollan/auth/login", body, "application/json");
+            const int st = r ? r->status : -1;
+            (st == 401 ? refused : st == 503 ? busy : other)++;
+        });
+    for (auto &t : threads)
+        t.join();
+    const double secs = std::chrono::duration<double>(Clock::now() - start).count();
+    const long peak = statusKiB(pid, "VmHWM:");
+    std::printf("logins: %d failed logins at once: %d refused (401), %d told to retry (503), "
+                "%d other, %.2f s\n",
+                count, refused.load(), busy.load(), other.load(), secs);
+    std::printf("server memory: RSS before %.1f MiB, peak during the logins %.1f MiB "
+                "(target < 300 MiB)\n",
+                before / 1024.0, peak / 1024.0);
+    return other == 0 && peak < 300 * 1024 ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -209,7 +345,13 @@ int main(int argc, char **argv) {
                        a.size() > 5 ? std::stoi(a[5]) : 50, a.size() > 6 ? std::stoi(a[6]) : 20);
     if (a.size() == 7 && a[0] == "latency")
         return latency(a[1], std::stoi(a[2]), a[3], a[4], a[5], std::stoi(a[6]));
+    if (a.size() == 5 && a[0] == "slow")
+        return slowClients(a[1], std::stoi(a[2]), std::stoi(a[3]), std::stoi(a[4]));
+    if (a.size() == 5 && a[0] == "logins")
+        return logins(a[1], std::stoi(a[2]), std::stoi(a[3]), std::stoi(a[4]));
     std::fprintf(stderr, "usage: server_bench uploads HOST PORT TOKEN SERVER_PID [COUNT] [MiB]\n"
-                         "       server_bench latency HOST PORT TOKEN FILE TYP RUNS\n");
+                         "       server_bench latency HOST PORT TOKEN FILE TYP RUNS\n"
+                         "       server_bench slow HOST PORT CONNECTIONS SECONDS\n"
+                         "       server_bench logins HOST PORT SERVER_PID COUNT\n");
     return 2;
 }

@@ -2,7 +2,10 @@
 # Load figures for quorvel-server, measured from second processes on loopback:
 #   1. history and status under 64 connections (wrk), requests/s, p99, errors;
 #   2. 50 concurrent 20 MiB uploads, with the server's RSS growth;
-#   3. DOCX→PDF latency per job next to a cold `soffice --convert-to pdf`.
+#   3. DOCX→PDF latency per job next to a cold `soffice --convert-to pdf`;
+#   4. a well-behaved client's answers while 200 connections send their headers
+#      slowly (target: all within 1 s);
+#   5. the server's peak memory under 96 concurrent failed logins (target < 300 MiB).
 # Usage: bench/server_load.sh [BUILD_DIR]   (QUORVEL_BENCH_SECONDS, default 30)
 # Traffic goes to 127.0.0.1 only; every run is bounded in count and time.
 set -euo pipefail
@@ -59,6 +62,12 @@ for path in /api/v1/tollan/convert/all "/api/v1/tollan/convert/$last"; do
   echo "-- GET $path"
   "${wrk[@]}" -c64 -d"${seconds}s" --latency -H "$auth" "$base$path" | sed -n '/Latency  /p;/99%/p;/Requests\/sec/p;/requests in/p;/Non-2xx/p;/Socket errors/p'
 done
+
+echo "== a well-behaved client beside 200 slow connections, ${seconds}s =="
+"$bench" slow 127.0.0.1 "$port" 200 "$seconds" || echo "(some answers were slow or missing)"
+
+echo "== 96 concurrent failed logins =="
+"$bench" logins 127.0.0.1 "$port" "$pid" 96 || echo "(over the memory target, or unexpected answers)"
 
 echo "== 50 concurrent 20 MiB uploads =="
 "$bench" uploads 127.0.0.1 "$port" "$token" "$pid" 50 20 || echo "(some uploads failed)"

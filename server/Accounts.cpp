@@ -6,8 +6,10 @@
 
 #include <sodium.h>
 
+#include <algorithm>
 #include <atomic>
 #include <stdexcept>
+#include <thread>
 
 namespace quorvel::server {
 
@@ -18,23 +20,22 @@ constexpr qint64 kTokenLifetimeSeconds = 90LL * 24 * 3600;
 constexpr int kFreeFailures = 3;
 constexpr int kMaxDelaySeconds = 60;
 constexpr qint64 kTokenCacheSeconds = 10;
+constexpr auto kHashWait = std::chrono::seconds(3);
+constexpr int kBusyRetrySeconds = 2;
+
+int hashSlots() {
+    return int(std::max(1u, std::thread::hardware_concurrency()));
+}
 
 void initSodium() {
     if (sodium_init() < 0)
         throw std::runtime_error("libsodium cannot be initialised");
 }
 
-UserRecord userFrom(const Rows &q) {
-    return UserRecord{q.value(0).toLongLong(), q.value(1).toString(), q.value(2).toLongLong(),
-                      q.value(3).toLongLong(), q.value(4).toString()};
-}
-
-const char *kUserColumns = "SELECT id, email, total_pages, lifetime_daily, created_at FROM users ";
-
 } // namespace
 
 Accounts::Accounts(const Database &db)
-    : m_db(db) {
+    : m_repo(db) {
     initSodium();
 }
 
@@ -84,11 +85,7 @@ UserRecord Accounts::addUser(const QString &email, const QString &password, qint
         throw DatabaseError("the password is empty");
     if (userByEmail(e))
         throw DatabaseError("a user with this e-mail exists already: " + e.toStdString());
-    m_db.exec(
-        QStringLiteral(
-            "INSERT INTO users(email, password_hash, total_pages, lifetime_daily, created_at) "
-            "VALUES(?,?,?,?,?)"),
-        {e, hashPassword(password), pages, lifetimeDaily, Database::nowText()});
+    m_repo.addUser(e, hashPassword(password), pages, lifetimeDaily);
     return *userByEmail(e);
 }
 
@@ -98,10 +95,9 @@ bool Accounts::setPages(const QString &email, std::optional<qint64> pages,
     if (!u)
         return false;
     if (pages)
-        m_db.exec(QStringLiteral("UPDATE users SET total_pages=? WHERE id=?"), {*pages, u->id});
+        m_repo.setTotalPages(u->id, *pages);
     if (lifetimeDaily)
-        m_db.exec(QStringLiteral("UPDATE users SET lifetime_daily=? WHERE id=?"),
-                  {*lifetimeDaily, u->id});
+        m_repo.setLifetimeDaily(u->id, *lifetimeDaily);
     return true;
 }
 
@@ -109,38 +105,48 @@ bool Accounts::setPassword(const QString &email, const QString &password) {
     const auto u = userByEmail(email);
     if (!u || password.isEmpty())
         return false;
-    Transaction tx(m_db);
-    m_db.exec(QStringLiteral("UPDATE users SET password_hash=? WHERE id=?"),
-              {hashPassword(password), u->id});
     // A new password signs every device out.
-    m_db.exec(QStringLiteral("DELETE FROM tokens WHERE user_id=?"), {u->id});
-    tx.commit();
+    m_repo.replacePassword(u->id, hashPassword(password));
     std::lock_guard lock(m_tokenMutex);
     m_recentTokens.clear();
     return true;
 }
 
 std::vector<UserRecord> Accounts::users() const {
-    std::vector<UserRecord> out;
-    Rows q = m_db.exec(QString::fromLatin1(kUserColumns) + QStringLiteral("ORDER BY id"));
-    while (q.next())
-        out.push_back(userFrom(q));
-    return out;
+    return m_repo.users();
 }
 
 std::optional<UserRecord> Accounts::user(qint64 id) const {
-    Rows q = m_db.exec(QString::fromLatin1(kUserColumns) + QStringLiteral("WHERE id=?"), {id});
-    if (!q.next())
-        return std::nullopt;
-    return userFrom(q);
+    return m_repo.user(id);
 }
 
 std::optional<UserRecord> Accounts::userByEmail(const QString &email) const {
-    Rows q = m_db.exec(QString::fromLatin1(kUserColumns) + QStringLiteral("WHERE email=?"),
-                       {email.trimmed()});
-    if (!q.next())
-        return std::nullopt;
-    return userFrom(q);
+    return m_repo.userByEmail(email);
+}
+
+bool Accounts::enterHashing() {
+    std::unique_lock lock(m_hashMutex);
+    const int limit = hashSlots();
+    if (m_hashing < limit) {
+        ++m_hashing;
+        return true;
+    }
+    if (m_hashWaiting >= std::max(16, 4 * limit))
+        return false;
+    ++m_hashWaiting;
+    const bool turn = m_hashFree.wait_for(lock, kHashWait, [&] { return m_hashing < limit; });
+    --m_hashWaiting;
+    if (turn)
+        ++m_hashing;
+    return turn;
+}
+
+void Accounts::leaveHashing() {
+    {
+        std::lock_guard lock(m_hashMutex);
+        --m_hashing;
+    }
+    m_hashFree.notify_one();
 }
 
 Accounts::LoginResult Accounts::login(const QString &email, const QString &password) {
@@ -158,17 +164,30 @@ Accounts::LoginResult Accounts::login(const QString &email, const QString &passw
         }
     }
 
-    Rows q = m_db.exec(QStringLiteral("SELECT id, password_hash FROM users WHERE email=?"), {key});
+    const auto found = m_repo.credentials(key);
     bool ok = false;
-    qint64 userId = 0;
-    if (q.next()) {
-        userId = q.value(0).toLongLong();
-        ok = verifyPassword(q.value(1).toString(), password);
-    } else {
-        // Spend the same effort on an unknown e-mail so timing tells nothing.
-        static const QString dummy = hashPassword(QStringLiteral("quorvel-no-such-user"));
-        verifyPassword(dummy, password);
+    const bool known = found.has_value();
+    const qint64 userId = known ? found->userId : 0;
+    const QString hash = known ? found->passwordHash : QString();
+    if (!enterHashing()) {
+        LoginResult busy;
+        busy.outcome = LoginResult::Outcome::Busy;
+        busy.retryAfterSeconds = kBusyRetrySeconds;
+        return busy;
     }
+    try {
+        if (known) {
+            ok = verifyPassword(hash, password);
+        } else {
+            // Spend the same effort on an unknown e-mail so timing tells nothing.
+            static const QString dummy = hashPassword(QStringLiteral("quorvel-no-such-user"));
+            verifyPassword(dummy, password);
+        }
+    } catch (...) {
+        leaveHashing();
+        throw;
+    }
+    leaveHashing();
 
     LoginResult r;
     std::lock_guard lock(m_failMutex);
@@ -187,9 +206,7 @@ Accounts::LoginResult Accounts::login(const QString &email, const QString &passw
     r.outcome = LoginResult::Outcome::Ok;
     r.token = newToken();
     const qint64 expires = QDateTime::currentSecsSinceEpoch() + kTokenLifetimeSeconds;
-    m_db.exec(
-        QStringLiteral("INSERT INTO tokens(hash, user_id, created_at, expires_at) VALUES(?,?,?,?)"),
-        {tokenHash(r.token), userId, Database::nowText(), expires});
+    m_repo.addToken(tokenHash(r.token), userId, expires);
     return r;
 }
 
@@ -205,14 +222,11 @@ std::optional<Accounts::Identity> Accounts::authenticate(const QString &token) c
         if (it != m_recentTokens.end() && it->second.until > now)
             return it->second.who;
     }
-    Rows q = m_db.exec(
-        QStringLiteral("SELECT t.user_id, u.email, t.expires_at FROM tokens t "
-                       "JOIN users u ON u.id=t.user_id WHERE t.hash=? AND t.expires_at>?"),
-        {tokenHash(token), now});
-    if (!q.next())
+    const auto owner = m_repo.tokenOwner(tokenHash(token), now);
+    if (!owner)
         return std::nullopt;
-    const Identity who{q.value(0).toLongLong(), q.value(1).toString()};
-    const qint64 until = std::min(now + kTokenCacheSeconds, q.value(2).toLongLong());
+    const Identity who{owner->userId, owner->email};
+    const qint64 until = std::min(now + kTokenCacheSeconds, owner->expiresAt);
     std::lock_guard lock(m_tokenMutex);
     if (m_recentTokens.size() > 10000)
         m_recentTokens.clear();
@@ -221,23 +235,7 @@ std::optional<Accounts::Identity> Accounts::authenticate(const QString &token) c
 }
 
 Balance Accounts::balance(const UserRecord &user) const {
-    Balance b;
-    b.totalPages = user.totalPages;
-    Rows q =
-        m_db.exec(QStringLiteral("SELECT COALESCE(SUM(CASE WHEN lifetime=0 THEN pages END),0),"
-                                 " COALESCE(SUM(CASE WHEN lifetime=1 AND day=? THEN pages END),0)"
-                                 " FROM page_ledger WHERE user_id=?"),
-                  {Database::todayText(), user.id});
-    if (q.next()) {
-        b.consumedPages = q.value(0).toLongLong();
-        b.dailyUsage = q.value(1).toLongLong();
-    }
-    Rows r = m_db.exec(QStringLiteral("SELECT COALESCE(SUM(MAX(page_number,1)),0) FROM jobs "
-                                      "WHERE user_id=? AND state IN ('queued','running')"),
-                       {user.id});
-    if (r.next())
-        b.reservedPages = r.value(0).toLongLong();
-    return b;
+    return m_repo.balance(user);
 }
 
 } // namespace quorvel::server

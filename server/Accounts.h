@@ -1,10 +1,12 @@
 #pragma once
 
 #include "Database.h"
+#include "Repository.h"
 
 #include <QString>
 
 #include <chrono>
+#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -12,21 +14,6 @@
 #include <vector>
 
 namespace quorvel::server {
-
-struct UserRecord {
-    qint64 id = 0;
-    QString email;
-    qint64 totalPages = 0;
-    qint64 lifetimeDaily = 0; // > 0: lifetime member with this daily allowance
-    QString createdAt;
-};
-
-struct Balance {
-    qint64 totalPages = 0;
-    qint64 consumedPages = 0; // bought pages used
-    qint64 dailyUsage = 0;    // today's pages under a lifetime membership
-    qint64 reservedPages = 0; // pages of jobs still queued or running
-};
 
 // Users, passwords, tokens and the page ledger.
 class Accounts {
@@ -50,7 +37,8 @@ public:
     std::optional<UserRecord> userByEmail(const QString &email) const;
 
     struct LoginResult {
-        enum class Outcome { Ok, Refused, Throttled } outcome = Outcome::Refused;
+        // Busy: too many password checks are running or waiting; try again shortly.
+        enum class Outcome { Ok, Refused, Throttled, Busy } outcome = Outcome::Refused;
         QString token;
         int retryAfterSeconds = 0;
     };
@@ -69,17 +57,26 @@ public:
     static void setFastHashingForTests(bool fast);
 
 private:
+    // Each password check takes 64 MiB: at most one per core runs, a few more
+    // wait their turn briefly, the rest are turned away.
+    bool enterHashing();
+    void leaveHashing();
+
     struct Failures {
         int count = 0;
         std::chrono::steady_clock::time_point notBefore;
     };
-    const Database &m_db;
+    Repository m_repo;
     std::mutex m_failMutex;
     std::map<QString, Failures> m_failures;
     struct RecentToken {
         Identity who;
         qint64 until = 0; // seconds since the epoch
     };
+    std::mutex m_hashMutex;
+    std::condition_variable m_hashFree;
+    int m_hashing = 0;
+    int m_hashWaiting = 0;
     mutable std::mutex m_tokenMutex;
     mutable std::unordered_map<QString, RecentToken> m_recentTokens;
 };

@@ -14,7 +14,9 @@ struct Config {
     int port = 8740;
     int workers = 0; // 0: one per core
     std::int64_t maxUploadBytes = std::int64_t(100) * 1024 * 1024;
-    int httpThreads = 96; // keep-alive connections each hold a thread
+    int httpThreads = 96; // requests served at once; waiting connections hold none
+    // A request whose header is not complete this long after it began is dropped.
+    std::chrono::milliseconds headerTimeout{10000};
     // Engine time limit: base plus a share per page, capped.
     std::chrono::seconds jobTimeBase{120};
     std::chrono::seconds jobTimePerPage{10};

@@ -13,7 +13,8 @@ class Server;
 
 namespace quorvel::server {
 
-// The HTTP face of the service: routes, authentication, uploads and downloads.
+// The HTTP face of the service: the server and its limits, the access log, and
+// the routes of each resource (Routes.h).
 class HttpApi {
 public:
     HttpApi(const Database &db, Accounts &accounts, JobRunner &runner, Config config);

@@ -4,6 +4,7 @@
 #include "PdfText.h"
 #include "Process.h"
 #include "Records.h"
+#include "Repository.h"
 
 #include <QDir>
 #include <QFile>
@@ -197,23 +198,13 @@ bool JobRunner::runOne(int index) {
         if (!QFile::rename(out.resultPath, dest) && !QFile::copy(out.resultPath, dest)) {
             out.ok = false;
             out.reason = QStringLiteral("the result could not be stored");
+        } else if (const QString refusal =
+                       Repository(m_db).chargeAndComplete(job, resultFile, out.pages);
+                   !refusal.isEmpty()) {
+            QFile::remove(dest);
+            out.ok = false;
+            out.reason = refusal;
         } else {
-            Transaction tx(m_db);
-            Rows user = m_db.exec(QStringLiteral("SELECT lifetime_daily FROM users WHERE id=?"),
-                                  {job.userId});
-            const bool lifetime = user.next() && user.value(0).toLongLong() > 0;
-            user.finish();
-            m_db.exec(
-                QStringLiteral("UPDATE jobs SET state='completed', result_file=?, page_number=?, "
-                               "finished_at=? WHERE id=?"),
-                {resultFile, out.pages, Database::nowText(), job.id});
-            m_db.exec(
-                QStringLiteral(
-                    "INSERT OR IGNORE INTO page_ledger(user_id, job_id, pages, lifetime, day, "
-                    "created_at) VALUES(?,?,?,?,?,?)"),
-                {job.userId, job.id, out.pages, lifetime ? 1 : 0, Database::todayText(),
-                 Database::nowText()});
-            tx.commit();
             JobState::changed();
             logLine(QStringLiteral("job %1 completed: %2 pages in %3 s")
                         .arg(job.id)

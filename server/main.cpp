@@ -266,6 +266,8 @@ int serveCommand(const QStringList &rest) {
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
+    // A file size limit then fails the write (and the upload with 507) instead of the service.
+    std::signal(SIGXFSZ, SIG_IGN);
 
     if (!QDir().mkpath(cfg.dataDir)) {
         std::cerr << "quorvel-server: cannot create " << cfg.dataDir.toStdString() << "\n";

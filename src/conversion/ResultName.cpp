@@ -27,6 +27,25 @@ QString swapExtension(const QString &fileName, const QString &from, const QStrin
     return fileName + to;
 }
 
+// Embeddings, overrides and isolates reorder what follows them:
+// "cod.exe\u202Efdp.docx" would show as if it ended in ".docx".
+bool isBidiControl(QChar c) {
+    switch (c.direction()) {
+    case QChar::DirLRE:
+    case QChar::DirLRO:
+    case QChar::DirRLE:
+    case QChar::DirRLO:
+    case QChar::DirPDF:
+    case QChar::DirLRI:
+    case QChar::DirRLI:
+    case QChar::DirFSI:
+    case QChar::DirPDI:
+        return true;
+    default:
+        return false;
+    }
+}
+
 } // namespace
 
 QString forTask(const ConversionTask &task) {
@@ -40,7 +59,7 @@ QString forTask(const ConversionTask &task) {
 QString safe(const QString &name) {
     QString last = name.mid(name.lastIndexOf(u'/') + 1);
     for (QChar &c : last)
-        if (c == u'\\' || c.category() == QChar::Other_Control)
+        if (c == u'\\' || c.category() == QChar::Other_Control || isBidiControl(c))
             c = u'_';
     if (last.isEmpty() || last == QLatin1String(".") || last == QLatin1String(".."))
         return QStringLiteral("download");

@@ -411,7 +411,11 @@ HistoryOutcome interpretHistoryAnswer(bool isHttp, int status, const QByteArray 
 
     if (bytes.isEmpty()) {
         Log::write(QStringLiteral("⚠️ 响应数据为空"));
-        return {};
+        // An empty answer is "no jobs" only when it is a success; a 500, 503 or
+        // redirect without a body is still the failure it is.
+        if (status == 200)
+            return {};
+        return {{}, {}, ServiceError(QStringLiteral("Failed to fetch history"), status)};
     }
     if (status == 401) {
         Log::write(QStringLiteral("🔐 身份验证失败，可能需要重新登录"));

@@ -113,6 +113,8 @@ private Q_SLOTS:
         QTest::newRow("backslash") << "..\\..\\x.pdf"
                                    << ".._.._x.pdf";
         QTest::newRow("control chars") << QString("a\nb\tc\x01.pdf") << "a_b_c_.pdf";
+        QTest::newRow("bidi override")
+            << QStringLiteral("cod.exe\u202Efdp.docx") << "cod.exe_fdp.docx";
         QTest::newRow("unicode kept") << QStringLiteral("报告.docx") << QStringLiteral("报告.docx");
     }
     void safeNames() {

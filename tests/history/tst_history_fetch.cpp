@@ -399,6 +399,28 @@ private Q_SLOTS:
         QVERIFY2(sameLines(after.mid(2), lines, &why), qPrintable(why));
     }
 
+    // An empty answer is "no jobs" only from a success; otherwise it is a failure.
+    void emptyAnswers_data() {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<bool>("failed");
+        QTest::newRow("200") << 200 << false;
+        QTest::newRow("500") << 500 << true;
+        QTest::newRow("503") << 503 << true;
+        QTest::newRow("redirect") << 302 << true;
+        QTest::newRow("401") << 401 << true;
+    }
+    void emptyAnswers() {
+        QFETCH(int, status);
+        QFETCH(bool, failed);
+        PDFViewModel vm;
+        m_server.script("GET", kHistory, {ScriptedResponse::json(status, QByteArray())});
+        QSignalSpy spy(&vm, &PDFViewModel::historyFetchFailed);
+        QCoro::waitFor(vm.fetchConversionHistory());
+        QCOMPARE(spy.count(), failed ? 1 : 0);
+        if (failed)
+            QCOMPARE(spy.at(0).at(1).toLongLong(), qint64(status));
+    }
+
     void requestShape() {
         TokenStore::write(QStringLiteral("tok-123"));
         m_server.script("GET", kHistory, {ScriptedResponse::json(200, "[]")});

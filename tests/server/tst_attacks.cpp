@@ -1,0 +1,412 @@
+// The service under hostile or crowded use, over loopback against the real
+// HTTP layer: writers racing each other, slow and malformed requests, refused
+// bodies, forged log lines and a full disk.
+#include "Records.h"
+#include "ServerTestSupport.h"
+
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QRegularExpression>
+#include <QTemporaryFile>
+#include <QTest>
+#include <QThread>
+
+#include <arpa/inet.h>
+#include <csignal>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <thread>
+#include <vector>
+
+using namespace quorvel::server;
+using namespace quorvel::test;
+
+namespace {
+
+QByteArray onePagePdf(const QString &word) {
+    return makePdf({{{72, 700, 12, "F1", word}}});
+}
+
+// A plain TCP connection to the service, for requests no HTTP client would send.
+class Raw {
+public:
+    explicit Raw(int port) {
+        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(quint16(port));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::connect(m_fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
+            ::close(m_fd);
+            m_fd = -1;
+        }
+    }
+    ~Raw() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    Raw(const Raw &) = delete;
+    Raw &operator=(const Raw &) = delete;
+    bool ok() const { return m_fd >= 0; }
+    bool send(const QByteArray &b) {
+        qsizetype off = 0;
+        while (off < b.size()) {
+            const ssize_t n =
+                ::send(m_fd, b.constData() + off, size_t(b.size() - off), MSG_NOSIGNAL);
+            if (n <= 0)
+                return false;
+            off += n;
+        }
+        return true;
+    }
+    void endSending() { ::shutdown(m_fd, SHUT_WR); }
+    // Everything received until the service closes the connection, or nothing
+    // more comes for `quietMs`; `closed` tells which.
+    QByteArray receive(int quietMs, bool *closed = nullptr) {
+        QByteArray out;
+        char buf[64 * 1024];
+        for (;;) {
+            pollfd p{m_fd, POLLIN, 0};
+            if (::poll(&p, 1, quietMs) <= 0)
+                break;
+            const ssize_t n = ::recv(m_fd, buf, sizeof buf, 0);
+            if (n <= 0) {
+                if (closed)
+                    *closed = true;
+                return out;
+            }
+            out.append(buf, qsizetype(n));
+        }
+        if (closed)
+            *closed = false;
+        return out;
+    }
+
+private:
+    int m_fd = -1;
+};
+
+int filesUnder(const QString &dir) {
+    int n = 0;
+    for (QDirIterator it(dir, QDir::Files, QDirIterator::Subdirectories); it.hasNext(); it.next())
+        ++n;
+    return n;
+}
+
+} // namespace
+
+class TestAttacks : public QObject {
+    Q_OBJECT
+    std::unique_ptr<TestService> m_svc;
+    QString m_alice;
+
+private slots:
+    void initTestCase() {
+        m_svc = std::make_unique<TestService>(2, 2 * 1024 * 1024, QString(), [](Config &c) {
+            c.headerTimeout = std::chrono::seconds(4);
+        });
+        QVERIFY(m_svc->port > 0);
+        m_alice = m_svc->addUserAndLogin(QStringLiteral("alice@example.org"), 100000);
+    }
+    void cleanupTestCase() { m_svc.reset(); }
+
+    // Logins, uploads and conversions at once, while jobs complete: writers
+    // wait for each other instead of failing.
+    void concurrentWritersNeverFail() {
+        std::vector<QJsonObject> uploads;
+        for (int i = 0; i < 10; ++i)
+            uploads.push_back(m_svc->upload(m_alice, QStringLiteral("c%1.pdf").arg(i),
+                                            onePagePdf(QStringLiteral("convert %1").arg(i))));
+        std::atomic<int> serverErrors{0}, answered{0};
+        const auto count = [&](int status) {
+            answered += status > 0;
+            serverErrors += status >= 500 || status <= 0;
+        };
+        std::vector<std::thread> threads;
+        for (int i = 0; i < 10; ++i)
+            threads.emplace_back([&, i] {
+                int status = 0;
+                m_svc->convert(m_alice, uploads[size_t(i)], QStringLiteral("PDF2MD"), &status);
+                count(status);
+            });
+        for (int i = 0; i < 20; ++i)
+            threads.emplace_back([&, i] {
+                int status = 0;
+                m_svc->upload(m_alice, QStringLiteral("u%1.pdf").arg(i),
+                              onePagePdf(QStringLiteral("upload %1").arg(i)), &status);
+                count(status);
+            });
+        const QByteArray login =
+            R"({"email":"alice@example.org","password":"pw-alice@example.org"})";
+        for (int i = 0; i < 50; ++i)
+            threads.emplace_back([&] {
+                // Several rounds each, so logins overlap the jobs completing.
+                for (int round = 0; round < 4; ++round) {
+                    auto r =
+                        m_svc->post(QStringLiteral("/api/v1/tollan/auth/login"), QString(), login);
+                    count(r ? r->status : -1);
+                }
+            });
+        for (std::thread &t : threads)
+            t.join();
+        QCOMPARE(answered.load(), 10 + 20 + 50 * 4);
+        QCOMPARE(serverErrors.load(), 0);
+    }
+
+    // Connections that send their header a line at a time hold no thread: a
+    // well-behaved client is answered meanwhile, and the slow ones are dropped.
+    void slowHeadersStarveNoOne() {
+        std::vector<std::unique_ptr<Raw>> slow;
+        for (int i = 0; i < 200; ++i) {
+            slow.push_back(std::make_unique<Raw>(m_svc->port));
+            QVERIFY(slow.back()->ok());
+            slow.back()->send("GET /healthz HTTP/1.1\r\nHost: x\r\n");
+        }
+        std::atomic<bool> done{false};
+        std::thread dribble([&] {
+            while (!done) {
+                for (auto &c : slow)
+                    c->send("X-Slow: 1\r\n");
+                QThread::msleep(200);
+            }
+        });
+        int answered = 0;
+        for (int i = 0; i < 10; ++i) {
+            auto cli = m_svc->client();
+            cli->set_connection_timeout(3);
+            cli->set_read_timeout(3);
+            auto r = cli->Get("/healthz");
+            answered += r && r->status == 200;
+        }
+        done = true;
+        dribble.join();
+        QCOMPARE(answered, 10);
+        // Past the header deadline every slow connection has been answered 408 and closed.
+        QElapsedTimer t;
+        t.start();
+        int dropped = 0;
+        for (auto &c : slow) {
+            bool closed = false;
+            const QByteArray got =
+                c->receive(std::max<int>(100, 15000 - int(t.elapsed())), &closed);
+            dropped += closed && got.startsWith("HTTP/1.1 408");
+        }
+        QCOMPARE(dropped, 200);
+    }
+
+    void oversizedHeadersRefused_data() {
+        QTest::addColumn<QByteArray>("head");
+        QByteArray many = "GET /healthz HTTP/1.1\r\n";
+        for (int i = 0; i < 5000; ++i)
+            many += "X-Many-" + QByteArray::number(i) + ": y\r\n";
+        QTest::newRow("thousands of lines") << many + "\r\n";
+        QTest::newRow("one huge line")
+            << "GET /healthz HTTP/1.1\r\nX-Big: " + QByteArray(100000, 'y') + "\r\n\r\n";
+    }
+    void oversizedHeadersRefused() {
+        QFETCH(QByteArray, head);
+        Raw c(m_svc->port);
+        c.send(head);
+        bool closed = false;
+        const QByteArray got = c.receive(3000, &closed);
+        QVERIFY2(got.startsWith("HTTP/1.1 431"), got.left(200).constData());
+        QVERIFY(closed);
+    }
+
+    // What follows a refused body is never read as more requests.
+    void refusedBodyEndsTheConnection_data() {
+        QTest::addColumn<QByteArray>("head");
+        QTest::addColumn<int>("status");
+        const QByteArray auth = "Authorization: Bearer " + m_alice.toLatin1() + "\r\n";
+        // Chunked, so it is cut off while streaming, past what is read and dropped.
+        QByteArray chunked = "POST /api/v2/uploadfilepdf HTTP/1.1\r\nHost: x\r\n" + auth +
+                             "Content-Type: multipart/form-data; boundary=B\r\n"
+                             "Transfer-Encoding: chunked\r\n\r\n";
+        const QByteArray part = "--B\r\nContent-Disposition: form-data; name=\"file\"; "
+                                "filename=\"big.pdf\"\r\n\r\n%PDF-1.4\n";
+        chunked += QByteArray::number(part.size(), 16) + "\r\n" + part + "\r\n";
+        for (int i = 0; i < 12; ++i)
+            chunked += "100000\r\n" + QByteArray(1024 * 1024, 'z') + "\r\n";
+        QTest::newRow("over the limit") << chunked << 413;
+        QTest::newRow("not signed in")
+            << QByteArray("POST /api/v2/uploadfilepdf HTTP/1.1\r\nHost: x\r\n"
+                          "Content-Type: multipart/form-data; "
+                          "boundary=B\r\nContent-Length: 100000\r\n\r\n")
+            << 401;
+    }
+    void refusedBodyEndsTheConnection() {
+        QFETCH(QByteArray, head);
+        QFETCH(int, status);
+        QByteArray hidden;
+        for (int i = 0; i < 50; ++i)
+            hidden += "GET /api/v1/tollan/auth/me HTTP/1.1\r\nHost: x\r\nAuthorization: Bearer " +
+                      m_alice.toLatin1() + "\r\n\r\n";
+        Raw c(m_svc->port);
+        c.send(head + hidden);
+        c.endSending();
+        bool closed = false;
+        const QByteArray got = c.receive(5000, &closed);
+        QVERIFY(closed);
+        QVERIFY2(got.startsWith("HTTP/1.1 " + QByteArray::number(status)),
+                 got.left(200).constData());
+        QCOMPARE(got.count("HTTP/1.1 "), 1);
+    }
+
+    // A malformed length is refused at once, not after a read times out.
+    void malformedLengthRefusedAtOnce_data() {
+        QTest::addColumn<QByteArray>("length");
+        QTest::newRow("negative") << QByteArray("-1");
+        QTest::newRow("not a number") << QByteArray("ten");
+        QTest::newRow("two values") << QByteArray("5, 6");
+        QTest::newRow("too large") << QByteArray("99999999999999999999999");
+    }
+    void malformedLengthRefusedAtOnce() {
+        QFETCH(QByteArray, length);
+        Raw c(m_svc->port);
+        c.send("POST /api/v1/tollan/auth/login HTTP/1.1\r\nHost: x\r\nContent-Length: " + length +
+               "\r\n\r\n");
+        bool closed = false;
+        const QByteArray got = c.receive(5000, &closed);
+        QVERIFY2(got.startsWith("HTTP/1.1 400"), got.left(200).constData());
+        QVERIFY(closed);
+    }
+
+    // Storage that fills up in the middle of an upload: 507, and no file is left.
+    void fullDiskLeavesNothing_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("over"); // bytes past what fits
+        QTest::newRow("text, the last byte") << "a.txt" << 1;
+        QTest::newRow("text, a block") << "b.txt" << 5000;
+        QTest::newRow("named pdf") << "c.pdf" << 300000;
+        QTest::newRow("markdown, most of it") << "d.md" << 900000;
+    }
+    void fullDiskLeavesNothing() {
+        QFETCH(QString, name);
+        QFETCH(int, over);
+        // A file size limit stands in for a full disk: writes past it fail as they would.
+        constexpr rlim_t room = 1024 * 1024;
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit old{};
+        ::getrlimit(RLIMIT_FSIZE, &old);
+        rlimit small = old;
+        small.rlim_cur = room;
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
+        const int uploadsBefore = filesUnder(m_svc->config.dataDir + QStringLiteral("/uploads"));
+        int status = 0;
+        const QByteArray content(qsizetype(room) + over, 'a');
+        const QString boundary = newBoundary();
+        auto r = m_svc->post(QStringLiteral("/api/v2/uploadfilepdf"), m_alice,
+                             clientMultipartBody(boundary, name, content),
+                             QStringLiteral("multipart/form-data; boundary=") + boundary);
+        ::setrlimit(RLIMIT_FSIZE, &old);
+        status = r ? r->status : -1;
+        QCOMPARE(status, 507);
+        QCOMPARE(filesUnder(m_svc->config.dataDir + QStringLiteral("/uploads")), uploadsBefore);
+        QCOMPARE(filesUnder(m_svc->config.dataDir + QStringLiteral("/tmp")), 0);
+    }
+
+    // Each password check takes 64 MiB; a crowd of failed logins must not
+    // take the memory of one check per request.
+    void passwordChecksAreBounded() {
+        Accounts::setFastHashingForTests(false);
+        m_svc->accounts->addUser(QStringLiteral("hashed@example.org"), QStringLiteral("right"), 1,
+                                 0);
+        Accounts::setFastHashingForTests(true);
+        // Peak memory from here on.
+        QVERIFY(writeFile(QStringLiteral("/proc/self/clear_refs"), "5"));
+        std::vector<std::thread> threads;
+        std::atomic<int> unexpected{0}, refused{0};
+        for (int i = 0; i < 96; ++i)
+            threads.emplace_back([&] {
+                auto r = m_svc->post(QStringLiteral("/api/v1/tollan/auth/login"), QString(),
+                                     R"({"email":"hashed@example.org","password":"wrong"})");
+                const int st = r ? r->status : -1;
+                refused += st == 401;
+                unexpected +=
+                    !(st == 401 || st == 429 || (st == 503 && r->has_header("Retry-After")));
+            });
+        for (std::thread &t : threads)
+            t.join();
+        QCOMPARE(unexpected.load(), 0);
+        QVERIFY(refused.load() > 0);
+        const QByteArray status = readFile(QStringLiteral("/proc/self/status"));
+        const auto m = QRegularExpression(QStringLiteral("VmHWM:\\s+(\\d+) kB"))
+                           .match(QString::fromLatin1(status));
+        QVERIFY(m.hasMatch());
+        QVERIFY2(m.captured(1).toLongLong() < 300 * 1024, qPrintable(m.captured(0)));
+    }
+
+    // A text's page count is known only once converted (it reserves one page):
+    // two jobs whose results need more pages than the account has together
+    // cannot both be charged, and the one refused serves no result.
+    void convertedPagesCannotOverdraw() {
+        const QString owner = m_svc->addUserAndLogin(QStringLiteral("ten@example.org"), 10);
+        QString md;
+        for (int i = 0; i < 42; ++i)
+            md +=
+                QStringLiteral("## Section %1\n\n").arg(i) +
+                QStringLiteral("The orchard survey counted trees along the river. ").repeated(12) +
+                QStringLiteral("\n\n");
+        const QJsonObject up = m_svc->upload(owner, QStringLiteral("long.md"), md.toUtf8());
+        QCOMPARE(up.value(QStringLiteral("page_number")).toInt(-1), 0);
+        QStringList ids;
+        for (int i = 0; i < 2; ++i) {
+            int status = 0;
+            ids << m_svc->convert(owner, up, QStringLiteral("MD2PDF"), &status)
+                       .value(QStringLiteral("id"))
+                       .toString();
+            QCOMPARE(status, 200);
+        }
+        QList<int> states;
+        qint64 pages = 0;
+        for (const QString &id : ids) {
+            const QJsonObject job = m_svc->waitForJob(owner, id, 170000);
+            states << job.value(QStringLiteral("status")).toInt();
+            if (states.last() == 1)
+                pages = job.value(QStringLiteral("page_number")).toInteger();
+            else
+                QCOMPARE(m_svc->get(QStringLiteral("/api/v2/docx?md5_id=") + id, owner)->status,
+                         404);
+        }
+        std::sort(states.begin(), states.end());
+        QCOMPARE(states, (QList<int>{1, 2}));
+        QVERIFY2(pages > 5 && pages <= 10, qPrintable(QString::number(pages)));
+        const QJsonObject bal =
+            dataOf(m_svc->get(QStringLiteral("/api/v1/tollan/convertapi/page_balance"), owner));
+        QCOMPARE(bal.value(QStringLiteral("consumed_pages")).toInteger(), pages);
+    }
+
+    // Request data cannot forge access log lines or reach a terminal as escapes.
+    void logLinesCannotBeForged() {
+        QTemporaryFile log;
+        QVERIFY(log.open());
+        std::fflush(stderr);
+        const int saved = ::dup(STDERR_FILENO);
+        ::dup2(log.handle(), STDERR_FILENO);
+        Raw c(m_svc->port);
+        c.send(
+            "GET /x%0A2026-01-01%2000:00:00%20+0000%20127.0.0.1%20forged%1B[2J\x7f%22 HTTP/1.1\r\n"
+            "Host: x\r\nConnection: close\r\n\r\n");
+        const bool answered = c.receive(5000).startsWith("HTTP/1.1 404");
+        std::fflush(stderr);
+        ::dup2(saved, STDERR_FILENO);
+        ::close(saved);
+        QVERIFY(answered);
+        const QByteArray text = readFile(log.fileName());
+        QVERIFY2(text.contains("/x\\x0a2026"), text.constData());
+        for (const QByteArray &line : text.split('\n'))
+            QVERIFY2(!line.contains("forged") || line.contains("/x\\x0a"), line.constData());
+        for (const char bad : {'\x1b', '\x7f', '\r'})
+            QVERIFY(!text.contains(bad));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestAttacks)
+#include "tst_attacks.moc"
