@@ -1,0 +1,86 @@
+// Start to first frame and peak RSS of quorvel next to a bare Qt Quick window, both started
+// as new processes in the same run, offscreen:
+//   startup_bench <quorvel> <bare_quick_window> [runs]
+// Prints medians; exits 1 when quorvel takes more than 1.3x the bare window in either.
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+struct Sample
+{
+    double wallMs = -1; // launch to the first frame, seen from outside
+    double rssMib = -1;
+};
+
+Sample startOnce(const QString &program, const QString &configHome)
+{
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("QUORVEL_STARTUP_PROBE"), QStringLiteral("1"));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
+    p.setProcessEnvironment(env);
+    QElapsedTimer clock;
+    clock.start();
+    p.start(program, {});
+    if (!p.waitForFinished(60000))
+        return {};
+    const double wall = double(clock.nsecsElapsed()) / 1e6;
+    const auto m = QRegularExpression(QStringLiteral(R"(first-frame-ms=(\d+) peak-rss-kib=(\d+))"))
+                       .match(QString::fromUtf8(p.readAllStandardError()));
+    if (!m.hasMatch())
+        return {};
+    return {wall, m.captured(2).toDouble() / 1024.0};
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? -1 : v[v.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: startup_bench <quorvel> <bare_quick_window> [runs]\n");
+        return 2;
+    }
+    const QString quorvel = QString::fromLocal8Bit(argv[1]);
+    const QString bare = QString::fromLocal8Bit(argv[2]);
+    const int runs = argc > 3 ? std::max(1, atoi(argv[3])) : 9;
+    QTemporaryDir config; // no stored token: the window starts signed out, nothing is fetched
+
+    // One start of each first, so both measure with warm file caches.
+    startOnce(quorvel, config.path());
+    startOnce(bare, config.path());
+    std::vector<double> appWall, appRss, bareWall, bareRss;
+    for (int i = 0; i < runs; ++i) {
+        // Alternate, so load on the machine weighs on both alike.
+        const Sample a = startOnce(quorvel, config.path());
+        const Sample b = startOnce(bare, config.path());
+        if (a.wallMs < 0 || b.wallMs < 0) {
+            std::fprintf(stderr, "startup_bench: a start did not report its first frame\n");
+            return 1;
+        }
+        appWall.push_back(a.wallMs);
+        appRss.push_back(a.rssMib);
+        bareWall.push_back(b.wallMs);
+        bareRss.push_back(b.rssMib);
+    }
+    const double aw = median(appWall), ar = median(appRss), bw = median(bareWall), br = median(bareRss);
+    std::printf("start to first frame, median of %d (offscreen)\n", runs);
+    std::printf("  %-20s %8.1f ms  peak RSS %6.1f MiB\n", "quorvel", aw, ar);
+    std::printf("  %-20s %8.1f ms  peak RSS %6.1f MiB\n", "bare Qt Quick window", bw, br);
+    std::printf("  ratio                %8.2fx            %6.2fx   (target <= 1.30x both)\n", aw / bw, ar / br);
+    return aw <= 1.3 * bw && ar <= 1.3 * br ? 0 : 1;
+}
