@@ -180,6 +180,9 @@ OfficeEngine::Result OfficeEngine::convert(const Conversion &job, Clock::time_po
         if (filter.contains(QLatin1Char('\t')) || filter.contains(QLatin1Char('\n')))
             return fail(QStringLiteral("LibreOffice: invalid filter name"));
 
+    // A job that has no time left must not cost a healthy engine its life.
+    if (Clock::now() >= deadline)
+        return fail(QStringLiteral("LibreOffice: time limit exceeded"));
     start();
     if (!m_child.running())
         return fail(QStringLiteral("LibreOffice could not be started: ") + m_child.error);
