@@ -178,6 +178,10 @@ private slots:
         const QString pdf = m_dir.filePath(QStringLiteral("stuck.pdf"));
         QVERIFY(toPdf(engine, m_small, pdf).ok); // loaded and warm
         const int first = engine.pid();
+        // A job whose time ran out in earlier steps leaves the idle engine alone.
+        QCOMPARE(toPdf(engine, m_small, pdf, std::chrono::milliseconds(-1)).reason,
+                 QStringLiteral("LibreOffice: time limit exceeded"));
+        QCOMPARE(engine.pid(), first);
         const OfficeEngine::Result r = toPdf(engine, m_big, pdf, std::chrono::milliseconds(200));
         QVERIFY(!r.ok && !r.cancelled);
         QCOMPARE(r.reason, QStringLiteral("LibreOffice: time limit exceeded"));
