@@ -184,7 +184,7 @@ bool JobRunner::runOne(int index) {
         upload.encrypted = u.next() && u.value(0).toBool();
         u.finish();
         tx.commit();
-        JobState::changed();
+        JobState::changed(job.userId, job.id);
     }
 
     const QString workDir = m_config.dataDir + QStringLiteral("/work/") + job.id;
@@ -217,7 +217,7 @@ bool JobRunner::runOne(int index) {
         m_db.exec(QStringLiteral("UPDATE jobs SET state='queued', attempts=attempts-1 WHERE id=? "
                                  "AND state='running'"),
                   {job.id});
-        JobState::changed();
+        JobState::changed(job.userId, job.id);
         logLine(QStringLiteral("job %1 queued again: the service is stopping").arg(job.id));
         QDir(workDir).removeRecursively();
         return true;
@@ -237,7 +237,7 @@ bool JobRunner::runOne(int index) {
             out.ok = false;
             out.reason = refusal;
         } else {
-            JobState::changed();
+            JobState::changed(job.userId, job.id);
             logLine(QStringLiteral("job %1 completed: %2 pages in %3 s")
                         .arg(job.id)
                         .arg(out.pages)
@@ -248,7 +248,7 @@ bool JobRunner::runOne(int index) {
         m_db.exec(
             QStringLiteral("UPDATE jobs SET state='failed', failure=?, finished_at=? WHERE id=?"),
             {out.reason, Database::nowText(), job.id});
-        JobState::changed();
+        JobState::changed(job.userId, job.id);
         logLine(QStringLiteral("job %1 failed after %2 s: %3")
                     .arg(job.id)
                     .arg(seconds, 0, 'f', 2)

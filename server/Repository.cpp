@@ -32,7 +32,7 @@ UploadRecord uploadFrom(const Rows &q) {
 
 const QString kJobColumns = QStringLiteral(
     "SELECT id, user_id, upload_id, typ, file_name, page_number, source_file_typ, "
-    "result_file_typ, source_file_md5, state, result_file, failure, created_at FROM jobs ");
+    "result_file_typ, source_file_md5, state, result_file, failure, created_at, seq FROM jobs ");
 
 JobRecord jobFrom(const Rows &q) {
     JobRecord j;
@@ -49,6 +49,7 @@ JobRecord jobFrom(const Rows &q) {
     j.resultFile = q.value(10).toString();
     j.failure = q.value(11).toString();
     j.createdAt = q.value(12).toString();
+    j.seq = q.value(13).toLongLong();
     return j;
 }
 
@@ -186,7 +187,7 @@ std::optional<JobRecord> Repository::job(qint64 userId, const QString &id) const
 
 std::vector<JobRecord> Repository::jobsOf(qint64 userId) const {
     std::vector<JobRecord> out;
-    Rows q = m_db.exec(kJobColumns + QStringLiteral("WHERE user_id=? ORDER BY seq DESC"), {userId});
+    Rows q = m_db.exec(kJobColumns + QStringLiteral("WHERE user_id=? ORDER BY seq"), {userId});
     while (q.next())
         out.push_back(jobFrom(q));
     return out;

@@ -68,7 +68,7 @@ public:
 
     // Jobs
     std::optional<JobRecord> job(qint64 userId, const QString &id) const;
-    std::vector<JobRecord> jobsOf(qint64 userId) const; // newest first
+    std::vector<JobRecord> jobsOf(qint64 userId) const; // oldest first
     struct Admission {
         bool queued = false;
         bool lifetime = false;
