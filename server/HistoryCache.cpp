@@ -32,62 +32,6 @@ const Envelope &historyEnvelope() {
     return e;
 }
 
-void appendString(std::string &out, const QString &text) {
-    out += '"';
-    for (const char c : text.toUtf8()) {
-        const auto u = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (u < 0x20) {
-            static const char hex[] = "0123456789abcdef";
-            out += "\\u00";
-            out += hex[u >> 4];
-            out += hex[u & 15];
-        } else {
-            out += c;
-        }
-    }
-    out += '"';
-}
-
-// The job as jobJson() has it, written directly: a 100 000-job history is read
-// in full after every start, and building a JSON object per job costs more
-// than the database does.
-std::string jsonOf(const JobRecord &job) {
-    std::string out;
-    out.reserve(400);
-    const auto key = [&out](const char *name) {
-        out += out.empty() ? "{\"" : ",\"";
-        out += name;
-        out += "\":";
-    };
-    key("create_at");
-    appendString(out, job.createdAt);
-    key("file_name");
-    appendString(out, job.fileName);
-    key("id");
-    appendString(out, job.id);
-    key("page_number");
-    out += std::to_string(job.pageNumber);
-    key("result_file_typ");
-    appendString(out, job.resultFileTyp);
-    key("source_file_md5");
-    appendString(out, job.sourceFileMd5);
-    key("source_file_path");
-    appendString(out, QStringLiteral("uploads/") + job.uploadId + QLatin1Char('/') + job.fileName);
-    key("source_file_typ");
-    appendString(out, job.sourceFileTyp);
-    key("status");
-    out += std::to_string(JobState::wireStatus(job.state));
-    key("typ");
-    appendString(out, job.typ);
-    key("user_id");
-    appendString(out, QString::number(job.userId));
-    out += '}';
-    return out;
-}
-
 std::int64_t ticks() {
     return std::chrono::steady_clock::now().time_since_epoch().count();
 }
@@ -134,8 +78,8 @@ struct HistoryCache::Account {
         return it == blocks.begin() ? &blocks.front() : &*std::prev(it);
     }
 
-    void put(const JobRecord &job) {
-        std::string json = jsonOf(job);
+    void put(Repository::ListedJob job) {
+        std::string json = std::move(job.json);
         const auto known = seqOf.find(job.id);
         if (known != seqOf.end()) {
             Block *b = blockFor(known->second);
@@ -189,23 +133,22 @@ std::shared_ptr<HistoryCache::Account> HistoryCache::account(qint64 userId) {
     return slot;
 }
 
-std::shared_ptr<const CachedAnswer> HistoryCache::answer(qint64 userId) {
+std::shared_ptr<const CachedAnswer> HistoryCache::answer(qint64 userId, bool gzip) {
     const std::shared_ptr<Account> a = account(userId);
     a->used = ticks();
     std::lock_guard lock(a->mutex);
     // The journal is read before the rows: a change committed after this
     // reading is seen again by the next request.
     const JobState::Changes changes = JobState::changesSince(userId, a->generation);
-    if (!a->built || !changes.complete) {
+    if (!a->built || !changes.complete)
         build(*a, userId);
-        a->generation = changes.generation;
-    } else {
-        if (!changes.jobIds.empty())
-            update(*a, userId, changes.jobIds);
-        a->generation = changes.generation;
-    }
-    if (!a->answer)
-        a->answer = assemble(*a);
+    else if (!changes.jobIds.empty())
+        update(*a, userId, changes.jobIds);
+    a->generation = changes.generation;
+    // Compressed the first time a client asks for it, then kept beside the JSON.
+    if (!a->answer || (gzip && a->answer->gzip.empty() &&
+                       CachedAnswer::sizeOf(a->answer->body) >= compression::kMinBytes))
+        a->answer = assemble(*a, gzip || (a->answer && !a->answer->gzip.empty()));
     return a->answer;
 }
 
@@ -214,8 +157,8 @@ void HistoryCache::build(Account &a, qint64 userId) {
     a.blocks.clear();
     a.seqOf.clear();
     a.answer.reset();
-    for (const JobRecord &job : m_repo.jobsOf(userId))
-        a.put(job);
+    for (Repository::ListedJob &job : m_repo.listedJobsOf(userId))
+        a.put(std::move(job));
     a.built = true;
 }
 
@@ -223,20 +166,19 @@ void HistoryCache::update(Account &a, qint64 userId, const std::vector<QString> 
     std::vector<QString> ids = jobIds;
     std::sort(ids.begin(), ids.end());
     ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
-    std::vector<JobRecord> jobs;
+    std::vector<Repository::ListedJob> jobs;
     for (const QString &id : ids)
-        if (auto job = m_repo.job(userId, id))
+        if (auto job = m_repo.listedJob(userId, id))
             jobs.push_back(std::move(*job));
-    std::sort(jobs.begin(), jobs.end(),
-              [](const JobRecord &x, const JobRecord &y) { return x.seq < y.seq; });
-    for (const JobRecord &job : jobs) {
-        a.put(job);
+    std::sort(jobs.begin(), jobs.end(), [](const auto &x, const auto &y) { return x.seq < y.seq; });
+    for (Repository::ListedJob &job : jobs) {
+        a.put(std::move(job));
         ++m_counters.jobsUpdated;
     }
     a.answer.reset();
 }
 
-std::shared_ptr<const CachedAnswer> HistoryCache::assemble(Account &a) {
+std::shared_ptr<const CachedAnswer> HistoryCache::assemble(Account &a, bool gzip) {
     const Envelope &env = historyEnvelope();
     auto out = std::make_shared<CachedAnswer>();
     out->body.reserve(a.blocks.size() + 2);
@@ -251,7 +193,7 @@ std::shared_ptr<const CachedAnswer> HistoryCache::assemble(Account &a) {
         out->body.push_back(b.text);
     }
     out->body.push_back(env.tail);
-    if (CachedAnswer::sizeOf(out->body) < compression::kMinBytes)
+    if (!gzip || CachedAnswer::sizeOf(out->body) < compression::kMinBytes)
         return out;
 
     std::vector<const compression::Piece *> pieces{&env.headPiece};

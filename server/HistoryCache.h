@@ -26,7 +26,8 @@ public:
     explicit HistoryCache(Repository repo)
         : m_repo(repo) {}
 
-    std::shared_ptr<const CachedAnswer> answer(qint64 userId);
+    // The answer, with its gzip form when `gzip` (and it is large enough).
+    std::shared_ptr<const CachedAnswer> answer(qint64 userId, bool gzip);
 
     // What the cache did, for tests and benchmarks.
     struct Counters {
@@ -43,7 +44,7 @@ private:
     struct Account;
     void build(Account &a, qint64 userId);
     void update(Account &a, qint64 userId, const std::vector<QString> &jobIds);
-    std::shared_ptr<const CachedAnswer> assemble(Account &a);
+    std::shared_ptr<const CachedAnswer> assemble(Account &a, bool gzip);
     std::shared_ptr<Account> account(qint64 userId);
 
     Repository m_repo;

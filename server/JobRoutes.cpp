@@ -1,5 +1,6 @@
 #include "Routes.h"
 
+#include "HttpConnections.h"
 #include "Records.h"
 
 #include <QJsonDocument>
@@ -117,7 +118,8 @@ void JobRoutes::history(const httplib::Request &req, httplib::Response &res) {
     const auto user = authenticate(m_s.accounts, req, res);
     if (!user)
         return;
-    reply(res, m_history.answer(user->id));
+    reply(res,
+          m_history.answer(user->id, compression::acceptsGzip(HttpConnections::acceptEncoding())));
 }
 
 } // namespace quorvel::server
