@@ -7,6 +7,10 @@
 //
 //   transfer_bench [size-in-MiB] [--rounds=N]      (defaults: 1024 MiB, 5 rounds)
 //
+// The first download in a round that writes a file is often several times
+// slower (the page cache has to make room), whoever makes it; so every round
+// starts with a plain download that is not counted.
+//
 // The sink/source is this binary started again with --serve, so its buffers never
 // count towards the client's memory.
 
@@ -403,12 +407,16 @@ int main(int argc, char **argv) {
             if (clientFirst) {
                 u = clientUp();
                 cu = referenceUp();
+            } else {
+                cu = referenceUp();
+                u = clientUp();
+            }
+            plainReaderDown(); // makes room in the page cache; not counted
+            if (clientFirst) {
                 d = clientDown();
                 pd = plainReaderDown();
                 cd = referenceDown();
             } else {
-                cu = referenceUp();
-                u = clientUp();
                 cd = referenceDown();
                 pd = plainReaderDown();
                 d = clientDown();
