@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
 # Load figures for quorvel-server, measured from second processes on loopback:
-#   1. history and status under 64 connections (wrk), requests/s, p99, errors;
+#   1. history and status under 64 connections (wrk), requests/s, p99, errors,
+#      with and without the desktop client's request headers; single history
+#      answers at 1 000, 10 000 and 100 000 jobs (first, repeated, after a job);
 #   2. 50 concurrent 20 MiB uploads, with the server's RSS growth;
 #   3. DOCX→PDF latency per job next to a cold `soffice --convert-to pdf`;
 #   4. a well-behaved client's answers while 200 connections send their headers
 #      slowly (target: all within 1 s);
 #   5. the server's peak memory under 96 concurrent failed logins (target < 300 MiB).
-# Usage: bench/server_load.sh [BUILD_DIR]   (QUORVEL_BENCH_SECONDS, default 30)
+# Usage: bench/server_load.sh [BUILD_DIR]   (QUORVEL_BENCH_SECONDS, default 30;
+#        QUORVEL_BENCH_ONLY=history runs the history figures alone;
+#        QUORVEL_BENCH_SIZES="1000 10000" picks the seeded history sizes)
 # Traffic goes to 127.0.0.1 only; every run is bounded in count and time.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -14,8 +18,10 @@ build=${1:-$root/build}
 seconds=${QUORVEL_BENCH_SECONDS:-30}
 server=$(find "$build" -name quorvel-server -type f -perm -u+x | head -n1)
 bench=$(find "$build" -name server_bench -type f -perm -u+x | head -n1)
-[ -n "$server" ] && [ -n "$bench" ] || { echo "build quorvel-server and server_bench first" >&2; exit 2; }
+only=${QUORVEL_BENCH_ONLY:-}
+[ -n "$server" ] && { [ -n "$bench" ] || [ "$only" = history ]; } || { echo "build quorvel-server and server_bench first" >&2; exit 2; }
 command -v wrk >/dev/null || { echo "wrk is missing (scripts/setup installs it)" >&2; exit 2; }
+command -v sqlite3 >/dev/null || { echo "sqlite3 is missing (scripts/setup installs it)" >&2; exit 2; }
 
 work=$(mktemp -d)
 pid=""
@@ -26,14 +32,44 @@ cleanup() {
 trap cleanup EXIT
 
 echo "bench-pw" | "$server" user add bench@example.org --pages 100000000 --data "$work/data" --password-stdin >/dev/null
+
+# Large histories written straight into the database before the service starts:
+# finished PDF2MD jobs of one upload, as many as asked for.
+seed_history() { # email jobs
+  echo "bench-pw" | "$server" user add "$1" --pages 100000000 --data "$work/data" --password-stdin >/dev/null
+  local upload md5
+  upload=$(head -c16 /dev/urandom | od -An -tx1 | tr -d ' \n')
+  md5=$(head -c16 /dev/urandom | od -An -tx1 | tr -d ' \n')
+  sqlite3 "$work/data/quorvel.sqlite" <<SQL
+BEGIN;
+INSERT INTO uploads(id, user_id, file_name, typ, md5, size, page_number, encrypted, created_at)
+  SELECT '$upload', id, 'report.pdf', 'pdf', '$md5', 4096, 1, 0, '2026-01-05 09:00:00 +0000' FROM users WHERE email='$1';
+WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < $2)
+INSERT INTO jobs(id, user_id, upload_id, typ, file_name, page_number, source_file_typ, result_file_typ,
+                 source_file_md5, state, created_at)
+  SELECT lower(hex(randomblob(16))), u.id, '$upload', 'PDF2MD', 'report-' || n.i || '.pdf', 1, 'pdf', 'md',
+         '$md5', 'completed', '2026-01-05 09:00:00 +0000' FROM n, users u WHERE u.email='$1';
+COMMIT;
+SQL
+}
+read -r -a sizes <<<"${QUORVEL_BENCH_SIZES:-1000 10000 100000}"
+seed_start=$(date +%s.%N)
+for n in "${sizes[@]}"; do seed_history "h$n@example.org" "$n"; done
+awk -v a="$seed_start" -v b="$(date +%s.%N)" -v n="${sizes[*]}" 'BEGIN { printf "seeded histories of %s jobs in %.1f s\n", n, b - a }'
 "$server" serve --listen 127.0.0.1:0 --data "$work/data" >"$work/out" 2>"$work/server.log" &
 pid=$!
 for _ in $(seq 100); do grep -q '^listening' "$work/out" 2>/dev/null && break; sleep 0.1; done
 port=$(awk '/^listening/ {print $2}' "$work/out")
 base="http://127.0.0.1:$port"
-token=$(curl -sf "$base/api/v1/tollan/auth/login" -d '{"email":"bench@example.org","password":"bench-pw"}' |
-  sed -n 's/.*"token":"\([0-9a-f]*\)".*/\1/p')
+login() { curl -sf "$base/api/v1/tollan/auth/login" -d "{\"email\":\"$1\",\"password\":\"bench-pw\"}" |
+  sed -n 's/.*"token":"\([0-9a-f]*\)".*/\1/p'; }
+token=$(login bench@example.org)
 auth="Authorization: Bearer $token"
+# What the desktop client sends with every API request; Qt 6.4 (Debian) adds the
+# last four itself, and decodes any of these encodings.
+client_headers=(-H "Content-Type: application/json" -H "Accept: application/json"
+  -H "Connection: Keep-Alive" -H "Accept-Encoding: zstd, br, gzip, deflate" -H "Accept-Language: en,*"
+  -H "User-Agent: Mozilla/5.0")
 json() { sed -n "s/.*\"$1\":\"\{0,1\}\([^\",}]*\).*/\1/p"; }
 
 # A history of 50 finished jobs to list and poll.
@@ -57,11 +93,65 @@ wait_job "$last"
 # higher priority so the figures are the service's.
 wrk=(wrk -t1)
 [ "$(id -u)" -eq 0 ] && wrk=(nice -n -10 wrk -t1)
-echo "== history and status, 64 connections, ${seconds}s each (${wrk[*]}) =="
-for path in /api/v1/tollan/convert/all "/api/v1/tollan/convert/$last"; do
-  echo "-- GET $path"
-  "${wrk[@]}" -c64 -d"${seconds}s" --latency -H "$auth" "$base$path" | sed -n '/Latency  /p;/99%/p;/Requests\/sec/p;/requests in/p;/Non-2xx/p;/Socket errors/p'
+# One client asking for its history: the first answer after the service
+# started, the same answer again (median of 5), and the answer after one of the
+# account's own jobs finished; with the client's headers (compressed) and without.
+fetch_time() { # auth [headers...]; prints seconds and bytes received (at most 60 s)
+  local a=$1
+  shift
+  curl -s -m 60 -o /dev/null -w '%{time_total} %{size_download}\n' -H "$a" "$@" "$base/api/v1/tollan/convert/all" || true
+}
+median() { sort -n | awk '{ v[NR] = $0 } END { print v[int((NR + 1) / 2)] }'; }
+plain_headers=(-H "Content-Type: application/json" -H "Accept: application/json")
+one_job() { # auth upload-json
+  local id
+  id=$(convert_as "$1" "$2" PDF2MD)
+  until [ "$(curl -sf "$base/api/v1/tollan/convert/$id" -H "$1" | json status)" != 0 ]; do sleep 0.05; done
+}
+convert_as() { # auth upload-json typ
+  curl -sf "$base/api/v1/tollan/convert" -H "$1" -H 'Content-Type: application/json' \
+    -d "{\"source_file_md5\":\"$(echo "$2" | json source_file_md5)\",\"typ\":\"$3\",\"source_file_path\":\"$(echo "$2" | json source_file_path)\",\"file_name\":\"one\"}" | json id
+}
+echo "== one history answer, curl: seconds and bytes (target < 0.5 s at 100 000 jobs) =="
+printf '%7s | %-18s | %-18s | %-18s | %-18s | %-18s\n' jobs "first (client)" "again (client)" "again (plain)" \
+  "after job (client)" "after job (plain)"
+for n in "${sizes[@]}"; do
+  a="Authorization: Bearer $(login "h$n@example.org")"
+  own=$(curl -sf "$base/api/v2/uploadfilepdf" -H "$a" -F "file=@$work/seed.pdf;type=application/pdf")
+  first=$(fetch_time "$a" "${client_headers[@]}")
+  again_c=$(for _ in 1 2 3 4 5; do fetch_time "$a" "${client_headers[@]}"; done | median)
+  again_p=$(for _ in 1 2 3 4 5; do fetch_time "$a" "${plain_headers[@]}"; done | median)
+  one_job "$a" "$own"
+  after_c=$(fetch_time "$a" "${client_headers[@]}")
+  one_job "$a" "$own"
+  after_p=$(fetch_time "$a" "${plain_headers[@]}")
+  printf '%7s |' "$n"
+  for f in "$first" "$again_c" "$again_p" "$after_c" "$after_p"; do
+    set -- $f
+    printf ' %6.3f s %8s B |' "$1" "$2"
+  done
+  echo
 done
+
+run_wrk() { # label auth path [headers...]
+  local label=$1 a=$2 path=$3
+  shift 3
+  printf -- '-- %s\n' "$label"
+  "${wrk[@]}" -c64 -d"${seconds}s" --latency -H "$a" "$@" "$base$path" |
+    sed -n '/Latency  /p;/99%/p;/Requests\/sec/p;/Transfer\/sec/p;/Non-2xx/p;/Socket errors/p'
+}
+echo "== history and status, 64 connections, ${seconds}s each (${wrk[*]}) =="
+run_wrk "history, 50 jobs, no Accept-Encoding" "$auth" /api/v1/tollan/convert/all
+run_wrk "history, 50 jobs, the client's headers" "$auth" /api/v1/tollan/convert/all "${client_headers[@]}"
+run_wrk "status of one job" "$auth" "/api/v1/tollan/convert/$last" "${client_headers[@]}"
+for n in "${sizes[@]}"; do
+  [ "$n" -gt 10000 ] && continue # 64 answers of 30 MB at once measure the loopback, not the service
+  a="Authorization: Bearer $(login "h$n@example.org")"
+  run_wrk "history, $n jobs, no Accept-Encoding" "$a" /api/v1/tollan/convert/all
+  run_wrk "history, $n jobs, the client's headers" "$a" /api/v1/tollan/convert/all "${client_headers[@]}"
+done
+
+[ "$only" = history ] && exit 0
 
 echo "== a well-behaved client beside 200 slow connections, ${seconds}s =="
 "$bench" slow 127.0.0.1 "$port" 200 "$seconds" || echo "(some answers were slow or missing)"

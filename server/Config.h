@@ -23,6 +23,11 @@ struct Config {
     std::chrono::seconds jobTimeMax{900};
     // Path of this executable, used to run the built-in engines in a child process.
     QString selfExecutable;
+    // Each worker keeps LibreOffice loaded in an engine process of its own, started
+    // with the worker (false: at the worker's first office job) and replaced after
+    // this many documents.
+    bool warmOfficeEngines = true;
+    int officeRecycleAfter = 200;
 };
 
 } // namespace quorvel::server

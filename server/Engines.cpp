@@ -1,5 +1,6 @@
 #include "Engines.h"
 
+#include "OfficeEngine.h"
 #include "PdfText.h"
 #include "Process.h"
 #include "Zip.h"
@@ -73,8 +74,12 @@ public:
         return true;
     }
 
+    // Converts `input` into outDir/<its base name>.<ext>; `format` is "ext" or
+    // "ext:export filter" as soffice --convert-to takes it.
     bool libreOffice(const QString &input, const QString &format, const QString &outDir,
                      const QString &inFilter = {}) {
+        if (m_job.office)
+            return warmLibreOffice(input, format, outDir, inFilter);
         QStringList args{QStringLiteral("-env:UserInstallation=") +
                              QUrl::fromLocalFile(m_job.profileDir).toString(QUrl::FullyEncoded),
                          QStringLiteral("--headless"),
@@ -91,6 +96,23 @@ public:
         limits.addressSpace = std::uint64_t(6) << 30;
         return step(QStringLiteral("LibreOffice"), command(QStringLiteral("soffice"), args),
                     limits);
+    }
+
+    bool warmLibreOffice(const QString &input, const QString &format, const QString &outDir,
+                         const QString &inFilter) {
+        const qsizetype colon = format.indexOf(QLatin1Char(':'));
+        const QString ext = colon < 0 ? format : format.left(colon);
+        OfficeEngine::Conversion c;
+        c.input = input;
+        c.output = outDir + QLatin1Char('/') + QFileInfo(input).completeBaseName() +
+                   QLatin1Char('.') + ext;
+        c.importFilter = inFilter;
+        c.exportFilter = colon < 0 ? ext : format.mid(colon + 1);
+        const OfficeEngine::Result r = m_job.office->convert(c, m_deadline, m_job.cancel);
+        outcome.cancelled = r.cancelled;
+        if (!r.ok)
+            outcome.reason = r.reason;
+        return r.ok;
     }
 
     bool fail(QString reason) {

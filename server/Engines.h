@@ -7,14 +7,17 @@
 
 namespace quorvel::server {
 
+class OfficeEngine;
+
 struct EngineJob {
     QString code;      // upper-case type code
     QString inputPath; // the stored upload
     QString sourceTyp; // "pdf", "docx", "markdown", …
     bool encrypted = false;
-    int pages = 0;      // known page count of the source, or 0
-    QString workDir;    // an empty directory that belongs to this job
-    QString profileDir; // this worker's LibreOffice user profile
+    int pages = 0;                  // known page count of the source, or 0
+    QString workDir;                // an empty directory that belongs to this job
+    QString profileDir;             // this worker's LibreOffice user profile (cold runs only)
+    OfficeEngine *office = nullptr; // this worker's warm LibreOffice; null: a cold soffice per step
     QString selfExecutable;
     std::chrono::milliseconds timeout{120000};
     const std::atomic<bool> *cancel = nullptr;

@@ -136,6 +136,10 @@ httplib::Server &HttpApi::server() {
     return d->svr;
 }
 
+const HistoryCache::Counters &HttpApi::historyCounters() const {
+    return d->jobs.historyCounters();
+}
+
 int HttpApi::bind() {
     QDir(d->uploads.tmpDir()).removeRecursively(); // partial uploads of an earlier run
     QDir().mkpath(d->uploads.tmpDir());

@@ -3,6 +3,7 @@
 #include "Accounts.h"
 #include "Config.h"
 #include "Database.h"
+#include "HistoryCache.h"
 #include "JobRunner.h"
 
 #include <memory>
@@ -27,6 +28,8 @@ public:
     void stop();
 
     httplib::Server &server();
+    // How the history answers were made: read in full, updated, compressed.
+    const HistoryCache::Counters &historyCounters() const;
 
 private:
     struct Impl;

@@ -46,6 +46,21 @@ namespace {
 // Filled by the access logger, read once the library has answered.
 thread_local int t_status = 0;
 thread_local bool t_closeRequested = false;
+thread_local std::string t_acceptEncoding;
+
+// Handlers choose and cache their answers' encoding. Left in the request, the
+// header would make the library compress every JSON answer again, each time,
+// at its slowest setting.
+void takeAcceptEncoding(httplib::Request &req) {
+    t_acceptEncoding.clear();
+    const auto [first, last] = req.headers.equal_range("Accept-Encoding");
+    for (auto it = first; it != last; ++it) {
+        if (!t_acceptEncoding.empty())
+            t_acceptEncoding += ',';
+        t_acceptEncoding += it->second;
+    }
+    req.headers.erase(first, last);
+}
 
 // The numeric address of a socket's other end (or its own, `local`).
 std::string addressOf(int fd, int *port, bool local = false) {
@@ -421,6 +436,10 @@ void HttpConnections::pollLoop() {
     m_incoming.clear();
 }
 
+const std::string &HttpConnections::acceptEncoding() {
+    return t_acceptEncoding;
+}
+
 void HttpConnections::serve(Connection *raw) {
     std::unique_ptr<Connection> conn(raw);
     for (;;) {
@@ -434,7 +453,7 @@ void HttpConnections::serve(Connection *raw) {
         t_status = 0;
         t_closeRequested = false;
         const bool lastOne = stopping || ++conn->served >= keep_alive_max_count_;
-        const bool ok = process_request(stream, lastOne, closed, {});
+        const bool ok = process_request(stream, lastOne, closed, takeAcceptEncoding);
         const std::size_t expected =
             conn->bodyLength >= 0 ? conn->headerEnd + std::size_t(conn->bodyLength) : 0;
         // A body not read to its end would be taken for the next requests.

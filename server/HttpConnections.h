@@ -46,6 +46,9 @@ public:
     // logs it; the access logger sees every routed request.
     void setHooks(Answer answer, Refusal refused, httplib::Logger accessLog);
     void widenBacklog();
+    // The current request's Accept-Encoding. It is taken out of the request
+    // before routing, so the library never compresses an answer itself.
+    static const std::string &acceptEncoding();
     // Serves until stop(); returns what the accept loop returned.
     bool run();
 

@@ -1,5 +1,7 @@
 #include "HttpSupport.h"
 
+#include "Compression.h"
+#include "HttpConnections.h"
 #include "Records.h"
 
 #include <QUuid>
@@ -14,6 +16,38 @@ void reply(httplib::Response &res, int status, const QString &msg, const QJsonVa
     res.status = status;
     res.set_content(envelope(status == 200 ? 0 : status, msg, data).toStdString(),
                     "application/json");
+}
+
+std::size_t CachedAnswer::sizeOf(const std::vector<Part> &parts) {
+    std::size_t n = 0;
+    for (const Part &p : parts)
+        n += p->size();
+    return n;
+}
+
+void reply(httplib::Response &res, std::shared_ptr<const CachedAnswer> answer) {
+    const bool gzip =
+        !answer->gzip.empty() && compression::acceptsGzip(HttpConnections::acceptEncoding());
+    const std::vector<CachedAnswer::Part> &parts = gzip ? answer->gzip : answer->body;
+    if (!answer->gzip.empty())
+        res.set_header("Vary", "Accept-Encoding");
+    if (gzip)
+        res.set_header("Content-Encoding", "gzip");
+    res.status = 200;
+    res.set_content_provider(
+        CachedAnswer::sizeOf(parts), "application/json",
+        [answer = std::move(answer), &parts](size_t offset, size_t, httplib::DataSink &sink) {
+            for (const CachedAnswer::Part &p : parts) {
+                if (offset >= p->size()) {
+                    offset -= p->size();
+                    continue;
+                }
+                if (!sink.write(p->data() + offset, p->size() - offset))
+                    return false;
+                offset = 0;
+            }
+            return true;
+        });
 }
 
 void replyAndClose(httplib::Response &res, int status, const QString &msg) {

@@ -10,8 +10,10 @@
 
 #include <httplib.h>
 
+#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace quorvel::server {
 
@@ -34,6 +36,18 @@ QString newId();
 // The JSON envelope with `status` as its code (0 for 200).
 void reply(httplib::Response &res, int status, const QString &msg,
            const QJsonValue &data = QJsonValue::Null);
+// An answer kept for repeated requests, in parts shared with the next version
+// of it: the JSON and, when it is large enough to gain from it, the same
+// bytes gzip-compressed.
+struct CachedAnswer {
+    using Part = std::shared_ptr<const std::string>;
+    std::vector<Part> body;
+    std::vector<Part> gzip; // empty: always sent as it is
+    static std::size_t sizeOf(const std::vector<Part> &parts);
+};
+// Sends a kept answer without copying it, compressed when the client accepts gzip.
+void reply(httplib::Response &res, std::shared_ptr<const CachedAnswer> answer);
+
 // The body was not (fully) read: the connection cannot carry another request.
 void replyAndClose(httplib::Response &res, int status, const QString &msg);
 

@@ -1,8 +1,8 @@
 #include "Routes.h"
 
+#include "HttpConnections.h"
 #include "Records.h"
 
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -79,7 +79,7 @@ void JobRoutes::convert(const httplib::Request &req, httplib::Response &res) {
                         "text/plain; charset=utf-8");
         return;
     }
-    JobState::changed();
+    JobState::changed(user->id, job.id);
     m_s.runner.notify();
     reply(res, 200, QStringLiteral("ok"), jobJson(job));
 }
@@ -118,28 +118,8 @@ void JobRoutes::history(const httplib::Request &req, httplib::Response &res) {
     const auto user = authenticate(m_s.accounts, req, res);
     if (!user)
         return;
-    const quint64 generation = JobState::generation();
-    {
-        std::lock_guard lock(m_historyMutex);
-        const auto it = m_historyCache.find(user->id);
-        if (it != m_historyCache.end() && it->second.generation == generation) {
-            res.set_content(it->second.body, "application/json");
-            return;
-        }
-    }
-    QJsonArray converts;
-    for (const JobRecord &job : m_s.repo.jobsOf(user->id))
-        converts.append(jobJson(job));
-    std::string body =
-        envelope(0, QStringLiteral("ok"), QJsonObject{{QStringLiteral("converts"), converts}})
-            .toStdString();
-    {
-        std::lock_guard lock(m_historyMutex);
-        if (m_historyCache.size() > 10000)
-            m_historyCache.clear();
-        m_historyCache[user->id] = Cached{generation, user->id, body};
-    }
-    res.set_content(std::move(body), "application/json");
+    reply(res,
+          m_history.answer(user->id, compression::acceptsGzip(HttpConnections::acceptEncoding())));
 }
 
 } // namespace quorvel::server

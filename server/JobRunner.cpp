@@ -1,6 +1,7 @@
 #include "JobRunner.h"
 
 #include "Engines.h"
+#include "OfficeEngine.h"
 #include "PdfText.h"
 #include "Process.h"
 #include "Records.h"
@@ -84,6 +85,28 @@ void JobRunner::start() {
     QDir().mkpath(resultsDir());
     QDir().mkpath(m_config.dataDir + QStringLiteral("/work"));
     m_stopping = false;
+    const QString officeProgram = OfficeEngine::locateProgram(m_config.selfExecutable);
+    if (officeProgram.isEmpty())
+        logLine(
+            QStringLiteral("quorvel-office-engine not found: LibreOffice starts for every job"));
+    m_office.clear();
+    for (int i = 0; i < m_config.workers; ++i) {
+        if (officeProgram.isEmpty()) {
+            m_office.push_back(nullptr);
+            continue;
+        }
+        OfficeEngine::Settings s;
+        s.program = officeProgram;
+        s.profileDir = m_config.dataDir + QStringLiteral("/office-profiles/worker-%1").arg(i);
+        // Under the work root, so that a later run finds it should this one die.
+        s.homeDir = m_config.dataDir + QStringLiteral("/work/office-engine-%1").arg(i);
+        s.logFile = s.homeDir + QStringLiteral(".log");
+        s.recycleAfter = std::max(1, m_config.officeRecycleAfter);
+        s.log = [i](const QString &line) {
+            logLine(QStringLiteral("worker %1: %2").arg(i).arg(line));
+        };
+        m_office.push_back(std::make_unique<OfficeEngine>(std::move(s)));
+    }
     for (int i = 0; i < m_config.workers; ++i)
         m_threads.emplace_back([this, i] { work(i); });
 }
@@ -98,6 +121,7 @@ void JobRunner::stop() {
     for (std::thread &t : m_threads)
         t.join();
     m_threads.clear();
+    m_office.clear();
 }
 
 void JobRunner::notify() {
@@ -109,6 +133,11 @@ void JobRunner::notify() {
 }
 
 void JobRunner::work(int index) {
+    // The engine is started and ended by this thread: a child dies with the
+    // thread that started it.
+    OfficeEngine *office = m_office[size_t(index)].get();
+    if (office && m_config.warmOfficeEngines)
+        office->start();
     while (!m_stopping) {
         std::uint64_t seen;
         {
@@ -128,6 +157,8 @@ void JobRunner::work(int index) {
         m_wake.wait_for(lock, std::chrono::seconds(2),
                         [&] { return m_stopping || m_wakeups != seen; });
     }
+    if (office)
+        office->stop();
 }
 
 bool JobRunner::runOne(int index) {
@@ -153,7 +184,7 @@ bool JobRunner::runOne(int index) {
         upload.encrypted = u.next() && u.value(0).toBool();
         u.finish();
         tx.commit();
-        JobState::changed();
+        JobState::changed(job.userId, job.id);
     }
 
     const QString workDir = m_config.dataDir + QStringLiteral("/work/") + job.id;
@@ -172,6 +203,7 @@ bool JobRunner::runOne(int index) {
     ej.workDir = workDir;
     ej.profileDir = m_config.dataDir + QStringLiteral("/office-profiles/worker-%1").arg(index);
     ej.selfExecutable = m_config.selfExecutable;
+    ej.office = m_office[size_t(index)].get();
     ej.timeout = std::chrono::duration_cast<std::chrono::milliseconds>(timeout);
     ej.cancel = &m_stopping;
 
@@ -185,7 +217,7 @@ bool JobRunner::runOne(int index) {
         m_db.exec(QStringLiteral("UPDATE jobs SET state='queued', attempts=attempts-1 WHERE id=? "
                                  "AND state='running'"),
                   {job.id});
-        JobState::changed();
+        JobState::changed(job.userId, job.id);
         logLine(QStringLiteral("job %1 queued again: the service is stopping").arg(job.id));
         QDir(workDir).removeRecursively();
         return true;
@@ -205,7 +237,7 @@ bool JobRunner::runOne(int index) {
             out.ok = false;
             out.reason = refusal;
         } else {
-            JobState::changed();
+            JobState::changed(job.userId, job.id);
             logLine(QStringLiteral("job %1 completed: %2 pages in %3 s")
                         .arg(job.id)
                         .arg(out.pages)
@@ -216,7 +248,7 @@ bool JobRunner::runOne(int index) {
         m_db.exec(
             QStringLiteral("UPDATE jobs SET state='failed', failure=?, finished_at=? WHERE id=?"),
             {out.reason, Database::nowText(), job.id});
-        JobState::changed();
+        JobState::changed(job.userId, job.id);
         logLine(QStringLiteral("job %1 failed after %2 s: %3")
                     .arg(job.id)
                     .arg(seconds, 0, 'f', 2)

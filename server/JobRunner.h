@@ -5,11 +5,14 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
 
 namespace quorvel::server {
+
+class OfficeEngine;
 
 // Takes queued jobs from the database and runs their engines on a pool of
 // worker threads. The queue lives in the database, so a restart loses nothing.
@@ -39,6 +42,7 @@ private:
     const Database &m_db;
     Config m_config;
     std::vector<std::thread> m_threads;
+    std::vector<std::unique_ptr<OfficeEngine>> m_office; // one per worker, used by it alone
     std::atomic<bool> m_stopping{false};
     std::mutex m_mutex;
     std::condition_variable m_wake;

@@ -67,14 +67,12 @@ QString findProgram(const QString &name) {
     return QStandardPaths::findExecutable(name);
 }
 
-ProcessResult runProcess(const ProcessSpec &spec, const std::atomic<bool> *cancel) {
-    ProcessResult res;
-    const QString program = findProgram(spec.program);
-    if (program.isEmpty()) {
-        res.output = spec.program + QStringLiteral(" is not installed");
-        return res;
-    }
+namespace {
 
+// Forks and executes `program` as described by `spec`, with the given
+// descriptors as its standard input (-1: /dev/null), output and error.
+// Returns the pid, or -1 when fork failed.
+pid_t spawn(const QString &program, const ProcessSpec &spec, int inFd, int outFd, int errFd) {
     // Everything the child needs is prepared before fork: after fork only
     // async-signal-safe calls are allowed in a threaded process.
     std::vector<QByteArray> store;
@@ -92,53 +90,164 @@ ProcessResult runProcess(const ProcessSpec &spec, const std::atomic<bool> *cance
         envp.push_back(keep(e.toUtf8()));
     envp.push_back(nullptr);
     const QByteArray workDir = QFile::encodeName(spec.workDir);
-    const QByteArray outPath = QFile::encodeName(
-        spec.outputFile.isEmpty() ? QStringLiteral("/dev/null") : spec.outputFile);
-    const int outFd = ::open(outPath.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (outFd < 0) {
-        res.output = QStringLiteral("cannot open the engine log");
-        return res;
-    }
     const rlimit as{spec.limits.addressSpace, spec.limits.addressSpace};
     const rlimit fsize{spec.limits.fileSize, spec.limits.fileSize};
     const rlimit nofile{spec.limits.openFiles, spec.limits.openFiles};
     const rlim_t cpuSeconds = rlim_t(spec.timeout.count() / 1000 + 5);
     const rlimit cpu{cpuSeconds, cpuSeconds + 5};
+    const bool limitCpu = spec.limits.cpuFromTimeout;
     const rlimit noCore{0, 0};
 
     const pid_t parent = ::getpid();
     const pid_t pid = ::fork();
+    if (pid != 0) {
+        if (pid > 0)
+            ::setpgid(pid, pid); // both sides set it, whichever runs first
+        return pid;
+    }
+    ::setpgid(0, 0);
+    // If the whole service dies (even by SIGKILL), so does the engine.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != parent)
+        ::_exit(125);
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    // Signals the service ignores (SIGPIPE) must not stay ignored in the engine.
+    ::signal(SIGPIPE, SIG_DFL);
+    if (!workDir.isEmpty() && ::chdir(workDir.constData()) != 0)
+        ::_exit(126);
+    if (inFd < 0)
+        inFd = ::open("/dev/null", O_RDONLY);
+    if (inFd >= 0)
+        ::dup2(inFd, 0);
+    ::dup2(outFd, 1);
+    ::dup2(errFd, 2);
+    ::setrlimit(RLIMIT_AS, &as);
+    ::setrlimit(RLIMIT_FSIZE, &fsize);
+    ::setrlimit(RLIMIT_NOFILE, &nofile);
+    if (limitCpu)
+        ::setrlimit(RLIMIT_CPU, &cpu);
+    ::setrlimit(RLIMIT_CORE, &noCore);
+    ::execve(argv[0], argv.data(), envp.data());
+    ::_exit(127);
+}
+
+int openLog(const QString &outputFile) {
+    const QByteArray outPath =
+        QFile::encodeName(outputFile.isEmpty() ? QStringLiteral("/dev/null") : outputFile);
+    return ::open(outPath.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+}
+
+QString logTail(const QString &outputFile) {
+    if (outputFile.isEmpty())
+        return {};
+    QFile f(outputFile);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    if (f.size() > 4000)
+        f.seek(f.size() - 4000);
+    return QString::fromUtf8(f.readAll()).trimmed();
+}
+
+void describeStatus(ProcessResult &res, int status) {
+    if (WIFEXITED(status)) {
+        res.end = ProcessResult::End::Exited;
+        res.exitCode = WEXITSTATUS(status);
+    } else if (WIFSIGNALED(status)) {
+        res.end = ProcessResult::End::Signalled;
+        res.exitCode = WTERMSIG(status);
+    }
+}
+
+} // namespace
+
+ChildProcess startProcess(const ProcessSpec &spec) {
+    ChildProcess child;
+    const QString program = findProgram(spec.program);
+    if (program.isEmpty()) {
+        child.error = spec.program + QStringLiteral(" is not installed");
+        return child;
+    }
+    const int logFd = openLog(spec.outputFile);
+    int in[2], out[2];
+    if (logFd < 0 || ::pipe2(in, O_CLOEXEC) != 0) {
+        if (logFd >= 0)
+            ::close(logFd);
+        child.error = QStringLiteral("cannot open the engine's pipes");
+        return child;
+    }
+    if (::pipe2(out, O_CLOEXEC) != 0) {
+        ::close(logFd);
+        ::close(in[0]);
+        ::close(in[1]);
+        child.error = QStringLiteral("cannot open the engine's pipes");
+        return child;
+    }
+    const pid_t pid = spawn(program, spec, in[0], out[1], logFd);
+    ::close(logFd);
+    ::close(in[0]);
+    ::close(out[1]);
     if (pid < 0) {
-        ::close(outFd);
+        ::close(in[1]);
+        ::close(out[0]);
+        child.error = QStringLiteral("fork failed");
+        return child;
+    }
+    child.pid = pid;
+    child.input = in[1];
+    child.output = out[0];
+    return child;
+}
+
+ProcessResult pollProcess(ChildProcess &child) {
+    ProcessResult res;
+    if (child.pid <= 0)
+        return res;
+    int status = 0;
+    if (::waitpid(child.pid, &status, WNOHANG) == child.pid) {
+        describeStatus(res, status);
+        ::kill(-child.pid, SIGKILL); // helpers it left behind
+        ::close(child.input);
+        ::close(child.output);
+        child = ChildProcess{};
+    }
+    return res;
+}
+
+ProcessResult endProcess(ChildProcess &child) {
+    ProcessResult res;
+    if (child.pid <= 0)
+        return res;
+    ::kill(-child.pid, SIGKILL);
+    int status = 0;
+    while (::waitpid(child.pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    describeStatus(res, status);
+    ::close(child.input);
+    ::close(child.output);
+    child = ChildProcess{};
+    return res;
+}
+
+ProcessResult runProcess(const ProcessSpec &spec, const std::atomic<bool> *cancel) {
+    ProcessResult res;
+    const QString program = findProgram(spec.program);
+    if (program.isEmpty()) {
+        res.output = spec.program + QStringLiteral(" is not installed");
+        return res;
+    }
+    const int outFd = openLog(spec.outputFile);
+    if (outFd < 0) {
+        res.output = QStringLiteral("cannot open the engine log");
+        return res;
+    }
+    const pid_t pid = spawn(program, spec, -1, outFd, outFd);
+    ::close(outFd);
+    if (pid < 0) {
         res.output = QStringLiteral("fork failed");
         return res;
     }
-    if (pid == 0) {
-        ::setpgid(0, 0);
-        // If the whole service dies (even by SIGKILL), so does the engine.
-        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (::getppid() != parent)
-            ::_exit(125);
-        sigset_t none;
-        sigemptyset(&none);
-        ::sigprocmask(SIG_SETMASK, &none, nullptr);
-        if (!workDir.isEmpty() && ::chdir(workDir.constData()) != 0)
-            ::_exit(126);
-        const int devnull = ::open("/dev/null", O_RDONLY);
-        if (devnull >= 0)
-            ::dup2(devnull, 0);
-        ::dup2(outFd, 1);
-        ::dup2(outFd, 2);
-        ::setrlimit(RLIMIT_AS, &as);
-        ::setrlimit(RLIMIT_FSIZE, &fsize);
-        ::setrlimit(RLIMIT_NOFILE, &nofile);
-        ::setrlimit(RLIMIT_CPU, &cpu);
-        ::setrlimit(RLIMIT_CORE, &noCore);
-        ::execve(argv[0], argv.data(), envp.data());
-        ::_exit(127);
-    }
-    ::setpgid(pid, pid); // both sides set it, whichever runs first
-    ::close(outFd);
 
     const auto deadline = std::chrono::steady_clock::now() + spec.timeout;
     auto pause = std::chrono::milliseconds(5);
@@ -161,23 +270,9 @@ ProcessResult runProcess(const ProcessSpec &spec, const std::atomic<bool> *cance
     }
     // Helpers the engine left behind die with it.
     ::kill(-pid, SIGKILL);
-    if (res.end == ProcessResult::End::NotStarted) {
-        if (WIFEXITED(status)) {
-            res.end = ProcessResult::End::Exited;
-            res.exitCode = WEXITSTATUS(status);
-        } else if (WIFSIGNALED(status)) {
-            res.end = ProcessResult::End::Signalled;
-            res.exitCode = WTERMSIG(status);
-        }
-    }
-    if (!spec.outputFile.isEmpty()) {
-        QFile f(spec.outputFile);
-        if (f.open(QIODevice::ReadOnly)) {
-            if (f.size() > 4000)
-                f.seek(f.size() - 4000);
-            res.output = QString::fromUtf8(f.readAll()).trimmed();
-        }
-    }
+    if (res.end == ProcessResult::End::NotStarted)
+        describeStatus(res, status);
+    res.output = logTail(spec.outputFile);
     if (res.end == ProcessResult::End::Exited && res.exitCode == 127 && res.output.isEmpty())
         res.output = QStringLiteral("the program could not be executed");
     return res;

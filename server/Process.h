@@ -13,6 +13,7 @@ struct ProcessLimits {
     std::uint64_t addressSpace = std::uint64_t(4) << 30; // bytes
     std::uint64_t fileSize = std::uint64_t(1) << 30;     // largest file it may write
     std::uint64_t openFiles = 1024;
+    bool cpuFromTimeout = true; // CPU seconds bounded by the time limit
 };
 
 struct ProcessSpec {
@@ -37,6 +38,23 @@ struct ProcessResult {
 // Runs one program without a shell, in its own process group, under resource
 // limits; on timeout or cancellation the whole group is killed.
 ProcessResult runProcess(const ProcessSpec &spec, const std::atomic<bool> *cancel = nullptr);
+
+// A program started to keep running, with pipes to its standard input and
+// from its standard output (stderr goes to the spec's output file). Same
+// isolation as runProcess: own process group, limits, dies with the service.
+struct ChildProcess {
+    int pid = -1;
+    int input = -1;  // write end: the child's standard input
+    int output = -1; // read end: the child's standard output
+    QString error;   // why it could not be started
+    bool running() const { return pid > 0; }
+};
+ChildProcess startProcess(const ProcessSpec &spec);
+// Kills the child's whole process group, reaps it, closes the pipes and says
+// how it ended (Signalled for our own kill when it was still alive).
+ProcessResult endProcess(ChildProcess &child);
+// How the child ended, if it has (without waiting); NotStarted while it runs.
+ProcessResult pollProcess(ChildProcess &child);
 
 // Kills every process whose HOME lies under `workRoot`: engines of a service
 // that died, which still hold files and LibreOffice profiles. Returns how many.

@@ -3,20 +3,75 @@
 #include <QJsonDocument>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
+#include <deque>
+#include <mutex>
 
 namespace quorvel::server {
 
 namespace {
-std::atomic<quint64> g_jobGeneration{1};
+// The recent job changes, so that an account's cached answers take in its own
+// changes and ignore everyone else's.
+struct Journal {
+    struct Entry {
+        quint64 generation;
+        qint64 userId;
+        QString jobId;
+    };
+    static constexpr std::size_t kKept = 65536;
+    std::mutex mutex;
+    std::atomic<quint64> generation{1};
+    quint64 unknownUpTo = 1; // changes up to here are not (all) in `entries`
+    std::deque<Entry> entries;
+};
+Journal &journal() {
+    static Journal j;
+    return j;
 }
+} // namespace
 
 quint64 JobState::generation() {
-    return g_jobGeneration.load();
+    return journal().generation.load();
 }
+
 void JobState::changed() {
-    g_jobGeneration.fetch_add(1);
+    Journal &j = journal();
+    std::lock_guard lock(j.mutex);
+    j.unknownUpTo = j.generation.fetch_add(1) + 1;
+}
+
+void JobState::changed(qint64 userId, const QString &jobId) {
+    Journal &j = journal();
+    std::lock_guard lock(j.mutex);
+    const quint64 g = j.generation.fetch_add(1) + 1;
+    j.entries.push_back({g, userId, jobId});
+    if (j.entries.size() > Journal::kKept) {
+        j.unknownUpTo = std::max(j.unknownUpTo, j.entries.front().generation);
+        j.entries.pop_front();
+    }
+}
+
+JobState::Changes JobState::changesSince(qint64 userId, quint64 since) {
+    Journal &j = journal();
+    Changes c;
+    c.generation = j.generation.load();
+    if (c.generation == since)
+        return c;
+    std::lock_guard lock(j.mutex);
+    c.generation = j.generation.load();
+    if (j.unknownUpTo > since) {
+        c.complete = false;
+        return c;
+    }
+    const auto first =
+        std::upper_bound(j.entries.begin(), j.entries.end(), since,
+                         [](quint64 g, const Journal::Entry &e) { return g < e.generation; });
+    for (auto it = first; it != j.entries.end(); ++it)
+        if (it->userId == userId)
+            c.jobIds.push_back(it->jobId);
+    return c;
 }
 
 int JobState::wireStatus(const QString &state) {

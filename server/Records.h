@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <optional>
+#include <vector>
 
 namespace quorvel::server {
 
@@ -20,7 +21,19 @@ int wireStatus(const QString &state);
 // A counter bumped whenever any job is created or changes state, so answers
 // built from the job table can be cached until it moves.
 quint64 generation();
+// Any job of any account may have changed (jobs taken back after a restart).
 void changed();
+// One job changed; called once its row is committed.
+void changed(qint64 userId, const QString &jobId);
+// The jobs of one account changed after generation `since`, up to `generation`.
+// Not `complete` when that is no longer known (too long ago, or everything
+// changed): the caller reads the account's jobs again.
+struct Changes {
+    quint64 generation = 0;
+    bool complete = true;
+    std::vector<QString> jobIds; // oldest change first; an id may repeat
+};
+Changes changesSince(qint64 userId, quint64 since);
 } // namespace JobState
 
 // One conversion type code: what it accepts and what it produces.
@@ -37,6 +50,7 @@ std::optional<Operation> findOperation(const QString &code);
 QByteArray envelope(int code, const QString &msg, const QJsonValue &data);
 
 struct JobRecord {
+    qint64 seq = 0; // creation order
     QString id;
     qint64 userId = 0;
     QString uploadId;

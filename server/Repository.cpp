@@ -32,7 +32,7 @@ UploadRecord uploadFrom(const Rows &q) {
 
 const QString kJobColumns = QStringLiteral(
     "SELECT id, user_id, upload_id, typ, file_name, page_number, source_file_typ, "
-    "result_file_typ, source_file_md5, state, result_file, failure, created_at FROM jobs ");
+    "result_file_typ, source_file_md5, state, result_file, failure, created_at, seq FROM jobs ");
 
 JobRecord jobFrom(const Rows &q) {
     JobRecord j;
@@ -49,7 +49,22 @@ JobRecord jobFrom(const Rows &q) {
     j.resultFile = q.value(10).toString();
     j.failure = q.value(11).toString();
     j.createdAt = q.value(12).toString();
+    j.seq = q.value(13).toLongLong();
     return j;
+}
+
+// jobJson() in SQL, keys in the order QJsonDocument writes them.
+const QString kListedJobColumns = QStringLiteral(
+    "SELECT seq, id, json_object('create_at', created_at, 'file_name', file_name, 'id', id, "
+    "'page_number', page_number, 'result_file_typ', result_file_typ, "
+    "'source_file_md5', source_file_md5, "
+    "'source_file_path', 'uploads/' || upload_id || '/' || file_name, "
+    "'source_file_typ', source_file_typ, "
+    "'status', CASE state WHEN 'completed' THEN 1 WHEN 'failed' THEN 2 ELSE 0 END, "
+    "'typ', typ, 'user_id', CAST(user_id AS TEXT)) FROM jobs ");
+
+Repository::ListedJob listedJobFrom(const Rows &q) {
+    return {q.value(0).toLongLong(), q.value(1).toString(), q.value(2).toString().toStdString()};
 }
 
 template <typename T, typename Map> std::optional<T> first(Rows q, Map map) {
@@ -186,10 +201,25 @@ std::optional<JobRecord> Repository::job(qint64 userId, const QString &id) const
 
 std::vector<JobRecord> Repository::jobsOf(qint64 userId) const {
     std::vector<JobRecord> out;
-    Rows q = m_db.exec(kJobColumns + QStringLiteral("WHERE user_id=? ORDER BY seq DESC"), {userId});
+    Rows q = m_db.exec(kJobColumns + QStringLiteral("WHERE user_id=? ORDER BY seq"), {userId});
     while (q.next())
         out.push_back(jobFrom(q));
     return out;
+}
+
+std::vector<Repository::ListedJob> Repository::listedJobsOf(qint64 userId) const {
+    std::vector<ListedJob> out;
+    Rows q =
+        m_db.exec(kListedJobColumns + QStringLiteral("WHERE user_id=? ORDER BY seq"), {userId});
+    while (q.next())
+        out.push_back(listedJobFrom(q));
+    return out;
+}
+
+std::optional<Repository::ListedJob> Repository::listedJob(qint64 userId, const QString &id) const {
+    return first<ListedJob>(
+        m_db.exec(kListedJobColumns + QStringLiteral("WHERE id=? AND user_id=?"), {id, userId}),
+        listedJobFrom);
 }
 
 Repository::Admission Repository::queueJob(const UserRecord &user, const JobRecord &job) {

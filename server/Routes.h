@@ -1,5 +1,6 @@
 #pragma once
 
+#include "HistoryCache.h"
 #include "HttpSupport.h"
 
 #include <httplib.h>
@@ -47,8 +48,10 @@ private:
 class JobRoutes {
 public:
     explicit JobRoutes(Services &s)
-        : m_s(s) {}
+        : m_s(s)
+        , m_history(s.repo) {}
     void add(httplib::Server &svr);
+    const HistoryCache::Counters &historyCounters() const { return m_history.counters(); }
 
 private:
     void convert(const httplib::Request &req, httplib::Response &res);
@@ -56,8 +59,8 @@ private:
     void history(const httplib::Request &req, httplib::Response &res);
     Services &m_s;
 
-    // Status checks arrive every few seconds per running job, history answers
-    // are the most frequent and the largest; both change only when a job does.
+    // Status checks arrive every few seconds per running job and change only
+    // when a job does.
     struct Cached {
         quint64 generation = 0;
         qint64 userId = 0;
@@ -65,8 +68,8 @@ private:
     };
     std::mutex m_statusMutex;
     std::unordered_map<std::string, Cached> m_statusCache; // by job id
-    std::mutex m_historyMutex;
-    std::unordered_map<qint64, Cached> m_historyCache; // by user id
+    // History answers are the most frequent and the largest.
+    HistoryCache m_history;
 };
 
 // Results of completed jobs.

@@ -234,6 +234,8 @@ TestService::TestService(int workers, qint64 maxUploadBytes, QString dataDir,
     config.maxUploadBytes = maxUploadBytes;
     config.httpThreads = 16;
     config.selfExecutable = QStringLiteral(QUORVEL_SERVER_BINARY);
+    // Most tests convert no office document: start LibreOffice only when one comes.
+    config.warmOfficeEngines = false;
     if (tweak)
         tweak(config);
     db = std::make_unique<Database>(dataDir + QStringLiteral("/quorvel.sqlite"));

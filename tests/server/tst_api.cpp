@@ -1,5 +1,6 @@
 // The service over loopback HTTP: every endpoint as the client calls it,
 // authentication, isolation between users, bad uploads, accounting and the queue.
+#include "HttpSupport.h"
 #include "Records.h"
 #include "ServerTestSupport.h"
 
@@ -10,6 +11,9 @@
 #include <QJsonDocument>
 #include <QSqlQuery>
 #include <QTest>
+
+#include <atomic>
+#include <thread>
 
 using namespace quorvel::server;
 using namespace quorvel::test;
@@ -25,6 +29,56 @@ QByteArray smallPdf(int pages, const QString &word = QStringLiteral("page")) {
     for (int i = 0; i < pages; ++i)
         p << QList<PdfRun>{{72, 700, 12, "F1", QStringLiteral("%1 %2").arg(word).arg(i + 1)}};
     return makePdf(p);
+}
+
+// A history answer as sent (decompress off) or as any client decodes it.
+httplib::Result historyOf(const TestService &svc, const QString &token,
+                          const std::string &acceptEncoding, bool decode) {
+    auto c = svc.client();
+    c->set_decompress(decode);
+    httplib::Headers h{{"Authorization", "Bearer " + token.toStdString()}};
+    if (!acceptEncoding.empty())
+        h.emplace("Accept-Encoding", acceptEncoding);
+    return c->Get("/api/v1/tollan/convert/all", h);
+}
+
+QJsonArray convertsOf(const httplib::Result &r) {
+    return dataOf(r).value(QStringLiteral("converts")).toArray();
+}
+
+// Finished jobs written straight into the job table, announced like a worker does.
+QStringList addFinishedJobs(TestService &svc, const QString &email, int count) {
+    Repository repo(*svc.db);
+    const qint64 userId = repo.userByEmail(email)->id;
+    UploadRecord up;
+    up.id = newId();
+    up.userId = userId;
+    up.fileName = QStringLiteral("h.pdf");
+    up.typ = QStringLiteral("pdf");
+    up.md5 = QString(32, QLatin1Char('0'));
+    up.size = 1;
+    up.pageNumber = 1;
+    repo.addUpload(up);
+    QStringList ids;
+    Transaction tx(*svc.db);
+    for (int i = 0; i < count; ++i) {
+        ids << newId();
+        svc.db->exec(QStringLiteral("INSERT INTO jobs(id, user_id, upload_id, typ, file_name, "
+                                    "page_number, source_file_typ, result_file_typ, "
+                                    "source_file_md5, state, created_at) "
+                                    "VALUES(?,?,?,'PDF2MD',?,1,'pdf','md',?,'completed',?)"),
+                     {ids.last(), userId, up.id, QStringLiteral("h%1 \"报告\"\\\t.pdf").arg(i),
+                      up.md5, Database::nowText()});
+    }
+    tx.commit();
+    for (const QString &id : ids)
+        JobState::changed(userId, id);
+    return ids;
+}
+
+void failJob(TestService &svc, const QString &email, const QString &id) {
+    svc.db->exec(QStringLiteral("UPDATE jobs SET state='failed' WHERE id=?"), {id});
+    JobState::changed(Repository(*svc.db).userByEmail(email)->id, id);
 }
 
 int filesUnder(const QString &dir) {
@@ -611,6 +665,126 @@ private slots:
         QCOMPARE(touched, 2);
         QCOMPARE(m_svc->waitForJob(m_alice, id).value(QStringLiteral("status")).toInt(), 1);
         QCOMPARE(m_svc->waitForJob(m_alice, stuck).value(QStringLiteral("status")).toInt(), 2);
+    }
+
+    // Large answers go out gzip-compressed to clients that accept it, small
+    // ones and everything for other clients as they are; all decode alike.
+    void historyEncodings_data() {
+        QTest::addColumn<int>("jobs");
+        QTest::addColumn<QByteArray>("accept");
+        QTest::addColumn<QByteArray>("encoding");
+        QTest::newRow("the client's headers")
+            << 30 << QByteArray("zstd, br, gzip, deflate") << QByteArray("gzip");
+        QTest::newRow("no Accept-Encoding") << 30 << QByteArray() << QByteArray();
+        QTest::newRow("br only") << 30 << QByteArray("br") << QByteArray();
+        QTest::newRow("gzip refused") << 30 << QByteArray("gzip;q=0, br") << QByteArray();
+        QTest::newRow("small answer") << 0 << QByteArray("zstd, br, gzip, deflate") << QByteArray();
+    }
+    void historyEncodings() {
+        QFETCH(int, jobs);
+        QFETCH(QByteArray, accept);
+        QFETCH(QByteArray, encoding);
+        static int row = 0;
+        const QString email = QStringLiteral("encoding%1@example.org").arg(++row);
+        const QString token = m_svc->addUserAndLogin(email);
+        addFinishedJobs(*m_svc, email, jobs);
+        const auto plain = historyOf(*m_svc, token, {}, false);
+        const auto sent = historyOf(*m_svc, token, accept.toStdString(), false);
+        const auto decoded = historyOf(*m_svc, token, accept.toStdString(), true);
+        QCOMPARE(sent->status, 200);
+        QCOMPARE(QByteArray::fromStdString(sent->get_header_value("Content-Encoding")), encoding);
+        if (!encoding.isEmpty())
+            QVERIFY(sent->body.size() * 2 < plain->body.size());
+        QCOMPARE(convertsOf(plain).size(), jobs);
+        QCOMPARE(bodyOf(decoded), bodyOf(plain));
+    }
+
+    // The history is read from the database once; then each job's change
+    // updates its entry, and only its block is compressed again. Another
+    // account's changes leave it alone.
+    void historyFollowsJobChanges() {
+        const QString email = QStringLiteral("many@example.org");
+        const QString token = m_svc->addUserAndLogin(email);
+        const QString otherEmail = QStringLiteral("other@example.org");
+        const QString other = m_svc->addUserAndLogin(otherEmail);
+        // More than one block of jobs, so the answer is assembled from pieces.
+        const int count = int(HistoryCache::kBlockJobs) + 100;
+        const QStringList ids = addFinishedJobs(*m_svc, email, count);
+        const auto &counters = m_svc->api->historyCounters();
+        const auto fetch = [&] {
+            const auto gz = historyOf(*m_svc, token, "gzip, deflate, br", true);
+            const QJsonArray converts = convertsOf(gz);
+            [&] {
+                QCOMPARE(convertsOf(historyOf(*m_svc, token, {}, false)), converts);
+                QCOMPARE(converts.size(), ids.size());
+            }();
+            return converts;
+        };
+        QCOMPARE(convertsOf(historyOf(*m_svc, other, {}, false)).size(), 0);
+        QCOMPARE(fetch().first().toObject().value(QStringLiteral("id")).toString(), ids.last());
+        const quint64 builds = counters.builds, deflated = counters.deflated;
+        QVERIFY(deflated >= 2);
+
+        // Asked again: the same bytes, nothing read or compressed.
+        fetch();
+        QCOMPARE(counters.builds, builds);
+        QCOMPARE(counters.deflated, deflated);
+
+        // Another account's job changes nothing here.
+        addFinishedJobs(*m_svc, otherEmail, 1);
+        quint64 updated = counters.jobsUpdated;
+        fetch();
+        QCOMPARE(counters.jobsUpdated, updated);
+        QCOMPARE(counters.deflated, deflated);
+        QCOMPARE(convertsOf(historyOf(*m_svc, other, {}, false)).size(), 1);
+        QCOMPARE(counters.jobsUpdated, updated + 1);
+        updated = counters.jobsUpdated;
+
+        // One of the oldest jobs fails: the next answer shows it, one block recompressed.
+        failJob(*m_svc, email, ids.first());
+        const QJsonArray after = fetch();
+        QCOMPARE(after.last().toObject().value(QStringLiteral("id")).toString(), ids.first());
+        QCOMPARE(after.last().toObject().value(QStringLiteral("status")).toInt(), 2);
+        // Listed exactly as its own status answer has it, odd names included.
+        QCOMPARE(
+            after.last().toObject(),
+            dataOf(m_svc->get(QStringLiteral("/api/v1/tollan/convert/") + ids.first(), token)));
+        QCOMPARE(counters.builds, builds);
+        QCOMPARE(counters.jobsUpdated, updated + 1);
+        QCOMPARE(counters.deflated, deflated + 1);
+    }
+
+    // Answers stay whole while jobs change beside many readers.
+    void historyUnderConcurrentChanges() {
+        const QString email = QStringLiteral("busy@example.org");
+        const QString token = m_svc->addUserAndLogin(email);
+        std::atomic<bool> done{false};
+        std::atomic<int> bad{0};
+        std::vector<std::thread> readers;
+        for (int t = 0; t < 6; ++t)
+            readers.emplace_back([&, t] {
+                while (!done) {
+                    const auto r = historyOf(*m_svc, token, t % 2 ? "gzip" : "", true);
+                    if (!r || r->status != 200 || !dataOf(r).contains(QStringLiteral("converts")))
+                        ++bad;
+                }
+            });
+        QStringList ids;
+        for (int i = 0; i < 40; ++i) {
+            ids << addFinishedJobs(*m_svc, email, 1);
+            if (i % 3 == 0)
+                failJob(*m_svc, email, ids[i / 2]);
+        }
+        done = true;
+        for (std::thread &t : readers)
+            t.join();
+        QCOMPARE(bad.load(), 0);
+        const QJsonArray converts = convertsOf(historyOf(*m_svc, token, "gzip", true));
+        QCOMPARE(converts.size(), ids.size());
+        for (int i = 0; i < ids.size(); ++i)
+            QCOMPARE(converts[ids.size() - 1 - i].toObject().value(QStringLiteral("id")).toString(),
+                     ids[i]);
+        QCOMPARE(converts.last().toObject().value(QStringLiteral("status")).toInt(), 2);
     }
 };
 

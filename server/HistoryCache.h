@@ -1,0 +1,56 @@
+#pragma once
+
+#include "Compression.h"
+#include "HttpSupport.h"
+#include "Repository.h"
+
+#include <QString>
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace quorvel::server {
+
+// Every account's history answer, kept between requests. A job's change
+// updates that job's entry in its own account's answer and compresses again
+// only the block of jobs it sits in; other accounts' answers stay as they are.
+// Safe to call from any number of threads.
+class HistoryCache {
+public:
+    explicit HistoryCache(Repository repo)
+        : m_repo(repo) {}
+
+    // The answer, with its gzip form when `gzip` (and it is large enough).
+    std::shared_ptr<const CachedAnswer> answer(qint64 userId, bool gzip);
+
+    // What the cache did, for tests and benchmarks.
+    struct Counters {
+        std::atomic<quint64> builds{0};      // answers read in full from the database
+        std::atomic<quint64> jobsUpdated{0}; // single jobs taken into a cached answer
+        std::atomic<quint64> deflated{0};    // blocks of jobs compressed
+    };
+    const Counters &counters() const { return m_counters; }
+
+    // Jobs per separately compressed block: a change recompresses this many.
+    static constexpr std::size_t kBlockJobs = 1024;
+
+private:
+    struct Account;
+    void build(Account &a, qint64 userId);
+    void update(Account &a, qint64 userId, const std::vector<QString> &jobIds);
+    std::shared_ptr<const CachedAnswer> assemble(Account &a, bool gzip);
+    std::shared_ptr<Account> account(qint64 userId);
+
+    Repository m_repo;
+    Counters m_counters;
+    std::mutex m_mutex;
+    std::unordered_map<qint64, std::shared_ptr<Account>> m_accounts;
+};
+
+} // namespace quorvel::server

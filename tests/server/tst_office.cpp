@@ -1,0 +1,196 @@
+// LibreOffice kept loaded per worker: jobs through it give real documents; an
+// engine killed or stuck costs only the job it was converting; an engine is
+// replaced after a number of documents or when it holds too much memory.
+#include "OfficeEngine.h"
+#include "ServerTestSupport.h"
+#include "Zip.h"
+
+#include <QDir>
+#include <QRegularExpression>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <signal.h>
+
+using namespace quorvel::test;
+using quorvel::server::OfficeEngine;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// A Word document of `paragraphs` plain paragraphs, with only the parts the format requires.
+QString writeDocx(const QString &dir, const QString &name, int paragraphs) {
+    QString body;
+    for (int i = 0; i < paragraphs; ++i)
+        body += QStringLiteral("<w:p><w:r><w:t>Paragraph %1: the orchard survey records river "
+                               "levels and the harvest of the northern valley.</w:t></w:r></w:p>")
+                    .arg(i + 1);
+    const QString parts = dir + QLatin1Char('/') + name + QStringLiteral(".parts");
+    QDir().mkpath(parts);
+    const QStringList names{QStringLiteral("[Content_Types].xml"), QStringLiteral("_rels/.rels"),
+                            QStringLiteral("word/document.xml")};
+    const QList<QByteArray> contents{
+        R"(<?xml version="1.0" encoding="UTF-8"?><Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types"><Default Extension="rels" ContentType="application/vnd.openxmlformats-package.relationships+xml"/><Default Extension="xml" ContentType="application/xml"/><Override PartName="/word/document.xml" ContentType="application/vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml"/></Types>)",
+        R"(<?xml version="1.0" encoding="UTF-8"?><Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships"><Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument" Target="word/document.xml"/></Relationships>)",
+        R"(<?xml version="1.0" encoding="UTF-8"?><w:document xmlns:w="http://schemas.openxmlformats.org/wordprocessingml/2006/main"><w:body>)" +
+            body.toUtf8() + "</w:body></w:document>"};
+    QStringList files;
+    for (int i = 0; i < names.size(); ++i) {
+        files << parts + QStringLiteral("/part%1").arg(i);
+        writeFile(files.last(), contents[i]);
+    }
+    const QString path = dir + QLatin1Char('/') + name;
+    return quorvel::server::writeZip(path, files, names) ? path : QString();
+}
+
+int pdfPages(const QString &path) {
+    QByteArray out;
+    if (runTool(QStringLiteral("pdfinfo"), {path}, &out) != 0)
+        return -1;
+    const auto m =
+        QRegularExpression(QStringLiteral("Pages:\\s+(\\d+)")).match(QString::fromLatin1(out));
+    return m.hasMatch() ? m.captured(1).toInt() : -1;
+}
+
+// The pid of the process whose HOME is `home`, or 0.
+int processWithHome(const QString &home) {
+    const QByteArray wanted = "HOME=" + QFile::encodeName(home);
+    for (const QString &pid :
+         QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile env(QStringLiteral("/proc/%1/environ").arg(pid));
+        if (env.open(QIODevice::ReadOnly) && env.readAll().split('\0').contains(wanted))
+            return pid.toInt();
+    }
+    return 0;
+}
+
+} // namespace
+
+class TestOffice : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    QString m_small, m_big;
+
+    OfficeEngine::Settings settings(const QString &name) const {
+        OfficeEngine::Settings s;
+        s.program = OfficeEngine::locateProgram(QStringLiteral(QUORVEL_SERVER_BINARY));
+        s.profileDir = m_dir.filePath(name + QStringLiteral("/profile"));
+        s.homeDir = m_dir.filePath(name + QStringLiteral("/home"));
+        s.logFile = m_dir.filePath(name + QStringLiteral("/engine.log"));
+        return s;
+    }
+
+    OfficeEngine::Result toPdf(OfficeEngine &engine, const QString &docx, const QString &pdf,
+                               std::chrono::milliseconds limit = std::chrono::minutes(4)) {
+        QFile::remove(pdf);
+        return engine.convert({docx, pdf, {}, QStringLiteral("pdf")}, Clock::now() + limit);
+    }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(m_dir.isValid());
+        QVERIFY(!OfficeEngine::locateProgram(QStringLiteral(QUORVEL_SERVER_BINARY)).isEmpty());
+        m_small = writeDocx(m_dir.path(), QStringLiteral("letter.docx"), 3);
+        // About 160 pages: seconds of work even for a warm LibreOffice.
+        m_big = writeDocx(m_dir.path(), QStringLiteral("report.docx"), 4000);
+        QVERIFY(!m_small.isEmpty() && !m_big.isEmpty());
+    }
+
+    // Through the service: the warm engine's result is a real PDF; killing
+    // the engine mid-job fails that job alone, saying why; the next job runs
+    // on a fresh engine.
+    void serviceSurvivesAKilledEngine() {
+        TestService svc(1, 64 * 1024 * 1024, {},
+                        [](quorvel::server::Config &c) { c.warmOfficeEngines = true; });
+        const QString token = svc.addUserAndLogin(QStringLiteral("o@example.org"), 10000);
+        auto run = [&](const QString &file) {
+            const QJsonObject up = svc.upload(token, QFileInfo(file).fileName(), readFile(file));
+            return svc.convert(token, up, QStringLiteral("DOCX2PDF"))
+                .value(QStringLiteral("id"))
+                .toString();
+        };
+        auto resultPdf = [&](const QString &id) {
+            auto r = svc.get(QStringLiteral("/api/v2/docx?md5_id=") + id, token);
+            const QString path = m_dir.filePath(id + QStringLiteral(".pdf"));
+            return r && r->status == 200 && writeFile(path, QByteArray::fromStdString(r->body))
+                       ? pdfPages(path)
+                       : -1;
+        };
+        auto stateOf = [&](const QString &id) {
+            auto q =
+                svc.db->exec(QStringLiteral("SELECT state, failure FROM jobs WHERE id=?"), {id});
+            return q.next() ? q.value(0).toString() + QLatin1Char('|') + q.value(1).toString()
+                            : QString();
+        };
+
+        const QString first = run(m_small);
+        QCOMPARE(svc.waitForJob(token, first, 300000).value(QStringLiteral("status")).toInt(), 1);
+        QCOMPARE(resultPdf(first), 1);
+
+        const QString home = svc.config.dataDir + QStringLiteral("/work/office-engine-0");
+        const int engine = processWithHome(home);
+        QVERIFY(engine > 0);
+        const QString doomed = run(m_big);
+        QTRY_VERIFY_WITH_TIMEOUT(stateOf(doomed).startsWith(QLatin1String("running")), 30000);
+        QCOMPARE(::kill(engine, SIGKILL), 0);
+        QCOMPARE(svc.waitForJob(token, doomed, 60000).value(QStringLiteral("status")).toInt(), 2);
+        const QString failure = stateOf(doomed);
+        QVERIFY2(failure.contains(QLatin1String("LibreOffice")) &&
+                     failure.contains(QLatin1String("killed by signal 9")),
+                 qPrintable(failure));
+
+        const QString next = run(m_small);
+        QCOMPARE(svc.waitForJob(token, next, 300000).value(QStringLiteral("status")).toInt(), 1);
+        QCOMPARE(resultPdf(next), 1);
+        const int replacement = processWithHome(home);
+        QVERIFY(replacement > 0 && replacement != engine);
+    }
+
+    // A new process after N documents, or after a job that left it above its memory bound.
+    void replacedAfterDocumentsOrMemory_data() {
+        QTest::addColumn<int>("recycleAfter");
+        QTest::addColumn<qint64>("residentLimit");
+        QTest::addColumn<QList<int>>("startsAfterEachJob");
+        QTest::newRow("after 2 documents") << 2 << (qint64(4) << 30) << QList<int>{1, 2, 2, 3};
+        QTest::newRow("memory above its bound") << 100 << (qint64(1) << 20) << QList<int>{2, 3};
+    }
+    void replacedAfterDocumentsOrMemory() {
+        QFETCH(int, recycleAfter);
+        QFETCH(qint64, residentLimit);
+        QFETCH(QList<int>, startsAfterEachJob);
+        OfficeEngine::Settings s = settings(QString::fromLatin1(QTest::currentDataTag()));
+        s.recycleAfter = recycleAfter;
+        s.residentLimit = std::uint64_t(residentLimit);
+        OfficeEngine engine(s);
+        for (int i = 0; i < startsAfterEachJob.size(); ++i) {
+            const QString pdf = m_dir.filePath(QStringLiteral("recycled-%1.pdf").arg(i));
+            const OfficeEngine::Result r = toPdf(engine, m_small, pdf);
+            QVERIFY2(r.ok, qPrintable(r.reason));
+            QCOMPARE(pdfPages(pdf), 1);
+            QCOMPARE(engine.starts(), startsAfterEachJob[i]);
+        }
+    }
+
+    // A conversion past its time limit ends the engine; the next one gets a new engine.
+    void stuckConversionTimesOut() {
+        OfficeEngine engine(settings(QStringLiteral("stuck")));
+        const QString pdf = m_dir.filePath(QStringLiteral("stuck.pdf"));
+        QVERIFY(toPdf(engine, m_small, pdf).ok); // loaded and warm
+        const int first = engine.pid();
+        // A job whose time ran out in earlier steps leaves the idle engine alone.
+        QCOMPARE(toPdf(engine, m_small, pdf, std::chrono::milliseconds(-1)).reason,
+                 QStringLiteral("LibreOffice: time limit exceeded"));
+        QCOMPARE(engine.pid(), first);
+        const OfficeEngine::Result r = toPdf(engine, m_big, pdf, std::chrono::milliseconds(200));
+        QVERIFY(!r.ok && !r.cancelled);
+        QCOMPARE(r.reason, QStringLiteral("LibreOffice: time limit exceeded"));
+        QVERIFY(::kill(first, 0) != 0); // gone
+        const OfficeEngine::Result again = toPdf(engine, m_small, pdf);
+        QVERIFY2(again.ok, qPrintable(again.reason));
+        QCOMPARE(pdfPages(pdf), 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestOffice)
+#include "tst_office.moc"
