@@ -6,8 +6,7 @@
 #include <QQuickItem>
 #include <QQuickWindow>
 
-int main(int argc, char *argv[])
-{
+int main(int argc, char *argv[]) {
     quorvel::StartupProbe::markProcessStart();
     QGuiApplication app(argc, argv);
     QQuickWindow window;

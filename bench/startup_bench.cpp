@@ -13,14 +13,12 @@
 
 namespace {
 
-struct Sample
-{
+struct Sample {
     double wallMs = -1; // launch to the first frame, seen from outside
     double rssMib = -1;
 };
 
-Sample startOnce(const QString &program, const QString &configHome)
-{
+Sample startOnce(const QString &program, const QString &configHome) {
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
@@ -40,16 +38,14 @@ Sample startOnce(const QString &program, const QString &configHome)
     return {wall, m.captured(2).toDouble() / 1024.0};
 }
 
-double median(std::vector<double> v)
-{
+double median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     return v.empty() ? -1 : v[v.size() / 2];
 }
 
 } // namespace
 
-int main(int argc, char *argv[])
-{
+int main(int argc, char *argv[]) {
     QCoreApplication app(argc, argv);
     if (argc < 3) {
         std::fprintf(stderr, "usage: startup_bench <quorvel> <bare_quick_window> [runs]\n");
@@ -77,10 +73,12 @@ int main(int argc, char *argv[])
         bareWall.push_back(b.wallMs);
         bareRss.push_back(b.rssMib);
     }
-    const double aw = median(appWall), ar = median(appRss), bw = median(bareWall), br = median(bareRss);
+    const double aw = median(appWall), ar = median(appRss), bw = median(bareWall),
+                 br = median(bareRss);
     std::printf("start to first frame, median of %d (offscreen)\n", runs);
     std::printf("  %-20s %8.1f ms  peak RSS %6.1f MiB\n", "quorvel", aw, ar);
     std::printf("  %-20s %8.1f ms  peak RSS %6.1f MiB\n", "bare Qt Quick window", bw, br);
-    std::printf("  ratio                %8.2fx            %6.2fx   (target <= 1.30x both)\n", aw / bw, ar / br);
+    std::printf("  ratio                %8.2fx            %6.2fx   (target <= 1.30x both)\n",
+                aw / bw, ar / br);
     return aw <= 1.3 * bw && ar <= 1.3 * br ? 0 : 1;
 }

@@ -32,6 +32,12 @@ QByteArray meBody(bool lifetime, int dailyUsage = 3, int dailyTotal = 10) {
         "}");
 }
 
+// A state that does not come shows in the picture; the shot is taken either way.
+template <typename F> void waitUntil(F &&condition, int timeoutMs) {
+    if (!QTest::qWaitFor(std::forward<F>(condition), timeoutMs))
+        std::fprintf(stderr, "screenshots: a state did not come within %d ms\n", timeoutMs);
+}
+
 struct Shooter {
     ScriptedServer &server;
     QString outDir;
@@ -92,7 +98,7 @@ int main(int argc, char *argv[]) {
     Shooter s{server, outDir, {}, 0};
     const QSize small(800, 600), large(1440, 900);
     const auto waitSignedIn = [](AppHarness &a) {
-        QTest::qWaitFor(
+        waitUntil(
             [&] {
                 return a.byObjectName(QStringLiteral("figure_sum")) ||
                        a.byObjectName(QStringLiteral("lifetimeCard"));
@@ -119,8 +125,8 @@ int main(int argc, char *argv[]) {
             a.press(a.byObjectName(QStringLiteral("loginButton"))
                         ? a.byObjectName(QStringLiteral("loginButton"))
                         : nullptr);
-            QTest::qWaitFor([&] { return a.byObjectName(QStringLiteral("loginError")) != nullptr; },
-                            5000);
+            waitUntil([&] { return a.byObjectName(QStringLiteral("loginError")) != nullptr; },
+                      5000);
         });
     }
 
@@ -155,9 +161,8 @@ int main(int argc, char *argv[]) {
         s.shot(QStringLiteral("warm-reminder") + suffix, size, [&](AppHarness &a) {
             pick(a, {notes});
             a.press(QStringLiteral("PDF to DOC"));
-            QTest::qWaitFor(
-                [&] { return a.byObjectName(QStringLiteral("warmReminderText")) != nullptr; },
-                3000);
+            waitUntil([&] { return a.byObjectName(QStringLiteral("warmReminderText")) != nullptr; },
+                      3000);
             QTest::qWait(400);
             if (auto *flick = a.byObjectName(QStringLiteral("conversionPage")))
                 flick->setProperty(
