@@ -228,19 +228,18 @@ bool DirectTransfer::deliver(const QByteArray &piece) {
     if (piece.isEmpty())
         return true;
     if (m_options.sink && m_response.status == 200) {
-        if (!m_options.sink(piece)) {
-            fail(ServiceError::transportCode(-3000,
-                                             QStringLiteral("The result could not be written.")));
+        if (auto error = m_options.sink(piece)) {
+            fail(std::move(*error));
             return false;
         }
         return true;
     }
     if (m_response.body.size() + piece.size() > kMaxCollected) {
-        if (!m_options.sink) {
+        if (m_options.sink)
+            succeed(); // a refused download's body is not kept, and may never end
+        else
             fail(tooLarge());
-            return false;
-        }
-        return true; // a refused download's body is not kept anyway
+        return false;
     }
     m_response.body += piece;
     return true;
@@ -286,6 +285,12 @@ bool DirectTransfer::parseHead() {
     }
     // Whatever body this answer has, the request's own is no longer wanted.
     m_bodySent = true;
+    if (m_options.expect && m_options.sink && status == 200) {
+        if (auto error = m_options.expect(chunked ? -1 : length)) {
+            fail(std::move(*error));
+            return false;
+        }
+    }
     if (chunked) {
         m_stage = Stage::Chunks;
         m_bodyLeft = -1;

@@ -29,9 +29,12 @@ struct DirectOptions {
     // Request body: open, positioned at its start, with a known size.
     QIODevice *body = nullptr;
     // Receives the body of a 200 answer piece by piece instead of collecting it; a
-    // piece is valid only during the call. Returning false ends the transfer (a
-    // write failed).
-    std::function<bool(const QByteArray &piece)> sink;
+    // piece is valid only during the call. Returning an error ends the transfer with it.
+    using Sink = std::function<std::optional<ServiceError>(const QByteArray &piece)>;
+    Sink sink;
+    // Told the body length a 200 answer announces (-1 when it has none) before any
+    // of the body reaches the sink; returning an error refuses the answer with it.
+    std::function<std::optional<ServiceError>(qint64 length)> expect;
 };
 
 // Failures are thrown as send()'s are: transport errors in the URL-loading domain.
@@ -49,7 +52,7 @@ public:
     const std::optional<ServiceError> &error() const { return m_error; }
 
     // Largest answer body collected; a bigger answer without a sink is an error, and
-    // the body of a refused download beyond it is dropped.
+    // a refused download's answer ends there: only its status is used.
     static constexpr qint64 kMaxCollected = 64 << 20;
 
 Q_SIGNALS:

@@ -8,12 +8,17 @@
 #include "service/Request.h"
 
 #include <QDir>
+#include <QLocale>
 #include <QScopeGuard>
+#include <QStorageInfo>
 #include <QTemporaryFile>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <limits>
+#include <memory>
+#include <optional>
 
 namespace quorvel {
 
@@ -25,9 +30,85 @@ ServiceError writeError(const QString &detail) {
                                                   detail);
 }
 
+QString dataSize(qint64 bytes) {
+    return QLocale::c().formattedDataSize(bytes);
+}
+
+// Counts what is written against the limits. The folder's free space is looked at
+// before anything is written and again at least every kRecheck bytes: other programs
+// write to the same disk meanwhile.
+class Budget {
+public:
+    Budget(const QString &folder, DownloadLimits limits)
+        : m_folder(folder)
+        , m_storage(folder)
+        , m_limits(limits) {}
+
+    // The announced length of the whole result (-1 when unknown), before any of it.
+    std::optional<ServiceError> expect(qint64 length) {
+        if (length > m_limits.maxBytes)
+            return tooLarge();
+        if (length > 0 && room() < length)
+            return noSpace();
+        return std::nullopt;
+    }
+
+    // Before writing `bytes` more; admit(0) checks the free space alone.
+    std::optional<ServiceError> admit(qint64 bytes) {
+        if (m_written + bytes > m_limits.maxBytes)
+            return tooLarge();
+        if (bytes > m_unchecked) {
+            const qint64 left = room();
+            if (left < bytes)
+                return noSpace();
+            m_unchecked = qMin(left, qMax(bytes, kRecheck));
+        }
+        m_unchecked -= bytes;
+        m_written += bytes;
+        return std::nullopt;
+    }
+
+private:
+    static constexpr qint64 kRecheck = 16 << 20;
+
+    // Free space above the margin. A folder whose disk cannot be read counts as
+    // roomy: a write that fails still reports itself.
+    qint64 room() {
+        m_storage.refresh();
+        if (!m_storage.isValid() || !m_storage.isReady())
+            return std::numeric_limits<qint64>::max();
+        return m_storage.bytesAvailable() - m_limits.freeSpaceMargin;
+    }
+
+    ServiceError tooLarge() const {
+        // The URL-loading domain's "data length exceeds maximum".
+        return ServiceError::transportCode(
+            -1103, QStringLiteral("The result is larger than the download limit of %1.")
+                       .arg(dataSize(m_limits.maxBytes)));
+    }
+
+    ServiceError noSpace() const {
+        // The URL-loading domain's "cannot write to file".
+        return ServiceError::transportCode(
+            -3003,
+            QStringLiteral("Not enough free space in %1: the result would leave less "
+                           "than %2 free.")
+                .arg(QDir::toNativeSeparators(m_folder), dataSize(m_limits.freeSpaceMargin)));
+    }
+
+    QString m_folder;
+    QStorageInfo m_storage;
+    DownloadLimits m_limits;
+    qint64 m_written = 0;
+    // Bytes that may still be written before the disk is looked at again; -1 makes
+    // the first admit() look.
+    qint64 m_unchecked = -1;
+};
+
 } // namespace
 
-QCoro::Task<QString> Downloader::download(ConversionTask task, QString directory) {
+QCoro::Task<QString> Downloader::download(ConversionTask task, QString directory,
+                                          DownloadLimits limits) {
     Log::write(QStringLiteral("task>>>>>>>>>>>>>>: ") + task.render());
     Log::write(QStringLiteral("🔄 开始下载转换后文件: ") + task.id);
     Log::write(QStringLiteral("📄 文件名: ") + task.fileName);
@@ -61,9 +142,19 @@ QCoro::Task<QString> Downloader::download(ConversionTask task, QString directory
     if (!part->open())
         throw writeError(part->errorString());
     auto discard = qScopeGuard([part] { part->remove(); });
+    auto budget = std::make_shared<Budget>(folder, limits);
+    if (auto error = budget->admit(0))
+        throw *error;
 
     DirectOptions options;
-    options.sink = [part](const QByteArray &piece) { return part->write(piece) == piece.size(); };
+    options.expect = [budget](qint64 length) { return budget->expect(length); };
+    options.sink = [part, budget](const QByteArray &piece) -> std::optional<ServiceError> {
+        if (auto error = budget->admit(piece.size()))
+            return error;
+        if (part->write(piece) != piece.size())
+            return writeError(part->errorString());
+        return std::nullopt;
+    };
     const HttpResponse response = co_await sendDirect(request, options);
     if (!response.isHttp)
         throw ServiceError(QStringLiteral("Invalid response"), -1);

@@ -315,7 +315,7 @@ QCoro::Task<ConversionTask> PDFViewModel::convertToPDF(QString operationName,
 }
 
 QCoro::Task<QString> PDFViewModel::downloadFile(ConversionTask task, QString directory) {
-    return Downloader::download(std::move(task), std::move(directory));
+    return Downloader::download(std::move(task), std::move(directory), downloadLimits);
 }
 
 // --- job polling ---

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "conversion/Downloader.h"
 #include "conversion/JobPoller.h"
 #include "conversion/ProcessingState.h"
 #include "conversion/Uploader.h"
@@ -105,6 +106,7 @@ public:
     int retryMaxAttempts = kRetryMaxAttempts;
     // Scales the upload simulation's waits (1 = real pace).
     double simulationWaitScale = 1.0;
+    DownloadLimits downloadLimits;
 
     // --- file intake and progress ---
     Q_INVOKABLE void reset();

@@ -76,7 +76,7 @@ QCoro::Task<FileUploadData> Uploader::upload(QUrl file, UploadHooks hooks) {
     if (hooks.transferStarting)
         hooks.transferStarting(body->fileSize(), transferEnded);
 
-    const HttpResponse response = co_await sendDirect(*request, {body.get(), {}});
+    const HttpResponse response = co_await sendDirect(*request, {body.get(), {}, {}});
     if (hooks.transferred && !hooks.transferred())
         throw ServiceError::transportCode(-999, QStringLiteral("cancelled"));
 

@@ -71,8 +71,7 @@ struct Result {
     std::optional<ServiceError> error;
 };
 
-std::shared_ptr<Result> run(Request request, QIODevice *body,
-                            std::function<bool(const QByteArray &)> sink = {}) {
+std::shared_ptr<Result> run(Request request, QIODevice *body, DirectOptions::Sink sink = {}) {
     auto out = std::make_shared<Result>();
     [](Request r, DirectOptions options, std::shared_ptr<Result> o) -> QCoro::Task<> {
         try {
@@ -81,7 +80,7 @@ std::shared_ptr<Result> run(Request request, QIODevice *body,
             o->error = e;
         }
         o->done = true;
-    }(std::move(request), DirectOptions{body, std::move(sink)}, out);
+    }(std::move(request), DirectOptions{body, std::move(sink), {}}, out);
     (void)QTest::qWaitFor([out] { return out->done; }, 10000);
     return out;
 }
@@ -260,7 +259,7 @@ private Q_SLOTS:
         QByteArray received;
         auto out = run(r, nullptr, [&](const QByteArray &piece) {
             received += piece;
-            return true;
+            return std::nullopt;
         });
         QVERIFY(out->done);
         QVERIFY2(out->response, out->error ? qPrintable(out->error->rendering()) : "");
@@ -275,9 +274,12 @@ private Q_SLOTS:
         peer.answer = "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello";
         Request r = requestTo(peer.port());
         r.method = "GET";
-        auto out = run(r, nullptr, [](const QByteArray &) { return false; });
+        auto out = run(r, nullptr, [](const QByteArray &) {
+            return std::optional(ServiceError::transportCode(-3003, QStringLiteral("full")));
+        });
         QVERIFY(out->error);
-        QCOMPARE(out->error->code(), qint64(-3000));
+        QCOMPARE(out->error->code(), qint64(-3003));
+        QCOMPARE(out->error->description(), QStringLiteral("full"));
     }
 
     void silentPeerTimesOut() {

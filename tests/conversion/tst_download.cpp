@@ -3,6 +3,8 @@
 #include "conversion/ResultName.h"
 #include "service/TokenStore.h"
 
+#include <QStorageInfo>
+
 using namespace quorvel;
 using namespace quorvel::test;
 
@@ -172,30 +174,59 @@ private Q_SLOTS:
         QVERIFY(!m_server.requests().value(0).hasHeader("Authorization"));
     }
 
-    // A failed download leaves nothing new behind and an earlier result intact.
+    // A failed download leaves nothing new behind and an earlier result intact. `room`
+    // is the free space left above the margin (negative: the margin is above it).
     void failuresLeaveNoFile_data() {
         QTest::addColumn<ScriptedResponse>("answer");
         QTest::addColumn<QString>("domain");
         QTest::addColumn<qint64>("code");
+        QTest::addColumn<qint64>("maxBytes");
+        QTest::addColumn<qint64>("room");
+        const qint64 limit = DownloadLimits{}.maxBytes;
+        const qint64 plenty = qint64(1) << 30;
         ScriptedResponse midBody;
         midBody.action = ScriptedResponse::Action::DropMidBody;
         midBody.generatedBodySize = 4 << 20;
         ScriptedResponse dropped;
         dropped.action = ScriptedResponse::Action::Drop;
+        ScriptedResponse large;
+        large.generatedBodySize = 4 << 20;
+        ScriptedResponse endless;
+        endless.generatedBodySize = qint64(1) << 40;
+        endless.untilClose = true;
+        ScriptedResponse refusedEndless = endless;
+        refusedEndless.status = 500;
+        const QString url = ServiceError::kUrlErrorDomain;
         QTest::newRow("404") << ScriptedResponse::json(404, "gone") << "Download failed"
-                             << qint64(404);
-        QTest::newRow("500") << ScriptedResponse::json(500, "") << "Download failed" << qint64(500);
-        QTest::newRow("dropped mid-body") << midBody << "NSURLErrorDomain" << qint64(-1005);
-        QTest::newRow("dropped before answer") << dropped << "NSURLErrorDomain" << qint64(-1005);
+                             << qint64(404) << limit << plenty;
+        QTest::newRow("500") << ScriptedResponse::json(500, "") << "Download failed" << qint64(500)
+                             << limit << plenty;
+        QTest::newRow("500, endless body")
+            << refusedEndless << "Download failed" << qint64(500) << limit << plenty;
+        QTest::newRow("dropped mid-body") << midBody << url << qint64(-1005) << limit << plenty;
+        QTest::newRow("dropped before answer")
+            << dropped << url << qint64(-1005) << limit << plenty;
+        QTest::newRow("over the limit, announced")
+            << large << url << qint64(-1103) << qint64(1 << 20) << plenty;
+        QTest::newRow("over the limit, no length")
+            << endless << url << qint64(-1103) << qint64(1 << 20) << plenty;
+        QTest::newRow("margin above the free space")
+            << ScriptedResponse::json(200, "x") << url << qint64(-3003) << limit << qint64(-1);
+        QTest::newRow("margin reached while writing")
+            << endless << url << qint64(-3003) << limit << qint64(32 << 20);
     }
     void failuresLeaveNoFile() {
         QFETCH(ScriptedResponse, answer);
         QFETCH(QString, domain);
         QFETCH(qint64, code);
+        QFETCH(qint64, maxBytes);
+        QFETCH(qint64, room);
         m_server.scriptPrefix("GET", "/api/v2/docx", {answer});
         QTemporaryDir dir;
         const QString earlier = writeFile(dir, "keep.docx", "earlier result");
         auto vm = fastViewModel();
+        vm->downloadLimits.maxBytes = maxBytes;
+        vm->downloadLimits.freeSpaceMargin = QStorageInfo(dir.path()).bytesAvailable() - room;
         auto out = finish(vm->downloadFile(job("k", "PDF2DOC", "keep.pdf"), dir.path()));
         QVERIFY(out->done);
         QVERIFY(out->error);
