@@ -5,7 +5,6 @@
 
 #include <QCryptographicHash>
 #include <QDir>
-#include <QDirIterator>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSqlQuery>
@@ -25,16 +24,6 @@ QByteArray smallPdf(int pages, const QString &word = QStringLiteral("page")) {
     for (int i = 0; i < pages; ++i)
         p << QList<PdfRun>{{72, 700, 12, "F1", QStringLiteral("%1 %2").arg(word).arg(i + 1)}};
     return makePdf(p);
-}
-
-int filesUnder(const QString &dir) {
-    int n = 0;
-    QDirIterator it(dir, QDir::Files, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        it.next();
-        ++n;
-    }
-    return n;
 }
 
 } // namespace
