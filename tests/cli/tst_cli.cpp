@@ -115,18 +115,22 @@ class TestCli : public QObject {
 
     // Runs the CLI with a private preferences store and temporary directory, while this
     // process's event loop keeps the scripted server answering.
-    CliRun run(const QStringList &args, const QByteArray &input = {}) {
-        QProcess process;
+    void prepare(QProcess &process, const QStringList &args, const char *pollMs) const {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("QUORVEL_API_ORIGIN", m_server.origin());
         env.insert("XDG_CONFIG_HOME", configHome());
         env.insert("TMPDIR", tempDir());
-        env.insert("QUORVEL_POLL_INTERVAL_MS", "20");
+        env.insert("QUORVEL_POLL_INTERVAL_MS", pollMs);
         for (const QString &key : m_extraEnv.keys())
             env.insert(key, m_extraEnv.value(key));
         process.setProcessEnvironment(env);
         process.setProgram(QString::fromUtf8(QUORVEL_CLI_PATH));
         process.setArguments(args);
+    }
+
+    CliRun run(const QStringList &args, const QByteArray &input = {}) {
+        QProcess process;
+        prepare(process, args, "20");
         QSignalSpy finished(&process, &QProcess::finished);
         process.start();
         if (!process.waitForStarted(10'000))
@@ -165,14 +169,7 @@ class TestCli : public QObject {
         connect(&notifier, &QSocketNotifier::activated, this, drain);
 
         QProcess process;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("QUORVEL_API_ORIGIN", m_server.origin());
-        env.insert("XDG_CONFIG_HOME", configHome());
-        env.insert("TMPDIR", tempDir());
-        env.insert("QUORVEL_POLL_INTERVAL_MS", "300");
-        process.setProcessEnvironment(env);
-        process.setProgram(QString::fromUtf8(QUORVEL_CLI_PATH));
-        process.setArguments(args);
+        prepare(process, args, "300");
         process.setChildProcessModifier([slave, terminalInput] {
             ::setsid();
             if (terminalInput)
@@ -215,6 +212,16 @@ class TestCli : public QObject {
             return {};
         f.write(content);
         return path;
+    }
+
+    // "Report.pdf" uploaded and accepted as job-1, whose status checks get `checks`.
+    QString scriptOneJob(const QList<ScriptedResponse> &checks, const QJsonArray &history) {
+        signIn();
+        m_server.script("POST", kUpload, {ScriptedResponse::json(200, uploadAnswer("Report.pdf"))});
+        m_server.script("POST", kConvert, {ScriptedResponse::json(200, envelope(job("job-1", 0)))});
+        m_server.script("GET", kStatus + "job-1", checks);
+        m_server.script("GET", kHistory, {ScriptedResponse::json(200, historyAnswer(history))});
+        return writeFile("Report.pdf", "%PDF");
     }
 
 private Q_SLOTS:
@@ -703,14 +710,9 @@ private Q_SLOTS:
         QFETCH(QStringList, options);
         QFETCH(int, finalStatus);
         QFETCH(QString, statusWord);
-        signIn();
-        const QString a = writeFile("Report.pdf", "%PDF");
-        m_server.script("POST", kUpload, {ScriptedResponse::json(200, uploadAnswer("Report.pdf"))});
-        m_server.script("POST", kConvert, {ScriptedResponse::json(200, envelope(job("job-1", 0)))});
-        m_server.script("GET", kStatus + "job-1",
-                        {ScriptedResponse::json(200, envelope(job("job-1", finalStatus)))});
-        m_server.script("GET", kHistory,
-                        {ScriptedResponse::json(200, historyAnswer({job("job-1", finalStatus)}))});
+        const QString a =
+            scriptOneJob({ScriptedResponse::json(200, envelope(job("job-1", finalStatus)))},
+                         {job("job-1", finalStatus)});
         QStringList args{"convert", "PDF to DOC", a};
         for (const QString &o : options)
             args << (o == "dl" ? m_home->filePath("dl") : o);
@@ -743,12 +745,7 @@ private Q_SLOTS:
         QFETCH(ScriptedResponse, check);
         QFETCH(QStringList, options);
         QFETCH(QByteArray, err);
-        signIn();
-        const QString a = writeFile("Report.pdf", "%PDF");
-        m_server.script("POST", kUpload, {ScriptedResponse::json(200, uploadAnswer("Report.pdf"))});
-        m_server.script("POST", kConvert, {ScriptedResponse::json(200, envelope(job("job-1", 0)))});
-        m_server.script("GET", kStatus + "job-1", {check});
-        m_server.script("GET", kHistory, {ScriptedResponse::json(200, historyAnswer({}))});
+        const QString a = scriptOneJob({check}, {});
         const CliRun r = run(QStringList{"convert", "PDF to DOC", a, "--wait"} + options);
         QTEST(r.exitCode, "exitCode");
         QVERIFY2(err.isEmpty() ? r.err.isEmpty() : r.err.contains(err), r.err.constData());
@@ -757,15 +754,9 @@ private Q_SLOTS:
     // On a terminal the upload shows a progress bar and the wait a spinner, all erased
     // before the results; standard output stays the same.
     void convertProgressOnTerminal() {
-        signIn();
-        const QString a = writeFile("Report.pdf", "%PDF");
-        m_server.script("POST", kUpload, {ScriptedResponse::json(200, uploadAnswer("Report.pdf"))});
-        m_server.script("POST", kConvert, {ScriptedResponse::json(200, envelope(job("job-1", 0)))});
-        m_server.script("GET", kStatus + "job-1",
-                        {ScriptedResponse::json(200, envelope(job("job-1", 0))),
-                         ScriptedResponse::json(200, envelope(job("job-1", 1)))});
-        m_server.script("GET", kHistory,
-                        {ScriptedResponse::json(200, historyAnswer({job("job-1", 1)}))});
+        const QString a = scriptOneJob({ScriptedResponse::json(200, envelope(job("job-1", 0))),
+                                        ScriptedResponse::json(200, envelope(job("job-1", 1)))},
+                                       {job("job-1", 1)});
         QByteArray screen;
         const CliRun r =
             runOnTerminal({"convert", "PDF to DOC", a, "--wait"}, false, {}, {}, &screen);

@@ -160,6 +160,12 @@ private Q_SLOTS:
             << "unknown operation \"pdf to doc\"; the operations are \"PDF to DOC\", \"PDF to "
                "PPTX\", \"PDF to IMG\", \"PDF to MD\", \"DOCX to PDF\", \"PPTX to PDF\", \"MD to "
                "PDF\", \"Compress\"";
+        QTest::newRow("timeout of zero")
+            << QStringList{"convert", "Compress", "a.pdf", "--wait", "--timeout", "0"}
+            << "--timeout needs a whole number of seconds from 1, not '0'";
+        QTest::newRow("timeout without wait")
+            << QStringList{"convert", "Compress", "a.pdf", "--timeout", "5"}
+            << "--timeout needs --wait";
         QTest::newRow("download without wait")
             << QStringList{"convert", "Compress", "a.pdf", "--download", "d"}
             << "--download needs --wait";

@@ -175,24 +175,6 @@ private Q_SLOTS:
         QCOMPARE(balanceText(f), text);
     }
 
-    void whoami() {
-        QCOMPARE(whoamiText(info(true, 1, 5)),
-                 QStringLiteral("Email:                ann@example.com\n"
-                                "Lifetime membership:  yes\n"
-                                "Membership:           Lifetime deal\n"
-                                "Page balance:         Pages bought\n"));
-    }
-
-    void operationsListing() {
-        const QString table = operationsTable();
-        QVERIFY(table.startsWith(QLatin1String("OPERATION    GROUP            ACCEPTS\n")));
-        QVERIFY(table.contains(QStringLiteral("\nMD to PDF    Reverse Convert  MD/TXT等文本\n")));
-        const QJsonArray array = operationsArray();
-        QCOMPARE(array.size(), 8);
-        QCOMPARE(array[0].toObject().value("name").toString(), QStringLiteral("PDF to DOC"));
-        QCOMPARE(array[7].toObject().value("accepted_formats").toString(), QStringLiteral("PDF"));
-    }
-
     void progressBar_data() {
         QTest::addColumn<double>("fraction");
         QTest::addColumn<QString>("bar");

@@ -61,18 +61,6 @@ private Q_SLOTS:
         m_server.script("GET", kHistory, {ScriptedResponse::json(200, historyAnswer({}))});
     }
 
-    void productIntervals() {
-        PDFViewModel vm;
-        QCOMPARE(vm.pollIntervalMs, 3000);
-        QCOMPARE(vm.animationTickMs, 25);
-        QCOMPARE(vm.animationSteps, 20);
-        QCOMPARE(vm.simulationWaitScale, 1.0);
-        QCOMPARE(vm.refreshIntervalMs, 30'000);
-        QCOMPARE(vm.retryPollIntervalMs, 3000);
-        QCOMPARE(vm.retryMaxAttempts, 100);
-        QVERIFY(vm.autoRefreshEnabled());
-    }
-
     void nothingSelected() {
         auto vm = fastViewModel();
         QSignalSpy state(vm.get(), &PDFViewModel::processingStateChanged);
@@ -294,26 +282,14 @@ private Q_SLOTS:
         QCOMPARE(m_server.requestsTo("GET", kStatus + "job-7").size(), checks.size());
     }
 
-    void jobIdStaysOnePathSegment() {
-        const QString id = "a/b?c#d%e";
-        m_server.script("POST", kConvert, {ScriptedResponse::json(200, jobAnswer(id))});
-        m_server.scriptPrefix("GET", kStatus + "a%",
-                              {ScriptedResponse::json(200, jobAnswer(id, 1))});
-        auto vm = fastViewModel();
-        QSignalSpy finished(vm.get(), &PDFViewModel::taskPollingFinished);
-        QVERIFY(finishVoid(vm->startConversion("PDF to DOC", record("in.pdf"))));
-        QVERIFY(finished.wait(5000));
-        const auto checks = m_server.requestsTo("GET", kStatus + "a%");
-        QCOMPARE(checks.size(), 1);
-        QCOMPARE(checks[0].target, QByteArray("/api/v1/tollan/convert/a%2Fb%3Fc%23d%25e"));
-    }
-
-    // "." and ".." are whole dot segments: sent as they are they would address another path.
+    // An id stays one path segment or query value; "." and ".." are whole dot segments,
+    // which sent as they are would address another path.
     void dotSegmentIdsStayInTheirPath_data() {
         QTest::addColumn<QString>("id");
         QTest::addColumn<QByteArray>("encoded");
         QTest::newRow("dot") << "." << QByteArray("%2E");
         QTest::newRow("two dots") << ".." << QByteArray("%2E%2E");
+        QTest::newRow("delimiters") << "a/b?c#d%e" << QByteArray("a%2Fb%3Fc%23d%25e");
     }
     void dotSegmentIdsStayInTheirPath() {
         QFETCH(QString, id);

@@ -317,16 +317,6 @@ private Q_SLOTS:
         QCOMPARE(body.readAll(), all);
         QVERIFY(!body.seek(all.size() + 1));
     }
-
-    void multipartBodyFailsWhenFileShrinks() {
-        const QString path = writeFile(m_dir, "s.pdf", QByteArray(1000, 's'));
-        MultipartBody body(path, "s.pdf", "B");
-        QVERIFY(body.open(QIODevice::ReadOnly));
-        QVERIFY(QFile::resize(path, 10));
-        body.read(body.head().size() + 5);
-        QCOMPARE(body.read(100), QByteArray());
-        QVERIFY(!body.errorString().isEmpty());
-    }
 };
 
 QTEST_GUILESS_MAIN(TestUpload)

@@ -115,243 +115,156 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QStringList>("lines"); // after the status and raw-body lines
         QTest::addColumn<QStringList>("tasks");
+        const auto ok = [](const QByteArray &jobs) -> QByteArray {
+            return "{\"code\":0,\"msg\":\"ok\",\"data\":{\"converts\":[" + jobs + "]}}";
+        };
+        const auto valid = [](int code, int jobs) {
+            return QStringLiteral("✅ JSON结构验证成功: 包含code=%1和%2条记录").arg(code).arg(jobs);
+        };
+        // Read by the standard decoder; `answer` is a prefix when it ends in "…".
+        const auto byA = [&](int code, int jobs, const QString &answer = QStringLiteral("…")) {
+            return QStringList{kParseA, valid(code, jobs),
+                               "historyResponse>>>>>>>>>>>>>>>>>: " + answer,
+                               QStringLiteral("✅ 成功获取历史记录，共 %1 条").arg(jobs)};
+        };
+        const auto ab = [](const QString &whyA) {
+            return QStringList{kAFailed + whyA, kBFailed + kFormat};
+        };
+        const auto byC = [](const QStringList &ids) {
+            QStringList lines{kCTried};
+            for (const QString &id : ids)
+                lines << "处理记录: " + id;
+            return lines << QStringLiteral("✅ 手动提取成功，共 %1 条记录").arg(ids.size());
+        };
+        const auto byF = [](const QString &id) {
+            return QStringList{kFTried, "🔍 成功从JSON片段提取任务: " + id,
+                               "✅ 从JSON片段解析出1条记录"};
+        };
+        const QStringList badShape{kParseA, kStructureBad, kAFailed + kStructureError};
+        const QStringList badShapeB = badShape + QStringList{kBFailed + kFormat};
+        const QStringList noFragment{kFTried, kNothing};
+        const QStringList badFragment{kFTried, "⚠️ JSON片段解析为任务失败: " + kFormat,
+                                      kNothing};
 
         QTest::newRow("envelope, no jobs")
-            << 200 << QByteArray("{\"code\":0,\"msg\":\"ok\",\"data\":{\"converts\":[]}}")
-            << QStringList{kParseA, "✅ JSON结构验证成功: 包含code=0和0条记录",
-                           "historyResponse>>>>>>>>>>>>>>>>>: ConversionHistoryResponse(code: 0, "
-                           "msg: \"ok\", data: ConversionHistoryData(converts: 0 jobs))",
-                           "✅ 成功获取历史记录，共 0 条"}
+            << 200 << ok("")
+            << byA(0, 0,
+                   "ConversionHistoryResponse(code: 0, msg: \"ok\", data: "
+                   "ConversionHistoryData(converts: 0 jobs))")
             << QStringList{};
         QTest::newRow("envelope, code value ignored")
             << 200
             << QByteArray("{\"code\":1,\"msg\":\"x\",\"data\":{\"converts\":[{\"id\":\"a1\",\"file_"
                           "name\":\"a.pdf\",\"status\":1,\"create_at\":\"2025-01-01\"},{\"id\":"
                           "\"a2\",\"status\":2}]}}")
-            << QStringList{kParseA, "✅ JSON结构验证成功: 包含code=1和2条记录",
-                           "historyResponse>>>>>>>>>>>>>>>>>: ConversionHistoryResponse(code: 1, "
-                           "msg: \"x\"…",
-                           "✅ 成功获取历史记录，共 2 条"}
+            << byA(1, 2, "ConversionHistoryResponse(code: 1, msg: \"x\"…")
             << QStringList{"a1|a.pdf|1|2025-01-01", "a2||2|"};
         QTest::newRow("envelope, nulls take defaults")
-            << 200
-            << QByteArray("{\"code\":0,\"msg\":\"ok\",\"data\":{\"converts\":[{\"id\":\"n1\","
-                          "\"file_name\":null,\"status\":null,\"page_number\":null}]}}")
-            << QStringList{kParseA, "✅ JSON结构验证成功: 包含code=0和1条记录",
-                           "historyResponse>>>>>>>>>>>>>>>>>: …", "✅ 成功获取历史记录，共 1 条"}
-            << QStringList{"n1||0|"};
+            << 200 << ok("{\"id\":\"n1\",\"file_name\":null,\"status\":null,\"page_number\":null}")
+            << byA(0, 1) << QStringList{"n1||0|"};
         QTest::newRow("envelope beyond the quick reader")
             << 200
             << QByteArray("{\"code\":2.0,\"msg\":\"\\ud83d\\udcc4\",\"data\":{\"meta\":{\"v\":[1]},"
                           "\"converts\":[{\"id\":\"b1\",\"status\":1.0,\"page_number\":2e0,\"file_"
                           "name\":\"x\\ud83d\\udcc4.pdf\"}]}}")
-            << QStringList{kParseA, "✅ JSON结构验证成功: 包含code=2和1条记录",
-                           "historyResponse>>>>>>>>>>>>>>>>>: ConversionHistoryResponse(code: 2, "
-                           "msg: \"📄\"…",
-                           "✅ 成功获取历史记录，共 1 条"}
+            << byA(2, 1, "ConversionHistoryResponse(code: 2, msg: \"📄\"…")
             << QStringList{"b1|x📄.pdf|1|"};
         QTest::newRow("envelope, undefined status kept")
-            << 200
-            << QByteArray("{\"code\":0,\"msg\":\"ok\",\"data\":{\"converts\":[{\"id\":\"s3\","
-                          "\"status\":3}]}}")
-            << QStringList{kParseA, "✅ JSON结构验证成功: 包含code=0和1条记录",
-                           "historyResponse>>>>>>>>>>>>>>>>>: …", "✅ 成功获取历史记录，共 1 条"}
-            << QStringList{"s3||3|"};
+            << 200 << ok("{\"id\":\"s3\",\"status\":3}") << byA(0, 1) << QStringList{"s3||3|"};
         QTest::newRow("number id, no msg: manual extraction")
             << 200
             << QByteArray("{\"code\":0,\"data\":{\"converts\":[{\"id\":5,\"file_name\":\"a.pdf\","
                           "\"status\":1}]}}")
-            << QStringList{kParseA,
-                           "✅ JSON结构验证成功: 包含code=0和1条记录",
-                           kAFailed + kMissing,
-                           kBFailed + kFormat,
-                           kCTried,
-                           "处理记录: 5",
-                           "✅ 手动提取成功，共 1 条记录"}
+            << QStringList{kParseA, valid(0, 1)} + ab(kMissing) + byC({"5"})
             << QStringList{"5|a.pdf|1|<now>"};
         QTest::newRow("string status: manual extraction with defaults")
-            << 200
-            << QByteArray("{\"code\":0,\"msg\":\"ok\",\"data\":{\"converts\":[{\"id\":\"s1\","
-                          "\"status\":\"1\",\"page_number\":\"2\"}]}}")
-            << QStringList{kParseA,
-                           "✅ JSON结构验证成功: 包含code=0和1条记录",
-                           kAFailed + kFormat,
-                           kBFailed + kFormat,
-                           kCTried,
-                           "处理记录: s1",
-                           "✅ 手动提取成功，共 1 条记录"}
+            << 200 << ok("{\"id\":\"s1\",\"status\":\"1\",\"page_number\":\"2\"}")
+            << QStringList{kParseA, valid(0, 1)} + ab(kFormat) + byC({"s1"})
             << QStringList{"s1|Unknown File|0|<now>"};
         QTest::newRow("null and missing ids")
             << 200
-            << QByteArray(
-                   "{\"code\":0,\"msg\":\"ok\",\"data\":{\"converts\":[{\"id\":null,\"file_name\":"
-                   "\"x.pdf\"},{\"file_name\":\"y.pdf\"},{\"id\":2.5},{\"id\":true}]}}")
-            << QStringList{kParseA,
-                           "✅ JSON结构验证成功: 包含code=0和4条记录",
-                           kAFailed + kMissing,
-                           kBFailed + kFormat,
-                           kCTried,
-                           "处理记录: <null>",
-                           "处理记录: 未知ID",
-                           "处理记录: 2.5",
-                           "处理记录: 1",
-                           "✅ 手动提取成功，共 4 条记录"}
+            << ok("{\"id\":null,\"file_name\":\"x.pdf\"},{\"file_name\":\"y.pdf\"},{\"id\":2.5},"
+                  "{\"id\":true}")
+            << QStringList{kParseA, valid(0, 4)} + ab(kMissing) +
+                   byC({"<null>", "未知ID", "2.5", "1"})
             << QStringList{"<uuid>|x.pdf|0|<now>", "<uuid>|y.pdf|0|<now>",
                            "2.5|Unknown File|0|<now>", "<uuid>|Unknown File|0|<now>"};
         QTest::newRow("nested garbage in fields")
             << 200
-            << QByteArray(
-                   "{\"code\":0,\"msg\":\"ok\",\"data\":{\"converts\":[{\"id\":\"g1\",\"file_"
-                   "name\":{\"x\":[1,{\"y\":null}]},\"status\":[3],\"create_at\":7}]}}")
-            << QStringList{kParseA,
-                           "✅ JSON结构验证成功: 包含code=0和1条记录",
-                           kAFailed + kFormat,
-                           kBFailed + kFormat,
-                           kCTried,
-                           "处理记录: g1",
-                           "✅ 手动提取成功，共 1 条记录"}
+            << ok("{\"id\":\"g1\",\"file_name\":{\"x\":[1,{\"y\":null}]},\"status\":[3],"
+                  "\"create_at\":7}")
+            << QStringList{kParseA, valid(0, 1)} + ab(kFormat) + byC({"g1"})
             << QStringList{"g1|Unknown File|0|<now>"};
         QTest::newRow("bare array")
             << 200 << QByteArray("[{\"id\":\"t1\",\"file_name\":\"b.pdf\",\"status\":0}]")
-            << QStringList{kParseA, kStructureBad, kAFailed + kStructureError,
-                           "✅ 成功解析为任务数组，共 1 条"}
+            << badShape + QStringList{"✅ 成功解析为任务数组，共 1 条"}
             << QStringList{"t1|b.pdf|0|"};
         QTest::newRow("empty array is B, not E")
-            << 200 << QByteArray("[]")
-            << QStringList{kParseA, kStructureBad, kAFailed + kStructureError,
-                           "✅ 成功解析为任务数组，共 0 条"}
+            << 200 << QByteArray("[]") << badShape + QStringList{"✅ 成功解析为任务数组，共 0 条"}
             << QStringList{};
         QTest::newRow("lost head, repair fails, fragment found")
             << 200 << QByteArray(",{\"id\":\"t2\",\"file_name\":\"c.pdf\"}]")
-            << QStringList{kParseA,
-                           kAFailed + kFormat,
-                           kBFailed + kFormat,
-                           kDTried,
-                           "⚠️ 修复后的JSON解析仍然失败: " + kFormat,
-                           kFTried,
-                           "🔍 成功从JSON片段提取任务: t2",
-                           "✅ 从JSON片段解析出1条记录"}
+            << QStringList{kParseA} + ab(kFormat) +
+                   QStringList{kDTried, "⚠️ 修复后的JSON解析仍然失败: " + kFormat} +
+                   byF("t2")
             << QStringList{"t2|c.pdf|0|<now>"};
         QTest::newRow("lost head with bracket, repaired")
             << 200 << QByteArray("],{\"id\":\"t3\"},{\"id\":\"t4\",\"status\":1}")
-            << QStringList{kParseA, kAFailed + kFormat, kBFailed + kFormat, kDTried,
-                           "✅ 成功解析修复后的JSON，共 2 条"}
+            << QStringList{kParseA} + ab(kFormat) +
+                   QStringList{kDTried, "✅ 成功解析修复后的JSON，共 2 条"}
             << QStringList{"t3||0|", "t4||1|"};
         QTest::newRow("empty object")
             << 200 << QByteArray("{}")
-            << QStringList{kParseA,
-                           kStructureBad,
-                           kAFailed + kStructureError,
-                           kBFailed + kFormat,
-                           "🔍 检测到空数据返回",
-                           "ℹ️ 账号无历史记录，显示空列表"}
+            << badShapeB + QStringList{"🔍 检测到空数据返回",
+                                       "ℹ️ 账号无历史记录，显示空列表"}
             << QStringList{};
         QTest::newRow("closing brace before the fragment")
             << 200 << QByteArray("} then {\"id\": \"x\"")
-            << QStringList{kParseA, kAFailed + kFormat, kBFailed + kFormat, kFTried, kNothing}
-            << QStringList{};
+            << QStringList{kParseA} + ab(kFormat) + noFragment << QStringList{};
         QTest::newRow("fragment inside text")
             << 200
             << QByteArray(
                    "oops {\"id\":\"f1\",\"file_name\":\"z.pdf\",\"status\":2,\"page_number\":4} "
                    "tail")
-            << QStringList{kParseA,
-                           kAFailed + kFormat,
-                           kBFailed + kFormat,
-                           kFTried,
-                           "🔍 成功从JSON片段提取任务: f1",
-                           "✅ 从JSON片段解析出1条记录"}
-            << QStringList{"f1|z.pdf|2|<now>"};
+            << QStringList{kParseA} + ab(kFormat) + byF("f1") << QStringList{"f1|z.pdf|2|<now>"};
         QTest::newRow("spaced envelope skips C, fragment unparsable")
             << 200
             << QByteArray("{\"code\": 0, \"msg\": \"ok\", \"data\": {\"converts\": [{\"id\": 7}]}}")
-            << QStringList{kParseA,
-                           "✅ JSON结构验证成功: 包含code=0和1条记录",
-                           kAFailed + kFormat,
-                           kBFailed + kFormat,
-                           kFTried,
-                           "⚠️ JSON片段解析为任务失败: " + kFormat,
-                           kNothing}
-            << QStringList{};
+            << QStringList{kParseA, valid(0, 1)} + ab(kFormat) + badFragment << QStringList{};
         QTest::newRow("elements not objects")
-            << 200 << QByteArray("{\"code\":0,\"msg\":\"ok\",\"data\":{\"converts\":[1,2]}}")
-            << QStringList{kParseA,
-                           kStructureBad,
-                           kAFailed + kStructureError,
-                           kBFailed + kFormat,
-                           kCTried,
-                           kFTried,
-                           kNothing}
-            << QStringList{};
+            << 200 << ok("1,2") << badShapeB + QStringList{kCTried} + noFragment << QStringList{};
         QTest::newRow("no jobs and no msg: C moves on")
             << 200 << QByteArray("{\"code\":0,\"data\":{\"converts\":[]}}")
-            << QStringList{kParseA,
-                           "✅ JSON结构验证成功: 包含code=0和0条记录",
-                           kAFailed + kMissing,
-                           kBFailed + kFormat,
-                           kCTried,
-                           kFTried,
-                           kNothing}
+            << QStringList{kParseA, valid(0, 0)} + ab(kMissing) + QStringList{kCTried} + noFragment
             << QStringList{};
         QTest::newRow("code as text")
             << 200
             << QByteArray(
                    "{\"code\":\"0\",\"msg\":\"ok\",\"data\":{\"converts\":[{\"id\":\"q1\"}]}}")
-            << QStringList{kParseA,
-                           kStructureBad,
-                           kAFailed + kStructureError,
-                           kBFailed + kFormat,
-                           kFTried,
-                           "⚠️ JSON片段解析为任务失败: " + kFormat,
-                           kNothing}
-            << QStringList{};
+            << badShapeB + badFragment << QStringList{};
         QTest::newRow("fractional code")
             << 200 << QByteArray("{\"code\":0.5,\"msg\":\"ok\",\"data\":{\"converts\":[]}}")
-            << QStringList{kParseA,
-                           kStructureBad,
-                           kAFailed + kStructureError,
-                           kBFailed + kFormat,
-                           kCTried,
-                           kFTried,
-                           kNothing}
-            << QStringList{};
+            << badShapeB + QStringList{kCTried} + noFragment << QStringList{};
         QTest::newRow("truncated document")
             << 200
             << QByteArray("{\"code\":0,\"msg\":\"ok\",\"data\":{\"converts\":[{\"id\":\"k1\","
                           "\"file_name\":\"a.pdf\"},{\"id\":\"k2\",\"file_na")
-            << QStringList{kParseA,
-                           kAFailed + kFormat,
-                           kBFailed + kFormat,
-                           kCTried,
-                           "⚠️ 手动提取失败: " + kFormat,
-                           kFTried,
-                           "🔍 成功从JSON片段提取任务: k1",
-                           "✅ 从JSON片段解析出1条记录"}
+            << QStringList{kParseA} + ab(kFormat) +
+                   QStringList{kCTried, "⚠️ 手动提取失败: " + kFormat} + byF("k1")
             << QStringList{"k1|a.pdf|0|<now>"};
         QTest::newRow("nested too deep")
-            << 200 << QByteArray(100000, '[')
-            << QStringList{kParseA, kAFailed + kFormat, kBFailed + kFormat, kFTried, kNothing}
+            << 200 << QByteArray(100000, '[') << QStringList{kParseA} + ab(kFormat) + noFragment
             << QStringList{};
         QTest::newRow("scalar body")
-            << 200 << QByteArray("42")
-            << QStringList{kParseA, kStructureBad, kAFailed + kStructureError, kBFailed + kFormat,
-                           kFTried, kNothing}
-            << QStringList{};
+            << 200 << QByteArray("42") << badShapeB + noFragment << QStringList{};
         QTest::newRow("megabytes of whitespace")
-            << 200
-            << QByteArray(2 << 20, ' ') +
-                   "{\"code\":0,\"msg\":\"ok\",\"data\":{\"converts\":[{\"id\":\"w1\"}]}}" +
-                   QByteArray(2 << 20, '\n')
-            << QStringList{kParseA, "✅ JSON结构验证成功: 包含code=0和1条记录",
-                           "historyResponse>>>>>>>>>>>>>>>>>: …", "✅ 成功获取历史记录，共 1 条"}
-            << QStringList{"w1||0|"};
+            << 200 << QByteArray(2 << 20, ' ') + ok("{\"id\":\"w1\"}") + QByteArray(2 << 20, '\n')
+            << byA(0, 1) << QStringList{"w1||0|"};
         QTest::newRow("Chinese and emoji survive")
             << 200
             << QByteArray("{\"code\":0,\"msg\":\"好\",\"data\":{\"converts\":[{\"id\":\"c1\","
                           "\"file_name\":\"报告📄.pdf\"}]}}")
-            << QStringList{kParseA, "✅ JSON结构验证成功: 包含code=0和1条记录",
-                           "historyResponse>>>>>>>>>>>>>>>>>: …", "✅ 成功获取历史记录，共 1 条"}
-            << QStringList{"c1|报告📄.pdf|0|"};
+            << byA(0, 1) << QStringList{"c1|报告📄.pdf|0|"};
         QTest::newRow("401 with body")
             << 401 << QByteArray("{\"code\":401,\"msg\":\"token expired\"}")
             << QStringList{"🔐 身份验证失败，可能需要重新登录"} << QStringList{};
@@ -399,26 +312,47 @@ private Q_SLOTS:
         QVERIFY2(sameLines(after.mid(2), lines, &why), qPrintable(why));
     }
 
-    // An empty answer is "no jobs" only from a success; otherwise it is a failure.
-    void emptyAnswers_data() {
+    // A failed fetch is reported with its code, after the list is in place and its line is
+    // written; an empty answer is "no jobs" only from a success.
+    void failureReported_data() {
         QTest::addColumn<int>("status");
-        QTest::addColumn<bool>("failed");
-        QTest::newRow("200") << 200 << false;
-        QTest::newRow("500") << 500 << true;
-        QTest::newRow("503") << 503 << true;
-        QTest::newRow("redirect") << 302 << true;
-        QTest::newRow("401") << 401 << true;
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<int>("action");
+        QTest::addColumn<qint64>("code"); // 0: not reported
+        const int respond = int(ScriptedResponse::Action::Respond);
+        QTest::newRow("200 empty") << 200 << QByteArray() << respond << qint64(0);
+        QTest::newRow("500 empty") << 500 << QByteArray() << respond << qint64(500);
+        QTest::newRow("503 empty") << 503 << QByteArray() << respond << qint64(503);
+        QTest::newRow("redirect empty") << 302 << QByteArray() << respond << qint64(302);
+        QTest::newRow("401 empty") << 401 << QByteArray() << respond << qint64(401);
+        QTest::newRow("500") << 500 << QByteArray("x") << respond << qint64(500);
+        QTest::newRow("401") << 401 << QByteArray("{}") << respond << qint64(401);
+        QTest::newRow("empty account") << 200 << QByteArray("[]") << respond << qint64(0);
+        QTest::newRow("unparsable") << 200 << QByteArray("<html>") << respond << qint64(0);
+        QTest::newRow("connection dropped")
+            << 200 << QByteArray("[]") << int(ScriptedResponse::Action::Drop) << qint64(-1005);
     }
-    void emptyAnswers() {
+    void failureReported() {
         QFETCH(int, status);
-        QFETCH(bool, failed);
+        QFETCH(QByteArray, body);
+        QFETCH(int, action);
+        QFETCH(qint64, code);
+        ScriptedResponse r = ScriptedResponse::json(status, body);
+        r.action = ScriptedResponse::Action(action);
+        m_server.script("GET", kHistory, {r});
         PDFViewModel vm;
-        m_server.script("GET", kHistory, {ScriptedResponse::json(status, QByteArray())});
-        QSignalSpy spy(&vm, &PDFViewModel::historyFetchFailed);
+        LogCapture log;
+        QSignalSpy failed(&vm, &PDFViewModel::historyFetchFailed);
         QCoro::waitFor(vm.fetchConversionHistory());
-        QCOMPARE(spy.count(), failed ? 1 : 0);
-        if (failed)
-            QCOMPARE(spy.at(0).at(1).toLongLong(), qint64(status));
+        QVERIFY(vm.conversionTasks().isEmpty());
+        QCOMPARE(failed.size(), code == 0 ? 0 : 1);
+        if (code == 0)
+            return;
+        QCOMPARE(failed[0][1].toLongLong(), code);
+        // An empty or refused answer ends on its own line instead.
+        if (status != 401 && !body.isEmpty())
+            QCOMPARE(log.lines().last(),
+                     QStringLiteral("Error fetching history: ") + failed[0][0].toString());
     }
 
     void requestShape() {

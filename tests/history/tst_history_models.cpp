@@ -300,18 +300,6 @@ private Q_SLOTS:
         QVERIFY(vm.showTaskDetail());
         QCOMPARE(shown.size(), 1);
     }
-
-    void startValues() {
-        PDFViewModel vm;
-        QVERIFY(vm.autoRefreshEnabled());
-        QVERIFY(!vm.isLoadingHistory());
-        QVERIFY(!vm.showTaskDetail());
-        QVERIFY(vm.conversionTasks().isEmpty());
-        QVERIFY(vm.filteredTasks().isEmpty());
-        QCOMPARE(vm.selectedFilter(), TaskFilter::All);
-        QCOMPARE(vm.lastRefreshTime(), QString());
-        QVERIFY(!vm.isAutoRefreshRunning());
-    }
 };
 
 QTEST_GUILESS_MAIN(TestHistoryModels)

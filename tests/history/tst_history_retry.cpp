@@ -55,13 +55,6 @@ class TestHistoryRetry : public QObject {
     ScriptedServer m_server;
     std::unique_ptr<TestEnvironment> m_env;
 
-    int requestsTo(const QByteArray &method, const QByteArray &target) const {
-        int n = 0;
-        for (const ReceivedRequest &r : m_server.requests())
-            n += r.method == method && r.target == target;
-        return n;
-    }
-
 private Q_SLOTS:
     void initTestCase() { m_env = std::make_unique<TestEnvironment>(m_server.origin()); }
     void init() {
@@ -246,7 +239,7 @@ private Q_SLOTS:
         // The reload comes after the end line and replaces the list with the service's view.
         const qsizetype end = log.indexOf(kPoll + "任务已结束(完成或失败)，停止轮询");
         QVERIFY(log.indexOf(QStringLiteral("🔍 开始获取转换历史记录..."), end) > end);
-        QCOMPARE(requestsTo("GET", kHistory), 1);
+        QCOMPARE(m_server.requestsTo("GET", kHistory).size(), 1);
         QCOMPARE(vm.conversionTasks()[0].status, 9);
         // Polling never changes the run's state.
         QCOMPARE(vm.processingState(), ProcessingState::completed());
@@ -269,8 +262,8 @@ private Q_SLOTS:
         QCOMPARE(log.withPrefix(kPoll + "检查任务状态: new2, 第 7 次尝试").size(), 1);
         QCOMPARE(log.withPrefix(kPoll + "检查任务状态: new2, 第 8 次尝试").size(), 0);
         QCOMPARE(log.withPrefix(kPoll).last(), kPoll + "达到最大尝试次数，停止轮询");
-        QCOMPARE(requestsTo("GET", kConvert + "/new2"), 7);
-        QCOMPARE(requestsTo("GET", kHistory), 1);
+        QCOMPARE(m_server.requestsTo("GET", kConvert + "/new2").size(), 7);
+        QCOMPARE(m_server.requestsTo("GET", kHistory).size(), 1);
     }
 
     // The listed job is gone (a reload replaced the list): the update does nothing.

@@ -1,6 +1,7 @@
 #include "ServerTestSupport.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QJsonDocument>
@@ -179,6 +180,13 @@ QByteArray clientMultipartBody(const QString &boundary, const QString &fileName,
 bool writeFile(const QString &path, const QByteArray &data) {
     QFile f(path);
     return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
+}
+
+int filesUnder(const QString &dir) {
+    int n = 0;
+    for (QDirIterator it(dir, QDir::Files, QDirIterator::Subdirectories); it.hasNext(); it.next())
+        ++n;
+    return n;
 }
 
 QByteArray readFile(const QString &path) {

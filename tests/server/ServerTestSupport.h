@@ -48,6 +48,8 @@ QString newBoundary();
 
 bool writeFile(const QString &path, const QByteArray &data);
 QByteArray readFile(const QString &path);
+// Files below `dir`, in every subdirectory.
+int filesUnder(const QString &dir);
 
 // Runs `program args` and returns its exit code (-1 when it could not start).
 int runTool(const QString &program, const QStringList &args, QByteArray *output = nullptr,

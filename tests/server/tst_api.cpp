@@ -6,7 +6,6 @@
 
 #include <QCryptographicHash>
 #include <QDir>
-#include <QDirIterator>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSqlQuery>
@@ -79,16 +78,6 @@ QStringList addFinishedJobs(TestService &svc, const QString &email, int count) {
 void failJob(TestService &svc, const QString &email, const QString &id) {
     svc.db->exec(QStringLiteral("UPDATE jobs SET state='failed' WHERE id=?"), {id});
     JobState::changed(Repository(*svc.db).userByEmail(email)->id, id);
-}
-
-int filesUnder(const QString &dir) {
-    int n = 0;
-    QDirIterator it(dir, QDir::Files, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        it.next();
-        ++n;
-    }
-    return n;
 }
 
 } // namespace

@@ -4,7 +4,6 @@
 #include "Records.h"
 #include "ServerTestSupport.h"
 
-#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QRegularExpression>
@@ -92,13 +91,6 @@ public:
 private:
     int m_fd = -1;
 };
-
-int filesUnder(const QString &dir) {
-    int n = 0;
-    for (QDirIterator it(dir, QDir::Files, QDirIterator::Subdirectories); it.hasNext(); it.next())
-        ++n;
-    return n;
-}
 
 } // namespace
 

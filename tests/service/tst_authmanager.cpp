@@ -307,6 +307,23 @@ private Q_SLOTS:
         QVERIFY(auth.isLoggedIn());
     }
 
+    // A front end without the start-up fetch holds the token and sends nothing.
+    void startupFetchCanBeLeftOut() {
+        TokenStore::write(QString::fromLatin1(kToken));
+        scriptAccount();
+        LogCapture log;
+        AuthManager quiet(AuthManager::StartupFetch::None);
+        QVERIFY(quiet.isLoggedIn());
+        QVERIFY(!quiet.restoreRunning());
+        AuthManager restoring;
+        QVERIFY(restoring.restoreRunning());
+        QSignalSpy finished(&restoring, &AuthManager::restoreFinished);
+        QVERIFY(finished.wait(10'000));
+        QVERIFY(restoring.userInfo());
+        QVERIFY(!quiet.userInfo());
+        QCOMPARE(m_server.requestsTo("GET", "/api/v1/tollan/auth/me").size(), 1);
+    }
+
     void restoreWithEmptyToken() {
         TokenStore::write(QString());
         scriptAccount();

@@ -309,26 +309,6 @@ private Q_SLOTS:
         QVERIFY(response.body == big);
     }
 
-    void errorDescriptions_data() {
-        QTest::addColumn<QString>("domain");
-        QTest::addColumn<qint64>("code");
-        QTest::addColumn<QString>("description");
-        QTest::newRow("invalid response")
-            << "Invalid response" << qint64(-1)
-            << "The operation couldn’t be completed. (Invalid response error -1.)";
-        QTest::newRow("login failed 500")
-            << "Login failed" << qint64(500)
-            << "The operation couldn’t be completed. (Login failed error 500.)";
-    }
-    void errorDescriptions() {
-        QFETCH(QString, domain);
-        QFETCH(qint64, code);
-        QFETCH(QString, description);
-        const ServiceError e(domain, code);
-        QCOMPARE(e.description(), description);
-        QVERIFY(e.rendering().contains(domain));
-    }
-
     void transportTable_data() {
         QTest::addColumn<int>("error");
         QTest::addColumn<int>("code");
