@@ -97,6 +97,23 @@ Piece deflatePiece(std::string_view text) {
     return p;
 }
 
+std::string inflatePiece(const Piece &piece) {
+    std::string out(piece.size, '\0');
+    z_stream z{};
+    if (::inflateInit2(&z, -MAX_WBITS) != Z_OK)
+        throw std::runtime_error("zlib could not start a stream");
+    z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(piece.deflated->data()));
+    z.avail_in = uInt(piece.deflated->size());
+    z.next_out = reinterpret_cast<Bytef *>(out.data());
+    z.avail_out = uInt(out.size());
+    const int rc = ::inflate(&z, Z_SYNC_FLUSH);
+    const bool whole = (rc == Z_OK || rc == Z_BUF_ERROR) && z.avail_in == 0 && z.avail_out == 0;
+    ::inflateEnd(&z);
+    if (!whole)
+        throw std::runtime_error("a compressed answer does not inflate to its text");
+    return out;
+}
+
 const std::string &gzipHeader() {
     // Magic, deflate, no flags, no time, no extra flags, unknown OS.
     static const std::string header("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\xff", 10);

@@ -66,14 +66,15 @@ void deflateAll(const std::vector<const std::string *> &texts,
 } // namespace
 
 struct HistoryCache::Account {
-    // A block's jobs are kept only as its text: newest first, each followed by
-    // a comma. The answer carries that text (the oldest block's without its
-    // last comma) and its compressed piece, both made again after a change.
+    // A block's jobs are kept as its text (newest first, each followed by a
+    // comma), as the compressed piece the answer carries, or both: a history
+    // read for a client that takes gzip is kept compressed only, and its text
+    // is inflated again when a job in it changes or a client wants it plain.
     struct Block {
         std::vector<std::pair<qint64, std::uint32_t>> jobs; // (seq, JSON bytes), oldest first
         std::shared_ptr<const std::string> text;
-        CachedAnswer::Part part;
-        compression::Piece piece;
+        CachedAnswer::Part part;  // the text as the answer carries it
+        compression::Piece piece; // `part` compressed
 
         // Where the jobs from `index` on (oldest first) end in the text.
         std::size_t before(std::size_t index) const {
@@ -97,25 +98,46 @@ struct HistoryCache::Account {
     quint64 generation = 0;
     std::vector<Block> blocks; // oldest first
     std::shared_ptr<const CachedAnswer> answer;
+    std::size_t answerBytes = 0; // uncompressed
     // Guarded by the cache's mutex.
     bool kept = true;
     std::size_t bytes = 0;
     std::list<qint64>::iterator lru;
 
-    const CachedAnswer::Part &partOf(std::size_t index) {
+    // The oldest block goes last in the answer: its part has no final comma.
+    Block &withText(std::size_t index) {
         Block &b = blocks[index];
+        if (!b.text) {
+            std::string text = compression::inflatePiece(b.piece);
+            if (index == 0)
+                text += ',';
+            b.text = std::make_shared<const std::string>(std::move(text));
+        }
+        return b;
+    }
+    const CachedAnswer::Part &partOf(std::size_t index) {
+        Block &b = withText(index);
         if (!b.part)
             b.part = index > 0 ? b.text
                                : std::make_shared<const std::string>(
                                      std::string_view(*b.text).substr(0, b.text->size() - 1));
         return b.part;
     }
+    std::size_t partSize(std::size_t index) const {
+        return blocks[index].before(0) - (index == 0 ? 1 : 0);
+    }
+    std::size_t jobBytes() const {
+        std::size_t n = 0;
+        for (std::size_t i = 0; i < blocks.size(); ++i)
+            n += partSize(i);
+        return n;
+    }
 
-    Block &blockFor(qint64 seq) {
+    std::size_t blockFor(qint64 seq) const {
         auto it = std::upper_bound(blocks.begin(), blocks.end(), seq, [](qint64 s, const Block &b) {
             return s < b.jobs.front().first;
         });
-        return it == blocks.begin() ? blocks.front() : *std::prev(it);
+        return it == blocks.begin() ? 0 : std::size_t(std::prev(it) - blocks.begin());
     }
 
     // A job already listed is replaced; a new one goes where its creation order puts it.
@@ -126,13 +148,13 @@ struct HistoryCache::Account {
                 blocks.emplace_back();
                 blocks.back().text = std::make_shared<const std::string>();
             }
-            Block &b = blocks.back();
+            Block &b = withText(blocks.size() - 1);
             b.splice(0, 0, job.json + ',');
             b.jobs.emplace_back(job.seq, bytes);
             return;
         }
         // Changed, or created before a job already listed (two requests of one account at once).
-        Block &b = blockFor(job.seq);
+        Block &b = withText(blockFor(job.seq));
         const auto it = std::lower_bound(
             b.jobs.begin(), b.jobs.end(), job.seq,
             [](const std::pair<qint64, std::uint32_t> &e, qint64 s) { return e.first < s; });
@@ -146,34 +168,37 @@ struct HistoryCache::Account {
         }
     }
 
-    // Blocks of jobs read in creation order: each block's text is written
-    // once it is full, from jobs held in reused buffers.
+    // Blocks of jobs read in creation order: once a block is full its text is
+    // written into a reused buffer, and kept, or only compressed when `gzip`.
     struct Reader {
-        explicit Reader(Account &account)
-            : a(account) {}
+        Reader(Account &account, bool gzip)
+            : a(account)
+            , compressed(gzip) {}
         Account &a;
+        bool compressed;
         std::vector<std::string> pending = std::vector<std::string>(kBlockJobs);
         std::vector<std::pair<qint64, std::uint32_t>> jobs;
-        std::size_t bytes = 0;
+        std::string text;
         void add(qint64 seq, const std::string &json) {
             if (jobs.size() == kBlockJobs)
                 flush();
             pending[jobs.size()].assign(json);
             jobs.emplace_back(seq, std::uint32_t(json.size()));
-            bytes += json.size() + 1;
         }
         void flush() {
             if (jobs.empty())
                 return;
-            auto text = std::make_shared<std::string>();
-            text->reserve(bytes);
+            text.clear();
             for (std::size_t k = jobs.size(); k-- > 0;)
-                text->append(pending[k]).push_back(',');
+                text.append(pending[k]).push_back(',');
             Block &b = a.blocks.emplace_back();
-            b.text = std::move(text);
+            if (compressed)
+                b.piece = compression::deflatePiece(
+                    std::string_view(text).substr(0, text.size() - (a.blocks.size() == 1 ? 1 : 0)));
+            else
+                b.text = std::make_shared<const std::string>(text);
             b.jobs = std::move(jobs);
             jobs = {};
-            bytes = 0;
         }
     };
 
@@ -182,8 +207,10 @@ struct HistoryCache::Account {
         std::size_t n = 512;
         for (std::size_t i = 0; i < blocks.size(); ++i) {
             const Block &b = blocks[i];
-            n += b.text->size() + b.jobs.capacity() * sizeof(b.jobs[0]);
-            if (i == 0 && b.part)
+            n += b.jobs.capacity() * sizeof(b.jobs[0]);
+            if (b.text)
+                n += b.text->size();
+            if (b.part && b.part != b.text)
                 n += b.part->size();
             if (b.piece.deflated)
                 n += b.piece.deflated->size();
@@ -231,26 +258,33 @@ std::shared_ptr<const CachedAnswer> HistoryCache::answer(qint64 userId, bool gzi
     // reading is seen again by the next request.
     const JobState::Changes changes = JobState::changesSince(userId, a->generation);
     if (!a->built || !changes.complete)
-        build(*a, userId);
+        build(*a, userId, gzip);
     else if (!changes.jobIds.empty())
         update(*a, userId, changes.jobIds);
     a->generation = changes.generation;
-    // Compressed the first time a client asks for it, then kept beside the JSON.
-    if (!a->answer || (gzip && a->answer->gzip.empty() &&
-                       CachedAnswer::sizeOf(a->answer->body) >= compression::kMinBytes)) {
-        a->answer = assemble(*a, gzip || (a->answer && !a->answer->gzip.empty()));
+    if (!a->answer)
+        a->answerBytes =
+            historyEnvelope().head->size() + a->jobBytes() + historyEnvelope().tail->size();
+    // Each form is made the first time a client asks for it, then kept beside the other.
+    const bool compressed = gzip && a->answerBytes >= compression::kMinBytes;
+    const bool hasBody = a->answer && !a->answer->body.empty();
+    const bool hasGzip = a->answer && !a->answer->gzip.empty();
+    if (!a->answer || (compressed ? !hasGzip : !hasBody)) {
+        a->answer = assemble(*a, !compressed || hasBody, compressed || hasGzip);
         resize(*a, a->size());
     }
     return a->answer;
 }
 
-void HistoryCache::build(Account &a, qint64 userId) {
+void HistoryCache::build(Account &a, qint64 userId, bool gzip) {
     ++m_counters.builds;
     a.blocks.clear();
     a.answer.reset();
-    Account::Reader reader(a);
+    Account::Reader reader(a, gzip);
     m_repo.listJobsOf(userId, [&](qint64 seq, const std::string &json) { reader.add(seq, json); });
     reader.flush();
+    if (gzip)
+        m_counters.deflated += a.blocks.size();
     a.built = true;
 }
 
@@ -270,23 +304,25 @@ void HistoryCache::update(Account &a, qint64 userId, const std::vector<QString> 
     a.answer.reset();
 }
 
-std::shared_ptr<const CachedAnswer> HistoryCache::assemble(Account &a, bool gzip) {
+std::shared_ptr<const CachedAnswer> HistoryCache::assemble(Account &a, bool body, bool gzip) {
     const Envelope &env = historyEnvelope();
     auto out = std::make_shared<CachedAnswer>();
-    out->body.reserve(a.blocks.size() + 2);
-    out->body.push_back(env.head);
-    for (std::size_t i = a.blocks.size(); i-- > 0;)
-        out->body.push_back(a.partOf(i));
-    out->body.push_back(env.tail);
-    if (!gzip || CachedAnswer::sizeOf(out->body) < compression::kMinBytes)
+    if (body) {
+        out->body.reserve(a.blocks.size() + 2);
+        out->body.push_back(env.head);
+        for (std::size_t i = a.blocks.size(); i-- > 0;)
+            out->body.push_back(a.partOf(i));
+        out->body.push_back(env.tail);
+    }
+    if (!gzip)
         return out;
 
     std::vector<Account::Block *> stale;
     std::vector<const std::string *> texts;
-    for (Account::Block &b : a.blocks)
-        if (!b.piece.deflated) {
-            stale.push_back(&b);
-            texts.push_back(b.part.get());
+    for (std::size_t i = 0; i < a.blocks.size(); ++i)
+        if (!a.blocks[i].piece.deflated) {
+            texts.push_back(a.partOf(i).get());
+            stale.push_back(&a.blocks[i]);
         }
     std::vector<compression::Piece> fresh;
     deflateAll(texts, fresh);

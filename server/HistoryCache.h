@@ -30,7 +30,9 @@ public:
         : m_repo(repo)
         , m_maxBytes(maxBytes) {}
 
-    // The answer, with its gzip form when `gzip` (and it is large enough).
+    // The answer in the form this client takes: gzip-compressed when `gzip`
+    // and it is large enough, else as it is. A form made once is kept, and
+    // kept up to date, beside the other.
     std::shared_ptr<const CachedAnswer> answer(qint64 userId, bool gzip);
 
     // What the cache did, for tests and benchmarks.
@@ -48,9 +50,9 @@ public:
 
 private:
     struct Account;
-    void build(Account &a, qint64 userId);
+    void build(Account &a, qint64 userId, bool gzip);
     void update(Account &a, qint64 userId, const std::vector<QString> &jobIds);
-    std::shared_ptr<const CachedAnswer> assemble(Account &a, bool gzip);
+    std::shared_ptr<const CachedAnswer> assemble(Account &a, bool body, bool gzip);
     std::shared_ptr<Account> account(qint64 userId);
     void resize(Account &a, std::size_t bytes);
 
