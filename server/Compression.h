@@ -27,6 +27,8 @@ struct Piece {
     std::size_t size = 0; // uncompressed bytes
 };
 Piece deflatePiece(std::string_view text);
+// The text of a piece again.
+std::string inflatePiece(const Piece &piece);
 
 // One gzip member is this header, pieces, and the trailer for those pieces in that order.
 const std::string &gzipHeader();

@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 
 namespace quorvel::server {
@@ -17,6 +18,9 @@ struct Config {
     int httpThreads = 96; // requests served at once; waiting connections hold none
     // A request whose header is not complete this long after it began is dropped.
     std::chrono::milliseconds headerTimeout{10000};
+    // History answers kept between requests, all accounts together; a
+    // 100 000-job account holds about 75 MiB.
+    std::size_t historyCacheBytes = std::size_t(256) * 1024 * 1024;
     // Engine time limit: base plus a share per page, capped.
     std::chrono::seconds jobTimeBase{120};
     std::chrono::seconds jobTimePerPage{10};

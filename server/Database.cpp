@@ -1,8 +1,11 @@
 #include "Database.h"
 
 #include <QDateTime>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QThread>
+
+#include <sqlite3.h>
 
 #include <atomic>
 #include <map>
@@ -146,6 +149,51 @@ Rows Database::exec(const QString &sql, const QVariantList &args) const {
         throw DatabaseError("query failed: " + why + " in " + sql.toStdString());
     }
     return owned ? Rows(std::move(owned)) : Rows(slot.get());
+}
+
+sqlite3 *Database::handle() const {
+    const QVariant h = connection().driver()->handle();
+    if (!h.isValid() || qstrcmp(h.typeName(), "sqlite3*") != 0)
+        throw DatabaseError("the SQL driver is not SQLite's");
+    return *static_cast<sqlite3 *const *>(h.constData());
+}
+
+RawRows::RawRows(const Database &db, const char *sql) {
+    sqlite3 *h = db.handle();
+    if (sqlite3_prepare_v2(h, sql, -1, &m_stmt, nullptr) != SQLITE_OK)
+        throw DatabaseError(std::string("prepare failed: ") + sqlite3_errmsg(h) + " in " + sql);
+}
+
+RawRows::~RawRows() {
+    sqlite3_finalize(m_stmt);
+}
+
+void RawRows::bind(int index, qint64 value) {
+    sqlite3_bind_int64(m_stmt, index, value);
+}
+
+void RawRows::bind(int index, const QString &value) {
+    const QByteArray utf8 = value.toUtf8();
+    sqlite3_bind_text(m_stmt, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+}
+
+bool RawRows::next() {
+    const int rc = sqlite3_step(m_stmt);
+    if (rc == SQLITE_ROW)
+        return true;
+    if (rc == SQLITE_DONE)
+        return false;
+    throw DatabaseError(std::string("query failed: ") + sqlite3_errmsg(sqlite3_db_handle(m_stmt)));
+}
+
+qint64 RawRows::integer(int column) const {
+    return sqlite3_column_int64(m_stmt, column);
+}
+
+std::string_view RawRows::text(int column) const {
+    const auto *p = reinterpret_cast<const char *>(sqlite3_column_text(m_stmt, column));
+    return p ? std::string_view(p, std::size_t(sqlite3_column_bytes(m_stmt, column)))
+             : std::string_view();
 }
 
 int Database::migrate() const {

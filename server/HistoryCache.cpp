@@ -3,13 +3,13 @@
 #include <QJsonArray>
 
 #include <algorithm>
+#include <cstdint>
+#include <exception>
+#include <thread>
 
 namespace quorvel::server {
 
 namespace {
-
-// Accounts whose answers are kept; the least recently asked for goes first.
-constexpr std::size_t kMaxAccounts = 256;
 
 // The envelope around the jobs, split where the array's items go.
 struct Envelope {
@@ -32,20 +32,64 @@ const Envelope &historyEnvelope() {
     return e;
 }
 
-std::int64_t ticks() {
-    return std::chrono::steady_clock::now().time_since_epoch().count();
+// Compresses `texts` into `pieces` on every core: a large history's first
+// compressed answer is one block per core at a time.
+void deflateAll(const std::vector<const std::string *> &texts,
+                std::vector<compression::Piece> &pieces) {
+    pieces.resize(texts.size());
+    if (texts.empty())
+        return;
+    std::atomic<std::size_t> next{0};
+    std::exception_ptr failure;
+    std::mutex failureMutex;
+    const auto work = [&] {
+        try {
+            for (std::size_t i = next++; i < texts.size(); i = next++)
+                pieces[i] = compression::deflatePiece(*texts[i]);
+        } catch (...) {
+            std::lock_guard lock(failureMutex);
+            failure = std::current_exception();
+        }
+    };
+    const std::size_t helpers =
+        std::min<std::size_t>(std::max(1u, std::thread::hardware_concurrency()), texts.size()) - 1;
+    std::vector<std::thread> threads;
+    for (std::size_t i = 0; i < helpers; ++i)
+        threads.emplace_back(work);
+    work();
+    for (std::thread &t : threads)
+        t.join();
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 } // namespace
 
 struct HistoryCache::Account {
-    // Its text and compressed piece are made again only after one of its jobs changed.
+    // A block's jobs are kept as its text (newest first, each followed by a
+    // comma), as the compressed piece the answer carries, or both: a history
+    // read for a client that takes gzip is kept compressed only, and its text
+    // is inflated again when a job in it changes or a client wants it plain.
     struct Block {
-        std::vector<std::pair<qint64, std::string>> jobs; // (seq, JSON), oldest first
-        CachedAnswer::Part text;
-        compression::Piece piece;
-        void changed() {
-            text.reset();
+        std::vector<std::pair<qint64, std::uint32_t>> jobs; // (seq, JSON bytes), oldest first
+        std::shared_ptr<const std::string> text;
+        CachedAnswer::Part part;  // the text as the answer carries it
+        compression::Piece piece; // `part` compressed
+
+        // Where the jobs from `index` on (oldest first) end in the text.
+        std::size_t before(std::size_t index) const {
+            std::size_t at = 0;
+            for (std::size_t k = index; k < jobs.size(); ++k)
+                at += jobs[k].second + 1;
+            return at;
+        }
+        // A new text with `removed` bytes at `at` replaced; answers being sent keep the old one.
+        void splice(std::size_t at, std::size_t removed, const std::string &inserted) {
+            auto next = std::make_shared<std::string>();
+            next->reserve(text->size() - removed + inserted.size());
+            next->append(*text, 0, at).append(inserted).append(*text, at + removed);
+            text = std::move(next);
+            part.reset();
             piece.deflated.reset();
         }
     };
@@ -53,112 +97,194 @@ struct HistoryCache::Account {
     bool built = false;
     quint64 generation = 0;
     std::vector<Block> blocks; // oldest first
-    std::unordered_map<QString, qint64> seqOf;
     std::shared_ptr<const CachedAnswer> answer;
-    std::atomic<std::int64_t> used{0};
+    std::size_t answerBytes = 0; // uncompressed
+    // Guarded by the cache's mutex.
+    bool kept = true;
+    std::size_t bytes = 0;
+    std::list<qint64>::iterator lru;
 
-    // Newest job first; every block but the oldest is followed by another, hence its comma.
-    void appendText(std::string &out, std::size_t index) const {
-        const Block &b = blocks[index];
-        for (auto it = b.jobs.rbegin(); it != b.jobs.rend(); ++it) {
-            if (it != b.jobs.rbegin())
-                out += ',';
-            out += it->second;
+    // The oldest block goes last in the answer: its part has no final comma.
+    Block &withText(std::size_t index) {
+        Block &b = blocks[index];
+        if (!b.text) {
+            std::string text = compression::inflatePiece(b.piece);
+            if (index == 0)
+                text += ',';
+            b.text = std::make_shared<const std::string>(std::move(text));
         }
-        if (index > 0)
-            out += ',';
+        return b;
+    }
+    const CachedAnswer::Part &partOf(std::size_t index) {
+        Block &b = withText(index);
+        if (!b.part)
+            b.part = index > 0 ? b.text
+                               : std::make_shared<const std::string>(
+                                     std::string_view(*b.text).substr(0, b.text->size() - 1));
+        return b.part;
+    }
+    std::size_t partSize(std::size_t index) const {
+        return blocks[index].before(0) - (index == 0 ? 1 : 0);
+    }
+    std::size_t jobBytes() const {
+        std::size_t n = 0;
+        for (std::size_t i = 0; i < blocks.size(); ++i)
+            n += partSize(i);
+        return n;
     }
 
-    Block *blockFor(qint64 seq) {
-        if (blocks.empty())
-            return nullptr;
+    std::size_t blockFor(qint64 seq) const {
         auto it = std::upper_bound(blocks.begin(), blocks.end(), seq, [](qint64 s, const Block &b) {
             return s < b.jobs.front().first;
         });
-        return it == blocks.begin() ? &blocks.front() : &*std::prev(it);
+        return it == blocks.begin() ? 0 : std::size_t(std::prev(it) - blocks.begin());
     }
 
+    // A job already listed is replaced; a new one goes where its creation order puts it.
     void put(Repository::ListedJob job) {
-        std::string json = std::move(job.json);
-        const auto known = seqOf.find(job.id);
-        if (known != seqOf.end()) {
-            Block *b = blockFor(known->second);
-            auto it = std::lower_bound(
-                b->jobs.begin(), b->jobs.end(), known->second,
-                [](const std::pair<qint64, std::string> &e, qint64 s) { return e.first < s; });
-            if (it != b->jobs.end() && it->first == known->second) {
-                it->second = std::move(json);
-                b->changed();
-                return;
-            }
-        }
-        seqOf[job.id] = job.seq;
+        const auto bytes = std::uint32_t(job.json.size());
         if (blocks.empty() || job.seq > blocks.back().jobs.back().first) {
             if (blocks.empty() || blocks.back().jobs.size() >= kBlockJobs) {
-                // The block before the new one gains its trailing comma.
-                if (!blocks.empty())
-                    blocks.back().changed();
                 blocks.emplace_back();
+                blocks.back().text = std::make_shared<const std::string>();
             }
-            blocks.back().jobs.emplace_back(job.seq, std::move(json));
-            blocks.back().changed();
+            Block &b = withText(blocks.size() - 1);
+            b.splice(0, 0, job.json + ',');
+            b.jobs.emplace_back(job.seq, bytes);
             return;
         }
-        // Created before a job already listed (two requests of one account at once).
-        Block *b = blockFor(job.seq);
-        auto it = std::lower_bound(
-            b->jobs.begin(), b->jobs.end(), job.seq,
-            [](const std::pair<qint64, std::string> &e, qint64 s) { return e.first < s; });
-        b->jobs.emplace(it, job.seq, std::move(json));
-        b->changed();
+        // Changed, or created before a job already listed (two requests of one account at once).
+        Block &b = withText(blockFor(job.seq));
+        const auto it = std::lower_bound(
+            b.jobs.begin(), b.jobs.end(), job.seq,
+            [](const std::pair<qint64, std::uint32_t> &e, qint64 s) { return e.first < s; });
+        const auto index = std::size_t(it - b.jobs.begin());
+        if (it != b.jobs.end() && it->first == job.seq) {
+            b.splice(b.before(index + 1), it->second, job.json);
+            it->second = bytes;
+        } else {
+            b.splice(b.before(index), 0, job.json + ',');
+            b.jobs.emplace(it, job.seq, bytes);
+        }
+    }
+
+    // Blocks of jobs read in creation order: once a block is full its text is
+    // written into a reused buffer, and kept, or only compressed when `gzip`.
+    struct Reader {
+        Reader(Account &account, bool gzip)
+            : a(account)
+            , compressed(gzip) {}
+        Account &a;
+        bool compressed;
+        std::vector<std::string> pending = std::vector<std::string>(kBlockJobs);
+        std::vector<std::pair<qint64, std::uint32_t>> jobs;
+        std::string text;
+        void add(qint64 seq, const std::string &json) {
+            if (jobs.size() == kBlockJobs)
+                flush();
+            pending[jobs.size()].assign(json);
+            jobs.emplace_back(seq, std::uint32_t(json.size()));
+        }
+        void flush() {
+            if (jobs.empty())
+                return;
+            text.clear();
+            for (std::size_t k = jobs.size(); k-- > 0;)
+                text.append(pending[k]).push_back(',');
+            Block &b = a.blocks.emplace_back();
+            if (compressed)
+                b.piece = compression::deflatePiece(
+                    std::string_view(text).substr(0, text.size() - (a.blocks.size() == 1 ? 1 : 0)));
+            else
+                b.text = std::make_shared<const std::string>(text);
+            b.jobs = std::move(jobs);
+            jobs = {};
+        }
+    };
+
+    // What it holds, roughly as the allocator sees it.
+    std::size_t size() const {
+        std::size_t n = 512;
+        for (std::size_t i = 0; i < blocks.size(); ++i) {
+            const Block &b = blocks[i];
+            n += b.jobs.capacity() * sizeof(b.jobs[0]);
+            if (b.text)
+                n += b.text->size();
+            if (b.part && b.part != b.text)
+                n += b.part->size();
+            if (b.piece.deflated)
+                n += b.piece.deflated->size();
+        }
+        return n;
     }
 };
 
 std::shared_ptr<HistoryCache::Account> HistoryCache::account(qint64 userId) {
     std::lock_guard lock(m_mutex);
     auto &slot = m_accounts[userId];
-    if (!slot) {
-        if (m_accounts.size() > kMaxAccounts) {
-            auto oldest = m_accounts.end();
-            for (auto it = m_accounts.begin(); it != m_accounts.end(); ++it)
-                if (it->second && (oldest == m_accounts.end() ||
-                                   it->second->used.load() < oldest->second->used.load()))
-                    oldest = it;
-            if (oldest != m_accounts.end())
-                m_accounts.erase(oldest); // in use elsewhere, it lives on until that ends
-        }
-        // Erasing another entry leaves `slot` valid.
-        slot = std::make_shared<Account>();
+    if (slot) {
+        m_lru.splice(m_lru.begin(), m_lru, slot->lru);
+        return slot;
     }
+    slot = std::make_shared<Account>();
+    m_lru.push_front(userId);
+    slot->lru = m_lru.begin();
     return slot;
+}
+
+void HistoryCache::resize(Account &a, std::size_t bytes) {
+    std::lock_guard lock(m_mutex);
+    if (!a.kept)
+        return; // let go while it was being answered
+    m_bytes = m_bytes - a.bytes + bytes;
+    a.bytes = bytes;
+    // The account just asked for is first in line, so it goes last: only when
+    // it alone is over the bound.
+    while (m_bytes > m_maxBytes && !m_lru.empty()) {
+        const auto it = m_accounts.find(m_lru.back());
+        m_bytes -= it->second->bytes;
+        it->second->kept = false; // in use elsewhere, it lives on until that ends
+        m_accounts.erase(it);
+        m_lru.pop_back();
+        ++m_counters.evicted;
+    }
+    m_counters.bytes = m_bytes;
 }
 
 std::shared_ptr<const CachedAnswer> HistoryCache::answer(qint64 userId, bool gzip) {
     const std::shared_ptr<Account> a = account(userId);
-    a->used = ticks();
     std::lock_guard lock(a->mutex);
     // The journal is read before the rows: a change committed after this
     // reading is seen again by the next request.
     const JobState::Changes changes = JobState::changesSince(userId, a->generation);
     if (!a->built || !changes.complete)
-        build(*a, userId);
+        build(*a, userId, gzip);
     else if (!changes.jobIds.empty())
         update(*a, userId, changes.jobIds);
     a->generation = changes.generation;
-    // Compressed the first time a client asks for it, then kept beside the JSON.
-    if (!a->answer || (gzip && a->answer->gzip.empty() &&
-                       CachedAnswer::sizeOf(a->answer->body) >= compression::kMinBytes))
-        a->answer = assemble(*a, gzip || (a->answer && !a->answer->gzip.empty()));
+    if (!a->answer)
+        a->answerBytes =
+            historyEnvelope().head->size() + a->jobBytes() + historyEnvelope().tail->size();
+    // Each form is made the first time a client asks for it, then kept beside the other.
+    const bool compressed = gzip && a->answerBytes >= compression::kMinBytes;
+    const bool hasBody = a->answer && !a->answer->body.empty();
+    const bool hasGzip = a->answer && !a->answer->gzip.empty();
+    if (!a->answer || (compressed ? !hasGzip : !hasBody)) {
+        a->answer = assemble(*a, !compressed || hasBody, compressed || hasGzip);
+        resize(*a, a->size());
+    }
     return a->answer;
 }
 
-void HistoryCache::build(Account &a, qint64 userId) {
+void HistoryCache::build(Account &a, qint64 userId, bool gzip) {
     ++m_counters.builds;
     a.blocks.clear();
-    a.seqOf.clear();
     a.answer.reset();
-    for (Repository::ListedJob &job : m_repo.listedJobsOf(userId))
-        a.put(std::move(job));
+    Account::Reader reader(a, gzip);
+    m_repo.listJobsOf(userId, [&](qint64 seq, const std::string &json) { reader.add(seq, json); });
+    reader.flush();
+    if (gzip)
+        m_counters.deflated += a.blocks.size();
     a.built = true;
 }
 
@@ -178,36 +304,39 @@ void HistoryCache::update(Account &a, qint64 userId, const std::vector<QString> 
     a.answer.reset();
 }
 
-std::shared_ptr<const CachedAnswer> HistoryCache::assemble(Account &a, bool gzip) {
+std::shared_ptr<const CachedAnswer> HistoryCache::assemble(Account &a, bool body, bool gzip) {
     const Envelope &env = historyEnvelope();
     auto out = std::make_shared<CachedAnswer>();
-    out->body.reserve(a.blocks.size() + 2);
-    out->body.push_back(env.head);
-    for (std::size_t i = a.blocks.size(); i-- > 0;) {
-        Account::Block &b = a.blocks[i];
-        if (!b.text) {
-            std::string text;
-            a.appendText(text, i);
-            b.text = std::make_shared<const std::string>(std::move(text));
-        }
-        out->body.push_back(b.text);
+    if (body) {
+        out->body.reserve(a.blocks.size() + 2);
+        out->body.push_back(env.head);
+        for (std::size_t i = a.blocks.size(); i-- > 0;)
+            out->body.push_back(a.partOf(i));
+        out->body.push_back(env.tail);
     }
-    out->body.push_back(env.tail);
-    if (!gzip || CachedAnswer::sizeOf(out->body) < compression::kMinBytes)
+    if (!gzip)
         return out;
+
+    std::vector<Account::Block *> stale;
+    std::vector<const std::string *> texts;
+    for (std::size_t i = 0; i < a.blocks.size(); ++i)
+        if (!a.blocks[i].piece.deflated) {
+            texts.push_back(a.partOf(i).get());
+            stale.push_back(&a.blocks[i]);
+        }
+    std::vector<compression::Piece> fresh;
+    deflateAll(texts, fresh);
+    for (std::size_t i = 0; i < stale.size(); ++i)
+        stale[i]->piece = std::move(fresh[i]);
+    m_counters.deflated += stale.size();
 
     std::vector<const compression::Piece *> pieces{&env.headPiece};
     out->gzip.reserve(a.blocks.size() + 4);
     out->gzip.push_back(env.gzipHeader);
     out->gzip.push_back(env.headPiece.deflated);
     for (std::size_t i = a.blocks.size(); i-- > 0;) {
-        Account::Block &b = a.blocks[i];
-        if (!b.piece.deflated) {
-            b.piece = compression::deflatePiece(*b.text);
-            ++m_counters.deflated;
-        }
-        pieces.push_back(&b.piece);
-        out->gzip.push_back(b.piece.deflated);
+        pieces.push_back(&a.blocks[i].piece);
+        out->gzip.push_back(a.blocks[i].piece.deflated);
     }
     pieces.push_back(&env.tailPiece);
     out->gzip.push_back(env.tailPiece.deflated);

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -20,13 +21,18 @@ namespace quorvel::server {
 // Every account's history answer, kept between requests. A job's change
 // updates that job's entry in its own account's answer and compresses again
 // only the block of jobs it sits in; other accounts' answers stay as they are.
+// The answers kept hold at most `maxBytes` together: past that the accounts
+// asked for least recently are let go, and read again when next asked for.
 // Safe to call from any number of threads.
 class HistoryCache {
 public:
-    explicit HistoryCache(Repository repo)
-        : m_repo(repo) {}
+    HistoryCache(Repository repo, std::size_t maxBytes)
+        : m_repo(repo)
+        , m_maxBytes(maxBytes) {}
 
-    // The answer, with its gzip form when `gzip` (and it is large enough).
+    // The answer in the form this client takes: gzip-compressed when `gzip`
+    // and it is large enough, else as it is. A form made once is kept, and
+    // kept up to date, beside the other.
     std::shared_ptr<const CachedAnswer> answer(qint64 userId, bool gzip);
 
     // What the cache did, for tests and benchmarks.
@@ -34,6 +40,8 @@ public:
         std::atomic<quint64> builds{0};      // answers read in full from the database
         std::atomic<quint64> jobsUpdated{0}; // single jobs taken into a cached answer
         std::atomic<quint64> deflated{0};    // blocks of jobs compressed
+        std::atomic<quint64> evicted{0};     // accounts let go to stay within the bound
+        std::atomic<std::size_t> bytes{0};   // held by the answers kept
     };
     const Counters &counters() const { return m_counters; }
 
@@ -42,15 +50,19 @@ public:
 
 private:
     struct Account;
-    void build(Account &a, qint64 userId);
+    void build(Account &a, qint64 userId, bool gzip);
     void update(Account &a, qint64 userId, const std::vector<QString> &jobIds);
-    std::shared_ptr<const CachedAnswer> assemble(Account &a, bool gzip);
+    std::shared_ptr<const CachedAnswer> assemble(Account &a, bool body, bool gzip);
     std::shared_ptr<Account> account(qint64 userId);
+    void resize(Account &a, std::size_t bytes);
 
     Repository m_repo;
+    const std::size_t m_maxBytes;
     Counters m_counters;
-    std::mutex m_mutex;
+    std::mutex m_mutex; // guards what follows and every Account's `bytes` and `lru`
     std::unordered_map<qint64, std::shared_ptr<Account>> m_accounts;
+    std::list<qint64> m_lru; // most recently asked for first
+    std::size_t m_bytes = 0;
 };
 
 } // namespace quorvel::server

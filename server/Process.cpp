@@ -96,6 +96,7 @@ pid_t spawn(const QString &program, const ProcessSpec &spec, int inFd, int outFd
     const rlim_t cpuSeconds = rlim_t(spec.timeout.count() / 1000 + 5);
     const rlimit cpu{cpuSeconds, cpuSeconds + 5};
     const bool limitCpu = spec.limits.cpuFromTimeout;
+    const int niceness = spec.limits.niceness;
     const rlimit noCore{0, 0};
 
     const pid_t parent = ::getpid();
@@ -129,6 +130,8 @@ pid_t spawn(const QString &program, const ProcessSpec &spec, int inFd, int outFd
     if (limitCpu)
         ::setrlimit(RLIMIT_CPU, &cpu);
     ::setrlimit(RLIMIT_CORE, &noCore);
+    if (niceness > 0)
+        ::setpriority(PRIO_PROCESS, 0, ::getpriority(PRIO_PROCESS, 0) + niceness);
     ::execve(argv[0], argv.data(), envp.data());
     ::_exit(127);
 }

@@ -14,6 +14,9 @@ struct ProcessLimits {
     std::uint64_t fileSize = std::uint64_t(1) << 30;     // largest file it may write
     std::uint64_t openFiles = 1024;
     bool cpuFromTimeout = true; // CPU seconds bounded by the time limit
+    // Added to the service's own: conversions, and a LibreOffice engine's
+    // start-up of several CPU seconds, leave the cores to the answers first.
+    int niceness = 10;
 };
 
 struct ProcessSpec {

@@ -1,6 +1,8 @@
 #include "Repository.h"
 
 #include <algorithm>
+#include <string>
+#include <string_view>
 
 namespace quorvel::server {
 
@@ -53,18 +55,96 @@ JobRecord jobFrom(const Rows &q) {
     return j;
 }
 
-// jobJson() in SQL, keys in the order QJsonDocument writes them.
-const QString kListedJobColumns = QStringLiteral(
-    "SELECT seq, id, json_object('create_at', created_at, 'file_name', file_name, 'id', id, "
-    "'page_number', page_number, 'result_file_typ', result_file_typ, "
-    "'source_file_md5', source_file_md5, "
-    "'source_file_path', 'uploads/' || upload_id || '/' || file_name, "
-    "'source_file_typ', source_file_typ, "
-    "'status', CASE state WHEN 'completed' THEN 1 WHEN 'failed' THEN 2 ELSE 0 END, "
-    "'typ', typ, 'user_id', CAST(user_id AS TEXT)) FROM jobs ");
+// The columns jobJson() reads, for listedJobFrom().
+constexpr const char *kListedJobColumns =
+    "SELECT seq, created_at, file_name, id, page_number, result_file_typ, source_file_md5, "
+    "upload_id, source_file_typ, state, typ, user_id FROM jobs ";
 
-Repository::ListedJob listedJobFrom(const Rows &q) {
-    return {q.value(0).toLongLong(), q.value(1).toString(), q.value(2).toString().toStdString()};
+// A JSON string as QJsonDocument writes it: quote, backslash and control
+// characters escaped, everything else as UTF-8.
+void appendJsonString(std::string &out, std::string_view s) {
+    // Text in the database is UTF-8 unless another program wrote it; it reads
+    // as Qt reads it, bad sequences replaced.
+    QByteArray checked;
+    if (std::any_of(s.begin(), s.end(),
+                    [](char c) { return static_cast<unsigned char>(c) >= 0x80; })) {
+        checked = QString::fromUtf8(s.data(), qsizetype(s.size())).toUtf8();
+        s = std::string_view(checked.constData(), std::size_t(checked.size()));
+    }
+    static constexpr char kHex[] = "0123456789abcdef";
+    out += '"';
+    std::size_t run = 0;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        if (c >= 0x20 && c != '"' && c != '\\')
+            continue;
+        out.append(s.data() + run, i - run);
+        run = i + 1;
+        out += '\\';
+        switch (c) {
+        case '"':
+            out += '"';
+            break;
+        case '\\':
+            out += '\\';
+            break;
+        case '\b':
+            out += 'b';
+            break;
+        case '\f':
+            out += 'f';
+            break;
+        case '\n':
+            out += 'n';
+            break;
+        case '\r':
+            out += 'r';
+            break;
+        case '\t':
+            out += 't';
+            break;
+        default:
+            out += "u00";
+            out += kHex[c >> 4];
+            out += kHex[c & 0xf];
+        }
+    }
+    out.append(s.data() + run, s.size() - run);
+    out += '"';
+}
+
+// jobJson() as compact JSON, keys in the order QJsonDocument writes them.
+void writeListedJob(const RawRows &q, std::string &o) {
+    o.clear();
+    o += "{\"create_at\":";
+    appendJsonString(o, q.text(1));
+    o += ",\"file_name\":";
+    appendJsonString(o, q.text(2));
+    o += ",\"id\":";
+    appendJsonString(o, q.text(3));
+    o += ",\"page_number\":";
+    o += std::to_string(q.integer(4));
+    o += ",\"result_file_typ\":";
+    appendJsonString(o, q.text(5));
+    o += ",\"source_file_md5\":";
+    appendJsonString(o, q.text(6));
+    o += ",\"source_file_path\":";
+    thread_local std::string path;
+    path = "uploads/";
+    path += q.text(7);
+    path += '/';
+    path += q.text(2);
+    appendJsonString(o, path);
+    o += ",\"source_file_typ\":";
+    appendJsonString(o, q.text(8));
+    o += ",\"status\":";
+    const std::string_view state = q.text(9);
+    o += state == "completed" ? '1' : state == "failed" ? '2' : '0';
+    o += ",\"typ\":";
+    appendJsonString(o, q.text(10));
+    o += ",\"user_id\":\"";
+    o += std::to_string(q.integer(11));
+    o += "\"}";
 }
 
 template <typename T, typename Map> std::optional<T> first(Rows q, Map map) {
@@ -207,19 +287,27 @@ std::vector<JobRecord> Repository::jobsOf(qint64 userId) const {
     return out;
 }
 
-std::vector<Repository::ListedJob> Repository::listedJobsOf(qint64 userId) const {
-    std::vector<ListedJob> out;
-    Rows q =
-        m_db.exec(kListedJobColumns + QStringLiteral("WHERE user_id=? ORDER BY seq"), {userId});
-    while (q.next())
-        out.push_back(listedJobFrom(q));
-    return out;
+void Repository::listJobsOf(
+    qint64 userId, const std::function<void(qint64 seq, const std::string &json)> &row) const {
+    RawRows q(m_db, (std::string(kListedJobColumns) + "WHERE user_id=? ORDER BY seq").c_str());
+    q.bind(1, userId);
+    std::string json;
+    while (q.next()) {
+        writeListedJob(q, json);
+        row(q.integer(0), json);
+    }
 }
 
 std::optional<Repository::ListedJob> Repository::listedJob(qint64 userId, const QString &id) const {
-    return first<ListedJob>(
-        m_db.exec(kListedJobColumns + QStringLiteral("WHERE id=? AND user_id=?"), {id, userId}),
-        listedJobFrom);
+    RawRows q(m_db, (std::string(kListedJobColumns) + "WHERE id=? AND user_id=?").c_str());
+    q.bind(1, id);
+    q.bind(2, userId);
+    if (!q.next())
+        return std::nullopt;
+    ListedJob j;
+    j.seq = q.integer(0);
+    writeListedJob(q, j.json);
+    return j;
 }
 
 Repository::Admission Repository::queueJob(const UserRecord &user, const JobRecord &job) {

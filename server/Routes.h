@@ -49,7 +49,7 @@ class JobRoutes {
 public:
     explicit JobRoutes(Services &s)
         : m_s(s)
-        , m_history(s.repo) {}
+        , m_history(s.repo, s.config.historyCacheBytes) {}
     void add(httplib::Server &svr);
     const HistoryCache::Counters &historyCounters() const { return m_history.counters(); }
 

@@ -33,7 +33,9 @@ const char *kUsage = R"(Usage: quorvel-server COMMAND [OPTIONS]
 
 Commands:
   serve [--listen HOST:PORT] [--data DIR] [--workers N] [--max-upload MiB]
-                              run the service (default 127.0.0.1:8740)
+        [--job-timeout SECONDS] [--history-cache MiB]
+                              run the service (default 127.0.0.1:8740); the
+                              history answers it keeps hold at most MiB (256)
   user add EMAIL [--pages N] [--lifetime DAILY_PAGES] [--password-stdin]
                               create an account (100 pages unless --pages; a
                               lifetime member converts up to DAILY_PAGES a day);
@@ -221,7 +223,7 @@ int serveCommand(const QStringList &rest) {
     const Args a = parseArgs(rest,
                              {QStringLiteral("--listen"), QStringLiteral("--data"),
                               QStringLiteral("--workers"), QStringLiteral("--max-upload"),
-                              QStringLiteral("--job-timeout")},
+                              QStringLiteral("--job-timeout"), QStringLiteral("--history-cache")},
                              {});
     if (!a.error.isEmpty())
         return usageError(a.error);
@@ -256,6 +258,12 @@ int serveCommand(const QStringList &rest) {
         cfg.jobTimeBase = std::chrono::seconds(*t);
         cfg.jobTimePerPage = std::chrono::seconds(0);
         cfg.jobTimeMax = std::chrono::seconds(*t);
+    }
+    if (a.options.contains(QStringLiteral("--history-cache"))) {
+        const auto m = number(a.options[QStringLiteral("--history-cache")]);
+        if (!m || *m > 1024 * 1024)
+            return usageError(QStringLiteral("--history-cache needs a number of MiB"));
+        cfg.historyCacheBytes = std::size_t(*m) * 1024 * 1024;
     }
     cfg.selfExecutable = QCoreApplication::applicationFilePath();
 

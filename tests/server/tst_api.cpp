@@ -710,7 +710,15 @@ private slots:
             return converts;
         };
         QCOMPARE(convertsOf(historyOf(*m_svc, other, {}, false)).size(), 0);
-        QCOMPARE(fetch().first().toObject().value(QStringLiteral("id")).toString(), ids.last());
+        // Read in full for a client that takes gzip, it is kept compressed only;
+        // a change, then a plain client, inflate its blocks again.
+        QCOMPARE(convertsOf(historyOf(*m_svc, token, "gzip", true)).size(), count);
+        failJob(*m_svc, email, ids[1]);
+        const QJsonArray first = fetch();
+        QCOMPARE(first[count - 2].toObject().value(QStringLiteral("status")).toInt(), 2);
+        // Each job listed as its own status answer has it, odd names included.
+        QCOMPARE(first.first().toObject(),
+                 dataOf(m_svc->get(QStringLiteral("/api/v1/tollan/convert/") + ids.last(), token)));
         const quint64 builds = counters.builds, deflated = counters.deflated;
         QVERIFY(deflated >= 2);
 
@@ -734,13 +742,59 @@ private slots:
         const QJsonArray after = fetch();
         QCOMPARE(after.last().toObject().value(QStringLiteral("id")).toString(), ids.first());
         QCOMPARE(after.last().toObject().value(QStringLiteral("status")).toInt(), 2);
-        // Listed exactly as its own status answer has it, odd names included.
         QCOMPARE(
             after.last().toObject(),
             dataOf(m_svc->get(QStringLiteral("/api/v1/tollan/convert/") + ids.first(), token)));
         QCOMPARE(counters.builds, builds);
         QCOMPARE(counters.jobsUpdated, updated + 1);
         QCOMPARE(counters.deflated, deflated + 1);
+    }
+
+    // The answers kept stay within their bound: the account asked for least
+    // recently is let go, and read again when next asked for, with the
+    // changes made meanwhile.
+    void historyWithinItsBound_data() {
+        QTest::addColumn<int>("boundKiB");
+        QTest::addColumn<bool>("firstKept"); // the first account's answer outlives two others
+        QTest::addColumn<bool>("lastKept");  // the last one's outlives itself
+        QTest::newRow("room for all") << 65536 << true << true;
+        QTest::newRow("room for two") << 3000 << false << true;
+        QTest::newRow("room for none") << 64 << false << false;
+    }
+    void historyWithinItsBound() {
+        QFETCH(int, boundKiB);
+        QFETCH(bool, firstKept);
+        QFETCH(bool, lastKept);
+        const std::size_t bound = std::size_t(boundKiB) * 1024;
+        TestService svc(0, 1 << 20, {}, [&](Config &c) { c.historyCacheBytes = bound; });
+        QStringList emails, tokens;
+        QList<QStringList> ids;
+        for (int i = 0; i < 3; ++i) {
+            emails << QStringLiteral("bound%1@example.org").arg(i);
+            tokens << svc.addUserAndLogin(emails[i]);
+            ids << addFinishedJobs(svc, emails[i], 2000);
+        }
+        const auto &counters = svc.api->historyCounters();
+        const auto listed = [&](int account) {
+            const QJsonArray converts = convertsOf(historyOf(svc, tokens[account], {}, false));
+            QStringList order;
+            for (const QJsonValue &job : converts)
+                order.prepend(job.toObject().value(QStringLiteral("id")).toString());
+            [&] { QCOMPARE(order, ids[account]); }();
+            return converts.last().toObject().value(QStringLiteral("status")).toInt();
+        };
+        for (int i = 0; i < 3; ++i)
+            listed(i);
+        QVERIFY(counters.bytes <= bound);
+
+        failJob(svc, emails[0], ids[0].first());
+        quint64 builds = counters.builds;
+        listed(2);
+        QCOMPARE(counters.builds - builds, lastKept ? 0u : 1u);
+        builds = counters.builds;
+        QCOMPARE(listed(0), 2);
+        QCOMPARE(counters.builds - builds, firstKept ? 0u : 1u);
+        QVERIFY(counters.bytes <= bound);
     }
 
     // Answers stay whole while jobs change beside many readers.

@@ -11,6 +11,7 @@
 #include <QThread>
 
 #include <signal.h>
+#include <sys/resource.h>
 
 #include <thread>
 
@@ -48,6 +49,10 @@ private slots:
             << "test -f marker && echo here" << int(ProcessResult::End::Exited) << 0 << "here";
         QTest::newRow("no stdin") << "cat; echo eof" << int(ProcessResult::End::Exited) << 0
                                   << "eof";
+        QTest::newRow("below the service's priority")
+            << QStringLiteral("test $(nice) -gt %1 && echo below")
+                   .arg(::getpriority(PRIO_PROCESS, 0))
+            << int(ProcessResult::End::Exited) << 0 << "below";
     }
     void outcomes() {
         QFETCH(QString, script);
