@@ -246,13 +246,6 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QString>("fragment");
         QTest::newRow("no command") << QStringList{} << "no command given";
-        QTest::newRow("unknown command")
-            << QStringList{"frobnicate"} << "unknown command 'frobnicate'";
-        QTest::newRow("unknown operation lists the names")
-            << QStringList{"convert", "PDF to XLS", "a.pdf"}
-            << "\"PDF to DOC\", \"PDF to PPTX\", \"PDF to IMG\", \"PDF to MD\", \"DOCX to PDF\", "
-               "\"PPTX to PDF\", \"MD to PDF\", \"Compress\"";
-        QTest::newRow("missing job id") << QStringList{"status"} << "missing JOB_ID";
         QTest::newRow("bad filter")
             << QStringList{"--json", "history", "--filter", "done"} << "unknown filter 'done'";
     }
@@ -299,16 +292,10 @@ private Q_SLOTS:
         QTest::addColumn<QString>("usageLine");
         const QString prefix = "Usage: quorvel-cli [--json] [--trace] ";
         QTest::newRow("--help") << QStringList{"--help"} << prefix + "COMMAND [ARGS]";
-        QTest::newRow("-h") << QStringList{"-h"} << prefix + "COMMAND [ARGS]";
         QTest::newRow("help convert")
             << QStringList{"help", "convert"}
             << prefix + "convert OPERATION FILE... [--wait [--download DIR] [--timeout S]]";
-        const QStringList commands = {"login",   "logout", "whoami",  "balance",  "operations",
-                                      "convert", "status", "history", "download", "retry"};
-        for (const QString &c : commands) {
-            const QString usage = QStringLiteral("Usage: quorvel-cli [--json] [--trace] ") + c;
-            QTest::newRow(qPrintable(c + " --help")) << QStringList{c, "--help"} << usage;
-        }
+        QTest::newRow("retry --help") << QStringList{"retry", "--help"} << prefix + "retry";
     }
     void help() {
         QFETCH(QStringList, args);
@@ -497,9 +484,7 @@ private Q_SLOTS:
         QVERIFY(traced.out.startsWith("Email:"));
         const QList<QByteArray> lines = traced.err.split('\n');
         QVERIFY(lines.contains(QStringLiteral("🔄 加载已保存的用户信息，令牌: tok-12…").toUtf8()));
-        QVERIFY(lines.contains(QStringLiteral("🔑 用户不是终身会员").toUtf8()));
-        QVERIFY(lines.contains("🌐 Final URL: " + m_server.origin().toUtf8() + kMe) ||
-                traced.err.contains(m_server.origin().toUtf8() + kMe));
+        QVERIFY(traced.err.contains(m_server.origin().toUtf8() + kMe));
         QVERIFY(!traced.err.contains(kToken.toUtf8()));
 
         const CliRun quiet = run({"whoami"});
@@ -535,11 +520,6 @@ private Q_SLOTS:
             << "job-1" << ScriptedResponse::json(200, envelope(job("job-1", 1))) << 0
             << QByteArray("ID     STATUS     TYPE     PAGES  CREATED              FILE\n"
                           "job-1  Completed  pdf2doc  4      2026-12-06 10:00:00  Report.pdf\n")
-            << QByteArray();
-        QTest::newRow("unknown status word")
-            << "job-1" << ScriptedResponse::json(200, envelope(job("job-1", 3))) << 0
-            << QByteArray("ID     STATUS       TYPE     PAGES  CREATED              FILE\n"
-                          "job-1  Unknown (3)  pdf2doc  4      2026-12-06 10:00:00  Report.pdf\n")
             << QByteArray();
         QTest::newRow("not found")
             << "job-1" << ScriptedResponse::json(404, "{}") << 1 << QByteArray()

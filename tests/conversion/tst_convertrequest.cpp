@@ -9,6 +9,7 @@
 
 using namespace quorvel;
 using namespace quorvel::test;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -44,18 +45,14 @@ private Q_SLOTS:
         QTest::addColumn<QString>("operation");
         QTest::addColumn<QString>("typ");
         QTest::addColumn<QString>("ruleLine");
-        QTest::newRow("forward") << "PDF to PPTX"
-                                 << "PDF2PPTX"
-                                 << "convertToPDF - 正向转换: PDF2PPTX";
-        QTest::newRow("reverse") << "IMG to PDF"
-                                 << "IMG2PDF"
-                                 << "convertToPDF - 反向转换: IMG2PDF";
-        QTest::newRow("markdown") << "MD to PDF"
-                                  << "MD2PDF"
-                                  << "convertToPDF - MD to PDF特殊处理: MD2PDF";
-        QTest::newRow("modify") << "Compress"
-                                << "COMPRESS"
-                                << "convertToPDF - 正向转换: COMPRESS";
+        QTest::newRow("forward") << u"PDF to PPTX"_s << u"PDF2PPTX"_s
+                                 << u"convertToPDF - 正向转换: PDF2PPTX"_s;
+        QTest::newRow("reverse") << u"IMG to PDF"_s << u"IMG2PDF"_s
+                                 << u"convertToPDF - 反向转换: IMG2PDF"_s;
+        QTest::newRow("markdown") << u"MD to PDF"_s << u"MD2PDF"_s
+                                  << u"convertToPDF - MD to PDF特殊处理: MD2PDF"_s;
+        QTest::newRow("modify") << u"Compress"_s << u"COMPRESS"_s
+                                << u"convertToPDF - 正向转换: COMPRESS"_s;
     }
     void bodyAndHeaders() {
         QFETCH(QString, operation);
@@ -121,17 +118,17 @@ private Q_SLOTS:
         QTest::addColumn<QString>("description");
         QTest::newRow("402 with text")
             << ScriptedResponse::json(402, "no pages left")
-            << "Conversion failed with status 402: no pages left" << qint64(402)
-            << "The operation couldn’t be completed. (Conversion failed with status 402: no pages "
-               "left error 402.)";
+            << u"Conversion failed with status 402: no pages left"_s << qint64(402)
+            << u"The operation couldn’t be completed. (Conversion failed with status 402: no pages "
+               "left error 402.)"_s;
         QTest::newRow("500 not UTF-8")
             << ScriptedResponse::json(500, "\xff\xfe")
-            << "Conversion failed with status 500: 无法解析的响应数据" << qint64(500) << "";
+            << u"Conversion failed with status 500: 无法解析的响应数据"_s << qint64(500) << u""_s;
         QTest::newRow("data not an object")
             << ScriptedResponse::json(200, R"({"code":0,"msg":"ok","data":"queued"})")
-            << "NSCocoaErrorDomain" << qint64(4864) << "";
-        QTest::newRow("not JSON") << ScriptedResponse::json(200, "<html>") << "NSCocoaErrorDomain"
-                                  << qint64(4864) << "";
+            << u"NSCocoaErrorDomain"_s << qint64(4864) << u""_s;
+        QTest::newRow("not JSON") << ScriptedResponse::json(200, "<html>")
+                                  << u"NSCocoaErrorDomain"_s << qint64(4864) << u""_s;
     }
     void failures() {
         QFETCH(ScriptedResponse, answer);
@@ -171,18 +168,14 @@ private Q_SLOTS:
         QTest::addColumn<QString>("id");
         QTest::addColumn<QString>("userId");
         QTest::addColumn<QString>("resultFileTyp");
-        QTest::newRow("no id, reverse")
-            << "DOCX to PDF" << QByteArray(R"({"status":"queued"})") << ""
-            << ""
-            << "pdf";
+        QTest::newRow("no id, reverse") << u"DOCX to PDF"_s << QByteArray(R"({"status":"queued"})")
+                                        << u""_s << u""_s << u"pdf"_s;
         QTest::newRow("numeric id, forward")
-            << "PDF to MD" << QByteArray(R"({"id":42,"user_id":"u7"})") << "42"
-            << "u7"
-            << "docx";
+            << u"PDF to MD"_s << QByteArray(R"({"id":42,"user_id":"u7"})") << u"42"_s << u"u7"_s
+            << u"docx"_s;
         QTest::newRow("id kept, bad status")
-            << "PDF to DOC" << QByteArray(R"({"id":"j-9","status":"0"})") << "j-9"
-            << ""
-            << "docx";
+            << u"PDF to DOC"_s << QByteArray(R"({"id":"j-9","status":"0"})") << u"j-9"_s << u""_s
+            << u"docx"_s;
     }
     void manuallyBuiltJob() {
         QFETCH(QString, operation);

@@ -7,6 +7,7 @@
 
 using namespace quorvel;
 using namespace quorvel::test;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -46,46 +47,22 @@ private Q_SLOTS:
         QTest::addColumn<QString>("sourceFileTyp");
         QTest::addColumn<QString>("fileName");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("lower-case code, upper-case ext") << "pdf2doc"
-                                                         << ""
-                                                         << "Report.PDF"
-                                                         << "Report.docx";
-        QTest::newRow("images") << "PDF2IMG"
-                                << ""
-                                << "scan.pdf"
-                                << "scan.zip";
-        QTest::newRow("reverse, case-blind") << "DOCX2PDF"
-                                             << "docx"
-                                             << "letter.DOCX"
-                                             << "letter.pdf";
-        QTest::newRow("markdown source") << "MD2PDF"
-                                         << "markdown"
-                                         << "notes.md"
-                                         << "notes.pdf";
-        QTest::newRow("md is no source type") << "MD2PDF"
-                                              << "md"
-                                              << "notes.md"
-                                              << "notes.md.pdf";
-        QTest::newRow("image source") << "IMG2PDF"
-                                      << "png"
-                                      << "photo.png"
-                                      << "photo.png.pdf";
-        QTest::newRow("every occurrence") << "PDF2MD"
-                                          << ""
-                                          << "a.pdf.pdf"
-                                          << "a.md.md";
-        QTest::newRow("no extension") << "COMPRESS"
-                                      << ""
-                                      << "plain"
-                                      << "plain.pdf";
-        QTest::newRow("unknown code") << "pdf2txt"
-                                      << ""
-                                      << "x.pdf"
-                                      << "x.docx";
-        QTest::newRow("reverse code not in table") << "DOC2PDF"
-                                                   << "docx"
-                                                   << "a.docx"
-                                                   << "a.docx";
+        QTest::newRow("lower-case code, upper-case ext")
+            << u"pdf2doc"_s << u""_s << u"Report.PDF"_s << u"Report.docx"_s;
+        QTest::newRow("images") << u"PDF2IMG"_s << u""_s << u"scan.pdf"_s << u"scan.zip"_s;
+        QTest::newRow("reverse, case-blind")
+            << u"DOCX2PDF"_s << u"docx"_s << u"letter.DOCX"_s << u"letter.pdf"_s;
+        QTest::newRow("markdown source")
+            << u"MD2PDF"_s << u"markdown"_s << u"notes.md"_s << u"notes.pdf"_s;
+        QTest::newRow("md is no source type")
+            << u"MD2PDF"_s << u"md"_s << u"notes.md"_s << u"notes.md.pdf"_s;
+        QTest::newRow("image source")
+            << u"IMG2PDF"_s << u"png"_s << u"photo.png"_s << u"photo.png.pdf"_s;
+        QTest::newRow("every occurrence") << u"PDF2MD"_s << u""_s << u"a.pdf.pdf"_s << u"a.md.md"_s;
+        QTest::newRow("no extension") << u"COMPRESS"_s << u""_s << u"plain"_s << u"plain.pdf"_s;
+        QTest::newRow("unknown code") << u"pdf2txt"_s << u""_s << u"x.pdf"_s << u"x.docx"_s;
+        QTest::newRow("reverse code not in table")
+            << u"DOC2PDF"_s << u"docx"_s << u"a.docx"_s << u"a.docx"_s;
     }
     void resultNames() {
         QFETCH(QString, typ);
@@ -98,25 +75,17 @@ private Q_SLOTS:
     void safeNames_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("plain") << "Report.docx"
-                               << "Report.docx";
-        QTest::newRow("parent traversal") << "../../x.docx"
-                                          << "x.docx";
-        QTest::newRow("absolute") << "/etc/passwd"
-                                  << "passwd";
-        QTest::newRow("trailing slash") << "dir/"
-                                        << "download";
-        QTest::newRow("empty") << ""
-                               << "download";
-        QTest::newRow("dot") << "."
-                             << "download";
-        QTest::newRow("dot dot") << ".."
-                                 << "download";
-        QTest::newRow("backslash") << "..\\..\\x.pdf"
-                                   << ".._.._x.pdf";
-        QTest::newRow("control chars") << QString("a\nb\tc\x01.pdf") << "a_b_c_.pdf";
+        QTest::newRow("plain") << u"Report.docx"_s << u"Report.docx"_s;
+        QTest::newRow("parent traversal") << u"../../x.docx"_s << u"x.docx"_s;
+        QTest::newRow("absolute") << u"/etc/passwd"_s << u"passwd"_s;
+        QTest::newRow("trailing slash") << u"dir/"_s << u"download"_s;
+        QTest::newRow("empty") << u""_s << u"download"_s;
+        QTest::newRow("dot") << u"."_s << u"download"_s;
+        QTest::newRow("dot dot") << u".."_s << u"download"_s;
+        QTest::newRow("backslash") << u"..\\..\\x.pdf"_s << u".._.._x.pdf"_s;
+        QTest::newRow("control chars") << QString("a\nb\tc\x01.pdf") << u"a_b_c_.pdf"_s;
         QTest::newRow("bidi override")
-            << QStringLiteral("cod.exe\u202Efdp.docx") << "cod.exe_fdp.docx";
+            << QStringLiteral("cod.exe\u202Efdp.docx") << u"cod.exe_fdp.docx"_s;
         QTest::newRow("unicode kept") << QStringLiteral("报告.docx") << QStringLiteral("报告.docx");
     }
     void safeNames() {
@@ -197,12 +166,12 @@ private Q_SLOTS:
         ScriptedResponse refusedEndless = endless;
         refusedEndless.status = 500;
         const QString url = ServiceError::kUrlErrorDomain;
-        QTest::newRow("404") << ScriptedResponse::json(404, "gone") << "Download failed"
+        QTest::newRow("404") << ScriptedResponse::json(404, "gone") << u"Download failed"_s
                              << qint64(404) << limit << plenty;
-        QTest::newRow("500") << ScriptedResponse::json(500, "") << "Download failed" << qint64(500)
-                             << limit << plenty;
+        QTest::newRow("500") << ScriptedResponse::json(500, "") << u"Download failed"_s
+                             << qint64(500) << limit << plenty;
         QTest::newRow("500, endless body")
-            << refusedEndless << "Download failed" << qint64(500) << limit << plenty;
+            << refusedEndless << u"Download failed"_s << qint64(500) << limit << plenty;
         QTest::newRow("dropped mid-body") << midBody << url << qint64(-1005) << limit << plenty;
         QTest::newRow("dropped before answer")
             << dropped << url << qint64(-1005) << limit << plenty;
@@ -250,12 +219,9 @@ private Q_SLOTS:
     void serviceNamesStayInside_data() {
         QTest::addColumn<QString>("fileName");
         QTest::addColumn<QString>("saved");
-        QTest::newRow("traversal") << "../../x.pdf"
-                                   << "x.docx";
-        QTest::newRow("empty") << ""
-                               << ".docx";
-        QTest::newRow("absolute") << "/tmp/evil.pdf"
-                                  << "evil.docx";
+        QTest::newRow("traversal") << u"../../x.pdf"_s << u"x.docx"_s;
+        QTest::newRow("empty") << u""_s << u".docx"_s;
+        QTest::newRow("absolute") << u"/tmp/evil.pdf"_s << u"evil.docx"_s;
     }
     void serviceNamesStayInside() {
         QFETCH(QString, fileName);

@@ -3,6 +3,7 @@
 #include <QTest>
 
 using namespace quorvel;
+using namespace Qt::StringLiterals;
 namespace C = quorvel::OperationCatalogue;
 
 class TestOperationCatalogue : public QObject {
@@ -17,40 +18,38 @@ private Q_SLOTS:
         QTest::addColumn<bool>("needsJob");
         QTest::addColumn<QString>("resultExtension");
         const QStringList pdf{"pdf"};
-        QTest::newRow("PDF to DOC") << "PDF to DOC" << pdf << "PDF"
-                                    << "PDF2DOC" << true << ".docx";
-        QTest::newRow("PDF to PPTX") << "PDF to PPTX" << pdf << "PDF"
-                                     << "PDF2PPTX" << true << ".pptx";
-        QTest::newRow("PDF to IMG") << "PDF to IMG" << pdf << "PDF"
-                                    << "PDF2IMG" << true << ".zip";
-        QTest::newRow("PDF to MD") << "PDF to MD" << pdf << "PDF"
-                                   << "PDF2MD" << true << ".md";
-        QTest::newRow("DOCX to PDF") << "DOCX to PDF" << QStringList{"docx", "doc"} << "DOCX/DOC"
-                                     << "DOCX2PDF" << true << ".pdf";
-        QTest::newRow("PPTX to PDF") << "PPTX to PDF" << QStringList{"pptx", "ppt"} << "PPTX/PPT"
-                                     << "PPTX2PDF" << true << ".pdf";
-        QTest::newRow("MD to PDF")
-            << "MD to PDF" << QStringList{"md", "markdown", "txt"} << "MD/TXT等文本"
-            << "MD2PDF" << true << ".pdf";
-        QTest::newRow("Compress") << "Compress" << pdf << "PDF"
-                                  << "COMPRESS" << true << ".pdf";
+        QTest::newRow("PDF to DOC")
+            << u"PDF to DOC"_s << pdf << u"PDF"_s << u"PDF2DOC"_s << true << u".docx"_s;
+        QTest::newRow("PDF to PPTX")
+            << u"PDF to PPTX"_s << pdf << u"PDF"_s << u"PDF2PPTX"_s << true << u".pptx"_s;
+        QTest::newRow("PDF to IMG")
+            << u"PDF to IMG"_s << pdf << u"PDF"_s << u"PDF2IMG"_s << true << u".zip"_s;
+        QTest::newRow("PDF to MD")
+            << u"PDF to MD"_s << pdf << u"PDF"_s << u"PDF2MD"_s << true << u".md"_s;
+        QTest::newRow("DOCX to PDF") << u"DOCX to PDF"_s << QStringList{"docx", "doc"}
+                                     << u"DOCX/DOC"_s << u"DOCX2PDF"_s << true << u".pdf"_s;
+        QTest::newRow("PPTX to PDF") << u"PPTX to PDF"_s << QStringList{"pptx", "ppt"}
+                                     << u"PPTX/PPT"_s << u"PPTX2PDF"_s << true << u".pdf"_s;
+        QTest::newRow("MD to PDF") << u"MD to PDF"_s << QStringList{"md", "markdown", "txt"}
+                                   << u"MD/TXT等文本"_s << u"MD2PDF"_s << true << u".pdf"_s;
+        QTest::newRow("Compress") << u"Compress"_s << pdf << u"PDF"_s << u"COMPRESS"_s << true
+                                  << u".pdf"_s;
         QTest::newRow("IMG to PDF")
-            << "IMG to PDF" << QStringList{"jpg", "jpeg", "png", "gif", "bmp", "tiff"}
-            << "JPG/PNG/GIF等图片"
-            << "IMG2PDF" << true << ".pdf";
-        QTest::newRow("Protect") << "Protect" << pdf << "PDF"
-                                 << "PROTECT" << true << ".pdf";
-        QTest::newRow("Unlock") << "Unlock" << pdf << "PDF"
-                                << "UNLOCK" << true << ".pdf";
+            << u"IMG to PDF"_s << QStringList{"jpg", "jpeg", "png", "gif", "bmp", "tiff"}
+            << u"JPG/PNG/GIF等图片"_s << u"IMG2PDF"_s << true << u".pdf"_s;
+        QTest::newRow("Protect") << u"Protect"_s << pdf << u"PDF"_s << u"PROTECT"_s << true
+                                 << u".pdf"_s;
+        QTest::newRow("Unlock") << u"Unlock"_s << pdf << u"PDF"_s << u"UNLOCK"_s << true
+                                << u".pdf"_s;
         // Codes the reverse rule forms that the result table does not know.
-        QTest::newRow("DOC to PDF") << "DOC to PDF" << QStringList{"docx", "doc"} << "DOCX/DOC"
-                                    << "DOC2PDF" << true << ".docx";
-        QTest::newRow("PPT to PDF") << "PPT to PDF" << QStringList{"pptx", "ppt"} << "PPTX/PPT"
-                                    << "PPT2PDF" << true << ".docx";
-        QTest::newRow("empty name") << "" << QStringList() << "未知"
-                                    << "" << false << ".docx";
-        QTest::newRow("lower-case name") << "pdf to doc" << QStringList() << "未知"
-                                         << "PDFTODOC" << false << ".docx";
+        QTest::newRow("DOC to PDF") << u"DOC to PDF"_s << QStringList{"docx", "doc"}
+                                    << u"DOCX/DOC"_s << u"DOC2PDF"_s << true << u".docx"_s;
+        QTest::newRow("PPT to PDF") << u"PPT to PDF"_s << QStringList{"pptx", "ppt"}
+                                    << u"PPTX/PPT"_s << u"PPT2PDF"_s << true << u".docx"_s;
+        QTest::newRow("empty name")
+            << u""_s << QStringList() << u"未知"_s << u""_s << false << u".docx"_s;
+        QTest::newRow("lower-case name") << u"pdf to doc"_s << QStringList() << u"未知"_s
+                                         << u"PDFTODOC"_s << false << u".docx"_s;
     }
     void rows() {
         QFETCH(QString, name);
@@ -76,16 +75,11 @@ private Q_SLOTS:
     void resultExtensionByCode_data() {
         QTest::addColumn<QString>("code");
         QTest::addColumn<QString>("extension");
-        QTest::newRow("lower-case history code") << "pdf2img"
-                                                 << ".zip";
-        QTest::newRow("pdf2docx") << "PDF2DOCX"
-                                  << ".docx";
-        QTest::newRow("md2pdf") << "md2pdf"
-                                << ".pdf";
-        QTest::newRow("unknown code") << "pdf2txt"
-                                      << ".docx";
-        QTest::newRow("empty") << ""
-                               << ".docx";
+        QTest::newRow("lower-case history code") << u"pdf2img"_s << u".zip"_s;
+        QTest::newRow("pdf2docx") << u"PDF2DOCX"_s << u".docx"_s;
+        QTest::newRow("md2pdf") << u"md2pdf"_s << u".pdf"_s;
+        QTest::newRow("unknown code") << u"pdf2txt"_s << u".docx"_s;
+        QTest::newRow("empty") << u""_s << u".docx"_s;
     }
     void resultExtensionByCode() {
         QFETCH(QString, code);
@@ -96,12 +90,9 @@ private Q_SLOTS:
     void typeCodeRules_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("code");
-        QTest::newRow("first word of a reverse name") << "  HEIC   to PDF"
-                                                      << "HEIC2PDF";
-        QTest::newRow("no first word") << "to PDF"
-                                       << "to2PDF";
-        QTest::newRow("forward with spaces") << "PDF to Word Doc"
-                                             << "PDF2WORDDOC";
+        QTest::newRow("first word of a reverse name") << u"  HEIC   to PDF"_s << u"HEIC2PDF"_s;
+        QTest::newRow("no first word") << u"to PDF"_s << u"to2PDF"_s;
+        QTest::newRow("forward with spaces") << u"PDF to Word Doc"_s << u"PDF2WORDDOC"_s;
     }
     void typeCodeRules() {
         QFETCH(QString, name);
@@ -114,20 +105,18 @@ private Q_SLOTS:
         QTest::addColumn<QString>("file");
         QTest::addColumn<QString>("text");
         QTest::newRow("pages for DOCX")
-            << "DOCX to PDF"
-            << "a.pages"
-            << "Attention please，'DOCX to PDF'Functional needDOCX/DOCFormat the file, but you "
-               "chosepagesFormat。\n\nPlease re-select the appropriate file.";
+            << u"DOCX to PDF"_s << u"a.pages"_s
+            << u"Attention please，'DOCX to PDF'Functional needDOCX/DOCFormat the file, but you "
+               "chosepagesFormat。\n\nPlease re-select the appropriate file."_s;
         QTest::newRow("no extension")
-            << "PDF to DOC"
-            << "/tmp/README"
-            << "Attention please，'PDF to DOC'Functional needPDFFormat the file, but you "
-               "choseFormat。\n\nPlease re-select the appropriate file.";
+            << u"PDF to DOC"_s << u"/tmp/README"_s
+            << u"Attention please，'PDF to DOC'Functional needPDFFormat the file, but you "
+               "choseFormat。\n\nPlease re-select the appropriate file."_s;
         QTest::newRow("upper-case extension")
-            << "IMG to PDF"
-            << "/x/Scan.WEBP"
-            << "Attention please，'IMG to PDF'Functional needJPG/PNG/GIF等图片Format the file, but "
-               "you chosewebpFormat。\n\nPlease re-select the appropriate file.";
+            << u"IMG to PDF"_s << u"/x/Scan.WEBP"_s
+            << u"Attention please，'IMG to PDF'Functional needJPG/PNG/GIF等图片Format the file, "
+               u"but "
+               "you chosewebpFormat。\n\nPlease re-select the appropriate file."_s;
     }
     void alertText() {
         QFETCH(QString, name);
@@ -139,16 +128,11 @@ private Q_SLOTS:
     void fileExtension_data() {
         QTest::addColumn<QString>("file");
         QTest::addColumn<QString>("extension");
-        QTest::newRow("upper case") << "Report.PDF"
-                                    << "pdf";
-        QTest::newRow("double") << "a.tar.GZ"
-                                << "gz";
-        QTest::newRow("dot in folder") << "/home/x.y/readme"
-                                       << "";
-        QTest::newRow("trailing dot") << "name."
-                                      << "";
-        QTest::newRow("hidden file") << ".bashrc"
-                                     << "bashrc";
+        QTest::newRow("upper case") << u"Report.PDF"_s << u"pdf"_s;
+        QTest::newRow("double") << u"a.tar.GZ"_s << u"gz"_s;
+        QTest::newRow("dot in folder") << u"/home/x.y/readme"_s << u""_s;
+        QTest::newRow("trailing dot") << u"name."_s << u""_s;
+        QTest::newRow("hidden file") << u".bashrc"_s << u"bashrc"_s;
     }
     void fileExtension() {
         QFETCH(QString, file);
@@ -160,24 +144,15 @@ private Q_SLOTS:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("file");
         QTest::addColumn<bool>("allowed");
-        QTest::newRow("pdf for PDF to DOC") << "PDF to DOC"
-                                            << "a.pdf" << true;
-        QTest::newRow("docx for PDF to DOC") << "PDF to DOC"
-                                             << "a.docx" << false;
-        QTest::newRow("docx") << "DOCX to PDF"
-                              << "a.docx" << true;
-        QTest::newRow("doc") << "DOCX to PDF"
-                             << "a.doc" << true;
-        QTest::newRow("ppt") << "PPTX to PDF"
-                             << "a.ppt" << true;
-        QTest::newRow("webp offered, refused later") << "IMG to PDF"
-                                                     << "scan.webp" << true;
-        QTest::newRow("text file for MD") << "MD to PDF"
-                                          << "notes.txt" << true;
-        QTest::newRow("any file for DOC to PDF") << "DOC to PDF"
-                                                 << "x.bin" << true;
-        QTest::newRow("any file for unknown") << ""
-                                              << "x.bin" << true;
+        QTest::newRow("pdf for PDF to DOC") << u"PDF to DOC"_s << u"a.pdf"_s << true;
+        QTest::newRow("docx for PDF to DOC") << u"PDF to DOC"_s << u"a.docx"_s << false;
+        QTest::newRow("docx") << u"DOCX to PDF"_s << u"a.docx"_s << true;
+        QTest::newRow("doc") << u"DOCX to PDF"_s << u"a.doc"_s << true;
+        QTest::newRow("ppt") << u"PPTX to PDF"_s << u"a.ppt"_s << true;
+        QTest::newRow("webp offered, refused later") << u"IMG to PDF"_s << u"scan.webp"_s << true;
+        QTest::newRow("text file for MD") << u"MD to PDF"_s << u"notes.txt"_s << true;
+        QTest::newRow("any file for DOC to PDF") << u"DOC to PDF"_s << u"x.bin"_s << true;
+        QTest::newRow("any file for unknown") << u""_s << u"x.bin"_s << true;
     }
     void pickerAndDropTypes() {
         QFETCH(QString, name);

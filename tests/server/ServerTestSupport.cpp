@@ -13,6 +13,8 @@
 #include <algorithm>
 #include <vector>
 
+using namespace Qt::StringLiterals;
+
 namespace quorvel::test {
 
 namespace {
@@ -70,6 +72,13 @@ QByteArray makePdf(const QList<QList<PdfRun>> &pages) {
     return pdf;
 }
 
+QByteArray textPdf(int pages, const QString &word) {
+    QList<QList<PdfRun>> p;
+    for (int i = 0; i < pages; ++i)
+        p << QList<PdfRun>{{72, 700, 12, "F1", u"%1 %2"_s.arg(word).arg(i + 1)}};
+    return makePdf(p);
+}
+
 QByteArray layoutPdf(const QList<PdfBlock> &blocks) {
     QList<QList<PdfRun>> pages{{}};
     double y = 740;
@@ -102,14 +111,14 @@ QByteArray layoutPdf(const QList<PdfBlock> &blocks) {
         for (const QString &w : words) {
             if (!lines.last().isEmpty() && lines.last().size() + 1 + w.size() > width)
                 lines << QString();
-            lines.last() += (lines.last().isEmpty() ? QString() : QStringLiteral(" ")) + w;
+            lines.last() += (lines.last().isEmpty() ? QString() : u" "_s) + w;
         }
         y -= size * 0.6; // paragraph spacing
         for (qsizetype i = 0; i < lines.size(); ++i) {
             need(size * 1.3);
             y -= size * 1.3;
             if (b.level == -1 && i == 0)
-                pages.last() << PdfRun{left, y, size, "F1", QStringLiteral("- ") + lines[i]};
+                pages.last() << PdfRun{left, y, size, "F1", u"- "_s + lines[i]};
             else
                 pages.last() << PdfRun{b.level == -1 ? left + 12 : left, y, size, "F1", lines[i]};
         }
@@ -164,9 +173,9 @@ QString newBoundary() {
 QByteArray clientMultipartBody(const QString &boundary, const QString &fileName,
                                const QByteArray &content) {
     QString escaped = fileName;
-    escaped.replace(QLatin1Char('"'), QStringLiteral("%22"))
-        .replace(QLatin1Char('\r'), QStringLiteral("%0D"))
-        .replace(QLatin1Char('\n'), QStringLiteral("%0A"));
+    escaped.replace(QLatin1Char('"'), u"%22"_s)
+        .replace(QLatin1Char('\r'), u"%0D"_s)
+        .replace(QLatin1Char('\n'), u"%0A"_s);
     QByteArray body;
     body += "\r\n--" + boundary.toUtf8() + "\r\n";
     body +=
@@ -210,8 +219,91 @@ int runTool(const QString &program, const QStringList &args, QByteArray *output,
     return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
 }
 
+int pdfPages(const QString &path) {
+    QByteArray out;
+    if (runTool(u"pdfinfo"_s, {path}, &out) != 0)
+        return -1;
+    const auto m = QRegularExpression(u"Pages:\\s+(\\d+)"_s).match(QString::fromLatin1(out));
+    return m.hasMatch() ? m.captured(1).toInt() : -1;
+}
+
+QString pdfText(const QString &path) {
+    QByteArray out;
+    runTool(u"pdftotext"_s, {path, u"-"_s}, &out);
+    return QString::fromUtf8(out);
+}
+
+QStringList zipNames(const QString &zip) {
+    QByteArray out;
+    if (runTool(u"unzip"_s, {u"-Z1"_s, zip}, &out) != 0)
+        return {};
+    return QString::fromUtf8(out).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+QByteArray zipEntry(const QString &zip, const QString &entry) {
+    QByteArray out;
+    runTool(u"unzip"_s, {u"-p"_s, zip, entry}, &out);
+    return out;
+}
+
+QString zipText(const QString &zip, const QString &entry) {
+    return QString::fromUtf8(zipEntry(zip, entry))
+        .replace(QRegularExpression(u"</(?:w|a):p>"_s), u"\n"_s)
+        .remove(QRegularExpression(u"<[^>]*>"_s));
+}
+
+bool addUserWithBinary(const QString &dataDir, const QString &email, int pages,
+                       const QByteArray &password) {
+    QProcess add;
+    add.start(QStringLiteral(QUORVEL_SERVER_BINARY),
+              {u"user"_s, u"add"_s, email, u"--pages"_s, QString::number(pages), u"--data"_s,
+               dataDir, u"--password-stdin"_s});
+    if (!add.waitForStarted())
+        return false;
+    add.write(password + '\n');
+    add.closeWriteChannel();
+    return add.waitForFinished(30000) && add.exitStatus() == QProcess::NormalExit &&
+           add.exitCode() == 0;
+}
+
+int startServerBinary(QProcess &process, const QString &dataDir, const QString &logFile) {
+    process.setProcessChannelMode(QProcess::SeparateChannels);
+    process.setStandardErrorFile(logFile, QIODevice::Append);
+    process.start(QStringLiteral(QUORVEL_SERVER_BINARY),
+                  {u"serve"_s, u"--listen"_s, u"127.0.0.1:0"_s, u"--data"_s, dataDir,
+                   u"--workers"_s, u"2"_s});
+    if (!process.waitForStarted())
+        return 0;
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 20000 && process.state() == QProcess::Running) {
+        if (process.canReadLine() || process.waitForReadyRead(200)) {
+            const QByteArray line = process.readLine().trimmed();
+            if (line.startsWith("listening "))
+                return line.mid(10).toInt();
+        }
+    }
+    return 0;
+}
+
+QList<int> processesWithHomeUnder(const QString &dir) {
+    QList<int> pids;
+    const QByteArray wanted = "HOME=" + QFile::encodeName(dir);
+    for (const QString &pid : QDir(u"/proc"_s).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile env(u"/proc/%1/environ"_s.arg(pid));
+        if (!env.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray &entry : env.readAll().split('\0'))
+            if (entry.startsWith(wanted)) {
+                pids << pid.toInt();
+                break;
+            }
+    }
+    return pids;
+}
+
 QStringList wordsOf(const QString &text) {
-    static const QRegularExpression nonWord(QStringLiteral("[^\\p{L}\\p{N}]+"));
+    static const QRegularExpression nonWord(u"[^\\p{L}\\p{N}]+"_s);
     return text.toLower().split(nonWord, Qt::SkipEmptyParts);
 }
 
@@ -246,7 +338,7 @@ TestService::TestService(int workers, qint64 maxUploadBytes, QString dataDir,
     config.warmOfficeEngines = false;
     if (tweak)
         tweak(config);
-    db = std::make_unique<Database>(dataDir + QStringLiteral("/quorvel.sqlite"));
+    db = std::make_unique<Database>(dataDir + u"/quorvel.sqlite"_s);
     db->migrate();
     accounts = std::make_unique<Accounts>(*db);
     runner = std::make_unique<JobRunner>(*db, config);
@@ -275,8 +367,8 @@ void TestService::stop() {
 }
 
 QString TestService::addUserAndLogin(const QString &email, qint64 pages, qint64 lifetimeDaily) {
-    accounts->addUser(email, QStringLiteral("pw-") + email, pages, lifetimeDaily);
-    return accounts->login(email, QStringLiteral("pw-") + email).token;
+    accounts->addUser(email, u"pw-"_s + email, pages, lifetimeDaily);
+    return accounts->login(email, u"pw-"_s + email).token;
 }
 
 std::unique_ptr<httplib::Client> TestService::client() const {
@@ -305,16 +397,16 @@ QJsonObject dataOf(const httplib::Result &r) {
         return {};
     return QJsonDocument::fromJson(QByteArray::fromStdString(r->body))
         .object()
-        .value(QStringLiteral("data"))
+        .value(u"data"_s)
         .toObject();
 }
 
 QJsonObject TestService::upload(const QString &token, const QString &fileName,
                                 const QByteArray &content, int *status) const {
     const QString boundary = newBoundary();
-    auto r = post(QStringLiteral("/api/v2/uploadfilepdf"), token,
-                  clientMultipartBody(boundary, fileName, content),
-                  QStringLiteral("multipart/form-data; boundary=") + boundary);
+    auto r =
+        post(u"/api/v2/uploadfilepdf"_s, token, clientMultipartBody(boundary, fileName, content),
+             u"multipart/form-data; boundary="_s + boundary);
     if (status)
         *status = r ? r->status : -1;
     return r && r->status == 200 ? dataOf(r) : QJsonObject();
@@ -322,15 +414,14 @@ QJsonObject TestService::upload(const QString &token, const QString &fileName,
 
 QJsonObject TestService::convert(const QString &token, const QJsonObject &upload,
                                  const QString &typ, int *status, QByteArray *body) const {
-    QJsonObject req{
-        {QStringLiteral("source_file_md5"), upload.value(QStringLiteral("source_file_md5"))},
-        {QStringLiteral("typ"), typ},
-        {QStringLiteral("source_file_path"), upload.value(QStringLiteral("source_file_path"))},
-        {QStringLiteral("source_file_typ"), upload.value(QStringLiteral("source_file_typ"))},
-        {QStringLiteral("page_number"), upload.value(QStringLiteral("page_number"))},
-        {QStringLiteral("status"), 0},
-        {QStringLiteral("file_name"), upload.value(QStringLiteral("file_name"))}};
-    auto r = post(QStringLiteral("/api/v1/tollan/convert"), token,
+    QJsonObject req{{u"source_file_md5"_s, upload.value(u"source_file_md5"_s)},
+                    {u"typ"_s, typ},
+                    {u"source_file_path"_s, upload.value(u"source_file_path"_s)},
+                    {u"source_file_typ"_s, upload.value(u"source_file_typ"_s)},
+                    {u"page_number"_s, upload.value(u"page_number"_s)},
+                    {u"status"_s, 0},
+                    {u"file_name"_s, upload.value(u"file_name"_s)}};
+    auto r = post(u"/api/v1/tollan/convert"_s, token,
                   QJsonDocument(req).toJson(QJsonDocument::Indented));
     if (status)
         *status = r ? r->status : -1;
@@ -344,8 +435,8 @@ QJsonObject TestService::waitForJob(const QString &token, const QString &id, int
     t.start();
     QJsonObject job;
     while (t.elapsed() < timeoutMs) {
-        job = dataOf(get(QStringLiteral("/api/v1/tollan/convert/") + id, token));
-        if (job.value(QStringLiteral("status")).toInt() != 0)
+        job = dataOf(get(u"/api/v1/tollan/convert/"_s + id, token));
+        if (job.value(u"status"_s).toInt() != 0)
             return job;
         QThread::msleep(50);
     }

@@ -9,6 +9,7 @@
 #include <QByteArray>
 #include <QJsonObject>
 #include <QList>
+#include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -28,6 +29,8 @@ struct PdfRun {
     QString text; // Latin-1
 };
 QByteArray makePdf(const QList<QList<PdfRun>> &pages);
+// `pages` pages, each showing "<word> <page number>".
+QByteArray textPdf(int pages, const QString &word = QStringLiteral("page"));
 
 // A document laid out like a word processor would: headings (level 1–3) and
 // wrapped paragraphs on as many Letter pages as needed.
@@ -54,6 +57,24 @@ int filesUnder(const QString &dir);
 // Runs `program args` and returns its exit code (-1 when it could not start).
 int runTool(const QString &program, const QStringList &args, QByteArray *output = nullptr,
             int timeoutMs = 120000);
+
+// What poppler and unzip report of a result: page count (-1 when unreadable), text,
+// entry names, one entry's bytes, and an entry's text with paragraph ends as line breaks.
+int pdfPages(const QString &path);
+QString pdfText(const QString &path);
+QStringList zipNames(const QString &zip);
+QByteArray zipEntry(const QString &zip, const QString &entry);
+QString zipText(const QString &zip, const QString &entry);
+
+// The quorvel-server binary: `user add` with a password on standard input (true when it
+// succeeded), and `serve` on a free loopback port with its log appended to `logFile`
+// (the port, or 0 when it did not come up).
+bool addUserWithBinary(const QString &dataDir, const QString &email, int pages,
+                       const QByteArray &password);
+int startServerBinary(QProcess &process, const QString &dataDir, const QString &logFile);
+
+// Processes whose HOME is `dir` or lies below it (engines run with HOME in their work folder).
+QList<int> processesWithHomeUnder(const QString &dir);
 
 // Words (letters and digits only, lower-cased) in order.
 QStringList wordsOf(const QString &text);

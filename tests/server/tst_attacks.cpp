@@ -26,12 +26,9 @@
 
 using namespace quorvel::server;
 using namespace quorvel::test;
+using namespace Qt::StringLiterals;
 
 namespace {
-
-QByteArray onePagePdf(const QString &word) {
-    return makePdf({{{72, 700, 12, "F1", word}}});
-}
 
 // A plain TCP connection to the service, for requests no HTTP client would send.
 class Raw {
@@ -105,7 +102,7 @@ private slots:
             c.headerTimeout = std::chrono::seconds(4);
         });
         QVERIFY(m_svc->port > 0);
-        m_alice = m_svc->addUserAndLogin(QStringLiteral("alice@example.org"), 100000);
+        m_alice = m_svc->addUserAndLogin(u"alice@example.org"_s, 100000);
     }
     void cleanupTestCase() { m_svc.reset(); }
 
@@ -114,8 +111,8 @@ private slots:
     void concurrentWritersNeverFail() {
         std::vector<QJsonObject> uploads;
         for (int i = 0; i < 10; ++i)
-            uploads.push_back(m_svc->upload(m_alice, QStringLiteral("c%1.pdf").arg(i),
-                                            onePagePdf(QStringLiteral("convert %1").arg(i))));
+            uploads.push_back(
+                m_svc->upload(m_alice, u"c%1.pdf"_s.arg(i), textPdf(1, u"convert %1"_s.arg(i))));
         std::atomic<int> serverErrors{0}, answered{0};
         const auto count = [&](int status) {
             answered += status > 0;
@@ -125,14 +122,14 @@ private slots:
         for (int i = 0; i < 10; ++i)
             threads.emplace_back([&, i] {
                 int status = 0;
-                m_svc->convert(m_alice, uploads[size_t(i)], QStringLiteral("PDF2MD"), &status);
+                m_svc->convert(m_alice, uploads[size_t(i)], u"PDF2MD"_s, &status);
                 count(status);
             });
         for (int i = 0; i < 20; ++i)
             threads.emplace_back([&, i] {
                 int status = 0;
-                m_svc->upload(m_alice, QStringLiteral("u%1.pdf").arg(i),
-                              onePagePdf(QStringLiteral("upload %1").arg(i)), &status);
+                m_svc->upload(m_alice, u"u%1.pdf"_s.arg(i), textPdf(1, u"upload %1"_s.arg(i)),
+                              &status);
                 count(status);
             });
         const QByteArray login =
@@ -141,8 +138,7 @@ private slots:
             threads.emplace_back([&] {
                 // Several rounds each, so logins overlap the jobs completing.
                 for (int round = 0; round < 4; ++round) {
-                    auto r =
-                        m_svc->post(QStringLiteral("/api/v1/tollan/auth/login"), QString(), login);
+                    auto r = m_svc->post(u"/api/v1/tollan/auth/login"_s, QString(), login);
                     count(r ? r->status : -1);
                 }
             });
@@ -274,10 +270,10 @@ private slots:
     void fullDiskLeavesNothing_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<int>("over"); // bytes past what fits
-        QTest::newRow("text, the last byte") << "a.txt" << 1;
-        QTest::newRow("text, a block") << "b.txt" << 5000;
-        QTest::newRow("named pdf") << "c.pdf" << 300000;
-        QTest::newRow("markdown, most of it") << "d.md" << 900000;
+        QTest::newRow("text, the last byte") << u"a.txt"_s << 1;
+        QTest::newRow("text, a block") << u"b.txt"_s << 5000;
+        QTest::newRow("named pdf") << u"c.pdf"_s << 300000;
+        QTest::newRow("markdown, most of it") << u"d.md"_s << 900000;
     }
     void fullDiskLeavesNothing() {
         QFETCH(QString, name);
@@ -290,34 +286,33 @@ private slots:
         rlimit small = old;
         small.rlim_cur = room;
         QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
-        const int uploadsBefore = filesUnder(m_svc->config.dataDir + QStringLiteral("/uploads"));
+        const int uploadsBefore = filesUnder(m_svc->config.dataDir + u"/uploads"_s);
         int status = 0;
         const QByteArray content(qsizetype(room) + over, 'a');
         const QString boundary = newBoundary();
-        auto r = m_svc->post(QStringLiteral("/api/v2/uploadfilepdf"), m_alice,
+        auto r = m_svc->post(u"/api/v2/uploadfilepdf"_s, m_alice,
                              clientMultipartBody(boundary, name, content),
-                             QStringLiteral("multipart/form-data; boundary=") + boundary);
+                             u"multipart/form-data; boundary="_s + boundary);
         ::setrlimit(RLIMIT_FSIZE, &old);
         status = r ? r->status : -1;
         QCOMPARE(status, 507);
-        QCOMPARE(filesUnder(m_svc->config.dataDir + QStringLiteral("/uploads")), uploadsBefore);
-        QCOMPARE(filesUnder(m_svc->config.dataDir + QStringLiteral("/tmp")), 0);
+        QCOMPARE(filesUnder(m_svc->config.dataDir + u"/uploads"_s), uploadsBefore);
+        QCOMPARE(filesUnder(m_svc->config.dataDir + u"/tmp"_s), 0);
     }
 
     // Each password check takes 64 MiB; a crowd of failed logins must not
     // take the memory of one check per request.
     void passwordChecksAreBounded() {
         Accounts::setFastHashingForTests(false);
-        m_svc->accounts->addUser(QStringLiteral("hashed@example.org"), QStringLiteral("right"), 1,
-                                 0);
+        m_svc->accounts->addUser(u"hashed@example.org"_s, u"right"_s, 1, 0);
         Accounts::setFastHashingForTests(true);
         // Peak memory from here on.
-        QVERIFY(writeFile(QStringLiteral("/proc/self/clear_refs"), "5"));
+        QVERIFY(writeFile(u"/proc/self/clear_refs"_s, "5"));
         std::vector<std::thread> threads;
         std::atomic<int> unexpected{0}, refused{0};
         for (int i = 0; i < 96; ++i)
             threads.emplace_back([&] {
-                auto r = m_svc->post(QStringLiteral("/api/v1/tollan/auth/login"), QString(),
+                auto r = m_svc->post(u"/api/v1/tollan/auth/login"_s, QString(),
                                      R"({"email":"hashed@example.org","password":"wrong"})");
                 const int st = r ? r->status : -1;
                 refused += st == 401;
@@ -328,9 +323,9 @@ private slots:
             t.join();
         QCOMPARE(unexpected.load(), 0);
         QVERIFY(refused.load() > 0);
-        const QByteArray status = readFile(QStringLiteral("/proc/self/status"));
-        const auto m = QRegularExpression(QStringLiteral("VmHWM:\\s+(\\d+) kB"))
-                           .match(QString::fromLatin1(status));
+        const QByteArray status = readFile(u"/proc/self/status"_s);
+        const auto m =
+            QRegularExpression(u"VmHWM:\\s+(\\d+) kB"_s).match(QString::fromLatin1(status));
         QVERIFY(m.hasMatch());
         QVERIFY2(m.captured(1).toLongLong() < 300 * 1024, qPrintable(m.captured(0)));
     }
@@ -339,40 +334,35 @@ private slots:
     // two jobs whose results need more pages than the account has together
     // cannot both be charged, and the one refused serves no result.
     void convertedPagesCannotOverdraw() {
-        const QString owner = m_svc->addUserAndLogin(QStringLiteral("ten@example.org"), 10);
+        const QString owner = m_svc->addUserAndLogin(u"ten@example.org"_s, 10);
         QString md;
         for (int i = 0; i < 42; ++i)
-            md +=
-                QStringLiteral("## Section %1\n\n").arg(i) +
-                QStringLiteral("The orchard survey counted trees along the river. ").repeated(12) +
-                QStringLiteral("\n\n");
-        const QJsonObject up = m_svc->upload(owner, QStringLiteral("long.md"), md.toUtf8());
-        QCOMPARE(up.value(QStringLiteral("page_number")).toInt(-1), 0);
+            md += u"## Section %1\n\n"_s.arg(i) +
+                  u"The orchard survey counted trees along the river. "_s.repeated(12) + u"\n\n"_s;
+        const QJsonObject up = m_svc->upload(owner, u"long.md"_s, md.toUtf8());
+        QCOMPARE(up.value(u"page_number"_s).toInt(-1), 0);
         QStringList ids;
         for (int i = 0; i < 2; ++i) {
             int status = 0;
-            ids << m_svc->convert(owner, up, QStringLiteral("MD2PDF"), &status)
-                       .value(QStringLiteral("id"))
-                       .toString();
+            ids << m_svc->convert(owner, up, u"MD2PDF"_s, &status).value(u"id"_s).toString();
             QCOMPARE(status, 200);
         }
         QList<int> states;
         qint64 pages = 0;
         for (const QString &id : ids) {
             const QJsonObject job = m_svc->waitForJob(owner, id, 170000);
-            states << job.value(QStringLiteral("status")).toInt();
+            states << job.value(u"status"_s).toInt();
             if (states.last() == 1)
-                pages = job.value(QStringLiteral("page_number")).toInteger();
+                pages = job.value(u"page_number"_s).toInteger();
             else
-                QCOMPARE(m_svc->get(QStringLiteral("/api/v2/docx?md5_id=") + id, owner)->status,
-                         404);
+                QCOMPARE(m_svc->get(u"/api/v2/docx?md5_id="_s + id, owner)->status, 404);
         }
         std::sort(states.begin(), states.end());
         QCOMPARE(states, (QList<int>{1, 2}));
         QVERIFY2(pages > 5 && pages <= 10, qPrintable(QString::number(pages)));
         const QJsonObject bal =
-            dataOf(m_svc->get(QStringLiteral("/api/v1/tollan/convertapi/page_balance"), owner));
-        QCOMPARE(bal.value(QStringLiteral("consumed_pages")).toInteger(), pages);
+            dataOf(m_svc->get(u"/api/v1/tollan/convertapi/page_balance"_s, owner));
+        QCOMPARE(bal.value(u"consumed_pages"_s).toInteger(), pages);
     }
 
     // Request data cannot forge access log lines or reach a terminal as escapes.

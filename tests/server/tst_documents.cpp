@@ -14,18 +14,19 @@
 
 using namespace quorvel::server;
 using namespace quorvel::test;
+using namespace Qt::StringLiterals;
 
 namespace {
 
 // A minimal but well-formed package: [Content_Types].xml plus the main part.
 QByteArray officePackage(const QTemporaryDir &dir, const QString &mainPart,
                          const QByteArray &mainContent) {
-    const QString types = dir.filePath(QStringLiteral("types.xml"));
-    const QString main = dir.filePath(QStringLiteral("main.xml"));
+    const QString types = dir.filePath(u"types.xml"_s);
+    const QString main = dir.filePath(u"main.xml"_s);
     writeFile(types, "<Types/>");
     writeFile(main, mainContent);
-    const QString zip = dir.filePath(QStringLiteral("pkg-%1.zip").arg(qHash(mainPart)));
-    writeZip(zip, {types, main}, {QStringLiteral("[Content_Types].xml"), mainPart});
+    const QString zip = dir.filePath(u"pkg-%1.zip"_s.arg(qHash(mainPart)));
+    writeZip(zip, {types, main}, {u"[Content_Types].xml"_s, mainPart});
     return readFile(zip);
 }
 
@@ -36,7 +37,7 @@ class TestDocuments : public QObject {
     QTemporaryDir m_dir;
 
     QString put(const QString &name, const QByteArray &data) {
-        const QString p = m_dir.filePath(QStringLiteral("upload-") + name);
+        const QString p = m_dir.filePath(u"upload-"_s + name);
         writeFile(p, data);
         return p;
     }
@@ -47,32 +48,19 @@ private slots:
         QTest::addColumn<bool>("known");
         QTest::addColumn<QString>("result");
         QTest::addColumn<QString>("accepts");
-        QTest::newRow("PDF2DOC") << "PDF2DOC" << true << "docx"
-                                 << "pdf";
-        QTest::newRow("lower case") << "pdf2img" << true << "zip"
-                                    << "pdf";
-        QTest::newRow("PDF2DOCX") << "PDF2DOCX" << true << "docx"
-                                  << "pdf";
-        QTest::newRow("PDF2PPTX") << "PDF2PPTX" << true << "pptx"
-                                  << "pdf";
-        QTest::newRow("PDF2MD") << "PDF2MD" << true << "md"
-                                << "pdf";
-        QTest::newRow("DOC2PDF") << "DOC2PDF" << true << "pdf"
-                                 << "doc";
-        QTest::newRow("PPTX2PDF") << "PPTX2PDF" << true << "pdf"
-                                  << "ppt";
-        QTest::newRow("MD2PDF") << "MD2PDF" << true << "pdf"
-                                << "txt";
-        QTest::newRow("IMG2PDF") << "IMG2PDF" << true << "pdf"
-                                 << "jpeg";
-        QTest::newRow("COMPRESS") << "Compress" << true << "pdf"
-                                  << "pdf";
-        QTest::newRow("PROTECT") << "PROTECT" << true << "pdf"
-                                 << "pdf";
-        QTest::newRow("unknown") << "PDF2TXT" << false << ""
-                                 << "";
-        QTest::newRow("empty") << "" << false << ""
-                               << "";
+        QTest::newRow("PDF2DOC") << u"PDF2DOC"_s << true << u"docx"_s << u"pdf"_s;
+        QTest::newRow("lower case") << u"pdf2img"_s << true << u"zip"_s << u"pdf"_s;
+        QTest::newRow("PDF2DOCX") << u"PDF2DOCX"_s << true << u"docx"_s << u"pdf"_s;
+        QTest::newRow("PDF2PPTX") << u"PDF2PPTX"_s << true << u"pptx"_s << u"pdf"_s;
+        QTest::newRow("PDF2MD") << u"PDF2MD"_s << true << u"md"_s << u"pdf"_s;
+        QTest::newRow("DOC2PDF") << u"DOC2PDF"_s << true << u"pdf"_s << u"doc"_s;
+        QTest::newRow("PPTX2PDF") << u"PPTX2PDF"_s << true << u"pdf"_s << u"ppt"_s;
+        QTest::newRow("MD2PDF") << u"MD2PDF"_s << true << u"pdf"_s << u"txt"_s;
+        QTest::newRow("IMG2PDF") << u"IMG2PDF"_s << true << u"pdf"_s << u"jpeg"_s;
+        QTest::newRow("COMPRESS") << u"Compress"_s << true << u"pdf"_s << u"pdf"_s;
+        QTest::newRow("PROTECT") << u"PROTECT"_s << true << u"pdf"_s << u"pdf"_s;
+        QTest::newRow("unknown") << u"PDF2TXT"_s << false << u""_s << u""_s;
+        QTest::newRow("empty") << u""_s << false << u""_s << u""_s;
     }
     void operations() {
         QFETCH(QString, code);
@@ -91,22 +79,14 @@ private slots:
     void displayNames_data() {
         QTest::addColumn<QString>("raw");
         QTest::addColumn<QString>("safe");
-        QTest::newRow("plain") << "Report.PDF"
-                               << "Report.PDF";
-        QTest::newRow("retry mark kept") << "a.pdf【retry】"
-                                         << "a.pdf【retry】";
-        QTest::newRow("path") << "../../etc/passwd"
-                              << "passwd";
-        QTest::newRow("windows path") << "C:\\x\\y.docx"
-                                      << "y.docx";
-        QTest::newRow("controls") << "a\r\nb\t.md"
-                                  << "a__b_.md";
-        QTest::newRow("dot dot") << ".."
-                                 << "upload";
-        QTest::newRow("empty") << ""
-                               << "upload";
-        QTest::newRow("quote kept") << "say \"hi\".pdf"
-                                    << "say \"hi\".pdf";
+        QTest::newRow("plain") << u"Report.PDF"_s << u"Report.PDF"_s;
+        QTest::newRow("retry mark kept") << u"a.pdf【retry】"_s << u"a.pdf【retry】"_s;
+        QTest::newRow("path") << u"../../etc/passwd"_s << u"passwd"_s;
+        QTest::newRow("windows path") << u"C:\\x\\y.docx"_s << u"y.docx"_s;
+        QTest::newRow("controls") << u"a\r\nb\t.md"_s << u"a__b_.md"_s;
+        QTest::newRow("dot dot") << u".."_s << u"upload"_s;
+        QTest::newRow("empty") << u""_s << u"upload"_s;
+        QTest::newRow("quote kept") << u"say \"hi\".pdf"_s << u"say \"hi\".pdf"_s;
     }
     void displayNames() {
         QFETCH(QString, raw);
@@ -117,16 +97,13 @@ private slots:
     void uploadKeys_data() {
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("id");
-        QTest::newRow("ours") << "uploads/0123456789abcdef0123456789abcdef/a.pdf"
-                              << "0123456789abcdef0123456789abcdef";
-        QTest::newRow("retry name") << "uploads/0123456789abcdef0123456789abcdef/a.pdf【retry】"
-                                    << "0123456789abcdef0123456789abcdef";
-        QTest::newRow("filesystem path") << "/etc/passwd"
-                                         << "";
-        QTest::newRow("traversal") << "uploads/../../x"
-                                   << "";
-        QTest::newRow("short id") << "uploads/0123/a.pdf"
-                                  << "";
+        QTest::newRow("ours") << u"uploads/0123456789abcdef0123456789abcdef/a.pdf"_s
+                              << u"0123456789abcdef0123456789abcdef"_s;
+        QTest::newRow("retry name") << u"uploads/0123456789abcdef0123456789abcdef/a.pdf【retry】"_s
+                                    << u"0123456789abcdef0123456789abcdef"_s;
+        QTest::newRow("filesystem path") << u"/etc/passwd"_s << u""_s;
+        QTest::newRow("traversal") << u"uploads/../../x"_s << u""_s;
+        QTest::newRow("short id") << u"uploads/0123/a.pdf"_s << u""_s;
     }
     void uploadKeys() {
         QFETCH(QString, key);
@@ -141,51 +118,53 @@ private slots:
         QTest::addColumn<QString>("typ");
         QTest::addColumn<int>("pages");
 
-        const QByteArray pdf3 = makePdf({{{72, 700, 12, "F1", QStringLiteral("one")}},
-                                         {{72, 700, 12, "F1", QStringLiteral("two")}},
-                                         {{72, 700, 12, "F1", QStringLiteral("three")}}});
+        const QByteArray pdf3 = makePdf({{{72, 700, 12, "F1", u"one"_s}},
+                                         {{72, 700, 12, "F1", u"two"_s}},
+                                         {{72, 700, 12, "F1", u"three"_s}}});
         const int ok = int(FileCheck::Verdict::Ok),
                   unsupported = int(FileCheck::Verdict::Unsupported),
                   unreadable = int(FileCheck::Verdict::Unreadable);
-        const QByteArray docx =
-            officePackage(m_dir, QStringLiteral("word/document.xml"), "<w:document/>");
+        const QByteArray docx = officePackage(m_dir, u"word/document.xml"_s, "<w:document/>");
         const QByteArray pptx =
-            officePackage(m_dir, QStringLiteral("ppt/presentation.xml"), "<p:presentation/>");
+            officePackage(m_dir, u"ppt/presentation.xml"_s, "<p:presentation/>");
 
-        QTest::newRow("pdf") << "a.pdf" << pdf3 << ok << "pdf" << 3;
-        QTest::newRow("pdf, upper-case extension") << "A.PDF" << pdf3 << ok << "pdf" << 3;
-        QTest::newRow("pdf without extension") << "scan" << pdf3 << ok << "pdf" << 3;
+        QTest::newRow("pdf") << u"a.pdf"_s << pdf3 << ok << u"pdf"_s << 3;
+        QTest::newRow("pdf, upper-case extension") << u"A.PDF"_s << pdf3 << ok << u"pdf"_s << 3;
+        QTest::newRow("pdf without extension") << u"scan"_s << pdf3 << ok << u"pdf"_s << 3;
         QTest::newRow("text named .pdf")
-            << "a.pdf" << QByteArray("hello") << unsupported << "pdf" << 0;
+            << u"a.pdf"_s << QByteArray("hello") << unsupported << u"pdf"_s << 0;
         QTest::newRow("damaged pdf")
-            << "a.pdf" << QByteArray("%PDF-1.4\n1 0 obj <<>>\n") << unreadable << "pdf" << 0;
+            << u"a.pdf"_s << QByteArray("%PDF-1.4\n1 0 obj <<>>\n") << unreadable << u"pdf"_s << 0;
         QTest::newRow("pdf cut in half")
-            << "a.pdf" << pdf3.left(pdf3.size() / 3) << unreadable << "pdf" << 0;
-        QTest::newRow("docx") << "a.docx" << docx << ok << "docx" << 0;
-        QTest::newRow("pptx") << "a.pptx" << pptx << ok << "pptx" << 0;
-        QTest::newRow("pptx named .docx") << "a.docx" << pptx << unsupported << "docx" << 0;
-        QTest::newRow("pdf named .docx") << "a.docx" << pdf3 << unsupported << "docx" << 0;
+            << u"a.pdf"_s << pdf3.left(pdf3.size() / 3) << unreadable << u"pdf"_s << 0;
+        QTest::newRow("docx") << u"a.docx"_s << docx << ok << u"docx"_s << 0;
+        QTest::newRow("pptx") << u"a.pptx"_s << pptx << ok << u"pptx"_s << 0;
+        QTest::newRow("pptx named .docx") << u"a.docx"_s << pptx << unsupported << u"docx"_s << 0;
+        QTest::newRow("pdf named .docx") << u"a.docx"_s << pdf3 << unsupported << u"docx"_s << 0;
         QTest::newRow("text named .docx")
-            << "a.docx" << QByteArray("plain words") << unsupported << "docx" << 0;
+            << u"a.docx"_s << QByteArray("plain words") << unsupported << u"docx"_s << 0;
         QTest::newRow("zip start, then junk")
-            << "a.docx" << QByteArray("PK\x03\x04junkjunkjunk") << unreadable << "docx" << 0;
-        QTest::newRow("doc") << "a.doc" << QByteArray("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1rest") << ok
-                             << "doc" << 0;
-        QTest::newRow("markdown") << "n.md" << QByteArray("# Hi\n\ntext\n") << ok << "markdown"
-                                  << 0;
-        QTest::newRow(".markdown") << "n.markdown" << QByteArray("text") << ok << "markdown" << 0;
+            << u"a.docx"_s << QByteArray("PK\x03\x04junkjunkjunk") << unreadable << u"docx"_s << 0;
+        QTest::newRow("doc") << u"a.doc"_s << QByteArray("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1rest")
+                             << ok << u"doc"_s << 0;
+        QTest::newRow("markdown") << u"n.md"_s << QByteArray("# Hi\n\ntext\n") << ok
+                                  << u"markdown"_s << 0;
+        QTest::newRow(".markdown")
+            << u"n.markdown"_s << QByteArray("text") << ok << u"markdown"_s << 0;
         QTest::newRow("txt, utf-8")
-            << "n.txt" << QString::fromUtf8("héllo 你好").toUtf8() << ok << "txt" << 0;
+            << u"n.txt"_s << QString::fromUtf8("héllo 你好").toUtf8() << ok << u"txt"_s << 0;
         QTest::newRow("binary named .md")
-            << "n.md" << QByteArray("a\0b", 3) << unsupported << "markdown" << 0;
+            << u"n.md"_s << QByteArray("a\0b", 3) << unsupported << u"markdown"_s << 0;
         QTest::newRow("latin-1 named .txt")
-            << "n.txt" << QByteArray("caf\xE9") << unsupported << "txt" << 0;
-        QTest::newRow("png") << "p.png" << QByteArray("\x89PNG\r\n\x1A\nrest") << ok << "png" << 0;
-        QTest::newRow("jpg") << "p.jpg" << QByteArray("\xFF\xD8\xFF\xE0rest") << ok << "jpeg" << 0;
+            << u"n.txt"_s << QByteArray("caf\xE9") << unsupported << u"txt"_s << 0;
+        QTest::newRow("png") << u"p.png"_s << QByteArray("\x89PNG\r\n\x1A\nrest") << ok << u"png"_s
+                             << 0;
+        QTest::newRow("jpg") << u"p.jpg"_s << QByteArray("\xFF\xD8\xFF\xE0rest") << ok << u"jpeg"_s
+                             << 0;
         QTest::newRow("png named .jpg")
-            << "p.jpg" << QByteArray("\x89PNG\r\n\x1A\nrest") << unsupported << "jpeg" << 0;
+            << u"p.jpg"_s << QByteArray("\x89PNG\r\n\x1A\nrest") << unsupported << u"jpeg"_s << 0;
         QTest::newRow("unknown kind")
-            << "a.xyz" << QByteArray("whatever") << unsupported << "" << 0;
+            << u"a.xyz"_s << QByteArray("whatever") << unsupported << u""_s << 0;
     }
     void checks() {
         QFETCH(QString, name);
@@ -204,43 +183,39 @@ private slots:
 
     // An archive that would expand far beyond its size is refused before any engine opens it.
     void zipBombDisguisedAsDocx() {
-        const QString types = m_dir.filePath(QStringLiteral("bomb-types.xml"));
-        const QString zeros = m_dir.filePath(QStringLiteral("bomb-zeros"));
+        const QString types = m_dir.filePath(u"bomb-types.xml"_s);
+        const QString zeros = m_dir.filePath(u"bomb-zeros"_s);
         writeFile(types, "<Types/>");
         writeFile(zeros, QByteArray(24 * 1024 * 1024, '\0'));
-        const QString zip = m_dir.filePath(QStringLiteral("bomb.zip"));
+        const QString zip = m_dir.filePath(u"bomb.zip"_s);
         QByteArray out;
         // Stored zips cannot be bombs; deflate it with the zip tool.
-        QDir().mkpath(m_dir.filePath(QStringLiteral("bomb/word")));
-        QFile::copy(types, m_dir.filePath(QStringLiteral("bomb/[Content_Types].xml")));
-        QFile::copy(zeros, m_dir.filePath(QStringLiteral("bomb/word/document.xml")));
+        QDir().mkpath(m_dir.filePath(u"bomb/word"_s));
+        QFile::copy(types, m_dir.filePath(u"bomb/[Content_Types].xml"_s));
+        QFile::copy(zeros, m_dir.filePath(u"bomb/word/document.xml"_s));
         QProcess p;
-        p.setWorkingDirectory(m_dir.filePath(QStringLiteral("bomb")));
-        p.start(QStringLiteral("zip"),
-                {QStringLiteral("-q"), QStringLiteral("-r"), zip, QStringLiteral(".")});
+        p.setWorkingDirectory(m_dir.filePath(u"bomb"_s));
+        p.start(u"zip"_s, {u"-q"_s, u"-r"_s, zip, u"."_s});
         QVERIFY(p.waitForFinished(60000));
         QCOMPARE(p.exitCode(), 0);
         QVERIFY(QFileInfo(zip).size() < 1024 * 1024);
-        const FileCheck c = checkUpload(zip, QStringLiteral("report.docx"));
+        const FileCheck c = checkUpload(zip, u"report.docx"_s);
         QCOMPARE(int(c.verdict), int(FileCheck::Verdict::Unreadable));
         QVERIFY2(c.reason.contains(QLatin1String("expands")), qPrintable(c.reason));
         // The same archive passes when the limits allow it, so the limit is what refused it.
         ArchiveLimits generous;
         generous.maxRatio = 1u << 30;
-        QCOMPARE(int(checkUpload(zip, QStringLiteral("report.docx"), generous).verdict),
+        QCOMPARE(int(checkUpload(zip, u"report.docx"_s, generous).verdict),
                  int(FileCheck::Verdict::Ok));
     }
 
     void encryptedPdf() {
-        const QString plain =
-            put(QStringLiteral("plain.pdf"), layoutPdf({{0, QStringLiteral("secret words")}}));
-        const QString locked = m_dir.filePath(QStringLiteral("locked.pdf"));
-        QCOMPARE(
-            runTool(QStringLiteral("qpdf"),
-                    {QStringLiteral("--encrypt"), QStringLiteral("user"), QStringLiteral("owner"),
-                     QStringLiteral("256"), QStringLiteral("--"), plain, locked}),
-            0);
-        const FileCheck c = checkUpload(locked, QStringLiteral("locked.pdf"));
+        const QString plain = put(u"plain.pdf"_s, layoutPdf({{0, u"secret words"_s}}));
+        const QString locked = m_dir.filePath(u"locked.pdf"_s);
+        QCOMPARE(runTool(u"qpdf"_s,
+                         {u"--encrypt"_s, u"user"_s, u"owner"_s, u"256"_s, u"--"_s, plain, locked}),
+                 0);
+        const FileCheck c = checkUpload(locked, u"locked.pdf"_s);
         QCOMPARE(int(c.verdict), int(FileCheck::Verdict::Ok));
         QVERIFY(c.encrypted);
         QString error;
@@ -250,54 +225,53 @@ private slots:
 
     void markdownFromPdf() {
         const QByteArray pdf = layoutPdf({
-            {1, QStringLiteral("Quarterly Report")},
+            {1, u"Quarterly Report"_s},
             {0,
              QStringLiteral(
                  "The first paragraph talks about revenue and growth across the northern region, "
                  "which rose sharply during the spring months.")},
-            {2, QStringLiteral("Details")},
-            {0, QStringLiteral("A second paragraph.")},
-            {-1, QStringLiteral("first bullet point")},
-            {-1, QStringLiteral("second bullet point")},
-            {3, QStringLiteral("Code")},
-            {-2, QStringLiteral("int main() {")},
-            {-2, QStringLiteral("    return 0;")},
-            {-2, QStringLiteral("}")},
-            {0, QStringLiteral("Closing words.")},
+            {2, u"Details"_s},
+            {0, u"A second paragraph."_s},
+            {-1, u"first bullet point"_s},
+            {-1, u"second bullet point"_s},
+            {3, u"Code"_s},
+            {-2, u"int main() {"_s},
+            {-2, u"    return 0;"_s},
+            {-2, u"}"_s},
+            {0, u"Closing words."_s},
         });
-        const QString path = put(QStringLiteral("report.pdf"), pdf);
+        const QString path = put(u"report.pdf"_s, pdf);
         QString error;
         const auto md = pdfToMarkdown(path, &error);
         QVERIFY2(md, qPrintable(error));
-        const QStringList blocks = md->trimmed().split(QStringLiteral("\n\n"));
+        const QStringList blocks = md->trimmed().split(u"\n\n"_s);
         const QStringList expected{
-            QStringLiteral("# Quarterly Report"),
+            u"# Quarterly Report"_s,
             QStringLiteral("The first paragraph talks about revenue and growth across the northern "
                            "region, which "
                            "rose sharply during the spring months."),
-            QStringLiteral("## Details"),
-            QStringLiteral("A second paragraph."),
-            QStringLiteral("- first bullet point\n- second bullet point"),
-            QStringLiteral("### Code"),
-            QStringLiteral("```\nint main() {\n    return 0;\n}\n```"),
-            QStringLiteral("Closing words."),
+            u"## Details"_s,
+            u"A second paragraph."_s,
+            u"- first bullet point\n- second bullet point"_s,
+            u"### Code"_s,
+            u"```\nint main() {\n    return 0;\n}\n```"_s,
+            u"Closing words."_s,
         };
         QCOMPARE(blocks, expected);
     }
 
     void tableRowsBecomeATable() {
-        QList<PdfRun> page{{72, 720, 11, "F1", QStringLiteral("Yields by region:")}};
-        const QStringList rows[] = {{QStringLiteral("Region"), QStringLiteral("Yield")},
-                                    {QStringLiteral("North"), QStringLiteral("42")},
-                                    {QStringLiteral("South"), QStringLiteral("37")}};
+        QList<PdfRun> page{{72, 720, 11, "F1", u"Yields by region:"_s}};
+        const QStringList rows[] = {
+            {u"Region"_s, u"Yield"_s}, {u"North"_s, u"42"_s}, {u"South"_s, u"37"_s}};
         double y = 690;
         for (const QStringList &r : rows) {
             const QByteArray font = r[0] == QLatin1String("Region") ? "F2" : "F1";
             page << PdfRun{72, y, 11, font, r[0]} << PdfRun{200, y, 11, font, r[1]};
             y -= 16;
         }
-        page << PdfRun{72, y - 20, 11, "F1", QStringLiteral("After the table.")};
-        const auto md = pdfToMarkdown(put(QStringLiteral("table.pdf"), makePdf({page})), nullptr);
+        page << PdfRun{72, y - 20, 11, "F1", u"After the table."_s};
+        const auto md = pdfToMarkdown(put(u"table.pdf"_s, makePdf({page})), nullptr);
         QVERIFY(md);
         QCOMPARE(md->trimmed(),
                  QStringLiteral("Yields by region:\n\n| Region | Yield |\n|---|---|\n"
@@ -309,12 +283,12 @@ private slots:
         QList<PdfRun> page;
         QStringList left, right;
         for (int i = 0; i < 12; ++i) {
-            left << QStringLiteral("left column line %1 with several words in it").arg(i);
-            right << QStringLiteral("right column line %1 with several words in it").arg(i);
+            left << u"left column line %1 with several words in it"_s.arg(i);
+            right << u"right column line %1 with several words in it"_s.arg(i);
             page << PdfRun{50, 700.0 - i * 14, 10, "F1", left.last()}
                  << PdfRun{320, 700.0 - i * 14, 10, "F1", right.last()};
         }
-        const auto md = pdfToMarkdown(put(QStringLiteral("columns.pdf"), makePdf({page})), nullptr);
+        const auto md = pdfToMarkdown(put(u"columns.pdf"_s, makePdf({page})), nullptr);
         QVERIFY(md);
         QCOMPARE(wordsOf(*md), wordsOf(left.join(QLatin1Char(' ')) + QLatin1Char(' ') +
                                        right.join(QLatin1Char(' '))));
@@ -331,36 +305,33 @@ private slots:
             blocks << PdfBlock{0, text};
             words << wordsOf(text);
         }
-        const QString path = put(QStringLiteral("long.pdf"), layoutPdf(blocks));
+        const QString path = put(u"long.pdf"_s, layoutPdf(blocks));
         QVERIFY(pdfInfo(path).pages >= 3);
         const auto md = pdfToMarkdown(path, nullptr);
         QVERIFY(md);
         QCOMPARE(wordsOf(*md), words);
-        QCOMPARE(md->count(QStringLiteral("\n\n")), 59);
+        QCOMPARE(md->count(u"\n\n"_s), 59);
     }
 
     void markdownEscapesSyntax() {
         const QString path =
-            put(QStringLiteral("syntax.pdf"),
-                makePdf({{{72, 700, 11, "F1", QStringLiteral("# not a heading *really*")},
-                          {72, 600, 11, "F1", QStringLiteral("1999. was a year")}}}));
+            put(u"syntax.pdf"_s, makePdf({{{72, 700, 11, "F1", u"# not a heading *really*"_s},
+                                           {72, 600, 11, "F1", u"1999. was a year"_s}}}));
         const auto md = pdfToMarkdown(path, nullptr);
         QVERIFY(md);
-        QVERIFY2(md->contains(QStringLiteral("\\# not a heading \\*really\\*")), qPrintable(*md));
-        QVERIFY2(md->contains(QStringLiteral("\\1999. was a year")), qPrintable(*md));
+        QVERIFY2(md->contains(u"\\# not a heading \\*really\\*"_s), qPrintable(*md));
+        QVERIFY2(md->contains(u"\\1999. was a year"_s), qPrintable(*md));
     }
 
     // The service parses uploads in a child process; it must see what the
     // in-process parser sees, and a broken file only makes it say "unreadable".
     void isolatedProbeAgrees() {
-        const QString good =
-            put(QStringLiteral("probe-good.pdf"), layoutPdf({{0, QStringLiteral("probe")}}));
-        const QString cut = put(QStringLiteral("probe-cut.pdf"), readFile(good).left(200));
-        const QString locked = m_dir.filePath(QStringLiteral("probe-locked.pdf"));
-        QCOMPARE(runTool(QStringLiteral("qpdf"),
-                         {QStringLiteral("--encrypt"), QStringLiteral("u"), QStringLiteral("o"),
-                          QStringLiteral("256"), QStringLiteral("--"), good, locked}),
-                 0);
+        const QString good = put(u"probe-good.pdf"_s, layoutPdf({{0, u"probe"_s}}));
+        const QString cut = put(u"probe-cut.pdf"_s, readFile(good).left(200));
+        const QString locked = m_dir.filePath(u"probe-locked.pdf"_s);
+        QCOMPARE(
+            runTool(u"qpdf"_s, {u"--encrypt"_s, u"u"_s, u"o"_s, u"256"_s, u"--"_s, good, locked}),
+            0);
         setIsolatedPdfProbe(QStringLiteral(QUORVEL_SERVER_BINARY));
         for (const QString &f : {good, cut, locked}) {
             const PdfInfo a = pdfInfo(f), b = pdfInfoInProcess(f);
@@ -371,7 +342,7 @@ private slots:
         QCOMPARE(pdfInfo(good).pages, 1);
         QVERIFY(pdfInfo(locked).encrypted);
         // A probe that dies gives "unreadable", not a wrong answer.
-        setIsolatedPdfProbe(QStringLiteral("/bin/false"));
+        setIsolatedPdfProbe(u"/bin/false"_s);
         QVERIFY(!pdfInfo(good).readable);
         setIsolatedPdfProbe(QString());
         QVERIFY(pdfInfo(good).readable);
@@ -385,7 +356,7 @@ private slots:
     }
     void pdfInfoOfBrokenFiles() {
         QFETCH(QByteArray, content);
-        const QString path = put(QStringLiteral("broken-%1.pdf").arg(content.size()), content);
+        const QString path = put(u"broken-%1.pdf"_s.arg(content.size()), content);
         const PdfInfo info = pdfInfo(path);
         QVERIFY(!info.readable || info.pages == 0);
         QVERIFY(!pdfToMarkdown(path, nullptr) || info.readable);

@@ -16,46 +16,15 @@
 #include <QUrl>
 
 using namespace quorvel::test;
+using namespace Qt::StringLiterals;
 
 namespace {
 
-int pdfPages(const QString &path) {
-    QByteArray out;
-    if (runTool(QStringLiteral("pdfinfo"), {path}, &out) != 0)
-        return -1;
-    const auto m =
-        QRegularExpression(QStringLiteral("Pages:\\s+(\\d+)")).match(QString::fromLatin1(out));
-    return m.hasMatch() ? m.captured(1).toInt() : -1;
-}
-
-QString pdfText(const QString &path) {
-    QByteArray out;
-    runTool(QStringLiteral("pdftotext"), {path, QStringLiteral("-")}, &out);
-    return QString::fromUtf8(out);
-}
-
-QStringList zipNames(const QString &zip) {
-    QByteArray out;
-    if (runTool(QStringLiteral("unzip"), {QStringLiteral("-Z1"), zip}, &out) != 0)
-        return {};
-    return QString::fromUtf8(out).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-}
-
-QString zipText(const QString &zip, const QString &pattern) {
-    QByteArray out;
-    runTool(QStringLiteral("unzip"), {QStringLiteral("-p"), zip, pattern}, &out);
-    // Paragraph ends become line breaks, so words of adjacent paragraphs stay apart.
-    return QString::fromUtf8(out)
-        .replace(QRegularExpression(QStringLiteral("</(?:w|a):p>")), QStringLiteral("\n"))
-        .remove(QRegularExpression(QStringLiteral("<[^>]*>")));
-}
-
-const QString kReportHeading1 = QStringLiteral("Harbour Survey");
-const QString kReportHeading2 = QStringLiteral("Second Section");
+const QString kReportHeading1 = u"Harbour Survey"_s;
+const QString kReportHeading2 = u"Second Section"_s;
 const QString kReportPara1 = QStringLiteral(
     "The harbour survey counted boats, cranes and warehouses along the eastern quay.");
-const QString kReportPara2 =
-    QStringLiteral("Tides were measured every hour during the first week of October.");
+const QString kReportPara2 = u"Tides were measured every hour during the first week of October."_s;
 
 } // namespace
 
@@ -94,12 +63,9 @@ class TestEndToEnd : public QObject {
 
     qint64 consumedPages() {
         QByteArray out;
-        if (cli({QStringLiteral("--json"), QStringLiteral("balance")}, &out) != 0)
+        if (cli({u"--json"_s, u"balance"_s}, &out) != 0)
             return -1;
-        return QJsonDocument::fromJson(out)
-            .object()
-            .value(QStringLiteral("consumed_pages"))
-            .toInteger(-1);
+        return QJsonDocument::fromJson(out).object().value(u"consumed_pages"_s).toInteger(-1);
     }
 
     void makeDocuments() {
@@ -107,79 +73,50 @@ class TestEndToEnd : public QObject {
         QList<QList<PdfRun>> two{
             {{72, 700, 22, "F2", kReportHeading1}, {72, 660, 11, "F1", kReportPara1}},
             {{72, 700, 17, "F2", kReportHeading2}, {72, 660, 11, "F1", kReportPara2}}};
-        writeFile(path(QStringLiteral("report.pdf")), makePdf(two));
-        writeFile(path(QStringLiteral("notes.md")),
+        writeFile(path(u"report.pdf"_s), makePdf(two));
+        writeFile(path(u"notes.md"_s),
                   "# Meeting Notes\n\nThe committee agreed on the budget.\n\n## Actions\n\n- paint "
                   "the bridge\n- "
                   "repair the lantern\n\n| Item | Cost |\n|---|---|\n| paint | 40 |\n");
-        writeFile(path(QStringLiteral("scan.pdf")), imagePdf());
+        writeFile(path(u"scan.pdf"_s), imagePdf());
         writeFile(
-            path(QStringLiteral("letter.html")),
+            path(u"letter.html"_s),
             "<html><body><h1>Dear members</h1><p>The orchard survey is finished.</p>"
             "<p style=\"page-break-before: always\">Second page of the letter.</p></body></html>");
-        const QString profile = QStringLiteral("-env:UserInstallation=") +
-                                QUrl::fromLocalFile(path(QStringLiteral("lo-profile"))).toString();
-        QCOMPARE(
-            runTool(QStringLiteral("soffice"),
-                    {profile, QStringLiteral("--headless"),
-                     QStringLiteral("--infilter=HTML (StarWriter)"), QStringLiteral("--convert-to"),
-                     QStringLiteral("docx:MS Word 2007 XML"), QStringLiteral("--outdir"),
-                     m_dir.path(), path(QStringLiteral("letter.html"))},
-                    nullptr, 180000),
-            0);
-        QDir().mkpath(path(QStringLiteral("deck")));
-        QCOMPARE(runTool(QStringLiteral("soffice"),
-                         {profile, QStringLiteral("--headless"),
-                          QStringLiteral("--infilter=impress_pdf_import"),
-                          QStringLiteral("--convert-to"),
-                          QStringLiteral("pptx:Impress MS PowerPoint 2007 XML"),
-                          QStringLiteral("--outdir"), path(QStringLiteral("deck")),
-                          path(QStringLiteral("report.pdf"))},
+        const QString profile =
+            u"-env:UserInstallation="_s + QUrl::fromLocalFile(path(u"lo-profile"_s)).toString();
+        QCOMPARE(runTool(u"soffice"_s,
+                         {profile, u"--headless"_s, u"--infilter=HTML (StarWriter)"_s,
+                          u"--convert-to"_s, u"docx:MS Word 2007 XML"_s, u"--outdir"_s,
+                          m_dir.path(), path(u"letter.html"_s)},
                          nullptr, 180000),
                  0);
-        QVERIFY(QFile::rename(path(QStringLiteral("deck/report.pptx")),
-                              path(QStringLiteral("deck.pptx"))));
-        QVERIFY(QFileInfo(path(QStringLiteral("letter.docx"))).size() > 0);
+        QDir().mkpath(path(u"deck"_s));
+        QCOMPARE(runTool(u"soffice"_s,
+                         {profile, u"--headless"_s, u"--infilter=impress_pdf_import"_s,
+                          u"--convert-to"_s, u"pptx:Impress MS PowerPoint 2007 XML"_s,
+                          u"--outdir"_s, path(u"deck"_s), path(u"report.pdf"_s)},
+                         nullptr, 180000),
+                 0);
+        QVERIFY(QFile::rename(path(u"deck/report.pptx"_s), path(u"deck.pptx"_s)));
+        QVERIFY(QFileInfo(path(u"letter.docx"_s)).size() > 0);
     }
 
 private slots:
     void initTestCase() {
-        const QString data = path(QStringLiteral("data"));
-        QProcess add;
-        add.start(QStringLiteral(QUORVEL_SERVER_BINARY),
-                  {QStringLiteral("user"), QStringLiteral("add"), QStringLiteral("e2e@example.org"),
-                   QStringLiteral("--pages"), QStringLiteral("500"), QStringLiteral("--data"), data,
-                   QStringLiteral("--password-stdin")});
-        QVERIFY(add.waitForStarted());
-        add.write("e2e secret\n");
-        add.closeWriteChannel();
-        QVERIFY(add.waitForFinished(30000));
-        QCOMPARE(add.exitCode(), 0);
-
-        m_server.setStandardErrorFile(path(QStringLiteral("server.log")));
-        m_server.start(QStringLiteral(QUORVEL_SERVER_BINARY),
-                       {QStringLiteral("serve"), QStringLiteral("--listen"),
-                        QStringLiteral("127.0.0.1:0"), QStringLiteral("--data"), data,
-                        QStringLiteral("--workers"), QStringLiteral("2")});
-        QVERIFY(m_server.waitForStarted());
-        QElapsedTimer t;
-        t.start();
-        while (m_port == 0 && t.elapsed() < 20000 && m_server.waitForReadyRead(500)) {
-            const QByteArray line = m_server.readLine().trimmed();
-            if (line.startsWith("listening "))
-                m_port = line.mid(10).toInt();
-        }
+        const QString data = path(u"data"_s);
+        QVERIFY(addUserWithBinary(data, u"e2e@example.org"_s, 500, "e2e secret"));
+        m_port = startServerBinary(m_server, data, path(u"server.log"_s));
         QVERIFY(m_port > 0);
 
         m_env = QProcessEnvironment::systemEnvironment();
-        m_env.insert(QStringLiteral("QUORVEL_API_ORIGIN"),
-                     QStringLiteral("http://127.0.0.1:%1").arg(m_port));
-        m_env.insert(QStringLiteral("XDG_CONFIG_HOME"), path(QStringLiteral("config")));
-        m_env.insert(QStringLiteral("HOME"), path(QStringLiteral("home")));
-        m_env.insert(QStringLiteral("TMPDIR"), path(QStringLiteral("client-tmp")));
-        m_env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        QDir().mkpath(path(QStringLiteral("home")));
-        QDir().mkpath(path(QStringLiteral("client-tmp")));
+        m_env.insert(u"QUORVEL_API_ORIGIN"_s, u"http://127.0.0.1:%1"_s.arg(m_port));
+        m_env.insert(u"XDG_CONFIG_HOME"_s, path(u"config"_s));
+        m_env.insert(u"HOME"_s, path(u"home"_s));
+        m_env.insert(u"TMPDIR"_s, path(u"client-tmp"_s));
+        m_env.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
+        QDir().mkpath(path(u"home"_s));
+        QDir().mkpath(path(u"client-tmp"_s));
         makeDocuments();
     }
 
@@ -190,18 +127,16 @@ private slots:
 
     void wrongPasswordIsRefused() {
         QByteArray err;
-        QCOMPARE(cli({QStringLiteral("login"), QStringLiteral("e2e@example.org"),
-                      QStringLiteral("--password-stdin")},
-                     nullptr, "not it\n", &err),
+        QCOMPARE(cli({u"login"_s, u"e2e@example.org"_s, u"--password-stdin"_s}, nullptr, "not it\n",
+                     &err),
                  1);
         QVERIFY2(err.contains("Invalid email or password"), err.constData());
     }
 
     void allEightOperations() {
-        QCOMPARE(cli({QStringLiteral("login"), QStringLiteral("e2e@example.org"),
-                      QStringLiteral("--password-stdin")},
-                     nullptr, "e2e secret\n"),
-                 0);
+        QCOMPARE(
+            cli({u"login"_s, u"e2e@example.org"_s, u"--password-stdin"_s}, nullptr, "e2e secret\n"),
+            0);
         const qint64 before = consumedPages();
         QVERIFY(before >= 0);
 
@@ -209,34 +144,27 @@ private slots:
             QString operation, file, result;
         };
         const QList<Case> cases{
-            {QStringLiteral("PDF to DOC"), QStringLiteral("report.pdf"),
-             QStringLiteral("report.docx")},
-            {QStringLiteral("PDF to PPTX"), QStringLiteral("report.pdf"),
-             QStringLiteral("report.pptx")},
-            {QStringLiteral("PDF to IMG"), QStringLiteral("report.pdf"),
-             QStringLiteral("report.zip")},
-            {QStringLiteral("PDF to MD"), QStringLiteral("report.pdf"),
-             QStringLiteral("report.md")},
-            {QStringLiteral("DOCX to PDF"), QStringLiteral("letter.docx"),
-             QStringLiteral("letter.pdf")},
-            {QStringLiteral("PPTX to PDF"), QStringLiteral("deck.pptx"),
-             QStringLiteral("deck.pdf")},
-            {QStringLiteral("MD to PDF"), QStringLiteral("notes.md"), QStringLiteral("notes.pdf")},
-            {QStringLiteral("Compress"), QStringLiteral("scan.pdf"), QStringLiteral("scan.pdf")},
+            {u"PDF to DOC"_s, u"report.pdf"_s, u"report.docx"_s},
+            {u"PDF to PPTX"_s, u"report.pdf"_s, u"report.pptx"_s},
+            {u"PDF to IMG"_s, u"report.pdf"_s, u"report.zip"_s},
+            {u"PDF to MD"_s, u"report.pdf"_s, u"report.md"_s},
+            {u"DOCX to PDF"_s, u"letter.docx"_s, u"letter.pdf"_s},
+            {u"PPTX to PDF"_s, u"deck.pptx"_s, u"deck.pdf"_s},
+            {u"MD to PDF"_s, u"notes.md"_s, u"notes.pdf"_s},
+            {u"Compress"_s, u"scan.pdf"_s, u"scan.pdf"_s},
         };
         // All eight at once, as several users' windows would: the queue and both workers are
         // exercised.
         std::vector<std::unique_ptr<QProcess>> runs;
         for (const Case &c : cases) {
             const QString dir =
-                path(QStringLiteral("out-") +
-                     QString(c.operation).replace(QLatin1Char(' '), QLatin1Char('-')));
+                path(u"out-"_s + QString(c.operation).replace(QLatin1Char(' '), QLatin1Char('-')));
             QDir().mkpath(dir);
             auto p = std::make_unique<QProcess>();
             p->setProcessEnvironment(m_env);
             p->start(QStringLiteral(QUORVEL_CLI_BINARY),
-                     {QStringLiteral("--json"), QStringLiteral("convert"), c.operation,
-                      path(c.file), QStringLiteral("--wait"), QStringLiteral("--download"), dir});
+                     {u"--json"_s, u"convert"_s, c.operation, path(c.file), u"--wait"_s,
+                      u"--download"_s, dir});
             runs.push_back(std::move(p));
         }
         qint64 pagesConverted = 0;
@@ -245,46 +173,44 @@ private slots:
             const Case &c = cases[i];
             QVERIFY2(p.waitForFinished(300000), qPrintable(c.operation));
             const QByteArray out = p.readAllStandardOutput();
-            QVERIFY2(p.exitCode() == 0, qPrintable(c.operation + QStringLiteral(": ") +
+            QVERIFY2(p.exitCode() == 0, qPrintable(c.operation + u": "_s +
                                                    QString::fromUtf8(p.readAllStandardError())));
             QJsonParseError perr{};
             const QJsonDocument doc = QJsonDocument::fromJson(out, &perr);
             QVERIFY2(perr.error == QJsonParseError::NoError, out.constData());
             const QJsonObject job = doc.isArray() ? doc.array().first().toObject() : doc.object();
-            QCOMPARE(job.value(QStringLiteral("status")).toInt(), 1);
-            pagesConverted += job.value(QStringLiteral("page_number")).toInteger();
+            QCOMPARE(job.value(u"status"_s).toInt(), 1);
+            pagesConverted += job.value(u"page_number"_s).toInteger();
 
             const QString dir =
-                path(QStringLiteral("out-") +
-                     QString(c.operation).replace(QLatin1Char(' '), QLatin1Char('-')));
+                path(u"out-"_s + QString(c.operation).replace(QLatin1Char(' '), QLatin1Char('-')));
             const QString result = dir + QLatin1Char('/') + c.result;
             QVERIFY2(QFileInfo(result).size() > 0,
-                     qPrintable(c.operation + QStringLiteral(" saved no ") + result));
+                     qPrintable(c.operation + u" saved no "_s + result));
             if (c.operation == QLatin1String("PDF to DOC")) {
-                QVERIFY(zipNames(result).contains(QStringLiteral("word/document.xml")));
-                const QString text = zipText(result, QStringLiteral("word/document.xml"));
+                QVERIFY(zipNames(result).contains(u"word/document.xml"_s));
+                const QString text = zipText(result, u"word/document.xml"_s);
                 QVERIFY(inOrderShare(wordsOf(kReportPara1 + QLatin1Char(' ') + kReportPara2),
                                      wordsOf(text)) >= 0.98);
             } else if (c.operation == QLatin1String("PDF to PPTX")) {
                 const QStringList names = zipNames(result);
-                QVERIFY(names.contains(QStringLiteral("ppt/slides/slide2.xml")));
-                QVERIFY(!names.contains(QStringLiteral("ppt/slides/slide3.xml")));
-                QVERIFY(wordsOf(zipText(result, QStringLiteral("ppt/slides/slide1.xml")))
-                            .contains(QStringLiteral("harbour")));
+                QVERIFY(names.contains(u"ppt/slides/slide2.xml"_s));
+                QVERIFY(!names.contains(u"ppt/slides/slide3.xml"_s));
+                QVERIFY(
+                    wordsOf(zipText(result, u"ppt/slides/slide1.xml"_s)).contains(u"harbour"_s));
             } else if (c.operation == QLatin1String("PDF to IMG")) {
-                QCOMPARE(zipNames(result), (QStringList{QStringLiteral("page-001.png"),
-                                                        QStringLiteral("page-002.png")}));
+                QCOMPARE(zipNames(result), (QStringList{u"page-001.png"_s, u"page-002.png"_s}));
             } else if (c.operation == QLatin1String("PDF to MD")) {
                 const QString md = QString::fromUtf8(readFile(result));
-                QVERIFY2(md.contains(QStringLiteral("# ") + kReportHeading1), qPrintable(md));
-                QVERIFY2(md.contains(QStringLiteral("## ") + kReportHeading2), qPrintable(md));
+                QVERIFY2(md.contains(u"# "_s + kReportHeading1), qPrintable(md));
+                QVERIFY2(md.contains(u"## "_s + kReportHeading2), qPrintable(md));
                 QVERIFY(md.contains(kReportPara1) && md.contains(kReportPara2));
             } else if (c.operation == QLatin1String("DOCX to PDF")) {
                 QCOMPARE(pdfPages(result), 2);
                 QVERIFY(pdfText(result).contains(QLatin1String("orchard survey")));
             } else if (c.operation == QLatin1String("PPTX to PDF")) {
                 QCOMPARE(pdfPages(result), 2);
-                QVERIFY(wordsOf(pdfText(result)).contains(QStringLiteral("tides")));
+                QVERIFY(wordsOf(pdfText(result)).contains(u"tides"_s));
             } else if (c.operation == QLatin1String("MD to PDF")) {
                 QVERIFY(pdfPages(result) >= 1);
                 const QString text = pdfText(result);
@@ -299,7 +225,7 @@ private slots:
         QCOMPARE(consumedPages() - before, pagesConverted);
 
         QByteArray history;
-        QCOMPARE(cli({QStringLiteral("--json"), QStringLiteral("history")}, &history), 0);
+        QCOMPARE(cli({u"--json"_s, u"history"_s}, &history), 0);
         QCOMPARE(QJsonDocument::fromJson(history).array().size(), 8);
     }
 };

@@ -13,6 +13,7 @@
 #include <QtEndian>
 
 using namespace quorvel::test;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -36,62 +37,33 @@ QString paragraph(int seed) {
 }
 
 QString sourceMarkdown() {
-    return QStringLiteral("# Annual Field Report\n\n") + paragraph(1) + QStringLiteral("\n\n") +
-           paragraph(4) + QStringLiteral("\n\n## Methods\n\n") + paragraph(7) +
+    return u"# Annual Field Report\n\n"_s + paragraph(1) + u"\n\n"_s + paragraph(4) +
+           u"\n\n## Methods\n\n"_s + paragraph(7) +
            QStringLiteral(
                "\n\n- first item about the northern meadow\n- second item about copper wire\n\n") +
-           paragraph(10) + QStringLiteral("\n\n## Results\n\n") + paragraph(13) +
-           QStringLiteral("\n\n| Region | Yield |\n|---|---|\n| North | 42 |\n| South | 37 |\n\n") +
+           paragraph(10) + u"\n\n## Results\n\n"_s + paragraph(13) +
+           u"\n\n| Region | Yield |\n|---|---|\n| North | 42 |\n| South | 37 |\n\n"_s +
            QStringLiteral(
                "### Code Sample\n\n```\ndef harvest(rows):\n    return sum(rows)\n```\n\n") +
-           paragraph(16) + QStringLiteral("\n\n## Conclusion\n\n") + paragraph(19) +
-           QStringLiteral("\n\n") + paragraph(22) + QStringLiteral("\n\n") + paragraph(25) +
-           QStringLiteral("\n");
+           paragraph(16) + u"\n\n## Conclusion\n\n"_s + paragraph(19) + u"\n\n"_s + paragraph(22) +
+           u"\n\n"_s + paragraph(25) + u"\n"_s;
 }
 
 QStringList headingsOf(const QString &markdown) {
     QStringList out;
-    static const QRegularExpression h(QStringLiteral("^#{1,6}\\s+(.*)$"),
-                                      QRegularExpression::MultilineOption);
+    static const QRegularExpression h(u"^#{1,6}\\s+(.*)$"_s, QRegularExpression::MultilineOption);
     auto it = h.globalMatch(markdown);
     while (it.hasNext())
         out << it.next().captured(1).trimmed();
     return out;
 }
 
-QString pdfText(const QString &path) {
-    QByteArray out;
-    runTool(QStringLiteral("pdftotext"), {path, QStringLiteral("-")}, &out);
-    return QString::fromUtf8(out);
-}
-
-int pdfPages(const QString &path) {
-    QByteArray out;
-    if (runTool(QStringLiteral("pdfinfo"), {path}, &out) != 0)
-        return -1;
-    const auto m =
-        QRegularExpression(QStringLiteral("Pages:\\s+(\\d+)")).match(QString::fromLatin1(out));
-    return m.hasMatch() ? m.captured(1).toInt() : -1;
-}
-
-QByteArray zipEntry(const QString &zip, const QString &entry) {
-    QByteArray out;
-    runTool(QStringLiteral("unzip"), {QStringLiteral("-p"), zip, entry}, &out);
-    return out;
-}
-
-QStringList zipNames(const QString &zip) {
-    QByteArray out;
-    runTool(QStringLiteral("unzip"), {QStringLiteral("-Z1"), zip}, &out);
-    return QString::fromUtf8(out).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-}
-
 // Text of each paragraph of a WordprocessingML body.
 QStringList docxParagraphs(const QByteArray &documentXml) {
     QStringList out;
-    static const QRegularExpression para(QStringLiteral("<w:p[ >].*?</w:p>"),
+    static const QRegularExpression para(u"<w:p[ >].*?</w:p>"_s,
                                          QRegularExpression::DotMatchesEverythingOption);
-    static const QRegularExpression text(QStringLiteral("<w:t(?: [^>]*)?>([^<]*)</w:t>"));
+    static const QRegularExpression text(u"<w:t(?: [^>]*)?>([^<]*)</w:t>"_s);
     auto it = para.globalMatch(QString::fromUtf8(documentXml));
     while (it.hasNext()) {
         QString p;
@@ -123,17 +95,17 @@ class TestEngines : public QObject {
         const QJsonObject job = m_svc->convert(m_token, up, typ, &status);
         if (status != 200)
             return {};
-        const QString id = job.value(QStringLiteral("id")).toString();
+        const QString id = job.value(u"id"_s).toString();
         if (jobId)
             *jobId = id;
         const QJsonObject done = m_svc->waitForJob(m_token, id, 180000);
-        if (done.value(QStringLiteral("status")).toInt() != 1)
+        if (done.value(u"status"_s).toInt() != 1)
             return {};
-        auto r = m_svc->get(QStringLiteral("/api/v2/docx?md5_id=") + id, m_token);
+        auto r = m_svc->get(u"/api/v2/docx?md5_id="_s + id, m_token);
         if (!r || r->status != 200)
             return {};
-        const QString path = m_dir.filePath(
-            id + QLatin1Char('.') + done.value(QStringLiteral("result_file_typ")).toString());
+        const QString path =
+            m_dir.filePath(id + QLatin1Char('.') + done.value(u"result_file_typ"_s).toString());
         writeFile(path, QByteArray::fromStdString(r->body));
         return path;
     }
@@ -141,13 +113,13 @@ class TestEngines : public QObject {
 private slots:
     void initTestCase() {
         m_svc = std::make_unique<TestService>(2, 64 * 1024 * 1024);
-        m_token = m_svc->addUserAndLogin(QStringLiteral("engines@example.org"), 10000);
+        m_token = m_svc->addUserAndLogin(u"engines@example.org"_s, 10000);
     }
     void cleanupTestCase() { m_svc.reset(); }
 
     void markdownToPdfKeepsTablesAndCode() {
         const QString md = sourceMarkdown();
-        m_mdPdf = convert(QStringLiteral("report.md"), md.toUtf8(), QStringLiteral("MD2PDF"));
+        m_mdPdf = convert(u"report.md"_s, md.toUtf8(), u"MD2PDF"_s);
         QVERIFY(!m_mdPdf.isEmpty());
         QVERIFY(pdfPages(m_mdPdf) >= 1);
         const QString text = pdfText(m_mdPdf);
@@ -161,19 +133,16 @@ private slots:
     // Markdown → PDF → Markdown: every heading back, ≥ 95 % of the words in order.
     void roundTripThroughPdf() {
         QVERIFY(!m_mdPdf.isEmpty());
-        const QString mdPath =
-            convert(QStringLiteral("report.pdf"), readFile(m_mdPdf), QStringLiteral("PDF2MD"));
+        const QString mdPath = convert(u"report.pdf"_s, readFile(m_mdPdf), u"PDF2MD"_s);
         QVERIFY(!mdPath.isEmpty());
         const QString back = QString::fromUtf8(readFile(mdPath));
         const QStringList gotHeadings = headingsOf(back);
         for (const QString &h : headingsOf(sourceMarkdown()))
-            QVERIFY2(gotHeadings.contains(h),
-                     qPrintable(h + QStringLiteral(" missing in:\n") + back));
+            QVERIFY2(gotHeadings.contains(h), qPrintable(h + u" missing in:\n"_s + back));
         // The table comes back as a table, the code as a code block.
-        QVERIFY2(back.contains(QStringLiteral("| Region | Yield |\n|---|---|\n| North | 42 |")),
+        QVERIFY2(back.contains(u"| Region | Yield |\n|---|---|\n| North | 42 |"_s),
                  qPrintable(back));
-        QVERIFY(
-            back.contains(QStringLiteral("```\ndef harvest(rows):\n    return sum(rows)\n```")));
+        QVERIFY(back.contains(u"```\ndef harvest(rows):\n    return sum(rows)\n```"_s));
         const double share = inOrderShare(wordsOf(sourceMarkdown()), wordsOf(back));
         qInfo("round trip keeps %.1f %% of the words in order", share * 100);
         QVERIFY2(share >= 0.95, qPrintable(back));
@@ -182,10 +151,9 @@ private slots:
     // PDF → DOCX: flowing paragraphs and heading styles, ≥ 98 % of pdftotext's words.
     void pdfToDocxIsFlowingText() {
         QVERIFY(!m_mdPdf.isEmpty());
-        const QString docx =
-            convert(QStringLiteral("report.pdf"), readFile(m_mdPdf), QStringLiteral("PDF2DOC"));
+        const QString docx = convert(u"report.pdf"_s, readFile(m_mdPdf), u"PDF2DOC"_s);
         QVERIFY(!docx.isEmpty());
-        const QByteArray xml = zipEntry(docx, QStringLiteral("word/document.xml"));
+        const QByteArray xml = zipEntry(docx, u"word/document.xml"_s);
         QVERIFY(!xml.isEmpty());
         for (const char *frame : {"w:framePr", "txbxContent", "wps:wsp", "v:textbox"})
             QVERIFY2(!xml.contains(frame), frame);
@@ -202,71 +170,60 @@ private slots:
     void pdfToPptxAndBack() {
         QList<QList<PdfRun>> pages;
         for (int i = 1; i <= 3; ++i)
-            pages << QList<PdfRun>{
-                {72, 700, 28, "F2", QStringLiteral("Slide title %1").arg(i)},
-                {72, 600, 14, "F1", QStringLiteral("bullet text number %1").arg(i)}};
-        const QString pptx =
-            convert(QStringLiteral("deck.pdf"), makePdf(pages), QStringLiteral("PDF2PPTX"));
+            pages << QList<PdfRun>{{72, 700, 28, "F2", u"Slide title %1"_s.arg(i)},
+                                   {72, 600, 14, "F1", u"bullet text number %1"_s.arg(i)}};
+        const QString pptx = convert(u"deck.pdf"_s, makePdf(pages), u"PDF2PPTX"_s);
         QVERIFY(!pptx.isEmpty());
         const QStringList names = zipNames(pptx);
-        QVERIFY(names.contains(QStringLiteral("ppt/presentation.xml")));
+        QVERIFY(names.contains(u"ppt/presentation.xml"_s));
         for (int i = 1; i <= 3; ++i) {
-            const QByteArray slide =
-                zipEntry(pptx, QStringLiteral("ppt/slides/slide%1.xml").arg(i));
-            QVERIFY2(QString::fromUtf8(slide).contains(QStringLiteral("Slide title %1").arg(i)) ||
-                         wordsOf(QString::fromUtf8(slide)).contains(QStringLiteral("title")),
+            const QByteArray slide = zipEntry(pptx, u"ppt/slides/slide%1.xml"_s.arg(i));
+            QVERIFY2(QString::fromUtf8(slide).contains(u"Slide title %1"_s.arg(i)) ||
+                         wordsOf(QString::fromUtf8(slide)).contains(u"title"_s),
                      qPrintable(QString::number(i)));
         }
-        QVERIFY(!names.contains(QStringLiteral("ppt/slides/slide4.xml")));
-        const QString pdf =
-            convert(QStringLiteral("deck.pptx"), readFile(pptx), QStringLiteral("PPTX2PDF"));
+        QVERIFY(!names.contains(u"ppt/slides/slide4.xml"_s));
+        const QString pdf = convert(u"deck.pptx"_s, readFile(pptx), u"PPTX2PDF"_s);
         QVERIFY(!pdf.isEmpty());
         QCOMPARE(pdfPages(pdf), 3);
         QVERIFY(pdfText(pdf).contains(QLatin1String("number 2")));
     }
 
     void wordDocumentsToPdf() {
-        const QString html = m_dir.filePath(QStringLiteral("letter.html"));
+        const QString html = m_dir.filePath(u"letter.html"_s);
         writeFile(html,
                   "<html><body><h1>Dear committee</h1><p>The orchard survey is finished.</p>"
                   "<p style=\"page-break-before: always\">Second page text.</p></body></html>");
-        const QString profile =
-            QUrl::fromLocalFile(m_dir.filePath(QStringLiteral("lo-profile"))).toString();
-        for (const QString &fmt :
-             {QStringLiteral("docx:MS Word 2007 XML"), QStringLiteral("doc:MS Word 97")}) {
-            QCOMPARE(runTool(QStringLiteral("soffice"),
-                             {QStringLiteral("-env:UserInstallation=") + profile,
-                              QStringLiteral("--headless"),
-                              QStringLiteral("--infilter=HTML (StarWriter)"),
-                              QStringLiteral("--convert-to"), fmt, QStringLiteral("--outdir"),
-                              m_dir.path(), html},
+        const QString profile = QUrl::fromLocalFile(m_dir.filePath(u"lo-profile"_s)).toString();
+        for (const QString &fmt : {u"docx:MS Word 2007 XML"_s, u"doc:MS Word 97"_s}) {
+            QCOMPARE(runTool(u"soffice"_s,
+                             {u"-env:UserInstallation="_s + profile, u"--headless"_s,
+                              u"--infilter=HTML (StarWriter)"_s, u"--convert-to"_s, fmt,
+                              u"--outdir"_s, m_dir.path(), html},
                              nullptr, 180000),
                      0);
         }
-        const QString docxPdf = convert(QStringLiteral("letter.DOCX"),
-                                        readFile(m_dir.filePath(QStringLiteral("letter.docx"))),
-                                        QStringLiteral("DOCX2PDF"));
+        const QString docxPdf =
+            convert(u"letter.DOCX"_s, readFile(m_dir.filePath(u"letter.docx"_s)), u"DOCX2PDF"_s);
         QVERIFY(!docxPdf.isEmpty());
         QCOMPARE(pdfPages(docxPdf), 2);
         QVERIFY(pdfText(docxPdf).contains(QLatin1String("orchard survey")));
-        const QString docPdf = convert(QStringLiteral("letter.doc"),
-                                       readFile(m_dir.filePath(QStringLiteral("letter.doc"))),
-                                       QStringLiteral("doc2pdf"));
+        const QString docPdf =
+            convert(u"letter.doc"_s, readFile(m_dir.filePath(u"letter.doc"_s)), u"doc2pdf"_s);
         QVERIFY(!docPdf.isEmpty());
         QVERIFY(pdfText(docPdf).contains(QLatin1String("Dear committee")));
     }
 
     void pdfToImagesOnePngPerPage() {
-        const QString zip = convert(QStringLiteral("three.pdf"),
-                                    layoutPdf({{1, QStringLiteral("One")},
-                                               {0, paragraph(3).repeated(12)},
-                                               {1, QStringLiteral("End")}}),
-                                    QStringLiteral("PDF2IMG"));
+        const QString zip =
+            convert(u"three.pdf"_s,
+                    layoutPdf({{1, u"One"_s}, {0, paragraph(3).repeated(12)}, {1, u"End"_s}}),
+                    u"PDF2IMG"_s);
         QVERIFY(!zip.isEmpty());
         const QStringList names = zipNames(zip);
         QVERIFY(names.size() >= 2);
         for (int i = 0; i < names.size(); ++i) {
-            QCOMPARE(names[i], QStringLiteral("page-%1.png").arg(i + 1, 3, 10, QLatin1Char('0')));
+            QCOMPARE(names[i], u"page-%1.png"_s.arg(i + 1, 3, 10, QLatin1Char('0')));
             const QByteArray png = zipEntry(zip, names[i]);
             QVERIFY(png.startsWith("\x89PNG\r\n\x1A\n"));
             const quint32 width = qFromBigEndian<quint32>(png.constData() + 16);
@@ -276,30 +233,27 @@ private slots:
 
     void compressShrinksImagesAndKeepsLeanFiles() {
         const QByteArray heavy = imagePdf();
-        const QString small =
-            convert(QStringLiteral("scan.pdf"), heavy, QStringLiteral("COMPRESS"));
+        const QString small = convert(u"scan.pdf"_s, heavy, u"COMPRESS"_s);
         QVERIFY(!small.isEmpty());
         QCOMPARE(pdfPages(small), 1);
         QVERIFY2(QFileInfo(small).size() < heavy.size() / 4,
                  qPrintable(QString::number(QFileInfo(small).size())));
 
-        const QByteArray lean = makePdf({{{72, 700, 12, "F1", QStringLiteral("lean")}}});
-        const QString kept = convert(QStringLiteral("lean.pdf"), lean, QStringLiteral("COMPRESS"));
+        const QByteArray lean = makePdf({{{72, 700, 12, "F1", u"lean"_s}}});
+        const QString kept = convert(u"lean.pdf"_s, lean, u"COMPRESS"_s);
         QVERIFY(!kept.isEmpty());
         QVERIFY(QFileInfo(kept).size() <= lean.size());
     }
 
     void imagesToPdfEmbedsJpegAsIs() {
-        const QString src = m_dir.filePath(QStringLiteral("img-src.pdf"));
-        writeFile(src, layoutPdf({{1, QStringLiteral("Picture")}}));
-        QCOMPARE(
-            runTool(QStringLiteral("pdftoppm"),
-                    {QStringLiteral("-jpeg"), QStringLiteral("-r"), QStringLiteral("40"),
-                     QStringLiteral("-singlefile"), src, m_dir.filePath(QStringLiteral("photo"))}),
-            0);
-        const QByteArray jpeg = readFile(m_dir.filePath(QStringLiteral("photo.jpg")));
+        const QString src = m_dir.filePath(u"img-src.pdf"_s);
+        writeFile(src, layoutPdf({{1, u"Picture"_s}}));
+        QCOMPARE(runTool(u"pdftoppm"_s, {u"-jpeg"_s, u"-r"_s, u"40"_s, u"-singlefile"_s, src,
+                                         m_dir.filePath(u"photo"_s)}),
+                 0);
+        const QByteArray jpeg = readFile(m_dir.filePath(u"photo.jpg"_s));
         QVERIFY(jpeg.startsWith("\xFF\xD8\xFF"));
-        const QString pdf = convert(QStringLiteral("photo.jpg"), jpeg, QStringLiteral("IMG2PDF"));
+        const QString pdf = convert(u"photo.jpg"_s, jpeg, u"IMG2PDF"_s);
         QVERIFY(!pdf.isEmpty());
         QCOMPARE(pdfPages(pdf), 1);
         QVERIFY(readFile(pdf).contains(jpeg));
@@ -312,24 +266,21 @@ private slots:
             c.jobTimePerPage = std::chrono::seconds(0);
             c.jobTimeMax = std::chrono::seconds(1);
         });
-        const QString token = slow.addUserAndLogin(QStringLiteral("slow@example.org"), 100000);
+        const QString token = slow.addUserAndLogin(u"slow@example.org"_s, 100000);
         QList<PdfBlock> blocks;
         for (int i = 0; i < 400; ++i)
             blocks << PdfBlock{0, paragraph(i)};
-        const QJsonObject up = slow.upload(token, QStringLiteral("long.pdf"), layoutPdf(blocks));
-        QVERIFY(up.value(QStringLiteral("page_number")).toInt() > 20);
-        const QJsonObject job = slow.convert(token, up, QStringLiteral("PDF2IMG"));
-        const QJsonObject done =
-            slow.waitForJob(token, job.value(QStringLiteral("id")).toString(), 60000);
-        QCOMPARE(done.value(QStringLiteral("status")).toInt(), 2);
-        auto q = slow.db->exec(QStringLiteral("SELECT failure FROM jobs WHERE id=?"),
-                               {job.value(QStringLiteral("id"))});
+        const QJsonObject up = slow.upload(token, u"long.pdf"_s, layoutPdf(blocks));
+        QVERIFY(up.value(u"page_number"_s).toInt() > 20);
+        const QJsonObject job = slow.convert(token, up, u"PDF2IMG"_s);
+        const QJsonObject done = slow.waitForJob(token, job.value(u"id"_s).toString(), 60000);
+        QCOMPARE(done.value(u"status"_s).toInt(), 2);
+        auto q = slow.db->exec(u"SELECT failure FROM jobs WHERE id=?"_s, {job.value(u"id"_s)});
         QVERIFY(q.next());
         QVERIFY2(q.value(0).toString().contains(QLatin1String("time limit")),
                  qPrintable(q.value(0).toString()));
         // The engine and its directory are gone once the worker is done with the job.
-        QTRY_VERIFY_WITH_TIMEOUT(QDir(slow.config.dataDir + QStringLiteral("/work")).isEmpty(),
-                                 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(QDir(slow.config.dataDir + u"/work"_s).isEmpty(), 10000);
     }
 };
 

@@ -7,6 +7,7 @@
 
 using namespace quorvel::server;
 using namespace quorvel::test;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -41,18 +42,14 @@ private slots:
         QTest::addColumn<QString>("header");
         QTest::addColumn<QString>("boundary");
         QTest::newRow("client")
-            << "multipart/form-data; boundary=0A1B2C3D-AAAA-BBBB-CCCC-DDDDEEEEFFFF"
-            << "0A1B2C3D-AAAA-BBBB-CCCC-DDDDEEEEFFFF";
-        QTest::newRow("quoted") << "multipart/form-data; boundary=\"a b\""
-                                << "a b";
-        QTest::newRow("upper-case type") << "Multipart/Form-Data; charset=utf-8; BOUNDARY=xyz"
-                                         << "xyz";
-        QTest::newRow("not multipart") << "application/json; boundary=xyz"
-                                       << "";
-        QTest::newRow("no boundary") << "multipart/form-data"
-                                     << "";
-        QTest::newRow("empty boundary") << "multipart/form-data; boundary="
-                                        << "";
+            << u"multipart/form-data; boundary=0A1B2C3D-AAAA-BBBB-CCCC-DDDDEEEEFFFF"_s
+            << u"0A1B2C3D-AAAA-BBBB-CCCC-DDDDEEEEFFFF"_s;
+        QTest::newRow("quoted") << u"multipart/form-data; boundary=\"a b\""_s << u"a b"_s;
+        QTest::newRow("upper-case type")
+            << u"Multipart/Form-Data; charset=utf-8; BOUNDARY=xyz"_s << u"xyz"_s;
+        QTest::newRow("not multipart") << u"application/json; boundary=xyz"_s << u""_s;
+        QTest::newRow("no boundary") << u"multipart/form-data"_s << u""_s;
+        QTest::newRow("empty boundary") << u"multipart/form-data; boundary="_s << u""_s;
     }
     void boundaryFromContentType() {
         QFETCH(QString, header);
@@ -63,16 +60,11 @@ private slots:
     void filenameEscapes_data() {
         QTest::addColumn<QString>("raw");
         QTest::addColumn<QString>("decoded");
-        QTest::newRow("plain") << "report.pdf"
-                               << "report.pdf";
-        QTest::newRow("quote") << "a%22b.pdf"
-                               << "a\"b.pdf";
-        QTest::newRow("cr lf, either case") << "x%0D%0ay%0d%0A.md"
-                                            << "x\r\ny\r\n.md";
-        QTest::newRow("other escapes stay") << "100%25 %41.pdf"
-                                            << "100%25 %41.pdf";
-        QTest::newRow("percent at the end") << "a%2"
-                                            << "a%2";
+        QTest::newRow("plain") << u"report.pdf"_s << u"report.pdf"_s;
+        QTest::newRow("quote") << u"a%22b.pdf"_s << u"a\"b.pdf"_s;
+        QTest::newRow("cr lf, either case") << u"x%0D%0ay%0d%0A.md"_s << u"x\r\ny\r\n.md"_s;
+        QTest::newRow("other escapes stay") << u"100%25 %41.pdf"_s << u"100%25 %41.pdf"_s;
+        QTest::newRow("percent at the end") << u"a%2"_s << u"a%2"_s;
     }
     void filenameEscapes() {
         QFETCH(QString, raw);
@@ -95,7 +87,7 @@ private slots:
         // Bytes that look like the start of a delimiter inside the content.
         const QString boundary = newBoundary();
         content += "\r\n--" + boundary.left(10).toUtf8() + "\r\n--";
-        const QByteArray body = clientMultipartBody(boundary, QStringLiteral("a\"b.pdf"), content);
+        const QByteArray body = clientMultipartBody(boundary, u"a\"b.pdf"_s, content);
         Collected c;
         MultipartReader r(boundary.toStdString(), collect(c));
         for (qsizetype off = 0; off < body.size(); off += chunk)
@@ -129,8 +121,7 @@ private slots:
     void refusedBodies_data() {
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<bool>("feedFails"); // false: accepted so far but never complete
-        const QByteArray good =
-            clientMultipartBody(QStringLiteral("BND"), QStringLiteral("a.pdf"), "%PDF-1.4 data");
+        const QByteArray good = clientMultipartBody(u"BND"_s, u"a.pdf"_s, "%PDF-1.4 data");
         QTest::newRow("truncated in the content") << good.left(good.size() - 20) << false;
         QTest::newRow("closing delimiter missing") << good.left(good.size() - 9) << false;
         QTest::newRow("only the preamble") << QByteArray("\r\n") << false;
@@ -159,8 +150,7 @@ private slots:
     }
 
     void callbackRefusalStops() {
-        const QByteArray body = clientMultipartBody(QStringLiteral("B"), QStringLiteral("a.pdf"),
-                                                    QByteArray(5000, 'x'));
+        const QByteArray body = clientMultipartBody(u"B"_s, u"a.pdf"_s, QByteArray(5000, 'x'));
         int seen = 0;
         MultipartReader r("B", {[](const MultipartReader::Part &) { return true; },
                                 [&](const char *, std::size_t n) {

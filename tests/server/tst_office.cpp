@@ -14,6 +14,7 @@
 #include <signal.h>
 
 using namespace quorvel::test;
+using namespace Qt::StringLiterals;
 using quorvel::server::OfficeEngine;
 using Clock = std::chrono::steady_clock;
 
@@ -26,10 +27,9 @@ QString writeDocx(const QString &dir, const QString &name, int paragraphs) {
         body += QStringLiteral("<w:p><w:r><w:t>Paragraph %1: the orchard survey records river "
                                "levels and the harvest of the northern valley.</w:t></w:r></w:p>")
                     .arg(i + 1);
-    const QString parts = dir + QLatin1Char('/') + name + QStringLiteral(".parts");
+    const QString parts = dir + QLatin1Char('/') + name + u".parts"_s;
     QDir().mkpath(parts);
-    const QStringList names{QStringLiteral("[Content_Types].xml"), QStringLiteral("_rels/.rels"),
-                            QStringLiteral("word/document.xml")};
+    const QStringList names{u"[Content_Types].xml"_s, u"_rels/.rels"_s, u"word/document.xml"_s};
     const QList<QByteArray> contents{
         R"(<?xml version="1.0" encoding="UTF-8"?><Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types"><Default Extension="rels" ContentType="application/vnd.openxmlformats-package.relationships+xml"/><Default Extension="xml" ContentType="application/xml"/><Override PartName="/word/document.xml" ContentType="application/vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml"/></Types>)",
         R"(<?xml version="1.0" encoding="UTF-8"?><Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships"><Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument" Target="word/document.xml"/></Relationships>)",
@@ -37,32 +37,11 @@ QString writeDocx(const QString &dir, const QString &name, int paragraphs) {
             body.toUtf8() + "</w:body></w:document>"};
     QStringList files;
     for (int i = 0; i < names.size(); ++i) {
-        files << parts + QStringLiteral("/part%1").arg(i);
+        files << parts + u"/part%1"_s.arg(i);
         writeFile(files.last(), contents[i]);
     }
     const QString path = dir + QLatin1Char('/') + name;
     return quorvel::server::writeZip(path, files, names) ? path : QString();
-}
-
-int pdfPages(const QString &path) {
-    QByteArray out;
-    if (runTool(QStringLiteral("pdfinfo"), {path}, &out) != 0)
-        return -1;
-    const auto m =
-        QRegularExpression(QStringLiteral("Pages:\\s+(\\d+)")).match(QString::fromLatin1(out));
-    return m.hasMatch() ? m.captured(1).toInt() : -1;
-}
-
-// The pid of the process whose HOME is `home`, or 0.
-int processWithHome(const QString &home) {
-    const QByteArray wanted = "HOME=" + QFile::encodeName(home);
-    for (const QString &pid :
-         QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile env(QStringLiteral("/proc/%1/environ").arg(pid));
-        if (env.open(QIODevice::ReadOnly) && env.readAll().split('\0').contains(wanted))
-            return pid.toInt();
-    }
-    return 0;
 }
 
 } // namespace
@@ -75,25 +54,25 @@ class TestOffice : public QObject {
     OfficeEngine::Settings settings(const QString &name) const {
         OfficeEngine::Settings s;
         s.program = OfficeEngine::locateProgram(QStringLiteral(QUORVEL_SERVER_BINARY));
-        s.profileDir = m_dir.filePath(name + QStringLiteral("/profile"));
-        s.homeDir = m_dir.filePath(name + QStringLiteral("/home"));
-        s.logFile = m_dir.filePath(name + QStringLiteral("/engine.log"));
+        s.profileDir = m_dir.filePath(name + u"/profile"_s);
+        s.homeDir = m_dir.filePath(name + u"/home"_s);
+        s.logFile = m_dir.filePath(name + u"/engine.log"_s);
         return s;
     }
 
     OfficeEngine::Result toPdf(OfficeEngine &engine, const QString &docx, const QString &pdf,
                                std::chrono::milliseconds limit = std::chrono::minutes(4)) {
         QFile::remove(pdf);
-        return engine.convert({docx, pdf, {}, QStringLiteral("pdf")}, Clock::now() + limit);
+        return engine.convert({docx, pdf, {}, u"pdf"_s}, Clock::now() + limit);
     }
 
 private slots:
     void initTestCase() {
         QVERIFY(m_dir.isValid());
         QVERIFY(!OfficeEngine::locateProgram(QStringLiteral(QUORVEL_SERVER_BINARY)).isEmpty());
-        m_small = writeDocx(m_dir.path(), QStringLiteral("letter.docx"), 3);
+        m_small = writeDocx(m_dir.path(), u"letter.docx"_s, 3);
         // About 160 pages: seconds of work even for a warm LibreOffice.
-        m_big = writeDocx(m_dir.path(), QStringLiteral("report.docx"), 4000);
+        m_big = writeDocx(m_dir.path(), u"report.docx"_s, 4000);
         QVERIFY(!m_small.isEmpty() && !m_big.isEmpty());
     }
 
@@ -103,47 +82,44 @@ private slots:
     void serviceSurvivesAKilledEngine() {
         TestService svc(1, 64 * 1024 * 1024, {},
                         [](quorvel::server::Config &c) { c.warmOfficeEngines = true; });
-        const QString token = svc.addUserAndLogin(QStringLiteral("o@example.org"), 10000);
+        const QString token = svc.addUserAndLogin(u"o@example.org"_s, 10000);
         auto run = [&](const QString &file) {
             const QJsonObject up = svc.upload(token, QFileInfo(file).fileName(), readFile(file));
-            return svc.convert(token, up, QStringLiteral("DOCX2PDF"))
-                .value(QStringLiteral("id"))
-                .toString();
+            return svc.convert(token, up, u"DOCX2PDF"_s).value(u"id"_s).toString();
         };
         auto resultPdf = [&](const QString &id) {
-            auto r = svc.get(QStringLiteral("/api/v2/docx?md5_id=") + id, token);
-            const QString path = m_dir.filePath(id + QStringLiteral(".pdf"));
+            auto r = svc.get(u"/api/v2/docx?md5_id="_s + id, token);
+            const QString path = m_dir.filePath(id + u".pdf"_s);
             return r && r->status == 200 && writeFile(path, QByteArray::fromStdString(r->body))
                        ? pdfPages(path)
                        : -1;
         };
         auto stateOf = [&](const QString &id) {
-            auto q =
-                svc.db->exec(QStringLiteral("SELECT state, failure FROM jobs WHERE id=?"), {id});
+            auto q = svc.db->exec(u"SELECT state, failure FROM jobs WHERE id=?"_s, {id});
             return q.next() ? q.value(0).toString() + QLatin1Char('|') + q.value(1).toString()
                             : QString();
         };
 
         const QString first = run(m_small);
-        QCOMPARE(svc.waitForJob(token, first, 300000).value(QStringLiteral("status")).toInt(), 1);
+        QCOMPARE(svc.waitForJob(token, first, 300000).value(u"status"_s).toInt(), 1);
         QCOMPARE(resultPdf(first), 1);
 
-        const QString home = svc.config.dataDir + QStringLiteral("/work/office-engine-0");
-        const int engine = processWithHome(home);
+        const QString home = svc.config.dataDir + u"/work/office-engine-0"_s;
+        const int engine = processesWithHomeUnder(home).value(0);
         QVERIFY(engine > 0);
         const QString doomed = run(m_big);
         QTRY_VERIFY_WITH_TIMEOUT(stateOf(doomed).startsWith(QLatin1String("running")), 30000);
         QCOMPARE(::kill(engine, SIGKILL), 0);
-        QCOMPARE(svc.waitForJob(token, doomed, 60000).value(QStringLiteral("status")).toInt(), 2);
+        QCOMPARE(svc.waitForJob(token, doomed, 60000).value(u"status"_s).toInt(), 2);
         const QString failure = stateOf(doomed);
         QVERIFY2(failure.contains(QLatin1String("LibreOffice")) &&
                      failure.contains(QLatin1String("killed by signal 9")),
                  qPrintable(failure));
 
         const QString next = run(m_small);
-        QCOMPARE(svc.waitForJob(token, next, 300000).value(QStringLiteral("status")).toInt(), 1);
+        QCOMPARE(svc.waitForJob(token, next, 300000).value(u"status"_s).toInt(), 1);
         QCOMPARE(resultPdf(next), 1);
-        const int replacement = processWithHome(home);
+        const int replacement = processesWithHomeUnder(home).value(0);
         QVERIFY(replacement > 0 && replacement != engine);
     }
 
@@ -164,7 +140,7 @@ private slots:
         s.residentLimit = std::uint64_t(residentLimit);
         OfficeEngine engine(s);
         for (int i = 0; i < startsAfterEachJob.size(); ++i) {
-            const QString pdf = m_dir.filePath(QStringLiteral("recycled-%1.pdf").arg(i));
+            const QString pdf = m_dir.filePath(u"recycled-%1.pdf"_s.arg(i));
             const OfficeEngine::Result r = toPdf(engine, m_small, pdf);
             QVERIFY2(r.ok, qPrintable(r.reason));
             QCOMPARE(pdfPages(pdf), 1);
@@ -174,17 +150,17 @@ private slots:
 
     // A conversion past its time limit ends the engine; the next one gets a new engine.
     void stuckConversionTimesOut() {
-        OfficeEngine engine(settings(QStringLiteral("stuck")));
-        const QString pdf = m_dir.filePath(QStringLiteral("stuck.pdf"));
+        OfficeEngine engine(settings(u"stuck"_s));
+        const QString pdf = m_dir.filePath(u"stuck.pdf"_s);
         QVERIFY(toPdf(engine, m_small, pdf).ok); // loaded and warm
         const int first = engine.pid();
         // A job whose time ran out in earlier steps leaves the idle engine alone.
         QCOMPARE(toPdf(engine, m_small, pdf, std::chrono::milliseconds(-1)).reason,
-                 QStringLiteral("LibreOffice: time limit exceeded"));
+                 u"LibreOffice: time limit exceeded"_s);
         QCOMPARE(engine.pid(), first);
         const OfficeEngine::Result r = toPdf(engine, m_big, pdf, std::chrono::milliseconds(200));
         QVERIFY(!r.ok && !r.cancelled);
-        QCOMPARE(r.reason, QStringLiteral("LibreOffice: time limit exceeded"));
+        QCOMPARE(r.reason, u"LibreOffice: time limit exceeded"_s);
         QVERIFY(::kill(first, 0) != 0); // gone
         const OfficeEngine::Result again = toPdf(engine, m_small, pdf);
         QVERIFY2(again.ok, qPrintable(again.reason));

@@ -16,6 +16,7 @@
 #include <thread>
 
 using namespace quorvel::server;
+using namespace Qt::StringLiterals;
 
 class TestProcess : public QObject {
     Q_OBJECT
@@ -23,12 +24,12 @@ class TestProcess : public QObject {
 
     ProcessSpec shell(const QString &script, int timeoutMs = 10000) {
         ProcessSpec s;
-        s.program = QStringLiteral("sh"); // the test needs a shell; the service never uses one
-        s.args = {QStringLiteral("-c"), script};
+        s.program = u"sh"_s; // the test needs a shell; the service never uses one
+        s.args = {u"-c"_s, script};
         s.workDir = m_dir.path();
-        s.env = {QStringLiteral("PATH=/usr/bin:/bin")};
+        s.env = {u"PATH=/usr/bin:/bin"_s};
         s.timeout = std::chrono::milliseconds(timeoutMs);
-        s.outputFile = m_dir.filePath(QStringLiteral("out.log"));
+        s.outputFile = m_dir.filePath(u"out.log"_s);
         return s;
     }
 
@@ -38,28 +39,29 @@ private slots:
         QTest::addColumn<int>("end");
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("output");
-        QTest::newRow("success") << "echo done" << int(ProcessResult::End::Exited) << 0 << "done";
+        QTest::newRow("success") << u"echo done"_s << int(ProcessResult::End::Exited) << 0
+                                 << u"done"_s;
         QTest::newRow("exit status")
-            << "echo bad >&2; exit 3" << int(ProcessResult::End::Exited) << 3 << "bad";
-        QTest::newRow("signal") << "kill -SEGV $$" << int(ProcessResult::End::Signalled)
-                                << int(SIGSEGV) << "";
+            << u"echo bad >&2; exit 3"_s << int(ProcessResult::End::Exited) << 3 << u"bad"_s;
+        QTest::newRow("signal") << u"kill -SEGV $$"_s << int(ProcessResult::End::Signalled)
+                                << int(SIGSEGV) << u""_s;
         QTest::newRow("environment is ours alone")
-            << "echo \"[$HOME]\"" << int(ProcessResult::End::Exited) << 0 << "[]";
-        QTest::newRow("runs in the work dir")
-            << "test -f marker && echo here" << int(ProcessResult::End::Exited) << 0 << "here";
-        QTest::newRow("no stdin") << "cat; echo eof" << int(ProcessResult::End::Exited) << 0
-                                  << "eof";
+            << u"echo \"[$HOME]\""_s << int(ProcessResult::End::Exited) << 0 << u"[]"_s;
+        QTest::newRow("runs in the work dir") << u"test -f marker && echo here"_s
+                                              << int(ProcessResult::End::Exited) << 0 << u"here"_s;
+        QTest::newRow("no stdin") << u"cat; echo eof"_s << int(ProcessResult::End::Exited) << 0
+                                  << u"eof"_s;
         QTest::newRow("below the service's priority")
             << QStringLiteral("test $(nice) -gt %1 && echo below")
                    .arg(::getpriority(PRIO_PROCESS, 0))
-            << int(ProcessResult::End::Exited) << 0 << "below";
+            << int(ProcessResult::End::Exited) << 0 << u"below"_s;
     }
     void outcomes() {
         QFETCH(QString, script);
         QFETCH(int, end);
         QFETCH(int, code);
         QFETCH(QString, output);
-        QFile marker(m_dir.filePath(QStringLiteral("marker")));
+        QFile marker(m_dir.filePath(u"marker"_s));
         QVERIFY(marker.open(QIODevice::WriteOnly));
         marker.close();
         const ProcessResult r = runProcess(shell(script));
@@ -71,7 +73,7 @@ private slots:
 
     void missingProgram() {
         ProcessSpec s = shell(QString());
-        s.program = QStringLiteral("no-such-engine-anywhere");
+        s.program = u"no-such-engine-anywhere"_s;
         const ProcessResult r = runProcess(s);
         QCOMPARE(int(r.end), int(ProcessResult::End::NotStarted));
         QVERIFY(!r.ok());
@@ -80,11 +82,11 @@ private slots:
 
     // The grandchild (like soffice.bin under its launcher) must die with the engine.
     void timeoutKillsTheWholeGroup() {
-        const QString pidFile = m_dir.filePath(QStringLiteral("grandchild.pid"));
+        const QString pidFile = m_dir.filePath(u"grandchild.pid"_s);
         QElapsedTimer t;
         t.start();
         const ProcessResult r =
-            runProcess(shell(QStringLiteral("sleep 60 & echo $! > %1; wait").arg(pidFile), 300));
+            runProcess(shell(u"sleep 60 & echo $! > %1; wait"_s.arg(pidFile), 300));
         QCOMPARE(int(r.end), int(ProcessResult::End::TimedOut));
         QVERIFY(t.elapsed() < 5000);
         QFile f(pidFile);
@@ -94,7 +96,7 @@ private slots:
         QVERIFY(ok && pid > 0);
         // Gone, or a zombie waiting for init to reap it; never still sleeping.
         auto running = [pid] {
-            QFile st(QStringLiteral("/proc/%1/stat").arg(pid));
+            QFile st(u"/proc/%1/stat"_s.arg(pid));
             if (!st.open(QIODevice::ReadOnly))
                 return false;
             const QByteArray stat = st.readAll();
@@ -106,16 +108,16 @@ private slots:
 
     // What a crashed service leaves behind is found by its HOME, even reparented.
     void orphanedEnginesAreEnded() {
-        const QString root = m_dir.filePath(QStringLiteral("work"));
-        QDir().mkpath(root + QStringLiteral("/job1"));
+        const QString root = m_dir.filePath(u"work"_s);
+        QDir().mkpath(root + u"/job1"_s);
         QProcess orphan, stranger;
         QProcessEnvironment env;
-        env.insert(QStringLiteral("HOME"), root + QStringLiteral("/job1"));
+        env.insert(u"HOME"_s, root + u"/job1"_s);
         orphan.setProcessEnvironment(env);
-        orphan.start(QStringLiteral("/bin/sleep"), {QStringLiteral("60")});
-        env.insert(QStringLiteral("HOME"), m_dir.filePath(QStringLiteral("workshop")));
+        orphan.start(u"/bin/sleep"_s, {u"60"_s});
+        env.insert(u"HOME"_s, m_dir.filePath(u"workshop"_s));
         stranger.setProcessEnvironment(env); // a similar path outside the work root
-        stranger.start(QStringLiteral("/bin/sleep"), {QStringLiteral("60")});
+        stranger.start(u"/bin/sleep"_s, {u"60"_s});
         QVERIFY(orphan.waitForStarted() && stranger.waitForStarted());
         QCOMPARE(killOrphanedEngines(root), 1);
         QVERIFY(orphan.waitForFinished(5000));
@@ -132,23 +134,22 @@ private slots:
         });
         QElapsedTimer t;
         t.start();
-        const ProcessResult r = runProcess(shell(QStringLiteral("sleep 30"), 60000), &cancel);
+        const ProcessResult r = runProcess(shell(u"sleep 30"_s, 60000), &cancel);
         stopper.join();
         QCOMPARE(int(r.end), int(ProcessResult::End::Cancelled));
         QVERIFY(t.elapsed() < 5000);
     }
 
     void fileSizeLimit() {
-        ProcessSpec s = shell(QStringLiteral("head -c 3000000 /dev/zero > big.bin"));
+        ProcessSpec s = shell(u"head -c 3000000 /dev/zero > big.bin"_s);
         s.limits.fileSize = 1024 * 1024;
         const ProcessResult r = runProcess(s);
         QVERIFY(!r.ok());
-        QVERIFY(QFileInfo(m_dir.filePath(QStringLiteral("big.bin"))).size() <= 1024 * 1024);
+        QVERIFY(QFileInfo(m_dir.filePath(u"big.bin"_s)).size() <= 1024 * 1024);
     }
 
     void memoryLimit() {
-        ProcessSpec s =
-            shell(QStringLiteral("head -c 300000000 /dev/zero | tr '\\0' a | sort > /dev/null"));
+        ProcessSpec s = shell(u"head -c 300000000 /dev/zero | tr '\\0' a | sort > /dev/null"_s);
         s.limits.addressSpace = 64 * 1024 * 1024;
         const ProcessResult r = runProcess(s);
         QVERIFY(!r.ok());

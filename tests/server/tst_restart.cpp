@@ -15,23 +15,9 @@
 #include <signal.h>
 
 using namespace quorvel::test;
+using namespace Qt::StringLiterals;
 
-namespace {
-
-// Processes whose environment points into `dir` (engines run with HOME there).
-QList<int> enginesUnder(const QString &dir) {
-    QList<int> pids;
-    const QByteArray wanted = "HOME=" + QFile::encodeName(dir);
-    for (const QString &pid :
-         QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile env(QStringLiteral("/proc/%1/environ").arg(pid));
-        if (env.open(QIODevice::ReadOnly) && env.readAll().contains(wanted))
-            pids << pid.toInt();
-    }
-    return pids;
-}
-
-} // namespace
+namespace {} // namespace
 
 class TestRestart : public QObject {
     Q_OBJECT
@@ -42,29 +28,8 @@ class TestRestart : public QObject {
 
     bool startServer() {
         m_server = std::make_unique<QProcess>();
-        m_server->setProcessChannelMode(QProcess::SeparateChannels);
-        m_server->setStandardErrorFile(m_dir.filePath(QStringLiteral("server.log")),
-                                       QIODevice::Append);
-        m_server->start(QStringLiteral(QUORVEL_SERVER_BINARY),
-                        {QStringLiteral("serve"), QStringLiteral("--listen"),
-                         QStringLiteral("127.0.0.1:0"), QStringLiteral("--data"), m_data,
-                         QStringLiteral("--workers"), QStringLiteral("2")});
-        if (!m_server->waitForStarted())
-            return false;
-        QElapsedTimer t;
-        t.start();
-        while (t.elapsed() < 20000) {
-            if (m_server->canReadLine() || m_server->waitForReadyRead(200)) {
-                const QByteArray line = m_server->readLine().trimmed();
-                if (line.startsWith("listening ")) {
-                    m_port = line.mid(10).toInt();
-                    return m_port > 0;
-                }
-            }
-            if (m_server->state() != QProcess::Running)
-                return false;
-        }
-        return false;
+        m_port = startServerBinary(*m_server, m_data, m_dir.filePath(u"server.log"_s));
+        return m_port > 0;
     }
 
     httplib::Result call(const std::string &method, const std::string &path, const QString &token,
@@ -81,8 +46,7 @@ class TestRestart : public QObject {
     QString login() {
         auto r = call("POST", "/api/v1/tollan/auth/login", {},
                       R"({"email":"r@example.org","password":"restart-pw"})");
-        return r && r->status == 200 ? dataOf(r).value(QStringLiteral("token")).toString()
-                                     : QString();
+        return r && r->status == 200 ? dataOf(r).value(u"token"_s).toString() : QString();
     }
 
     // Queues a mix of LibreOffice and quick jobs; returns their ids.
@@ -90,12 +54,11 @@ class TestRestart : public QObject {
         QStringList ids;
         for (int i = 0; i < 6; ++i) {
             const bool md = i % 2 == 0;
-            const QString name =
-                md ? QStringLiteral("doc%1.md").arg(i) : QStringLiteral("doc%1.pdf").arg(i);
+            const QString name = md ? u"doc%1.md"_s.arg(i) : u"doc%1.pdf"_s.arg(i);
             const QByteArray content =
-                md ? QStringLiteral("# Title %1\n\nSome words for job %1.\n").arg(i).toUtf8()
-                   : layoutPdf({{1, QStringLiteral("Heading %1").arg(i)},
-                                {0, QStringLiteral("Body text of job %1.").arg(i)}});
+                md ? u"# Title %1\n\nSome words for job %1.\n"_s.arg(i).toUtf8()
+                   : layoutPdf(
+                         {{1, u"Heading %1"_s.arg(i)}, {0, u"Body text of job %1."_s.arg(i)}});
             const QString b = newBoundary();
             auto up =
                 call("POST", "/api/v2/uploadfilepdf", token, clientMultipartBody(b, name, content),
@@ -103,21 +66,21 @@ class TestRestart : public QObject {
             if (!up || up->status != 200)
                 return {};
             QJsonObject req = dataOf(up);
-            req[QStringLiteral("typ")] = md ? QStringLiteral("MD2PDF") : QStringLiteral("PDF2DOC");
+            req[u"typ"_s] = md ? u"MD2PDF"_s : u"PDF2DOC"_s;
             auto job = call("POST", "/api/v1/tollan/convert", token, QJsonDocument(req).toJson());
             if (!job || job->status != 200)
                 return {};
-            ids << dataOf(job).value(QStringLiteral("id")).toString();
+            ids << dataOf(job).value(u"id"_s).toString();
         }
         return ids;
     }
 
     bool waitUntilRunning() {
-        quorvel::server::Database db(m_data + QStringLiteral("/quorvel.sqlite"));
+        quorvel::server::Database db(m_data + u"/quorvel.sqlite"_s);
         QElapsedTimer t;
         t.start();
         while (t.elapsed() < 30000) {
-            auto q = db.exec(QStringLiteral("SELECT COUNT(*) FROM jobs WHERE state='running'"));
+            auto q = db.exec(u"SELECT COUNT(*) FROM jobs WHERE state='running'"_s);
             if (q.next() && q.value(0).toInt() > 0)
                 return true;
             QThread::msleep(50);
@@ -133,31 +96,21 @@ class TestRestart : public QObject {
             while (t.elapsed() < 120000) {
                 auto r = call("GET", "/api/v1/tollan/convert/" + id.toStdString(), token);
                 QVERIFY(r && r->status == 200);
-                status = dataOf(r).value(QStringLiteral("status")).toInt();
+                status = dataOf(r).value(u"status"_s).toInt();
                 if (status != 0)
                     break;
                 QThread::msleep(200);
             }
             // Interrupted jobs are simply run again, so they complete.
-            QVERIFY2(
-                status == 1,
-                readFile(m_dir.filePath(QStringLiteral("server.log"))).right(4000).constData());
+            QVERIFY2(status == 1,
+                     readFile(m_dir.filePath(u"server.log"_s)).right(4000).constData());
         }
     }
 
 private slots:
     void initTestCase() {
-        m_data = m_dir.filePath(QStringLiteral("data"));
-        QProcess add;
-        add.start(QStringLiteral(QUORVEL_SERVER_BINARY),
-                  {QStringLiteral("user"), QStringLiteral("add"), QStringLiteral("r@example.org"),
-                   QStringLiteral("--pages"), QStringLiteral("1000"), QStringLiteral("--data"),
-                   m_data, QStringLiteral("--password-stdin")});
-        QVERIFY(add.waitForStarted());
-        add.write("restart-pw\n");
-        add.closeWriteChannel();
-        QVERIFY(add.waitForFinished(30000));
-        QCOMPARE(add.exitCode(), 0);
+        m_data = m_dir.filePath(u"data"_s);
+        QVERIFY(addUserWithBinary(m_data, u"r@example.org"_s, 1000, "restart-pw"));
     }
 
     void cleanup() {
@@ -174,7 +127,7 @@ private slots:
         const QStringList ids = queueJobs(token);
         QCOMPARE(ids.size(), 6);
         QVERIFY(waitUntilRunning());
-        const QList<int> oldEngines = enginesUnder(m_data + QStringLiteral("/work"));
+        const QList<int> oldEngines = processesWithHomeUnder(m_data + u"/work"_s);
         QVERIFY(!oldEngines.isEmpty());
         ::kill(pid_t(m_server->processId()), SIGKILL);
         QVERIFY(m_server->waitForFinished(10000));
@@ -183,14 +136,14 @@ private slots:
         // The new process ended whatever engines the dead one left behind
         // before starting its own; the token survived the restart.
         checkAllEnd(token, ids);
-        const QByteArray log = readFile(m_dir.filePath(QStringLiteral("server.log")));
+        const QByteArray log = readFile(m_dir.filePath(u"server.log"_s));
         QVERIFY2(log.contains("queued again after an interruption"), log.right(3000).constData());
         // The new service runs engines of its own; none of the dead one's is left.
-        const QList<int> engines = enginesUnder(m_data + QStringLiteral("/work"));
+        const QList<int> engines = processesWithHomeUnder(m_data + u"/work"_s);
         for (int pid : oldEngines)
             QVERIFY(!engines.contains(pid));
         auto bal = dataOf(call("GET", "/api/v1/tollan/convertapi/page_balance", token));
-        QVERIFY(bal.value(QStringLiteral("consumed_pages")).toInt() >= 6);
+        QVERIFY(bal.value(u"consumed_pages"_s).toInt() >= 6);
         m_server->terminate();
         QVERIFY(m_server->waitForFinished(30000));
     }
@@ -205,15 +158,15 @@ private slots:
         t.start();
         m_server->terminate(); // SIGTERM
         QVERIFY(m_server->waitForFinished(30000));
-        QVERIFY(readFile(m_dir.filePath(QStringLiteral("server.log")))
+        QVERIFY(readFile(m_dir.filePath(u"server.log"_s))
                     .contains("queued again: the service is stopping"));
         QCOMPARE(m_server->exitStatus(), QProcess::NormalExit);
         QCOMPARE(m_server->exitCode(), 0);
         QVERIFY(t.elapsed() < 15000);
-        QCOMPARE(enginesUnder(m_data + QStringLiteral("/work")).size(), 0);
+        QCOMPARE(processesWithHomeUnder(m_data + u"/work"_s).size(), 0);
         {
-            quorvel::server::Database db(m_data + QStringLiteral("/quorvel.sqlite"));
-            auto q = db.exec(QStringLiteral("SELECT COUNT(*) FROM jobs WHERE state='running'"));
+            quorvel::server::Database db(m_data + u"/quorvel.sqlite"_s);
+            auto q = db.exec(u"SELECT COUNT(*) FROM jobs WHERE state='running'"_s);
             QVERIFY(q.next());
             QCOMPARE(q.value(0).toInt(), 0); // put back in the queue, not left running
         }

@@ -93,23 +93,22 @@ private Q_SLOTS:
             m_server.requestsTo("GET", "/api/v1/tollan/auth/me").value(0).header("Authorization"),
             "Bearer " + kToken);
 
+        const QString url = m_server.origin() + "/api/v1/tollan/auth/login";
+        const char *headers =
+            R"(🔑 Headers: ["Content-Type": "application/json", "Accept": "application/json"])";
         const QStringList expectedInOrder = {
-            QStringLiteral("=------------------------------------------ a@b.c ********"),
-            QStringLiteral(R"(📝 Login data: ["email": "a@b.c", "password": "********"])"),
-            QStringLiteral(R"(📦 Serialized body: {"email":"a@b.c","password":"********"})"),
-            QStringLiteral(R"(📦 Request body: {"email":"a@b.c","password":"********"})"),
-            QStringLiteral("🌐 Request URL: ") + m_server.origin() +
-                QStringLiteral("/api/v1/tollan/auth/login"),
-            QStringLiteral("📝 Request method: POST"),
-            QStringLiteral(
-                R"(🔑 Headers: ["Content-Type": "application/json", "Accept": "application/json"])"),
-            QStringLiteral("=11------------------------------------------"),
-            QStringLiteral("🌐 Final request: ") + m_server.origin() +
-                QStringLiteral("/api/v1/tollan/auth/login"),
-            QStringLiteral("📝 Method: POST"),
-            QStringLiteral(
-                R"(🔑 Headers: ["Content-Type": "application/json", "Accept": "application/json"])"),
-            QStringLiteral(R"(📦 Body: {"email":"a@b.c","password":"********"})"),
+            "=------------------------------------------ a@b.c ********",
+            R"(📝 Login data: ["email": "a@b.c", "password": "********"])",
+            R"(📦 Serialized body: {"email":"a@b.c","password":"********"})",
+            R"(📦 Request body: {"email":"a@b.c","password":"********"})",
+            "🌐 Request URL: " + url,
+            "📝 Request method: POST",
+            headers,
+            "=11------------------------------------------",
+            "🌐 Final request: " + url,
+            "📝 Method: POST",
+            headers,
+            R"(📦 Body: {"email":"a@b.c","password":"********"})",
         };
         QCOMPARE(log.lines().mid(0, expectedInOrder.size()), expectedInOrder);
         qsizetype at =

@@ -231,26 +231,15 @@ private Q_SLOTS:
                                 "with status 500: %1 %2 error 500.)"));
     }
 
+    // The members on the wire are tst_convertrequest's; here text survives and defaults
+    // still write every member.
     void convertRequestEncoding() {
         ConvertRequest r;
-        r.source_file_md5 = QStringLiteral("md5");
-        r.typ = QStringLiteral("PDF2PPTX");
-        r.source_file_path = QStringLiteral("/p");
-        r.source_file_typ = QStringLiteral("pdf");
-        r.page_number = 12;
-        r.status = 0;
         r.file_name = QStringLiteral("名字 \"q\".pdf");
-        const QByteArray bytes = r.encode();
-        QVERIFY(bytes.count('\n') >= 8); // one member per line
-        const QJsonObject o = QJsonDocument::fromJson(bytes).object();
+        const QJsonObject o = QJsonDocument::fromJson(r.encode()).object();
         QCOMPARE(o.size(), 7);
-        QCOMPARE(o.value("page_number").toInteger(), 12);
-        QCOMPARE(o.value("status").toInteger(), 0);
-        QVERIFY(o.value("status").isDouble());
         QCOMPARE(o.value("file_name").toString(), r.file_name);
-        QCOMPARE(o.value("typ").toString(), QStringLiteral("PDF2PPTX"));
-        // Defaults still write every member.
-        QCOMPARE(QJsonDocument::fromJson(ConvertRequest{}.encode()).object().size(), 7);
+        QVERIFY(o.value("status").isDouble());
     }
 };
 
