@@ -18,7 +18,8 @@ Item {
     // The page the view shows now (-1 before the document is ready).
     readonly property int shownPage: document.status === PdfDocument.Status.Ready ? pageView.currentPage : -1
     // Whether the shown page is drawn (pages render in the background).
-    readonly property bool pageDrawn: firstDrawn && pageView.status === Image.Ready
+    // The page's size arrives after its status, so both are waited for.
+    readonly property bool pageDrawn: firstDrawn && pageView.status === Image.Ready && pageView.width > 0
 
     Accessible.role: Accessible.Graphic
     Accessible.name: message !== "" ? message : qsTr("Page %1").arg(currentPage + 1)
