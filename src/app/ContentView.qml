@@ -3,6 +3,7 @@ import QtQuick.Controls
 import QtQuick.Dialogs
 import QtQuick.Layouts
 import Quorvel.App
+import Quorvel.Assistant
 import Quorvel.Ui
 import Quorvel.Service.Views
 
@@ -129,6 +130,8 @@ ApplicationWindow {
     StackLayout {
         anchors.fill: parent
         currentIndex: window.selectedTab
+        // The assistant is built the first time its page is shown, not at start-up.
+        onCurrentIndexChanged: if (currentIndex === 2) assistantLoader.active = true
 
         ConversionPageView {
             theme: appTheme
@@ -138,7 +141,14 @@ ApplicationWindow {
         }
         // The history and the assistant pages.
         Item { Accessible.name: qsTr("History") }
-        Item { Accessible.name: qsTr("Assistant") }
+        Loader {
+            id: assistantLoader
+            active: false
+            sourceComponent: AgentView {
+                authManager: authManager
+                onPreviewRequested: file => Qt.openUrlExternally(file)
+            }
+        }
     }
 
     LoginView {
