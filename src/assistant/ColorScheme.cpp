@@ -42,13 +42,16 @@ void ColorScheme::follow(QDBusConnection bus) {
         const QDBusPendingReply<QDBusVariant> reply = *w;
         if (!reply.isError())
             apply(reply.value().variant());
+        Q_EMIT answered();
     });
 }
 
 void ColorScheme::settingChanged(const QString &nameSpace, const QString &key,
                                  const QDBusVariant &value) {
-    if (nameSpace == kNamespace && key == kKey)
+    if (nameSpace == kNamespace && key == kKey) {
         apply(value.variant());
+        Q_EMIT answered();
+    }
 }
 
 void ColorScheme::apply(const QVariant &portalValue) {

@@ -25,6 +25,9 @@ public:
 
 Q_SIGNALS:
     void isDarkChanged();
+    // The portal's reading or one of its changes was taken in (or the portal could not be
+    // read).
+    void answered();
 
 private Q_SLOTS:
     void settingChanged(const QString &nameSpace, const QString &key, const QDBusVariant &value);
