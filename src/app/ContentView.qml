@@ -145,7 +145,7 @@ ApplicationWindow {
             id: assistantLoader
             active: false
             sourceComponent: AgentView {
-                authManager: authManager
+                authManager: window.authManager
                 onPreviewRequested: file => Qt.openUrlExternally(file)
             }
         }

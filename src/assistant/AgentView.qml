@@ -9,6 +9,7 @@ import Quorvel.Assistant
 // colour scheme.
 Item {
     id: root
+    objectName: "agentView"
 
     property alias page: page
     property alias theme: pageTheme

@@ -175,9 +175,8 @@ QCoro::Task<> AssistantPage::previewTask(ConversionTask task) {
         Q_EMIT previewRequested(local);
         co_return;
     }
-    setPreviewMessage(failure.isEmpty()
-                          ? QStringLiteral("“%1”不在这台电脑上。").arg(task.fileName)
-                          : QStringLiteral("Download failed: ") + failure);
+    setPreviewMessage(failure.isEmpty() ? QStringLiteral("“%1”不在这台电脑上。").arg(task.fileName)
+                                        : QStringLiteral("Download failed: ") + failure);
 }
 
 } // namespace quorvel

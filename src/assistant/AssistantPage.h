@@ -30,8 +30,8 @@ class AssistantPage : public QObject {
     Q_PROPERTY(quorvel::ChatModel *chat READ chat CONSTANT)
     Q_PROPERTY(QVariantList features READ features CONSTANT)
     Q_PROPERTY(int selectedFeature READ selectedFeature NOTIFY selectedFeatureChanged)
-    Q_PROPERTY(QVariantMap selectedFeatureInfo READ selectedFeatureInfo NOTIFY
-                   selectedFeatureChanged)
+    Q_PROPERTY(
+        QVariantMap selectedFeatureInfo READ selectedFeatureInfo NOTIFY selectedFeatureChanged)
     // The selected files as the feature page lists them: [{ taskId, fileName, status,
     // typeIcon, firstColor, secondColor }].
     Q_PROPERTY(QVariantList historyTasks READ historyTasks NOTIFY historyTasksChanged)

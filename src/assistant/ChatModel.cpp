@@ -8,8 +8,8 @@ ChatModel::ChatModel(QObject *parent)
     : QAbstractListModel(parent) {}
 
 QStringList ChatModel::suggestions() {
-    return {QStringLiteral("这篇文档的主要内容是什么？"), QStringLiteral("帮我提取文档中的关键信息"),
-            QStringLiteral("将这篇文档翻译成英文")};
+    return {QStringLiteral("这篇文档的主要内容是什么？"),
+            QStringLiteral("帮我提取文档中的关键信息"), QStringLiteral("将这篇文档翻译成英文")};
 }
 
 QString ChatModel::reply(const QString &question) {

@@ -72,7 +72,8 @@ QList<FeatureType::Function> FeatureType::functions(Case feature) {
 QVariantMap FeatureType::describe(Case feature) {
     QVariantList rows;
     for (const Function &f : functions(feature))
-        rows.append(QVariantMap{{QStringLiteral("text"), f.text}, {QStringLiteral("icon"), f.icon}});
+        rows.append(
+            QVariantMap{{QStringLiteral("text"), f.text}, {QStringLiteral("icon"), f.icon}});
     return {{QStringLiteral("feature"), int(feature)},
             {QStringLiteral("title"), title(feature)},
             {QStringLiteral("description"), description(feature)},

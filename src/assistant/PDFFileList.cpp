@@ -185,7 +185,8 @@ void PDFFileList::toggleSelectAllCurrentPage() {
     if (areAllCurrentFilesSelected()) {
         for (const ConversionTask &t : m_page)
             m_selectedIds.remove(t.id);
-        m_selection.removeIf([&](const ConversionTask &t) { return !m_selectedIds.contains(t.id); });
+        m_selection.removeIf(
+            [&](const ConversionTask &t) { return !m_selectedIds.contains(t.id); });
     } else {
         for (const ConversionTask &t : m_page) {
             if (!m_selectedIds.contains(t.id)) {

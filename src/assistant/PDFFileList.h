@@ -26,8 +26,8 @@ class PDFFileList : public QAbstractListModel {
     Q_PROPERTY(int completedCount READ completedCount NOTIFY layoutChanged)
     Q_PROPERTY(int filteredCount READ filteredCount NOTIFY layoutChanged)
     Q_PROPERTY(int selectedCount READ selectedCount NOTIFY selectionChanged)
-    Q_PROPERTY(bool areAllCurrentFilesSelected READ areAllCurrentFilesSelected NOTIFY
-                   selectionChanged)
+    Q_PROPERTY(
+        bool areAllCurrentFilesSelected READ areAllCurrentFilesSelected NOTIFY selectionChanged)
 
 public:
     enum Role {

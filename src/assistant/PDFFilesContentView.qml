@@ -106,7 +106,7 @@ ColumnLayout {
     ColumnLayout {
         visible: root.page && root.page.viewModel.isLoadingHistory
         spacing: 10
-        Layout.fillWidth: true
+        Layout.alignment: Qt.AlignHCenter
         Layout.topMargin: 24
         Layout.bottomMargin: 24
         Spinner {
@@ -124,7 +124,7 @@ ColumnLayout {
     ColumnLayout {
         visible: root.page && !root.page.viewModel.isLoadingHistory && root.files.completedCount === 0
         spacing: 8
-        Layout.fillWidth: true
+        Layout.alignment: Qt.AlignHCenter
         Layout.topMargin: 24
         Layout.bottomMargin: 24
         Icon {
@@ -151,7 +151,7 @@ ColumnLayout {
         visible: root.page && !root.page.viewModel.isLoadingHistory && root.files.completedCount > 0
                  && root.isSearching && root.files.filteredCount === 0
         spacing: 8
-        Layout.fillWidth: true
+        Layout.alignment: Qt.AlignHCenter
         Layout.topMargin: 24
         Layout.bottomMargin: 24
         Icon {

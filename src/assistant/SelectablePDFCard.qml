@@ -57,6 +57,7 @@ PlainButton {
             }
             Icon {
                 anchors.centerIn: parent
+                visible: !card.isSelected
                 name: card.typeIcon
                 size: 34
                 color: "white"
@@ -80,6 +81,9 @@ PlainButton {
             font.weight: Font.Medium
             elide: Text.ElideMiddle
             maximumLineCount: 1
+            // One height for Latin and CJK names, so the cards of a row line up.
+            Layout.preferredHeight: (card.theme ? card.theme.subheadlineSize : 13) * 1.6
+            verticalAlignment: Text.AlignVCenter
             Layout.fillWidth: true
         }
         RowLayout {

@@ -56,7 +56,8 @@ private Q_SLOTS:
         QTest::newRow("initial width: 5 a page")
             << 7 << 1000.0 << 1 << 5 << 2
             << QStringList{"file 0.pdf", "file 1.pdf", "file 2.pdf", "file 3.pdf", "file 4.pdf"};
-        QTest::newRow("179 wide: 1 a page") << 3 << 179.0 << 2 << 1 << 3 << QStringList{"file 1.pdf"};
+        QTest::newRow("179 wide: 1 a page")
+            << 3 << 179.0 << 2 << 1 << 3 << QStringList{"file 1.pdf"};
         QTest::newRow("360 wide: 2 a page")
             << 3 << 360.0 << 2 << 2 << 2 << QStringList{"file 2.pdf"};
         QTest::newRow("no files: one empty page") << 0 << 1000.0 << 1 << 5 << 1 << QStringList{};
@@ -91,7 +92,8 @@ private Q_SLOTS:
         list->setCurrentPage(3);
         list->setWindowWidth(1440); // 8 a page: 2 pages
         QCOMPARE(list->currentPage(), 2);
-        QCOMPARE(names(list->paginatedFiles()), QStringList({"file 8.pdf", "file 9.pdf", "file 10.pdf"}));
+        QCOMPARE(names(list->paginatedFiles()),
+                 QStringList({"file 8.pdf", "file 9.pdf", "file 10.pdf"}));
         assistant.viewModel()->publishTasks(completed(4));
         QCOMPARE(list->currentPage(), 1);
         // A page past the end shows nothing until the queued correction moves to the last.
@@ -121,7 +123,7 @@ private Q_SLOTS:
         PDFFileList *list = assistant.files();
         QList<ConversionTask> tasks;
         for (const char *name : {"Report Q1.pdf", "notes.pdf", "季度报告.pdf", "REPORT q2.pdf",
-                                    "Straße.pdf", "a.pdf", "b.pdf"})
+                                 "Straße.pdf", "a.pdf", "b.pdf"})
             tasks.append(task(int(tasks.size()), name));
         assistant.viewModel()->publishTasks(tasks);
         list->toggleSelectAllCurrentPage();
@@ -160,7 +162,8 @@ private Q_SLOTS:
 
         QTest::newRow("analysis, nothing selected") << int(FeatureType::Analysis) << false << false;
         QTest::newRow("qa, nothing selected") << int(FeatureType::Qa) << false << false;
-        QTest::newRow("processing, nothing selected") << int(FeatureType::Processing) << false << true;
+        QTest::newRow("processing, nothing selected")
+            << int(FeatureType::Processing) << false << true;
         QTest::newRow("qa, a file selected") << int(FeatureType::Qa) << true << true;
     }
 
@@ -192,9 +195,11 @@ private Q_SLOTS:
                              << "基于您的问题「abc」，我可以分析出您需要了解文档中的相关内容。如果"
                                 "您有具体的PDF文件已上传，我可以提供更精确的回答。";
         QTest::newRow("spaces are sent as they are")
-            << "  " << "基于您的问题「  」，我可以分析出您需要了解文档中的相关内容。如果您有具体的"
-                       "PDF文件已上传，我可以提供更精确的回答。";
-        QTest::newRow("empty: nothing") << "" << "";
+            << "  "
+            << "基于您的问题「  」，我可以分析出您需要了解文档中的相关内容。如果您有具体的"
+               "PDF文件已上传，我可以提供更精确的回答。";
+        QTest::newRow("empty: nothing") << ""
+                                        << "";
     }
 
     void chat() {
@@ -249,13 +254,16 @@ private Q_SLOTS:
         QTest::addColumn<QString>("opened"); // "result", "documents" or none
         QTest::addColumn<QString>("message");
 
-        QTest::newRow("PDF result: downloaded") << "md2pdf" << 200 << true << "result" << "";
+        QTest::newRow("PDF result: downloaded") << "md2pdf" << 200 << true << "result"
+                                                << "";
         QTest::newRow("download fails: the file in Documents")
-            << "docx2pdf" << 500 << true << "documents" << "";
+            << "docx2pdf" << 500 << true << "documents"
+            << "";
         QTest::newRow("not a PDF result: the file in Documents")
-            << "pdf2doc" << 0 << true << "documents" << "";
-        QTest::newRow("not a PDF result, not here")
-            << "pdf2doc" << 0 << false << "" << "“季度 report.pdf”不在这台电脑上。";
+            << "pdf2doc" << 0 << true << "documents"
+            << "";
+        QTest::newRow("not a PDF result, not here") << "pdf2doc" << 0 << false << ""
+                                                    << "“季度 report.pdf”不在这台电脑上。";
         QTest::newRow("download fails, not here")
             << "md2pdf" << 500 << false << ""
             << "Download failed: The operation couldn’t be completed. (Download failed error 500.)";

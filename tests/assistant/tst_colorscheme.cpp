@@ -50,7 +50,7 @@ public:
     bool handleMessage(const QDBusMessage &message, const QDBusConnection &connection) override {
         if (message.member() != u"Read" ||
             message.arguments() != QVariantList{QStringLiteral("org.freedesktop.appearance"),
-                                                 QStringLiteral("color-scheme")})
+                                                QStringLiteral("color-scheme")})
             return false;
         ++reads;
         const QDBusVariant inner(m_scheme);
@@ -97,7 +97,7 @@ private Q_SLOTS:
 
     void scheme_data() {
         QTest::addColumn<QByteArray>("environment");
-        QTest::addColumn<int>("portal"); // the desktop's color-scheme, -1 without a portal
+        QTest::addColumn<int>("portal");   // the desktop's color-scheme, -1 without a portal
         QTest::addColumn<int>("changeTo"); // a later change, -1 for none
         QTest::addColumn<bool>("dark");
 
@@ -107,8 +107,10 @@ private Q_SLOTS:
         QTest::newRow("no portal") << QByteArray() << -1 << -1 << false;
         QTest::newRow("desktop turns dark") << QByteArray() << 0 << 1 << true;
         QTest::newRow("desktop turns light") << QByteArray() << 1 << 2 << false;
-        QTest::newRow("environment dark over a light desktop") << QByteArray("dark") << 2 << -1 << true;
-        QTest::newRow("environment light over a dark desktop") << QByteArray("light") << 1 << 1 << false;
+        QTest::newRow("environment dark over a light desktop")
+            << QByteArray("dark") << 2 << -1 << true;
+        QTest::newRow("environment light over a dark desktop")
+            << QByteArray("light") << 1 << 1 << false;
         QTest::newRow("other environment values ignored") << QByteArray("Dark") << 1 << -1 << true;
     }
 
