@@ -23,9 +23,26 @@ AssistantPage::AssistantPage(QObject *parent)
 void AssistantPage::setAuthManager(AuthManager *manager) {
     if (manager == m_authManager)
         return;
+    if (m_authManager)
+        disconnect(m_authManager, nullptr, this, nullptr);
     m_authManager = manager;
     m_viewModel->setAuthManager(manager);
+    if (m_authManager)
+        connect(m_authManager, &AuthManager::isLoggedInChanged, this,
+                &AssistantPage::accountChanged);
     Q_EMIT authManagerChanged();
+}
+
+void AssistantPage::accountChanged() {
+    if (!m_appeared || !m_authManager)
+        return;
+    if (m_authManager->isLoggedIn()) {
+        m_viewModel->fetchConversionHistory();
+        return;
+    }
+    m_viewModel->publishTasks({});
+    m_files->clearSelection();
+    closeFeature();
 }
 
 QVariantList AssistantPage::features() {

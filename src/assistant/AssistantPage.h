@@ -94,6 +94,9 @@ Q_SIGNALS:
     void previewRequested(const QUrl &file);
 
 private:
+    // Signing out empties the list, so no other account's files stay on screen; signing in
+    // fetches the new account's list once the page has been shown.
+    void accountChanged();
     void setSelectedPDF(const QUrl &file);
     void setPreparingPreview(bool preparing);
 

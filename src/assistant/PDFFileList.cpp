@@ -199,6 +199,16 @@ void PDFFileList::toggleSelectAllCurrentPage() {
     Q_EMIT selectionChanged();
 }
 
+void PDFFileList::clearSelection() {
+    if (m_selection.isEmpty())
+        return;
+    m_selection.clear();
+    m_selectedIds.clear();
+    if (!m_page.isEmpty())
+        Q_EMIT dataChanged(index(0), index(int(m_page.size()) - 1), {IsSelectedRole});
+    Q_EMIT selectionChanged();
+}
+
 int PDFFileList::rowCount(const QModelIndex &parent) const {
     return parent.isValid() ? 0 : int(m_page.size());
 }

@@ -70,6 +70,7 @@ public:
 
     Q_INVOKABLE void toggleSelection(const QString &taskId);
     Q_INVOKABLE void toggleSelectAllCurrentPage();
+    void clearSelection();
     Q_INVOKABLE void previousPage();
     Q_INVOKABLE void nextPage();
 

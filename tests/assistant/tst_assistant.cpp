@@ -3,6 +3,7 @@
 #include "AssistantPage.h"
 #include "ScriptedServer.h"
 #include "TestSupport.h"
+#include "service/TokenStore.h"
 
 #include <QDir>
 #include <QFile>
@@ -245,6 +246,32 @@ private Q_SLOTS:
         chat->sendSuggestion(ChatModel::suggestions().constFirst());
         QCOMPARE(chat->messages().last().text, QStringLiteral("这篇文档的主要内容是什么？"));
         QTRY_COMPARE(chat->count(), 4);
+    }
+
+    // Shown while signed in: the account's list; signed out: nothing of it is left.
+    void listFollowsTheAccount() {
+        ScriptedServer server;
+        TestEnvironment env(server.origin());
+        server.script(
+            "GET", "/api/v1/tollan/convert/all",
+            {ScriptedResponse::json(
+                200, R"({"code":0,"msg":"ok","data":{"converts":[{"id":"a","file_name":)"
+                     R"("a.pdf","status":1},{"id":"b","file_name":"b.pdf","status":1}]}})")});
+        TokenStore::write(QStringLiteral("tok_assistant_0123456789"));
+        AuthManager account(AuthManager::StartupFetch::None);
+        AssistantPage assistant;
+        assistant.setAuthManager(&account);
+        Log::setSink({});
+        assistant.appear();
+        QTRY_COMPARE(assistant.files()->completedCount(), 2);
+        assistant.files()->toggleSelection(QStringLiteral("a"));
+        QVERIFY(assistant.tapFeature(FeatureType::Qa));
+        account.logout();
+        Log::useStandardOutput();
+        QCOMPARE(assistant.files()->completedCount(), 0);
+        QCOMPARE(assistant.files()->selectedCount(), 0);
+        QCOMPARE(assistant.selectedFeature(), AssistantPage::kNoFeature);
+        QCOMPARE(server.requestsTo("GET", "/api/v1/tollan/convert/all").size(), 1);
     }
 
     void preview_data() {
