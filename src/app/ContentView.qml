@@ -18,6 +18,21 @@ ApplicationWindow {
     property alias conversionPage: conversionPage
     property alias loginSheet: loginSheet
     property int selectedTab: 0
+    // The PDF reader, made on first use so that start-up does not load Qt PDF.
+    property var pdfReader: null
+
+    function openPdf(fileUrl) {
+        if (!pdfReader) {
+            const component = Qt.createComponent("qrc:/qt/qml/Quorvel/Ui/PDFReaderWindow.qml")
+            if (component.status !== Component.Ready) {
+                console.warn(component.errorString())
+                return null
+            }
+            pdfReader = component.createObject(window, { theme: appTheme })
+        }
+        pdfReader.open(fileUrl)
+        return pdfReader
+    }
 
     title: "Quorvel"
     width: 1100
@@ -138,6 +153,7 @@ ApplicationWindow {
             page: conversionPage
             authManager: authManager
             onPickFiles: fileDialog.open()
+            onPreviewPdf: file => window.openPdf(file)
         }
         // The history and the assistant pages.
         Item { Accessible.name: qsTr("History") }

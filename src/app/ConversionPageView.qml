@@ -14,6 +14,7 @@ Flickable {
     property ConversionPage page
     property AuthManager authManager
     signal pickFiles()
+    signal previewPdf(url file)
 
     contentWidth: width
     contentHeight: column.implicitHeight + 64
@@ -182,6 +183,7 @@ Flickable {
                         name: modelData.name
                         Layout.fillWidth: true
                         PlainButton {
+                            objectName: "previewSelected"
                             theme: root.theme
                             iconName: "eye.fill"
                             help: qsTr("Preview PDF")
@@ -275,8 +277,11 @@ Flickable {
     ShareMenu { id: shareMenu }
     FileActions { id: fileActions }
 
-    // Opens a selected or processed file in the desktop's default application.
+    // A PDF opens in the app's reader, any other file in the desktop's default application.
     function preview(url) {
-        fileActions.open(url)
+        if (fileActions.isPdf(url))
+            root.previewPdf(url)
+        else
+            fileActions.open(url)
     }
 }

@@ -2,6 +2,7 @@
 
 #include <QClipboard>
 #include <QDesktopServices>
+#include <QFileInfo>
 #include <QGuiApplication>
 
 namespace quorvel {
@@ -17,6 +18,12 @@ void FileActions::copyPath(const QUrl &file) {
 
 QString FileActions::localPath(const QUrl &file) {
     return file.isLocalFile() ? file.toLocalFile() : file.toString();
+}
+
+bool FileActions::isPdf(const QUrl &file) {
+    return file.isLocalFile() && QFileInfo(file.toLocalFile())
+                                         .suffix()
+                                         .compare(QLatin1String("pdf"), Qt::CaseInsensitive) == 0;
 }
 
 } // namespace quorvel

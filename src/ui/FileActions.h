@@ -19,6 +19,8 @@ public:
     // Puts the file's local path on the clipboard.
     Q_INVOKABLE static void copyPath(const QUrl &file);
     Q_INVOKABLE static QString localPath(const QUrl &file);
+    // Whether the app's own reader shows the file (by its extension, as the catalogue decides).
+    Q_INVOKABLE static bool isPdf(const QUrl &file);
 };
 
 } // namespace quorvel

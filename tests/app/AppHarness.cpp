@@ -2,6 +2,8 @@
 
 #include <QAccessible>
 #include <QImage>
+#include <QPainter>
+#include <QPdfWriter>
 #include <QQuickStyle>
 #include <QTest>
 #include <QtQml/qqmlextensionplugin.h>
@@ -165,6 +167,26 @@ bool AppHarness::type(const QString &accessibleName, const QString &text) const 
 
 bool AppHarness::grab(const QString &path) const {
     return m_window && m_window->grabWindow().save(path);
+}
+
+bool writePdf(const QString &path, int pages) {
+    QPdfWriter writer(path);
+    writer.setPageSize(QPageSize(QPageSize::A4));
+    writer.setTitle(QStringLiteral("Quorvel test document"));
+    QPainter painter;
+    if (!painter.begin(&writer))
+        return false;
+    QFont font = painter.font();
+    font.setPointSize(72);
+    painter.setFont(font);
+    for (int page = 0; page < pages; ++page) {
+        if (page > 0)
+            writer.newPage();
+        const QRect area = painter.viewport();
+        painter.drawRect(area.adjusted(0, 0, -1, -1));
+        painter.drawText(area, Qt::AlignCenter, QString::number(page + 1));
+    }
+    return painter.end();
 }
 
 } // namespace quorvel::test

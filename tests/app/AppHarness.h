@@ -43,4 +43,7 @@ private:
 // Static QML plugins of the app, imported once per process.
 void importAppPlugins();
 
+// Writes an A4 PDF of `pages` pages, each with its number printed large; false on failure.
+bool writePdf(const QString &path, int pages);
+
 } // namespace quorvel::test

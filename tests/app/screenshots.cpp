@@ -268,5 +268,36 @@ int main(int argc, char *argv[]) {
         });
     }
     qunsetenv("QUORVEL_COLOR_SCHEME");
+
+    // The reader, opened by the window's Preview, on page 2 of 3.
+    {
+        const QString threePages = s.files.filePath(QStringLiteral("Q3 summary.pdf"));
+        AppHarness a;
+        QVariant reader;
+        if (!writePdf(threePages, 3) || !a.window() ||
+            !QMetaObject::invokeMethod(a.window(), "openPdf", Q_RETURN_ARG(QVariant, reader),
+                                       Q_ARG(QVariant, QUrl::fromLocalFile(threePages)))) {
+            ++s.failures;
+        } else if (auto *win = qobject_cast<QQuickWindow *>(reader.value<QObject *>())) {
+            win->resize(small);
+            auto *next = win->findChild<QQuickItem *>(QStringLiteral("readerNext"));
+            waitUntil([&] { return next && next->isEnabled(); }, 5000);
+            a.press(next);
+            QObject *view = reader.value<QObject *>()->property("pageView").value<QObject *>();
+            waitUntil(
+                [&] {
+                    return view && view->property("shownPage").toInt() == 1 &&
+                           view->property("pageDrawn").toBool();
+                },
+                5000);
+            const QString path = outDir + QStringLiteral("/reader-page2of3-800x600.png");
+            if (win->grabWindow().save(path))
+                std::printf("%s\n", qPrintable(path));
+            else
+                ++s.failures;
+        } else {
+            ++s.failures;
+        }
+    }
     return s.failures == 0 ? 0 : 1;
 }

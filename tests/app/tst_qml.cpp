@@ -1,5 +1,6 @@
 // Qt Quick Test runner for the window's QML behaviour, with a scripted service the QML
 // tests script through the `service` context property.
+#include "AppHarness.h"
 #include "ScriptedServer.h"
 #include "TestSupport.h"
 #include "service/Log.h"
@@ -7,6 +8,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QQmlContext>
 #include <QQmlEngine>
 #include <QQuickStyle>
@@ -57,6 +59,17 @@ public:
         if (f.open(QIODevice::WriteOnly))
             f.write("%PDF-1.4\n% test\n");
         return QUrl::fromLocalFile(f.fileName());
+    }
+    // A real PDF of `pages` pages in the same directory.
+    Q_INVOKABLE QUrl pdf(const QString &name, int pages) {
+        const QString path = m_files.filePath(name);
+        return writePdf(path, pages) ? QUrl::fromLocalFile(path) : QUrl();
+    }
+
+    // A path in the private directory, for pictures a test takes.
+    Q_INVOKABLE QString path(const QString &name) const { return m_files.filePath(name); }
+    Q_INVOKABLE static bool sameImage(const QString &a, const QString &b) {
+        return QImage(a) == QImage(b);
     }
 
 private:

@@ -1,0 +1,142 @@
+import QtQuick
+import QtTest
+import Quorvel.Ui
+import Quorvel.App
+
+Item {
+    id: root
+
+    Component { id: readerComponent; PDFReaderWindow { theme: Theme {} } }
+    Component { id: windowComponent; ContentView {} }
+
+    TestCase {
+        name: "PDFReader"
+        when: windowShown
+
+        // Keys go to the reader once it is active and its page area has the focus.
+        function openReader(file) {
+            const reader = createTemporaryObject(readerComponent, root)
+            reader.open(file)
+            tryVerify(() => reader.active && reader.activeFocusItem === reader.pageView)
+            return reader
+        }
+        function control(reader, name) {
+            return findChild(reader.contentItem.parent, name)
+        }
+        // Buttons are clicked with the mouse (a disabled one ignores it).
+        function press(reader, what) {
+            const buttons = { previous: "readerPrevious", next: "readerNext" }
+            if (buttons[what])
+                mouseClick(control(reader, buttons[what]))
+            else
+                keyClick(what)
+        }
+        function checkShows(reader, page, pages) {
+            compare(reader.currentPage, page)
+            compare(control(reader, "readerCounter").text, (page + 1) + " / " + pages)
+            compare(control(reader, "readerPrevious").enabled, page > 0)
+            compare(control(reader, "readerNext").enabled, page < pages - 1)
+        }
+
+        function test_paging_data() {
+            const K = Qt
+            return [
+                { tag: "one page", pages: 1,
+                  presses: ["next", "previous", K.Key_Right, K.Key_PageDown, K.Key_End, K.Key_Left],
+                  expected: [0, 0, 0, 0, 0, 0] },
+                { tag: "twelve pages, past the end", pages: 12,
+                  presses: ["next", K.Key_Right, K.Key_PageDown, K.Key_End, "next", K.Key_PageDown, "previous"],
+                  expected: [1, 2, 3, 11, 11, 11, 10] },
+                { tag: "twelve pages, before the start", pages: 12,
+                  presses: ["previous", K.Key_Left, K.Key_PageUp, "next", "next", K.Key_Home, "previous", K.Key_PageUp],
+                  expected: [0, 0, 0, 1, 2, 0, 0, 0] },
+                { tag: "twelve pages, mixed", pages: 12,
+                  presses: [K.Key_End, K.Key_Left, "previous", K.Key_Right, K.Key_Right, K.Key_Right, K.Key_Home,
+                            "next", K.Key_PageDown, K.Key_End, K.Key_PageUp, K.Key_Home, K.Key_Home],
+                  expected: [11, 10, 9, 10, 11, 11, 0, 1, 2, 11, 10, 0, 0] },
+                { tag: "not a PDF", file: "notes.txt", pages: 1,
+                  presses: ["next", K.Key_End, K.Key_Right, "previous"],
+                  expected: [0, 0, 0, 0] }
+            ]
+        }
+        function test_paging(data) {
+            const file = data.file ? service.file(data.file) : service.pdf("doc" + data.pages + ".pdf", data.pages)
+            const reader = openReader(file)
+            const message = control(reader, "readerMessage")
+            if (data.file) {
+                tryVerify(() => message.visible)
+                compare(message.text, "Cannot open " + data.file + " as a PDF")
+            } else {
+                tryCompare(reader.pageView, "shownPage", 0)
+                compare(message.visible, false)
+            }
+            checkShows(reader, 0, data.pages)
+            for (let i = 0; i < data.presses.length; ++i) {
+                press(reader, data.presses[i])
+                checkShows(reader, data.expected[i], data.pages)
+                if (!data.file)
+                    tryCompare(reader.pageView, "shownPage", data.expected[i])
+            }
+        }
+
+        function picture(reader, name) {
+            tryVerify(() => reader.pageView.pageDrawn)
+            let saved = false
+            reader.pageView.grabToImage(r => saved = r.saveToFile(service.path(name)))
+            tryVerify(() => saved)
+            return service.path(name)
+        }
+        // A turn made before the first page is drawn draws the page turned to.
+        function test_earlyTurnDrawsThatPage() {
+            const reader = openReader(service.pdf("early.pdf", 3))
+            reader.paging.next()
+            tryCompare(reader.pageView, "shownPage", 1)
+            const second = picture(reader, "second.png")
+            reader.paging.first()
+            tryCompare(reader.pageView, "shownPage", 0)
+            verify(!service.sameImage(second, picture(reader, "first.png")))
+        }
+
+        function test_reuseStartsTheNextFileOnItsFirstPage() {
+            const reader = createTemporaryObject(readerComponent, root)
+            reader.open(service.pdf("five.pdf", 5))
+            tryCompare(reader, "totalPages", 5)
+            reader.paging.last()
+            reader.open(service.file("broken.pdf"))
+            tryVerify(() => control(reader, "readerMessage").visible)
+            checkShows(reader, 0, 1)
+            reader.open(service.pdf("three.pdf", 3))
+            tryCompare(reader.pageView, "shownPage", 0)
+            verify(!control(reader, "readerMessage").visible)
+            checkShows(reader, 0, 3)
+        }
+
+        function test_escapeAndCloseButtonClose() {
+            const reader = openReader(service.pdf("two.pdf", 2))
+            keyClick(Qt.Key_Escape)
+            tryCompare(reader, "visible", false)
+            reader.open(service.pdf("two.pdf", 2))
+            tryVerify(() => reader.visible)
+            mouseClick(control(reader, "readerClose"))
+            tryCompare(reader, "visible", false)
+        }
+
+        // Preview of a selected PDF opens the reader of the window, once for every preview.
+        function test_previewOpensTheReader() {
+            service.reset()
+            const win = createTemporaryObject(windowComponent, null)
+            win.show()
+            win.conversionPage.addPickedFiles([service.pdf("report.pdf", 3)])
+            const preview = findChild(win.contentItem, "previewSelected")
+            tryVerify(() => preview && preview.visible)
+            mouseClick(preview)
+            tryVerify(() => win.pdfReader && win.pdfReader.visible)
+            tryCompare(win.pdfReader, "totalPages", 3)
+            const reader = win.pdfReader
+            reader.close()
+            mouseClick(preview)
+            tryVerify(() => reader.visible)
+            compare(win.pdfReader, reader)
+        }
+    }
+}
