@@ -162,7 +162,7 @@ ApplicationWindow {
             active: false
             sourceComponent: AgentView {
                 authManager: window.authManager
-                onPreviewRequested: file => Qt.openUrlExternally(file)
+                onPreviewRequested: file => window.openPdf(file)
             }
         }
     }

@@ -8,9 +8,9 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -139,19 +139,21 @@ private Q_SLOTS:
         QTRY_VERIFY(!anyNameStartsWith(app, QStringLiteral("Warm reminder: ")));
         QVERIFY(!app.byAccessibleName(QStringLiteral("todo.txt")));
 
-        // The assistant lists the converted job; its preview is the downloaded PDF.
+        // The assistant lists the converted job; its preview opens the reader on the
+        // downloaded PDF.
         QTest::keyClick(app.window(), Qt::Key_3, Qt::ControlModifier);
-        QTRY_VERIFY(app.byObjectName(QStringLiteral("agentView")));
-        QObject *assistant =
-            app.byObjectName(QStringLiteral("agentView"))->property("page").value<QObject *>();
-        QVERIFY(assistant);
-        QSignalSpy previewed(assistant, SIGNAL(previewRequested(QUrl)));
         QTRY_VERIFY_WITH_TIMEOUT(app.byAccessibleName(QStringLiteral("notes.md")), 30000);
         QVERIFY(app.press(QStringLiteral("预览 notes.md")));
-        QTRY_COMPARE_WITH_TIMEOUT(previewed.size(), 1, 30000);
-        QFile pdf(previewed[0][0].toUrl().toLocalFile());
+        QObject *reader = nullptr;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (reader = app.property("pdfReader")) && reader->property("visible").toBool(), 30000);
+        QFile pdf(reader->property("url").toUrl().toLocalFile());
+        QCOMPARE(QFileInfo(pdf).absolutePath(),
+                 QFileInfo(path(QStringLiteral("tmp"))).absoluteFilePath());
         QVERIFY(pdf.open(QIODevice::ReadOnly));
         QVERIFY(pdf.read(5) == "%PDF-");
+        QTRY_VERIFY(reader->property("totalPages").toInt() >= 1);
+        QMetaObject::invokeMethod(reader, "dismiss");
 
         // One question and its answer.
         QVERIFY(app.press(QStringLiteral("内容处理")));
