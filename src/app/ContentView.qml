@@ -3,6 +3,7 @@ import QtQuick.Controls
 import QtQuick.Dialogs
 import QtQuick.Layouts
 import Quorvel.App
+import Quorvel.Assistant
 import Quorvel.Ui
 import Quorvel.Service.Views
 
@@ -144,6 +145,8 @@ ApplicationWindow {
     StackLayout {
         anchors.fill: parent
         currentIndex: window.selectedTab
+        // The assistant is built the first time its page is shown, not at start-up.
+        onCurrentIndexChanged: if (currentIndex === 2) assistantLoader.active = true
 
         ConversionPageView {
             theme: appTheme
@@ -154,7 +157,14 @@ ApplicationWindow {
         }
         // The history and the assistant pages.
         Item { Accessible.name: qsTr("History") }
-        Item { Accessible.name: qsTr("Assistant") }
+        Loader {
+            id: assistantLoader
+            active: false
+            sourceComponent: AgentView {
+                authManager: window.authManager
+                onPreviewRequested: file => window.openPdf(file)
+            }
+        }
     }
 
     LoginView {

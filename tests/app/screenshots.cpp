@@ -83,6 +83,30 @@ struct Shooter {
     }
 };
 
+// The account's history: `count` completed jobs with a converting one between.
+QByteArray historyBody(int count) {
+    static const QStringList names{
+        "季度报告 2026.pdf", "Q3 report.pdf",
+        "会议纪要.pdf",      "Product roadmap — final draft with a very long name.pdf",
+        "invoice-0042.pdf",  "合同草案.pdf",
+        "slides.pdf",        "notes.pdf",
+        "年度总结.pdf"};
+    QByteArray jobs;
+    for (int i = 0; i < count; ++i) {
+        if (i == 2)
+            jobs += R"({"id":"busy","file_name":"转换中.pdf","typ":"md2pdf","status":0},)";
+        jobs += QStringLiteral(R"({"id":"job%1","file_name":"%2","typ":"%3","status":1,)"
+                               R"("result_file_typ":"pdf","create_at":"2026-12-0%4 10:00"})")
+                    .arg(i)
+                    .arg(names[i % names.size()],
+                         i % 3 ? QStringLiteral("md2pdf") : QStringLiteral("pdf2img"))
+                    .arg(1 + i % 9)
+                    .toUtf8();
+        jobs += i + 1 < count ? "," : "";
+    }
+    return envelope(R"({"converts":[)" + jobs + "]}");
+}
+
 } // namespace
 
 int main(int argc, char *argv[]) {
@@ -178,6 +202,72 @@ int main(int argc, char *argv[]) {
         true);
     s.signIn(true);
     s.shot(QStringLiteral("page0-dark-lifetime-800x600"), small, waitSignedIn, true);
+
+    // The assistant (Ctrl+3), in the desktop's light and dark appearance.
+    const auto openAssistant = [](AppHarness &a) {
+        QTest::keyClick(a.window(), Qt::Key_3, Qt::ControlModifier);
+        waitUntil([&] { return a.isShown(QStringLiteral("智能助手")); }, 5000);
+    };
+    const auto withFiles = [&](AppHarness &a) {
+        openAssistant(a);
+        waitUntil([&] { return a.byAccessibleName(QStringLiteral("Q3 report.pdf")) != nullptr; },
+                  5000);
+    };
+    for (const char *scheme : {"light", "dark"}) {
+        qputenv("QUORVEL_COLOR_SCHEME", scheme);
+        const QString suffix = QStringLiteral("-%1-800x600").arg(QLatin1String(scheme));
+        s.shot(QStringLiteral("assistant-signed-out") + suffix, small, openAssistant);
+        server.script("GET", "/api/v1/tollan/convert/all",
+                      {ScriptedResponse::json(200, historyBody(0))});
+        s.signIn(false);
+        s.shot(QStringLiteral("assistant-empty") + suffix, small, [&](AppHarness &a) {
+            openAssistant(a);
+            waitUntil([&] { return a.isShown(QStringLiteral("请先登录账号")) == false; }, 3000);
+        });
+        server.script("GET", "/api/v1/tollan/convert/all",
+                      {ScriptedResponse::json(200, historyBody(8))});
+        for (QSize size : {small, large}) {
+            s.signIn(false);
+            s.shot(QStringLiteral("assistant-full-%1-%2x%3")
+                       .arg(QLatin1String(scheme))
+                       .arg(size.width())
+                       .arg(size.height()),
+                   size, [&](AppHarness &a) {
+                       withFiles(a);
+                       a.press(QStringLiteral("Q3 report.pdf"));
+                       a.press(QStringLiteral("会议纪要.pdf"));
+                   });
+        }
+        s.signIn(false);
+        s.shot(QStringLiteral("assistant-feature") + suffix, small, [&](AppHarness &a) {
+            withFiles(a);
+            a.press(QStringLiteral("Q3 report.pdf"));
+            a.press(QStringLiteral("会议纪要.pdf"));
+            a.press(QStringLiteral("PDF智能分析"));
+            waitUntil([&] { return a.isShown(QStringLiteral("开始对话")); }, 3000);
+        });
+        s.signIn(false);
+        s.shot(QStringLiteral("assistant-chat-welcome") + suffix, small, [&](AppHarness &a) {
+            withFiles(a);
+            a.press(QStringLiteral("内容处理"));
+            a.press(QStringLiteral("开始对话"));
+            waitUntil([&] { return a.isShown(QStringLiteral("输入问题...")); }, 3000);
+        });
+        s.signIn(false);
+        s.shot(QStringLiteral("assistant-chat") + suffix, small, [&](AppHarness &a) {
+            withFiles(a);
+            a.press(QStringLiteral("内容处理"));
+            a.press(QStringLiteral("开始对话"));
+            waitUntil([&] { return a.isShown(QStringLiteral("这篇文档的主要内容是什么？")); },
+                      3000);
+            a.press(QStringLiteral("这篇文档的主要内容是什么？"));
+            waitUntil([&] { return !a.isShown(QStringLiteral("思考中...")); }, 5000);
+            a.type(QStringLiteral("输入问题..."), QStringLiteral("abc"));
+            QTest::keyClick(a.window(), Qt::Key_Return);
+            QTest::qWait(300);
+        });
+    }
+    qunsetenv("QUORVEL_COLOR_SCHEME");
 
     // The reader, opened by the window's Preview, on page 2 of 3.
     {

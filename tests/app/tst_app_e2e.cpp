@@ -1,11 +1,14 @@
 // The desktop window against the real conversion service: sign in through the login sheet,
-// convert a Markdown file, follow the job to its end, then refuse a wrong file.
+// convert a Markdown file, follow the job to its end, refuse a wrong file, then find the result
+// in the assistant, preview it and ask the assistant a question.
 #include "AppHarness.h"
 #include "conversion/PDFViewModel.h"
 #include "service/Log.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -67,6 +70,9 @@ private Q_SLOTS:
         QVERIFY(port > 0);
         qputenv("QUORVEL_API_ORIGIN", QStringLiteral("http://127.0.0.1:%1").arg(port).toUtf8());
         qputenv("XDG_CONFIG_HOME", path(QStringLiteral("config")).toUtf8());
+        // Downloaded results land here, not in the machine's temporary directory.
+        QVERIFY(QDir().mkpath(path(QStringLiteral("tmp"))));
+        qputenv("TMPDIR", path(QStringLiteral("tmp")).toUtf8());
         Log::setSink({});
 
         QFile md(path(QStringLiteral("notes.md")));
@@ -132,6 +138,33 @@ private Q_SLOTS:
         QVERIFY(app.press(QStringLiteral("Reselect file")));
         QTRY_VERIFY(!anyNameStartsWith(app, QStringLiteral("Warm reminder: ")));
         QVERIFY(!app.byAccessibleName(QStringLiteral("todo.txt")));
+
+        // The assistant lists the converted job; its preview opens the reader on the
+        // downloaded PDF.
+        QTest::keyClick(app.window(), Qt::Key_3, Qt::ControlModifier);
+        QTRY_VERIFY_WITH_TIMEOUT(app.byAccessibleName(QStringLiteral("notes.md")), 30000);
+        QVERIFY(app.press(QStringLiteral("预览 notes.md")));
+        QObject *reader = nullptr;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (reader = app.property("pdfReader")) && reader->property("visible").toBool(), 30000);
+        QFile pdf(reader->property("url").toUrl().toLocalFile());
+        QCOMPARE(QFileInfo(pdf).absolutePath(),
+                 QFileInfo(path(QStringLiteral("tmp"))).absoluteFilePath());
+        QVERIFY(pdf.open(QIODevice::ReadOnly));
+        QVERIFY(pdf.read(5) == "%PDF-");
+        QTRY_VERIFY(reader->property("totalPages").toInt() >= 1);
+        QMetaObject::invokeMethod(reader, "dismiss");
+
+        // One question and its answer.
+        QVERIFY(app.press(QStringLiteral("内容处理")));
+        QVERIFY(app.press(QStringLiteral("开始对话")));
+        QTRY_VERIFY(app.byAccessibleName(QStringLiteral("输入问题...")));
+        QVERIFY(app.type(QStringLiteral("输入问题..."), QStringLiteral("abc")));
+        QVERIFY(app.press(QStringLiteral("发送")));
+        QTRY_VERIFY(app.isShown(QStringLiteral("我：abc")));
+        QTRY_VERIFY(app.isShown(
+            QStringLiteral("AI助手：基于您的问题「abc」，我可以分析出您需要了解文档中的相关内容。"
+                           "如果您有具体的PDF文件已上传，我可以提供更精确的回答。")));
     }
 };
 

@@ -1,6 +1,8 @@
 // Every icon the window names must map to a glyph the icon font draws as one glyph;
 // an unmapped or misspelt ligature would draw as a row of letters or an empty box.
+#include "FeatureType.h"
 #include "Icons.h"
+#include "PDFFileList.h"
 #include "conversion/OperationCatalogue.h"
 
 #include <QDirIterator>
@@ -19,7 +21,8 @@ using namespace quorvel;
 class TestIcons : public QObject {
     Q_OBJECT
 
-    // Identifiers named in the window's QML and by the tool table.
+    // Identifiers named in the window's QML, by the tool table and by the assistant's features
+    // and job types.
     static QSet<QString> usedIdentifiers() {
         QSet<QString> ids;
         const QRegularExpression named(
@@ -37,6 +40,13 @@ class TestIcons : public QObject {
         for (const auto &group : OperationCatalogue::toolGroups())
             for (const auto &row : group.rows)
                 ids.insert(row.icon);
+        for (FeatureType::Case feature : FeatureType::allCases()) {
+            ids.insert(FeatureType::icon(feature));
+            for (const FeatureType::Function &function : FeatureType::functions(feature))
+                ids.insert(function.icon);
+        }
+        for (const char *typ : {"pdf2doc", "pdf2img", "pdf2txt", "pdf2ppt", "pdf2excel", "img2pdf"})
+            ids.insert(PDFFileList::typeIcon(QString::fromLatin1(typ)));
         return ids;
     }
 

@@ -1,0 +1,37 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+import Quorvel.Ui
+import Quorvel.Assistant
+
+// The assistant's chat page: header, conversation, input row.
+ColumnLayout {
+    id: root
+
+    property Theme theme
+    property ChatModel chat
+    property string selectedPDFName
+    signal back()
+
+    spacing: 0
+
+    ChatHeaderView {
+        theme: root.theme
+        selectedPDFName: root.selectedPDFName
+        onBack: root.back()
+        Layout.fillWidth: true
+    }
+    ChatMessagesView {
+        objectName: "chatMessages"
+        theme: root.theme
+        chat: root.chat
+        Layout.fillWidth: true
+        Layout.fillHeight: true
+    }
+    ChatInputView {
+        theme: root.theme
+        chat: root.chat
+        Layout.fillWidth: true
+        Layout.margins: 16
+    }
+}

@@ -1,0 +1,106 @@
+#pragma once
+
+#include "history/ConversionTaskModel.h"
+#include "service/WireRecords.h"
+
+#include <QAbstractListModel>
+#include <QList>
+#include <QPointer>
+#include <QSet>
+#include <QtQml/qqmlregistration.h>
+
+namespace quorvel {
+
+// The assistant's "my PDF files": the account's completed jobs, searched by file name and
+// cut into pages as wide as the page allows. The rows are the current page's files; the
+// selection spans all pages and is what the feature pages work on.
+class PDFFileList : public QAbstractListModel {
+    Q_OBJECT
+    QML_ELEMENT
+    QML_UNCREATABLE("The assistant page owns its file list")
+    Q_PROPERTY(QString searchText READ searchText WRITE setSearchText NOTIFY searchTextChanged)
+    Q_PROPERTY(double windowWidth READ windowWidth WRITE setWindowWidth NOTIFY layoutChanged)
+    Q_PROPERTY(int currentPage READ currentPage WRITE setCurrentPage NOTIFY layoutChanged)
+    Q_PROPERTY(int itemsPerPage READ itemsPerPage NOTIFY layoutChanged)
+    Q_PROPERTY(int totalPages READ totalPages NOTIFY layoutChanged)
+    Q_PROPERTY(int completedCount READ completedCount NOTIFY layoutChanged)
+    Q_PROPERTY(int filteredCount READ filteredCount NOTIFY layoutChanged)
+    Q_PROPERTY(int selectedCount READ selectedCount NOTIFY selectionChanged)
+    Q_PROPERTY(
+        bool areAllCurrentFilesSelected READ areAllCurrentFilesSelected NOTIFY selectionChanged)
+
+public:
+    enum Role {
+        IdRole = Qt::UserRole + 1,
+        FileNameRole,
+        StatusRole,
+        TypeIconRole,
+        FirstColorRole,
+        SecondColorRole,
+        IsSelectedRole,
+    };
+
+    explicit PDFFileList(QObject *parent = nullptr);
+
+    void setSource(ConversionTaskModel *source);
+
+    int rowCount(const QModelIndex &parent = {}) const override;
+    QVariant data(const QModelIndex &index, int role) const override;
+    QHash<int, QByteArray> roleNames() const override;
+
+    QString searchText() const { return m_searchText; }
+    void setSearchText(const QString &text);
+    double windowWidth() const { return m_windowWidth; }
+    void setWindowWidth(double width);
+    int currentPage() const { return m_currentPage; }
+    void setCurrentPage(int page);
+    int itemsPerPage() const;
+    int totalPages() const;
+    int completedCount() const { return int(m_completed.size()); }
+    int filteredCount() const { return int(m_filtered.size()); }
+    int selectedCount() const { return int(m_selection.size()); }
+    bool areAllCurrentFilesSelected() const;
+
+    // The current page's files.
+    const QList<ConversionTask> &paginatedFiles() const { return m_page; }
+    // The selected files, in the order they were picked.
+    const QList<ConversionTask> &selectedFiles() const { return m_selection; }
+    bool isSelected(const QString &taskId) const;
+    std::optional<ConversionTask> task(const QString &taskId) const;
+
+    Q_INVOKABLE void toggleSelection(const QString &taskId);
+    Q_INVOKABLE void toggleSelectAllCurrentPage();
+    void clearSelection();
+    Q_INVOKABLE void previousPage();
+    Q_INVOKABLE void nextPage();
+
+    // The job's type icon, by its exact type code.
+    static QString typeIcon(const QString &typ);
+
+Q_SIGNALS:
+    void searchTextChanged();
+    void layoutChanged();
+    void selectionChanged();
+
+private:
+    void reloadCompleted();
+    void refilter();
+    // Recomputes the page's files; past the last page the page stays empty until the
+    // queued correction moves to the last page.
+    void repaginate();
+    void clampPage();
+
+    QPointer<ConversionTaskModel> m_source;
+    QList<ConversionTask> m_completed;
+    QList<QString> m_completedFolded;
+    QList<ConversionTask> m_filtered;
+    QList<ConversionTask> m_page;
+    QList<ConversionTask> m_selection;
+    QSet<QString> m_selectedIds;
+    QString m_searchText;
+    double m_windowWidth = 1000;
+    int m_currentPage = 1;
+    bool m_correctionQueued = false;
+};
+
+} // namespace quorvel

@@ -1,0 +1,226 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+import Quorvel.Ui
+import Quorvel.Assistant
+
+// "My PDF files": search row, summary row, the current page's cards (or the loading, empty
+// or no-match state) and the paging row.
+ColumnLayout {
+    id: root
+
+    property Theme theme
+    property AssistantPage page
+    readonly property PDFFileList files: page ? page.files : null
+    readonly property bool isSearching: files && files.searchText !== ""
+    readonly property bool isSignedIn: page && page.authManager ? page.authManager.isLoggedIn : false
+
+    spacing: 0
+
+    // Search row.
+    Rectangle {
+        Layout.fillWidth: true
+        Layout.bottomMargin: 12
+        implicitHeight: searchRow.implicitHeight + 16
+        radius: 8
+        color: root.theme ? Qt.rgba(root.theme.cardBackground.r, root.theme.cardBackground.g,
+                                    root.theme.cardBackground.b, root.theme.cardBackground.a * 0.3)
+                          : "transparent"
+        RowLayout {
+            id: searchRow
+            anchors.fill: parent
+            anchors.margins: 8
+            spacing: 8
+            Icon {
+                name: "magnifyingglass"
+                color: root.theme ? root.theme.secondaryText : "gray"
+            }
+            TextField {
+                id: searchField
+                placeholderText: "搜索文件名..."
+                text: root.files ? root.files.searchText : ""
+                onTextEdited: root.files.searchText = text
+                color: root.theme ? root.theme.primaryText : "black"
+                placeholderTextColor: root.theme ? root.theme.secondaryText : "gray"
+                font.pixelSize: root.theme ? root.theme.bodySize : 14
+                background: null
+                padding: 0
+                Accessible.name: "搜索文件名..."
+                Layout.fillWidth: true
+            }
+            PlainButton {
+                visible: root.isSearching
+                theme: root.theme
+                iconName: "xmark.circle.fill"
+                iconColor: root.theme ? root.theme.secondaryText : "gray"
+                padding: 0
+                help: "清除搜索"
+                onClicked: root.files.searchText = ""
+            }
+        }
+    }
+
+    // Summary row.
+    RowLayout {
+        spacing: 8
+        Layout.fillWidth: true
+        Label {
+            text: root.isSearching ? "搜索结果" : "显示已完成转换的PDF文件"
+            color: root.theme ? root.theme.secondaryText : "gray"
+            font.pixelSize: root.theme ? root.theme.captionSize : 11
+            elide: Text.ElideRight
+            Layout.fillWidth: true
+            Layout.minimumWidth: 40
+        }
+        Label {
+            objectName: "selectedCount"
+            visible: root.files && root.files.selectedCount > 0
+            text: "已选择 " + (root.files ? root.files.selectedCount : 0) + " 个文件"
+            color: root.theme ? root.theme.blue : "blue"
+            font.pixelSize: root.theme ? root.theme.captionSize : 11
+            leftPadding: 8
+            rightPadding: 8
+            topPadding: 4
+            bottomPadding: 4
+            background: Rectangle {
+                radius: 4
+                color: root.theme ? Qt.rgba(root.theme.blue.r, root.theme.blue.g, root.theme.blue.b, 0.1)
+                                  : "transparent"
+            }
+        }
+        PlainButton {
+            theme: root.theme
+            readonly property bool allSelected: root.files && root.files.areAllCurrentFilesSelected
+            iconName: allSelected ? "checkmark.square.fill" : "square"
+            iconColor: allSelected ? (root.theme ? root.theme.blue : "blue")
+                                   : (root.theme ? root.theme.secondaryText : "gray")
+            color: root.theme ? root.theme.secondaryText : "gray"
+            text: "全选当前页"
+            fontSize: root.theme ? root.theme.captionSize : 11
+            spacing: 4
+            onClicked: root.files.toggleSelectAllCurrentPage()
+        }
+    }
+
+    // Content: the first state that applies.
+    ColumnLayout {
+        visible: root.page && root.page.viewModel.isLoadingHistory
+        spacing: 10
+        Layout.alignment: Qt.AlignHCenter
+        Layout.topMargin: 24
+        Layout.bottomMargin: 24
+        Spinner {
+            size: 22
+            color: root.theme ? root.theme.blue : "blue"
+            running: parent.visible
+            Layout.alignment: Qt.AlignHCenter
+        }
+        Label {
+            text: "正在加载PDF文件..."
+            color: root.theme ? root.theme.secondaryText : "gray"
+            Layout.alignment: Qt.AlignHCenter
+        }
+    }
+    ColumnLayout {
+        visible: root.page && !root.page.viewModel.isLoadingHistory && root.files.completedCount === 0
+        spacing: 8
+        Layout.alignment: Qt.AlignHCenter
+        Layout.topMargin: 24
+        Layout.bottomMargin: 24
+        Icon {
+            name: "doc.fill"
+            size: 36
+            color: root.theme ? root.theme.secondaryText : "gray"
+            Layout.alignment: Qt.AlignHCenter
+        }
+        Label {
+            text: "暂无PDF文件"
+            color: root.theme ? root.theme.secondaryText : "gray"
+            font.pixelSize: root.theme ? root.theme.headlineSize : 15
+            Layout.alignment: Qt.AlignHCenter
+        }
+        Label {
+            visible: !root.isSignedIn
+            text: "请先登录账号"
+            color: root.theme ? root.theme.secondaryText : "gray"
+            font.pixelSize: root.theme ? root.theme.captionSize : 11
+            Layout.alignment: Qt.AlignHCenter
+        }
+    }
+    ColumnLayout {
+        visible: root.page && !root.page.viewModel.isLoadingHistory && root.files.completedCount > 0
+                 && root.isSearching && root.files.filteredCount === 0
+        spacing: 8
+        Layout.alignment: Qt.AlignHCenter
+        Layout.topMargin: 24
+        Layout.bottomMargin: 24
+        Icon {
+            name: "doc.text.magnifyingglass"
+            size: 36
+            color: root.theme ? root.theme.secondaryText : "gray"
+            Layout.alignment: Qt.AlignHCenter
+        }
+        Label {
+            text: "找不到匹配的文件"
+            color: root.theme ? root.theme.secondaryText : "gray"
+            font.pixelSize: root.theme ? root.theme.headlineSize : 15
+            Layout.alignment: Qt.AlignHCenter
+        }
+        Label {
+            text: "请尝试其他搜索关键词"
+            color: root.theme ? root.theme.secondaryText : "gray"
+            font.pixelSize: root.theme ? root.theme.captionSize : 11
+            Layout.alignment: Qt.AlignHCenter
+        }
+    }
+    CardGrid {
+        id: grid
+        visible: root.page && !root.page.viewModel.isLoadingHistory && root.files.filteredCount > 0
+        minimumColumnWidth: 160
+        maximumColumnWidth: 220
+        Layout.topMargin: 12
+        Repeater {
+            model: root.files
+            HistoryPDFCard {
+                required property string taskId
+                required fileName
+                required status
+                required typeIcon
+                required firstColor
+                required secondColor
+                required isSelected
+                width: grid.cellWidth
+                theme: root.theme
+                onSelect: root.files.toggleSelection(taskId)
+                onPreview: root.page.preview(taskId)
+            }
+        }
+    }
+
+    // Paging row.
+    RowLayout {
+        visible: root.files && root.files.totalPages >= 2
+        spacing: 12
+        Layout.alignment: Qt.AlignHCenter
+        Layout.topMargin: 12
+        PlainButton {
+            theme: root.theme
+            iconName: "chevron.left"
+            help: "上一页"
+            enabled: root.files && root.files.currentPage > 1
+            onClicked: root.files.previousPage()
+        }
+        Label {
+            objectName: "pageLabel"
+            text: root.files ? root.files.currentPage + " / " + root.files.totalPages : ""
+            color: root.theme ? root.theme.primaryText : "black"
+        }
+        PlainButton {
+            theme: root.theme
+            iconName: "chevron.right"
+            help: "下一页"
+            enabled: root.files && root.files.currentPage < root.files.totalPages
+            onClicked: root.files.nextPage()
+        }
+    }
+}
