@@ -5,6 +5,7 @@ import QtQuick.Layouts
 import Quorvel.App
 import Quorvel.Ui
 import Quorvel.Service.Views
+import Quorvel.History.Views
 
 // The main window: header with the tab switch and the account area, then the page of the
 // selected tab. It owns the view model and the account object for the window's life.
@@ -17,6 +18,7 @@ ApplicationWindow {
     property alias conversionPage: conversionPage
     property alias loginSheet: loginSheet
     property int selectedTab: 0
+    onSelectedTabChanged: if (selectedTab === 1) historyLoader.active = true
 
     title: "Quorvel"
     width: 1100
@@ -136,8 +138,21 @@ ApplicationWindow {
             authManager: authManager
             onPickFiles: fileDialog.open()
         }
-        // The history and the assistant pages.
-        Item { Accessible.name: qsTr("History") }
+        // Built the first time its tab is chosen, then kept: start-up does not pay for it.
+        Loader {
+            id: historyLoader
+            objectName: "historyLoader"
+            active: false
+            sourceComponent: HistoryPageView {
+                theme: appTheme
+                viewModel: viewModel
+                selected: window.selectedTab === 1
+                windowShown: window.visible && window.visibility !== Window.Minimized
+                onPreviewRequested: file => Qt.openUrlExternally(file)
+                onSignInRequested: loginSheet.open()
+            }
+        }
+        // The assistant page.
         Item { Accessible.name: qsTr("Assistant") }
     }
 

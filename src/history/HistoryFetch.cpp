@@ -4,6 +4,10 @@
 #include "service/Log.h"
 #include "service/Request.h"
 
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <QCoroFuture>
+
 namespace quorvel {
 
 QCoro::Task<std::optional<HistoryOutcome>> HistoryFetch::fetch(std::function<bool()> wanted) {
@@ -24,7 +28,15 @@ QCoro::Task<std::optional<HistoryOutcome>> HistoryFetch::fetch(std::function<boo
         co_return std::nullopt;
     if (failure)
         co_return historyRequestFailed(*failure);
-    co_return interpretHistoryAnswer(response->isHttp, response->status, response->body);
+    // A large history takes far longer to read than a frame lasts: it is read on a worker
+    // thread while the window goes on drawing. Its lines are written from there, in order,
+    // and all before the caller publishes the list.
+    // Named, not a temporary of the co_await: GCC 12 may destroy such a temporary twice.
+    QFuture<HistoryOutcome> outcome = QtConcurrent::run(
+        [isHttp = response->isHttp, status = response->status, body = std::move(response->body)] {
+            return interpretHistoryAnswer(isHttp, status, body);
+        });
+    co_return co_await outcome;
 }
 
 } // namespace quorvel
