@@ -145,7 +145,7 @@ ApplicationWindow {
             active: false
             sourceComponent: HistoryPageView {
                 theme: appTheme
-                viewModel: viewModel
+                viewModel: window.viewModel
                 selected: window.selectedTab === 1
                 windowShown: window.visible && window.visibility !== Window.Minimized
                 onPreviewRequested: file => Qt.openUrlExternally(file)

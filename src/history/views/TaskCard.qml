@@ -9,7 +9,9 @@ import Quorvel.History.Views
 Item {
     id: card
 
-    required property var task
+    // The row of the list: its `task` follows the row when the job changes in place.
+    required property var model
+    readonly property var task: model.task
     property Theme theme
     property QtObject viewModel
     readonly property TaskPresenter presenter: presenter

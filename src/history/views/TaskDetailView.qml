@@ -24,8 +24,6 @@ Popup {
                      (Overlay.overlay ? Overlay.overlay.height : 600) - 48)
     padding: 24
     closePolicy: Popup.CloseOnEscape | Popup.CloseOnPressOutside
-    Accessible.role: Accessible.Dialog
-    Accessible.name: qsTr("Task Details")
 
     Connections {
         target: sheet.viewModel
@@ -55,6 +53,8 @@ Popup {
             contentHeight: column.implicitHeight
             clip: true
             boundsBehavior: Flickable.StopAtBounds
+            Accessible.role: Accessible.Dialog
+            Accessible.name: qsTr("Task Details")
             ScrollBar.vertical: ScrollBar { policy: ScrollBar.AsNeeded }
 
             TaskPresenter {

@@ -24,6 +24,8 @@ class TaskPresenter : public QObject {
         quorvel::PDFViewModel *viewModel READ viewModel WRITE setViewModel NOTIFY viewModelChanged)
     // The sheet's wording ("Retrying...", "未知") instead of the card's.
     Q_PROPERTY(bool inSheet MEMBER m_inSheet NOTIFY changed)
+    // The pause after a retry request before the button comes back.
+    Q_PROPERTY(int retryWaitMs MEMBER retryWaitMs NOTIFY changed)
 
     Q_PROPERTY(QString id READ id NOTIFY changed)
     Q_PROPERTY(QString fileName READ fileName NOTIFY changed)
@@ -96,7 +98,6 @@ public:
     QString action() const { return TaskLook::action(m_task.status); }
     bool canPreview() const;
 
-    // The pause after a retry request before the button comes back.
     int retryWaitMs = 1000;
 
     // Saves the result into the temporary directory; `downloaded` or the error alert follows.
