@@ -1,9 +1,12 @@
 // The desktop window against the real conversion service: sign in through the login sheet,
-// convert a Markdown file, follow the job to its end, then refuse a wrong file.
+// convert a Markdown file, follow the job to its end, download its result from the history
+// page, then refuse a wrong file.
 #include "AppHarness.h"
 #include "conversion/PDFViewModel.h"
 #include "service/Log.h"
 
+#include <QDesktopServices>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -18,6 +21,7 @@ class TestAppEndToEnd : public QObject {
     Q_OBJECT
     QTemporaryDir m_dir;
     QProcess m_server;
+    QList<QUrl> m_opened;
 
     QString path(const QString &name) const { return m_dir.filePath(name); }
 
@@ -32,6 +36,9 @@ class TestAppEndToEnd : public QObject {
         }
         return false;
     }
+
+public Q_SLOTS:
+    void opened(const QUrl &url) { m_opened << url; }
 
 private Q_SLOTS:
     void initTestCase() {
@@ -67,6 +74,12 @@ private Q_SLOTS:
         QVERIFY(port > 0);
         qputenv("QUORVEL_API_ORIGIN", QStringLiteral("http://127.0.0.1:%1").arg(port).toUtf8());
         qputenv("XDG_CONFIG_HOME", path(QStringLiteral("config")).toUtf8());
+        // Downloads land in a private temporary directory. No file manager is reachable, so
+        // "show in folder" falls back to opening the folder, recorded here instead.
+        QVERIFY(QDir().mkpath(path(QStringLiteral("tmp"))));
+        qputenv("TMPDIR", QFile::encodeName(path(QStringLiteral("tmp"))));
+        qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/quorvel-test-bus");
+        QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "opened");
         Log::setSink({});
 
         QFile md(path(QStringLiteral("notes.md")));
@@ -122,6 +135,19 @@ private Q_SLOTS:
             return qint64(-1);
         };
         QTRY_COMPARE_WITH_TIMEOUT(status(), qint64(1), 180000);
+
+        // The history page lists the job as completed; Download saves its result and shows it.
+        QVERIFY(app.press(QStringLiteral("History")));
+        QTRY_VERIFY_WITH_TIMEOUT(app.byAccessibleName(QStringLiteral("notes.md, Completed")), 30000);
+        QVERIFY(app.press(QStringLiteral("Download")));
+        const QDir tmp(path(QStringLiteral("tmp")));
+        QTRY_COMPARE_WITH_TIMEOUT(m_opened, QList{QUrl::fromLocalFile(tmp.path())}, 60000);
+        const QStringList saved = tmp.entryList({QStringLiteral("*.pdf")}, QDir::Files);
+        QCOMPARE(saved.size(), 1);
+        QFile pdf(tmp.filePath(saved.first()));
+        QVERIFY(pdf.open(QIODevice::ReadOnly));
+        QVERIFY(pdf.read(5) == "%PDF-");
+        QVERIFY(app.press(QStringLiteral("Convert")));
 
         // A file the operation does not take: the warm reminder, then "Reselect file".
         QMetaObject::invokeMethod(
