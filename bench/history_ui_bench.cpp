@@ -1,7 +1,7 @@
 // The history page at scale: the real window offscreen, against a scripted service (on its
 // own thread) that answers with a history of 100 000 jobs (about 33 MB).
 //
-//   history_ui_bench [jobs]
+//   history_ui_bench [jobs]       (QUORVEL_BENCH_TRACE=1 also lists each stall over 16 ms)
 //
 // Prints the longest GUI-thread stall while the page loads and while it refreshes (the
 // answer unchanged, and with one job changed and one new), the time to the first card, a
@@ -45,7 +45,8 @@ QByteArray job(int i, int status) {
            "\"page_number\":" + QByteArray::number(1 + i % 300) +
            ",\"source_file_path\":\"/uploads/" + hex.left(16) + ".pdf\"," +
            "\"source_file_typ\":\"pdf\",\"result_file_typ\":\"docx\",\"source_file_md5\":\"" + hex +
-           "\",\"status\":" + QByteArray::number(status) + ",\"create_at\":\"2025-01-31T08:15:00Z\"}";
+           "\",\"status\":" + QByteArray::number(status) +
+           ",\"create_at\":\"2025-01-31T08:15:00Z\"}";
 }
 
 // `changed`: job 5 has another status and one new job leads the list.
@@ -80,6 +81,8 @@ public:
         m_timer.setInterval(1);
         connect(&m_timer, &QTimer::timeout, this, [this] {
             const qint64 now = m_clock.nsecsElapsed();
+            if (qEnvironmentVariableIsSet("QUORVEL_BENCH_TRACE") && now - m_last > 16'000'000)
+                std::printf("  stall %.1f ms ending at %.1f ms\n", (now - m_last) / 1e6, now / 1e6);
             m_longest = std::max(m_longest, now - m_last);
             m_last = now;
         });
@@ -90,6 +93,7 @@ public:
         m_last = 0;
         m_timer.start();
     }
+    double nowMs() const { return m_clock.nsecsElapsed() / 1e6; }
     double stopMs() {
         m_timer.stop();
         return double(std::max(m_longest, m_clock.nsecsElapsed() - m_last)) / 1e6;
@@ -179,14 +183,20 @@ int main(int argc, char *argv[]) {
                     loadStall);
 
         // Refreshes over the shown list.
-        for (const auto &[label, body] : {std::pair{"same answer", &same},
-                                          std::pair{"one changed, one new", &changed}}) {
+        for (const auto &[label, body] :
+             {std::pair{"same answer", &same}, std::pair{"one changed, one new", &changed}}) {
             answer(*body);
             QTest::qWait(200);
             QObject *page = harness.byObjectName(QStringLiteral("historyPage"))
                                 ->property("page")
                                 .value<QObject *>();
             meter.start();
+            if (qEnvironmentVariableIsSet("QUORVEL_BENCH_TRACE")) {
+                QObject::connect(viewModel, &PDFViewModel::isLoadingHistoryChanged, [&] {
+                    std::printf("  loading %d at %.1f ms\n", viewModel->isLoadingHistory(),
+                                meter.nowMs());
+                });
+            }
             QMetaObject::invokeMethod(page, "retryFetch");
             if (!QTest::qWaitFor([&] { return !viewModel->isLoadingHistory(); }, 120'000))
                 ++failures;
@@ -219,7 +229,7 @@ int main(int argc, char *argv[]) {
         const double rssBefore = rssMiB();
         const int rows = viewModel->filteredTaskModel()->rowCount();
         for (int step = 1; step <= 20; ++step) {
-            QMetaObject::invokeMethod(list, "positionViewAtIndex", Q_ARG(int, rows * step / 20 - 1),
+            QMetaObject::invokeMethod(list, "positionViewAtIndex", Q_ARG(int, rows *step / 20 - 1),
                                       Q_ARG(int, 2 /* ListView.Center */));
             QTest::qWait(30);
         }
@@ -232,7 +242,8 @@ int main(int argc, char *argv[]) {
                     rssMiB());
         failures += cardsAfter > 2 * std::max(cardsBefore, 10) ? 1 : 0;
     }
-    QMetaObject::invokeMethod(&inServerThread, [&] { server.reset(); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        &inServerThread, [&] { server.reset(); }, Qt::BlockingQueuedConnection);
     serverThread.quit();
     serverThread.wait();
     return failures == 0 ? 0 : 1;

@@ -384,17 +384,19 @@ QCoro::Task<> PDFViewModel::fetchConversionHistory() {
         co_return;
     // Comparing a large answer with the shown list also takes longer than a frame: a worker
     // plans the change, the GUI thread only applies it.
+    // Handed over, not copied out of the future (whose copy would be freed here).
+    auto plan = std::make_shared<TaskListPlan>();
     // Named, not a temporary of the co_await: GCC 12 may destroy such a temporary twice.
-    QFuture<TaskListPlan> planned = QtConcurrent::run(
-        [old = m_tasks->tasks(), next = std::move(outcome->tasks),
-         revision = m_tasks->revision()]() mutable {
-            return ConversionTaskModel::plan(std::move(old), std::move(next), revision);
+    QFuture<void> planned =
+        QtConcurrent::run([plan, old = m_tasks->tasks(), next = std::move(outcome->tasks),
+                           revision = m_tasks->revision()]() mutable {
+            *plan = ConversionTaskModel::plan(std::move(old), std::move(next), revision);
         });
-    TaskListPlan plan = co_await planned;
+    co_await planned;
     if (!self)
         co_return;
     loading.dismiss();
-    publishHistory(std::move(plan), outcome->lineAfterPublish);
+    publishHistory(std::move(*plan), outcome->lineAfterPublish);
     if (outcome->failure)
         Q_EMIT historyFetchFailed(outcome->failure->description(), outcome->failure->code());
 }

@@ -15,10 +15,10 @@ struct TaskListPlan {
     QList<ConversionTask> next;
     QList<QString> folded; // of `next`, row by row
     bool reset = false;
-    QList<Range> removals;   // rows of the old list, ascending
-    QList<Range> insertions; // rows of the new list, ascending
+    QList<Range> removals;    // rows of the old list, ascending
+    QList<Range> insertions;  // rows of the new list, ascending
     QList<qsizetype> changed; // rows of the new list whose job changed
-    quint64 basedOn = 0;     // the list's revision the plan was made against
+    quint64 basedOn = 0;      // the list's revision the plan was made against
 
     bool unchanged() const {
         return !reset && removals.isEmpty() && insertions.isEmpty() && changed.isEmpty();

@@ -6,6 +6,8 @@
 
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <memory>
+
 #include <QCoroFuture>
 
 namespace quorvel {
@@ -31,12 +33,17 @@ QCoro::Task<std::optional<HistoryOutcome>> HistoryFetch::fetch(std::function<boo
     // A large history takes far longer to read than a frame lasts: it is read on a worker
     // thread while the window goes on drawing. Its lines are written from there, in order,
     // and all before the caller publishes the list.
+    // The result is handed over, not copied: a future keeps a copy of its result, and the
+    // last copy of a large list must not be freed on the GUI thread.
+    auto outcome = std::make_shared<std::optional<HistoryOutcome>>();
     // Named, not a temporary of the co_await: GCC 12 may destroy such a temporary twice.
-    QFuture<HistoryOutcome> outcome = QtConcurrent::run(
-        [isHttp = response->isHttp, status = response->status, body = std::move(response->body)] {
-            return interpretHistoryAnswer(isHttp, status, body);
+    QFuture<void> parsed =
+        QtConcurrent::run([outcome, isHttp = response->isHttp, status = response->status,
+                           body = std::move(response->body)] {
+            *outcome = interpretHistoryAnswer(isHttp, status, body);
         });
-    co_return co_await outcome;
+    co_await parsed;
+    co_return std::move(*outcome);
 }
 
 } // namespace quorvel

@@ -189,7 +189,8 @@ int main(int argc, char *argv[]) {
         historyJob("j5", 7, "notes.md", "doc2pdf", 1) + "," +
         historyJob("j6", 1, "Präsentation Vertrieb.pptx", "ppt2pdf", 30) + "]";
     const auto history = [&](int status, const QByteArray &list, int delayMs = 0) {
-        ScriptedResponse r = ScriptedResponse::json(status, envelope(R"({"converts":)" + list + "}"));
+        ScriptedResponse r =
+            ScriptedResponse::json(status, envelope(R"({"converts":)" + list + "}"));
         r.delayMs = delayMs;
         server.script("GET", "/api/v1/tollan/convert/all", {r});
     };
@@ -209,7 +210,8 @@ int main(int argc, char *argv[]) {
     s.shot(QStringLiteral("history-failed-800x600"), small,
            [&](AppHarness &a) { openHistory(a, "failedState"); });
     history(200, jobs);
-    ScriptedResponse slowRetry = ScriptedResponse::json(200, envelope(historyJob("j4", 0, "x", "PDF2DOC", 2)));
+    ScriptedResponse slowRetry =
+        ScriptedResponse::json(200, envelope(historyJob("j4", 0, "x", "PDF2DOC", 2)));
     slowRetry.delayMs = 60'000;
     server.script("POST", "/api/v1/tollan/convert", {slowRetry});
     for (QSize size : {small, large}) {
@@ -219,8 +221,9 @@ int main(int argc, char *argv[]) {
             QTest::qWait(300);
             // The second failed card is being retried.
             QQuickItem *list = a.byObjectName(QStringLiteral("taskList"));
-            for (QQuickItem *card : list ? list->property("contentItem").value<QQuickItem *>()->childItems()
-                                         : QList<QQuickItem *>()) {
+            for (QQuickItem *card :
+                 list ? list->property("contentItem").value<QQuickItem *>()->childItems()
+                      : QList<QQuickItem *>()) {
                 auto *presenter = card->property("presenter").value<QObject *>();
                 if (presenter && presenter->property("id").toString() == u"j4")
                     QMetaObject::invokeMethod(presenter, "retry");

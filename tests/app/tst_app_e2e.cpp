@@ -138,7 +138,8 @@ private Q_SLOTS:
 
         // The history page lists the job as completed; Download saves its result and shows it.
         QVERIFY(app.press(QStringLiteral("History")));
-        QTRY_VERIFY_WITH_TIMEOUT(app.byAccessibleName(QStringLiteral("notes.md, Completed")), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(app.byAccessibleName(QStringLiteral("notes.md, Completed")),
+                                 30000);
         QVERIFY(app.press(QStringLiteral("Download")));
         const QDir tmp(path(QStringLiteral("tmp")));
         QTRY_COMPARE_WITH_TIMEOUT(m_opened, QList{QUrl::fromLocalFile(tmp.path())}, 60000);

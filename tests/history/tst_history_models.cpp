@@ -314,9 +314,11 @@ private Q_SLOTS:
                 [&](const QModelIndex &, int f, int l) { range("insert", f, l); });
         connect(model, &QAbstractItemModel::rowsRemoved, this,
                 [&](const QModelIndex &, int f, int l) { range("remove", f, l); });
-        connect(model, &QAbstractItemModel::dataChanged, this,
-                [&](const QModelIndex &f, const QModelIndex &l) { range("change", f.row(), l.row()); });
-        connect(model, &QAbstractItemModel::modelReset, this, [&] { seen << QStringLiteral("reset"); });
+        connect(
+            model, &QAbstractItemModel::dataChanged, this,
+            [&](const QModelIndex &f, const QModelIndex &l) { range("change", f.row(), l.row()); });
+        connect(model, &QAbstractItemModel::modelReset, this,
+                [&] { seen << QStringLiteral("reset"); });
 
         const QList<ConversionTask> next = jobsFrom(after);
         vm.publishTasks(next);

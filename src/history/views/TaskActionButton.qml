@@ -10,6 +10,9 @@ PlainButton {
     property bool busy: false
     property color fill: theme ? theme.blue : "#006ee6"
 
+    // White text stays readable on the light orange and blue of the dark theme.
+    readonly property color shownFill: theme && theme.isDark ? Qt.darker(fill, 1.35) : fill
+
     color: "white"
     fontSize: theme ? theme.captionSize + 1 : 12
     iconSize: fontSize + 2
@@ -44,7 +47,8 @@ PlainButton {
 
     background: Rectangle {
         radius: 7
-        color: button.pressed ? Qt.darker(button.fill, 1.2) : button.hovered ? Qt.lighter(button.fill, 1.08) : button.fill
+        color: button.pressed ? Qt.darker(button.shownFill, 1.2)
+                              : button.hovered ? Qt.lighter(button.shownFill, 1.08) : button.shownFill
         border.width: button.visualFocus ? 2 : 0
         border.color: button.theme ? button.theme.primaryText : "black"
     }
