@@ -6,6 +6,7 @@ import Quorvel.App
 import Quorvel.Assistant
 import Quorvel.Ui
 import Quorvel.Service.Views
+import Quorvel.History.Views
 
 // The main window: header with the tab switch and the account area, then the page of the
 // selected tab. It owns the view model and the account object for the window's life.
@@ -32,6 +33,12 @@ ApplicationWindow {
         }
         pdfReader.open(fileUrl)
         return pdfReader
+    }
+    onSelectedTabChanged: {
+        if (selectedTab === 1)
+            historyLoader.active = true
+        else if (selectedTab === 2)
+            assistantLoader.active = true
     }
 
     title: "Quorvel"
@@ -145,8 +152,6 @@ ApplicationWindow {
     StackLayout {
         anchors.fill: parent
         currentIndex: window.selectedTab
-        // The assistant is built the first time its page is shown, not at start-up.
-        onCurrentIndexChanged: if (currentIndex === 2) assistantLoader.active = true
 
         ConversionPageView {
             theme: appTheme
@@ -155,8 +160,21 @@ ApplicationWindow {
             onPickFiles: fileDialog.open()
             onPreviewPdf: file => window.openPdf(file)
         }
-        // The history and the assistant pages.
-        Item { Accessible.name: qsTr("History") }
+        // The history and the assistant pages, each built the first time its tab is chosen,
+        // then kept: start-up does not pay for them.
+        Loader {
+            id: historyLoader
+            objectName: "historyLoader"
+            active: false
+            sourceComponent: HistoryPageView {
+                theme: appTheme
+                viewModel: window.viewModel
+                selected: window.selectedTab === 1
+                windowShown: window.visible && window.visibility !== Window.Minimized
+                onPreviewRequested: file => window.openPdf(file)
+                onSignInRequested: loginSheet.open()
+            }
+        }
         Loader {
             id: assistantLoader
             active: false

@@ -11,6 +11,7 @@
 
 Q_IMPORT_QML_PLUGIN(Quorvel_UiPlugin)
 Q_IMPORT_QML_PLUGIN(Quorvel_Service_ViewsPlugin)
+Q_IMPORT_QML_PLUGIN(Quorvel_History_ViewsPlugin)
 Q_IMPORT_QML_PLUGIN(Quorvel_AssistantPlugin)
 Q_IMPORT_QML_PLUGIN(Quorvel_AppPlugin)
 

@@ -12,6 +12,9 @@
 
 #include <QScopeGuard>
 #include <QTime>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <QCoroFuture>
 
 #include <cmath>
 
@@ -357,8 +360,8 @@ void PDFViewModel::endPolling(const QString &jobId, const ConversionTask &lastSe
 
 // --- history ---
 
-void PDFViewModel::publishHistory(QList<ConversionTask> tasks, const QString &lineAfterPublish) {
-    publishTasks(std::move(tasks));
+void PDFViewModel::publishHistory(TaskListPlan plan, const QString &lineAfterPublish) {
+    m_tasks->apply(std::move(plan));
     setIsLoadingHistory(false);
     if (!lineAfterPublish.isEmpty())
         Log::write(lineAfterPublish);
@@ -379,8 +382,21 @@ QCoro::Task<> PDFViewModel::fetchConversionHistory() {
     std::optional<HistoryOutcome> outcome = co_await HistoryFetch::fetch(std::move(wanted));
     if (!self || !outcome)
         co_return;
+    // Comparing a large answer with the shown list also takes longer than a frame: a worker
+    // plans the change, the GUI thread only applies it.
+    // Handed over, not copied out of the future (whose copy would be freed here).
+    auto plan = std::make_shared<TaskListPlan>();
+    // Named, not a temporary of the co_await: GCC 12 may destroy such a temporary twice.
+    QFuture<void> planned =
+        QtConcurrent::run([plan, old = m_tasks->tasks(), next = std::move(outcome->tasks),
+                           revision = m_tasks->revision()]() mutable {
+            *plan = ConversionTaskModel::plan(std::move(old), std::move(next), revision);
+        });
+    co_await planned;
+    if (!self)
+        co_return;
     loading.dismiss();
-    publishHistory(std::move(outcome->tasks), outcome->lineAfterPublish);
+    publishHistory(std::move(*plan), outcome->lineAfterPublish);
     if (outcome->failure)
         Q_EMIT historyFetchFailed(outcome->failure->description(), outcome->failure->code());
 }

@@ -189,7 +189,7 @@ private:
     QCoro::Task<> followJob(QString jobId, PollRules rules, bool retried);
     void pollTask(const QString &taskId);
     // List replaced, loading flag cleared, then the line that confirms it (if any).
-    void publishHistory(QList<ConversionTask> tasks, const QString &lineAfterPublish);
+    void publishHistory(TaskListPlan plan, const QString &lineAfterPublish);
     // The list update of a retry's polling: a changed status replaces the entry.
     void applyRetryStatus(const ConversionTask &task);
     void endPolling(const QString &jobId, const ConversionTask &lastSeen);

@@ -6,6 +6,28 @@
 
 namespace quorvel {
 
+// How to turn one job list into another with the fewest model signals: rows that vanished
+// are removed, new rows inserted, rows whose job changed updated in place. Planned away
+// from the GUI thread for a large list; `reset` when the order of kept jobs changed, ids
+// repeat, or the edits are too scattered to apply quickly.
+struct TaskListPlan {
+    using Range = std::pair<qsizetype, qsizetype>; // first and last row, inclusive
+    QList<ConversionTask> next;
+    QList<QString> folded; // of `next`, row by row
+    bool reset = false;
+    QList<Range> removals;    // rows of the old list, ascending
+    QList<Range> insertions;  // rows of the new list, ascending
+    QList<qsizetype> changed; // rows of the new list whose job changed
+    quint64 basedOn = 0;      // the list's revision the plan was made against
+
+    bool unchanged() const {
+        return !reset && removals.isEmpty() && insertions.isEmpty() && changed.isEmpty();
+    }
+};
+
+// Every field, not only the id that identifies a job.
+bool sameJob(const ConversionTask &a, const ConversionTask &b);
+
 // The account's jobs in the service's order, as a list model for views.
 class ConversionTaskModel : public QAbstractListModel {
     Q_OBJECT
@@ -36,8 +58,16 @@ public:
     const QList<ConversionTask> &tasks() const { return m_tasks; }
     // File names folded for case-insensitive search, one per task.
     const QList<QString> &foldedFileNames() const { return m_folded; }
+    // Counts every change of the list, so a plan made on a snapshot can tell it is stale.
+    quint64 revision() const { return m_revision; }
 
+    // Publishes a new list through the smallest change (see TaskListPlan).
     void setTasks(QList<ConversionTask> tasks);
+    // Pure, safe on any thread: `old` is the list at revision `revision`.
+    static TaskListPlan plan(QList<ConversionTask> old, QList<ConversionTask> next,
+                             quint64 revision);
+    // Applies a plan; one made against an older revision is made again here first.
+    void apply(TaskListPlan plan);
     void insertFront(const ConversionTask &task);
     void replaceAt(qsizetype row, const ConversionTask &task);
     // First row whose job has this id, or -1.
@@ -50,12 +80,13 @@ public:
 
 Q_SIGNALS:
     void countChanged();
-    // Any change of content: the filtered view recomputes on it.
+    // Any change of content.
     void tasksChanged();
 
 private:
     QList<ConversionTask> m_tasks;
     QList<QString> m_folded;
+    quint64 m_revision = 0;
 };
 
 } // namespace quorvel

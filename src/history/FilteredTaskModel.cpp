@@ -1,15 +1,105 @@
 #include "history/FilteredTaskModel.h"
 
+#include <algorithm>
+
 namespace quorvel {
 
 FilteredTaskModel::FilteredTaskModel(ConversionTaskModel *source, QObject *parent)
     : QAbstractListModel(parent)
     , m_source(source) {
-    connect(source, &ConversionTaskModel::tasksChanged, this, [this] {
+    connect(source, &QAbstractItemModel::rowsInserted, this,
+            [this](const QModelIndex &, int first, int last) { sourceRowsInserted(first, last); });
+    connect(source, &QAbstractItemModel::rowsRemoved, this,
+            [this](const QModelIndex &, int first, int last) { sourceRowsRemoved(first, last); });
+    connect(source, &QAbstractItemModel::dataChanged, this,
+            [this](const QModelIndex &top, const QModelIndex &bottom) {
+                sourceDataChanged(top.row(), bottom.row());
+            });
+    connect(source, &QAbstractItemModel::modelReset, this, [this] {
         m_indexStale = true;
         recompute();
     });
     recompute();
+}
+
+bool FilteredTaskModel::accepts(qsizetype sourceRow) const {
+    return keeps(m_filter, m_source->tasks()[sourceRow].status) &&
+           (m_foldedSearch.isEmpty() ||
+            m_source->foldedFileNames()[sourceRow].contains(m_foldedSearch));
+}
+
+void FilteredTaskModel::sourceRowsInserted(int first, int last) {
+    m_indexStale = true;
+    const qsizetype count = last - first + 1;
+    const auto at = std::lower_bound(m_rows.begin(), m_rows.end(), qsizetype(first));
+    const qsizetype pos = at - m_rows.begin();
+    // Rows after the new ones move down; which of them is shown does not change.
+    for (auto it = at; it != m_rows.end(); ++it)
+        *it += count;
+    QList<qsizetype> added;
+    for (qsizetype row = first; row <= last; ++row)
+        if (accepts(row))
+            added.append(row);
+    if (added.isEmpty())
+        return;
+    beginInsertRows({}, int(pos), int(pos + added.size() - 1));
+    m_rows.insert(pos, added.size(), 0);
+    std::copy(added.cbegin(), added.cend(), m_rows.begin() + pos);
+    endInsertRows();
+    Q_EMIT countChanged();
+}
+
+void FilteredTaskModel::sourceRowsRemoved(int first, int last) {
+    m_indexStale = true;
+    const qsizetype count = last - first + 1;
+    const qsizetype from =
+        std::lower_bound(m_rows.cbegin(), m_rows.cend(), qsizetype(first)) - m_rows.cbegin();
+    const qsizetype to =
+        std::upper_bound(m_rows.cbegin(), m_rows.cend(), qsizetype(last)) - m_rows.cbegin();
+    const auto shift = [&] {
+        for (qsizetype i = to; i < m_rows.size(); ++i)
+            m_rows[i] -= count;
+    };
+    if (from == to) {
+        shift();
+        return;
+    }
+    beginRemoveRows({}, int(from), int(to - 1));
+    shift();
+    m_rows.remove(from, to - from);
+    endRemoveRows();
+    Q_EMIT countChanged();
+}
+
+void FilteredTaskModel::sourceDataChanged(int first, int last) {
+    m_indexStale = true;
+    if (first < 0 || last < first)
+        return;
+    // A changed job may now pass or fail the filter or the search: it comes or goes alone;
+    // the rows that stay are told of the change together.
+    for (qsizetype row = first; row <= last; ++row) {
+        const auto at = std::lower_bound(m_rows.begin(), m_rows.end(), row);
+        const qsizetype pos = at - m_rows.begin();
+        const bool shown = at != m_rows.end() && *at == row;
+        const bool wanted = accepts(row);
+        if (shown && !wanted) {
+            beginRemoveRows({}, int(pos), int(pos));
+            m_rows.remove(pos);
+            endRemoveRows();
+            Q_EMIT countChanged();
+        } else if (!shown && wanted) {
+            beginInsertRows({}, int(pos), int(pos));
+            m_rows.insert(pos, row);
+            endInsertRows();
+            Q_EMIT countChanged();
+        }
+    }
+    const qsizetype from =
+        std::lower_bound(m_rows.cbegin(), m_rows.cend(), qsizetype(first)) - m_rows.cbegin();
+    const qsizetype to =
+        std::upper_bound(m_rows.cbegin(), m_rows.cend(), qsizetype(last)) - m_rows.cbegin();
+    if (from < to)
+        Q_EMIT dataChanged(index(int(from)), index(int(to - 1)));
 }
 
 int FilteredTaskModel::rowCount(const QModelIndex &parent) const {

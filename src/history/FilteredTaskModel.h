@@ -11,7 +11,8 @@ namespace quorvel {
 // The history as the page shows it: the jobs whose file name contains the search
 // text (case-insensitive under Unicode case folding, the text as typed), then those
 // the status filter keeps, in the list's own order. Recomputed on every change of
-// the list, the search text or the filter.
+// the search text or the filter; changes of the list are followed row by row, so a view
+// keeps its place when the list is refreshed.
 class FilteredTaskModel : public QAbstractListModel {
     Q_OBJECT
     Q_PROPERTY(int count READ rowCount NOTIFY countChanged)
@@ -37,6 +38,11 @@ private:
     void narrow();
     void setRows(QList<qsizetype> rows);
     void rebuildIndex();
+    // Whether the list's row passes the search and the filter.
+    bool accepts(qsizetype sourceRow) const;
+    void sourceRowsInserted(int first, int last);
+    void sourceRowsRemoved(int first, int last);
+    void sourceDataChanged(int first, int last);
     QList<qsizetype> rowsContainingSearch();
 
     QPointer<ConversionTaskModel> m_source;

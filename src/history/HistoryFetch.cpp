@@ -4,6 +4,12 @@
 #include "service/Log.h"
 #include "service/Request.h"
 
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <memory>
+
+#include <QCoroFuture>
+
 namespace quorvel {
 
 QCoro::Task<std::optional<HistoryOutcome>> HistoryFetch::fetch(std::function<bool()> wanted) {
@@ -24,7 +30,20 @@ QCoro::Task<std::optional<HistoryOutcome>> HistoryFetch::fetch(std::function<boo
         co_return std::nullopt;
     if (failure)
         co_return historyRequestFailed(*failure);
-    co_return interpretHistoryAnswer(response->isHttp, response->status, response->body);
+    // A large history takes far longer to read than a frame lasts: it is read on a worker
+    // thread while the window goes on drawing. Its lines are written from there, in order,
+    // and all before the caller publishes the list.
+    // The result is handed over, not copied: a future keeps a copy of its result, and the
+    // last copy of a large list must not be freed on the GUI thread.
+    auto outcome = std::make_shared<std::optional<HistoryOutcome>>();
+    // Named, not a temporary of the co_await: GCC 12 may destroy such a temporary twice.
+    QFuture<void> parsed =
+        QtConcurrent::run([outcome, isHttp = response->isHttp, status = response->status,
+                           body = std::move(response->body)] {
+            *outcome = interpretHistoryAnswer(isHttp, status, body);
+        });
+    co_await parsed;
+    co_return std::move(*outcome);
 }
 
 } // namespace quorvel

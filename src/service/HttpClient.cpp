@@ -86,6 +86,17 @@ QCoro::Task<HttpResponse> send(QNetworkAccessManager &session, Request request) 
         QObject::connect(reply, &QNetworkReply::uploadProgress, &idle, restart);
         QObject::connect(reply, &QNetworkReply::downloadProgress, &idle, restart);
     }
+    // The body is taken as it arrives: reading a large answer in one go at the end costs the
+    // GUI thread far more than a frame (the reply holds it in many small pieces).
+    auto body = std::make_shared<QByteArray>();
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, [reply, body] {
+        constexpr qint64 kMostReserved = 256 << 20;
+        const qint64 length = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
+        if (length > 0 && length <= kMostReserved)
+            body->reserve(length);
+    });
+    QObject::connect(reply, &QNetworkReply::readyRead, reply,
+                     [reply, body] { body->append(reply->readAll()); });
     if (!reply->isFinished())
         co_await qCoro(reply).waitForFinished(std::chrono::milliseconds(-1));
 
@@ -109,7 +120,8 @@ QCoro::Task<HttpResponse> send(QNetworkAccessManager &session, Request request) 
     response.status = statusAttr.toInt();
     for (const auto &pair : reply->rawHeaderPairs())
         response.headers.append(pair);
-    response.body = reply->readAll();
+    body->append(reply->readAll());
+    response.body = std::move(*body);
     co_return response;
 }
 

@@ -1,5 +1,6 @@
 #include "service/Log.h"
 
+#include <QMutex>
 #include <QStringDecoder>
 
 #include <cstdio>
@@ -14,6 +15,12 @@ void writeTo(FILE *stream, const QString &line) {
     std::fflush(stream);
 }
 
+// Lines may come from a worker thread (the history parse): one line at a time reaches the sink.
+QMutex &sinkLock() {
+    static QMutex m;
+    return m;
+}
+
 Sink &sink() {
     static Sink s = [](const QString &line) { writeTo(stdout, line); };
     return s;
@@ -22,20 +29,23 @@ Sink &sink() {
 } // namespace
 
 void write(const QString &line) {
+    const QMutexLocker lock(&sinkLock());
     if (sink())
         sink()(line);
 }
 
 void setSink(Sink s) {
+    const QMutexLocker lock(&sinkLock());
     sink() = std::move(s);
 }
 void useStandardOutput() {
-    sink() = [](const QString &line) { writeTo(stdout, line); };
+    setSink([](const QString &line) { writeTo(stdout, line); });
 }
 void useStandardError() {
-    sink() = [](const QString &line) { writeTo(stderr, line); };
+    setSink([](const QString &line) { writeTo(stderr, line); });
 }
 bool enabled() {
+    const QMutexLocker lock(&sinkLock());
     return bool(sink());
 }
 

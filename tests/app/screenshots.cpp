@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
+#include <QQuickItem>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -192,6 +193,81 @@ int main(int argc, char *argv[]) {
                     qMax(0.0, flick->property("contentHeight").toDouble() - flick->height()));
         });
     }
+    // The history page: its states, a full list with every status and a retry running, and
+    // the detail sheet of a completed and of a failed job.
+    const auto historyJob = [](const char *id, int status, const char *name, const char *typ,
+                               int pages) {
+        return QByteArray(R"({"id":")") + id + R"(","user_id":"u1","typ":")" + typ +
+               R"(","file_name":")" + name + R"(","page_number":)" + QByteArray::number(pages) +
+               R"(,"source_file_path":"/uploads/2026/03/)" + id +
+               R"(.pdf","source_file_typ":"pdf","result_file_typ":")" +
+               (QByteArray(typ).endsWith("2pdf") ? "pdf" : "docx") +
+               R"(","source_file_md5":"9e107d9d372bb6826bd81d3542a419d6","status":)" +
+               QByteArray::number(status) + R"(,"create_at":"2026-03-14 09:26:53"})";
+    };
+    const QByteArray jobs =
+        "[" + historyJob("j1", 1, "Q3 report.pdf", "pdf2doc", 12) + "," +
+        historyJob("j2", 0, "季度报告 2026 — 最终版本.pdf", "pdf2img", 48) + "," +
+        historyJob("j3", 2, "Board meeting minutes, March 2026 (signed copy).pdf", "pdf2ppt", 0) +
+        "," + historyJob("j4", 2, "invoice-4471.pdf", "PDF2DOC", 2) + "," +
+        historyJob("j5", 7, "notes.md", "doc2pdf", 1) + "," +
+        historyJob("j6", 1, "Präsentation Vertrieb.pptx", "ppt2pdf", 30) + "]";
+    const auto history = [&](int status, const QByteArray &list, int delayMs = 0) {
+        ScriptedResponse r =
+            ScriptedResponse::json(status, envelope(R"({"converts":)" + list + "}"));
+        r.delayMs = delayMs;
+        server.script("GET", "/api/v1/tollan/convert/all", {r});
+    };
+    const auto openHistory = [](AppHarness &a, const char *state) {
+        a.press(QStringLiteral("History"));
+        waitUntil([&] { return a.byObjectName(QString::fromLatin1(state)) != nullptr; }, 5000);
+    };
+    s.signIn(false);
+    history(200, "[]");
+    s.shot(QStringLiteral("history-empty-800x600"), small,
+           [&](AppHarness &a) { openHistory(a, "emptyState"); });
+    history(200, "[]", 60'000);
+    s.shot(QStringLiteral("history-loading-800x600"), small,
+           [&](AppHarness &a) { openHistory(a, "loadingState"); });
+    server.script("GET", "/api/v1/tollan/convert/all",
+                  {ScriptedResponse::json(401, R"({"code":401,"msg":"token expired"})")});
+    s.shot(QStringLiteral("history-failed-800x600"), small,
+           [&](AppHarness &a) { openHistory(a, "failedState"); });
+    history(200, jobs);
+    ScriptedResponse slowRetry =
+        ScriptedResponse::json(200, envelope(historyJob("j4", 0, "x", "PDF2DOC", 2)));
+    slowRetry.delayMs = 60'000;
+    server.script("POST", "/api/v1/tollan/convert", {slowRetry});
+    for (QSize size : {small, large}) {
+        const QString suffix = QStringLiteral("-%1x%2").arg(size.width()).arg(size.height());
+        s.shot(QStringLiteral("history-full") + suffix, size, [&](AppHarness &a) {
+            openHistory(a, "taskList");
+            QTest::qWait(300);
+            // The second failed card is being retried.
+            QQuickItem *list = a.byObjectName(QStringLiteral("taskList"));
+            for (QQuickItem *card :
+                 list ? list->property("contentItem").value<QQuickItem *>()->childItems()
+                      : QList<QQuickItem *>()) {
+                auto *presenter = card->property("presenter").value<QObject *>();
+                if (presenter && presenter->property("id").toString() == u"j4")
+                    QMetaObject::invokeMethod(presenter, "retry");
+            }
+        });
+    }
+    s.shot(
+        QStringLiteral("history-full-dark-1440x900"), large,
+        [&](AppHarness &a) { openHistory(a, "taskList"); }, true);
+    for (const char *which : {"Q3 report.pdf, Completed",
+                              "Board meeting minutes, March 2026 (signed copy).pdf, Failed"}) {
+        const bool completed = QByteArray(which).endsWith("Completed");
+        s.shot(QStringLiteral("history-detail-%1-800x600").arg(completed ? "completed" : "failed"),
+               small, [&](AppHarness &a) {
+                   openHistory(a, "taskList");
+                   QTest::qWait(300);
+                   a.press(QString::fromUtf8(which));
+               });
+    }
+
     s.signIn(false);
     s.shot(
         QStringLiteral("page0-dark-1440x900"), large,

@@ -1,10 +1,12 @@
 // The desktop window against the real conversion service: sign in through the login sheet,
-// convert a Markdown file, follow the job to its end, refuse a wrong file, then find the result
-// in the assistant, preview it and ask the assistant a question.
+// convert a Markdown file, follow the job to its end, download its result from the history
+// page, refuse a wrong file, then find the result in the assistant, preview it and ask the
+// assistant a question.
 #include "AppHarness.h"
 #include "conversion/PDFViewModel.h"
 #include "service/Log.h"
 
+#include <QDesktopServices>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -21,6 +23,7 @@ class TestAppEndToEnd : public QObject {
     Q_OBJECT
     QTemporaryDir m_dir;
     QProcess m_server;
+    QList<QUrl> m_opened;
 
     QString path(const QString &name) const { return m_dir.filePath(name); }
 
@@ -35,6 +38,9 @@ class TestAppEndToEnd : public QObject {
         }
         return false;
     }
+
+public Q_SLOTS:
+    void opened(const QUrl &url) { m_opened << url; }
 
 private Q_SLOTS:
     void initTestCase() {
@@ -70,9 +76,12 @@ private Q_SLOTS:
         QVERIFY(port > 0);
         qputenv("QUORVEL_API_ORIGIN", QStringLiteral("http://127.0.0.1:%1").arg(port).toUtf8());
         qputenv("XDG_CONFIG_HOME", path(QStringLiteral("config")).toUtf8());
-        // Downloaded results land here, not in the machine's temporary directory.
+        // Downloads land in a private temporary directory. No file manager is reachable, so
+        // "show in folder" falls back to opening the folder, recorded here instead.
         QVERIFY(QDir().mkpath(path(QStringLiteral("tmp"))));
-        qputenv("TMPDIR", path(QStringLiteral("tmp")).toUtf8());
+        qputenv("TMPDIR", QFile::encodeName(path(QStringLiteral("tmp"))));
+        qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/quorvel-test-bus");
+        QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "opened");
         Log::setSink({});
 
         QFile md(path(QStringLiteral("notes.md")));
@@ -129,6 +138,20 @@ private Q_SLOTS:
         };
         QTRY_COMPARE_WITH_TIMEOUT(status(), qint64(1), 180000);
 
+        // The history page lists the job as completed; Download saves its result and shows it.
+        QVERIFY(app.press(QStringLiteral("History")));
+        QTRY_VERIFY_WITH_TIMEOUT(app.byAccessibleName(QStringLiteral("notes.md, Completed")),
+                                 30000);
+        QVERIFY(app.press(QStringLiteral("Download")));
+        const QDir tmp(path(QStringLiteral("tmp")));
+        QTRY_COMPARE_WITH_TIMEOUT(m_opened, QList{QUrl::fromLocalFile(tmp.path())}, 60000);
+        const QStringList saved = tmp.entryList({QStringLiteral("*.pdf")}, QDir::Files);
+        QCOMPARE(saved.size(), 1);
+        QFile pdf(tmp.filePath(saved.first()));
+        QVERIFY(pdf.open(QIODevice::ReadOnly));
+        QVERIFY(pdf.read(5) == "%PDF-");
+        QVERIFY(app.press(QStringLiteral("Convert")));
+
         // A file the operation does not take: the warm reminder, then "Reselect file".
         QMetaObject::invokeMethod(
             app.property("conversionPage"), "addPickedFiles",
@@ -147,11 +170,10 @@ private Q_SLOTS:
         QObject *reader = nullptr;
         QTRY_VERIFY_WITH_TIMEOUT(
             (reader = app.property("pdfReader")) && reader->property("visible").toBool(), 30000);
-        QFile pdf(reader->property("url").toUrl().toLocalFile());
-        QCOMPARE(QFileInfo(pdf).absolutePath(),
-                 QFileInfo(path(QStringLiteral("tmp"))).absoluteFilePath());
-        QVERIFY(pdf.open(QIODevice::ReadOnly));
-        QVERIFY(pdf.read(5) == "%PDF-");
+        QFile previewed(reader->property("url").toUrl().toLocalFile());
+        QCOMPARE(QFileInfo(previewed).absolutePath(), tmp.absolutePath());
+        QVERIFY(previewed.open(QIODevice::ReadOnly));
+        QVERIFY(previewed.read(5) == "%PDF-");
         QTRY_VERIFY(reader->property("totalPages").toInt() >= 1);
         QMetaObject::invokeMethod(reader, "dismiss");
 

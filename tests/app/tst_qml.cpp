@@ -6,6 +6,7 @@
 #include "service/Log.h"
 #include "service/TokenStore.h"
 
+#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QImage>
@@ -20,6 +21,7 @@
 
 Q_IMPORT_QML_PLUGIN(Quorvel_UiPlugin)
 Q_IMPORT_QML_PLUGIN(Quorvel_Service_ViewsPlugin)
+Q_IMPORT_QML_PLUGIN(Quorvel_History_ViewsPlugin)
 Q_IMPORT_QML_PLUGIN(Quorvel_AssistantPlugin)
 Q_IMPORT_QML_PLUGIN(Quorvel_AppPlugin)
 
@@ -47,9 +49,13 @@ public:
     Q_INVOKABLE void reset() {
         m_server.clearScripts();
         m_server.clearRequests();
+        m_opened.clear();
         TokenStore::remove();
         useOrigin(m_server.origin());
     }
+    // Files the window asked the desktop to open (a folder shown by the fallback reveal).
+    Q_INVOKABLE QStringList openedUrls() const { return m_opened; }
+    Q_INVOKABLE QString downloads() const { return m_downloads.path(); }
     Q_INVOKABLE int requestCount(const QString &method, const QString &pathPrefix) const {
         return int(m_server.requestsTo(method.toUtf8(), pathPrefix.toUtf8()).size());
     }
@@ -72,9 +78,14 @@ public:
         return QImage(a) == QImage(b);
     }
 
+public Q_SLOTS:
+    void open(const QUrl &url) { m_opened << url.toString(); }
+
 private:
     ScriptedServer m_server;
     QTemporaryDir m_files;
+    QTemporaryDir m_downloads;
+    QStringList m_opened;
 };
 
 class Setup : public QObject {
@@ -85,12 +96,18 @@ public Q_SLOTS:
         Log::setSink({});
         m_service = std::make_unique<QmlTestService>();
         m_env = std::make_unique<TestEnvironment>(m_service->origin());
+        // Downloads land in a private directory; "show in folder" reaches no desktop: no
+        // session bus, and the folder fallback is recorded instead of opened.
+        qputenv("TMPDIR", QFile::encodeName(m_service->downloads()));
+        qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/quorvel-test-bus");
+        QDesktopServices::setUrlHandler(QStringLiteral("file"), m_service.get(), "open");
     }
     void qmlEngineAvailable(QQmlEngine *engine) {
         engine->addImportPath(QStringLiteral("qrc:/qt/qml"));
         engine->rootContext()->setContextProperty(QStringLiteral("service"), m_service.get());
     }
     void cleanupTestCase() {
+        QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
         m_env.reset();
         m_service.reset();
     }

@@ -521,8 +521,9 @@ private Q_SLOTS:
         QFETCH(QString, lastLine);
         m_server.script("GET", kHistory, {ScriptedResponse::json(status, body)});
         PDFViewModel vm;
+        vm.publishTasks({taskWithId(QStringLiteral("old"))});
         QStringList events;
-        connect(vm.conversionTaskModel(), &QAbstractItemModel::modelReset, this,
+        connect(vm.conversionTaskModel(), &ConversionTaskModel::tasksChanged, this,
                 [&] { events << QStringLiteral("list"); });
         connect(&vm, &PDFViewModel::isLoadingHistoryChanged, this, [&] {
             events << (vm.isLoadingHistory() ? QStringLiteral("loading")

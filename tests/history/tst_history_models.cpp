@@ -2,6 +2,7 @@
 #include "history/ConversionTaskModel.h"
 #include "history/FilteredTaskModel.h"
 #include "history/TaskFilter.h"
+#include "history/TaskLook.h"
 
 #include <QAbstractItemModelTester>
 #include <QSignalSpy>
@@ -51,6 +52,14 @@ auto checkModels(PDFViewModel &vm) {
     const auto mode = Tester::FailureReportingMode::QtTest;
     return std::make_pair(std::make_unique<Tester>(vm.conversionTaskModel(), mode),
                           std::make_unique<Tester>(vm.filteredTaskModel(), mode));
+}
+
+// "a0 b1": job a with status 0, job b with status 1.
+QList<ConversionTask> jobsFrom(const QString &spec) {
+    QList<ConversionTask> out;
+    for (const QString &word : spec.split(u' ', Qt::SkipEmptyParts))
+        out << job(word.left(1), word.left(1) + QStringLiteral(".pdf"), word.mid(1).toLongLong());
+    return out;
 }
 
 } // namespace
@@ -219,6 +228,96 @@ private Q_SLOTS:
         QCOMPARE(vm.filteredTaskModel()->rowCount(), 0);
         vm.conversionTaskModel()->replaceAt(0, job("1", "beta.pdf", 0));
         QCOMPARE(vm.filteredTaskModel()->rowCount(), 1);
+    }
+
+    // A new list reaches views as the smallest change: a view keeps its place, its hover and
+    // its open sheet when a refresh brings the same or a slightly different answer.
+    void publishChangesOnlyWhatChanged_data() {
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<QString>("after");
+        QTest::addColumn<QStringList>("changes");
+        QTest::newRow("same answer") << "a0 b1 c2"
+                                     << "a0 b1 c2" << QStringList{};
+        QTest::newRow("status changed") << "a0 b1 c2"
+                                        << "a0 b2 c2" << QStringList{"change 1-1"};
+        QTest::newRow("new jobs on top") << "a0 b1"
+                                         << "n0 m0 a0 b1" << QStringList{"insert 0-1"};
+        QTest::newRow("job gone") << "a0 b1 c2"
+                                  << "a0 c2" << QStringList{"remove 1-1"};
+        QTest::newRow("gone, new and changed")
+            << "a0 b1 c2"
+            << "n0 a1 c2" << QStringList{"remove 1-1", "insert 0-0", "change 1-1"};
+        QTest::newRow("first list") << ""
+                                    << "a0 b1" << QStringList{"insert 0-1"};
+        QTest::newRow("emptied") << "a0 b1"
+                                 << "" << QStringList{"remove 0-1"};
+        QTest::newRow("order changed") << "a0 b1 c2"
+                                       << "c2 a0 b1" << QStringList{"reset"};
+        QTest::newRow("repeated id") << "a0 b1"
+                                     << "a0 a1" << QStringList{"reset"};
+    }
+    void publishChangesOnlyWhatChanged() {
+        QFETCH(QString, before);
+        QFETCH(QString, after);
+        QFETCH(QStringList, changes);
+        PDFViewModel vm;
+        const auto checked = checkModels(vm);
+        vm.setSelectedFilter(TaskFilter::Converting);
+        vm.publishTasks(jobsFrom(before));
+        ConversionTaskModel *model = vm.conversionTaskModel();
+        QStringList seen;
+        const auto range = [&](const char *what, int first, int last) {
+            seen << QStringLiteral("%1 %2-%3").arg(QLatin1String(what)).arg(first).arg(last);
+        };
+        connect(model, &QAbstractItemModel::rowsInserted, this,
+                [&](const QModelIndex &, int f, int l) { range("insert", f, l); });
+        connect(model, &QAbstractItemModel::rowsRemoved, this,
+                [&](const QModelIndex &, int f, int l) { range("remove", f, l); });
+        connect(
+            model, &QAbstractItemModel::dataChanged, this,
+            [&](const QModelIndex &f, const QModelIndex &l) { range("change", f.row(), l.row()); });
+        connect(model, &QAbstractItemModel::modelReset, this,
+                [&] { seen << QStringLiteral("reset"); });
+
+        const QList<ConversionTask> next = jobsFrom(after);
+        vm.publishTasks(next);
+        QCOMPARE(seen, changes);
+        QCOMPARE(shownIds(*model), ids(next));
+        QStringList converting;
+        for (const ConversionTask &t : next)
+            if (t.status == 0)
+                converting << t.id;
+        QCOMPARE(shownIds(*vm.filteredTaskModel()), converting);
+    }
+
+    // A card shows "Retrying" while its retry runs, then while the retried job's entry in the
+    // list is neither completed nor failed.
+    void retryingCondition_data() {
+        QTest::addColumn<bool>("running");
+        QTest::addColumn<QString>("retried");
+        QTest::addColumn<QString>("list");
+        QTest::addColumn<bool>("retrying");
+        QTest::newRow("request running") << true << QString() << "a2" << true;
+        QTest::newRow("nothing retried") << false << QString() << "a0" << false;
+        QTest::newRow("retried job converting") << false << "a"
+                                                << "b2 a0" << true;
+        QTest::newRow("retried job in another state") << false << "a"
+                                                      << "a7" << true;
+        QTest::newRow("retried job completed") << false << "a"
+                                               << "a1" << false;
+        QTest::newRow("retried job failed again") << false << "a"
+                                                  << "a2" << false;
+        QTest::newRow("retried job not listed") << false << "a"
+                                                << "b0" << false;
+    }
+    void retryingCondition() {
+        QFETCH(bool, running);
+        QFETCH(QString, retried);
+        QFETCH(QString, list);
+        QFETCH(bool, retrying);
+        const std::optional<ConversionTask> retryTask =
+            retried.isEmpty() ? std::nullopt : std::optional(job(retried, "x.pdf", 2));
+        QCOMPARE(TaskLook::isRetrying(running, retryTask, jobsFrom(list)), retrying);
     }
 
     void notifyChangedSignals() {

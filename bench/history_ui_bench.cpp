@@ -1,0 +1,250 @@
+// The history page at scale: the real window offscreen, against a scripted service (on its
+// own thread) that answers with a history of 100 000 jobs (about 33 MB).
+//
+//   history_ui_bench [jobs]       (QUORVEL_BENCH_TRACE=1 also lists each stall over 16 ms)
+//
+// Prints the longest GUI-thread stall while the page loads and while it refreshes (the
+// answer unchanged, and with one job changed and one new), the time to the first card, a
+// search keystroke's time to the updated list, and the number of cards and the resident
+// memory before and after scrolling to the end. Targets: stalls during a refresh and the
+// keystroke at most 16 ms; the number of cards flat.
+
+#include "AppHarness.h"
+#include "ScriptedServer.h"
+#include "TestSupport.h"
+#include "conversion/PDFViewModel.h"
+#include "service/Log.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QGuiApplication>
+#include <QQuickItem>
+#include <QSignalSpy>
+#include <QTest>
+#include <QThread>
+#include <QTimer>
+
+#include <cstdio>
+#include <memory>
+
+using namespace quorvel;
+using namespace quorvel::test;
+
+namespace {
+
+QByteArray job(int i, int status) {
+    static const char *const names[] = {"Quarterly report", "Straße plan",  "invoice",
+                                        "Präsentation",     "thesis draft", "年度报告",
+                                        "meeting notes",    "contract"};
+    static const char *const types[] = {"pdf2doc", "pdf2ppt", "pdf2img", "pdf2txt", "doc2pdf"};
+    const QByteArray n = QByteArray::number(i);
+    const QByteArray hex = QByteArray::number(quint64(i) * 2654435761u, 16).rightJustified(32, '0');
+    return "{\"id\":\"" + QByteArray::number(quint64(i) * 7919u, 16).rightJustified(8, '0') +
+           "-4b1d-9c2a-" + n.rightJustified(12, '0') + "\",\"user_id\":\"user-000123\",\"typ\":\"" +
+           types[i % 5] + "\",\"file_name\":\"" + names[i % 8] + " " + n + " final version.pdf\"," +
+           "\"page_number\":" + QByteArray::number(1 + i % 300) +
+           ",\"source_file_path\":\"/uploads/" + hex.left(16) + ".pdf\"," +
+           "\"source_file_typ\":\"pdf\",\"result_file_typ\":\"docx\",\"source_file_md5\":\"" + hex +
+           "\",\"status\":" + QByteArray::number(status) +
+           ",\"create_at\":\"2025-01-31T08:15:00Z\"}";
+}
+
+// `changed`: job 5 has another status and one new job leads the list.
+QByteArray historyAnswer(int jobs, bool changed) {
+    QByteArray out = "{\"code\":0,\"msg\":\"ok\",\"data\":{\"converts\":[";
+    out.reserve(jobs * 340 + 512);
+    if (changed)
+        out += job(jobs, 0) + ',';
+    for (int i = 0; i < jobs; ++i) {
+        if (i)
+            out += ',';
+        out += job(i, changed && i == 5 ? 1 : i % 3);
+    }
+    return out + "]}}";
+}
+
+double rssMiB() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
+    return -1;
+}
+
+// The longest gap between two turns of the GUI thread's event loop while it runs.
+class StallMeter : public QObject {
+public:
+    StallMeter() {
+        m_timer.setTimerType(Qt::PreciseTimer);
+        m_timer.setInterval(1);
+        connect(&m_timer, &QTimer::timeout, this, [this] {
+            const qint64 now = m_clock.nsecsElapsed();
+            if (qEnvironmentVariableIsSet("QUORVEL_BENCH_TRACE") && now - m_last > 16'000'000)
+                std::printf("  stall %.1f ms ending at %.1f ms\n", (now - m_last) / 1e6, now / 1e6);
+            m_longest = std::max(m_longest, now - m_last);
+            m_last = now;
+        });
+    }
+    void start() {
+        m_longest = 0;
+        m_clock.start();
+        m_last = 0;
+        m_timer.start();
+    }
+    double nowMs() const { return m_clock.nsecsElapsed() / 1e6; }
+    double stopMs() {
+        m_timer.stop();
+        return double(std::max(m_longest, m_clock.nsecsElapsed() - m_last)) / 1e6;
+    }
+
+private:
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    qint64 m_last = 0;
+    qint64 m_longest = 0;
+};
+
+int countCards(QQuickItem *list) {
+    if (!list)
+        return -1;
+    auto *content = list->property("contentItem").value<QQuickItem *>();
+    int n = 0;
+    for (QQuickItem *child : content->childItems())
+        n += child->property("presenter").isValid() ? 1 : 0;
+    return n;
+}
+
+} // namespace
+
+int main(int argc, char *argv[]) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    const int jobs = argc > 1 ? std::atoi(argv[1]) : 100'000;
+    Log::setSink({}); // the answer's 33 MB echo line would measure the terminal
+
+    // The service on a thread of its own: serving 33 MB must not be counted as the page's.
+    QThread serverThread;
+    serverThread.start();
+    QObject inServerThread;
+    inServerThread.moveToThread(&serverThread);
+    std::unique_ptr<ScriptedServer> server;
+    const QByteArray same = historyAnswer(jobs, false);
+    const QByteArray changed = historyAnswer(jobs, true);
+    QMetaObject::invokeMethod(
+        &inServerThread, [&] { server = std::make_unique<ScriptedServer>(); },
+        Qt::BlockingQueuedConnection);
+    const auto answer = [&](const QByteArray &body) {
+        QMetaObject::invokeMethod(
+            &inServerThread,
+            [&] {
+                server->setRecordBodies(false);
+                server->script("GET", "/api/v1/tollan/convert/all",
+                               {ScriptedResponse::json(200, body)});
+            },
+            Qt::BlockingQueuedConnection);
+    };
+    answer(same);
+    std::printf("history answer: %d jobs, %.1f MB\n", jobs, same.size() / 1e6);
+
+    int failures = 0;
+    {
+        TestEnvironment env(server->origin());
+        AppHarness harness;
+        QQuickWindow *window = harness.window();
+        auto *viewModel = qobject_cast<PDFViewModel *>(harness.property("viewModel"));
+        if (!window || !viewModel) {
+            std::fprintf(stderr, "the window did not load\n");
+            return 1;
+        }
+        window->resize(1100, 780);
+        StallMeter meter;
+
+        // First load: the page is built, the answer read, parsed and published.
+        QElapsedTimer clock;
+        meter.start();
+        clock.start();
+        window->setProperty("selectedTab", 1);
+        QQuickItem *list = nullptr;
+        if (!QTest::qWaitFor(
+                [&] {
+                    list = harness.byObjectName(QStringLiteral("taskList"));
+                    return countCards(list) > 0;
+                },
+                120'000)) {
+            std::fprintf(stderr, "no card came\n");
+            return 1;
+        }
+        const double firstCardMs = double(clock.nsecsElapsed()) / 1e6;
+        const double loadStall = meter.stopMs();
+        std::printf("time to first card:                 %8.1f ms\n", firstCardMs);
+        std::printf("longest GUI stall, first load:      %8.1f ms (includes building the page)\n",
+                    loadStall);
+
+        // Refreshes over the shown list.
+        for (const auto &[label, body] :
+             {std::pair{"same answer", &same}, std::pair{"one changed, one new", &changed}}) {
+            answer(*body);
+            QTest::qWait(200);
+            QObject *page = harness.byObjectName(QStringLiteral("historyPage"))
+                                ->property("page")
+                                .value<QObject *>();
+            meter.start();
+            if (qEnvironmentVariableIsSet("QUORVEL_BENCH_TRACE")) {
+                QObject::connect(viewModel, &PDFViewModel::isLoadingHistoryChanged, [&] {
+                    std::printf("  loading %d at %.1f ms\n", viewModel->isLoadingHistory(),
+                                meter.nowMs());
+                });
+            }
+            QMetaObject::invokeMethod(page, "retryFetch");
+            if (!QTest::qWaitFor([&] { return !viewModel->isLoadingHistory(); }, 120'000))
+                ++failures;
+            QTest::qWait(50);
+            const double stall = meter.stopMs();
+            std::printf("longest GUI stall, refresh (%s): %6.1f ms\n", label, stall);
+            failures += stall > 16 ? 1 : 0;
+        }
+
+        // A keystroke in the search field, until the list is drawn again.
+        QQuickItem *search = harness.byObjectName(QStringLiteral("searchField"));
+        search->forceActiveFocus();
+        double worstKey = 0;
+        for (char c : QByteArray("report")) {
+            QSignalSpy frame(window, &QQuickWindow::frameSwapped);
+            clock.restart();
+            QTest::keyClick(window, c);
+            frame.wait(1000);
+            worstKey = std::max(worstKey, double(clock.nsecsElapsed()) / 1e6);
+        }
+        std::printf("search keystroke to updated list:   %8.1f ms (worst of 6, %d shown)\n",
+                    worstKey, viewModel->filteredTaskModel()->rowCount());
+        failures += worstKey > 16 ? 1 : 0;
+        for (int i = 0; i < 6; ++i)
+            QTest::keyClick(window, Qt::Key_Backspace);
+        QTest::qWait(300);
+
+        // Scrolling the whole list: only the visible cards exist.
+        const int cardsBefore = countCards(list);
+        const double rssBefore = rssMiB();
+        const int rows = viewModel->filteredTaskModel()->rowCount();
+        for (int step = 1; step <= 20; ++step) {
+            QMetaObject::invokeMethod(list, "positionViewAtIndex", Q_ARG(int, rows *step / 20 - 1),
+                                      Q_ARG(int, 2 /* ListView.Center */));
+            QTest::qWait(30);
+        }
+        QMetaObject::invokeMethod(list, "positionViewAtEnd");
+        QTest::qWait(300);
+        const int cardsAfter = countCards(list);
+        std::printf("cards: %d at the top, %d at the end of %d rows\n", cardsBefore, cardsAfter,
+                    rows);
+        std::printf("resident memory: %.0f MiB at the top, %.0f MiB at the end\n", rssBefore,
+                    rssMiB());
+        failures += cardsAfter > 2 * std::max(cardsBefore, 10) ? 1 : 0;
+    }
+    QMetaObject::invokeMethod(
+        &inServerThread, [&] { server.reset(); }, Qt::BlockingQueuedConnection);
+    serverThread.quit();
+    serverThread.wait();
+    return failures == 0 ? 0 : 1;
+}

@@ -1,0 +1,102 @@
+#include "history/TaskLook.h"
+
+#include "service/JobStatus.h"
+
+namespace quorvel::TaskLook {
+
+namespace {
+constexpr qint64 kCompleted = statusNumber(JobStatus::Completed);
+constexpr qint64 kFailed = statusNumber(JobStatus::Failed);
+} // namespace
+
+bool isRetrying(bool retryRunning, const std::optional<ConversionTask> &retryTask,
+                const QList<ConversionTask> &tasks) {
+    if (retryRunning)
+        return true;
+    if (!retryTask)
+        return false;
+    for (const ConversionTask &t : tasks)
+        if (t.id == retryTask->id)
+            return !isFinished(t.status);
+    return false;
+}
+
+QString statusText(qint64 status, bool retrying, bool inSheet) {
+    if (retrying)
+        return inSheet ? QStringLiteral("Retrying...") : QStringLiteral("Retrying");
+    switch (status) {
+    case kCompleted:
+        return QStringLiteral("Completed");
+    case kFailed:
+        return QStringLiteral("Failed");
+    default:
+        return QStringLiteral("Converting");
+    }
+}
+
+QString statusColor(qint64 status, bool retrying) {
+    if (retrying)
+        return QStringLiteral("blue");
+    return status == kCompleted ? QStringLiteral("green")
+           : status == kFailed  ? QStringLiteral("red")
+                                : QStringLiteral("blue");
+}
+
+Glyph badgeGlyph(const QString &statusText, bool isCompleted) {
+    if (statusText == u"Failed")
+        return {QStringLiteral("xmark.circle.fill"), QStringLiteral("red")};
+    if (isCompleted)
+        return {QStringLiteral("checkmark.circle.fill"), QStringLiteral("green")};
+    return {QStringLiteral("arrow.triangle.2.circlepath"), QStringLiteral("blue")};
+}
+
+Glyph cardGlyph(qint64 status, bool retrying) {
+    if (status == kCompleted)
+        return {QStringLiteral("doc.fill.badge.checkmark"), QStringLiteral("green")};
+    if (status == kFailed)
+        return {QStringLiteral("xmark.circle"), QStringLiteral("red")};
+    if (retrying)
+        return {QStringLiteral("arrow.clockwise.circle"), QStringLiteral("orange")};
+    return {QStringLiteral("arrow.triangle.2.circlepath"), QStringLiteral("blue")};
+}
+
+Glyph sheetGlyph(qint64 status, bool retrying) {
+    if (status == kFailed)
+        return {QStringLiteral("xmark.circle.fill"), QStringLiteral("red")};
+    if (status == kCompleted)
+        return {QStringLiteral("checkmark.circle.fill"), QStringLiteral("green")};
+    if (retrying)
+        return {QStringLiteral("arrow.clockwise.circle.fill"), QStringLiteral("orange")};
+    return {QStringLiteral("arrow.triangle.2.circlepath"), QStringLiteral("blue")};
+}
+
+QString typeIcon(const QString &typ) {
+    if (typ == u"pdf2doc")
+        return QStringLiteral("doc.fill");
+    if (typ == u"pdf2img")
+        return QStringLiteral("photo.fill");
+    if (typ == u"pdf2txt")
+        return QStringLiteral("text.alignleft");
+    if (typ == u"pdf2ppt")
+        return QStringLiteral("rectangle.stack.fill");
+    if (typ == u"pdf2excel")
+        return QStringLiteral("tablecells.fill");
+    if (typ == u"img2pdf" || typ == u"doc2pdf" || typ == u"ppt2pdf" || typ == u"excel2pdf" ||
+        typ == u"txt2pdf")
+        return QStringLiteral("doc.richtext.fill");
+    return QStringLiteral("doc.fill");
+}
+
+QString pagesText(qint64 pageNumber, bool inSheet) {
+    if (pageNumber > 0)
+        return QString::number(pageNumber);
+    return inSheet ? QStringLiteral("未知") : QStringLiteral("unknown");
+}
+
+QString action(qint64 status) {
+    return status == kCompleted ? QStringLiteral("download")
+           : status == kFailed  ? QStringLiteral("retry")
+                                : QString();
+}
+
+} // namespace quorvel::TaskLook

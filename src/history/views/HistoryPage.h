@@ -1,0 +1,92 @@
+#pragma once
+
+#include "conversion/PDFViewModel.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QQmlParserStatus>
+#include <QStringList>
+#include <QtQml/qqmlregistration.h>
+
+namespace quorvel {
+
+// What the history page shows and when it refreshes: the state of the list area, the
+// texts of its empty and failed states, the chips, and the timed refresh, which runs only
+// while the page is the one shown in a shown window.
+class HistoryPage : public QObject, public QQmlParserStatus {
+    Q_OBJECT
+    Q_INTERFACES(QQmlParserStatus)
+    QML_ELEMENT
+    Q_PROPERTY(
+        quorvel::PDFViewModel *viewModel READ viewModel WRITE setViewModel NOTIFY viewModelChanged)
+    // Page 1 is the selected tab.
+    Q_PROPERTY(bool selected READ selected WRITE setSelected NOTIFY selectedChanged)
+    // The window is shown and not minimised.
+    Q_PROPERTY(bool windowShown READ windowShown WRITE setWindowShown NOTIFY windowShownChanged)
+    Q_PROPERTY(ListState listState READ listState NOTIFY stateChanged)
+    // A refresh over a list already shown: the list stays, a small indicator turns.
+    Q_PROPERTY(bool refreshing READ refreshing NOTIFY stateChanged)
+    Q_PROPERTY(QString emptyText READ emptyText NOTIFY stateChanged)
+    Q_PROPERTY(QString failureText READ failureText NOTIFY stateChanged)
+    Q_PROPERTY(bool signInNeeded READ signInNeeded NOTIFY stateChanged)
+    Q_PROPERTY(QStringList filterTitles READ filterTitles CONSTANT)
+    Q_PROPERTY(int selectedFilterIndex READ selectedFilterIndex NOTIFY selectedFilterIndexChanged)
+    Q_PROPERTY(bool autoRefreshRunning READ autoRefreshRunning NOTIFY autoRefreshRunningChanged)
+
+public:
+    enum class ListState { Loading, Failed, Empty, List };
+    Q_ENUM(ListState)
+
+    explicit HistoryPage(QObject *parent = nullptr);
+
+    PDFViewModel *viewModel() const { return m_viewModel; }
+    void setViewModel(PDFViewModel *viewModel);
+    bool selected() const { return m_selected; }
+    void setSelected(bool selected);
+    bool windowShown() const { return m_windowShown; }
+    void setWindowShown(bool shown);
+
+    ListState listState() const;
+    bool refreshing() const;
+    QString emptyText() const;
+    QString failureText() const { return m_failureText; }
+    bool signInNeeded() const { return m_failureCode == 401; }
+    static QStringList filterTitles();
+    int selectedFilterIndex() const;
+    bool autoRefreshRunning() const;
+
+    Q_INVOKABLE void selectFilter(int index);
+    // "Try again" after a failed fetch.
+    Q_INVOKABLE void retryFetch();
+
+    void classBegin() override {}
+    void componentComplete() override;
+
+Q_SIGNALS:
+    void viewModelChanged();
+    void selectedChanged();
+    void windowShownChanged();
+    void stateChanged();
+    void selectedFilterIndexChanged();
+    void autoRefreshRunningChanged();
+
+private:
+    bool visible() const { return m_complete && m_selected && m_windowShown; }
+    // Coming to the page: one refresh, then the loop, if the page is still shown by then.
+    QCoro::Task<> arrive();
+    void update(bool wasVisible, bool tabSwitch);
+    void loopChanged() { Q_EMIT autoRefreshRunningChanged(); }
+    void loadingChanged();
+
+    QPointer<PDFViewModel> m_viewModel;
+    bool m_selected = false;
+    bool m_windowShown = false;
+    bool m_complete = false;
+    // Each arrival counts; an arrival's refresh starts the loop only if no other came since.
+    quint64 m_arrival = 0;
+    bool m_haveList = false;
+    QString m_failureText;
+    qint64 m_failureCode = 0;
+};
+
+} // namespace quorvel

@@ -1,0 +1,219 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+import Quorvel.Ui
+import Quorvel.History.Views
+
+// Page 1: the search row, the filter chips and the list area with its states; the detail
+// sheet of the tapped job. Downloads are shown in the file manager once saved.
+Item {
+    id: root
+    objectName: "historyPage"
+
+    property Theme theme
+    property QtObject viewModel
+    // Page 1 is the selected tab / the window is shown and not minimised.
+    property bool selected: false
+    property bool windowShown: false
+    readonly property HistoryPage page: page
+    readonly property TaskDetailView sheet: sheet
+    signal previewRequested(url file)
+    signal signInRequested()
+
+    HistoryPage {
+        id: page
+        viewModel: root.viewModel
+        selected: root.selected
+        windowShown: root.windowShown
+    }
+    FileRevealer {
+        id: revealer
+        objectName: "revealer"
+    }
+
+    ColumnLayout {
+        anchors.fill: parent
+        anchors.margins: 32
+        anchors.bottomMargin: 0
+        spacing: 16
+
+        Rectangle {
+            Layout.fillWidth: true
+            implicitHeight: 42
+            radius: 10
+            color: root.theme ? Qt.rgba(root.theme.cardBackground.r, root.theme.cardBackground.g,
+                                        root.theme.cardBackground.b, root.theme.cardBackground.a * 0.7)
+                              : "white"
+            border.width: search.activeFocus ? 1.5 : 0.5
+            border.color: search.activeFocus && root.theme ? root.theme.blue
+                                                           : root.theme ? root.theme.cardBorder : "gray"
+            RowLayout {
+                anchors.fill: parent
+                anchors.leftMargin: 12
+                anchors.rightMargin: 12
+                spacing: 8
+                Icon {
+                    name: "magnifyingglass"
+                    size: 18
+                    color: root.theme ? root.theme.secondaryText : "gray"
+                }
+                TextField {
+                    id: search
+                    objectName: "searchField"
+                    placeholderText: qsTr("Search files...")
+                    text: root.viewModel ? root.viewModel.searchText : ""
+                    onTextEdited: if (root.viewModel) root.viewModel.searchText = text
+                    background: null
+                    color: root.theme ? root.theme.primaryText : "black"
+                    placeholderTextColor: root.theme ? root.theme.secondaryText : "gray"
+                    font.pixelSize: root.theme ? root.theme.bodySize : 14
+                    selectByMouse: true
+                    Layout.fillWidth: true
+                    Accessible.name: qsTr("Search files...")
+                }
+                Spinner {
+                    objectName: "refreshIndicator"
+                    running: page.refreshing
+                    size: 16
+                    color: root.theme ? root.theme.secondaryText : "gray"
+                    Accessible.name: qsTr("Refreshing")
+                }
+            }
+        }
+
+        Flow {
+            Layout.fillWidth: true
+            spacing: 8
+            Repeater {
+                model: page.filterTitles
+                FilterButton {
+                    required property string modelData
+                    required property int index
+                    theme: root.theme
+                    title: modelData
+                    isSelected: page.selectedFilterIndex === index
+                    onClicked: page.selectFilter(index)
+                }
+            }
+        }
+
+        Item {
+            Layout.fillWidth: true
+            Layout.fillHeight: true
+
+            ColumnLayout {
+                objectName: "loadingState"
+                anchors.centerIn: parent
+                visible: page.listState === HistoryPage.Loading
+                spacing: 12
+                Spinner {
+                    running: parent.visible
+                    size: 28
+                    color: root.theme ? root.theme.secondaryText : "gray"
+                    Layout.alignment: Qt.AlignHCenter
+                }
+                Label {
+                    text: qsTr("Loading history...")
+                    color: root.theme ? root.theme.secondaryText : "gray"
+                    font.pixelSize: root.theme ? root.theme.bodySize : 14
+                    Layout.alignment: Qt.AlignHCenter
+                }
+            }
+
+            ColumnLayout {
+                objectName: "failedState"
+                anchors.centerIn: parent
+                width: Math.min(parent.width - 32, 460)
+                visible: page.listState === HistoryPage.Failed
+                spacing: 14
+                Icon {
+                    name: "exclamationmark.triangle.fill"
+                    size: 44
+                    color: root.theme ? root.theme.orange : "orange"
+                    Layout.alignment: Qt.AlignHCenter
+                }
+                Label {
+                    text: qsTr("The history could not be loaded")
+                    font.pixelSize: root.theme ? root.theme.headlineSize : 15
+                    font.bold: true
+                    color: root.theme ? root.theme.primaryText : "black"
+                    Layout.alignment: Qt.AlignHCenter
+                }
+                Label {
+                    objectName: "failureText"
+                    text: page.failureText
+                    wrapMode: Text.Wrap
+                    horizontalAlignment: Text.AlignHCenter
+                    color: root.theme ? root.theme.secondaryText : "gray"
+                    font.pixelSize: root.theme ? root.theme.subheadlineSize : 13
+                    Layout.fillWidth: true
+                }
+                RowLayout {
+                    spacing: 12
+                    Layout.alignment: Qt.AlignHCenter
+                    ProminentButton {
+                        theme: root.theme
+                        text: qsTr("Try again")
+                        onClicked: page.retryFetch()
+                    }
+                    PlainButton {
+                        visible: page.signInNeeded
+                        theme: root.theme
+                        text: qsTr("Sign in again")
+                        onClicked: root.signInRequested()
+                    }
+                }
+            }
+
+            ColumnLayout {
+                objectName: "emptyState"
+                anchors.centerIn: parent
+                visible: page.listState === HistoryPage.Empty
+                spacing: 12
+                Icon {
+                    name: "doc.text.magnifyingglass"
+                    size: 48
+                    color: root.theme ? root.theme.secondaryText : "gray"
+                    Layout.alignment: Qt.AlignHCenter
+                }
+                Label {
+                    objectName: "emptyText"
+                    text: page.emptyText
+                    font.pixelSize: root.theme ? root.theme.headlineSize : 15
+                    font.weight: Font.DemiBold
+                    color: root.theme ? root.theme.secondaryText : "gray"
+                    Layout.alignment: Qt.AlignHCenter
+                }
+            }
+
+            ListView {
+                id: list
+                objectName: "taskList"
+                anchors.fill: parent
+                visible: page.listState === HistoryPage.List
+                model: root.viewModel ? root.viewModel.filteredTasks : null
+                spacing: 12
+                clip: true
+                topMargin: 4
+                bottomMargin: 24
+                boundsBehavior: Flickable.StopAtBounds
+                ScrollBar.vertical: ScrollBar { policy: ScrollBar.AsNeeded }
+                delegate: TaskCard {
+                    width: ListView.view.width - 16
+                    x: 8
+                    theme: root.theme
+                    viewModel: root.viewModel
+                    onDownloaded: path => revealer.reveal(path)
+                }
+            }
+        }
+    }
+
+    TaskDetailView {
+        id: sheet
+        theme: root.theme
+        viewModel: root.viewModel
+        onDownloaded: path => revealer.reveal(path)
+        onPreviewRequested: file => root.previewRequested(file)
+    }
+}

@@ -1,0 +1,171 @@
+#include "TaskPresenter.h"
+
+#include "history/ConversionTaskModel.h"
+#include "service/JobStatus.h"
+#include "service/ServiceError.h"
+#include "service/Sleep.h"
+
+#include <chrono>
+
+namespace quorvel {
+
+TaskPresenter::TaskPresenter(QObject *parent)
+    : QObject(parent) {}
+
+TaskPresenter::~TaskPresenter() {
+    m_lifetime->cancel();
+}
+
+void TaskPresenter::setTask(const QVariant &task) {
+    const ConversionTask next = task.value<ConversionTask>();
+    if (sameJob(next, m_task))
+        return;
+    m_task = next;
+    Q_EMIT changed();
+}
+
+void TaskPresenter::setViewModel(PDFViewModel *viewModel) {
+    if (viewModel == m_viewModel)
+        return;
+    if (m_viewModel)
+        disconnect(m_viewModel->conversionTaskModel(), nullptr, this, nullptr);
+    m_viewModel = viewModel;
+    if (viewModel) {
+        // The list's entry of a retried job decides how long "Retrying" stays.
+        connect(viewModel->conversionTaskModel(), &ConversionTaskModel::tasksChanged, this, [this] {
+            if (m_retryTask)
+                Q_EMIT changed();
+        });
+    }
+    Q_EMIT viewModelChanged();
+    Q_EMIT changed();
+}
+
+bool TaskPresenter::retrying() const {
+    if (!m_retryTask)
+        return m_isRetrying;
+    return TaskLook::isRetrying(m_isRetrying, m_retryTask,
+                                m_viewModel ? m_viewModel->conversionTasks()
+                                            : QList<ConversionTask>());
+}
+
+void TaskPresenter::setShowError(bool show) {
+    if (show == m_showError)
+        return;
+    m_showError = show;
+    Q_EMIT changed();
+}
+
+QString TaskPresenter::statusText() const {
+    return TaskLook::statusText(m_task.status, retrying(), m_inSheet);
+}
+
+QString TaskPresenter::statusColor() const {
+    return TaskLook::statusColor(m_task.status, retrying());
+}
+
+bool TaskPresenter::badgeCompleted() const {
+    return hasStatus(m_task.status, JobStatus::Completed) && !retrying();
+}
+
+QString TaskPresenter::statusIcon() const {
+    return m_inSheet ? TaskLook::sheetGlyph(m_task.status, retrying()).icon
+                     : TaskLook::cardGlyph(m_task.status, retrying()).icon;
+}
+
+QString TaskPresenter::statusIconColor() const {
+    return m_inSheet ? TaskLook::sheetGlyph(m_task.status, retrying()).color
+                     : TaskLook::cardGlyph(m_task.status, retrying()).color;
+}
+
+bool TaskPresenter::statusIconBounces() const {
+    return !isFinished(m_task.status);
+}
+
+QString TaskPresenter::subtitle() const {
+    return retrying() ? QStringLiteral("Processing retry...") : m_task.createAt;
+}
+
+QString TaskPresenter::subtitleColor() const {
+    return retrying() ? QStringLiteral("orange") : QStringLiteral("secondaryText");
+}
+
+bool TaskPresenter::showsResult() const {
+    return hasStatus(m_task.status, JobStatus::Completed);
+}
+
+bool TaskPresenter::canPreview() const {
+    return showsResult() && m_task.resultFileTyp.compare(u"pdf", Qt::CaseInsensitive) == 0;
+}
+
+void TaskPresenter::fail(const QString &message) {
+    m_errorMessage = message;
+    m_showError = true;
+    Q_EMIT changed();
+}
+
+void TaskPresenter::download() {
+    if (!m_isDownloading && m_viewModel)
+        runDownload(false);
+}
+
+void TaskPresenter::preview() {
+    if (!m_isDownloading && m_viewModel)
+        runDownload(true);
+}
+
+QCoro::Task<> TaskPresenter::runDownload(bool thenPreview) {
+    QPointer<TaskPresenter> self(this);
+    m_isDownloading = true;
+    Q_EMIT changed();
+    QString path;
+    std::optional<ServiceError> error;
+    try {
+        path = co_await m_viewModel->downloadFile(m_task);
+    } catch (const ServiceError &e) {
+        error = e;
+    }
+    if (!self)
+        co_return;
+    m_isDownloading = false;
+    Q_EMIT changed();
+    if (error) {
+        fail(QStringLiteral("Download failed: ") + error->description());
+        co_return;
+    }
+    if (thenPreview)
+        Q_EMIT previewReady(QUrl::fromLocalFile(path));
+    else
+        Q_EMIT downloaded(path);
+}
+
+void TaskPresenter::retry() {
+    if (m_isRetrying || !m_viewModel)
+        return;
+    m_isRetrying = true;
+    Q_EMIT changed();
+    runRetry();
+}
+
+QCoro::Task<> TaskPresenter::runRetry() {
+    QPointer<TaskPresenter> self(this);
+    QPointer<PDFViewModel> viewModel(m_viewModel);
+    m_retryTask = m_task;
+    co_await viewModel->retryConversion(m_task);
+    if (!self || !viewModel)
+        co_return;
+    const CancelTokenPtr lifetime = m_lifetime;
+    const bool waited = co_await sleepFor(std::chrono::milliseconds(retryWaitMs), lifetime);
+    if (!self)
+        co_return;
+    m_isRetrying = false;
+    if (!waited) {
+        m_retryTask.reset();
+        fail(QStringLiteral("Retry failed: ") +
+             ServiceError(QStringLiteral("CancellationError"), 1).description());
+        co_return;
+    }
+    Q_EMIT changed();
+}
+
+} // namespace quorvel
