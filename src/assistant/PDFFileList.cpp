@@ -1,6 +1,7 @@
 #include "PDFFileList.h"
 
 #include "FileColors.h"
+#include "history/TaskLook.h"
 #include "service/JobStatus.h"
 
 #include <QTimer>
@@ -226,7 +227,7 @@ QVariant PDFFileList::data(const QModelIndex &index, int role) const {
     case StatusRole:
         return t.status;
     case TypeIconRole:
-        return typeIcon(t.typ);
+        return TaskLook::typeIcon(t.typ);
     case FirstColorRole:
         return FileColors::pair(t.fileName).first;
     case SecondColorRole:
@@ -246,23 +247,6 @@ QHash<int, QByteArray> PDFFileList::roleNames() const {
             {FirstColorRole, "firstColor"},
             {SecondColorRole, "secondColor"},
             {IsSelectedRole, "isSelected"}};
-}
-
-QString PDFFileList::typeIcon(const QString &typ) {
-    if (typ == u"pdf2img")
-        return QStringLiteral("photo.fill");
-    if (typ == u"pdf2txt")
-        return QStringLiteral("text.alignleft");
-    if (typ == u"pdf2ppt")
-        return QStringLiteral("rectangle.stack.fill");
-    if (typ == u"pdf2excel")
-        return QStringLiteral("tablecells.fill");
-    static const QStringList toPdf{QStringLiteral("img2pdf"), QStringLiteral("doc2pdf"),
-                                   QStringLiteral("ppt2pdf"), QStringLiteral("excel2pdf"),
-                                   QStringLiteral("txt2pdf")};
-    if (toPdf.contains(typ))
-        return QStringLiteral("doc.richtext.fill");
-    return QStringLiteral("doc.fill");
 }
 
 } // namespace quorvel

@@ -74,9 +74,6 @@ public:
     Q_INVOKABLE void previousPage();
     Q_INVOKABLE void nextPage();
 
-    // The job's type icon, by its exact type code.
-    static QString typeIcon(const QString &typ);
-
 Q_SIGNALS:
     void searchTextChanged();
     void layoutChanged();

@@ -2,8 +2,8 @@
 // an unmapped or misspelt ligature would draw as a row of letters or an empty box.
 #include "FeatureType.h"
 #include "Icons.h"
-#include "PDFFileList.h"
 #include "conversion/OperationCatalogue.h"
+#include "history/TaskLook.h"
 
 #include <QDirIterator>
 #include <QFont>
@@ -46,7 +46,7 @@ class TestIcons : public QObject {
                 ids.insert(function.icon);
         }
         for (const char *typ : {"pdf2doc", "pdf2img", "pdf2txt", "pdf2ppt", "pdf2excel", "img2pdf"})
-            ids.insert(PDFFileList::typeIcon(QString::fromLatin1(typ)));
+            ids.insert(TaskLook::typeIcon(QString::fromLatin1(typ)));
         return ids;
     }
 
