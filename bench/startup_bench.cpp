@@ -1,7 +1,10 @@
 // Start to first frame and peak RSS of quorvel next to a bare Qt Quick window, both started
 // as new processes in the same run, offscreen:
-//   startup_bench <quorvel> <bare_quick_window> [runs]
-// Prints medians; exits 1 when quorvel takes more than 1.3x the bare window in either.
+//   startup_bench <quorvel> <bare_quick_window> [runs] [more yardsticks...]
+// Prints medians; exits 1 when quorvel takes more than 1.3x the bare window in either. Further
+// yardsticks (bare_qml_window, bare_controls_window) are measured in the same rounds and
+// printed beside it, to show which part of the cost the QML engine and Qt Quick Controls bring
+// on their own; they do not change the target.
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
@@ -48,20 +51,27 @@ double median(std::vector<double> v) {
 int main(int argc, char *argv[]) {
     QCoreApplication app(argc, argv);
     if (argc < 3) {
-        std::fprintf(stderr, "usage: startup_bench <quorvel> <bare_quick_window> [runs]\n");
+        std::fprintf(stderr, "usage: startup_bench <quorvel> <bare_quick_window> [runs] "
+                             "[more yardsticks...]\n");
         return 2;
     }
     const QString quorvel = QString::fromLocal8Bit(argv[1]);
     const QString bare = QString::fromLocal8Bit(argv[2]);
     const int runs = argc > 3 ? std::max(1, atoi(argv[3])) : 9;
+    QStringList others;
+    for (int i = 4; i < argc; ++i)
+        others << QString::fromLocal8Bit(argv[i]);
     QTemporaryDir config; // no stored token: the window starts signed out, nothing is fetched
 
-    // One start of each first, so both measure with warm file caches.
+    // One start of each first, so all measure with warm file caches.
     startOnce(quorvel, config.path());
     startOnce(bare, config.path());
+    for (const QString &other : others)
+        startOnce(other, config.path());
     std::vector<double> appWall, appRss, bareWall, bareRss;
+    std::vector<std::vector<double>> otherWall(others.size()), otherRss(others.size());
     for (int i = 0; i < runs; ++i) {
-        // Alternate, so load on the machine weighs on both alike.
+        // Alternate, so load on the machine weighs on all alike.
         const Sample a = startOnce(quorvel, config.path());
         const Sample b = startOnce(bare, config.path());
         if (a.wallMs < 0 || b.wallMs < 0) {
@@ -72,6 +82,16 @@ int main(int argc, char *argv[]) {
         appRss.push_back(a.rssMib);
         bareWall.push_back(b.wallMs);
         bareRss.push_back(b.rssMib);
+        for (qsizetype k = 0; k < others.size(); ++k) {
+            const Sample o = startOnce(others[k], config.path());
+            if (o.wallMs < 0) {
+                std::fprintf(stderr, "startup_bench: %s did not report its first frame\n",
+                             qPrintable(others[k]));
+                return 1;
+            }
+            otherWall[k].push_back(o.wallMs);
+            otherRss[k].push_back(o.rssMib);
+        }
     }
     const double aw = median(appWall), ar = median(appRss), bw = median(bareWall),
                  br = median(bareRss);
@@ -80,5 +100,12 @@ int main(int argc, char *argv[]) {
     std::printf("  %-20s %8.1f ms  peak RSS %6.1f MiB\n", "bare Qt Quick window", bw, br);
     std::printf("  ratio                %8.2fx            %6.2fx   (target <= 1.30x both)\n",
                 aw / bw, ar / br);
+    for (qsizetype k = 0; k < others.size(); ++k) {
+        const double ow = median(otherWall[k]), orss = median(otherRss[k]);
+        const QString name = others[k].section(QLatin1Char('/'), -1);
+        std::printf("  %-20s %8.1f ms  peak RSS %6.1f MiB  (%.2fx, %.2fx the bare window; "
+                    "quorvel is %.2fx, %.2fx this)\n",
+                    qPrintable(name), ow, orss, ow / bw, orss / br, aw / ow, ar / orss);
+    }
     return aw <= 1.3 * bw && ar <= 1.3 * br ? 0 : 1;
 }

@@ -1,6 +1,5 @@
 import QtQuick
 import QtQuick.Controls
-import QtQuick.Dialogs
 import QtQuick.Layouts
 import Quorvel.App
 import Quorvel.Assistant
@@ -17,10 +16,33 @@ ApplicationWindow {
     property alias authManager: authManager
     property alias currentTheme: appTheme
     property alias conversionPage: conversionPage
-    property alias loginSheet: loginSheet
+    // The login sheet and the file picker are made when first opened, so start-up does not
+    // build the form or load the dialogs module.
+    property var loginSheet: null
+    property var filePicker: null
     property int selectedTab: 0
     // The PDF reader, made on first use so that start-up does not load Qt PDF.
     property var pdfReader: null
+
+    function make(url, properties) {
+        const component = Qt.createComponent(url)
+        if (component.status !== Component.Ready) {
+            console.warn(component.errorString())
+            return null
+        }
+        return component.createObject(window.contentItem, properties)
+    }
+    function openLoginSheet() {
+        if (!loginSheet)
+            loginSheet = make("qrc:/qt/qml/Quorvel/Service/Views/LoginView.qml",
+                              { theme: appTheme, authManager: authManager })
+        loginSheet.open()
+    }
+    function openFilePicker() {
+        if (!filePicker)
+            filePicker = make("qrc:/qt/qml/Quorvel/App/FilePicker.qml", { page: conversionPage })
+        filePicker.open()
+    }
 
     function openPdf(fileUrl) {
         if (!pdfReader) {
@@ -62,7 +84,7 @@ ApplicationWindow {
 
     background: BackgroundLayerView { theme: appTheme }
 
-    Shortcut { sequence: StandardKey.Open; onActivated: fileDialog.open() }
+    Shortcut { sequence: StandardKey.Open; onActivated: window.openFilePicker() }
     Shortcut { sequence: "Ctrl+1"; onActivated: window.selectedTab = 0 }
     Shortcut { sequence: "Ctrl+2"; onActivated: window.selectedTab = 1 }
     Shortcut { sequence: "Ctrl+3"; onActivated: window.selectedTab = 2 }
@@ -144,7 +166,7 @@ ApplicationWindow {
                 visible: !authManager.isLoggedIn
                 theme: appTheme
                 text: qsTr("Login")
-                onClicked: loginSheet.open()
+                onClicked: window.openLoginSheet()
             }
         }
     }
@@ -157,7 +179,7 @@ ApplicationWindow {
             theme: appTheme
             page: conversionPage
             authManager: authManager
-            onPickFiles: fileDialog.open()
+            onPickFiles: window.openFilePicker()
             onPreviewPdf: file => window.openPdf(file)
         }
         // The history and the assistant pages, each built the first time its tab is chosen,
@@ -183,19 +205,5 @@ ApplicationWindow {
                 onPreviewRequested: file => window.openPdf(file)
             }
         }
-    }
-
-    LoginView {
-        id: loginSheet
-        theme: appTheme
-        authManager: authManager
-    }
-
-    FileDialog {
-        id: fileDialog
-        title: qsTr("Select files")
-        fileMode: FileDialog.OpenFiles
-        nameFilters: conversionPage.nameFilters
-        onAccepted: conversionPage.addPickedFiles(selectedFiles)
     }
 }

@@ -257,10 +257,7 @@ Flickable {
                             iconName: "square.and.arrow.up.fill"
                             help: qsTr("Share file")
                             Accessible.name: qsTr("Share %1").arg(modelData.name)
-                            onClicked: {
-                                shareMenu.file = modelData.url
-                                shareMenu.popup(shareButton, 0, shareButton.height)
-                            }
+                            onClicked: root.share(modelData.url, shareButton)
                         }
                     }
                 }
@@ -274,7 +271,16 @@ Flickable {
         }
     }
 
-    ShareMenu { id: shareMenu }
+    // The share menu is made on first use, so start-up does not build it.
+    property var shareMenu: null
+    function share(url, button) {
+        if (!shareMenu) {
+            const component = Qt.createComponent("qrc:/qt/qml/Quorvel/Ui/ShareMenu.qml")
+            shareMenu = component.createObject(root)
+        }
+        shareMenu.file = url
+        shareMenu.popup(button, 0, button.height)
+    }
     FileActions { id: fileActions }
 
     // A PDF opens in the app's reader, any other file in the desktop's default application.

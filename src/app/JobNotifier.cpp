@@ -5,8 +5,7 @@
 namespace quorvel {
 
 JobNotifier::JobNotifier(QObject *parent)
-    : QObject(parent)
-    , m_notifier(new DesktopNotifier(this)) {}
+    : QObject(parent) {}
 
 void JobNotifier::setViewModel(PDFViewModel *viewModel) {
     if (viewModel == m_viewModel)
@@ -38,6 +37,9 @@ void JobNotifier::jobEnded(const ConversionTask &task) {
     // The window in front already shows the outcome.
     if (m_window && m_window->isActive())
         return;
+    // Made on first use: start-up does not connect to the session bus.
+    if (!m_notifier)
+        m_notifier = new DesktopNotifier(this);
     m_notifier->notify(title(task), body(task));
 }
 

@@ -13,9 +13,20 @@ Item {
         name: "PDFReader"
         when: windowShown
 
+        // Qt 6.4 renders pages on a reader thread that can outlive a destroyed document, so a
+        // test leaves its reader only once the page is drawn (or the file refused).
+        property var lastReader: null
+        function cleanup() {
+            const reader = lastReader
+            lastReader = null
+            if (reader)
+                tryVerify(() => reader.pageView.pageDrawn || reader.pageView.failed, 10000)
+        }
+
         // Keys go to the reader once it is active and its page area has the focus.
         function openReader(file) {
             const reader = createTemporaryObject(readerComponent, root)
+            lastReader = reader
             reader.open(file)
             tryVerify(() => reader.active && reader.activeFocusItem === reader.pageView)
             return reader
@@ -99,6 +110,7 @@ Item {
 
         function test_reuseStartsTheNextFileOnItsFirstPage() {
             const reader = createTemporaryObject(readerComponent, root)
+            lastReader = reader
             reader.open(service.pdf("five.pdf", 5))
             tryCompare(reader, "totalPages", 5)
             reader.paging.last()
@@ -137,6 +149,7 @@ Item {
             mouseClick(preview)
             tryVerify(() => reader.visible)
             compare(win.pdfReader, reader)
+            lastReader = reader
         }
     }
 }

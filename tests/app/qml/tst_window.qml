@@ -62,5 +62,19 @@ Item {
             verify(item(win, "loginButton").visible)
             compare(item(win, "logoutButton").visible, false)
         }
+
+        // The picker and the share menu are made when first used, and then work.
+        function test_pickerAndShareMenuOnDemand() {
+            service.reset()
+            const win = openWindow()
+            compare(win.filePicker, null)
+            keySequence(StandardKey.Open)
+            tryVerify(() => win.filePicker && win.filePicker.visible)
+            verify(win.filePicker.nameFilters.length > 0)
+            win.filePicker.close()
+            const page = item(win, "conversionPage")
+            page.share(service.file("a.pdf"), page)
+            tryVerify(() => page.shareMenu.visible)
+        }
     }
 }
