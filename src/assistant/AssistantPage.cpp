@@ -2,6 +2,7 @@
 
 #include "FileColors.h"
 #include "conversion/OperationCatalogue.h"
+#include "history/TaskLook.h"
 #include "service/Log.h"
 #include "service/ServiceError.h"
 
@@ -65,7 +66,7 @@ QVariantList AssistantPage::historyTasks() const {
         out.append(QVariantMap{{QStringLiteral("taskId"), t.id},
                                {QStringLiteral("fileName"), t.fileName},
                                {QStringLiteral("status"), t.status},
-                               {QStringLiteral("typeIcon"), PDFFileList::typeIcon(t.typ)},
+                               {QStringLiteral("typeIcon"), TaskLook::typeIcon(t.typ)},
                                {QStringLiteral("firstColor"), colors.first},
                                {QStringLiteral("secondColor"), colors.second}});
     }
