@@ -11,7 +11,7 @@ const QHash<QString, QString> &table() {
         {QStringLiteral("arrow.clockwise"), QStringLiteral("refresh")},
         {QStringLiteral("arrow.clockwise.circle"), QStringLiteral("autorenew")},
         {QStringLiteral("arrow.clockwise.circle.fill"), QStringLiteral("autorenew")},
-        {QStringLiteral("arrow.down.circle.fill"), QStringLiteral("compress")},
+        {QStringLiteral("arrow.down.circle.fill"), QStringLiteral("download_for_offline")},
         {QStringLiteral("arrow.down.to.line"), QStringLiteral("download")},
         {QStringLiteral("arrow.left.arrow.right"), QStringLiteral("swap_horiz")},
         {QStringLiteral("arrow.right.circle.fill"), QStringLiteral("arrow_circle_right")},
