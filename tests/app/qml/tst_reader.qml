@@ -28,7 +28,7 @@ Item {
             const reader = createTemporaryObject(readerComponent, root)
             lastReader = reader
             reader.open(file)
-            tryVerify(() => reader.active && reader.activeFocusItem === reader.pageView)
+            tryVerify(() => reader.active && reader.activeFocusItem === reader.pageView, 15000)
             return reader
         }
         function control(reader, name) {
@@ -128,7 +128,7 @@ Item {
             keyClick(Qt.Key_Escape)
             tryCompare(reader, "visible", false)
             reader.open(service.pdf("two.pdf", 2))
-            tryVerify(() => reader.visible)
+            tryVerify(() => reader.visible, 15000)
             mouseClick(control(reader, "readerClose"))
             tryCompare(reader, "visible", false)
         }
@@ -147,7 +147,7 @@ Item {
             const reader = win.pdfReader
             reader.close()
             mouseClick(preview)
-            tryVerify(() => reader.visible)
+            tryVerify(() => reader.visible, 15000)
             compare(win.pdfReader, reader)
             lastReader = reader
         }
