@@ -12,6 +12,7 @@
 #include <QCoroNetworkReply>
 #include <QCoroSignal>
 
+#include <algorithm>
 #include <memory>
 
 namespace quorvel {
@@ -95,8 +96,18 @@ QCoro::Task<HttpResponse> send(QNetworkAccessManager &session, Request request) 
         if (length > 0 && length <= kMostReserved)
             body->reserve(length);
     });
-    QObject::connect(reply, &QNetworkReply::readyRead, reply,
-                     [reply, body] { body->append(reply->readAll()); });
+    // Read straight into the body: a readAll() first would allocate and copy every piece once
+    // more on the GUI thread.
+    const auto take = [reply, body] {
+        const qint64 available = reply->bytesAvailable();
+        if (available <= 0)
+            return;
+        const qsizetype had = body->size();
+        body->resize(had + available);
+        const qint64 got = reply->read(body->data() + had, available);
+        body->resize(had + std::max<qint64>(got, 0));
+    };
+    QObject::connect(reply, &QNetworkReply::readyRead, reply, take);
     if (!reply->isFinished())
         co_await qCoro(reply).waitForFinished(std::chrono::milliseconds(-1));
 
@@ -120,7 +131,7 @@ QCoro::Task<HttpResponse> send(QNetworkAccessManager &session, Request request) 
     response.status = statusAttr.toInt();
     for (const auto &pair : reply->rawHeaderPairs())
         response.headers.append(pair);
-    body->append(reply->readAll());
+    take();
     response.body = std::move(*body);
     co_return response;
 }
