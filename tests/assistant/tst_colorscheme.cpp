@@ -2,6 +2,8 @@
 // on a private session bus, followed as it changes, and overridden by QUORVEL_COLOR_SCHEME.
 #include "ColorScheme.h"
 
+#include "../support/PrivateBus.h"
+
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusVariant>
@@ -66,33 +68,15 @@ private:
 
 class TestColorScheme : public QObject {
     Q_OBJECT
-    QTemporaryDir m_dir;
-    QProcess m_daemon;
+    test::PrivateBus m_bus;
 
 private Q_SLOTS:
     void initTestCase() {
-        QFile config(m_dir.filePath(QStringLiteral("bus.conf")));
-        QVERIFY(config.open(QIODevice::WriteOnly));
-        config.write(QStringLiteral("<busconfig><type>session</type><listen>unix:dir=%1</listen>"
-                                    "<policy context='default'><allow own='*'/><allow "
-                                    "send_destination='*' eavesdrop='true'/><allow "
-                                    "eavesdrop='true'/></policy></busconfig>")
-                         .arg(m_dir.path())
-                         .toUtf8());
-        config.close();
-        const QString program = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
-        QVERIFY2(!program.isEmpty(), "dbus-daemon is missing (scripts/setup installs it)");
-        m_daemon.start(program, {QStringLiteral("--config-file=") + config.fileName(),
-                                 QStringLiteral("--print-address"), QStringLiteral("--nofork")});
-        QTRY_VERIFY_WITH_TIMEOUT(m_daemon.canReadLine(), 10000);
-        const QString address = QString::fromUtf8(m_daemon.readLine()).trimmed();
+        QString error;
+        const QString address = m_bus.start(&error);
+        QVERIFY2(!address.isEmpty(), qPrintable(error));
         QVERIFY(QDBusConnection::connectToBus(address, QStringLiteral("client")).isConnected());
         QVERIFY(QDBusConnection::connectToBus(address, QStringLiteral("portal")).isConnected());
-    }
-
-    void cleanupTestCase() {
-        m_daemon.terminate();
-        m_daemon.waitForFinished(10000);
     }
 
     void scheme_data() {

@@ -1,6 +1,8 @@
 #include "DesktopNotifier.h"
 #include "FileRevealer.h"
 
+#include "../support/PrivateBus.h"
+
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -70,38 +72,19 @@ class TestDesktopIntegration : public QObject {
     }
 
     QTemporaryDir m_dir;
-    QProcess m_daemon;
+    test::PrivateBus m_bus;
 
 private slots:
     void initTestCase() {
-        // A bus of our own without service directories: nothing is activatable, and the tests
-        // never reach the desktop they run on.
-        QFile config(m_dir.filePath(QStringLiteral("bus.conf")));
-        QVERIFY(config.open(QIODevice::WriteOnly));
-        config.write(QStringLiteral("<busconfig><type>session</type><listen>unix:dir=%1</listen>"
-                                    "<policy context='default'><allow own='*'/><allow "
-                                    "send_destination='*' eavesdrop='true'/><allow "
-                                    "eavesdrop='true'/></policy></busconfig>")
-                         .arg(m_dir.path())
-                         .toUtf8());
-        config.close();
-        const QString program = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
-        QVERIFY2(!program.isEmpty(), "dbus-daemon is missing (scripts/setup installs it)");
-        m_daemon.start(program, {QStringLiteral("--config-file=") + config.fileName(),
-                                 QStringLiteral("--print-address"), QStringLiteral("--nofork")});
-        QTRY_VERIFY_WITH_TIMEOUT(m_daemon.canReadLine(), 10000);
-        const QString address = QString::fromUtf8(m_daemon.readLine()).trimmed();
+        QString error;
+        const QString address = m_bus.start(&error);
+        QVERIFY2(!address.isEmpty(), qPrintable(error));
         QVERIFY(QDBusConnection::connectToBus(address, QStringLiteral("client")).isConnected());
         QVERIFY(QDBusConnection::connectToBus(address, QStringLiteral("stand-ins")).isConnected());
 
         // The session bus of a desktop whose bus is gone: its address leads nowhere.
         qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + QFile::encodeName(m_dir.path()) + "/x");
         QVERIFY(!QDBusConnection::sessionBus().isConnected());
-    }
-
-    void cleanupTestCase() {
-        m_daemon.terminate();
-        m_daemon.waitForFinished(10000);
     }
 
     void reveal_data() {
