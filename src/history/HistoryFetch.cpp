@@ -22,7 +22,9 @@ QCoro::Task<std::optional<HistoryOutcome>> HistoryFetch::fetch(std::function<boo
     std::optional<HttpResponse> response;
     std::optional<ServiceError> failure;
     try {
-        response = co_await send(sharedSession(), *request);
+        // A large history arrives in thousands of pieces: received on the GUI thread, they
+        // would queue up into stalls of a tenth of a second.
+        response = co_await sendInBackground(*request);
     } catch (const ServiceError &e) {
         failure = e;
     }

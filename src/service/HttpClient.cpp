@@ -3,12 +3,16 @@
 #include "service/Log.h"
 #include "service/ServiceError.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QPointer>
+#include <QPromise>
+#include <QThread>
 #include <QTimer>
 
+#include <QCoroFuture>
 #include <QCoroNetworkReply>
 #include <QCoroSignal>
 
@@ -29,14 +33,77 @@ QString HttpResponse::renderedHeaders() const {
     return Log::renderMap(entries);
 }
 
+namespace {
+
+QNetworkAccessManager *newSession(QObject *parent = nullptr) {
+    auto *m = new QNetworkAccessManager(parent);
+    // A moved endpoint of the service is followed; the token never leaves its origin.
+    m->setRedirectPolicy(QNetworkRequest::SameOriginRedirectPolicy);
+    return m;
+}
+
+// The background thread and its session, started on first use and stopped with the
+// application.
+struct NetworkThread {
+    QThread thread;
+    QNetworkAccessManager *session = nullptr;
+
+    static NetworkThread &instance() {
+        static NetworkThread *running = [] {
+            auto *t = new NetworkThread;
+            t->thread.setObjectName(QStringLiteral("quorvel-network"));
+            t->session = newSession();
+            t->session->moveToThread(&t->thread);
+            QObject::connect(&t->thread, &QThread::finished, t->session, &QObject::deleteLater);
+            t->thread.start();
+            qAddPostRoutine([] {
+                running->thread.quit();
+                running->thread.wait();
+            });
+            return t;
+        }();
+        return *running;
+    }
+};
+
+QCoro::Task<> sendOnNetworkThread(Request request, std::shared_ptr<HttpResponse> response,
+                                  std::shared_ptr<std::optional<ServiceError>> failure,
+                                  std::shared_ptr<QPromise<void>> done) {
+    try {
+        *response = co_await send(*NetworkThread::instance().session, std::move(request));
+    } catch (const ServiceError &e) {
+        *failure = e;
+    } catch (...) {
+        // Whatever went wrong, the caller must not wait forever.
+        *failure =
+            ServiceError::transportCode(-1, QStringLiteral("The answer could not be received"));
+    }
+    done->finish();
+}
+
+} // namespace
+
 QNetworkAccessManager &sharedSession() {
-    static QNetworkAccessManager *manager = [] {
-        auto *m = new QNetworkAccessManager();
-        // A moved endpoint of the service is followed; the token never leaves its origin.
-        m->setRedirectPolicy(QNetworkRequest::SameOriginRedirectPolicy);
-        return m;
-    }();
+    static QNetworkAccessManager *manager = newSession();
     return *manager;
+}
+
+QCoro::Task<HttpResponse> sendInBackground(Request request) {
+    auto response = std::make_shared<HttpResponse>();
+    auto failure = std::make_shared<std::optional<ServiceError>>();
+    auto done = std::make_shared<QPromise<void>>();
+    done->start();
+    // Named, not a temporary of the co_await: GCC 12 may destroy such a temporary twice.
+    QFuture<void> finished = done->future();
+    QMetaObject::invokeMethod(NetworkThread::instance().session,
+                              [request = std::move(request), response, failure, done]() mutable {
+                                  // Runs on by itself; `done` reports its end.
+                                  sendOnNetworkThread(std::move(request), response, failure, done);
+                              });
+    co_await finished;
+    if (*failure)
+        throw **failure;
+    co_return std::move(*response);
 }
 
 namespace {

@@ -33,4 +33,9 @@ QNetworkAccessManager &sharedSession();
 // of the URL-loading domain; any HTTP status is an answer.
 QCoro::Task<HttpResponse> send(QNetworkAccessManager &session, Request request);
 
+// The same, received on a network thread of its own with its own session, and handed back
+// to the caller's thread whole: for answers so large that receiving them piece by piece
+// would stall the GUI thread. Failures are thrown on the caller's thread as with `send`.
+QCoro::Task<HttpResponse> sendInBackground(Request request);
+
 } // namespace quorvel
