@@ -79,6 +79,44 @@ QString ConversionTaskModel::fold(const QString &text) {
     return out;
 }
 
+NameIndex NameIndex::of(const QList<QString> &folded) {
+    NameIndex index;
+    qsizetype total = 0;
+    for (const QString &name : folded)
+        total += name.size() + 1;
+    index.text.reserve(total);
+    index.starts.reserve(folded.size() + 1);
+    for (const QString &name : folded) {
+        index.starts.append(index.text.size());
+        index.text.append(name);
+        index.text.append(QChar(u'\0'));
+    }
+    index.starts.append(index.text.size());
+    return index;
+}
+
+QList<qsizetype> NameIndex::rowsContaining(QStringView needle) const {
+    const QStringView all(text);
+    QList<qsizetype> rows;
+    qsizetype row = 0;
+    qsizetype from = 0;
+    for (;;) {
+        const qsizetype at = all.indexOf(needle, from);
+        if (at < 0)
+            break;
+        while (starts[row + 1] <= at)
+            ++row;
+        const qsizetype nameEnd = starts[row + 1] - 1; // the separator after the name
+        if (at + needle.size() <= nameEnd) {
+            rows.append(row);
+            from = starts[row + 1];
+        } else {
+            from = at + 1; // the hit runs into the next name
+        }
+    }
+    return rows;
+}
+
 namespace {
 
 // Beyond this many inserted or removed blocks, moving rows one block at a time costs more
@@ -92,6 +130,21 @@ void addRow(QList<TaskListPlan::Range> &ranges, qsizetype row) {
         ranges.last().second = row;
     else
         ranges.append({row, row});
+}
+
+// Room kept free at each end of a list the model adopts whole.
+constexpr qsizetype kRoom = 256;
+
+// The list in storage with free room at both ends: a job inserted later at the top (where new
+// jobs appear) or anywhere else moves the others within that storage instead of copying the
+// whole list into fresh memory, which on the GUI thread takes many frames for a large list.
+template <typename T> QList<T> withRoom(QList<T> list) {
+    QList<T> out;
+    out.reserve(list.size() + 2 * kRoom);
+    out.resize(kRoom);
+    out.append(std::move(list));
+    out.remove(0, kRoom); // the front's storage stays free
+    return out;
 }
 
 // Freeing a list of many jobs takes longer than a frame: it happens on a worker thread.
@@ -119,13 +172,15 @@ TaskListPlan ConversionTaskModel::plan(QList<ConversionTask> old, QList<Conversi
     p.folded.reserve(next.size());
     for (const ConversionTask &t : std::as_const(next))
         p.folded.append(fold(t.fileName));
+    p.index = NameIndex::of(p.folded);
     const qsizetype n = next.size();
     if (old.isEmpty() || n == 0) {
         if (!old.isEmpty())
             p.removals.append({0, old.size() - 1});
         if (n > 0)
             p.insertions.append({0, n - 1});
-        p.next = std::move(next);
+        p.next = withRoom(std::move(next));
+        p.folded = withRoom(std::move(p.folded));
         return p;
     }
 
@@ -162,6 +217,9 @@ TaskListPlan ConversionTaskModel::plan(QList<ConversionTask> old, QList<Conversi
         p.removals.clear();
         p.insertions.clear();
         p.changed.clear();
+        p.next = withRoom(std::move(next));
+        p.folded = withRoom(std::move(p.folded));
+        return p;
     }
     p.next = std::move(next);
     return p;
@@ -178,15 +236,26 @@ void ConversionTaskModel::apply(TaskListPlan p) {
     if (p.basedOn != m_revision)
         p = plan(m_tasks, std::move(p.next), m_revision);
     if (p.unchanged()) {
-        retire(p.next, p.folded);
+        // The same names: the index already in place is right; the one planned goes too.
+        if (!m_indexValid)
+            std::swap(m_index, p.index);
+        m_indexValid = true;
+        retire(p.next, p.folded, p.index.text, p.index.starts);
         return;
     }
     ++m_revision;
     const qsizetype oldCount = m_tasks.size();
+    // The index describes the new list: while the rows move, there is none.
+    m_indexValid = false;
+    const auto takeIndex = [&] {
+        std::swap(m_index, p.index);
+        m_indexValid = true;
+    };
     if (p.reset) {
         beginResetModel();
         std::swap(m_tasks, p.next);
         std::swap(m_folded, p.folded);
+        takeIndex();
         endResetModel();
     } else {
         for (auto it = p.removals.crbegin(); it != p.removals.crend(); ++it) {
@@ -217,12 +286,13 @@ void ConversionTaskModel::apply(TaskListPlan p) {
             m_folded[row] = std::move(p.folded[row]);
             addRow(changed, row);
         }
+        takeIndex();
         if (changed.size() > kMaxChangedBlocks)
             changed = {{changed.first().first, changed.last().second}};
         for (const auto &[first, last] : std::as_const(changed))
             Q_EMIT dataChanged(index(int(first)), index(int(last)));
     }
-    retire(p.next, p.folded);
+    retire(p.next, p.folded, p.index.text, p.index.starts);
     if (m_tasks.size() != oldCount)
         Q_EMIT countChanged();
     Q_EMIT tasksChanged();
@@ -233,6 +303,7 @@ void ConversionTaskModel::insertFront(const ConversionTask &task) {
     ++m_revision;
     m_tasks.prepend(task);
     m_folded.prepend(fold(task.fileName));
+    m_indexValid = false;
     endInsertRows();
     Q_EMIT countChanged();
     Q_EMIT tasksChanged();
@@ -243,7 +314,10 @@ void ConversionTaskModel::replaceAt(qsizetype row, const ConversionTask &task) {
         return;
     ++m_revision;
     m_tasks[row] = task;
-    m_folded[row] = fold(task.fileName);
+    QString folded = fold(task.fileName);
+    if (folded != m_folded[row])
+        m_indexValid = false;
+    m_folded[row] = std::move(folded);
     const QModelIndex i = index(int(row));
     Q_EMIT dataChanged(i, i);
     Q_EMIT tasksChanged();
