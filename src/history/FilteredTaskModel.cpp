@@ -15,10 +15,7 @@ FilteredTaskModel::FilteredTaskModel(ConversionTaskModel *source, QObject *paren
             [this](const QModelIndex &top, const QModelIndex &bottom) {
                 sourceDataChanged(top.row(), bottom.row());
             });
-    connect(source, &QAbstractItemModel::modelReset, this, [this] {
-        m_indexStale = true;
-        recompute();
-    });
+    connect(source, &QAbstractItemModel::modelReset, this, [this] { recompute(); });
     recompute();
 }
 
@@ -29,7 +26,6 @@ bool FilteredTaskModel::accepts(qsizetype sourceRow) const {
 }
 
 void FilteredTaskModel::sourceRowsInserted(int first, int last) {
-    m_indexStale = true;
     const qsizetype count = last - first + 1;
     const auto at = std::lower_bound(m_rows.begin(), m_rows.end(), qsizetype(first));
     const qsizetype pos = at - m_rows.begin();
@@ -50,7 +46,6 @@ void FilteredTaskModel::sourceRowsInserted(int first, int last) {
 }
 
 void FilteredTaskModel::sourceRowsRemoved(int first, int last) {
-    m_indexStale = true;
     const qsizetype count = last - first + 1;
     const qsizetype from =
         std::lower_bound(m_rows.cbegin(), m_rows.cend(), qsizetype(first)) - m_rows.cbegin();
@@ -72,7 +67,6 @@ void FilteredTaskModel::sourceRowsRemoved(int first, int last) {
 }
 
 void FilteredTaskModel::sourceDataChanged(int first, int last) {
-    m_indexStale = true;
     if (first < 0 || last < first)
         return;
     // A changed job may now pass or fail the filter or the search: it comes or goes alone;
@@ -165,50 +159,15 @@ QList<ConversionTask> FilteredTaskModel::tasks() const {
     return out;
 }
 
-void FilteredTaskModel::rebuildIndex() {
-    m_index.clear();
-    m_starts.clear();
-    m_indexStale = false;
-    if (!m_source)
-        return;
-    const QList<QString> &folded = m_source->foldedFileNames();
-    qsizetype total = 0;
-    for (const QString &name : folded)
-        total += name.size() + 1;
-    m_index.reserve(total);
-    m_starts.reserve(folded.size() + 1);
-    for (const QString &name : folded) {
-        m_starts.append(m_index.size());
-        m_index.append(name);
-        m_index.append(QChar(u'\0'));
-    }
-    m_starts.append(m_index.size());
-}
-
-QList<qsizetype> FilteredTaskModel::rowsContainingSearch() {
-    if (m_indexStale)
-        rebuildIndex();
-    // All folded names in one text: a single scan finds every name holding the
-    // search text, far quicker than one search per name.
-    const QStringView all(m_index);
-    const QStringView needle(m_foldedSearch);
+QList<qsizetype> FilteredTaskModel::rowsContainingSearch() const {
+    if (const NameIndex *index = m_source->nameIndex())
+        return index->rowsContaining(m_foldedSearch);
+    // Changed here since the list was published: one search per name.
     QList<qsizetype> rows;
-    qsizetype row = 0;
-    qsizetype from = 0;
-    for (;;) {
-        const qsizetype at = all.indexOf(needle, from);
-        if (at < 0)
-            break;
-        while (m_starts[row + 1] <= at)
-            ++row;
-        const qsizetype nameEnd = m_starts[row + 1] - 1; // the separator after the name
-        if (at + needle.size() <= nameEnd) {
-            rows.append(row);
-            from = m_starts[row + 1];
-        } else {
-            from = at + 1; // the hit runs into the next name
-        }
-    }
+    const QList<QString> &folded = m_source->foldedFileNames();
+    for (qsizetype i = 0; i < folded.size(); ++i)
+        if (folded[i].contains(m_foldedSearch))
+            rows.append(i);
     return rows;
 }
 
@@ -231,11 +190,61 @@ void FilteredTaskModel::recompute() {
 }
 
 void FilteredTaskModel::setRows(QList<qsizetype> rows) {
-    const bool countChanges = rows.size() != m_rows.size();
-    beginResetModel();
-    m_rows = std::move(rows);
-    endResetModel();
-    if (countChanges)
+    if (rows == m_rows)
+        return;
+    // Both lists keep the list's order, so one becomes the other by removals and insertions
+    // alone: a few blocks of them keep every other card where it is.
+    constexpr qsizetype kMaxBlocks = 32;
+    using Range = std::pair<qsizetype, qsizetype>;
+    QList<Range> removals;   // rows of the shown list
+    QList<Range> insertions; // rows of the new list
+    const auto add = [](QList<Range> &ranges, qsizetype row) {
+        if (!ranges.isEmpty() && ranges.last().second == row - 1)
+            ranges.last().second = row;
+        else
+            ranges.append({row, row});
+        return ranges.size() <= kMaxBlocks;
+    };
+    bool few = true;
+    for (qsizetype i = 0, j = 0; few && (i < m_rows.size() || j < rows.size());) {
+        if (j == rows.size() || (i < m_rows.size() && m_rows[i] < rows[j]))
+            few = add(removals, i++);
+        else if (i == m_rows.size() || rows[j] < m_rows[i])
+            few = add(insertions, j++);
+        else
+            ++i, ++j;
+    }
+    const qsizetype oldCount = m_rows.size();
+    if (few) {
+        for (auto it = removals.crbegin(); it != removals.crend(); ++it) {
+            beginRemoveRows({}, int(it->first), int(it->second));
+            m_rows.remove(it->first, it->second - it->first + 1);
+            endRemoveRows();
+        }
+        for (const auto &[first, last] : std::as_const(insertions)) {
+            beginInsertRows({}, int(first), int(last));
+            m_rows.insert(first, last - first + 1, 0);
+            std::copy(rows.cbegin() + first, rows.cbegin() + last + 1, m_rows.begin() + first);
+            endInsertRows();
+        }
+    } else {
+        // Scattered (a search that keeps one job in eight): the rows past the new end go or
+        // come, and every row kept shows its new job. A view keeps its cards and gives them
+        // their new jobs, far quicker than building them all again as a reset would.
+        const qsizetype count = rows.size();
+        if (count < oldCount)
+            beginRemoveRows({}, int(count), int(oldCount - 1));
+        else if (count > oldCount)
+            beginInsertRows({}, int(oldCount), int(count - 1));
+        m_rows = std::move(rows);
+        if (count < oldCount)
+            endRemoveRows();
+        else if (count > oldCount)
+            endInsertRows();
+        if (const qsizetype kept = std::min(count, oldCount); kept > 0)
+            Q_EMIT dataChanged(index(0), index(int(kept - 1)));
+    }
+    if (m_rows.size() != oldCount)
         Q_EMIT countChanged();
 }
 

@@ -37,24 +37,18 @@ private:
     // Re-tests only the rows shown now (the search text grew).
     void narrow();
     void setRows(QList<qsizetype> rows);
-    void rebuildIndex();
     // Whether the list's row passes the search and the filter.
     bool accepts(qsizetype sourceRow) const;
     void sourceRowsInserted(int first, int last);
     void sourceRowsRemoved(int first, int last);
     void sourceDataChanged(int first, int last);
-    QList<qsizetype> rowsContainingSearch();
+    QList<qsizetype> rowsContainingSearch() const;
 
     QPointer<ConversionTaskModel> m_source;
     QString m_search;
     QString m_foldedSearch;
     TaskFilter m_filter = TaskFilter::All;
     QList<qsizetype> m_rows;
-    // Every folded file name, each followed by a separator, and where each begins
-    // (plus the end); rebuilt after the list changes.
-    QString m_index;
-    QList<qsizetype> m_starts;
-    bool m_indexStale = true;
 };
 
 } // namespace quorvel
