@@ -62,7 +62,11 @@ Item {
                     objectName: "searchField"
                     placeholderText: qsTr("Search files...")
                     text: root.viewModel ? root.viewModel.searchText : ""
-                    onTextEdited: if (root.viewModel) root.viewModel.searchText = text
+                    onTextEdited: {
+                        if (root.viewModel)
+                            root.viewModel.searchText = text
+                        list.positionViewAtBeginning()
+                    }
                     background: null
                     color: root.theme ? root.theme.primaryText : "black"
                     placeholderTextColor: root.theme ? root.theme.secondaryText : "gray"
@@ -92,7 +96,10 @@ Item {
                     theme: root.theme
                     title: modelData
                     isSelected: page.selectedFilterIndex === index
-                    onClicked: page.selectFilter(index)
+                    onClicked: {
+                        page.selectFilter(index)
+                        list.positionViewAtBeginning()
+                    }
                 }
             }
         }

@@ -20,6 +20,15 @@ void TaskPresenter::setTask(const QVariant &task) {
     const ConversionTask next = task.value<ConversionTask>();
     if (sameJob(next, m_task))
         return;
+    if (next.id != m_task.id) {
+        // The card shows another job now (a search gave its row another one): what was under
+        // way for the previous job no longer shows here.
+        m_lifetime->cancel();
+        m_lifetime = makeCancelToken();
+        m_isDownloading = m_isRetrying = m_showError = false;
+        m_errorMessage.clear();
+        m_retryTask.reset();
+    }
     m_task = next;
     Q_EMIT changed();
 }
@@ -116,6 +125,7 @@ void TaskPresenter::preview() {
 
 QCoro::Task<> TaskPresenter::runDownload(bool thenPreview) {
     QPointer<TaskPresenter> self(this);
+    const CancelTokenPtr job = m_lifetime;
     m_isDownloading = true;
     Q_EMIT changed();
     QString path;
@@ -127,6 +137,12 @@ QCoro::Task<> TaskPresenter::runDownload(bool thenPreview) {
     }
     if (!self)
         co_return;
+    if (job->isCancelled()) {
+        // Saved while the card moved on to another job: still shown in its folder.
+        if (!error && !thenPreview)
+            Q_EMIT downloaded(path);
+        co_return;
+    }
     m_isDownloading = false;
     Q_EMIT changed();
     if (error) {
@@ -150,13 +166,13 @@ void TaskPresenter::retry() {
 QCoro::Task<> TaskPresenter::runRetry() {
     QPointer<TaskPresenter> self(this);
     QPointer<PDFViewModel> viewModel(m_viewModel);
+    const CancelTokenPtr lifetime = m_lifetime;
     m_retryTask = m_task;
     co_await viewModel->retryConversion(m_task);
-    if (!self || !viewModel)
+    if (!self || !viewModel || lifetime != m_lifetime)
         co_return;
-    const CancelTokenPtr lifetime = m_lifetime;
     const bool waited = co_await sleepFor(std::chrono::milliseconds(retryWaitMs), lifetime);
-    if (!self)
+    if (!self || lifetime != m_lifetime)
         co_return;
     m_isRetrying = false;
     if (!waited) {
