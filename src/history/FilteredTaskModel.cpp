@@ -232,17 +232,20 @@ void FilteredTaskModel::setRows(QList<qsizetype> rows) {
         // come, and every row kept shows its new job. A view keeps its cards and gives them
         // their new jobs, far quicker than building them all again as a reset would.
         const qsizetype count = rows.size();
-        if (count < oldCount)
+        const qsizetype kept = std::min(count, oldCount);
+        if (count < oldCount) {
             beginRemoveRows({}, int(count), int(oldCount - 1));
-        else if (count > oldCount)
-            beginInsertRows({}, int(oldCount), int(count - 1));
-        m_rows = std::move(rows);
-        if (count < oldCount)
+            m_rows.resize(count);
             endRemoveRows();
-        else if (count > oldCount)
-            endInsertRows();
-        if (const qsizetype kept = std::min(count, oldCount); kept > 0)
+        }
+        std::copy(rows.cbegin(), rows.cbegin() + kept, m_rows.begin());
+        if (kept > 0)
             Q_EMIT dataChanged(index(0), index(int(kept - 1)));
+        if (count > oldCount) {
+            beginInsertRows({}, int(oldCount), int(count - 1));
+            m_rows = std::move(rows);
+            endInsertRows();
+        }
     }
     if (m_rows.size() != oldCount)
         Q_EMIT countChanged();

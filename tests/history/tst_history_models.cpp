@@ -145,29 +145,41 @@ private Q_SLOTS:
     // the one a fresh view model computes for it.
     void typingMatchesFreshResult_data() {
         QTest::addColumn<QStringList>("texts");
-        QTest::newRow("type on") << QStringList{"s", "st", "str", "stra", "straß", "straße"};
-        QTest::newRow("type on from a capital") << QStringList{"S", "SS", "SSS"};
+        QTest::addColumn<int>("copies"); // of the sample, for changes scattered over many rows
+        QTest::newRow("type on") << QStringList{"s", "st", "str", "stra", "straß", "straße"} << 1;
+        QTest::newRow("type on from a capital") << QStringList{"S", "SS", "SSS"} << 1;
         QTest::newRow("delete back")
-            << QStringList{"report", "repor", "repo", "rep", "re", "r", ""};
-        QTest::newRow("replace") << QStringList{"notes", "odd", "pdf", ".pdf", "q3-.pdf"};
-        QTest::newRow("grow in the middle") << QStringList{"rt", "rept", "report"};
-        QTest::newRow("ß grows to ss") << QStringList{"s", "ß", "ßp", "ss p"};
-        QTest::newRow("capital sharp s") << QStringList{"ẞ", "STRAẞE", "strasse"};
+            << QStringList{"report", "repor", "repo", "rep", "re", "r", ""} << 1;
+        QTest::newRow("replace") << QStringList{"notes", "odd", "pdf", ".pdf", "q3-.pdf"} << 1;
+        QTest::newRow("grow in the middle") << QStringList{"rt", "rept", "report"} << 1;
+        QTest::newRow("ß grows to ss") << QStringList{"s", "ß", "ßp", "ss p"} << 1;
+        QTest::newRow("capital sharp s") << QStringList{"ẞ", "STRAẞE", "strasse"} << 1;
+        QTest::newRow("scattered over many rows")
+            << QStringList{"", "report", "r", "", "notes", "pdf", "straße", ""} << 12;
     }
     void typingMatchesFreshResult() {
         QFETCH(QStringList, texts);
+        QFETCH(int, copies);
+        QList<ConversionTask> jobs;
+        for (int copy = 0; copy < std::max(copies, 1); ++copy)
+            for (ConversionTask t : sampleJobs()) {
+                t.id += u'.' + QString::number(copy);
+                jobs << t;
+            }
         PDFViewModel typed;
-        typed.publishTasks(sampleJobs());
+        const auto checked = checkModels(typed);
+        typed.publishTasks(jobs);
         typed.setSelectedFilter(TaskFilter::All);
         for (const QString &text : texts) {
             typed.setSearchText(text);
             PDFViewModel fresh;
             fresh.setSearchText(text);
-            fresh.publishTasks(sampleJobs());
+            fresh.publishTasks(jobs);
             QCOMPARE(ids(typed.filteredTasks()), ids(fresh.filteredTasks()));
+            QCOMPARE(shownIds(*typed.filteredTaskModel()), ids(fresh.filteredTasks()));
             // And the slow reference: fold both, test containment.
             QStringList expected;
-            for (const ConversionTask &t : sampleJobs())
+            for (const ConversionTask &t : std::as_const(jobs))
                 if (text.isEmpty() || t.fileName.toUpper()
                                           .toCaseFolded()
                                           .replace(u'ß', QStringLiteral("ss"))
@@ -214,6 +226,10 @@ private Q_SLOTS:
         ConversionTaskModel *tasks = vm.conversionTaskModel();
         tasks->insertFront(job("new", "retry.pdf", 2));
         QCOMPARE(ids(vm.filteredTasks()), (QStringList{"new", "3", "4"}));
+        // A search after such an edit sees the edited list.
+        vm.setSearchText(QStringLiteral("RETRY"));
+        QCOMPARE(ids(vm.filteredTasks()), QStringList{"new"});
+        vm.setSearchText(QString());
         tasks->replaceAt(tasks->indexOfId(QStringLiteral("3")), job("3", "notes.md", 1));
         QCOMPARE(ids(vm.filteredTasks()), (QStringList{"new", "4"}));
         QCOMPARE(tasks->indexOfId(QStringLiteral("missing")), qsizetype(-1));
@@ -228,6 +244,8 @@ private Q_SLOTS:
         QCOMPARE(vm.filteredTaskModel()->rowCount(), 0);
         vm.conversionTaskModel()->replaceAt(0, job("1", "beta.pdf", 0));
         QCOMPARE(vm.filteredTaskModel()->rowCount(), 1);
+        vm.setSearchText(QStringLiteral("alpha"));
+        QCOMPARE(vm.filteredTaskModel()->rowCount(), 0);
     }
 
     // A new list reaches views as the smallest change: a view keeps its place, its hover and

@@ -212,6 +212,23 @@ Item {
                 compare(service.openedUrls().length, 0)
             }
         }
+
+        // A search keeping every other job gives the cards on screen other jobs: none shows
+        // the failed download of the job it showed before.
+        function test_searchGivesCardsOtherJobs() {
+            const jobs = []
+            for (let i = 0; i < 80; ++i)
+                jobs.push(job("j" + i, 1, { file_name: (i % 2 ? "odd " : "even ") + i + ".pdf" }))
+            const view = openPage(jobs)
+            service.answer("GET", "/api/v2/docx?md5_id=j0", 500, "", 0)
+            const failed = card(view, "j0")
+            findChild(failed, "downloadButton").clicked()
+            tryVerify(() => failed.presenter.showError)
+            view.viewModel.searchText = "odd"
+            compare(view.viewModel.filteredTasks.count, 40)
+            verify(cards(view).every(c => !c.presenter.showError && c.presenter.id !== "j0"))
+            verify(!card(view, "j1").presenter.showError)
+        }
     }
 
     TestCase {
