@@ -29,6 +29,23 @@ QByteArray pdfString(const QString &text) {
     return out + ")";
 }
 
+// A PDF file of the numbered objects (object n is objects[n-1]), with its cross-reference table.
+QByteArray assemble(const QList<QByteArray> &objects) {
+    QByteArray pdf = "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n";
+    std::vector<qsizetype> offsets;
+    for (qsizetype i = 0; i < objects.size(); ++i) {
+        offsets.push_back(pdf.size());
+        pdf += QByteArray::number(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    const qsizetype xref = pdf.size();
+    pdf += "xref\n0 " + QByteArray::number(objects.size() + 1) + "\n0000000000 65535 f \n";
+    for (qsizetype off : offsets)
+        pdf += QByteArray::number(off).rightJustified(10, '0') + " 00000 n \n";
+    pdf += "trailer\n<< /Size " + QByteArray::number(objects.size() + 1) +
+           " /Root 1 0 R >>\nstartxref\n" + QByteArray::number(xref) + "\n%%EOF\n";
+    return pdf;
+}
+
 } // namespace
 
 QByteArray makePdf(const QList<QList<PdfRun>> &pages) {
@@ -57,19 +74,7 @@ QByteArray makePdf(const QList<QList<PdfRun>> &pages) {
     }
     objects[1] =
         "<< /Type /Pages /Kids [" + kids + "] /Count " + QByteArray::number(pages.size()) + " >>";
-    QByteArray pdf = "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n";
-    std::vector<qsizetype> offsets;
-    for (qsizetype i = 0; i < objects.size(); ++i) {
-        offsets.push_back(pdf.size());
-        pdf += QByteArray::number(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
-    }
-    const qsizetype xref = pdf.size();
-    pdf += "xref\n0 " + QByteArray::number(objects.size() + 1) + "\n0000000000 65535 f \n";
-    for (qsizetype off : offsets)
-        pdf += QByteArray::number(off).rightJustified(10, '0') + " 00000 n \n";
-    pdf += "trailer\n<< /Size " + QByteArray::number(objects.size() + 1) +
-           " /Root 1 0 R >>\nstartxref\n" + QByteArray::number(xref) + "\n%%EOF\n";
-    return pdf;
+    return assemble(objects);
 }
 
 QByteArray textPdf(int pages, const QString &word) {
@@ -151,19 +156,7 @@ QByteArray imagePdf() {
         "/BitsPerComponent 8 /Length " +
             QByteArray::number(pixels.size()) + " >>\nstream\n" + pixels + "\nendstream",
     };
-    QByteArray pdf = "%PDF-1.4\n";
-    QList<qsizetype> offsets;
-    for (qsizetype i = 0; i < objs.size(); ++i) {
-        offsets << pdf.size();
-        pdf += QByteArray::number(i + 1) + " 0 obj\n" + objs[i] + "\nendobj\n";
-    }
-    const qsizetype xref = pdf.size();
-    pdf += "xref\n0 6\n0000000000 65535 f \n";
-    for (qsizetype off : offsets)
-        pdf += QByteArray::number(off).rightJustified(10, '0') + " 00000 n \n";
-    pdf +=
-        "trailer\n<< /Size 6 /Root 1 0 R >>\nstartxref\n" + QByteArray::number(xref) + "\n%%EOF\n";
-    return pdf;
+    return assemble(objs);
 }
 
 QString newBoundary() {
@@ -250,40 +243,6 @@ QString zipText(const QString &zip, const QString &entry) {
     return QString::fromUtf8(zipEntry(zip, entry))
         .replace(QRegularExpression(u"</(?:w|a):p>"_s), u"\n"_s)
         .remove(QRegularExpression(u"<[^>]*>"_s));
-}
-
-bool addUserWithBinary(const QString &dataDir, const QString &email, int pages,
-                       const QByteArray &password) {
-    QProcess add;
-    add.start(QStringLiteral(QUORVEL_SERVER_BINARY),
-              {u"user"_s, u"add"_s, email, u"--pages"_s, QString::number(pages), u"--data"_s,
-               dataDir, u"--password-stdin"_s});
-    if (!add.waitForStarted())
-        return false;
-    add.write(password + '\n');
-    add.closeWriteChannel();
-    return add.waitForFinished(30000) && add.exitStatus() == QProcess::NormalExit &&
-           add.exitCode() == 0;
-}
-
-int startServerBinary(QProcess &process, const QString &dataDir, const QString &logFile) {
-    process.setProcessChannelMode(QProcess::SeparateChannels);
-    process.setStandardErrorFile(logFile, QIODevice::Append);
-    process.start(QStringLiteral(QUORVEL_SERVER_BINARY),
-                  {u"serve"_s, u"--listen"_s, u"127.0.0.1:0"_s, u"--data"_s, dataDir,
-                   u"--workers"_s, u"2"_s});
-    if (!process.waitForStarted())
-        return 0;
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < 20000 && process.state() == QProcess::Running) {
-        if (process.canReadLine() || process.waitForReadyRead(200)) {
-            const QByteArray line = process.readLine().trimmed();
-            if (line.startsWith("listening "))
-                return line.mid(10).toInt();
-        }
-    }
-    return 0;
 }
 
 QList<int> processesWithHomeUnder(const QString &dir) {
