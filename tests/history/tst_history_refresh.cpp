@@ -46,7 +46,6 @@ private Q_SLOTS:
         QTest::addColumn<int>("action");
         QTest::newRow("success") << 200 << int(ScriptedResponse::Action::Respond);
         QTest::newRow("failed status") << 500 << int(ScriptedResponse::Action::Respond);
-        QTest::newRow("connection dropped") << 200 << int(ScriptedResponse::Action::Drop);
     }
     void refreshStampsTime() {
         QFETCH(int, status);
