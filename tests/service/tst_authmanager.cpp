@@ -156,10 +156,6 @@ private Q_SLOTS:
             << qint64(4864)
             << "❌ Error: The data couldn’t be read because it isn’t in the correct format."
             << "Login failed: The data couldn’t be read because it isn’t in the correct format.";
-        QTest::newRow("empty body")
-            << 200 << QByteArray() << respond << "NSCocoaErrorDomain" << qint64(4864)
-            << "❌ Error: The data couldn’t be read because it isn’t in the correct format."
-            << "Login failed: The data couldn’t be read because it isn’t in the correct format.";
         QTest::newRow("dropped connection")
             << 200 << kLoginOk << int(ScriptedResponse::Action::Drop) << "NSURLErrorDomain"
             << qint64(-1005) << "❌ Network connection lost"
@@ -321,19 +317,6 @@ private Q_SLOTS:
         QVERIFY(restoring.userInfo());
         QVERIFY(!quiet.userInfo());
         QCOMPARE(m_server.requestsTo("GET", "/api/v1/tollan/auth/me").size(), 1);
-    }
-
-    void restoreWithEmptyToken() {
-        TokenStore::write(QString());
-        scriptAccount();
-        LogCapture log;
-        AuthManager auth;
-        QVERIFY(auth.isLoggedIn());
-        QSignalSpy finished(&auth, &AuthManager::restoreFinished);
-        QVERIFY(finished.wait(5000));
-        QCOMPARE(
-            m_server.requestsTo("GET", "/api/v1/tollan/auth/me").value(0).header("Authorization"),
-            QByteArray("Bearer"));
     }
 
     void refusedTokenOnlySetsError() {

@@ -29,14 +29,10 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<int>("kind"); // -1: decodes
         QTest::addColumn<QString>("named");
-        QTest::newRow("login ok") << QByteArray(R"({"code":0,"msg":"ok","data":{"token":"t"}})")
-                                  << -1 << "";
         QTest::newRow("code value ignored")
             << QByteArray(R"({"code":7,"msg":"","data":{"token":"t","extra":1}})") << -1 << "";
         QTest::newRow("no msg") << QByteArray(R"({"code":0,"data":{"token":"t"}})")
                                 << int(Kind::KeyNotFound) << "msg";
-        QTest::newRow("no data") << QByteArray(R"({"code":0,"msg":"x"})") << int(Kind::KeyNotFound)
-                                 << "data";
         QTest::newRow("no token") << QByteArray(R"({"code":0,"msg":"x","data":{}})")
                                   << int(Kind::KeyNotFound) << "token";
         QTest::newRow("token null") << QByteArray(R"({"code":0,"msg":"x","data":{"token":null}})")
@@ -50,13 +46,8 @@ private Q_SLOTS:
             << int(Kind::DataCorrupted) << "";
         QTest::newRow("data not object") << QByteArray(R"({"code":0,"msg":"x","data":"t"})")
                                          << int(Kind::TypeMismatch) << "Dictionary<String, Any>";
-        QTest::newRow("top level array")
-            << QByteArray(R"([1,2])") << int(Kind::TypeMismatch) << "Dictionary<String, Any>";
         QTest::newRow("not json") << QByteArray("<html>oops</html>") << int(Kind::DataCorrupted)
                                   << "";
-        QTest::newRow("empty body") << QByteArray() << int(Kind::DataCorrupted) << "";
-        QTest::newRow("truncated") << QByteArray("{\"code\":0,\"msg\":\"x\",\"data\":{\"tok")
-                                   << int(Kind::DataCorrupted) << "";
         QTest::newRow("not utf-8")
             << QByteArray("{\"code\":0,\"msg\":\"\xff\",\"data\":{\"token\":\"t\"}}")
             << int(Kind::DataCorrupted) << "";
@@ -144,8 +135,6 @@ private Q_SLOTS:
         QTest::newRow("numeric id") << QByteArray(R"({"id":12})") << false << "String";
         QTest::newRow("status as text")
             << QByteArray(R"({"id":"t1","status":"1"})") << false << "Int";
-        QTest::newRow("file name as number")
-            << QByteArray(R"({"id":"t1","file_name":3})") << false << "String";
         QTest::newRow("first bad key wins")
             << QByteArray(R"({"id":"t1","page_number":"x","user_id":5})") << false << "String";
     }
