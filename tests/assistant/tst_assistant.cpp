@@ -162,7 +162,6 @@ private Q_SLOTS:
         QTest::addColumn<bool>("opens");
 
         QTest::newRow("analysis, nothing selected") << int(FeatureType::Analysis) << false << false;
-        QTest::newRow("qa, nothing selected") << int(FeatureType::Qa) << false << false;
         QTest::newRow("processing, nothing selected")
             << int(FeatureType::Processing) << false << true;
         QTest::newRow("qa, a file selected") << int(FeatureType::Qa) << true << true;
@@ -283,9 +282,6 @@ private Q_SLOTS:
 
         QTest::newRow("PDF result: downloaded") << "md2pdf" << 200 << true << "result"
                                                 << "";
-        QTest::newRow("download fails: the file in Documents")
-            << "docx2pdf" << 500 << true << "documents"
-            << "";
         QTest::newRow("not a PDF result: the file in Documents")
             << "pdf2doc" << 0 << true << "documents"
             << "";
