@@ -359,11 +359,6 @@ private Q_SLOTS:
         QTest::newRow("wrong password")
             << ScriptedResponse::json(401, R"({"code":401,"msg":"no"})") << 1 << QByteArray()
             << QByteArray("Invalid email or password\n") << false;
-        QTest::newRow("service error")
-            << ScriptedResponse::json(503, "{}") << 1 << QByteArray()
-            << QByteArray("Login failed: The operation couldn’t be completed. (Login failed "
-                          "error 503.)\n")
-            << false;
     }
     void login() {
         QFETCH(ScriptedResponse, answer);
@@ -441,7 +436,7 @@ private Q_SLOTS:
                                 << QByteArray();
         QTest::newRow("balance pages")
             << QStringList{"balance"} << false << 200 << 0 << pagesOut << QByteArray();
-        QTest::newRow("balance lifetime")
+        QTest::newRow("balance lifetime, balance unavailable")
             << QStringList{"balance"} << true << 500 << 0
             << QByteArray("Lifetime Membership\nLifetime deal\nDaily Usage: 12/10  Remain: -2\n")
             << QByteArray();

@@ -262,25 +262,6 @@ private slots:
                                        right.join(QLatin1Char(' '))));
     }
 
-    void markdownAcrossPagesKeepsOrder() {
-        QList<PdfBlock> blocks;
-        QStringList words;
-        for (int i = 0; i < 60; ++i) {
-            const QString text =
-                QStringLiteral("Paragraph number %1 carries several plain words to fill the "
-                               "lines of the page with text.")
-                    .arg(i);
-            blocks << PdfBlock{0, text};
-            words << wordsOf(text);
-        }
-        const QString path = put(u"long.pdf"_s, layoutPdf(blocks));
-        QVERIFY(pdfInfo(path).pages >= 3);
-        const auto md = pdfToMarkdown(path, nullptr);
-        QVERIFY(md);
-        QCOMPARE(wordsOf(*md), words);
-        QCOMPARE(md->count(u"\n\n"_s), 59);
-    }
-
     void markdownEscapesSyntax() {
         const QString path =
             put(u"syntax.pdf"_s, makePdf({{{72, 700, 11, "F1", u"# not a heading *really*"_s},

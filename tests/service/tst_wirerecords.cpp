@@ -182,14 +182,6 @@ private Q_SLOTS:
         QVERIFY(!(a == c));
     }
 
-    void taskRoundTripsWithServiceKeys() {
-        const QByteArray json =
-            R"({"id":"j","user_id":"u","typ":"PDF2DOC","file_name":"a.pdf","page_number":3,"source_file_path":"p","source_file_typ":"pdf","result_file_typ":"docx","source_file_md5":"m","status":1,"create_at":"2025-01-31 08:15:00 +0000"})";
-        const ConversionTask t = ConversionTask::decode(json::parse(json));
-        QVERIFY(t.sameContent(ConversionTask::decode(t.toJson())));
-        QCOMPARE(t.toJson(), QJsonDocument::fromJson(json).object());
-    }
-
     // Values from the service end up in log lines; placeholders in them stay text.
     void renderingsKeepPlaceholders() {
         ConversionTask t;
@@ -218,17 +210,6 @@ private Q_SLOTS:
         QCOMPARE(err.description(),
                  QStringLiteral("The operation couldn’t be completed. (Retry conversion failed "
                                 "with status 500: %1 %2 error 500.)"));
-    }
-
-    // The members on the wire are tst_convertrequest's; here text survives and defaults
-    // still write every member.
-    void convertRequestEncoding() {
-        ConvertRequest r;
-        r.file_name = QStringLiteral("名字 \"q\".pdf");
-        const QJsonObject o = QJsonDocument::fromJson(r.encode()).object();
-        QCOMPARE(o.size(), 7);
-        QCOMPARE(o.value("file_name").toString(), r.file_name);
-        QVERIFY(o.value("status").isDouble());
     }
 };
 
