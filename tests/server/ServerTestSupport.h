@@ -48,6 +48,9 @@ QByteArray imagePdf();
 // named "file" declared as application/pdf, the file name with %22/%0D/%0A escapes.
 QByteArray clientMultipartBody(const QString &boundary, const QString &fileName,
                                const QByteArray &content);
+// A Word document of `paragraphs` plain paragraphs, with only the parts the format requires;
+// its path, or "" when it could not be written.
+QString writeDocx(const QString &dir, const QString &name, int paragraphs);
 QString newBoundary();
 
 bool writeFile(const QString &path, const QByteArray &data);
