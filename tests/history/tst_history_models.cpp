@@ -1,3 +1,5 @@
+#include "TestSupport.h"
+
 #include "conversion/PDFViewModel.h"
 #include "history/ConversionTaskModel.h"
 #include "history/FilteredTaskModel.h"
@@ -11,6 +13,7 @@
 #include <memory>
 
 using namespace quorvel;
+using namespace quorvel::test;
 
 namespace {
 
@@ -20,13 +23,6 @@ ConversionTask job(const QString &id, const QString &fileName, qint64 status) {
     t.fileName = fileName;
     t.status = status;
     return t;
-}
-
-QStringList ids(const QList<ConversionTask> &tasks) {
-    QStringList out;
-    for (const ConversionTask &t : tasks)
-        out << t.id;
-    return out;
 }
 
 // The ids the list model shows, read through its roles as a view would.
@@ -106,24 +102,6 @@ private Q_SLOTS:
         other.setSearchText(search);
         other.publishTasks(sampleJobs());
         QCOMPARE(ids(other.filteredTasks()), expected);
-    }
-
-    // Every keystroke changes the list at once; clearing the search shows the jobs
-    // again without a fetch.
-    void keystrokes() {
-        PDFViewModel vm;
-        const auto checked = checkModels(vm);
-        vm.publishTasks(sampleJobs());
-        FilteredTaskModel *model = vm.filteredTaskModel();
-        QSignalSpy count(model, &FilteredTaskModel::countChanged);
-        QStringList seen;
-        for (const char *text : {"r", "re", "rep", "repz", "rep", ""}) {
-            vm.setSearchText(QString::fromUtf8(text));
-            seen << QString::number(model->rowCount());
-        }
-        QCOMPARE(seen, (QStringList{"4", "2", "2", "0", "2", "8"}));
-        QCOMPARE(count.size(), 5);
-        QCOMPARE(vm.searchText(), QString());
     }
 
     // However the text got where it is (typed on, deleted back, replaced), the list is
@@ -301,28 +279,6 @@ private Q_SLOTS:
         const std::optional<ConversionTask> retryTask =
             retried.isEmpty() ? std::nullopt : std::optional(job(retried, "x.pdf", 2));
         QCOMPARE(TaskLook::isRetrying(running, retryTask, jobsFrom(list)), retrying);
-    }
-
-    void notifyChangedSignals() {
-        ConversionTaskModel model;
-        model.setTasks({job("1", "a", 0), job("2", "b", 1)});
-        QSignalSpy data(&model, &QAbstractItemModel::dataChanged);
-        QSignalSpy changed(&model, &ConversionTaskModel::tasksChanged);
-        model.notifyChanged();
-        QCOMPARE(data.size(), 1);
-        QCOMPARE(data[0][0].value<QModelIndex>().row(), 0);
-        QCOMPARE(data[0][1].value<QModelIndex>().row(), 1);
-        QCOMPARE(changed.size(), 1);
-    }
-
-    void selectingATaskOpensItsDetail() {
-        PDFViewModel vm;
-        QSignalSpy shown(&vm, &PDFViewModel::showTaskDetailChanged);
-        vm.selectTask(QVariant::fromValue(job("s", "s.pdf", 1)));
-        QVERIFY(vm.selectedTask().has_value());
-        QCOMPARE(vm.selectedTask()->id, QStringLiteral("s"));
-        QVERIFY(vm.showTaskDetail());
-        QCOMPARE(shown.size(), 1);
     }
 };
 

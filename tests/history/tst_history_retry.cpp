@@ -41,13 +41,6 @@ QByteArray jobAnswer(const QString &id, int status) {
         .toJson(QJsonDocument::Compact);
 }
 
-QStringList ids(const QList<ConversionTask> &tasks) {
-    QStringList out;
-    for (const ConversionTask &t : tasks)
-        out << t.id;
-    return out;
-}
-
 } // namespace
 
 class TestHistoryRetry : public QObject {
