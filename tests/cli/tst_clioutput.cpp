@@ -52,8 +52,6 @@ private Q_SLOTS:
                                << "ID     FILE\nj-100  a.pdf\n";
         QTest::newRow("wide characters")
             << QList<QStringList>{{"报告", "x"}, {"ab", "y"}} << "报告  x\nab    y\n";
-        QTest::newRow("last column not padded")
-            << QList<QStringList>{{"a", "long name"}, {"b", "c"}} << "a  long name\nb  c\n";
     }
     void alignment() {
         QFETCH(QList<QStringList>, rows);

@@ -55,7 +55,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("code");
         QTest::addColumn<QString>("extension");
         QTest::newRow("lower-case history code") << u"pdf2img"_s << u".zip"_s;
-        QTest::newRow("md2pdf") << u"md2pdf"_s << u".pdf"_s;
         QTest::newRow("unknown code") << u"pdf2txt"_s << u".docx"_s;
         QTest::newRow("empty") << u""_s << u".docx"_s;
     }
@@ -131,13 +130,6 @@ private Q_SLOTS:
         QCOMPARE(C::isContentTypeAllowed(name, file), allowed);
         QVERIFY(!C::allowedContentTypes(name).isEmpty());
         QVERIFY(!C::fileDialogNameFilters(name).isEmpty());
-    }
-
-    void offeredOperations() {
-        QCOMPARE(C::offeredOperations(),
-                 (QStringList{"PDF to DOC", "PDF to PPTX", "PDF to IMG", "PDF to MD", "DOCX to PDF",
-                              "PPTX to PDF", "MD to PDF", "Compress"}));
-        QCOMPARE(C::fileDialogNameFilters(QStringLiteral("")), QStringList{"All files (*)"});
     }
 };
 

@@ -82,8 +82,6 @@ private Q_SLOTS:
         QCOMPARE(sent.value("password").toString(), QStringLiteral("pa\"ss wörd"));
         QCOMPARE(sent.value("email").toString(), QStringLiteral("a@b.c"));
         QCOMPARE(sent.size(), 2);
-        QCOMPARE(login.header("Content-Type"), QByteArray("application/json"));
-        QVERIFY(!login.hasHeader("Authorization"));
         for (const QString &line : log.lines()) {
             QVERIFY2(!line.contains(QStringLiteral("wörd")), qPrintable(line));
             QVERIFY2(!line.contains(QString::fromLatin1(kToken)), qPrintable(line));
