@@ -29,8 +29,6 @@ private Q_SLOTS:
         QTest::newRow("dash file after --")
             << QStringList{"convert", "Compress", "--", "-odd.pdf"} << Command::Convert << false
             << false << "Compress|-odd.pdf";
-        QTest::newRow("download to") << QStringList{"download", "j", "--to", "/out"}
-                                     << Command::Download << false << false << "j";
         QTest::newRow("help topic")
             << QStringList{"help", "convert"} << Command::Help << false << false << "convert";
         QTest::newRow("help wins over missing args")

@@ -109,9 +109,6 @@ private Q_SLOTS:
                    "2\r\n\r\nok")
             << 201 << QByteArray("ok") << qint64(0);
         QTest::newRow("not HTTP") << raw("SSH-2.0-x\r\n\r\n") << 0 << QByteArray() << qint64(-1017);
-        ScriptedResponse drop;
-        drop.action = ScriptedResponse::Action::Drop;
-        QTest::newRow("closed without answer") << drop << 0 << QByteArray() << qint64(-1005);
         QTest::newRow("closed mid-answer")
             << raw("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc") << 0 << QByteArray()
             << qint64(-1005);
@@ -199,16 +196,6 @@ private Q_SLOTS:
         QVERIFY(received == sunk);
         QCOMPARE(out->response->body, collected);
         QVERIFY(!m_server.requests().value(0).hasHeader("Content-Length"));
-    }
-
-    void failingSinkEndsTheTransfer() {
-        m_server.script("GET", kTarget, {raw("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello")});
-        auto out = run(requestTo(m_server.port(), "GET"), nullptr, [](const QByteArray &) {
-            return std::optional(ServiceError::transportCode(-3003, QStringLiteral("full")));
-        });
-        QVERIFY(out->error);
-        QCOMPARE(out->error->code(), qint64(-3003));
-        QCOMPARE(out->error->description(), QStringLiteral("full"));
     }
 
     void refusedConnection() {

@@ -194,20 +194,6 @@ private slots:
                  int(FileCheck::Verdict::Ok));
     }
 
-    void encryptedPdf() {
-        const QString plain = put(u"plain.pdf"_s, layoutPdf({{0, u"secret words"_s}}));
-        const QString locked = m_dir.filePath(u"locked.pdf"_s);
-        QCOMPARE(runTool(u"qpdf"_s,
-                         {u"--encrypt"_s, u"user"_s, u"owner"_s, u"256"_s, u"--"_s, plain, locked}),
-                 0);
-        const FileCheck c = checkUpload(locked, u"locked.pdf"_s);
-        QCOMPARE(int(c.verdict), int(FileCheck::Verdict::Ok));
-        QVERIFY(c.encrypted);
-        QString error;
-        QVERIFY(!pdfToMarkdown(locked, &error));
-        QVERIFY(error.contains(QLatin1String("password")));
-    }
-
     void markdownFromPdf() {
         const QByteArray pdf = layoutPdf({
             {1, u"Quarterly Report"_s},
