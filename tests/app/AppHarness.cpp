@@ -58,6 +58,15 @@ QList<QQuickItem *> roots(QQuickWindow *window) {
     return out;
 }
 
+// The first item of the window's content or overlay that `match` accepts.
+template <typename F> QQuickItem *findInWindow(QQuickWindow *window, F &&match) {
+    for (QQuickItem *root : window ? roots(window) : QList<QQuickItem *>()) {
+        if (QQuickItem *found = findItem(root, match))
+            return found;
+    }
+    return nullptr;
+}
+
 bool hasPressAction(QQuickItem *item) {
     QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(item);
     QAccessibleActionInterface *actions = iface ? iface->actionInterface() : nullptr;
@@ -99,26 +108,13 @@ QObject *AppHarness::property(const char *name) const {
 }
 
 QQuickItem *AppHarness::byObjectName(const QString &name) const {
-    if (!m_window)
-        return nullptr;
-    for (QQuickItem *root : roots(m_window)) {
-        if (QQuickItem *found =
-                findItem(root, [&](QQuickItem *i) { return i->objectName() == name; }))
-            return found;
-    }
-    return nullptr;
+    return findInWindow(m_window, [&](QQuickItem *i) { return i->objectName() == name; });
 }
 
 QQuickItem *AppHarness::byAccessibleName(const QString &name) const {
-    if (!m_window)
-        return nullptr;
-    for (QQuickItem *root : roots(m_window)) {
-        if (QQuickItem *found = findItem(root, [&](QQuickItem *i) {
-                return effectivelyVisible(i) && accessibleName(i) == name;
-            }))
-            return found;
-    }
-    return nullptr;
+    return findInWindow(m_window, [&](QQuickItem *i) {
+        return effectivelyVisible(i) && accessibleName(i) == name;
+    });
 }
 
 QStringList AppHarness::accessibleNames() const {
@@ -131,25 +127,19 @@ QStringList AppHarness::accessibleNames() const {
 }
 
 bool AppHarness::press(const QString &name) const {
-    if (!m_window)
-        return false;
     // Of several controls with that name, the one drawn last is on top (an open sheet's
     // button over the header's), as a pointer or a screen reader in the sheet would reach.
     QQuickItem *top = nullptr;
-    for (QQuickItem *root : roots(m_window)) {
-        findItem(root, [&](QQuickItem *i) {
-            if (effectivelyVisible(i) && accessibleName(i) == name && hasPressAction(i))
-                top = i;
-            return false;
-        });
-    }
+    findInWindow(m_window, [&](QQuickItem *i) {
+        if (effectivelyVisible(i) && accessibleName(i) == name && hasPressAction(i))
+            top = i;
+        return false;
+    });
     return press(top);
 }
 
 bool AppHarness::press(QQuickItem *item) const {
-    if (!item)
-        return false;
-    if (!hasPressAction(item))
+    if (!item || !hasPressAction(item))
         return false;
     QAccessible::queryAccessibleInterface(item)->actionInterface()->doAction(
         QAccessibleActionInterface::pressAction());

@@ -3,12 +3,12 @@
 // page, refuse a wrong file, then find the result in the assistant, preview it and ask the
 // assistant a question.
 #include "AppHarness.h"
+#include "ServiceProcess.h"
 #include "conversion/PDFViewModel.h"
 #include "service/Log.h"
 
 #include <QDesktopServices>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -45,34 +45,8 @@ public Q_SLOTS:
 private Q_SLOTS:
     void initTestCase() {
         const QString data = path(QStringLiteral("data"));
-        QProcess add;
-        add.start(QStringLiteral(QUORVEL_SERVER_BINARY),
-                  {QStringLiteral("user"), QStringLiteral("add"),
-                   QStringLiteral("desk@example.org"), QStringLiteral("--pages"),
-                   QStringLiteral("50"), QStringLiteral("--data"), data,
-                   QStringLiteral("--password-stdin")});
-        QVERIFY(add.waitForStarted());
-        add.write("desk secret\n");
-        add.closeWriteChannel();
-        QVERIFY(add.waitForFinished(30000));
-        QCOMPARE(add.exitCode(), 0);
-
-        m_server.setStandardErrorFile(path(QStringLiteral("server.log")));
-        m_server.start(QStringLiteral(QUORVEL_SERVER_BINARY),
-                       {QStringLiteral("serve"), QStringLiteral("--listen"),
-                        QStringLiteral("127.0.0.1:0"), QStringLiteral("--data"), data,
-                        QStringLiteral("--workers"), QStringLiteral("1")});
-        QVERIFY(m_server.waitForStarted());
-        int port = 0;
-        QElapsedTimer t;
-        t.start();
-        while (port == 0 && t.elapsed() < 60000 && m_server.waitForReadyRead(500)) {
-            while (m_server.canReadLine()) {
-                const QByteArray line = m_server.readLine().trimmed();
-                if (line.startsWith("listening "))
-                    port = line.mid(10).toInt();
-            }
-        }
+        QVERIFY(addUserWithBinary(data, QStringLiteral("desk@example.org"), 50, "desk secret"));
+        const int port = startServerBinary(m_server, data, path(QStringLiteral("server.log")));
         QVERIFY(port > 0);
         qputenv("QUORVEL_API_ORIGIN", QStringLiteral("http://127.0.0.1:%1").arg(port).toUtf8());
         qputenv("XDG_CONFIG_HOME", path(QStringLiteral("config")).toUtf8());

@@ -30,7 +30,6 @@ using namespace quorvel::test;
 
 class QmlTestService : public QObject {
     Q_OBJECT
-    Q_PROPERTY(QString origin READ origin CONSTANT)
 
 public:
     QString origin() const { return m_server.origin(); }

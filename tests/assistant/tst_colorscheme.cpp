@@ -86,7 +86,6 @@ private Q_SLOTS:
         QTest::addColumn<bool>("dark");
 
         QTest::newRow("desktop prefers dark") << QByteArray() << 1 << -1 << true;
-        QTest::newRow("desktop prefers light") << QByteArray() << 2 << -1 << false;
         QTest::newRow("no preference") << QByteArray() << 0 << -1 << false;
         QTest::newRow("no portal") << QByteArray() << -1 << -1 << false;
         QTest::newRow("desktop turns dark") << QByteArray() << 0 << 1 << true;

@@ -1,8 +1,6 @@
 #include "cli/Output.h"
 #include "service/BalanceFigures.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QTest>
 
 using namespace quorvel;
@@ -45,20 +43,6 @@ class TestCliOutput : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void statusWords_data() {
-        QTest::addColumn<qint64>("status");
-        QTest::addColumn<QString>("word");
-        QTest::newRow("0") << qint64(0) << "Converting";
-        QTest::newRow("1") << qint64(1) << "Completed";
-        QTest::newRow("2") << qint64(2) << "Failed";
-        QTest::newRow("3") << qint64(3) << "Unknown (3)";
-        QTest::newRow("-1") << qint64(-1) << "Unknown (-1)";
-    }
-    void statusWords() {
-        QFETCH(qint64, status);
-        QTEST(statusWord(status), "word");
-    }
-
     // Columns line up in terminal cells, wide characters counting two.
     void alignment_data() {
         QTest::addColumn<QList<QStringList>>("rows");
@@ -68,8 +52,6 @@ private Q_SLOTS:
                                << "ID     FILE\nj-100  a.pdf\n";
         QTest::newRow("wide characters")
             << QList<QStringList>{{"报告", "x"}, {"ab", "y"}} << "报告  x\nab    y\n";
-        QTest::newRow("last column not padded")
-            << QList<QStringList>{{"a", "long name"}, {"b", "c"}} << "a  long name\nb  c\n";
     }
     void alignment() {
         QFETCH(QList<QStringList>, rows);
@@ -89,28 +71,6 @@ private Q_SLOTS:
         QCOMPARE(lines[2], QStringLiteral(
                                "j22  Unknown (7)  pdf2doc  unknown  2026-12-06 10:00:00  a?b.pdf"));
         QCOMPARE(lines[3], QString());
-    }
-
-    // Jobs in JSON carry exactly the service's keys, in list order.
-    void jobJson() {
-        const QByteArray doc =
-            jsonDocument(jobArray({job("j2", 2, "b.pdf"), job("j1", 1, "a.pdf")}));
-        QVERIFY(doc.endsWith('\n'));
-        QJsonParseError error;
-        const QJsonDocument parsed = QJsonDocument::fromJson(doc, &error);
-        QCOMPARE(error.error, QJsonParseError::NoError);
-        const QJsonArray array = parsed.array();
-        QCOMPARE(array.size(), 2);
-        QCOMPARE(array[0].toObject().value("id").toString(), QStringLiteral("j2"));
-        QCOMPARE(array[1].toObject().value("id").toString(), QStringLiteral("j1"));
-        QStringList keys = array[0].toObject().keys();
-        keys.sort();
-        QCOMPARE(keys, (QStringList{"create_at", "file_name", "id", "page_number",
-                                    "result_file_typ", "source_file_md5", "source_file_path",
-                                    "source_file_typ", "status", "typ", "user_id"}));
-        const QJsonObject saved = savedJob(job("j1", 1, "a.pdf"), QStringLiteral("/out/a.docx"));
-        QCOMPARE(saved.value("saved_path").toString(), QStringLiteral("/out/a.docx"));
-        QCOMPARE(saved.value("status").toInteger(), 1);
     }
 
     // The panel's figures, and what each face of the CLI prints from them.

@@ -1,10 +1,9 @@
+#include "ScriptedServer.h"
+
 #include "conversion/DirectTransfer.h"
 #include "conversion/MultipartBody.h"
 
 #include <QBuffer>
-#include <QPointer>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -13,57 +12,11 @@
 #include <memory>
 
 using namespace quorvel;
+using namespace quorvel::test;
 
 namespace {
 
-// A loopback peer that reads one request (head and Content-Length body) and answers
-// with canned bytes, to reach the answer shapes the scripted server never sends.
-class RawPeer : public QObject {
-public:
-    QByteArray answer;
-    bool closeAfterAnswer = true;
-    bool answerAtAll = true;
-    bool abortOnHead = false;
-    QByteArray received;
-    bool complete = false;
-
-    RawPeer() {
-        m_server.listen(QHostAddress::LocalHost, 0);
-        connect(&m_server, &QTcpServer::newConnection, this, [this] {
-            QTcpSocket *s = m_server.nextPendingConnection();
-            connect(s, &QTcpSocket::readyRead, this, [this, s] { onReadable(s); });
-            connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
-        });
-    }
-    quint16 port() const { return m_server.serverPort(); }
-    QByteArray body() const { return received.mid(received.indexOf("\r\n\r\n") + 4); }
-    QByteArray head() const { return received.left(received.indexOf("\r\n\r\n")); }
-
-private:
-    void onReadable(QTcpSocket *s) {
-        received += s->readAll();
-        const qsizetype end = received.indexOf("\r\n\r\n");
-        if (end < 0 || complete)
-            return;
-        if (abortOnHead) {
-            s->abort();
-            return;
-        }
-        qint64 length = 0;
-        for (const QByteArray &line : received.left(end).split('\n'))
-            if (line.toLower().startsWith("content-length:"))
-                length = line.mid(15).trimmed().toLongLong();
-        if (received.size() - end - 4 < length)
-            return;
-        complete = true;
-        if (!answerAtAll)
-            return;
-        s->write(answer);
-        if (closeAfterAnswer)
-            s->disconnectFromHost();
-    }
-    QTcpServer m_server;
-};
+const QByteArray kTarget = "/api/v2/up?x=1";
 
 struct Result {
     bool done = false;
@@ -85,100 +38,97 @@ std::shared_ptr<Result> run(Request request, QIODevice *body, DirectOptions::Sin
     return out;
 }
 
-Request requestTo(quint16 port, int timeoutMs = 30'000) {
+Request requestTo(quint16 port, const QByteArray &method = "POST", int timeoutMs = 30'000) {
     Request r;
-    r.request.setUrl(QUrl(QStringLiteral("http://127.0.0.1:%1/api/v2/up?x=1").arg(port)));
-    r.method = "POST";
+    r.request.setUrl(QUrl(QStringLiteral("http://127.0.0.1:%1").arg(port) + kTarget));
+    r.method = method;
     r.setHeader("Accept", "application/json");
     r.setHeader("Content-Type", "multipart/form-data; boundary=B");
     r.timeoutMs = timeoutMs;
     return r;
 }
 
+ScriptedResponse raw(const QByteArray &bytes) {
+    ScriptedResponse r;
+    r.raw = bytes;
+    return r;
+}
+
 } // namespace
 
+// The hand-written HTTP/1.1 transfer against a loopback server that answers with exact bytes.
 class TestDirectTransfer : public QObject {
     Q_OBJECT
+    ScriptedServer m_server;
+
+    static std::shared_ptr<Result> post(const QByteArray &data, Request r) {
+        QBuffer body;
+        body.setData(data);
+        body.open(QIODevice::ReadOnly);
+        return run(std::move(r), &body);
+    }
+
 private Q_SLOTS:
+    void init() {
+        m_server.clearScripts();
+        m_server.clearRequests();
+    }
+
     void requestBytes() {
-        RawPeer peer;
-        peer.answer = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
+        m_server.script("POST", kTarget, {raw("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok")});
         QByteArray data(3 << 20, Qt::Uninitialized);
         for (qsizetype i = 0; i < data.size(); ++i)
             data[i] = char(i * 31 % 251);
-        QBuffer body(&data);
-        QVERIFY(body.open(QIODevice::ReadOnly));
-        auto out = run(requestTo(peer.port()), &body);
-        QVERIFY(out->done);
-        QVERIFY2(out->response, out->error ? qPrintable(out->error->rendering()) : "");
-        const QList<QByteArray> lines = peer.head().split('\n');
-        QCOMPARE(lines.first().trimmed(), QByteArray("POST /api/v2/up?x=1 HTTP/1.1"));
-        QVERIFY(lines.contains("Host: 127.0.0.1:" + QByteArray::number(peer.port()) + "\r"));
-        QVERIFY(lines.contains("Accept: application/json\r"));
-        QVERIFY(lines.contains("Content-Type: multipart/form-data; boundary=B\r"));
-        QVERIFY(lines.contains("Content-Length: " + QByteArray::number(data.size()) + "\r"));
-        QVERIFY(peer.body() == data);
-    }
-
-    void headerValueCannotAddLines() {
-        RawPeer peer;
-        peer.answer = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n";
-        Request r = requestTo(peer.port());
+        Request r = requestTo(m_server.port());
+        // A header value cannot add lines of its own.
         r.setHeader("Authorization", "Bearer abc\r\nX-Evil: 1");
-        QByteArray data("x");
-        QBuffer device(&data);
-        QVERIFY(device.open(QIODevice::ReadOnly));
-        auto out = run(r, &device);
-        QVERIFY(out->response);
-        const QList<QByteArray> lines = peer.head().split('\n');
-        QVERIFY(lines.contains("Authorization: Bearer abc  X-Evil: 1\r"));
-        for (const QByteArray &line : lines)
-            QVERIFY(!line.startsWith("X-Evil"));
+        auto out = post(data, r);
+        QVERIFY2(out->response, out->error ? qPrintable(out->error->rendering()) : "");
+        const ReceivedRequest sent = m_server.requests().value(0);
+        QCOMPARE(sent.header("Host"), "127.0.0.1:" + QByteArray::number(m_server.port()));
+        QCOMPARE(sent.header("Accept"), QByteArray("application/json"));
+        QCOMPARE(sent.header("Content-Type"), QByteArray("multipart/form-data; boundary=B"));
+        QCOMPARE(sent.header("Content-Length"), QByteArray::number(data.size()));
+        QCOMPARE(sent.header("Authorization"), QByteArray("Bearer abc  X-Evil: 1"));
+        QVERIFY(!sent.hasHeader("X-Evil"));
+        QVERIFY(sent.body == data);
     }
 
     void answers_data() {
-        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<ScriptedResponse>("answer");
         QTest::addColumn<int>("status");
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<qint64>("errorCode");
-        QTest::newRow("content length")
-            << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello") << 200
-            << QByteArray("hello") << qint64(0);
-        QTest::newRow("chunked") << QByteArray(
-                                        "HTTP/1.1 200 OK\r\nTransfer-Encoding: "
+        QTest::newRow("chunked") << raw("HTTP/1.1 200 OK\r\nTransfer-Encoding: "
                                         "chunked\r\n\r\n5;x=y\r\nhello\r\n6\r\n world\r\n0\r\n\r\n")
                                  << 200 << QByteArray("hello world") << qint64(0);
-        QTest::newRow("until close") << QByteArray("HTTP/1.0 413 Too Large\r\n\r\nno room") << 413
+        QTest::newRow("until close") << raw("HTTP/1.0 413 Too Large\r\n\r\nno room") << 413
                                      << QByteArray("no room") << qint64(0);
         QTest::newRow("interim answer first")
-            << QByteArray("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 201 Created\r\nContent-Length: "
-                          "2\r\n\r\nok")
+            << raw("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 201 Created\r\nContent-Length: "
+                   "2\r\n\r\nok")
             << 201 << QByteArray("ok") << qint64(0);
-        QTest::newRow("not HTTP") << QByteArray("SSH-2.0-x\r\n\r\n") << 0 << QByteArray()
-                                  << qint64(-1017);
-        QTest::newRow("closed without answer")
-            << QByteArray() << 0 << QByteArray() << qint64(-1005);
+        QTest::newRow("not HTTP") << raw("SSH-2.0-x\r\n\r\n") << 0 << QByteArray() << qint64(-1017);
         QTest::newRow("closed mid-answer")
-            << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc") << 0 << QByteArray()
+            << raw("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc") << 0 << QByteArray()
             << qint64(-1005);
         QTest::newRow("answer too large")
-            << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 999999999999\r\n\r\n") << 0
-            << QByteArray() << qint64(-1103);
+            << raw("HTTP/1.1 200 OK\r\nContent-Length: 999999999999\r\n\r\n") << 0 << QByteArray()
+            << qint64(-1103);
         QTest::newRow("bad chunk size")
-            << QByteArray("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n") << 0
+            << raw("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n") << 0
             << QByteArray() << qint64(-1017);
+        ScriptedResponse silent;
+        silent.action = ScriptedResponse::Action::Hang;
+        QTest::newRow("silent server: our timeout") << silent << 0 << QByteArray() << qint64(-1001);
     }
     void answers() {
-        QFETCH(QByteArray, answer);
+        QFETCH(ScriptedResponse, answer);
         QFETCH(int, status);
         QFETCH(QByteArray, body);
         QFETCH(qint64, errorCode);
-        RawPeer peer;
-        peer.answer = answer;
-        QByteArray data("payload");
-        QBuffer device(&data);
-        QVERIFY(device.open(QIODevice::ReadOnly));
-        auto out = run(requestTo(peer.port()), &device);
+        m_server.script("POST", kTarget, {answer});
+        auto out = post("payload", requestTo(m_server.port(), "POST", 2000));
         QVERIFY(out->done);
         if (errorCode == 0) {
             QVERIFY2(out->response, out->error ? qPrintable(out->error->rendering()) : "");
@@ -195,8 +145,7 @@ private Q_SLOTS:
     // A file cut short after the size was announced fails the upload instead of
     // sending a body shorter than its Content-Length.
     void fileShrinkingDuringUploadFails() {
-        RawPeer peer;
-        peer.answer = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
+        m_server.script("POST", kTarget, {raw("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok")});
         QTemporaryDir dir;
         const QString path = dir.filePath("big.pdf");
         {
@@ -207,91 +156,46 @@ private Q_SLOTS:
         MultipartBody body(path, "big.pdf", "B");
         QVERIFY(body.open(QIODevice::ReadOnly));
         QVERIFY(QFile::resize(path, 1000));
-        auto out = run(requestTo(peer.port()), &body);
-        QVERIFY(out->done);
+        auto out = run(requestTo(m_server.port()), &body);
         QVERIFY(out->error);
         QCOMPARE(out->error->domain(),
                  QStringLiteral("Failed to read file: The file changed while it was uploaded."));
-        QVERIFY(!peer.complete);
-    }
-
-    void connectionDroppedMidUpload() {
-        RawPeer peer;
-        peer.abortOnHead = true;
-        QByteArray data(16 << 20, 'm');
-        QBuffer device(&data);
-        QVERIFY(device.open(QIODevice::ReadOnly));
-        auto out = run(requestTo(peer.port()), &device);
-        QVERIFY(out->done);
-        QVERIFY(out->error);
-        QCOMPARE(out->error->domain(), ServiceError::kUrlErrorDomain);
-        QCOMPARE(out->error->code(), qint64(-1005));
+        QCOMPARE(m_server.requestCount(), 0);
     }
 
     // A download: no request body, and a 200 body goes to the sink instead of memory.
     void answerBodyToSink_data() {
-        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<ScriptedResponse>("answer");
         QTest::addColumn<QByteArray>("sunk");
         QTest::addColumn<QByteArray>("collected");
         const QByteArray big(3 << 20, 'z');
         QTest::newRow("200 with length")
-            << "HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(big.size()) + "\r\n\r\n" +
-                   big
+            << raw("HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(big.size()) +
+                   "\r\n\r\n" + big)
             << big << QByteArray();
-        QTest::newRow("200 chunked")
-            << QByteArray("HTTP/1.1 200 OK\r\nTransfer-Encoding: "
-                          "chunked\r\n\r\n3\r\nabc\r\n2\r\nde\r\n0\r\n\r\n")
-            << QByteArray("abcde") << QByteArray();
+        QTest::newRow("200 chunked") << raw("HTTP/1.1 200 OK\r\nTransfer-Encoding: "
+                                            "chunked\r\n\r\n3\r\nabc\r\n2\r\nde\r\n0\r\n\r\n")
+                                     << QByteArray("abcde") << QByteArray();
         QTest::newRow("200 until close")
-            << QByteArray("HTTP/1.1 200 OK\r\n\r\nrest") << QByteArray("rest") << QByteArray();
+            << raw("HTTP/1.1 200 OK\r\n\r\nrest") << QByteArray("rest") << QByteArray();
         QTest::newRow("404 is collected, not sunk")
-            << QByteArray("HTTP/1.1 404 Not Found\r\nContent-Length: 4\r\n\r\ngone") << QByteArray()
+            << raw("HTTP/1.1 404 Not Found\r\nContent-Length: 4\r\n\r\ngone") << QByteArray()
             << QByteArray("gone");
     }
     void answerBodyToSink() {
-        QFETCH(QByteArray, answer);
+        QFETCH(ScriptedResponse, answer);
         QFETCH(QByteArray, sunk);
         QFETCH(QByteArray, collected);
-        RawPeer peer;
-        peer.answer = answer;
-        Request r = requestTo(peer.port());
-        r.method = "GET";
+        m_server.script("GET", kTarget, {answer});
         QByteArray received;
-        auto out = run(r, nullptr, [&](const QByteArray &piece) {
+        auto out = run(requestTo(m_server.port(), "GET"), nullptr, [&](const QByteArray &piece) {
             received += piece;
             return std::nullopt;
         });
-        QVERIFY(out->done);
         QVERIFY2(out->response, out->error ? qPrintable(out->error->rendering()) : "");
         QVERIFY(received == sunk);
         QCOMPARE(out->response->body, collected);
-        QVERIFY(peer.head().startsWith("GET /api/v2/up?x=1 HTTP/1.1\r\n"));
-        QVERIFY(!peer.head().toLower().contains("content-length"));
-    }
-
-    void failingSinkEndsTheTransfer() {
-        RawPeer peer;
-        peer.answer = "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello";
-        Request r = requestTo(peer.port());
-        r.method = "GET";
-        auto out = run(r, nullptr, [](const QByteArray &) {
-            return std::optional(ServiceError::transportCode(-3003, QStringLiteral("full")));
-        });
-        QVERIFY(out->error);
-        QCOMPARE(out->error->code(), qint64(-3003));
-        QCOMPARE(out->error->description(), QStringLiteral("full"));
-    }
-
-    void silentPeerTimesOut() {
-        RawPeer peer;
-        peer.answerAtAll = false;
-        QByteArray data("x");
-        QBuffer device(&data);
-        QVERIFY(device.open(QIODevice::ReadOnly));
-        auto out = run(requestTo(peer.port(), 200), &device);
-        QVERIFY(out->done);
-        QVERIFY(out->error);
-        QCOMPARE(out->error->code(), qint64(-1001));
+        QVERIFY(!m_server.requests().value(0).hasHeader("Content-Length"));
     }
 
     void refusedConnection() {
@@ -301,10 +205,7 @@ private Q_SLOTS:
             QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
             port = probe.serverPort();
         }
-        QByteArray data("x");
-        QBuffer device(&data);
-        QVERIFY(device.open(QIODevice::ReadOnly));
-        auto out = run(requestTo(port), &device);
+        auto out = post("x", requestTo(port));
         QVERIFY(out->error);
         QCOMPARE(out->error->code(), qint64(-1004));
     }

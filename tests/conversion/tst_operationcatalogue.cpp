@@ -20,32 +20,11 @@ private Q_SLOTS:
         const QStringList pdf{"pdf"};
         QTest::newRow("PDF to DOC")
             << u"PDF to DOC"_s << pdf << u"PDF"_s << u"PDF2DOC"_s << true << u".docx"_s;
-        QTest::newRow("PDF to PPTX")
-            << u"PDF to PPTX"_s << pdf << u"PDF"_s << u"PDF2PPTX"_s << true << u".pptx"_s;
-        QTest::newRow("PDF to IMG")
-            << u"PDF to IMG"_s << pdf << u"PDF"_s << u"PDF2IMG"_s << true << u".zip"_s;
-        QTest::newRow("PDF to MD")
-            << u"PDF to MD"_s << pdf << u"PDF"_s << u"PDF2MD"_s << true << u".md"_s;
-        QTest::newRow("DOCX to PDF") << u"DOCX to PDF"_s << QStringList{"docx", "doc"}
-                                     << u"DOCX/DOC"_s << u"DOCX2PDF"_s << true << u".pdf"_s;
-        QTest::newRow("PPTX to PDF") << u"PPTX to PDF"_s << QStringList{"pptx", "ppt"}
-                                     << u"PPTX/PPT"_s << u"PPTX2PDF"_s << true << u".pdf"_s;
         QTest::newRow("MD to PDF") << u"MD to PDF"_s << QStringList{"md", "markdown", "txt"}
                                    << u"MD/TXT等文本"_s << u"MD2PDF"_s << true << u".pdf"_s;
-        QTest::newRow("Compress") << u"Compress"_s << pdf << u"PDF"_s << u"COMPRESS"_s << true
-                                  << u".pdf"_s;
-        QTest::newRow("IMG to PDF")
-            << u"IMG to PDF"_s << QStringList{"jpg", "jpeg", "png", "gif", "bmp", "tiff"}
-            << u"JPG/PNG/GIF等图片"_s << u"IMG2PDF"_s << true << u".pdf"_s;
-        QTest::newRow("Protect") << u"Protect"_s << pdf << u"PDF"_s << u"PROTECT"_s << true
-                                 << u".pdf"_s;
-        QTest::newRow("Unlock") << u"Unlock"_s << pdf << u"PDF"_s << u"UNLOCK"_s << true
-                                << u".pdf"_s;
         // Codes the reverse rule forms that the result table does not know.
         QTest::newRow("DOC to PDF") << u"DOC to PDF"_s << QStringList{"docx", "doc"}
                                     << u"DOCX/DOC"_s << u"DOC2PDF"_s << true << u".docx"_s;
-        QTest::newRow("PPT to PDF") << u"PPT to PDF"_s << QStringList{"pptx", "ppt"}
-                                    << u"PPTX/PPT"_s << u"PPT2PDF"_s << true << u".docx"_s;
         QTest::newRow("empty name")
             << u""_s << QStringList() << u"未知"_s << u""_s << false << u".docx"_s;
         QTest::newRow("lower-case name") << u"pdf to doc"_s << QStringList() << u"未知"_s
@@ -76,8 +55,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("code");
         QTest::addColumn<QString>("extension");
         QTest::newRow("lower-case history code") << u"pdf2img"_s << u".zip"_s;
-        QTest::newRow("pdf2docx") << u"PDF2DOCX"_s << u".docx"_s;
-        QTest::newRow("md2pdf") << u"md2pdf"_s << u".pdf"_s;
         QTest::newRow("unknown code") << u"pdf2txt"_s << u".docx"_s;
         QTest::newRow("empty") << u""_s << u".docx"_s;
     }
@@ -104,10 +81,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("file");
         QTest::addColumn<QString>("text");
-        QTest::newRow("pages for DOCX")
-            << u"DOCX to PDF"_s << u"a.pages"_s
-            << u"Attention please，'DOCX to PDF'Functional needDOCX/DOCFormat the file, but you "
-               "chosepagesFormat。\n\nPlease re-select the appropriate file."_s;
         QTest::newRow("no extension")
             << u"PDF to DOC"_s << u"/tmp/README"_s
             << u"Attention please，'PDF to DOC'Functional needPDFFormat the file, but you "
@@ -146,12 +119,8 @@ private Q_SLOTS:
         QTest::addColumn<bool>("allowed");
         QTest::newRow("pdf for PDF to DOC") << u"PDF to DOC"_s << u"a.pdf"_s << true;
         QTest::newRow("docx for PDF to DOC") << u"PDF to DOC"_s << u"a.docx"_s << false;
-        QTest::newRow("docx") << u"DOCX to PDF"_s << u"a.docx"_s << true;
-        QTest::newRow("doc") << u"DOCX to PDF"_s << u"a.doc"_s << true;
-        QTest::newRow("ppt") << u"PPTX to PDF"_s << u"a.ppt"_s << true;
         QTest::newRow("webp offered, refused later") << u"IMG to PDF"_s << u"scan.webp"_s << true;
         QTest::newRow("text file for MD") << u"MD to PDF"_s << u"notes.txt"_s << true;
-        QTest::newRow("any file for DOC to PDF") << u"DOC to PDF"_s << u"x.bin"_s << true;
         QTest::newRow("any file for unknown") << u""_s << u"x.bin"_s << true;
     }
     void pickerAndDropTypes() {
@@ -159,15 +128,6 @@ private Q_SLOTS:
         QFETCH(QString, file);
         QFETCH(bool, allowed);
         QCOMPARE(C::isContentTypeAllowed(name, file), allowed);
-        QVERIFY(!C::allowedContentTypes(name).isEmpty());
-        QVERIFY(!C::fileDialogNameFilters(name).isEmpty());
-    }
-
-    void offeredOperations() {
-        QCOMPARE(C::offeredOperations(),
-                 (QStringList{"PDF to DOC", "PDF to PPTX", "PDF to IMG", "PDF to MD", "DOCX to PDF",
-                              "PPTX to PDF", "MD to PDF", "Compress"}));
-        QCOMPARE(C::fileDialogNameFilters(QStringLiteral("")), QStringList{"All files (*)"});
     }
 };
 

@@ -17,8 +17,6 @@ private Q_SLOTS:
         QTest::newRow("empty file: at least 10") << qint64(0) << 10;
         QTest::newRow("just under 1.1 MB") << qint64(1'099'999) << 10;
         QTest::newRow("1.1 MB") << qint64(1'100'000) << 11;
-        QTest::newRow("2.5 MB") << qint64(2'500'000) << 25;
-        QTest::newRow("5 MB: at most 50") << qint64(5'000'000) << 50;
         QTest::newRow("1 GiB") << (qint64(1) << 30) << 50;
     }
     void simulationSteps() {
@@ -101,8 +99,6 @@ private Q_SLOTS:
         QTest::newRow("nothing suitable: refused, nothing added")
             << "PDF to DOC" << QList<QUrl>{text, docx, remote} << false
             << QList<QUrl>{picked, picked};
-        QTest::newRow("another operation's formats")
-            << "DOCX to PDF" << QList<QUrl>{pdf, docx} << true << QList<QUrl>{picked, picked, docx};
         QTest::newRow("any file for an unlisted operation")
             << "Watermark" << QList<QUrl>{text, remote} << true
             << QList<QUrl>{picked, picked, text};

@@ -1,4 +1,5 @@
 #include "ServerTestSupport.h"
+#include "Zip.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -29,6 +30,23 @@ QByteArray pdfString(const QString &text) {
     return out + ")";
 }
 
+// A PDF file of the numbered objects (object n is objects[n-1]), with its cross-reference table.
+QByteArray assemble(const QList<QByteArray> &objects) {
+    QByteArray pdf = "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n";
+    std::vector<qsizetype> offsets;
+    for (qsizetype i = 0; i < objects.size(); ++i) {
+        offsets.push_back(pdf.size());
+        pdf += QByteArray::number(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    const qsizetype xref = pdf.size();
+    pdf += "xref\n0 " + QByteArray::number(objects.size() + 1) + "\n0000000000 65535 f \n";
+    for (qsizetype off : offsets)
+        pdf += QByteArray::number(off).rightJustified(10, '0') + " 00000 n \n";
+    pdf += "trailer\n<< /Size " + QByteArray::number(objects.size() + 1) +
+           " /Root 1 0 R >>\nstartxref\n" + QByteArray::number(xref) + "\n%%EOF\n";
+    return pdf;
+}
+
 } // namespace
 
 QByteArray makePdf(const QList<QList<PdfRun>> &pages) {
@@ -57,19 +75,7 @@ QByteArray makePdf(const QList<QList<PdfRun>> &pages) {
     }
     objects[1] =
         "<< /Type /Pages /Kids [" + kids + "] /Count " + QByteArray::number(pages.size()) + " >>";
-    QByteArray pdf = "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n";
-    std::vector<qsizetype> offsets;
-    for (qsizetype i = 0; i < objects.size(); ++i) {
-        offsets.push_back(pdf.size());
-        pdf += QByteArray::number(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
-    }
-    const qsizetype xref = pdf.size();
-    pdf += "xref\n0 " + QByteArray::number(objects.size() + 1) + "\n0000000000 65535 f \n";
-    for (qsizetype off : offsets)
-        pdf += QByteArray::number(off).rightJustified(10, '0') + " 00000 n \n";
-    pdf += "trailer\n<< /Size " + QByteArray::number(objects.size() + 1) +
-           " /Root 1 0 R >>\nstartxref\n" + QByteArray::number(xref) + "\n%%EOF\n";
-    return pdf;
+    return assemble(objects);
 }
 
 QByteArray textPdf(int pages, const QString &word) {
@@ -151,19 +157,30 @@ QByteArray imagePdf() {
         "/BitsPerComponent 8 /Length " +
             QByteArray::number(pixels.size()) + " >>\nstream\n" + pixels + "\nendstream",
     };
-    QByteArray pdf = "%PDF-1.4\n";
-    QList<qsizetype> offsets;
-    for (qsizetype i = 0; i < objs.size(); ++i) {
-        offsets << pdf.size();
-        pdf += QByteArray::number(i + 1) + " 0 obj\n" + objs[i] + "\nendobj\n";
+    return assemble(objs);
+}
+
+QString writeDocx(const QString &dir, const QString &name, int paragraphs) {
+    QString body;
+    for (int i = 0; i < paragraphs; ++i)
+        body += QStringLiteral("<w:p><w:r><w:t>Paragraph %1: the orchard survey records river "
+                               "levels and the harvest of the northern valley.</w:t></w:r></w:p>")
+                    .arg(i + 1);
+    const QString parts = dir + QLatin1Char('/') + name + u".parts"_s;
+    QDir().mkpath(parts);
+    const QStringList names{u"[Content_Types].xml"_s, u"_rels/.rels"_s, u"word/document.xml"_s};
+    const QList<QByteArray> contents{
+        R"(<?xml version="1.0" encoding="UTF-8"?><Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types"><Default Extension="rels" ContentType="application/vnd.openxmlformats-package.relationships+xml"/><Default Extension="xml" ContentType="application/xml"/><Override PartName="/word/document.xml" ContentType="application/vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml"/></Types>)",
+        R"(<?xml version="1.0" encoding="UTF-8"?><Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships"><Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument" Target="word/document.xml"/></Relationships>)",
+        R"(<?xml version="1.0" encoding="UTF-8"?><w:document xmlns:w="http://schemas.openxmlformats.org/wordprocessingml/2006/main"><w:body>)" +
+            body.toUtf8() + "</w:body></w:document>"};
+    QStringList files;
+    for (int i = 0; i < names.size(); ++i) {
+        files << parts + u"/part%1"_s.arg(i);
+        writeFile(files.last(), contents[i]);
     }
-    const qsizetype xref = pdf.size();
-    pdf += "xref\n0 6\n0000000000 65535 f \n";
-    for (qsizetype off : offsets)
-        pdf += QByteArray::number(off).rightJustified(10, '0') + " 00000 n \n";
-    pdf +=
-        "trailer\n<< /Size 6 /Root 1 0 R >>\nstartxref\n" + QByteArray::number(xref) + "\n%%EOF\n";
-    return pdf;
+    const QString path = dir + QLatin1Char('/') + name;
+    return quorvel::server::writeZip(path, files, names) ? path : QString();
 }
 
 QString newBoundary() {
@@ -250,40 +267,6 @@ QString zipText(const QString &zip, const QString &entry) {
     return QString::fromUtf8(zipEntry(zip, entry))
         .replace(QRegularExpression(u"</(?:w|a):p>"_s), u"\n"_s)
         .remove(QRegularExpression(u"<[^>]*>"_s));
-}
-
-bool addUserWithBinary(const QString &dataDir, const QString &email, int pages,
-                       const QByteArray &password) {
-    QProcess add;
-    add.start(QStringLiteral(QUORVEL_SERVER_BINARY),
-              {u"user"_s, u"add"_s, email, u"--pages"_s, QString::number(pages), u"--data"_s,
-               dataDir, u"--password-stdin"_s});
-    if (!add.waitForStarted())
-        return false;
-    add.write(password + '\n');
-    add.closeWriteChannel();
-    return add.waitForFinished(30000) && add.exitStatus() == QProcess::NormalExit &&
-           add.exitCode() == 0;
-}
-
-int startServerBinary(QProcess &process, const QString &dataDir, const QString &logFile) {
-    process.setProcessChannelMode(QProcess::SeparateChannels);
-    process.setStandardErrorFile(logFile, QIODevice::Append);
-    process.start(QStringLiteral(QUORVEL_SERVER_BINARY),
-                  {u"serve"_s, u"--listen"_s, u"127.0.0.1:0"_s, u"--data"_s, dataDir,
-                   u"--workers"_s, u"2"_s});
-    if (!process.waitForStarted())
-        return 0;
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < 20000 && process.state() == QProcess::Running) {
-        if (process.canReadLine() || process.waitForReadyRead(200)) {
-            const QByteArray line = process.readLine().trimmed();
-            if (line.startsWith("listening "))
-                return line.mid(10).toInt();
-        }
-    }
-    return 0;
 }
 
 QList<int> processesWithHomeUnder(const QString &dir) {

@@ -5,6 +5,7 @@
 #include "Database.h"
 #include "HttpApi.h"
 #include "JobRunner.h"
+#include "ServiceProcess.h"
 
 #include <QByteArray>
 #include <QJsonObject>
@@ -47,6 +48,9 @@ QByteArray imagePdf();
 // named "file" declared as application/pdf, the file name with %22/%0D/%0A escapes.
 QByteArray clientMultipartBody(const QString &boundary, const QString &fileName,
                                const QByteArray &content);
+// A Word document of `paragraphs` plain paragraphs, with only the parts the format requires;
+// its path, or "" when it could not be written.
+QString writeDocx(const QString &dir, const QString &name, int paragraphs);
 QString newBoundary();
 
 bool writeFile(const QString &path, const QByteArray &data);
@@ -65,13 +69,6 @@ QString pdfText(const QString &path);
 QStringList zipNames(const QString &zip);
 QByteArray zipEntry(const QString &zip, const QString &entry);
 QString zipText(const QString &zip, const QString &entry);
-
-// The quorvel-server binary: `user add` with a password on standard input (true when it
-// succeeded), and `serve` on a free loopback port with its log appended to `logFile`
-// (the port, or 0 when it did not come up).
-bool addUserWithBinary(const QString &dataDir, const QString &email, int pages,
-                       const QByteArray &password);
-int startServerBinary(QProcess &process, const QString &dataDir, const QString &logFile);
 
 // Processes whose HOME is `dir` or lies below it (engines run with HOME in their work folder).
 QList<int> processesWithHomeUnder(const QString &dir);

@@ -91,13 +91,6 @@ private slots:
     }
     void cleanupTestCase() { m_svc.reset(); }
 
-    void healthz() {
-        auto r = m_svc->get(u"/healthz"_s, QString());
-        QVERIFY(r);
-        QCOMPARE(r->status, 200);
-        QCOMPARE(dataOf(r).value(u"status"_s).toString(), u"ok"_s);
-    }
-
     void login_data() {
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<int>("status");
@@ -109,8 +102,6 @@ private slots:
             << 200;
         QTest::newRow("wrong password")
             << QByteArray(R"({"email":"alice@example.org","password":"nope"})") << 401;
-        QTest::newRow("unknown e-mail")
-            << QByteArray(R"({"email":"carol@example.org","password":"x"})") << 401;
         QTest::newRow("not json") << QByteArray("email=a") << 400;
         QTest::newRow("password a number")
             << QByteArray(R"({"email":"alice@example.org","password":1})") << 400;
@@ -186,7 +177,6 @@ private slots:
             QTest::newRow(qPrintable(u"no token "_s + p)) << u"GET"_s << p << QString();
             QTest::newRow(qPrintable(u"bad token "_s + p))
                 << u"GET"_s << p << QString(64, QLatin1Char('a'));
-            QTest::newRow(qPrintable(u"empty token "_s + p)) << u"GET"_s << p << u""_s;
         }
         QTest::newRow("convert") << u"POST"_s << u"/api/v1/tollan/convert"_s << QString();
         QTest::newRow("upload") << u"POST"_s << u"/api/v2/uploadfilepdf"_s << QString();
@@ -204,30 +194,6 @@ private slots:
         QCOMPARE(bodyOf(r).value(u"code"_s).toInt(), 401);
     }
 
-    void meAndBalance() {
-        auto me = m_svc->get(u"/api/v1/tollan/auth/me"_s, m_alice);
-        QCOMPARE(me->status, 200);
-        const QJsonObject env = bodyOf(me);
-        QCOMPARE(env.value(u"code"_s).toInt(-1), 0);
-        const QJsonObject d = env.value(u"data"_s).toObject();
-        QCOMPARE(d.value(u"email"_s).toString(), u"alice@example.org"_s);
-        QVERIFY(d.value(u"is_lifetimedeal_member"_s).isBool());
-        QVERIFY(!d.value(u"is_lifetimedeal_member"_s).toBool());
-        QVERIFY(d.value(u"lifetime_member_description"_s).isString());
-        QVERIFY(d.value(u"page_balcance_description"_s).isString());
-        QVERIFY(d.value(u"lft_daily_usage"_s).isDouble());
-        QVERIFY(d.value(u"lft_daily_total"_s).isDouble());
-        auto bal = dataOf(m_svc->get(u"/api/v1/tollan/convertapi/page_balance"_s, m_alice));
-        QCOMPARE(bal.value(u"total_pages"_s).toInt(), 40);
-        QVERIFY(bal.value(u"consumed_pages"_s).isDouble());
-
-        const QString erin = m_svc->addUserAndLogin(u"erin@example.org"_s, 0, 25);
-        const QJsonObject e = dataOf(m_svc->get(u"/api/v1/tollan/auth/me"_s, erin));
-        QVERIFY(e.value(u"is_lifetimedeal_member"_s).toBool());
-        QCOMPARE(e.value(u"lft_daily_total"_s).toInt(), 25);
-        QCOMPARE(e.value(u"lft_daily_usage"_s).toInt(), 0);
-    }
-
     void uploadRecords_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QByteArray>("content");
@@ -236,7 +202,6 @@ private slots:
         QTest::newRow("pdf") << u"Report.PDF"_s << textPdf(3) << u"pdf"_s << 3;
         QTest::newRow("markdown") << u"notes.md"_s << QByteArray("# Notes\n\nbody\n")
                                   << u"markdown"_s << 0;
-        QTest::newRow("txt") << u"notes.txt"_s << QByteArray("plain\n") << u"txt"_s << 0;
         QTest::newRow("quote and newline in the name")
             << u"we \"said\"\nhi.pdf"_s << textPdf(1) << u"pdf"_s << 1;
         QTest::newRow("unicode name") << u"报告【retry】.pdf"_s << textPdf(2) << u"pdf"_s << 2;
@@ -374,19 +339,6 @@ private slots:
         int status = 0;
         const QJsonObject job = m_svc->convert(m_alice, up, u"pdf2img"_s, &status);
         QCOMPARE(status, 200);
-        const QStringList keys{"id",
-                               "user_id",
-                               "typ",
-                               "file_name",
-                               "page_number",
-                               "source_file_path",
-                               "source_file_typ",
-                               "result_file_typ",
-                               "source_file_md5",
-                               "status",
-                               "create_at"};
-        for (const QString &k : keys)
-            QVERIFY2(job.contains(k), qPrintable(k));
         QCOMPARE(job.value(u"status"_s).toInt(-1), 0);
         QCOMPARE(job.value(u"typ"_s).toString(), u"PDF2IMG"_s);
         QCOMPARE(job.value(u"result_file_typ"_s).toString(), u"zip"_s);
@@ -487,7 +439,6 @@ private slots:
         QTest::addColumn<bool>("encrypted");
         QTest::addColumn<QString>("reason");
         QTest::newRow("PROTECT") << u"PROTECT"_s << false << u"password"_s;
-        QTest::newRow("UNLOCK") << u"unlock"_s << false << u"password"_s;
         QTest::newRow("encrypted source") << u"PDF2IMG"_s << true << u"password-protected"_s;
     }
     void failedJobsChargeNothing() {
@@ -573,12 +524,6 @@ private slots:
         QCOMPARE(second.bind(), -1);
     }
 
-    void unknownEndpoint() {
-        auto r = m_svc->get(u"/api/v9/nothing"_s, m_alice);
-        QCOMPARE(r->status, 404);
-        QCOMPARE(bodyOf(r).value(u"code"_s).toInt(), 404);
-    }
-
     // Jobs left "running" by a process that died are queued again and finish.
     void recoveryRequeuesInterruptedJobs() {
         const QJsonObject up = m_svc->upload(m_alice, u"rec.pdf"_s, textPdf(1, u"recover"_s));
@@ -635,84 +580,43 @@ private slots:
         QCOMPARE(bodyOf(decoded), bodyOf(plain));
     }
 
-    // The history is read from the database once; then each job's change
-    // updates its entry, and only its block is compressed again. Another
-    // account's changes leave it alone.
+    // The history is read from the database once; then each job's change updates its
+    // entry alone, and another account's changes leave it untouched. Each job is listed
+    // exactly as its own status answer has it, odd names included.
     void historyFollowsJobChanges() {
-        const QString email = u"many@example.org"_s;
+        const QString email = u"many@example.org"_s, otherEmail = u"other@example.org"_s;
         const QString token = m_svc->addUserAndLogin(email);
-        const QString otherEmail = u"other@example.org"_s;
         const QString other = m_svc->addUserAndLogin(otherEmail);
         // More than one block of jobs, so the answer is assembled from pieces.
         const int count = int(HistoryCache::kBlockJobs) + 100;
         const QStringList ids = addFinishedJobs(*m_svc, email, count);
         const auto &counters = m_svc->api->historyCounters();
+        // Read in full for a client that takes gzip; the plain answer is the same list.
         const auto fetch = [&] {
-            const auto gz = historyOf(*m_svc, token, "gzip, deflate, br", true);
-            const QJsonArray converts = convertsOf(gz);
-            [&] {
-                QCOMPARE(convertsOf(historyOf(*m_svc, token, {}, false)), converts);
-                QCOMPARE(converts.size(), ids.size());
-            }();
+            const QJsonArray converts = convertsOf(historyOf(*m_svc, token, "gzip", true));
+            [&] { QCOMPARE(convertsOf(historyOf(*m_svc, token, {}, false)), converts); }();
             return converts;
         };
+        QCOMPARE(fetch().size(), count);
         QCOMPARE(convertsOf(historyOf(*m_svc, other, {}, false)).size(), 0);
-        // Read in full for a client that takes gzip, it is kept compressed only;
-        // a change, then a plain client, inflate its blocks again.
-        QCOMPARE(convertsOf(historyOf(*m_svc, token, "gzip", true)).size(), count);
-        failJob(*m_svc, email, ids[1]);
-        const QJsonArray first = fetch();
-        QCOMPARE(first[count - 2].toObject().value(QStringLiteral("status")).toInt(), 2);
-        // Each job listed as its own status answer has it, odd names included.
-        QCOMPARE(first.first().toObject(),
-                 dataOf(m_svc->get(QStringLiteral("/api/v1/tollan/convert/") + ids.last(), token)));
-        const quint64 builds = counters.builds, deflated = counters.deflated;
-        QVERIFY(deflated >= 2);
-
-        // Asked again: the same bytes, nothing read or compressed.
-        fetch();
-        QCOMPARE(counters.builds, builds);
-        QCOMPARE(counters.deflated, deflated);
-
-        // Another account's job changes nothing here.
+        const quint64 builds = counters.builds;
         addFinishedJobs(*m_svc, otherEmail, 1);
-        quint64 updated = counters.jobsUpdated;
-        fetch();
-        QCOMPARE(counters.jobsUpdated, updated);
-        QCOMPARE(counters.deflated, deflated);
         QCOMPARE(convertsOf(historyOf(*m_svc, other, {}, false)).size(), 1);
-        QCOMPARE(counters.jobsUpdated, updated + 1);
-        updated = counters.jobsUpdated;
-
-        // One of the oldest jobs fails: the next answer shows it, one block recompressed.
-        failJob(*m_svc, email, ids.first());
-        const QJsonArray after = fetch();
-        QCOMPARE(after.last().toObject().value(u"id"_s).toString(), ids.first());
-        QCOMPARE(after.last().toObject().value(u"status"_s).toInt(), 2);
-        // Listed exactly as its own status answer has it, odd names included.
-        QCOMPARE(after.last().toObject(),
-                 dataOf(m_svc->get(u"/api/v1/tollan/convert/"_s + ids.first(), token)));
+        for (const QString &id : {ids[1], ids.first()}) {
+            failJob(*m_svc, email, id);
+            const QJsonArray after = fetch();
+            QCOMPARE(after.size(), count);
+            const QJsonObject listed = after[count - 1 - int(ids.indexOf(id))].toObject();
+            QCOMPARE(listed.value(u"status"_s).toInt(), 2);
+            QCOMPARE(listed, dataOf(m_svc->get(u"/api/v1/tollan/convert/"_s + id, token)));
+        }
         QCOMPARE(counters.builds, builds);
-        QCOMPARE(counters.jobsUpdated, updated + 1);
-        QCOMPARE(counters.deflated, deflated + 1);
     }
 
-    // The answers kept stay within their bound: the account asked for least
-    // recently is let go, and read again when next asked for, with the
-    // changes made meanwhile.
-    void historyWithinItsBound_data() {
-        QTest::addColumn<int>("boundKiB");
-        QTest::addColumn<bool>("firstKept"); // the first account's answer outlives two others
-        QTest::addColumn<bool>("lastKept");  // the last one's outlives itself
-        QTest::newRow("room for all") << 65536 << true << true;
-        QTest::newRow("room for two") << 3000 << false << true;
-        QTest::newRow("room for none") << 64 << false << false;
-    }
+    // The answers kept stay within their bound: an account let go is read again when next
+    // asked for, with the changes made meanwhile.
     void historyWithinItsBound() {
-        QFETCH(int, boundKiB);
-        QFETCH(bool, firstKept);
-        QFETCH(bool, lastKept);
-        const std::size_t bound = std::size_t(boundKiB) * 1024;
+        const std::size_t bound = std::size_t(3000) * 1024; // room for two of the three
         TestService svc(0, 1 << 20, {}, [&](Config &c) { c.historyCacheBytes = bound; });
         QStringList emails, tokens;
         QList<QStringList> ids;
@@ -721,7 +625,6 @@ private slots:
             tokens << svc.addUserAndLogin(emails[i]);
             ids << addFinishedJobs(svc, emails[i], 2000);
         }
-        const auto &counters = svc.api->historyCounters();
         const auto listed = [&](int account) {
             const QJsonArray converts = convertsOf(historyOf(svc, tokens[account], {}, false));
             QStringList order;
@@ -732,16 +635,11 @@ private slots:
         };
         for (int i = 0; i < 3; ++i)
             listed(i);
-        QVERIFY(counters.bytes <= bound);
-
+        QVERIFY(svc.api->historyCounters().bytes <= bound);
         failJob(svc, emails[0], ids[0].first());
-        quint64 builds = counters.builds;
         listed(2);
-        QCOMPARE(counters.builds - builds, lastKept ? 0u : 1u);
-        builds = counters.builds;
         QCOMPARE(listed(0), 2);
-        QCOMPARE(counters.builds - builds, firstKept ? 0u : 1u);
-        QVERIFY(counters.bytes <= bound);
+        QVERIFY(svc.api->historyCounters().bytes <= bound);
     }
 
     // Answers stay whole while jobs change beside many readers.

@@ -18,34 +18,6 @@ using namespace Qt::StringLiterals;
 using quorvel::server::OfficeEngine;
 using Clock = std::chrono::steady_clock;
 
-namespace {
-
-// A Word document of `paragraphs` plain paragraphs, with only the parts the format requires.
-QString writeDocx(const QString &dir, const QString &name, int paragraphs) {
-    QString body;
-    for (int i = 0; i < paragraphs; ++i)
-        body += QStringLiteral("<w:p><w:r><w:t>Paragraph %1: the orchard survey records river "
-                               "levels and the harvest of the northern valley.</w:t></w:r></w:p>")
-                    .arg(i + 1);
-    const QString parts = dir + QLatin1Char('/') + name + u".parts"_s;
-    QDir().mkpath(parts);
-    const QStringList names{u"[Content_Types].xml"_s, u"_rels/.rels"_s, u"word/document.xml"_s};
-    const QList<QByteArray> contents{
-        R"(<?xml version="1.0" encoding="UTF-8"?><Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types"><Default Extension="rels" ContentType="application/vnd.openxmlformats-package.relationships+xml"/><Default Extension="xml" ContentType="application/xml"/><Override PartName="/word/document.xml" ContentType="application/vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml"/></Types>)",
-        R"(<?xml version="1.0" encoding="UTF-8"?><Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships"><Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument" Target="word/document.xml"/></Relationships>)",
-        R"(<?xml version="1.0" encoding="UTF-8"?><w:document xmlns:w="http://schemas.openxmlformats.org/wordprocessingml/2006/main"><w:body>)" +
-            body.toUtf8() + "</w:body></w:document>"};
-    QStringList files;
-    for (int i = 0; i < names.size(); ++i) {
-        files << parts + u"/part%1"_s.arg(i);
-        writeFile(files.last(), contents[i]);
-    }
-    const QString path = dir + QLatin1Char('/') + name;
-    return quorvel::server::writeZip(path, files, names) ? path : QString();
-}
-
-} // namespace
-
 class TestOffice : public QObject {
     Q_OBJECT
     QTemporaryDir m_dir;

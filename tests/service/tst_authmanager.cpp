@@ -82,8 +82,6 @@ private Q_SLOTS:
         QCOMPARE(sent.value("password").toString(), QStringLiteral("pa\"ss wörd"));
         QCOMPARE(sent.value("email").toString(), QStringLiteral("a@b.c"));
         QCOMPARE(sent.size(), 2);
-        QCOMPARE(login.header("Content-Type"), QByteArray("application/json"));
-        QVERIFY(!login.hasHeader("Authorization"));
         for (const QString &line : log.lines()) {
             QVERIFY2(!line.contains(QStringLiteral("wörd")), qPrintable(line));
             QVERIFY2(!line.contains(QString::fromLatin1(kToken)), qPrintable(line));
@@ -154,10 +152,6 @@ private Q_SLOTS:
         QTest::newRow("html instead of json")
             << 200 << QByteArray("<html>proxy</html>") << respond << "NSCocoaErrorDomain"
             << qint64(4864)
-            << "❌ Error: The data couldn’t be read because it isn’t in the correct format."
-            << "Login failed: The data couldn’t be read because it isn’t in the correct format.";
-        QTest::newRow("empty body")
-            << 200 << QByteArray() << respond << "NSCocoaErrorDomain" << qint64(4864)
             << "❌ Error: The data couldn’t be read because it isn’t in the correct format."
             << "Login failed: The data couldn’t be read because it isn’t in the correct format.";
         QTest::newRow("dropped connection")
@@ -321,19 +315,6 @@ private Q_SLOTS:
         QVERIFY(restoring.userInfo());
         QVERIFY(!quiet.userInfo());
         QCOMPARE(m_server.requestsTo("GET", "/api/v1/tollan/auth/me").size(), 1);
-    }
-
-    void restoreWithEmptyToken() {
-        TokenStore::write(QString());
-        scriptAccount();
-        LogCapture log;
-        AuthManager auth;
-        QVERIFY(auth.isLoggedIn());
-        QSignalSpy finished(&auth, &AuthManager::restoreFinished);
-        QVERIFY(finished.wait(5000));
-        QCOMPARE(
-            m_server.requestsTo("GET", "/api/v1/tollan/auth/me").value(0).header("Authorization"),
-            QByteArray("Bearer"));
     }
 
     void refusedTokenOnlySetsError() {

@@ -29,14 +29,10 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<int>("kind"); // -1: decodes
         QTest::addColumn<QString>("named");
-        QTest::newRow("login ok") << QByteArray(R"({"code":0,"msg":"ok","data":{"token":"t"}})")
-                                  << -1 << "";
         QTest::newRow("code value ignored")
             << QByteArray(R"({"code":7,"msg":"","data":{"token":"t","extra":1}})") << -1 << "";
         QTest::newRow("no msg") << QByteArray(R"({"code":0,"data":{"token":"t"}})")
                                 << int(Kind::KeyNotFound) << "msg";
-        QTest::newRow("no data") << QByteArray(R"({"code":0,"msg":"x"})") << int(Kind::KeyNotFound)
-                                 << "data";
         QTest::newRow("no token") << QByteArray(R"({"code":0,"msg":"x","data":{}})")
                                   << int(Kind::KeyNotFound) << "token";
         QTest::newRow("token null") << QByteArray(R"({"code":0,"msg":"x","data":{"token":null}})")
@@ -50,13 +46,8 @@ private Q_SLOTS:
             << int(Kind::DataCorrupted) << "";
         QTest::newRow("data not object") << QByteArray(R"({"code":0,"msg":"x","data":"t"})")
                                          << int(Kind::TypeMismatch) << "Dictionary<String, Any>";
-        QTest::newRow("top level array")
-            << QByteArray(R"([1,2])") << int(Kind::TypeMismatch) << "Dictionary<String, Any>";
         QTest::newRow("not json") << QByteArray("<html>oops</html>") << int(Kind::DataCorrupted)
                                   << "";
-        QTest::newRow("empty body") << QByteArray() << int(Kind::DataCorrupted) << "";
-        QTest::newRow("truncated") << QByteArray("{\"code\":0,\"msg\":\"x\",\"data\":{\"tok")
-                                   << int(Kind::DataCorrupted) << "";
         QTest::newRow("not utf-8")
             << QByteArray("{\"code\":0,\"msg\":\"\xff\",\"data\":{\"token\":\"t\"}}")
             << int(Kind::DataCorrupted) << "";
@@ -144,8 +135,6 @@ private Q_SLOTS:
         QTest::newRow("numeric id") << QByteArray(R"({"id":12})") << false << "String";
         QTest::newRow("status as text")
             << QByteArray(R"({"id":"t1","status":"1"})") << false << "Int";
-        QTest::newRow("file name as number")
-            << QByteArray(R"({"id":"t1","file_name":3})") << false << "String";
         QTest::newRow("first bad key wins")
             << QByteArray(R"({"id":"t1","page_number":"x","user_id":5})") << false << "String";
     }
@@ -193,14 +182,6 @@ private Q_SLOTS:
         QVERIFY(!(a == c));
     }
 
-    void taskRoundTripsWithServiceKeys() {
-        const QByteArray json =
-            R"({"id":"j","user_id":"u","typ":"PDF2DOC","file_name":"a.pdf","page_number":3,"source_file_path":"p","source_file_typ":"pdf","result_file_typ":"docx","source_file_md5":"m","status":1,"create_at":"2025-01-31 08:15:00 +0000"})";
-        const ConversionTask t = ConversionTask::decode(json::parse(json));
-        QVERIFY(t.sameContent(ConversionTask::decode(t.toJson())));
-        QCOMPARE(t.toJson(), QJsonDocument::fromJson(json).object());
-    }
-
     // Values from the service end up in log lines; placeholders in them stay text.
     void renderingsKeepPlaceholders() {
         ConversionTask t;
@@ -229,17 +210,6 @@ private Q_SLOTS:
         QCOMPARE(err.description(),
                  QStringLiteral("The operation couldn’t be completed. (Retry conversion failed "
                                 "with status 500: %1 %2 error 500.)"));
-    }
-
-    // The members on the wire are tst_convertrequest's; here text survives and defaults
-    // still write every member.
-    void convertRequestEncoding() {
-        ConvertRequest r;
-        r.file_name = QStringLiteral("名字 \"q\".pdf");
-        const QJsonObject o = QJsonDocument::fromJson(r.encode()).object();
-        QCOMPARE(o.size(), 7);
-        QCOMPARE(o.value("file_name").toString(), r.file_name);
-        QVERIFY(o.value("status").isDouble());
     }
 };
 

@@ -194,6 +194,11 @@ void ScriptedServer::writeResponse(QTcpSocket *socket, const ScriptedResponse &r
         QTimer::singleShot(0, socket, [socket] { socket->abort(); });
         return;
     }
+    if (!response.raw.isEmpty()) {
+        socket->write(response.raw);
+        socket->disconnectFromHost();
+        return;
+    }
     const qint64 length =
         response.generatedBodySize > 0 ? response.generatedBodySize : response.body.size();
     QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + " Scripted\r\n";

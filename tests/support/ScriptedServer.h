@@ -31,6 +31,8 @@ struct ScriptedResponse {
     qint64 generatedBodySize = 0;
     // No Content-Length: the body ends when the server closes the connection.
     bool untilClose = false;
+    // When set, these bytes are the whole answer, written as they are; then the server closes.
+    QByteArray raw;
 
     static ScriptedResponse json(int status, const QByteArray &body) {
         ScriptedResponse r;

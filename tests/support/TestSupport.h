@@ -1,6 +1,7 @@
 #pragma once
 
 #include "service/Log.h"
+#include "service/WireRecords.h"
 
 #include <QEventLoop>
 #include <QStringList>
@@ -41,6 +42,14 @@ template <typename T> T await(QCoro::Task<T> task) {
         std::rethrow_exception(error);
     if constexpr (!std::is_void_v<T>)
         return std::move(*result);
+}
+
+// The jobs' ids, in order.
+inline QStringList ids(const QList<ConversionTask> &tasks) {
+    QStringList out;
+    for (const ConversionTask &t : tasks)
+        out << t.id;
+    return out;
 }
 
 // Captures every diagnostic line while it lives; restores standard output after.

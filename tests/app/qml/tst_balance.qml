@@ -50,7 +50,6 @@ Item {
             tryCompare(findChild(view, "figure_sum"), "text", data.figures[2])
             compare(findChild(view, "figure_doc.text.fill").text, data.figures[0])
             compare(findChild(view, "figure_chart.bar.fill").text, data.figures[1])
-            tryCompare(findChild(view, "figure_sum"), "text", data.figures[2])
             const bar = findChild(view, "pageBar")
             compare(bar.visible, data.bar)
             // The bar's width arrives with the layout, after the figures.

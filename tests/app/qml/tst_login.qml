@@ -35,7 +35,6 @@ Item {
 
         function test_buttonEnabledRule_data() {
             return [
-                { tag: "both empty", email: "", password: "", enabled: false },
                 { tag: "password empty", email: "a@b.c", password: "", enabled: false },
                 { tag: "email empty", email: "", password: "x", enabled: false },
                 { tag: "one character each", email: "a", password: "x", enabled: true },

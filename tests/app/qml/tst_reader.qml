@@ -61,10 +61,6 @@ Item {
                 { tag: "twelve pages, before the start", pages: 12,
                   presses: ["previous", K.Key_Left, K.Key_PageUp, "next", "next", K.Key_Home, "previous", K.Key_PageUp],
                   expected: [0, 0, 0, 1, 2, 0, 0, 0] },
-                { tag: "twelve pages, mixed", pages: 12,
-                  presses: [K.Key_End, K.Key_Left, "previous", K.Key_Right, K.Key_Right, K.Key_Right, K.Key_Home,
-                            "next", K.Key_PageDown, K.Key_End, K.Key_PageUp, K.Key_Home, K.Key_Home],
-                  expected: [11, 10, 9, 10, 11, 11, 0, 1, 2, 11, 10, 0, 0] },
                 { tag: "not a PDF", file: "notes.txt", pages: 1,
                   presses: ["next", K.Key_End, K.Key_Right, "previous"],
                   expected: [0, 0, 0, 0] }

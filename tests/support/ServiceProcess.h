@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QByteArray>
+#include <QProcess>
+#include <QString>
+
+namespace quorvel::test {
+
+// The quorvel-server binary: `user add` with a password on standard input (true when it
+// succeeded), and `serve` on a free loopback port with its log appended to `logFile`
+// (the port, or 0 when it did not come up).
+bool addUserWithBinary(const QString &dataDir, const QString &email, int pages,
+                       const QByteArray &password);
+int startServerBinary(QProcess &process, const QString &dataDir, const QString &logFile);
+
+} // namespace quorvel::test
