@@ -186,9 +186,14 @@ QRectF PdfPageItem::sheetRect(QSizeF points) const {
 QSGNode *PdfPageItem::updatePaintNode(QSGNode *old, UpdatePaintNodeData *) {
     // The picture on screen keeps its own page's shape until the next page's is in.
     const QRectF sheet = sheetRect(m_image.isNull() ? m_pagePoints : m_imagePoints);
-    if (sheet.isEmpty() || m_status != Ready) {
+    const bool withPicture = !m_image.isNull();
+    // A sheet alone or a sheet with its picture, each built whole: the software renderer places
+    // a child added later to a plain node without the item's position.
+    if (sheet.isEmpty() || m_status != Ready || (old && (old->childCount() == 2) != withPicture)) {
         delete old;
-        return nullptr;
+        old = nullptr;
+        if (sheet.isEmpty() || m_status != Ready)
+            return nullptr;
     }
     QSGNode *root = old;
     if (!root) {
@@ -196,31 +201,23 @@ QSGNode *PdfPageItem::updatePaintNode(QSGNode *old, UpdatePaintNodeData *) {
         QSGRectangleNode *paper = window()->createRectangleNode();
         paper->setColor(Qt::white);
         root->appendChildNode(paper);
+        if (withPicture) {
+            QSGImageNode *picture = window()->createImageNode();
+            picture->setOwnsTexture(true);
+            picture->setFiltering(QSGTexture::Linear);
+            root->appendChildNode(picture);
+            m_textureStale = true;
+        }
     }
     static_cast<QSGRectangleNode *>(root->firstChild())->setRect(sheet);
-
-    auto *picture = static_cast<QSGImageNode *>(root->firstChild()->nextSibling());
-    if (m_image.isNull()) {
-        if (picture) {
-            root->removeChildNode(picture);
-            delete picture;
+    if (withPicture) {
+        auto *picture = static_cast<QSGImageNode *>(root->lastChild());
+        if (m_textureStale) {
+            picture->setTexture(window()->createTextureFromImage(m_image));
+            m_textureStale = false;
         }
-        return root;
+        picture->setRect(sheet);
     }
-    // A new node gets its texture before it joins the tree: the software renderer reads it then.
-    const bool added = !picture;
-    if (added) {
-        picture = window()->createImageNode();
-        picture->setOwnsTexture(true);
-        picture->setFiltering(QSGTexture::Linear);
-    }
-    if (m_textureStale || added) {
-        picture->setTexture(window()->createTextureFromImage(m_image));
-        m_textureStale = false;
-    }
-    picture->setRect(sheet);
-    if (added)
-        root->appendChildNode(picture);
     return root;
 }
 
