@@ -70,12 +70,16 @@ void PdfPageItem::setPage(int page) {
         return;
     m_page = page;
     emit pageChanged();
-    m_pagePoints = m_status == Ready && page >= 0 && page < pageCount()
-                       ? m_document->pagePointSize(page)
-                       : QSizeF();
+    readPagePoints();
     emit drawnChanged();
     requestRender(false);
     update();
+}
+
+void PdfPageItem::readPagePoints() {
+    m_pagePoints = m_status == Ready && m_page >= 0 && m_page < pageCount()
+                       ? m_document->pagePointSize(m_page)
+                       : QSizeF();
 }
 
 int PdfPageItem::pageCount() const {
@@ -86,9 +90,7 @@ void PdfPageItem::setStatus(Status status) {
     if (status == m_status)
         return;
     m_status = status;
-    m_pagePoints = status == Ready && m_page >= 0 && m_page < pageCount()
-                       ? m_document->pagePointSize(m_page)
-                       : QSizeF();
+    readPagePoints();
     emit statusChanged();
     emit drawnChanged();
     requestRender(false);

@@ -65,6 +65,8 @@ private:
     };
 
     void setStatus(Status status);
+    // The size of `page` in points, empty while it is not a page of a ready document.
+    void readPagePoints();
     // The wanted picture changed; a resize waits a moment so a drag renders once at its end.
     void requestRender(bool coalesce);
     void startRender();
