@@ -1,0 +1,226 @@
+#include "PdfPageItem.h"
+
+#include <QGuiApplication>
+#include <QPdfDocument>
+#include <QQuickWindow>
+#include <QSGImageNode>
+#include <QSGRectangleNode>
+#include <QtConcurrent/QtConcurrentRun>
+#include <QtQml/qqmlfile.h>
+
+#include <cmath>
+
+namespace quorvel {
+
+namespace {
+
+// Long enough to span the steps of a window drag, short enough not to be seen as a wait.
+constexpr int resizePauseMs = 80;
+
+} // namespace
+
+PdfPageItem::PdfPageItem(QQuickItem *parent)
+    : QQuickItem(parent)
+    , m_document(new QPdfDocument(this)) {
+    setFlag(ItemHasContents);
+    connect(m_document, &QPdfDocument::statusChanged, this, [this](QPdfDocument::Status status) {
+        // Null and Unloading come from closing the previous file: setSource decides those.
+        if (status == QPdfDocument::Status::Loading)
+            setStatus(Loading);
+        else if (status == QPdfDocument::Status::Ready)
+            setStatus(Ready);
+        else if (status == QPdfDocument::Status::Error)
+            setStatus(Error);
+    });
+    connect(&m_render, &QFutureWatcher<Rendered>::finished, this, &PdfPageItem::rendered);
+    m_resizePause.setSingleShot(true);
+    m_resizePause.setInterval(resizePauseMs);
+    connect(&m_resizePause, &QTimer::timeout, this, [this] {
+        if (!m_rendering)
+            startRender();
+    });
+}
+
+// The watcher goes with the item and drops a render still running; the job owns all it uses.
+PdfPageItem::~PdfPageItem() = default;
+
+void PdfPageItem::setSource(const QUrl &source) {
+    if (source == m_source)
+        return;
+    m_source = source;
+    emit sourceChanged();
+    // The previous file's page is not left on screen over the next one.
+    showImage({}, -1, {});
+    m_document->close();
+    if (source.isEmpty()) {
+        setStatus(Null);
+        return;
+    }
+    const QString path = QQmlFile::urlToLocalFileOrQrc(source);
+    if (path.isEmpty()) {
+        setStatus(Error);
+        return;
+    }
+    setStatus(Loading);
+    m_document->load(path);
+}
+
+void PdfPageItem::setPage(int page) {
+    if (page == m_page)
+        return;
+    m_page = page;
+    emit pageChanged();
+    readPagePoints();
+    emit drawnChanged();
+    requestRender(false);
+    update();
+}
+
+void PdfPageItem::readPagePoints() {
+    m_pagePoints = m_status == Ready && m_page >= 0 && m_page < pageCount()
+                       ? m_document->pagePointSize(m_page)
+                       : QSizeF();
+}
+
+int PdfPageItem::pageCount() const {
+    return m_status == Ready ? m_document->pageCount() : 0;
+}
+
+void PdfPageItem::setStatus(Status status) {
+    if (status == m_status)
+        return;
+    m_status = status;
+    readPagePoints();
+    emit statusChanged();
+    emit drawnChanged();
+    requestRender(false);
+    update();
+}
+
+void PdfPageItem::requestRender(bool coalesce) {
+    ++m_generation;
+    if (coalesce && !m_image.isNull()) {
+        m_resizePause.start();
+        return;
+    }
+    m_resizePause.stop();
+    // One render at a time: the one running hands over to the latest request when it ends.
+    if (!m_rendering)
+        startRender();
+}
+
+void PdfPageItem::startRender() {
+    const QRectF sheet = sheetRect(m_pagePoints);
+    if (m_status != Ready || sheet.isEmpty())
+        return;
+    const qreal dpr = devicePixelRatio();
+    const QSize pixels = (sheet.size() * dpr).toSize();
+    const QString path = QQmlFile::urlToLocalFileOrQrc(m_source);
+    const Rendered request{{}, m_generation, m_page, m_pagePoints};
+    m_rendering = true;
+    m_render.setFuture(QtConcurrent::run([path, pixels, dpr, request] {
+        Rendered done = request;
+        QPdfDocument document;
+        if (document.load(path) == QPdfDocument::Error::None &&
+            document.status() == QPdfDocument::Status::Ready)
+            done.image = document.render(request.page, pixels);
+        done.image.setDevicePixelRatio(dpr);
+        return done;
+    }));
+}
+
+void PdfPageItem::rendered() {
+    m_rendering = false;
+    const Rendered done = m_render.result();
+    if (done.generation != m_generation) {
+        if (!m_resizePause.isActive())
+            startRender();
+        return;
+    }
+    // The file changed or went away since it was opened.
+    if (done.image.isNull()) {
+        setStatus(Error);
+        return;
+    }
+    showImage(done.image, done.page, done.points);
+}
+
+void PdfPageItem::showImage(const QImage &image, int page, QSizeF points) {
+    const int drawnBefore = drawnPage();
+    m_image = image;
+    m_imagePage = page;
+    m_imagePoints = points;
+    m_textureStale = true;
+    update();
+    if (drawnPage() != drawnBefore)
+        emit drawnChanged();
+}
+
+void PdfPageItem::geometryChange(const QRectF &newGeometry, const QRectF &oldGeometry) {
+    QQuickItem::geometryChange(newGeometry, oldGeometry);
+    if (newGeometry.size() != oldGeometry.size()) {
+        requestRender(true);
+        update();
+    }
+}
+
+void PdfPageItem::itemChange(ItemChange change, const ItemChangeData &value) {
+    QQuickItem::itemChange(change, value);
+    if (change == ItemDevicePixelRatioHasChanged || (change == ItemSceneChange && value.window))
+        requestRender(change == ItemDevicePixelRatioHasChanged);
+}
+
+qreal PdfPageItem::devicePixelRatio() const {
+    return window() ? window()->effectiveDevicePixelRatio() : qGuiApp->devicePixelRatio();
+}
+
+QRectF PdfPageItem::sheetRect(QSizeF points) const {
+    if (points.isEmpty() || width() <= 0 || height() <= 0)
+        return {};
+    const qreal dpr = devicePixelRatio();
+    const QSizeF fitted = points.scaled(size(), Qt::KeepAspectRatio) * dpr;
+    const QSizeF pixels(std::floor(fitted.width()), std::floor(fitted.height()));
+    const QPointF corner(std::round((width() * dpr - pixels.width()) / 2),
+                         std::round((height() * dpr - pixels.height()) / 2));
+    return {corner / dpr, pixels / dpr};
+}
+
+QSGNode *PdfPageItem::updatePaintNode(QSGNode *old, UpdatePaintNodeData *) {
+    // The picture on screen keeps its own page's shape until the next page's is in.
+    const QRectF sheet = sheetRect(m_image.isNull() ? m_pagePoints : m_imagePoints);
+    const bool withPicture = !m_image.isNull();
+    // A sheet alone or a sheet with its picture, each built whole: the software renderer places
+    // a child added later to a plain node without the item's position.
+    if (sheet.isEmpty() || m_status != Ready || (old && (old->childCount() == 2) != withPicture)) {
+        delete old;
+        old = nullptr;
+        if (sheet.isEmpty() || m_status != Ready)
+            return nullptr;
+    }
+    QSGNode *root = old;
+    if (!root) {
+        root = new QSGNode;
+        QSGRectangleNode *paper = window()->createRectangleNode();
+        paper->setColor(Qt::white);
+        root->appendChildNode(paper);
+        if (withPicture) {
+            QSGImageNode *picture = window()->createImageNode();
+            picture->setOwnsTexture(true);
+            picture->setFiltering(QSGTexture::Linear);
+            root->appendChildNode(picture);
+            m_textureStale = true;
+        }
+    }
+    static_cast<QSGRectangleNode *>(root->firstChild())->setRect(sheet);
+    if (withPicture) {
+        auto *picture = static_cast<QSGImageNode *>(root->lastChild());
+        if (m_textureStale) {
+            picture->setTexture(window()->createTextureFromImage(m_image));
+            m_textureStale = false;
+        }
+        picture->setRect(sheet);
+    }
+    return root;
+}
+
+} // namespace quorvel

@@ -1,0 +1,97 @@
+#pragma once
+
+#include <QFutureWatcher>
+#include <QImage>
+#include <QQuickItem>
+#include <QSizeF>
+#include <QTimer>
+#include <QUrl>
+#include <QtQml/qqmlregistration.h>
+
+class QPdfDocument;
+
+namespace quorvel {
+
+// One page of a local PDF, drawn as a white sheet that fits the item (aspect kept), centred.
+// The document opened here only tells the status, the page count and the page sizes; each
+// page is rendered on a worker by a job that opens the file for itself, so a render never uses
+// anything this item (or another file) can destroy under it. Only the latest request's image
+// is shown: results of an older source, page or size are dropped.
+class PdfPageItem : public QQuickItem {
+    Q_OBJECT
+    QML_ELEMENT
+
+    Q_PROPERTY(QUrl source READ source WRITE setSource NOTIFY sourceChanged)
+    Q_PROPERTY(int page READ page WRITE setPage NOTIFY pageChanged)
+    Q_PROPERTY(Status status READ status NOTIFY statusChanged)
+    Q_PROPERTY(int pageCount READ pageCount NOTIFY statusChanged)
+    // The page whose picture is on screen (-1 for none), and whether that is `page`.
+    Q_PROPERTY(int drawnPage READ drawnPage NOTIFY drawnChanged)
+    Q_PROPERTY(bool pageDrawn READ pageDrawn NOTIFY drawnChanged)
+
+public:
+    enum Status { Null, Loading, Ready, Error };
+    Q_ENUM(Status)
+
+    explicit PdfPageItem(QQuickItem *parent = nullptr);
+    ~PdfPageItem() override;
+
+    QUrl source() const { return m_source; }
+    void setSource(const QUrl &source);
+    int page() const { return m_page; }
+    void setPage(int page);
+    Status status() const { return m_status; }
+    int pageCount() const;
+    int drawnPage() const { return m_image.isNull() ? -1 : m_imagePage; }
+    bool pageDrawn() const { return m_status == Ready && drawnPage() == m_page; }
+
+signals:
+    void sourceChanged();
+    void pageChanged();
+    void statusChanged();
+    void drawnChanged();
+
+protected:
+    QSGNode *updatePaintNode(QSGNode *old, UpdatePaintNodeData *) override;
+    void geometryChange(const QRectF &newGeometry, const QRectF &oldGeometry) override;
+    void itemChange(ItemChange change, const ItemChangeData &value) override;
+
+private:
+    struct Rendered {
+        QImage image;
+        quint64 generation = 0;
+        int page = -1;
+        QSizeF points;
+    };
+
+    void setStatus(Status status);
+    // The size of `page` in points, empty while it is not a page of a ready document.
+    void readPagePoints();
+    // The wanted picture changed; a resize waits a moment so a drag renders once at its end.
+    void requestRender(bool coalesce);
+    void startRender();
+    void rendered();
+    void showImage(const QImage &image, int page, QSizeF points);
+    qreal devicePixelRatio() const;
+    // The sheet of a page of `points` size, fitted and centred, on whole device pixels.
+    QRectF sheetRect(QSizeF points) const;
+
+    QUrl m_source;
+    int m_page = 0;
+    Status m_status = Null;
+    QPdfDocument *m_document = nullptr;
+    QSizeF m_pagePoints;
+
+    // Each change of what should be drawn counts up; a render of another count is stale.
+    quint64 m_generation = 0;
+    bool m_rendering = false;
+    QFutureWatcher<Rendered> m_render;
+    QTimer m_resizePause;
+
+    QImage m_image;
+    int m_imagePage = -1;
+    QSizeF m_imagePoints;
+    bool m_textureStale = false;
+};
+
+} // namespace quorvel
