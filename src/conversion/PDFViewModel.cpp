@@ -8,6 +8,7 @@
 #include "history/FilteredTaskModel.h"
 #include "history/HistoryFetch.h"
 #include "history/RetryRequest.h"
+#include "service/BackgroundWork.h"
 #include "service/Log.h"
 
 #include <QScopeGuard>
@@ -387,9 +388,10 @@ QCoro::Task<> PDFViewModel::fetchConversionHistory() {
     // Handed over, not copied out of the future (whose copy would be freed here).
     auto plan = std::make_shared<TaskListPlan>();
     // Named, not a temporary of the co_await: GCC 12 may destroy such a temporary twice.
-    QFuture<void> planned =
-        QtConcurrent::run([plan, old = m_tasks->tasks(), next = std::move(outcome->tasks),
-                           revision = m_tasks->revision()]() mutable {
+    QFuture<void> planned = QtConcurrent::run(
+        &backgroundPool(), [plan, old = m_tasks->tasks(), next = std::move(outcome->tasks),
+                            revision = m_tasks->revision()]() mutable {
+            giveWayToTheWindow();
             *plan = ConversionTaskModel::plan(std::move(old), std::move(next), revision);
         });
     co_await planned;

@@ -1,6 +1,6 @@
 #include "history/ConversionTaskModel.h"
 
-#include <QThreadPool>
+#include "service/BackgroundWork.h"
 
 #include <vector>
 
@@ -151,8 +151,10 @@ template <typename T> QList<T> withRoom(QList<T> list) {
 template <typename... Lists> void retire(Lists &&...lists) {
     if ((lists.isEmpty() && ...))
         return;
-    QThreadPool::globalInstance()->start(
-        [... dead = std::move(lists)]() mutable { ((dead = {}), ...); });
+    backgroundPool().start([... dead = std::move(lists)]() mutable {
+        giveWayToTheWindow();
+        ((dead = {}), ...);
+    });
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "history/HistoryFetch.h"
 
+#include "service/BackgroundWork.h"
 #include "service/HttpClient.h"
 #include "service/Log.h"
 #include "service/Request.h"
@@ -39,11 +40,12 @@ QCoro::Task<std::optional<HistoryOutcome>> HistoryFetch::fetch(std::function<boo
     // last copy of a large list must not be freed on the GUI thread.
     auto outcome = std::make_shared<std::optional<HistoryOutcome>>();
     // Named, not a temporary of the co_await: GCC 12 may destroy such a temporary twice.
-    QFuture<void> parsed =
-        QtConcurrent::run([outcome, isHttp = response->isHttp, status = response->status,
-                           body = std::move(response->body)] {
-            *outcome = interpretHistoryAnswer(isHttp, status, body);
-        });
+    QFuture<void> parsed = QtConcurrent::run(&backgroundPool(), [outcome, isHttp = response->isHttp,
+                                                                 status = response->status,
+                                                                 body = std::move(response->body)] {
+        giveWayToTheWindow();
+        *outcome = interpretHistoryAnswer(isHttp, status, body);
+    });
     co_await parsed;
     co_return std::move(*outcome);
 }

@@ -1,5 +1,6 @@
 #include "service/HttpClient.h"
 
+#include "service/BackgroundWork.h"
 #include "service/Log.h"
 #include "service/ServiceError.h"
 
@@ -56,6 +57,7 @@ struct NetworkThread {
             t->session->moveToThread(&t->thread);
             QObject::connect(&t->thread, &QThread::finished, t->session, &QObject::deleteLater);
             t->thread.start();
+            QMetaObject::invokeMethod(t->session, &giveWayToTheWindow);
             qAddPostRoutine([] {
                 running->thread.quit();
                 running->thread.wait();
