@@ -1,5 +1,5 @@
-// The history page at scale: the real window offscreen, against a scripted service (on its
-// own thread) that answers with a history of 100 000 jobs (about 33 MB).
+// The history page at scale: the real window offscreen, against a scripted service (in a
+// process of its own) that answers with a history of 100 000 jobs (about 33 MB).
 //
 //   history_ui_bench [jobs]       (QUORVEL_BENCH_TRACE=1 also lists each stall over 16 ms)
 //
@@ -18,10 +18,11 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
+#include <QProcess>
 #include <QQuickItem>
 #include <QSignalSpy>
+#include <QSocketNotifier>
 #include <QTest>
-#include <QThread>
 #include <QTimer>
 
 #include <cstdio>
@@ -137,39 +138,61 @@ int countCards(QQuickItem *list) {
 
 } // namespace
 
+// The service in a process of its own, as in real use: in the page's process its 33 MB of
+// answers and their memory traffic would be counted as the page's. It answers `same` until a
+// line on its input says "changed" or "same"; each such line is acknowledged with "ok".
+int serve(int &argc, char *argv[], int jobs) {
+    QCoreApplication app(argc, argv);
+    const QByteArray same = historyAnswer(jobs, false);
+    const QByteArray changed = historyAnswer(jobs, true);
+    ScriptedServer server;
+    server.setRecordBodies(false);
+    const auto answer = [&](const QByteArray &body) {
+        server.script("GET", "/api/v1/tollan/convert/all", {ScriptedResponse::json(200, body)});
+    };
+    answer(same);
+    std::printf("%s %lld\n", qPrintable(server.origin()), qlonglong(same.size()));
+    std::fflush(stdout);
+    QSocketNotifier input(0, QSocketNotifier::Read);
+    QObject::connect(&input, &QSocketNotifier::activated, [&] {
+        char line[64] = {};
+        if (!std::fgets(line, sizeof line, stdin))
+            QCoreApplication::quit();
+        else
+            answer(QByteArray(line).trimmed() == "changed" ? changed : same);
+        std::printf("ok\n");
+        std::fflush(stdout);
+    });
+    return app.exec();
+}
+
 int main(int argc, char *argv[]) {
+    if (argc > 2 && QByteArray(argv[1]) == "--serve")
+        return serve(argc, argv, std::atoi(argv[2]));
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     const int jobs = argc > 1 ? std::atoi(argv[1]) : 100'000;
     Log::setSink({}); // the answer's 33 MB echo line would measure the terminal
 
-    // The service on a thread of its own: serving 33 MB must not be counted as the page's.
-    QThread serverThread;
-    serverThread.start();
-    QObject inServerThread;
-    inServerThread.moveToThread(&serverThread);
-    std::unique_ptr<ScriptedServer> server;
-    const QByteArray same = historyAnswer(jobs, false);
-    const QByteArray changed = historyAnswer(jobs, true);
-    QMetaObject::invokeMethod(
-        &inServerThread, [&] { server = std::make_unique<ScriptedServer>(); },
-        Qt::BlockingQueuedConnection);
-    const auto answer = [&](const QByteArray &body) {
-        QMetaObject::invokeMethod(
-            &inServerThread,
-            [&] {
-                server->setRecordBodies(false);
-                server->script("GET", "/api/v1/tollan/convert/all",
-                               {ScriptedResponse::json(200, body)});
-            },
-            Qt::BlockingQueuedConnection);
+    QProcess service;
+    service.start(QCoreApplication::applicationFilePath(),
+                  {QStringLiteral("--serve"), QString::number(jobs)});
+    if (!service.waitForReadyRead(120'000)) {
+        std::fprintf(stderr, "the scripted service did not start\n");
+        return 1;
+    }
+    const QList<QByteArray> started = service.readLine().trimmed().split(' ');
+    const QString origin = QString::fromLatin1(started.value(0));
+    const auto answer = [&](const char *which) {
+        service.write(QByteArray(which) + '\n');
+        service.waitForReadyRead(10'000);
+        service.readLine();
     };
-    answer(same);
-    std::printf("history answer: %d jobs, %.1f MB\n", jobs, same.size() / 1e6);
+    std::printf("history answer: %d jobs, %.1f MB\n", jobs, started.value(1).toDouble() / 1e6);
 
     int failures = 0;
     {
-        TestEnvironment env(server->origin());
+        TestEnvironment env(origin);
         AppHarness harness;
         QQuickWindow *window = harness.window();
         auto *viewModel = qobject_cast<PDFViewModel *>(harness.property("viewModel"));
@@ -203,9 +226,9 @@ int main(int argc, char *argv[]) {
                     loadStall, meter.busiestMs());
 
         // Refreshes over the shown list.
-        for (const auto &[label, body] :
-             {std::pair{"same answer", &same}, std::pair{"one changed, one new", &changed}}) {
-            answer(*body);
+        for (const auto &[label, which] :
+             {std::pair{"same answer", "same"}, std::pair{"one changed, one new", "changed"}}) {
+            answer(which);
             QTest::qWait(200);
             QObject *page = harness.byObjectName(QStringLiteral("historyPage"))
                                 ->property("page")
@@ -272,9 +295,8 @@ int main(int argc, char *argv[]) {
                     rssMiB());
         failures += cardsAfter > 2 * std::max(cardsBefore, 10) ? 1 : 0;
     }
-    QMetaObject::invokeMethod(
-        &inServerThread, [&] { server.reset(); }, Qt::BlockingQueuedConnection);
-    serverThread.quit();
-    serverThread.wait();
+    service.closeWriteChannel();
+    if (!service.waitForFinished(10'000))
+        service.kill();
     return failures == 0 ? 0 : 1;
 }
