@@ -11,6 +11,7 @@
 // cards flat.
 
 #include "AppHarness.h"
+#include "HistoryJobs.h"
 #include "ScriptedServer.h"
 #include "TestSupport.h"
 #include "conversion/PDFViewModel.h"
@@ -35,33 +36,16 @@ using namespace quorvel::test;
 
 namespace {
 
-QByteArray job(int i, int status) {
-    static const char *const names[] = {"Quarterly report", "Straße plan",  "invoice",
-                                        "Präsentation",     "thesis draft", "年度报告",
-                                        "meeting notes",    "contract"};
-    static const char *const types[] = {"pdf2doc", "pdf2ppt", "pdf2img", "pdf2txt", "doc2pdf"};
-    const QByteArray n = QByteArray::number(i);
-    const QByteArray hex = QByteArray::number(quint64(i) * 2654435761u, 16).rightJustified(32, '0');
-    return "{\"id\":\"" + QByteArray::number(quint64(i) * 7919u, 16).rightJustified(8, '0') +
-           "-4b1d-9c2a-" + n.rightJustified(12, '0') + "\",\"user_id\":\"user-000123\",\"typ\":\"" +
-           types[i % 5] + "\",\"file_name\":\"" + names[i % 8] + " " + n + " final version.pdf\"," +
-           "\"page_number\":" + QByteArray::number(1 + i % 300) +
-           ",\"source_file_path\":\"/uploads/" + hex.left(16) + ".pdf\"," +
-           "\"source_file_typ\":\"pdf\",\"result_file_typ\":\"docx\",\"source_file_md5\":\"" + hex +
-           "\",\"status\":" + QByteArray::number(status) +
-           ",\"create_at\":\"2025-01-31T08:15:00Z\"}";
-}
-
 // `changed`: job 5 has another status and one new job leads the list.
 QByteArray historyAnswer(int jobs, bool changed) {
     QByteArray out = "{\"code\":0,\"msg\":\"ok\",\"data\":{\"converts\":[";
     out.reserve(jobs * 340 + 512);
     if (changed)
-        out += job(jobs, 0) + ',';
+        out += historyJob(jobs, 0) + ',';
     for (int i = 0; i < jobs; ++i) {
         if (i)
             out += ',';
-        out += job(i, changed && i == 5 ? 1 : i % 3);
+        out += historyJob(i, changed && i == 5 ? 1 : i % 3);
     }
     return out + "]}}";
 }
