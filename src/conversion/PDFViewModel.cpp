@@ -392,7 +392,7 @@ QCoro::Task<> PDFViewModel::fetchConversionHistory() {
         &backgroundPool(), [plan, old = m_tasks->tasks(), next = std::move(outcome->tasks),
                             revision = m_tasks->revision()]() mutable {
             giveWayToTheWindow();
-            *plan = ConversionTaskModel::plan(std::move(old), std::move(next), revision);
+            *plan = ConversionTaskModel::plan(std::move(old), std::move(next), revision, true);
         });
     co_await planned;
     if (!self)

@@ -168,21 +168,25 @@ bool sameJob(const ConversionTask &a, const ConversionTask &b) {
 }
 
 TaskListPlan ConversionTaskModel::plan(QList<ConversionTask> old, QList<ConversionTask> next,
-                                       quint64 revision) {
+                                       quint64 revision, bool forView) {
     TaskListPlan p;
     p.basedOn = revision;
     p.folded.reserve(next.size());
     for (const ConversionTask &t : std::as_const(next))
         p.folded.append(fold(t.fileName));
-    p.index = NameIndex::of(p.folded);
+    if (forView) {
+        p.index = NameIndex::of(p.folded);
+        p.indexed = true;
+    }
+    const auto roomy = [forView](auto list) { return forView ? withRoom(std::move(list)) : list; };
     const qsizetype n = next.size();
     if (old.isEmpty() || n == 0) {
         if (!old.isEmpty())
             p.removals.append({0, old.size() - 1});
         if (n > 0)
             p.insertions.append({0, n - 1});
-        p.next = withRoom(std::move(next));
-        p.folded = withRoom(std::move(p.folded));
+        p.next = roomy(std::move(next));
+        p.folded = roomy(std::move(p.folded));
         return p;
     }
 
@@ -219,8 +223,8 @@ TaskListPlan ConversionTaskModel::plan(QList<ConversionTask> old, QList<Conversi
         p.removals.clear();
         p.insertions.clear();
         p.changed.clear();
-        p.next = withRoom(std::move(next));
-        p.folded = withRoom(std::move(p.folded));
+        p.next = roomy(std::move(next));
+        p.folded = roomy(std::move(p.folded));
         return p;
     }
     p.next = std::move(next);
@@ -236,12 +240,13 @@ void ConversionTaskModel::setTasks(QList<ConversionTask> tasks) {
 
 void ConversionTaskModel::apply(TaskListPlan p) {
     if (p.basedOn != m_revision)
-        p = plan(m_tasks, std::move(p.next), m_revision);
+        p = plan(m_tasks, std::move(p.next), m_revision, p.indexed);
     if (p.unchanged()) {
         // The same names: the index already in place is right; the one planned goes too.
-        if (!m_indexValid)
+        if (!m_indexValid && p.indexed) {
             std::swap(m_index, p.index);
-        m_indexValid = true;
+            m_indexValid = true;
+        }
         retire(p.next, p.folded, p.index.text, p.index.starts);
         return;
     }
@@ -251,7 +256,7 @@ void ConversionTaskModel::apply(TaskListPlan p) {
     m_indexValid = false;
     const auto takeIndex = [&] {
         std::swap(m_index, p.index);
-        m_indexValid = true;
+        m_indexValid = p.indexed;
     };
     if (p.reset) {
         beginResetModel();

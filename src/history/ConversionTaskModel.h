@@ -26,7 +26,8 @@ struct TaskListPlan {
     using Range = std::pair<qsizetype, qsizetype>; // first and last row, inclusive
     QList<ConversionTask> next;
     QList<QString> folded; // of `next`, row by row
-    NameIndex index;       // of `folded`
+    NameIndex index;       // of `folded`, when planned for a view
+    bool indexed = false;
     bool reset = false;
     QList<Range> removals;    // rows of the old list, ascending
     QList<Range> insertions;  // rows of the new list, ascending
@@ -71,8 +72,8 @@ public:
     const QList<ConversionTask> &tasks() const { return m_tasks; }
     // File names folded for case-insensitive search, one per task.
     const QList<QString> &foldedFileNames() const { return m_folded; }
-    // The index of those names, or null while a change made here has left it behind (it is
-    // built with each published list, away from the GUI thread).
+    // The index of those names, or null while there is none: a change made here has left it
+    // behind, or the list was published without one (see `plan`).
     const NameIndex *nameIndex() const { return m_indexValid ? &m_index : nullptr; }
     // Counts every change of the list, so a plan made on a snapshot can tell it is stale.
     quint64 revision() const { return m_revision; }
@@ -80,8 +81,10 @@ public:
     // Publishes a new list through the smallest change (see TaskListPlan).
     void setTasks(QList<ConversionTask> tasks);
     // Pure, safe on any thread: `old` is the list at revision `revision`.
+    // `forView`: a window will show the list, so the plan also builds the search index and
+    // leaves room for new jobs at the top (work a one-shot caller need not pay for).
     static TaskListPlan plan(QList<ConversionTask> old, QList<ConversionTask> next,
-                             quint64 revision);
+                             quint64 revision, bool forView = false);
     // Applies a plan; one made against an older revision is made again here first.
     void apply(TaskListPlan plan);
     void insertFront(const ConversionTask &task);

@@ -204,6 +204,3 @@ Q_DECLARE_METATYPE(quorvel::UserInfoData)
 Q_DECLARE_METATYPE(quorvel::PageBalanceData)
 Q_DECLARE_METATYPE(quorvel::FileUploadData)
 Q_DECLARE_METATYPE(quorvel::ConversionTask)
-// Strings and numbers only: a list of jobs may move them as plain bytes, which matters when
-// a job is inserted at the top of a list of 100 000.
-Q_DECLARE_TYPEINFO(quorvel::ConversionTask, Q_RELOCATABLE_TYPE);
