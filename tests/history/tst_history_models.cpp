@@ -182,9 +182,10 @@ private Q_SLOTS:
     void sourceEditsReachFilteredView() {
         PDFViewModel vm;
         const auto checked = checkModels(vm);
-        vm.publishTasks(sampleJobs());
-        vm.setSelectedFilter(TaskFilter::Failed);
         ConversionTaskModel *tasks = vm.conversionTaskModel();
+        // Published as for a window: with its search index.
+        tasks->apply(ConversionTaskModel::plan({}, sampleJobs(), tasks->revision(), true));
+        vm.setSelectedFilter(TaskFilter::Failed);
         tasks->insertFront(job("new", "retry.pdf", 2));
         QCOMPARE(ids(vm.filteredTasks()), (QStringList{"new", "3", "4"}));
         // A search after such an edit sees the edited list.
@@ -200,10 +201,11 @@ private Q_SLOTS:
 
     void replaceUpdatesFoldedName() {
         PDFViewModel vm;
-        vm.publishTasks({job("1", "alpha.pdf", 0)});
+        ConversionTaskModel *tasks = vm.conversionTaskModel();
+        tasks->apply(ConversionTaskModel::plan({}, {job("1", "alpha.pdf", 0)}, 0, true));
         vm.setSearchText(QStringLiteral("BETA"));
         QCOMPARE(vm.filteredTaskModel()->rowCount(), 0);
-        vm.conversionTaskModel()->replaceAt(0, job("1", "beta.pdf", 0));
+        tasks->replaceAt(0, job("1", "beta.pdf", 0));
         QCOMPARE(vm.filteredTaskModel()->rowCount(), 1);
         vm.setSearchText(QStringLiteral("alpha"));
         QCOMPARE(vm.filteredTaskModel()->rowCount(), 0);
