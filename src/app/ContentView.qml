@@ -2,10 +2,8 @@ import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
 import Quorvel.App
-import Quorvel.Assistant
 import Quorvel.Ui
 import Quorvel.Service.Views
-import Quorvel.History.Views
 
 // The main window: header with the tab switch and the account area, then the page of the
 // selected tab. It owns the view model and the account object for the window's life.
@@ -57,10 +55,12 @@ ApplicationWindow {
         return pdfReader
     }
     onSelectedTabChanged: {
-        if (selectedTab === 1)
-            historyLoader.active = true
-        else if (selectedTab === 2)
-            assistantLoader.active = true
+        if (selectedTab === 1 && historyLoader.status === Loader.Null)
+            historyLoader.setSource("qrc:/qt/qml/Quorvel/History/Views/HistoryPageView.qml",
+                                    { theme: appTheme, viewModel: viewModel })
+        else if (selectedTab === 2 && assistantLoader.status === Loader.Null)
+            assistantLoader.setSource("qrc:/qt/qml/Quorvel/Assistant/AgentView.qml",
+                                      { authManager: authManager })
     }
 
     title: "Quorvel"
@@ -183,27 +183,24 @@ ApplicationWindow {
             onPreviewPdf: file => window.openPdf(file)
         }
         // The history and the assistant pages, each built the first time its tab is chosen,
-        // then kept: start-up does not pay for them.
+        // then kept. They are named by address, not by type, so that loading this window does
+        // not compile them either (about a third of the start-up when they were types here).
         Loader {
             id: historyLoader
             objectName: "historyLoader"
-            active: false
-            sourceComponent: HistoryPageView {
-                theme: appTheme
-                viewModel: window.viewModel
-                selected: window.selectedTab === 1
-                windowShown: window.visible && window.visibility !== Window.Minimized
-                onPreviewRequested: file => window.openPdf(file)
-                onSignInRequested: loginSheet.open()
+            // Shown before selected: becoming selected is the arrival that fetches the list.
+            onLoaded: {
+                item.windowShown = Qt.binding(() => window.visible
+                                                     && window.visibility !== Window.Minimized)
+                item.selected = Qt.binding(() => window.selectedTab === 1)
+                item.previewRequested.connect(file => window.openPdf(file))
+                item.signInRequested.connect(window.openLoginSheet)
             }
         }
         Loader {
             id: assistantLoader
-            active: false
-            sourceComponent: AgentView {
-                authManager: window.authManager
-                onPreviewRequested: file => window.openPdf(file)
-            }
+            objectName: "assistantLoader"
+            onLoaded: item.previewRequested.connect(file => window.openPdf(file))
         }
     }
 }

@@ -164,6 +164,7 @@ Item {
                         onClicked: page.retryFetch()
                     }
                     PlainButton {
+                        objectName: "signInAgainButton"
                         visible: page.signInNeeded
                         theme: root.theme
                         text: qsTr("Sign in again")

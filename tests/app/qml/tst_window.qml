@@ -63,6 +63,19 @@ Item {
             compare(item(win, "logoutButton").visible, false)
         }
 
+        // The history refused with 401 offers a new sign-in: the window makes the sheet then,
+        // though nothing opened it before.
+        function test_historyOffersTheLoginSheet() {
+            service.reset()
+            service.answer("GET", "/api/v1/tollan/convert/all", 401, "{}")
+            const win = openWindow()
+            win.selectedTab = 1
+            const button = () => item(win, "signInAgainButton")
+            tryVerify(() => button() && button().visible)
+            button().clicked()
+            tryVerify(() => win.loginSheet && win.loginSheet.visible)
+        }
+
         // The picker and the share menu are made when first used, and then work.
         function test_pickerAndShareMenuOnDemand() {
             service.reset()
