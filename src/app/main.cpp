@@ -1,3 +1,4 @@
+#include "Icons.h"
 #include "StartupProbe.h"
 #include "WindowGeometry.h"
 
@@ -17,6 +18,7 @@ Q_IMPORT_QML_PLUGIN(Quorvel_AppPlugin)
 
 int main(int argc, char *argv[]) {
     quorvel::StartupProbe::markProcessStart();
+    quorvel::Icons::preferTrueTypeFont();
     QGuiApplication app(argc, argv);
     // The same names as quorvel-cli, so both find one token in one preferences file.
     QGuiApplication::setOrganizationName(QStringLiteral("Quorvel"));

@@ -1,6 +1,9 @@
 #include "Icons.h"
 
 #include <QHash>
+#include <QStandardPaths>
+
+#include <fontconfig/fontconfig.h>
 
 namespace quorvel {
 
@@ -67,6 +70,29 @@ const QHash<QString, QString> &table() {
     return t;
 }
 } // namespace
+
+void Icons::preferTrueTypeFont() {
+    // Debian installs the icon font as TrueType, WOFF and WOFF2 under one name, and Qt keeps the
+    // WOFF2, which FreeType decompresses on every start (about 5 ms of the first frame). With the
+    // web formats left out of fontconfig's list, the TrueType file is the one Qt finds.
+    if (QStandardPaths::locate(
+            QStandardPaths::GenericDataLocation,
+            QStringLiteral(
+                "fonts/truetype/material-design-icons-iconfont/MaterialIcons-Regular.ttf"))
+            .isEmpty())
+        return;
+    static const char rule[] = "<?xml version=\"1.0\"?><fontconfig><selectfont><rejectfont>"
+                               "<glob>*/material-design-icons-iconfont/*.woff</glob>"
+                               "<glob>*/material-design-icons-iconfont/*.woff2</glob>"
+                               "</rejectfont></selectfont></fontconfig>";
+    FcConfig *config = FcInitLoadConfig();
+    if (!config)
+        return;
+    if (FcConfigParseAndLoadFromMemory(config, reinterpret_cast<const FcChar8 *>(rule), FcFalse) &&
+        FcConfigBuildFonts(config))
+        FcConfigSetCurrent(config); // takes its own reference
+    FcConfigDestroy(config);
+}
 
 QString Icons::ligature(const QString &identifier) {
     return table().value(identifier, QStringLiteral("help_outline"));

@@ -16,6 +16,8 @@
 #include <QTest>
 #include <QTextLayout>
 
+#include <fontconfig/fontconfig.h>
+
 using namespace quorvel;
 
 class TestIcons : public QObject {
@@ -51,6 +53,29 @@ class TestIcons : public QObject {
     }
 
 private Q_SLOTS:
+    // The app offers Qt only the TrueType file of the icon font; the rows below then draw
+    // every icon from it.
+    void initTestCase() {
+        Icons::preferTrueTypeFont();
+        FcPattern *pattern = FcPatternCreate();
+        FcPatternAddString(pattern, FC_FAMILY,
+                           reinterpret_cast<const FcChar8 *>(qPrintable(Icons::fontFamily())));
+        FcObjectSet *objects = FcObjectSetBuild(FC_FILE, nullptr);
+        FcFontSet *fonts = FcFontList(nullptr, pattern, objects);
+        QStringList files;
+        for (int i = 0; fonts && i < fonts->nfont; ++i) {
+            FcChar8 *file = nullptr;
+            if (FcPatternGetString(fonts->fonts[i], FC_FILE, 0, &file) == FcResultMatch)
+                files << QString::fromUtf8(reinterpret_cast<const char *>(file));
+        }
+        FcFontSetDestroy(fonts);
+        FcObjectSetDestroy(objects);
+        FcPatternDestroy(pattern);
+        QCOMPARE(files.size(), 1);
+        QVERIFY2(files.constFirst().endsWith(QLatin1String(".ttf")),
+                 qPrintable(files.constFirst()));
+    }
+
     void everyUsedIconIsOneGlyph_data() {
         QTest::addColumn<QString>("identifier");
         const QSet<QString> ids = usedIdentifiers();
