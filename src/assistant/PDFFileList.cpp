@@ -33,31 +33,28 @@ void PDFFileList::setSource(ConversionTaskModel *source) {
 }
 
 void PDFFileList::reloadCompleted() {
-    m_completed.clear();
-    m_completedFolded.clear();
+    m_completedRows.clear();
     if (m_source) {
         const QList<ConversionTask> &tasks = m_source->tasks();
-        const QList<QString> &folded = m_source->foldedFileNames();
         for (qsizetype i = 0; i < tasks.size(); ++i) {
-            if (hasStatus(tasks[i].status, JobStatus::Completed)) {
-                m_completed.append(tasks[i]);
-                m_completedFolded.append(folded.value(i));
-            }
+            if (hasStatus(tasks[i].status, JobStatus::Completed))
+                m_completedRows.append(i);
         }
     }
     refilter();
 }
 
 void PDFFileList::refilter() {
-    if (m_searchText.isEmpty()) {
-        m_filtered = m_completed;
+    if (m_searchText.isEmpty() || !m_source) {
+        m_filteredRows = m_searchText.isEmpty() ? m_completedRows : QList<qsizetype>();
         return;
     }
     const QString needle = ConversionTaskModel::fold(m_searchText);
-    m_filtered.clear();
-    for (qsizetype i = 0; i < m_completed.size(); ++i) {
-        if (m_completedFolded[i].contains(needle))
-            m_filtered.append(m_completed[i]);
+    const QList<QString> &folded = m_source->foldedFileNames();
+    m_filteredRows.clear();
+    for (qsizetype row : std::as_const(m_completedRows)) {
+        if (row < folded.size() && folded[row].contains(needle))
+            m_filteredRows.append(row);
     }
 }
 
@@ -76,8 +73,13 @@ void PDFFileList::repaginate() {
     const int end = std::min(start + perPage, filteredCount());
     beginResetModel();
     m_page.clear();
-    if (start >= 0 && start < filteredCount())
-        m_page = m_filtered.mid(start, end - start);
+    if (m_source && start >= 0 && start < filteredCount()) {
+        const QList<ConversionTask> &tasks = m_source->tasks();
+        for (qsizetype row : m_filteredRows.mid(start, end - start)) {
+            if (row < tasks.size())
+                m_page.append(tasks[row]);
+        }
+    }
     endResetModel();
     if (filteredCount() > 0 && start >= filteredCount() && !m_correctionQueued) {
         m_correctionQueued = true;
@@ -153,9 +155,12 @@ bool PDFFileList::areAllCurrentFilesSelected() const {
 }
 
 std::optional<ConversionTask> PDFFileList::task(const QString &taskId) const {
-    for (const ConversionTask &t : m_filtered) {
-        if (t.id == taskId)
-            return t;
+    if (m_source) {
+        const QList<ConversionTask> &tasks = m_source->tasks();
+        for (qsizetype row : m_filteredRows) {
+            if (row < tasks.size() && tasks[row].id == taskId)
+                return tasks[row];
+        }
     }
     for (const ConversionTask &t : m_selection) {
         if (t.id == taskId)

@@ -56,8 +56,8 @@ public:
     void setCurrentPage(int page);
     int itemsPerPage() const;
     int totalPages() const;
-    int completedCount() const { return int(m_completed.size()); }
-    int filteredCount() const { return int(m_filtered.size()); }
+    int completedCount() const { return int(m_completedRows.size()); }
+    int filteredCount() const { return int(m_filteredRows.size()); }
     int selectedCount() const { return int(m_selection.size()); }
     bool areAllCurrentFilesSelected() const;
 
@@ -88,9 +88,11 @@ private:
     void clampPage();
 
     QPointer<ConversionTaskModel> m_source;
-    QList<ConversionTask> m_completed;
-    QList<QString> m_completedFolded;
-    QList<ConversionTask> m_filtered;
+    // Rows of the source's completed jobs, and of those the search keeps: positions, not
+    // copies, so a change of a long history costs a scan, not a copy of every completed job.
+    // Made again on every change of the source.
+    QList<qsizetype> m_completedRows;
+    QList<qsizetype> m_filteredRows;
     QList<ConversionTask> m_page;
     QList<ConversionTask> m_selection;
     QSet<QString> m_selectedIds;

@@ -135,6 +135,27 @@ private Q_SLOTS:
         QTEST(names(list->selectedFiles()), "stillSelected");
     }
 
+    // A new history under a search: the rows shown and the job a card selects are the new
+    // list's, though every job moved down one place.
+    void searchFollowsTheList() {
+        AssistantPage assistant;
+        PDFFileList *list = assistant.files();
+        QList<ConversionTask> tasks = completed(3);
+        tasks.append(task(7, QStringLiteral("report old.pdf")));
+        assistant.viewModel()->publishTasks(tasks);
+        list->setSearchText(QStringLiteral("report"));
+        QCOMPARE(names(list->paginatedFiles()), QStringList{"report old.pdf"});
+        tasks.prepend(task(8, QStringLiteral("Report new.pdf")));
+        tasks[4].fileName = QStringLiteral("renamed.pdf"); // "file 2.pdf"
+        assistant.viewModel()->publishTasks(tasks);
+        QCOMPARE(names(list->paginatedFiles()), QStringList({"Report new.pdf", "report old.pdf"}));
+        list->toggleSelection(QStringLiteral("job-7"));
+        QCOMPARE(names(list->selectedFiles()), QStringList{"report old.pdf"});
+        list->setSearchText(QString());
+        QCOMPARE(list->completedCount(), 5);
+        QVERIFY(names(list->paginatedFiles()).contains(QStringLiteral("renamed.pdf")));
+    }
+
     void selectAllOfThePage() {
         AssistantPage assistant;
         PDFFileList *list = assistant.files();
