@@ -16,20 +16,20 @@ namespace quorvel {
 class ConversionPage : public QObject {
     Q_OBJECT
     QML_ELEMENT
-    Q_PROPERTY(
-        quorvel::PDFViewModel *viewModel READ viewModel WRITE setViewModel NOTIFY viewModelChanged)
+    Q_PROPERTY(quorvel::PDFViewModel *viewModel READ viewModel WRITE setViewModel NOTIFY
+                   viewModelChanged FINAL)
     Q_PROPERTY(QString selectedOperation READ selectedOperation WRITE setSelectedOperation NOTIFY
-                   selectedOperationChanged)
-    Q_PROPERTY(QStringList nameFilters READ nameFilters NOTIFY selectedOperationChanged)
-    Q_PROPERTY(QVariantList toolGroups READ toolGroups CONSTANT)
-    Q_PROPERTY(bool isProcessing READ isProcessing NOTIFY processingStateChanged)
-    Q_PROPERTY(bool showWarmReminder READ showWarmReminder NOTIFY processingStateChanged)
-    Q_PROPERTY(QString warmReminderText READ warmReminderText NOTIFY processingStateChanged)
-    Q_PROPERTY(double progress READ progress NOTIFY progressChanged)
-    Q_PROPERTY(QString progressText READ progressText NOTIFY progressChanged)
-    Q_PROPERTY(QVariantList selectedRows READ selectedRows NOTIFY selectedRowsChanged)
-    Q_PROPERTY(QVariantList uploadedRows READ uploadedRows NOTIFY uploadedRowsChanged)
-    Q_PROPERTY(QVariantList processedRows READ processedRows NOTIFY processedRowsChanged)
+                   selectedOperationChanged FINAL)
+    Q_PROPERTY(QStringList nameFilters READ nameFilters NOTIFY selectedOperationChanged FINAL)
+    Q_PROPERTY(QVariantList toolGroups READ toolGroups CONSTANT FINAL)
+    Q_PROPERTY(bool isProcessing READ isProcessing NOTIFY processingStateChanged FINAL)
+    Q_PROPERTY(bool showWarmReminder READ showWarmReminder NOTIFY processingStateChanged FINAL)
+    Q_PROPERTY(QString warmReminderText READ warmReminderText NOTIFY processingStateChanged FINAL)
+    Q_PROPERTY(double progress READ progress NOTIFY progressChanged FINAL)
+    Q_PROPERTY(QString progressText READ progressText NOTIFY progressChanged FINAL)
+    Q_PROPERTY(QVariantList selectedRows READ selectedRows NOTIFY selectedRowsChanged FINAL)
+    Q_PROPERTY(QVariantList uploadedRows READ uploadedRows NOTIFY uploadedRowsChanged FINAL)
+    Q_PROPERTY(QVariantList processedRows READ processedRows NOTIFY processedRowsChanged FINAL)
 
 public:
     explicit ConversionPage(QObject *parent = nullptr);

@@ -15,9 +15,9 @@ class DesktopNotifier;
 class JobNotifier : public QObject {
     Q_OBJECT
     QML_ELEMENT
-    Q_PROPERTY(
-        quorvel::PDFViewModel *viewModel READ viewModel WRITE setViewModel NOTIFY viewModelChanged)
-    Q_PROPERTY(QQuickWindow *window READ window WRITE setWindow NOTIFY windowChanged)
+    Q_PROPERTY(quorvel::PDFViewModel *viewModel READ viewModel WRITE setViewModel NOTIFY
+                   viewModelChanged FINAL)
+    Q_PROPERTY(QQuickWindow *window READ window WRITE setWindow NOTIFY windowChanged FINAL)
 
 public:
     explicit JobNotifier(QObject *parent = nullptr);

@@ -23,24 +23,25 @@ namespace quorvel {
 class AssistantPage : public QObject {
     Q_OBJECT
     QML_ELEMENT
-    Q_PROPERTY(quorvel::PDFViewModel *viewModel READ viewModel CONSTANT)
+    Q_PROPERTY(quorvel::PDFViewModel *viewModel READ viewModel CONSTANT FINAL)
     Q_PROPERTY(quorvel::AuthManager *authManager READ authManager WRITE setAuthManager NOTIFY
-                   authManagerChanged)
-    Q_PROPERTY(quorvel::PDFFileList *files READ files CONSTANT)
-    Q_PROPERTY(quorvel::ChatModel *chat READ chat CONSTANT)
-    Q_PROPERTY(QVariantList features READ features CONSTANT)
-    Q_PROPERTY(int selectedFeature READ selectedFeature NOTIFY selectedFeatureChanged)
-    Q_PROPERTY(
-        QVariantMap selectedFeatureInfo READ selectedFeatureInfo NOTIFY selectedFeatureChanged)
+                   authManagerChanged FINAL)
+    Q_PROPERTY(quorvel::PDFFileList *files READ files CONSTANT FINAL)
+    Q_PROPERTY(quorvel::ChatModel *chat READ chat CONSTANT FINAL)
+    Q_PROPERTY(QVariantList features READ features CONSTANT FINAL)
+    Q_PROPERTY(int selectedFeature READ selectedFeature NOTIFY selectedFeatureChanged FINAL)
+    Q_PROPERTY(QVariantMap selectedFeatureInfo READ selectedFeatureInfo NOTIFY
+                   selectedFeatureChanged FINAL)
     // The selected files as the feature page lists them: [{ taskId, fileName, status,
     // typeIcon, firstColor, secondColor }].
-    Q_PROPERTY(QVariantList historyTasks READ historyTasks NOTIFY historyTasksChanged)
-    Q_PROPERTY(bool showChat READ showChat NOTIFY showChatChanged)
-    Q_PROPERTY(QUrl selectedPDF READ selectedPDF NOTIFY selectedPDFChanged)
-    Q_PROPERTY(QString selectedPDFName READ selectedPDFName NOTIFY selectedPDFChanged)
-    Q_PROPERTY(bool isPreparingPreview READ isPreparingPreview NOTIFY isPreparingPreviewChanged)
+    Q_PROPERTY(QVariantList historyTasks READ historyTasks NOTIFY historyTasksChanged FINAL)
+    Q_PROPERTY(bool showChat READ showChat NOTIFY showChatChanged FINAL)
+    Q_PROPERTY(QUrl selectedPDF READ selectedPDF NOTIFY selectedPDFChanged FINAL)
+    Q_PROPERTY(QString selectedPDFName READ selectedPDFName NOTIFY selectedPDFChanged FINAL)
+    Q_PROPERTY(
+        bool isPreparingPreview READ isPreparingPreview NOTIFY isPreparingPreviewChanged FINAL)
     Q_PROPERTY(QString previewMessage READ previewMessage WRITE setPreviewMessage NOTIFY
-                   previewMessageChanged)
+                   previewMessageChanged FINAL)
 
 public:
     static constexpr int kNoFeature = -1;

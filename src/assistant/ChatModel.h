@@ -23,11 +23,11 @@ class ChatModel : public QAbstractListModel {
     Q_OBJECT
     QML_ELEMENT
     QML_UNCREATABLE("The assistant page owns its chat")
-    Q_PROPERTY(QString inputText READ inputText WRITE setInputText NOTIFY inputTextChanged)
-    Q_PROPERTY(bool isLoading READ isLoading NOTIFY isLoadingChanged)
-    Q_PROPERTY(bool canSend READ canSend NOTIFY canSendChanged)
-    Q_PROPERTY(int count READ count NOTIFY countChanged)
-    Q_PROPERTY(QStringList suggestions READ suggestions CONSTANT)
+    Q_PROPERTY(QString inputText READ inputText WRITE setInputText NOTIFY inputTextChanged FINAL)
+    Q_PROPERTY(bool isLoading READ isLoading NOTIFY isLoadingChanged FINAL)
+    Q_PROPERTY(bool canSend READ canSend NOTIFY canSendChanged FINAL)
+    Q_PROPERTY(int count READ count NOTIFY countChanged FINAL)
+    Q_PROPERTY(QStringList suggestions READ suggestions CONSTANT FINAL)
 
 public:
     enum Role { IdRole = Qt::UserRole + 1, TextRole, IsUserRole, DateRole, TimeRole };

@@ -15,7 +15,7 @@ namespace quorvel {
 class ColorScheme : public QObject {
     Q_OBJECT
     QML_ELEMENT
-    Q_PROPERTY(bool isDark READ isDark NOTIFY isDarkChanged)
+    Q_PROPERTY(bool isDark READ isDark NOTIFY isDarkChanged FINAL)
 
 public:
     explicit ColorScheme(QObject *parent = nullptr);

@@ -18,16 +18,17 @@ class PDFFileList : public QAbstractListModel {
     Q_OBJECT
     QML_ELEMENT
     QML_UNCREATABLE("The assistant page owns its file list")
-    Q_PROPERTY(QString searchText READ searchText WRITE setSearchText NOTIFY searchTextChanged)
-    Q_PROPERTY(double windowWidth READ windowWidth WRITE setWindowWidth NOTIFY layoutChanged)
-    Q_PROPERTY(int currentPage READ currentPage WRITE setCurrentPage NOTIFY layoutChanged)
-    Q_PROPERTY(int itemsPerPage READ itemsPerPage NOTIFY layoutChanged)
-    Q_PROPERTY(int totalPages READ totalPages NOTIFY layoutChanged)
-    Q_PROPERTY(int completedCount READ completedCount NOTIFY layoutChanged)
-    Q_PROPERTY(int filteredCount READ filteredCount NOTIFY layoutChanged)
-    Q_PROPERTY(int selectedCount READ selectedCount NOTIFY selectionChanged)
     Q_PROPERTY(
-        bool areAllCurrentFilesSelected READ areAllCurrentFilesSelected NOTIFY selectionChanged)
+        QString searchText READ searchText WRITE setSearchText NOTIFY searchTextChanged FINAL)
+    Q_PROPERTY(double windowWidth READ windowWidth WRITE setWindowWidth NOTIFY layoutChanged FINAL)
+    Q_PROPERTY(int currentPage READ currentPage WRITE setCurrentPage NOTIFY layoutChanged FINAL)
+    Q_PROPERTY(int itemsPerPage READ itemsPerPage NOTIFY layoutChanged FINAL)
+    Q_PROPERTY(int totalPages READ totalPages NOTIFY layoutChanged FINAL)
+    Q_PROPERTY(int completedCount READ completedCount NOTIFY layoutChanged FINAL)
+    Q_PROPERTY(int filteredCount READ filteredCount NOTIFY layoutChanged FINAL)
+    Q_PROPERTY(int selectedCount READ selectedCount NOTIFY selectionChanged FINAL)
+    Q_PROPERTY(bool areAllCurrentFilesSelected READ areAllCurrentFilesSelected NOTIFY
+                   selectionChanged FINAL)
 
 public:
     enum Role {

@@ -40,28 +40,31 @@ class PDFProcessor {};
 // progress simulation and the file intake. Published fields change on the main thread only.
 class PDFViewModel : public QObject {
     Q_OBJECT
-    Q_PROPERTY(QList<QUrl> selectedFiles READ selectedFiles NOTIFY selectedFilesChanged)
-    Q_PROPERTY(QList<QUrl> processedFiles READ processedFiles NOTIFY processedFilesChanged)
+    Q_PROPERTY(QList<QUrl> selectedFiles READ selectedFiles NOTIFY selectedFilesChanged FINAL)
+    Q_PROPERTY(QList<QUrl> processedFiles READ processedFiles NOTIFY processedFilesChanged FINAL)
+    Q_PROPERTY(quorvel::ProcessingState processingState READ processingState NOTIFY
+                   processingStateChanged FINAL)
     Q_PROPERTY(
-        quorvel::ProcessingState processingState READ processingState NOTIFY processingStateChanged)
-    Q_PROPERTY(QString selectedOperation READ selectedOperation NOTIFY selectedOperationChanged)
-    Q_PROPERTY(QString password READ password NOTIFY passwordChanged)
-    Q_PROPERTY(double uploadProgress READ uploadProgress NOTIFY uploadProgressChanged)
+        QString selectedOperation READ selectedOperation NOTIFY selectedOperationChanged FINAL)
+    Q_PROPERTY(QString password READ password NOTIFY passwordChanged FINAL)
+    Q_PROPERTY(double uploadProgress READ uploadProgress NOTIFY uploadProgressChanged FINAL)
+    Q_PROPERTY(double actualUploadProgress READ actualUploadProgress NOTIFY
+                   actualUploadProgressChanged FINAL)
+    Q_PROPERTY(QVariantList uploadedFiles READ uploadedFilesValue NOTIFY uploadedFilesChanged FINAL)
     Q_PROPERTY(
-        double actualUploadProgress READ actualUploadProgress NOTIFY actualUploadProgressChanged)
-    Q_PROPERTY(QVariantList uploadedFiles READ uploadedFilesValue NOTIFY uploadedFilesChanged)
-    Q_PROPERTY(quorvel::ConversionTaskModel *conversionTasks READ conversionTaskModel CONSTANT)
-    Q_PROPERTY(quorvel::FilteredTaskModel *filteredTasks READ filteredTaskModel CONSTANT)
-    Q_PROPERTY(bool isLoadingHistory READ isLoadingHistory NOTIFY isLoadingHistoryChanged)
-    Q_PROPERTY(QString searchText READ searchText WRITE setSearchText NOTIFY searchTextChanged)
+        quorvel::ConversionTaskModel *conversionTasks READ conversionTaskModel CONSTANT FINAL)
+    Q_PROPERTY(quorvel::FilteredTaskModel *filteredTasks READ filteredTaskModel CONSTANT FINAL)
+    Q_PROPERTY(bool isLoadingHistory READ isLoadingHistory NOTIFY isLoadingHistoryChanged FINAL)
+    Q_PROPERTY(
+        QString searchText READ searchText WRITE setSearchText NOTIFY searchTextChanged FINAL)
     Q_PROPERTY(quorvel::TaskFilter selectedFilter READ selectedFilter WRITE setSelectedFilter NOTIFY
-                   selectedFilterChanged)
-    Q_PROPERTY(QVariant selectedTask READ selectedTaskValue NOTIFY selectedTaskChanged)
+                   selectedFilterChanged FINAL)
+    Q_PROPERTY(QVariant selectedTask READ selectedTaskValue NOTIFY selectedTaskChanged FINAL)
     Q_PROPERTY(bool showTaskDetail READ showTaskDetail WRITE setShowTaskDetail NOTIFY
-                   showTaskDetailChanged)
+                   showTaskDetailChanged FINAL)
     Q_PROPERTY(bool autoRefreshEnabled READ autoRefreshEnabled WRITE setAutoRefreshEnabled NOTIFY
-                   autoRefreshEnabledChanged)
-    Q_PROPERTY(QString lastRefreshTime READ lastRefreshTime NOTIFY lastRefreshTimeChanged)
+                   autoRefreshEnabledChanged FINAL)
+    Q_PROPERTY(QString lastRefreshTime READ lastRefreshTime NOTIFY lastRefreshTimeChanged FINAL)
 
 public:
     explicit PDFViewModel(QObject *parent = nullptr);

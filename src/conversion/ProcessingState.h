@@ -8,9 +8,9 @@ namespace quorvel {
 // Where a conversion run stands: idle, processing, completed, or error with its message.
 class ProcessingState {
     Q_GADGET
-    Q_PROPERTY(Kind kind READ kind CONSTANT)
-    Q_PROPERTY(QString message READ message CONSTANT)
-    Q_PROPERTY(bool isError READ isError CONSTANT)
+    Q_PROPERTY(Kind kind READ kind CONSTANT FINAL)
+    Q_PROPERTY(QString message READ message CONSTANT FINAL)
+    Q_PROPERTY(bool isError READ isError CONSTANT FINAL)
 public:
     enum class Kind { Idle, Processing, Completed, Error };
     Q_ENUM(Kind)

@@ -45,7 +45,7 @@ bool sameJob(const ConversionTask &a, const ConversionTask &b);
 // The account's jobs in the service's order, as a list model for views.
 class ConversionTaskModel : public QAbstractListModel {
     Q_OBJECT
-    Q_PROPERTY(int count READ rowCount NOTIFY countChanged)
+    Q_PROPERTY(int count READ rowCount NOTIFY countChanged FINAL)
 public:
     enum Role {
         IdRole = Qt::UserRole + 1,

@@ -15,7 +15,7 @@ namespace quorvel {
 // keeps its place when the list is refreshed.
 class FilteredTaskModel : public QAbstractListModel {
     Q_OBJECT
-    Q_PROPERTY(int count READ rowCount NOTIFY countChanged)
+    Q_PROPERTY(int count READ rowCount NOTIFY countChanged FINAL)
 public:
     explicit FilteredTaskModel(ConversionTaskModel *source, QObject *parent = nullptr);
 

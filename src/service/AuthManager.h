@@ -18,13 +18,13 @@ namespace quorvel {
 // preferences store, where every request reads it.
 class AuthManager : public QObject {
     Q_OBJECT
-    Q_PROPERTY(bool isLoggedIn READ isLoggedIn NOTIFY isLoggedInChanged)
-    Q_PROPERTY(QVariant currentUser READ currentUserValue NOTIFY currentUserChanged)
-    Q_PROPERTY(QVariant pageBalance READ pageBalanceValue NOTIFY pageBalanceChanged)
-    Q_PROPERTY(QVariant userInfo READ userInfoValue NOTIFY userInfoChanged)
-    Q_PROPERTY(bool isLoading READ isLoading NOTIFY isLoadingChanged)
-    Q_PROPERTY(QString error READ errorText NOTIFY errorChanged)
-    Q_PROPERTY(bool hasError READ hasError NOTIFY errorChanged)
+    Q_PROPERTY(bool isLoggedIn READ isLoggedIn NOTIFY isLoggedInChanged FINAL)
+    Q_PROPERTY(QVariant currentUser READ currentUserValue NOTIFY currentUserChanged FINAL)
+    Q_PROPERTY(QVariant pageBalance READ pageBalanceValue NOTIFY pageBalanceChanged FINAL)
+    Q_PROPERTY(QVariant userInfo READ userInfoValue NOTIFY userInfoChanged FINAL)
+    Q_PROPERTY(bool isLoading READ isLoading NOTIFY isLoadingChanged FINAL)
+    Q_PROPERTY(QString error READ errorText NOTIFY errorChanged FINAL)
+    Q_PROPERTY(bool hasError READ hasError NOTIFY errorChanged FINAL)
 
 public:
     // Whether creation loads the account of a stored token in the background.

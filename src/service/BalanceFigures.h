@@ -12,19 +12,19 @@ namespace quorvel {
 // page balance, so the desktop panel and the CLI read the same figures.
 struct BalanceFigures {
     Q_GADGET
-    Q_PROPERTY(Face face MEMBER face)
-    Q_PROPERTY(qint64 usage MEMBER usage)
-    Q_PROPERTY(qint64 remain MEMBER remain)
-    Q_PROPERTY(qint64 total MEMBER total)
-    Q_PROPERTY(double pageUsageRatio MEMBER pageUsageRatio)
-    Q_PROPERTY(bool showPageBar MEMBER showPageBar)
-    Q_PROPERTY(QString pageBalanceDescription MEMBER pageBalanceDescription)
-    Q_PROPERTY(QString lifetimeDescription MEMBER lifetimeDescription)
-    Q_PROPERTY(bool showDailyRow MEMBER showDailyRow)
-    Q_PROPERTY(qint64 dailyUsage MEMBER dailyUsage)
-    Q_PROPERTY(qint64 dailyTotal MEMBER dailyTotal)
-    Q_PROPERTY(qint64 dailyRemain MEMBER dailyRemain)
-    Q_PROPERTY(double dailyRatio MEMBER dailyRatio)
+    Q_PROPERTY(Face face MEMBER face FINAL)
+    Q_PROPERTY(qint64 usage MEMBER usage FINAL)
+    Q_PROPERTY(qint64 remain MEMBER remain FINAL)
+    Q_PROPERTY(qint64 total MEMBER total FINAL)
+    Q_PROPERTY(double pageUsageRatio MEMBER pageUsageRatio FINAL)
+    Q_PROPERTY(bool showPageBar MEMBER showPageBar FINAL)
+    Q_PROPERTY(QString pageBalanceDescription MEMBER pageBalanceDescription FINAL)
+    Q_PROPERTY(QString lifetimeDescription MEMBER lifetimeDescription FINAL)
+    Q_PROPERTY(bool showDailyRow MEMBER showDailyRow FINAL)
+    Q_PROPERTY(qint64 dailyUsage MEMBER dailyUsage FINAL)
+    Q_PROPERTY(qint64 dailyTotal MEMBER dailyTotal FINAL)
+    Q_PROPERTY(qint64 dailyRemain MEMBER dailyRemain FINAL)
+    Q_PROPERTY(double dailyRatio MEMBER dailyRatio FINAL)
 public:
     // Loading: no account details yet; Lifetime: the daily allowance; Pages: bought pages.
     enum class Face { Loading, Lifetime, Pages };

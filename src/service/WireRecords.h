@@ -16,7 +16,7 @@ namespace quorvel {
 
 struct LoginData {
     Q_GADGET
-    Q_PROPERTY(QString token MEMBER token)
+    Q_PROPERTY(QString token MEMBER token FINAL)
 public:
     QString token;
 
@@ -26,9 +26,9 @@ public:
 
 struct User {
     Q_GADGET
-    Q_PROPERTY(QString id MEMBER id)
-    Q_PROPERTY(QString email MEMBER email)
-    Q_PROPERTY(QString name MEMBER name)
+    Q_PROPERTY(QString id MEMBER id FINAL)
+    Q_PROPERTY(QString email MEMBER email FINAL)
+    Q_PROPERTY(QString name MEMBER name FINAL)
 public:
     QString id;
     QString email;
@@ -41,12 +41,12 @@ public:
 
 struct UserInfoData {
     Q_GADGET
-    Q_PROPERTY(QString email MEMBER email)
-    Q_PROPERTY(bool is_lifetimedeal_member MEMBER is_lifetimedeal_member)
-    Q_PROPERTY(QString lifetime_member_description MEMBER lifetime_member_description)
-    Q_PROPERTY(QString page_balcance_description MEMBER page_balcance_description)
-    Q_PROPERTY(qint64 lft_daily_usage MEMBER lft_daily_usage)
-    Q_PROPERTY(qint64 lft_daily_total MEMBER lft_daily_total)
+    Q_PROPERTY(QString email MEMBER email FINAL)
+    Q_PROPERTY(bool is_lifetimedeal_member MEMBER is_lifetimedeal_member FINAL)
+    Q_PROPERTY(QString lifetime_member_description MEMBER lifetime_member_description FINAL)
+    Q_PROPERTY(QString page_balcance_description MEMBER page_balcance_description FINAL)
+    Q_PROPERTY(qint64 lft_daily_usage MEMBER lft_daily_usage FINAL)
+    Q_PROPERTY(qint64 lft_daily_total MEMBER lft_daily_total FINAL)
 public:
     QString email;
     bool is_lifetimedeal_member = false;
@@ -63,8 +63,8 @@ public:
 
 struct PageBalanceData {
     Q_GADGET
-    Q_PROPERTY(qint64 total_pages MEMBER total_pages)
-    Q_PROPERTY(qint64 consumed_pages MEMBER consumed_pages)
+    Q_PROPERTY(qint64 total_pages MEMBER total_pages FINAL)
+    Q_PROPERTY(qint64 consumed_pages MEMBER consumed_pages FINAL)
 public:
     qint64 total_pages = 0;
     qint64 consumed_pages = 0;
@@ -77,12 +77,12 @@ public:
 
 struct FileUploadData {
     Q_GADGET
-    Q_PROPERTY(QString file_name MEMBER file_name)
-    Q_PROPERTY(QString source_file_path MEMBER source_file_path)
-    Q_PROPERTY(QString source_file_typ MEMBER source_file_typ)
-    Q_PROPERTY(QString source_file_md5 MEMBER source_file_md5)
-    Q_PROPERTY(qint64 page_number MEMBER page_number)
-    Q_PROPERTY(qint64 status MEMBER status)
+    Q_PROPERTY(QString file_name MEMBER file_name FINAL)
+    Q_PROPERTY(QString source_file_path MEMBER source_file_path FINAL)
+    Q_PROPERTY(QString source_file_typ MEMBER source_file_typ FINAL)
+    Q_PROPERTY(QString source_file_md5 MEMBER source_file_md5 FINAL)
+    Q_PROPERTY(qint64 page_number MEMBER page_number FINAL)
+    Q_PROPERTY(qint64 status MEMBER status FINAL)
 public:
     QString file_name;
     QString source_file_path;
@@ -113,17 +113,17 @@ struct ConvertRequest {
 
 struct ConversionTask {
     Q_GADGET
-    Q_PROPERTY(QString id MEMBER id)
-    Q_PROPERTY(QString userId MEMBER userId)
-    Q_PROPERTY(QString typ MEMBER typ)
-    Q_PROPERTY(QString fileName MEMBER fileName)
-    Q_PROPERTY(qint64 pageNumber MEMBER pageNumber)
-    Q_PROPERTY(QString sourceFilePath MEMBER sourceFilePath)
-    Q_PROPERTY(QString sourceFileTyp MEMBER sourceFileTyp)
-    Q_PROPERTY(QString resultFileTyp MEMBER resultFileTyp)
-    Q_PROPERTY(QString sourceFileMd5 MEMBER sourceFileMd5)
-    Q_PROPERTY(qint64 status MEMBER status)
-    Q_PROPERTY(QString createAt MEMBER createAt)
+    Q_PROPERTY(QString id MEMBER id FINAL)
+    Q_PROPERTY(QString userId MEMBER userId FINAL)
+    Q_PROPERTY(QString typ MEMBER typ FINAL)
+    Q_PROPERTY(QString fileName MEMBER fileName FINAL)
+    Q_PROPERTY(qint64 pageNumber MEMBER pageNumber FINAL)
+    Q_PROPERTY(QString sourceFilePath MEMBER sourceFilePath FINAL)
+    Q_PROPERTY(QString sourceFileTyp MEMBER sourceFileTyp FINAL)
+    Q_PROPERTY(QString resultFileTyp MEMBER resultFileTyp FINAL)
+    Q_PROPERTY(QString sourceFileMd5 MEMBER sourceFileMd5 FINAL)
+    Q_PROPERTY(qint64 status MEMBER status FINAL)
+    Q_PROPERTY(QString createAt MEMBER createAt FINAL)
 public:
     QString id;
     QString userId;

@@ -14,7 +14,7 @@ class Icons : public QObject {
     Q_OBJECT
     QML_ELEMENT
     QML_SINGLETON
-    Q_PROPERTY(QString fontFamily READ fontFamily CONSTANT)
+    Q_PROPERTY(QString fontFamily READ fontFamily CONSTANT FINAL)
 
 public:
     using QObject::QObject;

@@ -21,13 +21,13 @@ class PdfPageItem : public QQuickItem {
     Q_OBJECT
     QML_ELEMENT
 
-    Q_PROPERTY(QUrl source READ source WRITE setSource NOTIFY sourceChanged)
-    Q_PROPERTY(int page READ page WRITE setPage NOTIFY pageChanged)
-    Q_PROPERTY(Status status READ status NOTIFY statusChanged)
-    Q_PROPERTY(int pageCount READ pageCount NOTIFY statusChanged)
+    Q_PROPERTY(QUrl source READ source WRITE setSource NOTIFY sourceChanged FINAL)
+    Q_PROPERTY(int page READ page WRITE setPage NOTIFY pageChanged FINAL)
+    Q_PROPERTY(Status status READ status NOTIFY statusChanged FINAL)
+    Q_PROPERTY(int pageCount READ pageCount NOTIFY statusChanged FINAL)
     // The page whose picture is on screen (-1 for none), and whether that is `page`.
-    Q_PROPERTY(int drawnPage READ drawnPage NOTIFY drawnChanged)
-    Q_PROPERTY(bool pageDrawn READ pageDrawn NOTIFY drawnChanged)
+    Q_PROPERTY(int drawnPage READ drawnPage NOTIFY drawnChanged FINAL)
+    Q_PROPERTY(bool pageDrawn READ pageDrawn NOTIFY drawnChanged FINAL)
 
 public:
     enum Status { Null, Loading, Ready, Error };

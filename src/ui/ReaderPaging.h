@@ -13,17 +13,17 @@ class ReaderPaging : public QObject {
     Q_OBJECT
     QML_ELEMENT
 
-    Q_PROPERTY(QUrl url READ url WRITE setUrl NOTIFY changed)
-    Q_PROPERTY(
-        int documentPageCount READ documentPageCount WRITE setDocumentPageCount NOTIFY changed)
-    Q_PROPERTY(bool documentFailed READ documentFailed WRITE setDocumentFailed NOTIFY changed)
-    Q_PROPERTY(int currentPage READ currentPage WRITE setCurrentPage NOTIFY changed)
-    Q_PROPERTY(int totalPages READ totalPages NOTIFY changed)
-    Q_PROPERTY(bool canGoPrevious READ canGoPrevious NOTIFY changed)
-    Q_PROPERTY(bool canGoNext READ canGoNext NOTIFY changed)
-    Q_PROPERTY(QString counterText READ counterText NOTIFY changed)
-    Q_PROPERTY(QString fileName READ fileName NOTIFY changed)
-    Q_PROPERTY(QString errorText READ errorText NOTIFY changed)
+    Q_PROPERTY(QUrl url READ url WRITE setUrl NOTIFY changed FINAL)
+    Q_PROPERTY(int documentPageCount READ documentPageCount WRITE setDocumentPageCount NOTIFY
+                   changed FINAL)
+    Q_PROPERTY(bool documentFailed READ documentFailed WRITE setDocumentFailed NOTIFY changed FINAL)
+    Q_PROPERTY(int currentPage READ currentPage WRITE setCurrentPage NOTIFY changed FINAL)
+    Q_PROPERTY(int totalPages READ totalPages NOTIFY changed FINAL)
+    Q_PROPERTY(bool canGoPrevious READ canGoPrevious NOTIFY changed FINAL)
+    Q_PROPERTY(bool canGoNext READ canGoNext NOTIFY changed FINAL)
+    Q_PROPERTY(QString counterText READ counterText NOTIFY changed FINAL)
+    Q_PROPERTY(QString fileName READ fileName NOTIFY changed FINAL)
+    Q_PROPERTY(QString errorText READ errorText NOTIFY changed FINAL)
 
 public:
     using QObject::QObject;

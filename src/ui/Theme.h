@@ -16,40 +16,40 @@ namespace quorvel {
 class Theme : public QObject {
     Q_OBJECT
     QML_ELEMENT
-    Q_PROPERTY(Case value READ value WRITE setValue NOTIFY changed)
-    Q_PROPERTY(QString rawValue READ rawValue NOTIFY changed)
-    Q_PROPERTY(bool isDark READ isDark NOTIFY changed)
+    Q_PROPERTY(Case value READ value WRITE setValue NOTIFY changed FINAL)
+    Q_PROPERTY(QString rawValue READ rawValue NOTIFY changed FINAL)
+    Q_PROPERTY(bool isDark READ isDark NOTIFY changed FINAL)
 
     // Palette of cards, pages and text.
-    Q_PROPERTY(QColor cardBackground READ cardBackground NOTIFY changed)
-    Q_PROPERTY(QColor windowBase READ windowBase NOTIFY changed)
-    Q_PROPERTY(QColor windowBackground READ windowBackground NOTIFY changed)
-    Q_PROPERTY(QColor gradientStart READ gradientStart CONSTANT)
-    Q_PROPERTY(QColor gradientEnd READ gradientEnd CONSTANT)
-    Q_PROPERTY(QColor cardBorder READ cardBorder NOTIFY changed)
-    Q_PROPERTY(double cardBlurOpacity READ cardBlurOpacity NOTIFY changed)
-    Q_PROPERTY(double cardShadowRadius READ cardShadowRadius NOTIFY changed)
-    Q_PROPERTY(double sectionBlurOpacity READ sectionBlurOpacity NOTIFY changed)
-    Q_PROPERTY(QColor blurTint READ blurTint NOTIFY changed)
-    Q_PROPERTY(QColor primaryText READ primaryText NOTIFY changed)
-    Q_PROPERTY(QColor secondaryText READ secondaryText NOTIFY changed)
+    Q_PROPERTY(QColor cardBackground READ cardBackground NOTIFY changed FINAL)
+    Q_PROPERTY(QColor windowBase READ windowBase NOTIFY changed FINAL)
+    Q_PROPERTY(QColor windowBackground READ windowBackground NOTIFY changed FINAL)
+    Q_PROPERTY(QColor gradientStart READ gradientStart CONSTANT FINAL)
+    Q_PROPERTY(QColor gradientEnd READ gradientEnd CONSTANT FINAL)
+    Q_PROPERTY(QColor cardBorder READ cardBorder NOTIFY changed FINAL)
+    Q_PROPERTY(double cardBlurOpacity READ cardBlurOpacity NOTIFY changed FINAL)
+    Q_PROPERTY(double cardShadowRadius READ cardShadowRadius NOTIFY changed FINAL)
+    Q_PROPERTY(double sectionBlurOpacity READ sectionBlurOpacity NOTIFY changed FINAL)
+    Q_PROPERTY(QColor blurTint READ blurTint NOTIFY changed FINAL)
+    Q_PROPERTY(QColor primaryText READ primaryText NOTIFY changed FINAL)
+    Q_PROPERTY(QColor secondaryText READ secondaryText NOTIFY changed FINAL)
 
     // The named colours of the design, toned for the theme.
-    Q_PROPERTY(QColor blue READ blue NOTIFY changed)
-    Q_PROPERTY(QColor green READ green NOTIFY changed)
-    Q_PROPERTY(QColor red READ red NOTIFY changed)
-    Q_PROPERTY(QColor orange READ orange NOTIFY changed)
-    Q_PROPERTY(QColor yellow READ yellow NOTIFY changed)
-    Q_PROPERTY(QColor gray READ gray NOTIFY changed)
+    Q_PROPERTY(QColor blue READ blue NOTIFY changed FINAL)
+    Q_PROPERTY(QColor green READ green NOTIFY changed FINAL)
+    Q_PROPERTY(QColor red READ red NOTIFY changed FINAL)
+    Q_PROPERTY(QColor orange READ orange NOTIFY changed FINAL)
+    Q_PROPERTY(QColor yellow READ yellow NOTIFY changed FINAL)
+    Q_PROPERTY(QColor gray READ gray NOTIFY changed FINAL)
 
     // Type scale, in pixels.
-    Q_PROPERTY(int titleSize MEMBER titleSize CONSTANT)
-    Q_PROPERTY(int title2Size MEMBER title2Size CONSTANT)
-    Q_PROPERTY(int title3Size MEMBER title3Size CONSTANT)
-    Q_PROPERTY(int headlineSize MEMBER headlineSize CONSTANT)
-    Q_PROPERTY(int bodySize MEMBER bodySize CONSTANT)
-    Q_PROPERTY(int subheadlineSize MEMBER subheadlineSize CONSTANT)
-    Q_PROPERTY(int captionSize MEMBER captionSize CONSTANT)
+    Q_PROPERTY(int titleSize MEMBER titleSize CONSTANT FINAL)
+    Q_PROPERTY(int title2Size MEMBER title2Size CONSTANT FINAL)
+    Q_PROPERTY(int title3Size MEMBER title3Size CONSTANT FINAL)
+    Q_PROPERTY(int headlineSize MEMBER headlineSize CONSTANT FINAL)
+    Q_PROPERTY(int bodySize MEMBER bodySize CONSTANT FINAL)
+    Q_PROPERTY(int subheadlineSize MEMBER subheadlineSize CONSTANT FINAL)
+    Q_PROPERTY(int captionSize MEMBER captionSize CONSTANT FINAL)
 
 public:
     enum class Case { Light, Dark };

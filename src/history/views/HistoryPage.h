@@ -17,21 +17,24 @@ class HistoryPage : public QObject, public QQmlParserStatus {
     Q_OBJECT
     Q_INTERFACES(QQmlParserStatus)
     QML_ELEMENT
-    Q_PROPERTY(
-        quorvel::PDFViewModel *viewModel READ viewModel WRITE setViewModel NOTIFY viewModelChanged)
+    Q_PROPERTY(quorvel::PDFViewModel *viewModel READ viewModel WRITE setViewModel NOTIFY
+                   viewModelChanged FINAL)
     // Page 1 is the selected tab.
-    Q_PROPERTY(bool selected READ selected WRITE setSelected NOTIFY selectedChanged)
+    Q_PROPERTY(bool selected READ selected WRITE setSelected NOTIFY selectedChanged FINAL)
     // The window is shown and not minimised.
-    Q_PROPERTY(bool windowShown READ windowShown WRITE setWindowShown NOTIFY windowShownChanged)
-    Q_PROPERTY(ListState listState READ listState NOTIFY stateChanged)
+    Q_PROPERTY(
+        bool windowShown READ windowShown WRITE setWindowShown NOTIFY windowShownChanged FINAL)
+    Q_PROPERTY(ListState listState READ listState NOTIFY stateChanged FINAL)
     // A refresh over a list already shown: the list stays, a small indicator turns.
-    Q_PROPERTY(bool refreshing READ refreshing NOTIFY stateChanged)
-    Q_PROPERTY(QString emptyText READ emptyText NOTIFY stateChanged)
-    Q_PROPERTY(QString failureText READ failureText NOTIFY stateChanged)
-    Q_PROPERTY(bool signInNeeded READ signInNeeded NOTIFY stateChanged)
-    Q_PROPERTY(QStringList filterTitles READ filterTitles CONSTANT)
-    Q_PROPERTY(int selectedFilterIndex READ selectedFilterIndex NOTIFY selectedFilterIndexChanged)
-    Q_PROPERTY(bool autoRefreshRunning READ autoRefreshRunning NOTIFY autoRefreshRunningChanged)
+    Q_PROPERTY(bool refreshing READ refreshing NOTIFY stateChanged FINAL)
+    Q_PROPERTY(QString emptyText READ emptyText NOTIFY stateChanged FINAL)
+    Q_PROPERTY(QString failureText READ failureText NOTIFY stateChanged FINAL)
+    Q_PROPERTY(bool signInNeeded READ signInNeeded NOTIFY stateChanged FINAL)
+    Q_PROPERTY(QStringList filterTitles READ filterTitles CONSTANT FINAL)
+    Q_PROPERTY(
+        int selectedFilterIndex READ selectedFilterIndex NOTIFY selectedFilterIndexChanged FINAL)
+    Q_PROPERTY(
+        bool autoRefreshRunning READ autoRefreshRunning NOTIFY autoRefreshRunningChanged FINAL)
 
 public:
     enum class ListState { Loading, Failed, Empty, List };

@@ -19,44 +19,44 @@ namespace quorvel {
 class TaskPresenter : public QObject {
     Q_OBJECT
     QML_ELEMENT
-    Q_PROPERTY(QVariant task READ taskValue WRITE setTask NOTIFY changed)
-    Q_PROPERTY(
-        quorvel::PDFViewModel *viewModel READ viewModel WRITE setViewModel NOTIFY viewModelChanged)
+    Q_PROPERTY(QVariant task READ taskValue WRITE setTask NOTIFY changed FINAL)
+    Q_PROPERTY(quorvel::PDFViewModel *viewModel READ viewModel WRITE setViewModel NOTIFY
+                   viewModelChanged FINAL)
     // The sheet's wording ("Retrying...", "未知") instead of the card's.
-    Q_PROPERTY(bool inSheet MEMBER m_inSheet NOTIFY changed)
+    Q_PROPERTY(bool inSheet MEMBER m_inSheet NOTIFY changed FINAL)
     // The pause after a retry request before the button comes back.
-    Q_PROPERTY(int retryWaitMs MEMBER retryWaitMs NOTIFY changed)
+    Q_PROPERTY(int retryWaitMs MEMBER retryWaitMs NOTIFY changed FINAL)
 
-    Q_PROPERTY(QString id READ id NOTIFY changed)
-    Q_PROPERTY(QString fileName READ fileName NOTIFY changed)
-    Q_PROPERTY(qint64 status READ status NOTIFY changed)
-    Q_PROPERTY(QString typ READ typ NOTIFY changed)
-    Q_PROPERTY(QString createAt READ createAt NOTIFY changed)
-    Q_PROPERTY(QString sourceFileTyp READ sourceFileTyp NOTIFY changed)
-    Q_PROPERTY(QString resultFileTyp READ resultFileTyp NOTIFY changed)
-    Q_PROPERTY(QString sourceFilePath READ sourceFilePath NOTIFY changed)
-    Q_PROPERTY(QString sourceFileMd5 READ sourceFileMd5 NOTIFY changed)
+    Q_PROPERTY(QString id READ id NOTIFY changed FINAL)
+    Q_PROPERTY(QString fileName READ fileName NOTIFY changed FINAL)
+    Q_PROPERTY(qint64 status READ status NOTIFY changed FINAL)
+    Q_PROPERTY(QString typ READ typ NOTIFY changed FINAL)
+    Q_PROPERTY(QString createAt READ createAt NOTIFY changed FINAL)
+    Q_PROPERTY(QString sourceFileTyp READ sourceFileTyp NOTIFY changed FINAL)
+    Q_PROPERTY(QString resultFileTyp READ resultFileTyp NOTIFY changed FINAL)
+    Q_PROPERTY(QString sourceFilePath READ sourceFilePath NOTIFY changed FINAL)
+    Q_PROPERTY(QString sourceFileMd5 READ sourceFileMd5 NOTIFY changed FINAL)
 
-    Q_PROPERTY(bool isDownloading READ isDownloading NOTIFY changed)
-    Q_PROPERTY(bool isRetrying READ isRetrying NOTIFY changed)
-    Q_PROPERTY(bool retrying READ retrying NOTIFY changed)
-    Q_PROPERTY(bool showError READ showError WRITE setShowError NOTIFY changed)
-    Q_PROPERTY(QString errorMessage READ errorMessage NOTIFY changed)
+    Q_PROPERTY(bool isDownloading READ isDownloading NOTIFY changed FINAL)
+    Q_PROPERTY(bool isRetrying READ isRetrying NOTIFY changed FINAL)
+    Q_PROPERTY(bool retrying READ retrying NOTIFY changed FINAL)
+    Q_PROPERTY(bool showError READ showError WRITE setShowError NOTIFY changed FINAL)
+    Q_PROPERTY(QString errorMessage READ errorMessage NOTIFY changed FINAL)
 
-    Q_PROPERTY(QString statusText READ statusText NOTIFY changed)
-    Q_PROPERTY(QString statusColor READ statusColor NOTIFY changed)
-    Q_PROPERTY(bool badgeCompleted READ badgeCompleted NOTIFY changed)
-    Q_PROPERTY(QString statusIcon READ statusIcon NOTIFY changed)
-    Q_PROPERTY(QString statusIconColor READ statusIconColor NOTIFY changed)
+    Q_PROPERTY(QString statusText READ statusText NOTIFY changed FINAL)
+    Q_PROPERTY(QString statusColor READ statusColor NOTIFY changed FINAL)
+    Q_PROPERTY(bool badgeCompleted READ badgeCompleted NOTIFY changed FINAL)
+    Q_PROPERTY(QString statusIcon READ statusIcon NOTIFY changed FINAL)
+    Q_PROPERTY(QString statusIconColor READ statusIconColor NOTIFY changed FINAL)
     // Icons of work in progress bounce; those of finished jobs stay still.
-    Q_PROPERTY(bool statusIconBounces READ statusIconBounces NOTIFY changed)
-    Q_PROPERTY(QString subtitle READ subtitle NOTIFY changed)
-    Q_PROPERTY(QString subtitleColor READ subtitleColor NOTIFY changed)
-    Q_PROPERTY(QString typeIcon READ typeIcon NOTIFY changed)
-    Q_PROPERTY(QString pagesText READ pagesText NOTIFY changed)
-    Q_PROPERTY(bool showsResult READ showsResult NOTIFY changed)
-    Q_PROPERTY(QString action READ action NOTIFY changed)
-    Q_PROPERTY(bool canPreview READ canPreview NOTIFY changed)
+    Q_PROPERTY(bool statusIconBounces READ statusIconBounces NOTIFY changed FINAL)
+    Q_PROPERTY(QString subtitle READ subtitle NOTIFY changed FINAL)
+    Q_PROPERTY(QString subtitleColor READ subtitleColor NOTIFY changed FINAL)
+    Q_PROPERTY(QString typeIcon READ typeIcon NOTIFY changed FINAL)
+    Q_PROPERTY(QString pagesText READ pagesText NOTIFY changed FINAL)
+    Q_PROPERTY(bool showsResult READ showsResult NOTIFY changed FINAL)
+    Q_PROPERTY(QString action READ action NOTIFY changed FINAL)
+    Q_PROPERTY(bool canPreview READ canPreview NOTIFY changed FINAL)
 
 public:
     explicit TaskPresenter(QObject *parent = nullptr);

@@ -15,19 +15,20 @@ class BalancePanel : public QObject {
     Q_OBJECT
     QML_ELEMENT
     Q_PROPERTY(quorvel::AuthManager *authManager READ authManager WRITE setAuthManager NOTIFY
-                   authManagerChanged)
-    Q_PROPERTY(Face face READ face NOTIFY figuresChanged)
-    Q_PROPERTY(qint64 usage READ usage NOTIFY figuresChanged)
-    Q_PROPERTY(qint64 remain READ remain NOTIFY figuresChanged)
-    Q_PROPERTY(qint64 total READ total NOTIFY figuresChanged)
-    Q_PROPERTY(double pageUsageRatio READ pageUsageRatio NOTIFY figuresChanged)
-    Q_PROPERTY(bool showPageBar READ showPageBar NOTIFY figuresChanged)
-    Q_PROPERTY(QString pageBalanceDescription READ pageBalanceDescription NOTIFY figuresChanged)
-    Q_PROPERTY(QString lifetimeDescription READ lifetimeDescription NOTIFY figuresChanged)
-    Q_PROPERTY(bool showDailyRow READ showDailyRow NOTIFY figuresChanged)
-    Q_PROPERTY(QString dailyUsageText READ dailyUsageText NOTIFY figuresChanged)
-    Q_PROPERTY(qint64 dailyRemain READ dailyRemain NOTIFY figuresChanged)
-    Q_PROPERTY(double dailyRatio READ dailyRatio NOTIFY figuresChanged)
+                   authManagerChanged FINAL)
+    Q_PROPERTY(Face face READ face NOTIFY figuresChanged FINAL)
+    Q_PROPERTY(qint64 usage READ usage NOTIFY figuresChanged FINAL)
+    Q_PROPERTY(qint64 remain READ remain NOTIFY figuresChanged FINAL)
+    Q_PROPERTY(qint64 total READ total NOTIFY figuresChanged FINAL)
+    Q_PROPERTY(double pageUsageRatio READ pageUsageRatio NOTIFY figuresChanged FINAL)
+    Q_PROPERTY(bool showPageBar READ showPageBar NOTIFY figuresChanged FINAL)
+    Q_PROPERTY(
+        QString pageBalanceDescription READ pageBalanceDescription NOTIFY figuresChanged FINAL)
+    Q_PROPERTY(QString lifetimeDescription READ lifetimeDescription NOTIFY figuresChanged FINAL)
+    Q_PROPERTY(bool showDailyRow READ showDailyRow NOTIFY figuresChanged FINAL)
+    Q_PROPERTY(QString dailyUsageText READ dailyUsageText NOTIFY figuresChanged FINAL)
+    Q_PROPERTY(qint64 dailyRemain READ dailyRemain NOTIFY figuresChanged FINAL)
+    Q_PROPERTY(double dailyRatio READ dailyRatio NOTIFY figuresChanged FINAL)
 
 public:
     enum class Face { Loading, Lifetime, Pages };

@@ -14,15 +14,16 @@ class LoginForm : public QObject {
     Q_OBJECT
     QML_ELEMENT
     Q_PROPERTY(quorvel::AuthManager *authManager READ authManager WRITE setAuthManager NOTIFY
-                   authManagerChanged)
-    Q_PROPERTY(QString email READ email WRITE setEmail NOTIFY emailChanged)
-    Q_PROPERTY(QString password READ password WRITE setPassword NOTIFY passwordChanged)
-    Q_PROPERTY(bool showPassword READ showPassword WRITE setShowPassword NOTIFY showPasswordChanged)
-    Q_PROPERTY(bool isLoading READ isLoading NOTIFY isLoadingChanged)
-    Q_PROPERTY(QString errorMessage READ errorMessage NOTIFY errorMessageChanged)
-    Q_PROPERTY(bool hasError READ hasError NOTIFY errorMessageChanged)
-    Q_PROPERTY(bool canSubmit READ canSubmit NOTIFY canSubmitChanged)
-    Q_PROPERTY(QString eyeIcon READ eyeIcon NOTIFY showPasswordChanged)
+                   authManagerChanged FINAL)
+    Q_PROPERTY(QString email READ email WRITE setEmail NOTIFY emailChanged FINAL)
+    Q_PROPERTY(QString password READ password WRITE setPassword NOTIFY passwordChanged FINAL)
+    Q_PROPERTY(
+        bool showPassword READ showPassword WRITE setShowPassword NOTIFY showPasswordChanged FINAL)
+    Q_PROPERTY(bool isLoading READ isLoading NOTIFY isLoadingChanged FINAL)
+    Q_PROPERTY(QString errorMessage READ errorMessage NOTIFY errorMessageChanged FINAL)
+    Q_PROPERTY(bool hasError READ hasError NOTIFY errorMessageChanged FINAL)
+    Q_PROPERTY(bool canSubmit READ canSubmit NOTIFY canSubmitChanged FINAL)
+    Q_PROPERTY(QString eyeIcon READ eyeIcon NOTIFY showPasswordChanged FINAL)
 
 public:
     explicit LoginForm(QObject *parent = nullptr);
