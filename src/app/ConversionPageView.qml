@@ -165,99 +165,106 @@ Flickable {
             }
         }
 
-        // Selected files and the upload block
-        GlassMorphicCard {
-            objectName: "selectedFiles"
-            visible: root.page.selectedRows.length > 0
-            theme: root.theme
+        // Selected files and the upload block, then the uploaded and the processed files: each
+        // card is made when it first has rows.
+        OnDemand {
+            needed: root.page.selectedRows.length > 0
             Layout.fillWidth: true
-            contentItem: ColumnLayout {
-                spacing: 16
-                SectionTitle { text: qsTr("Selected Files"); theme: root.theme }
-                Repeater {
-                    model: root.page.selectedRows
-                    FileRow {
-                        required property var modelData
-                        required property int index
-                        theme: root.theme
-                        name: modelData.name
-                        Layout.fillWidth: true
-                        PlainButton {
-                            objectName: "previewSelected"
+            sourceComponent: GlassMorphicCard {
+                objectName: "selectedFiles"
+                theme: root.theme
+                contentItem: ColumnLayout {
+                    spacing: 16
+                    SectionTitle { text: qsTr("Selected Files"); theme: root.theme }
+                    Repeater {
+                        model: root.page.selectedRows
+                        FileRow {
+                            required property var modelData
+                            required property int index
                             theme: root.theme
-                            iconName: "eye.fill"
-                            help: qsTr("Preview PDF")
-                            Accessible.name: qsTr("Preview %1").arg(modelData.name)
-                            onClicked: root.preview(modelData.url)
-                        }
-                        PlainButton {
-                            theme: root.theme
-                            iconName: "xmark.circle.fill"
-                            iconColor: root.theme.red
-                            help: qsTr("Remove file")
-                            Accessible.name: qsTr("Remove %1").arg(modelData.name)
-                            onClicked: root.page.removeSelectedFile(index)
+                            name: modelData.name
+                            Layout.fillWidth: true
+                            PlainButton {
+                                objectName: "previewSelected"
+                                theme: root.theme
+                                iconName: "eye.fill"
+                                help: qsTr("Preview PDF")
+                                Accessible.name: qsTr("Preview %1").arg(modelData.name)
+                                onClicked: root.preview(modelData.url)
+                            }
+                            PlainButton {
+                                theme: root.theme
+                                iconName: "xmark.circle.fill"
+                                iconColor: root.theme.red
+                                help: qsTr("Remove file")
+                                Accessible.name: qsTr("Remove %1").arg(modelData.name)
+                                onClicked: root.page.removeSelectedFile(index)
+                            }
                         }
                     }
-                }
-                UploadBlock {
-                    theme: root.theme
-                    page: root.page
-                    Layout.fillWidth: true
-                }
-            }
-        }
-
-        GlassMorphicCard {
-            objectName: "uploadedFiles"
-            visible: root.page.uploadedRows.length > 0
-            theme: root.theme
-            Layout.fillWidth: true
-            contentItem: ColumnLayout {
-                spacing: 16
-                SectionTitle { text: qsTr("Uploaded Files"); theme: root.theme }
-                Repeater {
-                    model: root.page.uploadedRows
-                    UploadedRow {
-                        required property var modelData
+                    UploadBlock {
                         theme: root.theme
-                        row: modelData
+                        page: root.page
                         Layout.fillWidth: true
                     }
                 }
             }
         }
 
-        GlassMorphicCard {
-            objectName: "processedFiles"
-            visible: root.page.processedRows.length > 0
-            theme: root.theme
+        OnDemand {
+            needed: root.page.uploadedRows.length > 0
             Layout.fillWidth: true
-            contentItem: ColumnLayout {
-                spacing: 16
-                SectionTitle { text: qsTr("Processed Files"); theme: root.theme }
-                Repeater {
-                    model: root.page.processedRows
-                    FileRow {
-                        required property var modelData
-                        theme: root.theme
-                        name: modelData.name
-                        framed: true
-                        Layout.fillWidth: true
-                        PlainButton {
+            sourceComponent: GlassMorphicCard {
+                objectName: "uploadedFiles"
+                theme: root.theme
+                contentItem: ColumnLayout {
+                    spacing: 16
+                    SectionTitle { text: qsTr("Uploaded Files"); theme: root.theme }
+                    Repeater {
+                        model: root.page.uploadedRows
+                        UploadedRow {
+                            required property var modelData
                             theme: root.theme
-                            iconName: "eye.fill"
-                            help: qsTr("Preview PDF")
-                            Accessible.name: qsTr("Preview %1").arg(modelData.name)
-                            onClicked: root.preview(modelData.url)
+                            row: modelData
+                            Layout.fillWidth: true
                         }
-                        PlainButton {
-                            id: shareButton
+                    }
+                }
+            }
+        }
+
+        OnDemand {
+            needed: root.page.processedRows.length > 0
+            Layout.fillWidth: true
+            sourceComponent: GlassMorphicCard {
+                objectName: "processedFiles"
+                theme: root.theme
+                contentItem: ColumnLayout {
+                    spacing: 16
+                    SectionTitle { text: qsTr("Processed Files"); theme: root.theme }
+                    Repeater {
+                        model: root.page.processedRows
+                        FileRow {
+                            required property var modelData
                             theme: root.theme
-                            iconName: "square.and.arrow.up.fill"
-                            help: qsTr("Share file")
-                            Accessible.name: qsTr("Share %1").arg(modelData.name)
-                            onClicked: root.share(modelData.url, shareButton)
+                            name: modelData.name
+                            framed: true
+                            Layout.fillWidth: true
+                            PlainButton {
+                                theme: root.theme
+                                iconName: "eye.fill"
+                                help: qsTr("Preview PDF")
+                                Accessible.name: qsTr("Preview %1").arg(modelData.name)
+                                onClicked: root.preview(modelData.url)
+                            }
+                            PlainButton {
+                                id: shareButton
+                                theme: root.theme
+                                iconName: "square.and.arrow.up.fill"
+                                help: qsTr("Share file")
+                                Accessible.name: qsTr("Share %1").arg(modelData.name)
+                                onClicked: root.share(modelData.url, shareButton)
+                            }
                         }
                     }
                 }

@@ -29,12 +29,14 @@ Item {
             compare(reminder.visible, false)
             win.conversionPage.addPickedFiles([service.file("notes.txt")])
             win.conversionPage.selectTool("PDF to DOC")
+            verify(item(win, "selectedFiles").visible)
             tryCompare(reminder, "opacity", 1)
             verify(win.viewModel.processingState.isError)
             compare(item(win, "warmReminderText").text, win.viewModel.processingState.message)
             item(win, "reselectButton").clicked()
             tryCompare(reminder, "visible", false)
             compare(win.conversionPage.selectedRows.length, 0)
+            compare(item(win, "selectedFiles").visible, false)
         }
 
         function test_noReminderWhileUploading() {
