@@ -7,7 +7,6 @@
 // JSON parse; a search keystroke at most 16 ms.
 
 #include "HistoryJobs.h"
-#include "PDFFileList.h"
 #include "conversion/PDFViewModel.h"
 #include "history/HistoryParser.h"
 #include "service/Log.h"
@@ -127,16 +126,6 @@ int main(int argc, char **argv) {
                     median, times.back(), vm.filteredTaskModel()->rowCount());
     }
 
-    // The assistant's file list (completed jobs) following one change of a list this long, on
-    // the GUI thread; its own model stands in for the assistant's view model.
-    ConversionTaskModel assistantModel;
-    assistantModel.setTasks(vm.conversionTasks());
-    PDFFileList files;
-    files.setSource(&assistantModel);
-    const double fileListFollows = medianMs(reps, [&] { assistantModel.notifyChanged(); });
-
-    std::printf("assistant file list, one list change:   %8.2f ms  (%d completed jobs)\n",
-                fileListFollows, files.completedCount());
     std::printf("QJsonDocument::fromJson alone:           %8.1f ms\n", bare);
     std::printf(
         "answer -> published list, strategy A:   %8.1f ms  (%.2fx bare parse; target <= 2x)\n",
