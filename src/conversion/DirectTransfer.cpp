@@ -16,6 +16,8 @@ constexpr qint64 kChunk = 1 << 20;
 // Bytes queued in the socket before reading more of the file.
 constexpr qint64 kHighWater = 4 << 20;
 constexpr qsizetype kMaxHead = 64 * 1024;
+// A chunk-size line: hex digits and perhaps extensions, never this long.
+constexpr qsizetype kMaxChunkLine = 4 * 1024;
 
 QNetworkReply::NetworkError replyError(QAbstractSocket::SocketError error) {
     using S = QAbstractSocket;
@@ -38,11 +40,6 @@ QNetworkReply::NetworkError replyError(QAbstractSocket::SocketError error) {
     }
 }
 
-ServiceError tooLarge() {
-    // The URL-loading domain's "data length exceeds maximum".
-    return ServiceError::transportCode(-1103, QStringLiteral("The answer is too large."));
-}
-
 ServiceError protocolError(const QString &what) {
     // The URL-loading domain's "cannot parse response".
     return ServiceError::transportCode(-1017, what);
@@ -54,7 +51,16 @@ DirectTransfer::DirectTransfer(Request request, DirectOptions options)
     : m_request(std::move(request))
     , m_options(std::move(options)) {
     m_idle.setSingleShot(true);
-    connect(&m_idle, &QTimer::timeout, this,
+    connect(&m_idle, &QTimer::timeout, this, [this] {
+        if (m_request.minProgressBytes > 0 && m_moved >= m_request.minProgressBytes) {
+            m_moved = 0;
+            m_idle.start(m_request.timeoutMs);
+            return;
+        }
+        fail(ServiceError::transport(QNetworkReply::TimeoutError, {}, true));
+    });
+    m_total.setSingleShot(true);
+    connect(&m_total, &QTimer::timeout, this,
             [this] { fail(ServiceError::transport(QNetworkReply::TimeoutError, {}, true)); });
 }
 
@@ -86,7 +92,10 @@ void DirectTransfer::start() {
     // The socket's buffers pace the file both ways: no more than kHighWater waits to be
     // sent, and no more than kChunk is read ahead of the sink.
     m_socket->setReadBufferSize(kChunk);
-    connect(m_socket.get(), &QTcpSocket::bytesWritten, this, &DirectTransfer::pump);
+    connect(m_socket.get(), &QTcpSocket::bytesWritten, this, [this](qint64 bytes) {
+        m_moved += bytes;
+        pump();
+    });
     connect(m_socket.get(), &QTcpSocket::readyRead, this, &DirectTransfer::onReadable);
     connect(m_socket.get(), &QTcpSocket::disconnected, this, &DirectTransfer::onDisconnected);
     connect(m_socket.get(), &QTcpSocket::errorOccurred, this, &DirectTransfer::onSocketError);
@@ -94,6 +103,8 @@ void DirectTransfer::start() {
     const quint16 port = quint16(url.port(tls ? 443 : 80));
     if (m_request.timeoutMs > 0)
         m_idle.start(m_request.timeoutMs);
+    if (m_request.totalLimitMs > 0)
+        m_total.start(m_request.totalLimitMs);
     if (tls)
         static_cast<QSslSocket *>(m_socket.get())->connectToHostEncrypted(url.host(), port);
     else
@@ -101,7 +112,8 @@ void DirectTransfer::start() {
 }
 
 void DirectTransfer::touch() {
-    if (m_request.timeoutMs > 0 && !m_done)
+    // With a progress floor the period runs out whatever arrives, and is judged then.
+    if (m_request.timeoutMs > 0 && m_request.minProgressBytes <= 0 && !m_done)
         m_idle.start(m_request.timeoutMs);
 }
 
@@ -177,6 +189,7 @@ void DirectTransfer::onReadable() {
         const qint64 n = m_socket->read(m_readBuffer.data(), want);
         if (n <= 0)
             return;
+        m_moved += n;
         if (!deliver(QByteArray::fromRawData(m_readBuffer.constData(), n)))
             return;
         if (m_stage == Stage::Body && (m_bodyLeft -= n) == 0) {
@@ -184,7 +197,9 @@ void DirectTransfer::onReadable() {
             return;
         }
     }
-    m_in += m_socket->readAll();
+    const QByteArray arrived = m_socket->readAll();
+    m_moved += arrived.size();
+    m_in += arrived;
     parse();
 }
 
@@ -234,11 +249,11 @@ bool DirectTransfer::deliver(const QByteArray &piece) {
         }
         return true;
     }
-    if (m_response.body.size() + piece.size() > kMaxCollected) {
+    if (m_response.body.size() + piece.size() > m_request.maxBodyBytes) {
         if (m_options.sink)
             succeed(); // a refused download's body is not kept, and may never end
         else
-            fail(tooLarge());
+            fail(ServiceError::answerTooLarge());
         return false;
     }
     m_response.body += piece;
@@ -295,8 +310,8 @@ bool DirectTransfer::parseHead() {
         m_stage = Stage::Chunks;
         m_bodyLeft = -1;
     } else if (length >= 0) {
-        if (length > kMaxCollected && !m_options.sink) {
-            fail(tooLarge());
+        if (length > m_request.maxBodyBytes && !m_options.sink) {
+            fail(ServiceError::answerTooLarge());
             return false;
         }
         m_stage = Stage::Body;
@@ -311,12 +326,28 @@ bool DirectTransfer::parseHead() {
     return true;
 }
 
+// Chunk data goes on as it arrives, whatever size a chunk announces: only the size line and
+// the CR LF after the data are waited for, so the buffer never holds more than one read.
 void DirectTransfer::parseChunks() {
     while (!m_done) {
+        if (m_chunkDataEnded) {
+            if (m_in.size() < 2)
+                return;
+            if (!m_in.startsWith("\r\n")) {
+                fail(protocolError(QStringLiteral("The answer's chunks are malformed.")));
+                return;
+            }
+            m_in.remove(0, 2);
+            m_chunkDataEnded = false;
+            m_bodyLeft = -1;
+        }
         if (m_bodyLeft < 0) {
             const qsizetype eol = m_in.indexOf("\r\n");
-            if (eol < 0)
+            if (eol < 0) {
+                if (m_in.size() > kMaxChunkLine)
+                    fail(protocolError(QStringLiteral("The answer's chunks are malformed.")));
                 return;
+            }
             const QByteArray sizeText = m_in.left(eol).split(';').first().trimmed();
             bool ok = false;
             const qint64 size = sizeText.toLongLong(&ok, 16);
@@ -331,12 +362,18 @@ void DirectTransfer::parseChunks() {
             }
             m_bodyLeft = size;
         }
-        // The chunk's data and its closing CR LF.
-        if (m_in.size() < m_bodyLeft + 2)
+        if (m_in.isEmpty())
             return;
-        const QByteArray piece = m_in.left(m_bodyLeft);
-        m_in.remove(0, m_bodyLeft + 2);
-        m_bodyLeft = -1;
+        const qint64 take = qMin<qint64>(m_bodyLeft, m_in.size());
+        QByteArray piece;
+        if (take == m_in.size()) {
+            piece = std::exchange(m_in, {});
+        } else {
+            piece = m_in.left(take);
+            m_in.remove(0, take);
+        }
+        m_bodyLeft -= take;
+        m_chunkDataEnded = m_bodyLeft == 0;
         if (!deliver(piece))
             return;
     }
@@ -392,6 +429,7 @@ void DirectTransfer::succeed() {
 void DirectTransfer::finish() {
     m_done = true;
     m_idle.stop();
+    m_total.stop();
     if (m_socket) {
         m_socket->disconnect(this);
         m_socket->abort();

@@ -37,7 +37,10 @@ struct DirectOptions {
     std::function<std::optional<ServiceError>(qint64 length)> expect;
 };
 
-// Failures are thrown as send()'s are: transport errors in the URL-loading domain.
+// Failures are thrown as send()'s are: transport errors in the URL-loading domain. An answer
+// body that is collected (no sink, or not a 200 answer) stops at the request's maxBodyBytes:
+// past it the exchange fails, or for a refused download ends there, as only its status is
+// used.
 QCoro::Task<HttpResponse> sendDirect(Request request, DirectOptions options = {});
 
 class DirectTransfer : public QObject {
@@ -50,10 +53,6 @@ public:
     bool isDone() const { return m_done; }
     const HttpResponse &response() const { return m_response; }
     const std::optional<ServiceError> &error() const { return m_error; }
-
-    // Largest answer body collected; a bigger answer without a sink is an error, and
-    // a refused download's answer ends there: only its status is used.
-    static constexpr qint64 kMaxCollected = 64 << 20;
 
 Q_SIGNALS:
     void finished();
@@ -79,12 +78,17 @@ private:
     DirectOptions m_options;
     std::unique_ptr<QTcpSocket> m_socket;
     QTimer m_idle;
+    QTimer m_total;
     QByteArray m_in;
     QByteArray m_readBuffer;
     bool m_bodySent = false;
     bool m_started = false;
     Stage m_stage = Stage::Head;
     qint64 m_bodyLeft = 0;
+    // The current chunk's data has all passed; its closing CR LF is next.
+    bool m_chunkDataEnded = false;
+    // Bytes sent and received in the current inactivity period.
+    qint64 m_moved = 0;
     HttpResponse m_response;
     std::optional<ServiceError> m_error;
     bool m_done = false;

@@ -20,6 +20,8 @@
 #include <memory>
 #include <optional>
 
+#include <unistd.h>
+
 namespace quorvel {
 
 namespace {
@@ -28,6 +30,13 @@ ServiceError writeError(const QString &detail) {
     // The URL-loading domain's "cannot create file": what a failed save reports.
     return ServiceError::transportCode(-3000, QStringLiteral("The result could not be written: ") +
                                                   detail);
+}
+
+// The longest file name the folder's file system takes, in bytes.
+int nameLimit(const QString &folder) {
+    constexpr long kCommon = 255;
+    const long limit = ::pathconf(QFile::encodeName(folder).constData(), _PC_NAME_MAX);
+    return int(limit > 0 ? qMin(limit, 4096L) : kCommon);
 }
 
 QString dataSize(qint64 bytes) {
@@ -121,14 +130,16 @@ QCoro::Task<QString> Downloader::download(ConversionTask task, QString directory
     Request request;
     request.request.setUrl(*url);
     request.method = QByteArrayLiteral("GET");
-    request.timeoutMs = 60'000;
+    request.timeoutMs = limits.idleMs;
+    request.minProgressBytes = limits.minBytesPerIdle;
     request.setHeader("cid", "1");
     if (isDotSegment(task.id))
         request.target = serviceTarget(path);
     applyStoredToken(request);
 
-    const QString name = ResultName::safe(ResultName::forTask(task));
     const QString folder = directory.isEmpty() ? QDir::tempPath() : directory;
+    const QString name =
+        ResultName::fitted(ResultName::safe(ResultName::forTask(task)), nameLimit(folder));
     const QString destination = QDir(folder).filePath(name);
 
     // The body goes into a hidden temporary file beside the destination and is renamed

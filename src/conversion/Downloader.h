@@ -15,6 +15,10 @@ struct DownloadLimits {
     qint64 maxBytes = qint64(8) << 30;
     // Free space the target folder keeps; a download that would leave less stops.
     qint64 freeSpaceMargin = qint64(256) << 20;
+    // Inactivity limit, and the least that must arrive within each such period: a result
+    // that comes slower than about 1 KiB/s for a minute is not going to finish.
+    int idleMs = 60'000;
+    qint64 minBytesPerIdle = 64 << 10;
 };
 
 // Fetches one job's result by its id and saves it under a safe name derived from the

@@ -14,8 +14,9 @@
 namespace quorvel {
 
 QCoro::Task<std::optional<HistoryOutcome>> HistoryFetch::fetch(std::function<bool()> wanted) {
-    const std::optional<Request> request =
-        createRequest(QStringLiteral("/v1/tollan/convert/all"), "GET");
+    std::optional<Request> request = createRequest(QStringLiteral("/v1/tollan/convert/all"), "GET");
+    if (request)
+        request->applyLimits(answerLimits(AnswerKind::History));
     Log::write(QStringLiteral("🔍 开始获取转换历史记录..."));
     if (!request)
         co_return historyRequestFailed(ServiceError(QStringLiteral("Invalid URL"), -1));

@@ -157,21 +157,36 @@ QCoro::Task<HttpResponse> send(QNetworkAccessManager &session, Request request) 
         QObject::connect(reply, &QNetworkReply::downloadProgress, &idle, restart);
     }
     // The body is taken as it arrives: reading a large answer in one go at the end costs the
-    // GUI thread far more than a frame (the reply holds it in many small pieces).
+    // GUI thread far more than a frame (the reply holds it in many small pieces). Past the
+    // request's cap the transfer ends: an endless answer must not take the memory with it.
+    // The cap counts decoded bytes, so a compressed answer cannot inflate past it either.
     auto body = std::make_shared<QByteArray>();
-    QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, [reply, body] {
-        constexpr qint64 kMostReserved = 256 << 20;
+    auto tooLarge = std::make_shared<bool>(false);
+    const qint64 cap = request.maxBodyBytes;
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, [reply, body, tooLarge, cap] {
         const qint64 length = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
-        if (length > 0 && length <= kMostReserved)
+        if (length > cap && reply->rawHeader("Content-Encoding").isEmpty()) {
+            *tooLarge = true;
+            reply->abort();
+            return;
+        }
+        constexpr qint64 kMostReserved = 256 << 20;
+        if (length > 0 && length <= std::min(cap, kMostReserved))
             body->reserve(length);
     });
     // Read straight into the body: a readAll() first would allocate and copy every piece once
     // more on the GUI thread.
-    const auto take = [reply, body] {
+    const auto take = [reply, body, tooLarge, cap] {
         const qint64 available = reply->bytesAvailable();
-        if (available <= 0)
+        if (available <= 0 || *tooLarge)
             return;
         const qsizetype had = body->size();
+        if (had + available > cap) {
+            *tooLarge = true;
+            body->clear();
+            reply->abort();
+            return;
+        }
         body->resize(had + available);
         const qint64 got = reply->read(body->data() + had, available);
         body->resize(had + std::max<qint64>(got, 0));
@@ -182,6 +197,8 @@ QCoro::Task<HttpResponse> send(QNetworkAccessManager &session, Request request) 
 
     const QVariant statusAttr = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     const QNetworkReply::NetworkError error = reply->error();
+    if (*tooLarge)
+        throw ServiceError::answerTooLarge();
     if (*timedOut)
         throw ServiceError::transport(error, reply->errorString(), true);
     if (error == QNetworkReply::InsecureRedirectError) {

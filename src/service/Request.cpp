@@ -10,6 +10,12 @@ void Request::setHeader(const QByteArray &name, const QByteArray &value) {
     request.setRawHeader(name, value);
 }
 
+void Request::applyLimits(const AnswerLimits &limits) {
+    timeoutMs = limits.idleMs;
+    totalLimitMs = limits.totalMs;
+    maxBodyBytes = limits.maxBodyBytes;
+}
+
 QString Request::renderedHeaders() const {
     QList<QPair<QString, QString>> entries;
     for (const QByteArray &name : request.rawHeaderList()) {
@@ -32,6 +38,8 @@ std::optional<QUrl> serviceUrl(const QString &path) {
 }
 
 void applyStoredToken(Request &request) {
+    // The store hands out only tokens without control characters, so the value cannot end
+    // the header line.
     if (const auto token = TokenStore::read())
         request.setHeader("Authorization", "Bearer " + token->toUtf8());
 }
@@ -50,7 +58,7 @@ std::optional<Request> createRequest(const QString &path, const QByteArray &meth
     r.setHeader("Accept", "application/json");
     r.request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
                            QNetworkRequest::AlwaysNetwork);
-    r.timeoutMs = 30'000;
+    r.applyLimits(answerLimits(AnswerKind::Small));
     applyStoredToken(r);
 
     if (body) {

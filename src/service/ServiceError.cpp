@@ -54,6 +54,11 @@ ServiceError ServiceError::transport(QNetworkReply::NetworkError error, const QS
     return transportCode(urlErrorCode(error), qtText);
 }
 
+ServiceError ServiceError::answerTooLarge() {
+    // The URL-loading domain's "data length exceeds maximum".
+    return transportCode(-1103, QStringLiteral("The answer is too large."));
+}
+
 ServiceError ServiceError::transportCode(int code, const QString &description) {
     ServiceError e;
     e.m_family = Family::Transport;

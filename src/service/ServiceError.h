@@ -27,6 +27,8 @@ public:
     static ServiceError transport(QNetworkReply::NetworkError error, const QString &qtText,
                                   bool timedOut = false);
     static ServiceError transportCode(int urlErrorCode, const QString &description);
+    // An answer longer than the request takes into memory.
+    static ServiceError answerTooLarge();
     static ServiceError decoding(DecodingKind kind, QString typeOrKey, QString debugDescription,
                                  QString codingPath = {});
 
