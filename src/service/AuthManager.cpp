@@ -233,6 +233,10 @@ QCoro::Task<> AuthManager::login(QString email, QString password) {
         }
         Log::write(QStringLiteral("✅ Successfully decoded login response"));
         Log::write(QStringLiteral("📝 Token: ") + Log::redactToken(token));
+        // Stored, it would go out in every request's header.
+        if (!TokenStore::isWellFormed(token))
+            throw ServiceError(QStringLiteral("The service's token is not a valid header value"),
+                               -1);
     } catch (const ServiceError &e) {
         reportLoginError(e);
         throw;
@@ -240,7 +244,8 @@ QCoro::Task<> AuthManager::login(QString email, QString password) {
     if (!self)
         co_return;
 
-    TokenStore::write(token);
+    if (!TokenStore::write(token))
+        co_return;
     setCurrentUser(User{QString(), email, QString()});
     setLoggedIn(true);
     Log::write(QStringLiteral("【=================】"));
@@ -266,7 +271,8 @@ QCoro::Task<> AuthManager::fetchUserInfo() {
     if (!request)
         co_return;
     try {
-        const HttpResponse response = co_await send(sharedSession(), *request);
+        // Received off the GUI thread: at start the window must draw whatever the service does.
+        const HttpResponse response = co_await sendInBackground(*request);
         if (!response.isHttp || response.status != 200)
             throw ServiceError(QStringLiteral("Invalid response"), -1);
         const UserInfoResponse decoded = UserInfoResponse::decode(response.body);
@@ -293,7 +299,8 @@ QCoro::Task<> AuthManager::fetchPageBalance() {
     if (!request)
         co_return;
     try {
-        const HttpResponse response = co_await send(sharedSession(), *request);
+        // Received off the GUI thread: at start the window must draw whatever the service does.
+        const HttpResponse response = co_await sendInBackground(*request);
         if (!response.isHttp || response.status != 200)
             throw ServiceError(QStringLiteral("Invalid response"), -1);
         const PageBalanceResponse decoded = PageBalanceResponse::decode(response.body);

@@ -1,9 +1,13 @@
 #include "service/TokenStore.h"
 
+#include "service/Log.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
+
+#include <algorithm>
 
 namespace quorvel::TokenStore {
 namespace {
@@ -35,19 +39,33 @@ QString filePath() {
     return settings().fileName();
 }
 
+bool isWellFormed(const QString &token) {
+    return std::none_of(token.begin(), token.end(),
+                        [](QChar c) { return c.category() == QChar::Other_Control; });
+}
+
 std::optional<QString> read() {
     const QVariant value = settings().value(kKey);
     if (!value.isValid() || value.userType() != QMetaType::QString)
         return std::nullopt;
-    return value.toString();
+    const QString token = value.toString();
+    if (!isWellFormed(token)) {
+        Log::write(QStringLiteral("⚠️ The stored token holds control characters: signed out"));
+        remove();
+        return std::nullopt;
+    }
+    return token;
 }
 
-void write(const QString &token) {
+bool write(const QString &token) {
+    if (!isWellFormed(token))
+        return false;
     QSettings s = settings();
     ensurePrivateFile(s.fileName());
     s.setValue(kKey, token);
     s.sync();
     QFile::setPermissions(s.fileName(), kOwnerOnly);
+    return true;
 }
 
 void remove() {
