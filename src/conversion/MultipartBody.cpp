@@ -4,10 +4,10 @@
 
 namespace quorvel {
 
-MultipartBody::MultipartBody(const QString &path, const QString &fileName, const QString &boundary,
-                             QObject *parent)
+MultipartBody::MultipartBody(std::unique_ptr<QFile> file, const QString &fileName,
+                             const QString &boundary, QObject *parent)
     : QIODevice(parent)
-    , m_file(path)
+    , m_file(std::move(file))
     , m_head(headFor(fileName, boundary))
     , m_tail(tailFor(boundary)) {}
 
@@ -48,18 +48,19 @@ bool MultipartBody::open(OpenMode mode) {
         setErrorString(QStringLiteral("The upload body can only be read."));
         return false;
     }
-    if (!m_file.open(QIODevice::ReadOnly)) {
-        setErrorString(m_file.errorString());
+    if (!m_file || !m_file->isReadable()) {
+        setErrorString(QStringLiteral("The file is not open for reading."));
         return false;
     }
     // The size is fixed now: a file that changes length later fails the read
     // instead of sending a body that disagrees with its Content-Length.
-    m_fileSize = m_file.size();
+    m_fileSize = m_file->size();
     return QIODevice::open(QIODevice::ReadOnly | QIODevice::Unbuffered);
 }
 
 void MultipartBody::close() {
-    m_file.close();
+    if (m_file)
+        m_file->close();
     QIODevice::close();
 }
 
@@ -91,14 +92,14 @@ qint64 MultipartBody::readData(char *data, qint64 maxSize) {
             std::memcpy(data + done, m_head.constData() + at, size_t(got));
         } else if (at < fileEnd) {
             const qint64 offset = at - headEnd;
-            if (m_file.pos() != offset && !m_file.seek(offset)) {
-                setErrorString(m_file.errorString());
+            if (m_file->pos() != offset && !m_file->seek(offset)) {
+                setErrorString(m_file->errorString());
                 return -1;
             }
-            got = m_file.read(data + done, qMin(want, fileEnd - at));
+            got = m_file->read(data + done, qMin(want, fileEnd - at));
             if (got <= 0) {
                 // The file shrank or became unreadable while it was being sent.
-                setErrorString(got < 0 ? m_file.errorString()
+                setErrorString(got < 0 ? m_file->errorString()
                                        : QStringLiteral("The file changed while it was uploaded."));
                 return -1;
             }

@@ -5,6 +5,8 @@
 #include <QIODevice>
 #include <QString>
 
+#include <memory>
+
 namespace quorvel {
 
 // A one-part multipart/form-data body read straight from the file on disk: the
@@ -13,11 +15,12 @@ namespace quorvel {
 class MultipartBody : public QIODevice {
     Q_OBJECT
 public:
-    // `fileName` is written into the filename parameter (escaped); the field is "file".
-    MultipartBody(const QString &path, const QString &fileName, const QString &boundary,
+    // `file` is open for reading (openRegularFile); `fileName` is written into the filename
+    // parameter (escaped); the field is "file".
+    MultipartBody(std::unique_ptr<QFile> file, const QString &fileName, const QString &boundary,
                   QObject *parent = nullptr);
 
-    // Opens the file for reading; false with errorString() when it cannot be read.
+    // Takes the file's size as the body's; false with errorString() when it is unknown.
     bool open(OpenMode mode) override;
     void close() override;
     bool isSequential() const override { return false; }
@@ -40,7 +43,7 @@ protected:
     qint64 writeData(const char *, qint64) override { return -1; }
 
 private:
-    QFile m_file;
+    std::unique_ptr<QFile> m_file;
     QByteArray m_head;
     QByteArray m_tail;
     qint64 m_fileSize = 0;

@@ -4,11 +4,15 @@
 #include "conversion/MultipartBody.h"
 #include "conversion/RecordFallback.h"
 #include "service/HttpClient.h"
+#include "service/LocalFile.h"
 #include "service/Log.h"
 #include "service/Request.h"
 
 #include <QFileInfo>
 #include <QScopeGuard>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <QCoroFuture>
 
 #include <memory>
 
@@ -21,6 +25,12 @@ const QString kArrows = QStringLiteral(">>>>>>>>>>>>>>>>>>>>>>>>>>..");
 QString bytesText(qint64 n) {
     return QStringLiteral("%1 bytes").arg(n);
 }
+
+struct OpenedFile {
+    std::unique_ptr<QFile> file;
+    QString error;
+    bool missing = false;
+};
 
 FileUploadData extractUpload(const QJsonObject &data) {
     using namespace conversion;
@@ -41,13 +51,26 @@ QCoro::Task<FileUploadData> Uploader::upload(QUrl file, UploadHooks hooks) {
     if (!file.isLocalFile())
         throw ServiceError(QStringLiteral("Permission denied"), -1);
     const QString path = file.toLocalFile();
-    const QFileInfo info(path);
-    if (!info.exists())
+    // Opened on a worker: a file on a slow or hung disk must not stop the window.
+    auto opening = std::make_shared<OpenedFile>();
+    // Named, not a temporary of the co_await: GCC 12 may destroy such a temporary twice.
+    QFuture<void> opened = QtConcurrent::run([path, opening] {
+        if (!QFileInfo::exists(path)) {
+            opening->missing = true;
+            return;
+        }
+        opening->file = openRegularFile(path, &opening->error);
+    });
+    co_await opened;
+    if (opening->missing)
         throw ServiceError(QStringLiteral("File not found"), -1);
+    // A folder, a named pipe or a file without read permission fails here, with the reason.
+    if (!opening->file)
+        throw ServiceError(QStringLiteral("Failed to read file: ") + opening->error, -1);
 
     const QString boundary = conversion::upperUuid();
-    const auto body = std::make_unique<MultipartBody>(path, info.fileName(), boundary);
-    // A directory or a file without read permission fails here, with the reason.
+    const auto body = std::make_unique<MultipartBody>(std::move(opening->file),
+                                                      QFileInfo(path).fileName(), boundary);
     if (!body->open(QIODevice::ReadOnly))
         throw ServiceError(QStringLiteral("Failed to read file: ") + body->errorString(), -1);
 
@@ -61,6 +84,10 @@ QCoro::Task<FileUploadData> Uploader::upload(QUrl file, UploadHooks hooks) {
     Log::write(kArrows + QStringLiteral("333333 request: ") +
                request->url().toString(QUrl::FullyEncoded));
     request->setHeader("Content-Type", "multipart/form-data; boundary=" + boundary.toUtf8());
+    // The transfer lasts as long as the file takes to send: instead of a total deadline,
+    // each inactivity period must move some 1 KiB/s.
+    request->totalLimitMs = 0;
+    request->minProgressBytes = qint64(request->timeoutMs / 1000) << 10;
     request->request.setHeader(QNetworkRequest::ContentLengthHeader, body->size());
 
     Log::write(kArrows + QStringLiteral("444444 data: ") + bytesText(0));

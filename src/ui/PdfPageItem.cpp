@@ -1,5 +1,7 @@
 #include "PdfPageItem.h"
 
+#include "service/LocalFile.h"
+
 #include <QGuiApplication>
 #include <QPdfDocument>
 #include <QQuickWindow>
@@ -17,21 +19,23 @@ namespace {
 // Long enough to span the steps of a window drag, short enough not to be seen as a wait.
 constexpr int resizePauseMs = 80;
 
+// Only a regular file is opened (a named pipe would hold the worker for good); the document
+// reads it through `file`, which must outlive it.
+bool loadDocument(QPdfDocument &document, std::unique_ptr<QFile> &file, const QString &path) {
+    QString error;
+    file = openRegularFile(path, &error);
+    if (!file)
+        return false;
+    document.load(file.get());
+    return document.status() == QPdfDocument::Status::Ready;
+}
+
 } // namespace
 
 PdfPageItem::PdfPageItem(QQuickItem *parent)
-    : QQuickItem(parent)
-    , m_document(new QPdfDocument(this)) {
+    : QQuickItem(parent) {
     setFlag(ItemHasContents);
-    connect(m_document, &QPdfDocument::statusChanged, this, [this](QPdfDocument::Status status) {
-        // Null and Unloading come from closing the previous file: setSource decides those.
-        if (status == QPdfDocument::Status::Loading)
-            setStatus(Loading);
-        else if (status == QPdfDocument::Status::Ready)
-            setStatus(Ready);
-        else if (status == QPdfDocument::Status::Error)
-            setStatus(Error);
-    });
+    connect(&m_open, &QFutureWatcher<Opened>::finished, this, &PdfPageItem::opened);
     connect(&m_render, &QFutureWatcher<Rendered>::finished, this, &PdfPageItem::rendered);
     m_resizePause.setSingleShot(true);
     m_resizePause.setInterval(resizePauseMs);
@@ -41,17 +45,18 @@ PdfPageItem::PdfPageItem(QQuickItem *parent)
     });
 }
 
-// The watcher goes with the item and drops a render still running; the job owns all it uses.
+// The watchers go with the item and drop work still running; the jobs own all they use.
 PdfPageItem::~PdfPageItem() = default;
 
 void PdfPageItem::setSource(const QUrl &source) {
     if (source == m_source)
         return;
     m_source = source;
+    const quint64 generation = ++m_sourceGeneration;
     emit sourceChanged();
     // The previous file's page is not left on screen over the next one.
     showImage({}, -1, {});
-    m_document->close();
+    m_pages.clear();
     if (source.isEmpty()) {
         setStatus(Null);
         return;
@@ -62,7 +67,27 @@ void PdfPageItem::setSource(const QUrl &source) {
         return;
     }
     setStatus(Loading);
-    m_document->load(path);
+    m_open.setFuture(QtConcurrent::run([path, generation] {
+        Opened done{generation, false, {}};
+        std::unique_ptr<QFile> file;
+        QPdfDocument document;
+        if (loadDocument(document, file, path)) {
+            const int count = document.pageCount();
+            done.pagePoints.reserve(count);
+            for (int i = 0; i < count; ++i)
+                done.pagePoints.append(document.pagePointSize(i));
+            done.ok = true;
+        }
+        return done;
+    }));
+}
+
+void PdfPageItem::opened() {
+    const Opened done = m_open.result();
+    if (done.source != m_sourceGeneration)
+        return;
+    m_pages = done.pagePoints;
+    setStatus(done.ok ? Ready : Error);
 }
 
 void PdfPageItem::setPage(int page) {
@@ -77,13 +102,12 @@ void PdfPageItem::setPage(int page) {
 }
 
 void PdfPageItem::readPagePoints() {
-    m_pagePoints = m_status == Ready && m_page >= 0 && m_page < pageCount()
-                       ? m_document->pagePointSize(m_page)
-                       : QSizeF();
+    m_pagePoints =
+        m_status == Ready && m_page >= 0 && m_page < pageCount() ? m_pages.at(m_page) : QSizeF();
 }
 
 int PdfPageItem::pageCount() const {
-    return m_status == Ready ? m_document->pageCount() : 0;
+    return m_status == Ready ? int(m_pages.size()) : 0;
 }
 
 void PdfPageItem::setStatus(Status status) {
@@ -120,9 +144,9 @@ void PdfPageItem::startRender() {
     m_rendering = true;
     m_render.setFuture(QtConcurrent::run([path, pixels, dpr, request] {
         Rendered done = request;
+        std::unique_ptr<QFile> file;
         QPdfDocument document;
-        if (document.load(path) == QPdfDocument::Error::None &&
-            document.status() == QPdfDocument::Status::Ready)
+        if (loadDocument(document, file, path))
             done.image = document.render(request.page, pixels);
         done.image.setDevicePixelRatio(dpr);
         return done;

@@ -2,21 +2,22 @@
 
 #include <QFutureWatcher>
 #include <QImage>
+#include <QList>
 #include <QQuickItem>
 #include <QSizeF>
 #include <QTimer>
 #include <QUrl>
 #include <QtQml/qqmlregistration.h>
 
-class QPdfDocument;
-
 namespace quorvel {
 
 // One page of a local PDF, drawn as a white sheet that fits the item (aspect kept), centred.
-// The document opened here only tells the status, the page count and the page sizes; each
-// page is rendered on a worker by a job that opens the file for itself, so a render never uses
-// anything this item (or another file) can destroy under it. Only the latest request's image
-// is shown: results of an older source, page or size are dropped.
+// The file is opened on a worker, which tells the status, the page count and the page sizes
+// (a large file takes a second or more, and a named pipe would never open): the window goes
+// on drawing meanwhile. Each page is rendered on a worker by a job that opens the file for
+// itself, so a render never uses anything this item (or another file) can destroy under it.
+// Only the latest request's results are used: those of an older source, page or size are
+// dropped.
 class PdfPageItem : public QQuickItem {
     Q_OBJECT
     QML_ELEMENT
@@ -57,6 +58,11 @@ protected:
     void itemChange(ItemChange change, const ItemChangeData &value) override;
 
 private:
+    struct Opened {
+        quint64 source = 0;
+        bool ok = false;
+        QList<QSizeF> pagePoints;
+    };
     struct Rendered {
         QImage image;
         quint64 generation = 0;
@@ -65,6 +71,7 @@ private:
     };
 
     void setStatus(Status status);
+    void opened();
     // The size of `page` in points, empty while it is not a page of a ready document.
     void readPagePoints();
     // The wanted picture changed; a resize waits a moment so a drag renders once at its end.
@@ -79,7 +86,10 @@ private:
     QUrl m_source;
     int m_page = 0;
     Status m_status = Null;
-    QPdfDocument *m_document = nullptr;
+    // Counts the sources set; an opening of an earlier one is dropped.
+    quint64 m_sourceGeneration = 0;
+    QFutureWatcher<Opened> m_open;
+    QList<QSizeF> m_pages;
     QSizeF m_pagePoints;
 
     // Each change of what should be drawn counts up; a render of another count is stale.

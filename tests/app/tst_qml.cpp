@@ -19,6 +19,8 @@
 
 #include <memory>
 
+#include <sys/stat.h>
+
 Q_IMPORT_QML_PLUGIN(Quorvel_UiPlugin)
 Q_IMPORT_QML_PLUGIN(Quorvel_Service_ViewsPlugin)
 Q_IMPORT_QML_PLUGIN(Quorvel_History_ViewsPlugin)
@@ -64,6 +66,13 @@ public:
         if (f.open(QIODevice::WriteOnly))
             f.write("%PDF-1.4\n% test\n");
         return QUrl::fromLocalFile(f.fileName());
+    }
+    // A named pipe with no writer: opening it for reading the usual way waits for ever.
+    Q_INVOKABLE QUrl fifo(const QString &name) {
+        const QString path = m_files.filePath(name);
+        QFile::remove(path);
+        return ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0 ? QUrl::fromLocalFile(path)
+                                                                        : QUrl();
     }
     // A real PDF of `pages` pages in the same directory.
     Q_INVOKABLE QUrl pdf(const QString &name, int pages) {

@@ -2,6 +2,7 @@
 
 #include "conversion/DirectTransfer.h"
 #include "conversion/MultipartBody.h"
+#include "service/LocalFile.h"
 
 #include <QBuffer>
 #include <QTemporaryDir>
@@ -153,7 +154,8 @@ private Q_SLOTS:
             QVERIFY(f.open(QIODevice::WriteOnly));
             QVERIFY(f.write(QByteArray(2 << 20, 'b')) == (2 << 20));
         }
-        MultipartBody body(path, "big.pdf", "B");
+        QString error;
+        MultipartBody body(openRegularFile(path, &error), "big.pdf", "B");
         QVERIFY(body.open(QIODevice::ReadOnly));
         QVERIFY(QFile::resize(path, 1000));
         auto out = run(requestTo(m_server.port()), &body);

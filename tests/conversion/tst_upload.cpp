@@ -1,6 +1,7 @@
 #include "ConversionTest.h"
 
 #include "conversion/MultipartBody.h"
+#include "service/LocalFile.h"
 #include "service/TokenStore.h"
 
 #include <QCryptographicHash>
@@ -254,7 +255,8 @@ private Q_SLOTS:
 
     void multipartBodySeeksAndReadsAcrossParts() {
         const QString path = writeFile(m_dir, "m.pdf", "0123456789");
-        MultipartBody body(path, "m.pdf", "B");
+        QString error;
+        MultipartBody body(openRegularFile(path, &error), "m.pdf", "B");
         QVERIFY(body.open(QIODevice::ReadOnly));
         const QByteArray all = body.readAll();
         QCOMPARE(all, expectedBody("B", "m.pdf", "0123456789"));

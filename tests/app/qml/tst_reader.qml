@@ -52,11 +52,16 @@ Item {
                   expected: [0, 0, 0, 1, 2, 0, 0, 0] },
                 { tag: "not a PDF", file: "notes.txt", pages: 1,
                   presses: ["next", K.Key_End, K.Key_Right, "previous"],
-                  expected: [0, 0, 0, 0] }
+                  expected: [0, 0, 0, 0] },
+                { tag: "a named pipe", file: "pipe.pdf", pipe: true, pages: 1,
+                  presses: ["next", K.Key_End],
+                  expected: [0, 0] }
             ]
         }
         function test_paging(data) {
-            const file = data.file ? service.file(data.file) : service.pdf("doc" + data.pages + ".pdf", data.pages)
+            const file = data.pipe ? service.fifo(data.file)
+                       : data.file ? service.file(data.file)
+                       : service.pdf("doc" + data.pages + ".pdf", data.pages)
             const reader = openReader(file)
             const message = control(reader, "readerMessage")
             if (data.file) {
@@ -90,8 +95,19 @@ Item {
             return false
         }
         // A turn made before the first page is drawn draws the page turned to, where it belongs.
+        // The file is opened on a worker: setting the source returns at once, still loading.
+        function test_openingDoesNotWait() {
+            const item = createTemporaryQmlObject("import Quorvel.Ui; PdfPageItem { width: 200; height: 300 }", root)
+            item.source = service.pdf("doc40.pdf", 40)
+            compare(item.status, PdfPageItem.Loading)
+            compare(item.pageCount, 0)
+            tryCompare(item, "status", PdfPageItem.Ready, 15000)
+            compare(item.pageCount, 40)
+        }
+
         function test_earlyTurnDrawsThatPage() {
             const reader = openReader(service.pdf("early.pdf", 3))
+            tryCompare(reader, "totalPages", 3)
             reader.paging.next()
             tryCompare(reader.pageView, "shownPage", 1)
             const second = picture(reader)
@@ -109,12 +125,15 @@ Item {
         function test_renderOvertaken(data) {
             let reader = createTemporaryObject(readerComponent, root)
             reader.open(service.pdf("busy.pdf", 12))
+            // Files open on a worker: pages can be turned once the count is known.
+            tryCompare(reader, "totalPages", 12)
             reader.paging.last()
             if (data.destroy) {
                 reader.destroy()
                 reader = createTemporaryObject(readerComponent, root)
             }
             reader.open(service.pdf("next.pdf", 3))
+            tryCompare(reader, "totalPages", 3)
             reader.paging.next()
             tryCompare(reader.pageView, "shownPage", 1)
             verify(reader.pageView.pageDrawn)
