@@ -2,6 +2,8 @@
 
 #include "conversion/OperationCatalogue.h"
 
+#include <QTextBoundaryFinder>
+
 namespace quorvel::ResultName {
 
 namespace {
@@ -64,6 +66,30 @@ QString safe(const QString &name) {
     if (last.isEmpty() || last == QLatin1String(".") || last == QLatin1String(".."))
         return QStringLiteral("download");
     return last;
+}
+
+QString fitted(const QString &name, int maxBytes) {
+    if (name.toUtf8().size() <= maxBytes)
+        return name;
+    // An extension is a short tail after the last dot; a long one is part of the name.
+    constexpr int kLongestExtension = 16;
+    const qsizetype dot = name.lastIndexOf(u'.');
+    const QString extension =
+        dot > 0 && name.size() - dot <= kLongestExtension ? name.mid(dot) : QString();
+    const QString stem = name.left(name.size() - extension.size());
+    const qsizetype budget = qMax<qsizetype>(0, maxBytes - extension.toUtf8().size());
+    // The longest run of whole characters from the start that fits.
+    QTextBoundaryFinder characters(QTextBoundaryFinder::Grapheme, stem);
+    qsizetype cut = 0;
+    qsizetype bytes = 0;
+    for (qsizetype at = characters.toNextBoundary(); at > 0; at = characters.toNextBoundary()) {
+        const qsizetype more = stem.mid(cut, at - cut).toUtf8().size();
+        if (bytes + more > budget)
+            break;
+        bytes += more;
+        cut = at;
+    }
+    return stem.left(cut) + extension;
 }
 
 } // namespace quorvel::ResultName

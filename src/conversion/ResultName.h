@@ -16,4 +16,9 @@ QString forTask(const ConversionTask &task);
 // and "download" for an empty, "." or ".." name.
 QString safe(const QString &name);
 
+// The name shortened to at most `maxBytes` of UTF-8, as a file system's name limit counts
+// it: the extension kept, whole characters (with their combining marks) dropped from the
+// end of the stem. A name that fits is returned as it is.
+QString fitted(const QString &name, int maxBytes);
+
 } // namespace quorvel::ResultName

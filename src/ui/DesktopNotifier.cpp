@@ -29,8 +29,10 @@ void DesktopNotifier::notify(const QString &title, const QString &body) {
     // The desktop-entry hint lets the server group the notification under the launcher's
     // name and icon; -1 leaves the display time to the server.
     const QVariantMap hints{{QStringLiteral("desktop-entry"), QStringLiteral("quorvel")}};
-    call << QStringLiteral("Quorvel") << 0u << QStringLiteral("quorvel") << title << body
-         << QStringList() << hints << -1;
+    // The body is markup where the server supports it: a file name holding "<" or "&" must
+    // read as written.
+    call << QStringLiteral("Quorvel") << 0u << QStringLiteral("quorvel") << title
+         << body.toHtmlEscaped() << QStringList() << hints << -1;
 
     auto *watcher = new QDBusPendingCallWatcher(asyncCall(m_bus, call, m_replyTimeout), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher] {

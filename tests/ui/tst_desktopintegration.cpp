@@ -178,7 +178,8 @@ private slots:
         QTest::failOnWarning(unavailable);
 
         const QString title = QStringLiteral("Conversion finished");
-        const QString body = QStringLiteral("“季度 report.md” → PDF");
+        // The body is markup to the server: a name's "<" and "&" must arrive escaped.
+        const QString body = QStringLiteral("“季度 <report> & notes.md” → PDF");
         for (int attempt = 0; attempt < 2; ++attempt) {
             notifier.notify(title, body);
             QVERIFY(notified.wait(10000));
@@ -191,7 +192,7 @@ private slots:
             0u,
             QStringLiteral("quorvel"),
             title,
-            body,
+            QStringLiteral("“季度 &lt;report&gt; &amp; notes.md” → PDF"),
             QStringList(),
             QVariantMap{{QStringLiteral("desktop-entry"), QStringLiteral("quorvel")}},
             -1};
