@@ -204,9 +204,23 @@ void ScriptedServer::writeResponse(QTcpSocket *socket, const ScriptedResponse &r
     QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + " Scripted\r\n";
     for (const auto &[name, value] : response.headers)
         head += name + ": " + value + "\r\n";
-    if (!response.untilClose)
+    if (response.chunked)
+        head += "Transfer-Encoding: chunked\r\n";
+    else if (!response.untilClose && response.dripMs <= 0)
         head += "Content-Length: " + QByteArray::number(length) + "\r\n";
     socket->write(head + "\r\n");
+    if (response.chunked)
+        socket->write(QByteArray::number(length, 16) + "\r\n");
+
+    if (response.dripMs > 0) {
+        auto *drip = new QTimer(socket);
+        auto sent = std::make_shared<qsizetype>(0);
+        connect(drip, &QTimer::timeout, socket, [socket, sent, body = response.body] {
+            socket->write(*sent < body.size() ? body.mid((*sent)++, 1) : QByteArray(" "));
+        });
+        drip->start(response.dripMs);
+        return;
+    }
 
     if (response.action == ScriptedResponse::Action::DropMidBody) {
         if (response.generatedBodySize > 0)

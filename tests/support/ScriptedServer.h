@@ -33,6 +33,11 @@ struct ScriptedResponse {
     bool untilClose = false;
     // When set, these bytes are the whole answer, written as they are; then the server closes.
     QByteArray raw;
+    // Sent as one chunk of `generatedBodySize` bytes (Transfer-Encoding: chunked).
+    bool chunked = false;
+    // When > 0, no Content-Length and the body goes out one byte every dripMs, then spaces
+    // for ever: an answer that never ends and never goes quiet.
+    int dripMs = 0;
 
     static ScriptedResponse json(int status, const QByteArray &body) {
         ScriptedResponse r;
