@@ -14,21 +14,17 @@
 
 namespace quorvel {
 
+// The file, opened only when it is a regular file (a named pipe would hold the worker for
+// good), and the document that reads it: the file outlives the document.
+struct PdfPageItem::OpenDocument {
+    std::unique_ptr<QFile> file;
+    QPdfDocument document;
+};
+
 namespace {
 
 // Long enough to span the steps of a window drag, short enough not to be seen as a wait.
 constexpr int resizePauseMs = 80;
-
-// Only a regular file is opened (a named pipe would hold the worker for good); the document
-// reads it through `file`, which must outlive it.
-bool loadDocument(QPdfDocument &document, std::unique_ptr<QFile> &file, const QString &path) {
-    QString error;
-    file = openRegularFile(path, &error);
-    if (!file)
-        return false;
-    document.load(file.get());
-    return document.status() == QPdfDocument::Status::Ready;
-}
 
 } // namespace
 
@@ -36,6 +32,7 @@ PdfPageItem::PdfPageItem(QQuickItem *parent)
     : QQuickItem(parent) {
     setFlag(ItemHasContents);
     connect(&m_open, &QFutureWatcher<Opened>::finished, this, &PdfPageItem::opened);
+    connect(&m_size, &QFutureWatcher<Sized>::finished, this, &PdfPageItem::sized);
     connect(&m_render, &QFutureWatcher<Rendered>::finished, this, &PdfPageItem::rendered);
     m_resizePause.setSingleShot(true);
     m_resizePause.setInterval(resizePauseMs);
@@ -56,7 +53,9 @@ void PdfPageItem::setSource(const QUrl &source) {
     emit sourceChanged();
     // The previous file's page is not left on screen over the next one.
     showImage({}, -1, {});
-    m_pages.clear();
+    m_document.reset();
+    m_pageCount = 0;
+    m_sizes.clear();
     if (source.isEmpty()) {
         setStatus(Null);
         return;
@@ -68,26 +67,52 @@ void PdfPageItem::setSource(const QUrl &source) {
     }
     setStatus(Loading);
     m_open.setFuture(QtConcurrent::run([path, generation] {
-        Opened done{generation, false, {}};
-        std::unique_ptr<QFile> file;
-        QPdfDocument document;
-        if (loadDocument(document, file, path)) {
-            const int count = document.pageCount();
-            done.pagePoints.reserve(count);
-            for (int i = 0; i < count; ++i)
-                done.pagePoints.append(document.pagePointSize(i));
-            done.ok = true;
-        }
+        Opened done{generation, nullptr, 0};
+        auto opened = std::make_shared<OpenDocument>();
+        QString error;
+        opened->file = openRegularFile(path, &error);
+        if (!opened->file)
+            return done;
+        opened->document.load(opened->file.get());
+        if (opened->document.status() != QPdfDocument::Status::Ready)
+            return done;
+        done.pageCount = opened->document.pageCount();
+        done.document = std::move(opened);
         return done;
     }));
 }
 
 void PdfPageItem::opened() {
-    const Opened done = m_open.result();
+    Opened done = m_open.result();
     if (done.source != m_sourceGeneration)
         return;
-    m_pages = done.pagePoints;
-    setStatus(done.ok ? Ready : Error);
+    m_document = std::move(done.document);
+    m_pageCount = done.pageCount;
+    setStatus(m_document ? Ready : Error);
+}
+
+void PdfPageItem::requestSize() {
+    if (m_sizing || !m_document)
+        return;
+    m_sizing = true;
+    m_size.setFuture(
+        QtConcurrent::run([document = m_document, source = m_sourceGeneration, page = m_page] {
+            return Sized{source, page, document->document.pagePointSize(page)};
+        }));
+}
+
+void PdfPageItem::sized() {
+    m_sizing = false;
+    const Sized done = m_size.result();
+    if (done.source != m_sourceGeneration)
+        return;
+    m_sizes.insert(done.page, done.points);
+    // The page may have turned meanwhile: that page's size is read next.
+    readPagePoints();
+    if (done.page == m_page) {
+        requestRender(false);
+        update();
+    }
 }
 
 void PdfPageItem::setPage(int page) {
@@ -102,12 +127,18 @@ void PdfPageItem::setPage(int page) {
 }
 
 void PdfPageItem::readPagePoints() {
-    m_pagePoints =
-        m_status == Ready && m_page >= 0 && m_page < pageCount() ? m_pages.at(m_page) : QSizeF();
+    m_pagePoints = {};
+    if (m_status != Ready || m_page < 0 || m_page >= pageCount())
+        return;
+    const auto known = m_sizes.constFind(m_page);
+    if (known != m_sizes.constEnd())
+        m_pagePoints = *known;
+    else
+        requestSize();
 }
 
 int PdfPageItem::pageCount() const {
-    return m_status == Ready ? int(m_pages.size()) : 0;
+    return m_status == Ready ? m_pageCount : 0;
 }
 
 void PdfPageItem::setStatus(Status status) {
@@ -139,15 +170,11 @@ void PdfPageItem::startRender() {
         return;
     const qreal dpr = devicePixelRatio();
     const QSize pixels = (sheet.size() * dpr).toSize();
-    const QString path = QQmlFile::urlToLocalFileOrQrc(m_source);
     const Rendered request{{}, m_generation, m_page, m_pagePoints};
     m_rendering = true;
-    m_render.setFuture(QtConcurrent::run([path, pixels, dpr, request] {
+    m_render.setFuture(QtConcurrent::run([document = m_document, pixels, dpr, request] {
         Rendered done = request;
-        std::unique_ptr<QFile> file;
-        QPdfDocument document;
-        if (loadDocument(document, file, path))
-            done.image = document.render(request.page, pixels);
+        done.image = document->document.render(request.page, pixels);
         done.image.setDevicePixelRatio(dpr);
         return done;
     }));
@@ -161,7 +188,7 @@ void PdfPageItem::rendered() {
             startRender();
         return;
     }
-    // The file changed or went away since it was opened.
+    // The file changed under the document since it was opened.
     if (done.image.isNull()) {
         setStatus(Error);
         return;

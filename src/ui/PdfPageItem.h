@@ -1,23 +1,23 @@
 #pragma once
 
 #include <QFutureWatcher>
+#include <QHash>
 #include <QImage>
-#include <QList>
 #include <QQuickItem>
 #include <QSizeF>
 #include <QTimer>
 #include <QUrl>
 #include <QtQml/qqmlregistration.h>
+#include <memory>
 
 namespace quorvel {
 
 // One page of a local PDF, drawn as a white sheet that fits the item (aspect kept), centred.
-// The file is opened on a worker, which tells the status, the page count and the page sizes
-// (a large file takes a second or more, and a named pipe would never open): the window goes
-// on drawing meanwhile. Each page is rendered on a worker by a job that opens the file for
-// itself, so a render never uses anything this item (or another file) can destroy under it.
-// Only the latest request's results are used: those of an older source, page or size are
-// dropped.
+// The file is opened once, on a worker (a large file takes a second or more, and a named pipe
+// would never open), and the window goes on drawing meanwhile. The opened document is shared
+// by the jobs that read a page's size and render a page, each on a worker; each job holds it,
+// so nothing a job uses can be destroyed under it. Only the latest request's results are
+// used: those of an older source, page or size are dropped.
 class PdfPageItem : public QQuickItem {
     Q_OBJECT
     QML_ELEMENT
@@ -58,10 +58,17 @@ protected:
     void itemChange(ItemChange change, const ItemChangeData &value) override;
 
 private:
+    struct OpenDocument;
+    using Document = std::shared_ptr<OpenDocument>;
     struct Opened {
         quint64 source = 0;
-        bool ok = false;
-        QList<QSizeF> pagePoints;
+        Document document;
+        int pageCount = 0;
+    };
+    struct Sized {
+        quint64 source = 0;
+        int page = -1;
+        QSizeF points;
     };
     struct Rendered {
         QImage image;
@@ -72,6 +79,8 @@ private:
 
     void setStatus(Status status);
     void opened();
+    void sized();
+    void requestSize();
     // The size of `page` in points, empty while it is not a page of a ready document.
     void readPagePoints();
     // The wanted picture changed; a resize waits a moment so a drag renders once at its end.
@@ -89,7 +98,12 @@ private:
     // Counts the sources set; an opening of an earlier one is dropped.
     quint64 m_sourceGeneration = 0;
     QFutureWatcher<Opened> m_open;
-    QList<QSizeF> m_pages;
+    Document m_document;
+    int m_pageCount = 0;
+    // Page sizes in points as read so far: reading all of a large file's takes minutes.
+    QHash<int, QSizeF> m_sizes;
+    QFutureWatcher<Sized> m_size;
+    bool m_sizing = false;
     QSizeF m_pagePoints;
 
     // Each change of what should be drawn counts up; a render of another count is stale.
