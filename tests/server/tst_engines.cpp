@@ -275,10 +275,11 @@ private slots:
         const QJsonObject job = slow.convert(token, up, u"PDF2IMG"_s);
         const QJsonObject done = slow.waitForJob(token, job.value(u"id"_s).toString(), 60000);
         QCOMPARE(done.value(u"status"_s).toInt(), 2);
-        auto q = slow.db->exec(u"SELECT failure FROM jobs WHERE id=?"_s, {job.value(u"id"_s)});
-        QVERIFY(q.next());
-        QVERIFY2(q.value(0).toString().contains(QLatin1String("time limit")),
-                 qPrintable(q.value(0).toString()));
+        const auto rows = slow.store->query(u"SELECT failure FROM jobs WHERE id=?"_s,
+                                            {job.value(u"id"_s).toString()});
+        QCOMPARE(rows.size(), 1u);
+        QVERIFY2(rows[0][0].toString().contains(QLatin1String("time limit")),
+                 qPrintable(rows[0][0].toString()));
         // The engine and its directory are gone once the worker is done with the job.
         QTRY_VERIFY_WITH_TIMEOUT(QDir(slow.config.dataDir + u"/work"_s).isEmpty(), 10000);
     }

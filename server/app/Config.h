@@ -11,6 +11,12 @@ namespace quorvel::server {
 // Settings of one running service; `serve` fills it from the command line.
 struct Config {
     QString dataDir;
+    // Uploads and results; several services on one database share it. Empty: dataDir.
+    QString storageDir;
+    // This service among those sharing a database: names its claims on jobs.
+    QString instance;
+    // How long a claimed job stays this service's without a renewal.
+    std::chrono::seconds jobLease{60};
     QString host = QStringLiteral("127.0.0.1");
     int port = 8740;
     int workers = 0; // 0: one per core

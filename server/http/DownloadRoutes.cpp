@@ -39,7 +39,7 @@ void DownloadRoutes::download(const httplib::Request &req, httplib::Response &re
     const auto user = authenticate(m_s.accounts, req, res);
     if (!user)
         return;
-    const auto job = m_s.repo.job(user->id, qstr(req.get_param_value("md5_id")));
+    const auto job = m_s.store.job(user->id, qstr(req.get_param_value("md5_id")));
     if (!job || job->state != JobState::Completed || job->resultFile.isEmpty()) {
         reply(res, 404,
               job ? QStringLiteral("the job has no result yet") : QStringLiteral("no such job"));

@@ -1,6 +1,5 @@
 #include "Database.h"
 
-#include <QDateTime>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QThread>
@@ -90,6 +89,9 @@ const std::vector<std::vector<const char *>> kMigrations = {
              day TEXT NOT NULL,
              created_at TEXT NOT NULL))",
         "CREATE INDEX ledger_by_user_day ON page_ledger(user_id, lifetime, day)",
+    },
+    {
+        "ALTER TABLE jobs ADD COLUMN fail_reason TEXT NOT NULL DEFAULT ''",
     },
 };
 
@@ -211,14 +213,6 @@ int Database::migrate() const {
         tx.commit();
     }
     return int(kMigrations.size());
-}
-
-QString Database::nowText() {
-    return QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss +0000"));
-}
-
-QString Database::todayText() {
-    return QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyy-MM-dd"));
 }
 
 Transaction::Transaction(const Database &db)

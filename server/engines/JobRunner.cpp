@@ -5,12 +5,10 @@
 #include "PdfText.h"
 #include "Process.h"
 #include "Records.h"
-#include "Repository.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSqlQuery>
 
 #include <cstdio>
 
@@ -19,19 +17,22 @@ namespace quorvel::server {
 namespace {
 
 void logLine(const QString &line) {
-    const QByteArray b =
-        (Database::nowText() + QStringLiteral(" ") + line + QLatin1Char('\n')).toUtf8();
+    const QByteArray b = (nowText() + QStringLiteral(" ") + line + QLatin1Char('\n')).toUtf8();
     std::fwrite(b.constData(), 1, size_t(b.size()), stderr);
     std::fflush(stderr);
 }
 
 } // namespace
 
-JobRunner::JobRunner(const Database &db, Config config)
-    : m_db(db)
+JobRunner::JobRunner(Store &store, Config config)
+    : m_store(store)
     , m_config(std::move(config)) {
     if (m_config.workers <= 0)
         m_config.workers = int(std::max(1u, std::thread::hardware_concurrency()));
+    if (m_config.storageDir.isEmpty())
+        m_config.storageDir = m_config.dataDir;
+    if (m_config.instance.isEmpty())
+        m_config.instance = QStringLiteral("local");
     if (!m_config.selfExecutable.isEmpty())
         setIsolatedPdfProbe(m_config.selfExecutable);
 }
@@ -41,10 +42,10 @@ JobRunner::~JobRunner() {
 }
 
 QString JobRunner::uploadsDir() const {
-    return m_config.dataDir + QStringLiteral("/uploads");
+    return m_config.storageDir + QStringLiteral("/uploads");
 }
 QString JobRunner::resultsDir() const {
-    return m_config.dataDir + QStringLiteral("/results");
+    return m_config.storageDir + QStringLiteral("/results");
 }
 
 int JobRunner::recover() {
@@ -57,28 +58,13 @@ int JobRunner::recover() {
     for (const QString &job : QDir(workRoot).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
         QDir(workRoot + QLatin1Char('/') + job).removeRecursively();
 
-    Transaction tx(m_db);
-    Rows failed = m_db.exec(QStringLiteral("UPDATE jobs SET state='failed', finished_at=?, "
-                                           "failure='the conversion was interrupted %1 times' "
-                                           "WHERE state='running' AND attempts>=? RETURNING id")
-                                .arg(kMaxAttempts),
-                            {Database::nowText(), kMaxAttempts});
-    int n = 0;
-    while (failed.next()) {
-        logLine(
-            QStringLiteral("job %1 failed: interrupted too often").arg(failed.value(0).toString()));
-        ++n;
-    }
-    Rows requeued = m_db.exec(
-        QStringLiteral("UPDATE jobs SET state='queued' WHERE state='running' RETURNING id"));
-    while (requeued.next()) {
-        logLine(QStringLiteral("job %1 queued again after an interruption")
-                    .arg(requeued.value(0).toString()));
-        ++n;
-    }
-    tx.commit();
+    const auto touched = m_store.recoverJobs(!m_store.shared(), kMaxAttempts);
+    for (const Store::Recovered &r : touched)
+        logLine(r.failed
+                    ? QStringLiteral("job %1 failed: interrupted too often").arg(r.jobId)
+                    : QStringLiteral("job %1 queued again after an interruption").arg(r.jobId));
     JobState::changed();
-    return n;
+    return int(touched.size());
 }
 
 void JobRunner::start() {
@@ -90,7 +76,9 @@ void JobRunner::start() {
         logLine(
             QStringLiteral("quorvel-office-engine not found: LibreOffice starts for every job"));
     m_office.clear();
+    m_workers.clear();
     for (int i = 0; i < m_config.workers; ++i) {
+        m_workers.push_back(std::make_unique<Worker>());
         if (officeProgram.isEmpty()) {
             m_office.push_back(nullptr);
             continue;
@@ -109,6 +97,7 @@ void JobRunner::start() {
     }
     for (int i = 0; i < m_config.workers; ++i)
         m_threads.emplace_back([this, i] { work(i); });
+    m_keeper = std::thread([this] { keepLeases(); });
 }
 
 void JobRunner::stop() {
@@ -117,11 +106,16 @@ void JobRunner::stop() {
         std::lock_guard lock(m_mutex);
         ++m_wakeups;
     }
+    for (auto &w : m_workers)
+        w->cancel = true;
     m_wake.notify_all();
     for (std::thread &t : m_threads)
         t.join();
     m_threads.clear();
+    if (m_keeper.joinable())
+        m_keeper.join();
     m_office.clear();
+    m_workers.clear();
 }
 
 void JobRunner::notify() {
@@ -130,6 +124,56 @@ void JobRunner::notify() {
         ++m_wakeups;
     }
     m_wake.notify_one();
+}
+
+void JobRunner::keepLeases() {
+    // Renews this service's claims well before they end, and takes back the
+    // jobs of services that stopped renewing theirs.
+    const auto period =
+        std::max(std::chrono::milliseconds(200),
+                 std::chrono::duration_cast<std::chrono::milliseconds>(m_config.jobLease) / 3);
+    while (!m_stopping) {
+        {
+            std::unique_lock lock(m_mutex);
+            m_wake.wait_for(lock, period, [&] { return m_stopping.load(); });
+        }
+        if (m_stopping)
+            break;
+        for (auto &w : m_workers) {
+            std::optional<Store::Claim> claim;
+            {
+                std::lock_guard lock(w->mutex);
+                claim = w->claim;
+            }
+            if (!claim)
+                continue;
+            try {
+                if (!m_store.renewLease(*claim, m_config.jobLease)) {
+                    w->leaseLost = true;
+                    w->cancel = true;
+                }
+            } catch (const DatabaseError &) {
+                // Unreachable for now; the lease may still be renewed in time.
+            }
+        }
+        if (!m_store.shared())
+            continue;
+        try {
+            const auto back = m_store.recoverJobs(false, kMaxAttempts);
+            for (const Store::Recovered &r : back) {
+                JobState::changed(r.userId, r.jobId);
+                logLine(r.failed
+                            ? QStringLiteral("job %1 failed: interrupted too often").arg(r.jobId)
+                            : QStringLiteral("job %1 queued again: its lease ended").arg(r.jobId));
+            }
+            if (!back.empty()) {
+                std::lock_guard lock(m_mutex);
+                ++m_wakeups;
+                m_wake.notify_all();
+            }
+        } catch (const DatabaseError &) {
+        }
+    }
 }
 
 void JobRunner::work(int index) {
@@ -162,30 +206,19 @@ void JobRunner::work(int index) {
 }
 
 bool JobRunner::runOne(int index) {
-    JobRecord job;
-    UploadRecord upload;
+    Worker &w = *m_workers[size_t(index)];
+    const auto claimed = m_store.claimJob(m_config.instance, m_config.jobLease);
+    if (!claimed)
+        return false;
+    const Store::Claim &claim = *claimed;
+    const JobRecord &job = claim.job;
     {
-        Transaction tx(m_db);
-        Rows q = m_db.exec(QStringLiteral(
-            "UPDATE jobs SET state='running', attempts=attempts+1 "
-            "WHERE seq=(SELECT seq FROM jobs WHERE state='queued' ORDER BY seq LIMIT 1) "
-            "RETURNING id, user_id, upload_id, typ, page_number, source_file_typ"));
-        if (!q.next())
-            return false;
-        job.id = q.value(0).toString();
-        job.userId = q.value(1).toLongLong();
-        job.uploadId = q.value(2).toString();
-        job.typ = q.value(3).toString();
-        job.pageNumber = q.value(4).toLongLong();
-        job.sourceFileTyp = q.value(5).toString();
-        q.finish();
-        Rows u =
-            m_db.exec(QStringLiteral("SELECT encrypted FROM uploads WHERE id=?"), {job.uploadId});
-        upload.encrypted = u.next() && u.value(0).toBool();
-        u.finish();
-        tx.commit();
-        JobState::changed(job.userId, job.id);
+        std::lock_guard lock(w.mutex);
+        w.claim = claim;
+        w.leaseLost = false;
+        w.cancel = m_stopping.load();
     }
+    JobState::changed(job.userId, job.id);
 
     const QString workDir = m_config.dataDir + QStringLiteral("/work/") + job.id;
     QDir(workDir).removeRecursively();
@@ -198,29 +231,45 @@ bool JobRunner::runOne(int index) {
     ej.code = job.typ;
     ej.inputPath = uploadsDir() + QLatin1Char('/') + job.uploadId;
     ej.sourceTyp = job.sourceFileTyp;
-    ej.encrypted = upload.encrypted;
+    ej.encrypted = claim.encrypted;
     ej.pages = int(job.pageNumber);
     ej.workDir = workDir;
     ej.profileDir = m_config.dataDir + QStringLiteral("/office-profiles/worker-%1").arg(index);
     ej.selfExecutable = m_config.selfExecutable;
     ej.office = m_office[size_t(index)].get();
     ej.timeout = std::chrono::duration_cast<std::chrono::milliseconds>(timeout);
-    ej.cancel = &m_stopping;
+    ej.cancel = &w.cancel;
 
     logLine(QStringLiteral("job %1 started: %2 on worker %3").arg(job.id, job.typ).arg(index));
     const auto started = std::chrono::steady_clock::now();
     EngineOutcome out = runEngine(ej);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    try {
+        finish(w, claim, out, seconds);
+    } catch (...) {
+        QDir(workDir).removeRecursively();
+        std::lock_guard lock(w.mutex);
+        w.claim.reset();
+        throw;
+    }
+    QDir(workDir).removeRecursively();
+    std::lock_guard lock(w.mutex);
+    w.claim.reset();
+    return true;
+}
 
+void JobRunner::finish(Worker &w, const Store::Claim &claim, EngineOutcome &out, double seconds) {
+    const JobRecord &job = claim.job;
+    if (w.leaseLost) {
+        logLine(QStringLiteral("job %1 given up: its lease was taken back").arg(job.id));
+        return;
+    }
     if (out.cancelled) {
-        m_db.exec(QStringLiteral("UPDATE jobs SET state='queued', attempts=attempts-1 WHERE id=? "
-                                 "AND state='running'"),
-                  {job.id});
+        m_store.releaseJob(claim);
         JobState::changed(job.userId, job.id);
         logLine(QStringLiteral("job %1 queued again: the service is stopping").arg(job.id));
-        QDir(workDir).removeRecursively();
-        return true;
+        return;
     }
 
     if (out.ok) {
@@ -230,32 +279,31 @@ bool JobRunner::runOne(int index) {
         if (!QFile::rename(out.resultPath, dest) && !QFile::copy(out.resultPath, dest)) {
             out.ok = false;
             out.reason = QStringLiteral("the result could not be stored");
-        } else if (const QString refusal =
-                       Repository(m_db).chargeAndComplete(job, resultFile, out.pages);
-                   !refusal.isEmpty()) {
+        } else {
+            const Store::Completion c = m_store.chargeAndComplete(claim, resultFile, out.pages);
+            if (c.outcome == Store::Completion::Outcome::Completed) {
+                JobState::changed(job.userId, job.id);
+                logLine(QStringLiteral("job %1 completed: %2 pages in %3 s")
+                            .arg(job.id)
+                            .arg(out.pages)
+                            .arg(seconds, 0, 'f', 2));
+                return;
+            }
+            if (c.outcome == Store::Completion::Outcome::LeaseLost) {
+                logLine(QStringLiteral("job %1 given up: its lease was taken back").arg(job.id));
+                return;
+            }
             QFile::remove(dest);
             out.ok = false;
-            out.reason = refusal;
-        } else {
-            JobState::changed(job.userId, job.id);
-            logLine(QStringLiteral("job %1 completed: %2 pages in %3 s")
-                        .arg(job.id)
-                        .arg(out.pages)
-                        .arg(seconds, 0, 'f', 2));
+            out.reason = c.refusal;
         }
     }
-    if (!out.ok) {
-        m_db.exec(
-            QStringLiteral("UPDATE jobs SET state='failed', failure=?, finished_at=? WHERE id=?"),
-            {out.reason, Database::nowText(), job.id});
+    if (m_store.failJob(claim, out.reason, out.failReason))
         JobState::changed(job.userId, job.id);
-        logLine(QStringLiteral("job %1 failed after %2 s: %3")
-                    .arg(job.id)
-                    .arg(seconds, 0, 'f', 2)
-                    .arg(out.reason));
-    }
-    QDir(workDir).removeRecursively();
-    return true;
+    logLine(QStringLiteral("job %1 failed after %2 s: %3")
+                .arg(job.id)
+                .arg(seconds, 0, 'f', 2)
+                .arg(out.reason));
 }
 
 } // namespace quorvel::server

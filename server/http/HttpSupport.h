@@ -3,7 +3,7 @@
 #include "Accounts.h"
 #include "Config.h"
 #include "JobRunner.h"
-#include "Repository.h"
+#include "Store.h"
 
 #include <QJsonValue>
 #include <QString>
@@ -19,7 +19,7 @@ namespace quorvel::server {
 
 // What every resource's routes work with.
 struct Services {
-    Repository repo;
+    Store &store;
     Accounts &accounts;
     JobRunner &runner;
     const Config &config;

@@ -28,6 +28,7 @@ struct EngineOutcome {
     bool cancelled = false;
     QString resultPath; // inside workDir
     QString reason;     // why it failed, for the log and the job record
+    QString failReason; // why it failed, for the client (may be empty)
     int pages = 0;      // pages to charge
 };
 

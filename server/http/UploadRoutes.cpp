@@ -156,7 +156,7 @@ void UploadRoutes::upload(const httplib::Request &req, httplib::Response &res,
     const QString digest = QString::fromLatin1(md5.result().toHex());
     // The client sends every file twice; the second copy reuses the first,
     // whose bytes (the same checksum) have passed the checks already.
-    if (const auto same = m_s.repo.sameUpload(user->id, digest, displayName)) {
+    if (const auto same = m_s.store.sameUpload(user->id, digest, displayName)) {
         reply(res, 200, QStringLiteral("ok"), uploadJson(*same));
         return;
     }
@@ -184,7 +184,7 @@ void UploadRoutes::upload(const httplib::Request &req, httplib::Response &res,
     }
     cleanup.path = stored; // until its record is written
     try {
-        m_s.repo.addUpload(up);
+        m_s.store.addUpload(up);
     } catch (const DatabaseError &e) {
         if (std::string(e.what()).find("full") == std::string::npos)
             throw;

@@ -2,7 +2,7 @@
 
 #include "Compression.h"
 #include "HttpSupport.h"
-#include "Repository.h"
+#include "Store.h"
 
 #include <QString>
 
@@ -26,8 +26,8 @@ namespace quorvel::server {
 // Safe to call from any number of threads.
 class HistoryCache {
 public:
-    HistoryCache(Repository repo, std::size_t maxBytes)
-        : m_repo(repo)
+    HistoryCache(Store &store, std::size_t maxBytes)
+        : m_store(store)
         , m_maxBytes(maxBytes) {}
 
     // The answer in the form this client takes: gzip-compressed when `gzip`
@@ -52,11 +52,12 @@ private:
     struct Account;
     void build(Account &a, qint64 userId, bool gzip);
     void update(Account &a, qint64 userId, const std::vector<QString> &jobIds);
+    void updateSince(Account &a, qint64 userId, qint64 version);
     std::shared_ptr<const CachedAnswer> assemble(Account &a, bool body, bool gzip);
     std::shared_ptr<Account> account(qint64 userId);
     void resize(Account &a, std::size_t bytes);
 
-    Repository m_repo;
+    Store &m_store;
     const std::size_t m_maxBytes;
     Counters m_counters;
     std::mutex m_mutex; // guards what follows and every Account's `bytes` and `lru`

@@ -52,9 +52,9 @@ struct HttpApi::Impl {
     DownloadRoutes downloads{services};
     int port = -1;
 
-    Impl(const Database &db, Accounts &accounts, JobRunner &runner, Config c)
+    Impl(Store &store, Accounts &accounts, JobRunner &runner, Config c)
         : config(std::move(c))
-        , services{Repository(db), accounts, runner, config}
+        , services{store, accounts, runner, config}
         , svr(limitsOf(config)) {}
 
     void routes() {
@@ -69,8 +69,8 @@ struct HttpApi::Impl {
     }
 };
 
-HttpApi::HttpApi(const Database &db, Accounts &accounts, JobRunner &runner, Config config)
-    : d(std::make_unique<Impl>(db, accounts, runner, std::move(config))) {
+HttpApi::HttpApi(Store &store, Accounts &accounts, JobRunner &runner, Config config)
+    : d(std::make_unique<Impl>(store, accounts, runner, std::move(config))) {
     if (!d->config.selfExecutable.isEmpty())
         setIsolatedPdfProbe(d->config.selfExecutable);
     auto &svr = d->svr;
@@ -105,8 +105,8 @@ HttpApi::HttpApi(const Database &db, Accounts &accounts, JobRunner &runner, Conf
             try {
                 std::rethrow_exception(ep);
             } catch (const std::exception &e) {
-                std::fprintf(stderr, "%s request failed: %s\n",
-                             Database::nowText().toUtf8().constData(), e.what());
+                std::fprintf(stderr, "%s request failed: %s\n", nowText().toUtf8().constData(),
+                             e.what());
             } catch (...) {
             }
             reply(res, 500, what);

@@ -2,10 +2,11 @@
 // built-in engines in a child process.
 #include "Accounts.h"
 #include "Config.h"
-#include "Database.h"
 #include "HttpApi.h"
 #include "JobRunner.h"
 #include "PdfText.h"
+#include "Records.h"
+#include "Store.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -142,18 +143,25 @@ QString readPassword(bool fromStdin) {
 }
 
 int userCommand(const QStringList &rest) {
-    const Args a = parseArgs(
-        rest, {QStringLiteral("--data"), QStringLiteral("--pages"), QStringLiteral("--lifetime")},
-        {QStringLiteral("--password-stdin")});
+    const Args a = parseArgs(rest,
+                             {QStringLiteral("--data"), QStringLiteral("--database"),
+                              QStringLiteral("--pages"), QStringLiteral("--lifetime")},
+                             {QStringLiteral("--password-stdin")});
     if (!a.error.isEmpty())
         return usageError(a.error);
     if (a.positional.isEmpty())
         return usageError(QStringLiteral("user: missing subcommand"));
     const QString dataDir = a.options.value(QStringLiteral("--data"), defaultDataDir());
     QDir().mkpath(dataDir);
-    Database db(dataDir + QStringLiteral("/quorvel.sqlite"));
-    db.migrate();
-    Accounts accounts(db);
+    std::unique_ptr<Store> store;
+    try {
+        store = openStore(a.options.value(QStringLiteral("--database")), dataDir);
+        store->migrate();
+    } catch (const std::exception &e) {
+        std::cerr << "quorvel-server: " << e.what() << "\n";
+        return 1;
+    }
+    Accounts accounts(*store);
     const QString sub = a.positional[0];
     std::optional<qint64> pages, lifetime;
     if (a.options.contains(QStringLiteral("--pages")) &&
@@ -222,13 +230,15 @@ int userCommand(const QStringList &rest) {
 int serveCommand(const QStringList &rest) {
     const Args a = parseArgs(rest,
                              {QStringLiteral("--listen"), QStringLiteral("--data"),
-                              QStringLiteral("--workers"), QStringLiteral("--max-upload"),
-                              QStringLiteral("--job-timeout"), QStringLiteral("--history-cache")},
+                              QStringLiteral("--database"), QStringLiteral("--workers"),
+                              QStringLiteral("--max-upload"), QStringLiteral("--job-timeout"),
+                              QStringLiteral("--history-cache")},
                              {});
     if (!a.error.isEmpty())
         return usageError(a.error);
     if (!a.positional.isEmpty())
         return usageError(QStringLiteral("serve takes no arguments"));
+    const QString databaseUrl = a.options.value(QStringLiteral("--database"));
     Config cfg;
     cfg.dataDir = QDir(a.options.value(QStringLiteral("--data"), defaultDataDir())).absolutePath();
     const QString listen =
@@ -294,11 +304,11 @@ int serveCommand(const QStringList &rest) {
         return 1;
     }
     try {
-        Database db(cfg.dataDir + QStringLiteral("/quorvel.sqlite"));
-        db.migrate();
-        Accounts accounts(db);
-        JobRunner runner(db, cfg);
-        HttpApi api(db, accounts, runner, cfg);
+        const std::unique_ptr<Store> store = openStore(databaseUrl, cfg.dataDir);
+        store->migrate();
+        Accounts accounts(*store);
+        JobRunner runner(*store, cfg);
+        HttpApi api(*store, accounts, runner, cfg);
         const int port = api.bind();
         if (port < 0) {
             std::cerr << "quorvel-server: cannot listen on " << listen.toStdString() << "\n";
@@ -310,13 +320,13 @@ int serveCommand(const QStringList &rest) {
             int sig = 0;
             sigwait(&stopSignals, &sig);
             if (sig == SIGINT || sig == SIGTERM)
-                std::fprintf(stderr, "%s stopping on signal %d\n",
-                             Database::nowText().toUtf8().constData(), sig);
+                std::fprintf(stderr, "%s stopping on signal %d\n", nowText().toUtf8().constData(),
+                             sig);
             api.stop();
         });
         std::fprintf(stderr,
                      "%s quorvel-server listening on http://%s:%d, data in %s, %d workers\n",
-                     Database::nowText().toUtf8().constData(), cfg.host.toUtf8().constData(), port,
+                     nowText().toUtf8().constData(), cfg.host.toUtf8().constData(), port,
                      cfg.dataDir.toUtf8().constData(),
                      cfg.workers > 0 ? cfg.workers : int(std::thread::hardware_concurrency()));
         // Tests and scripts read this line to learn a port chosen by the system.
@@ -328,7 +338,7 @@ int serveCommand(const QStringList &rest) {
             pthread_kill(signalThread.native_handle(), SIGTERM);
             signalThread.join();
         }
-        std::fprintf(stderr, "%s stopped\n", Database::nowText().toUtf8().constData());
+        std::fprintf(stderr, "%s stopped\n", nowText().toUtf8().constData());
     } catch (const std::exception &e) {
         std::cerr << "quorvel-server: " << e.what() << "\n";
         return 1;

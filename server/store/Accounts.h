@@ -1,7 +1,6 @@
 #pragma once
 
-#include "Database.h"
-#include "Repository.h"
+#include "Store.h"
 
 #include <QString>
 
@@ -18,7 +17,7 @@ namespace quorvel::server {
 // Users, passwords, tokens and the page ledger.
 class Accounts {
 public:
-    explicit Accounts(const Database &db);
+    explicit Accounts(Store &store);
 
     static QString hashPassword(const QString &password);
     static bool verifyPassword(const QString &hash, const QString &password);
@@ -66,12 +65,12 @@ private:
         int count = 0;
         std::chrono::steady_clock::time_point notBefore;
     };
-    Repository m_repo;
+    Store &m_store;
     std::mutex m_failMutex;
     std::map<QString, Failures> m_failures;
     struct RecentToken {
         Identity who;
-        qint64 until = 0; // seconds since the epoch
+        qint64 until = 0; // milliseconds since the epoch
     };
     std::mutex m_hashMutex;
     std::condition_variable m_hashFree;

@@ -20,6 +20,7 @@ constexpr qint64 kTokenLifetimeSeconds = 90LL * 24 * 3600;
 constexpr int kFreeFailures = 3;
 constexpr int kMaxDelaySeconds = 60;
 constexpr qint64 kTokenCacheSeconds = 10;
+constexpr qint64 kSharedTokenCacheMs = 800;
 constexpr auto kHashWait = std::chrono::seconds(3);
 constexpr int kBusyRetrySeconds = 2;
 
@@ -34,8 +35,8 @@ void initSodium() {
 
 } // namespace
 
-Accounts::Accounts(const Database &db)
-    : m_repo(db) {
+Accounts::Accounts(Store &store)
+    : m_store(store) {
     initSodium();
 }
 
@@ -85,7 +86,7 @@ UserRecord Accounts::addUser(const QString &email, const QString &password, qint
         throw DatabaseError("the password is empty");
     if (userByEmail(e))
         throw DatabaseError("a user with this e-mail exists already: " + e.toStdString());
-    m_repo.addUser(e, hashPassword(password), pages, lifetimeDaily);
+    m_store.addUser(e, hashPassword(password), pages, lifetimeDaily);
     return *userByEmail(e);
 }
 
@@ -95,9 +96,9 @@ bool Accounts::setPages(const QString &email, std::optional<qint64> pages,
     if (!u)
         return false;
     if (pages)
-        m_repo.setTotalPages(u->id, *pages);
+        m_store.setTotalPages(u->id, *pages);
     if (lifetimeDaily)
-        m_repo.setLifetimeDaily(u->id, *lifetimeDaily);
+        m_store.setLifetimeDaily(u->id, *lifetimeDaily);
     return true;
 }
 
@@ -106,22 +107,22 @@ bool Accounts::setPassword(const QString &email, const QString &password) {
     if (!u || password.isEmpty())
         return false;
     // A new password signs every device out.
-    m_repo.replacePassword(u->id, hashPassword(password));
+    m_store.replacePassword(u->id, hashPassword(password));
     std::lock_guard lock(m_tokenMutex);
     m_recentTokens.clear();
     return true;
 }
 
 std::vector<UserRecord> Accounts::users() const {
-    return m_repo.users();
+    return m_store.users();
 }
 
 std::optional<UserRecord> Accounts::user(qint64 id) const {
-    return m_repo.user(id);
+    return m_store.user(id);
 }
 
 std::optional<UserRecord> Accounts::userByEmail(const QString &email) const {
-    return m_repo.userByEmail(email);
+    return m_store.userByEmail(email);
 }
 
 bool Accounts::enterHashing() {
@@ -164,7 +165,7 @@ Accounts::LoginResult Accounts::login(const QString &email, const QString &passw
         }
     }
 
-    const auto found = m_repo.credentials(key);
+    const auto found = m_store.credentials(key);
     bool ok = false;
     const bool known = found.has_value();
     const qint64 userId = known ? found->userId : 0;
@@ -206,7 +207,7 @@ Accounts::LoginResult Accounts::login(const QString &email, const QString &passw
     r.outcome = LoginResult::Outcome::Ok;
     r.token = newToken();
     const qint64 expires = QDateTime::currentSecsSinceEpoch() + kTokenLifetimeSeconds;
-    m_repo.addToken(tokenHash(r.token), userId, expires);
+    m_store.addToken(tokenHash(r.token), userId, expires);
     return r;
 }
 
@@ -215,18 +216,22 @@ std::optional<Accounts::Identity> Accounts::authenticate(const QString &token) c
         return std::nullopt;
     // Every request authenticates; a token seen in the last seconds skips the
     // database. The window bounds how long a token revoked elsewhere stays usable.
-    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    // Services sharing a database learn of a revocation elsewhere only from it,
+    // so they keep a token for less than a second.
+    const qint64 nowMs = QDateTime::currentMSecsSinceEpoch();
     {
         std::lock_guard lock(m_tokenMutex);
         const auto it = m_recentTokens.find(token);
-        if (it != m_recentTokens.end() && it->second.until > now)
+        if (it != m_recentTokens.end() && it->second.until > nowMs)
             return it->second.who;
     }
-    const auto owner = m_repo.tokenOwner(tokenHash(token), now);
+    const qint64 now = nowMs / 1000;
+    const auto owner = m_store.tokenOwner(tokenHash(token), now);
     if (!owner)
         return std::nullopt;
     const Identity who{owner->userId, owner->email};
-    const qint64 until = std::min(now + kTokenCacheSeconds, owner->expiresAt);
+    const qint64 window = m_store.shared() ? kSharedTokenCacheMs : kTokenCacheSeconds * 1000;
+    const qint64 until = std::min(nowMs + window, owner->expiresAt * 1000);
     std::lock_guard lock(m_tokenMutex);
     if (m_recentTokens.size() > 10000)
         m_recentTokens.clear();
@@ -235,7 +240,7 @@ std::optional<Accounts::Identity> Accounts::authenticate(const QString &token) c
 }
 
 Balance Accounts::balance(const UserRecord &user) const {
-    return m_repo.balance(user);
+    return m_store.balance(user);
 }
 
 } // namespace quorvel::server

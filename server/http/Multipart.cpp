@@ -1,5 +1,7 @@
 #include "Multipart.h"
 
+#include "HttpText.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstring>
@@ -15,14 +17,6 @@ std::string lower(std::string_view s) {
     std::transform(out.begin(), out.end(), out.begin(),
                    [](unsigned char c) { return char(std::tolower(c)); });
     return out;
-}
-
-std::string_view trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-        s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
-        s.remove_suffix(1);
-    return s;
 }
 
 // Finds `key=` (case-insensitive) among the ;-separated parameters of a header value.

@@ -96,6 +96,7 @@ struct HistoryCache::Account {
     std::mutex mutex;
     bool built = false;
     quint64 generation = 0;
+    qint64 version = 0;
     std::vector<Block> blocks; // oldest first
     std::shared_ptr<const CachedAnswer> answer;
     std::size_t answerBytes = 0; // uncompressed
@@ -141,7 +142,7 @@ struct HistoryCache::Account {
     }
 
     // A job already listed is replaced; a new one goes where its creation order puts it.
-    void put(Repository::ListedJob job) {
+    void put(Store::ListedJob job) {
         const auto bytes = std::uint32_t(job.json.size());
         if (blocks.empty() || job.seq > blocks.back().jobs.back().first) {
             if (blocks.empty() || blocks.back().jobs.size() >= kBlockJobs) {
@@ -254,14 +255,23 @@ void HistoryCache::resize(Account &a, std::size_t bytes) {
 std::shared_ptr<const CachedAnswer> HistoryCache::answer(qint64 userId, bool gzip) {
     const std::shared_ptr<Account> a = account(userId);
     std::lock_guard lock(a->mutex);
-    // The journal is read before the rows: a change committed after this
-    // reading is seen again by the next request.
-    const JobState::Changes changes = JobState::changesSince(userId, a->generation);
-    if (!a->built || !changes.complete)
-        build(*a, userId, gzip);
-    else if (!changes.jobIds.empty())
-        update(*a, userId, changes.jobIds);
-    a->generation = changes.generation;
+    // The journal (or the version) is read before the rows: a change
+    // committed after this reading is seen again by the next request.
+    if (const qint64 version = m_store.historyVersion(userId); version >= 0) {
+        // Other services change the account too: only the database knows what changed.
+        if (!a->built)
+            build(*a, userId, gzip);
+        else if (version != a->version)
+            updateSince(*a, userId, a->version);
+        a->version = version;
+    } else {
+        const JobState::Changes changes = JobState::changesSince(userId, a->generation);
+        if (!a->built || !changes.complete)
+            build(*a, userId, gzip);
+        else if (!changes.jobIds.empty())
+            update(*a, userId, changes.jobIds);
+        a->generation = changes.generation;
+    }
     if (!a->answer)
         a->answerBytes =
             historyEnvelope().head->size() + a->jobBytes() + historyEnvelope().tail->size();
@@ -281,7 +291,7 @@ void HistoryCache::build(Account &a, qint64 userId, bool gzip) {
     a.blocks.clear();
     a.answer.reset();
     Account::Reader reader(a, gzip);
-    m_repo.listJobsOf(userId, [&](qint64 seq, const std::string &json) { reader.add(seq, json); });
+    m_store.listJobsOf(userId, [&](qint64 seq, const std::string &json) { reader.add(seq, json); });
     reader.flush();
     if (gzip)
         m_counters.deflated += a.blocks.size();
@@ -292,15 +302,23 @@ void HistoryCache::update(Account &a, qint64 userId, const std::vector<QString> 
     std::vector<QString> ids = jobIds;
     std::sort(ids.begin(), ids.end());
     ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
-    std::vector<Repository::ListedJob> jobs;
+    std::vector<Store::ListedJob> jobs;
     for (const QString &id : ids)
-        if (auto job = m_repo.listedJob(userId, id))
+        if (auto job = m_store.listedJob(userId, id))
             jobs.push_back(std::move(*job));
     std::sort(jobs.begin(), jobs.end(), [](const auto &x, const auto &y) { return x.seq < y.seq; });
-    for (Repository::ListedJob &job : jobs) {
+    for (Store::ListedJob &job : jobs) {
         a.put(std::move(job));
         ++m_counters.jobsUpdated;
     }
+    a.answer.reset();
+}
+
+void HistoryCache::updateSince(Account &a, qint64 userId, qint64 version) {
+    m_store.listJobsChangedSince(userId, version, [&](qint64 seq, const std::string &json) {
+        a.put(Store::ListedJob{seq, json});
+        ++m_counters.jobsUpdated;
+    });
     a.answer.reset();
 }
 

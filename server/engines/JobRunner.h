@@ -1,12 +1,13 @@
 #pragma once
 
 #include "Config.h"
-#include "Database.h"
+#include "Store.h"
 
 #include <atomic>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -14,11 +15,13 @@ namespace quorvel::server {
 
 class OfficeEngine;
 
-// Takes queued jobs from the database and runs their engines on a pool of
-// worker threads. The queue lives in the database, so a restart loses nothing.
+// Takes queued jobs from the store and runs their engines on a pool of worker
+// threads. The queue lives in the database, so a restart loses nothing; on a
+// shared database each claim is a lease that this service renews while the
+// engine runs, and any service takes back jobs whose lease ended.
 class JobRunner {
 public:
-    JobRunner(const Database &db, Config config);
+    JobRunner(Store &store, Config config);
     ~JobRunner();
 
     // Puts jobs left running by an earlier process back in the queue (or fails
@@ -36,12 +39,22 @@ public:
     static constexpr int kMaxAttempts = 3;
 
 private:
+    struct Worker {
+        std::atomic<bool> cancel{false};
+        std::atomic<bool> leaseLost{false};
+        std::mutex mutex; // guards `claim`
+        std::optional<Store::Claim> claim;
+    };
     void work(int index);
     bool runOne(int index);
+    void keepLeases();
+    void finish(Worker &w, const Store::Claim &claim, struct EngineOutcome &out, double seconds);
 
-    const Database &m_db;
+    Store &m_store;
     Config m_config;
     std::vector<std::thread> m_threads;
+    std::thread m_keeper;
+    std::vector<std::unique_ptr<Worker>> m_workers;
     std::vector<std::unique_ptr<OfficeEngine>> m_office; // one per worker, used by it alone
     std::atomic<bool> m_stopping{false};
     std::mutex m_mutex;

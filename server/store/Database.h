@@ -1,7 +1,10 @@
 #pragma once
 
+#include "Store.h"
+
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QString>
 #include <QVariant>
 
@@ -13,10 +16,6 @@ struct sqlite3;
 struct sqlite3_stmt;
 
 namespace quorvel::server {
-
-struct DatabaseError : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
 
 // The rows of one statement. Its statement is reset when this goes away, so no
 // read transaction outlives the caller's use (in WAL mode an open read would
@@ -45,6 +44,7 @@ public:
     bool next() { return m_q && m_q->next(); }
     QVariant value(int i) const { return m_q->value(i); }
     int numRowsAffected() const { return m_q->numRowsAffected(); }
+    int columnCount() const { return m_q->record().count(); }
     void finish() {
         if (m_q)
             m_q->finish();
@@ -105,10 +105,6 @@ public:
     Rows exec(const QString &sql, const QVariantList &args = {}) const;
 
     const QString &path() const { return m_path; }
-
-    // Timestamps as the wire carries them, e.g. "2025-01-31 08:15:00 +0000".
-    static QString nowText();
-    static QString todayText();
 
 private:
     QString m_path;

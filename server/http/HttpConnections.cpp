@@ -1,5 +1,7 @@
 #include "HttpConnections.h"
 
+#include "HttpText.h"
+
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <poll.h>
@@ -76,18 +78,6 @@ std::string addressOf(int fd, int *port, bool local = false) {
         return host;
     }
     return "-";
-}
-
-bool iequals(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && ::strncasecmp(a.data(), b.data(), a.size()) == 0;
-}
-
-std::string_view trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-        s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
-        s.remove_suffix(1);
-    return s;
 }
 
 // Clients may send an empty line between requests (after a body); it is not a request.

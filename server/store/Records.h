@@ -46,6 +46,11 @@ struct Operation {
 // Looks a type code up, ignoring case; nothing for an unknown code.
 std::optional<Operation> findOperation(const QString &code);
 
+// Timestamps as the wire carries them, e.g. "2025-01-31 08:15:00 +0000", and
+// the day pages are counted by.
+QString nowText();
+QString todayText();
+
 // {"code":…, "msg":…, "data":…} as compact JSON.
 QByteArray envelope(int code, const QString &msg, const QJsonValue &data);
 
@@ -63,6 +68,7 @@ struct JobRecord {
     QString state;
     QString resultFile;
     QString failure;
+    QString failReason; // for the client, sent as "fail_reason" when there is one
     QString createdAt;
 };
 

@@ -11,7 +11,7 @@
 #include <unordered_map>
 
 // The service's resources, each adding its routes. Handlers parse and check
-// the request, ask Services, and answer; the SQL lives in Repository.
+// the request, ask Services, and answer; the SQL lives behind Store.
 namespace quorvel::server {
 
 // Sign-in, the account and its page balance.
@@ -49,7 +49,7 @@ class JobRoutes {
 public:
     explicit JobRoutes(Services &s)
         : m_s(s)
-        , m_history(s.repo, s.config.historyCacheBytes) {}
+        , m_history(s.store, s.config.historyCacheBytes) {}
     void add(httplib::Server &svr);
     const HistoryCache::Counters &historyCounters() const { return m_history.counters(); }
 

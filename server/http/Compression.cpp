@@ -1,5 +1,7 @@
 #include "Compression.h"
 
+#include "HttpText.h"
+
 #include <isa-l/igzip_lib.h>
 #include <zlib.h>
 
@@ -8,26 +10,6 @@
 #include <stdexcept>
 
 namespace quorvel::server::compression {
-
-namespace {
-std::string_view trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-        s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
-        s.remove_suffix(1);
-    return s;
-}
-
-bool iequals(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
-} // namespace
 
 bool acceptsGzip(std::string_view acceptEncoding) {
     while (!acceptEncoding.empty()) {

@@ -1,4 +1,8 @@
-#include "Repository.h"
+#include "SqliteStore.h"
+
+#include "ListedJob.h"
+
+#include <QDateTime>
 
 #include <algorithm>
 #include <string>
@@ -34,7 +38,8 @@ UploadRecord uploadFrom(const Rows &q) {
 
 const QString kJobColumns = QStringLiteral(
     "SELECT id, user_id, upload_id, typ, file_name, page_number, source_file_typ, "
-    "result_file_typ, source_file_md5, state, result_file, failure, created_at, seq FROM jobs ");
+    "result_file_typ, source_file_md5, state, result_file, failure, created_at, seq, fail_reason "
+    "FROM jobs ");
 
 JobRecord jobFrom(const Rows &q) {
     JobRecord j;
@@ -52,99 +57,8 @@ JobRecord jobFrom(const Rows &q) {
     j.failure = q.value(11).toString();
     j.createdAt = q.value(12).toString();
     j.seq = q.value(13).toLongLong();
+    j.failReason = q.value(14).toString();
     return j;
-}
-
-// The columns jobJson() reads, for listedJobFrom().
-constexpr const char *kListedJobColumns =
-    "SELECT seq, created_at, file_name, id, page_number, result_file_typ, source_file_md5, "
-    "upload_id, source_file_typ, state, typ, user_id FROM jobs ";
-
-// A JSON string as QJsonDocument writes it: quote, backslash and control
-// characters escaped, everything else as UTF-8.
-void appendJsonString(std::string &out, std::string_view s) {
-    // Text in the database is UTF-8 unless another program wrote it; it reads
-    // as Qt reads it, bad sequences replaced.
-    QByteArray checked;
-    if (std::any_of(s.begin(), s.end(),
-                    [](char c) { return static_cast<unsigned char>(c) >= 0x80; })) {
-        checked = QString::fromUtf8(s.data(), qsizetype(s.size())).toUtf8();
-        s = std::string_view(checked.constData(), std::size_t(checked.size()));
-    }
-    static constexpr char kHex[] = "0123456789abcdef";
-    out += '"';
-    std::size_t run = 0;
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        if (c >= 0x20 && c != '"' && c != '\\')
-            continue;
-        out.append(s.data() + run, i - run);
-        run = i + 1;
-        out += '\\';
-        switch (c) {
-        case '"':
-            out += '"';
-            break;
-        case '\\':
-            out += '\\';
-            break;
-        case '\b':
-            out += 'b';
-            break;
-        case '\f':
-            out += 'f';
-            break;
-        case '\n':
-            out += 'n';
-            break;
-        case '\r':
-            out += 'r';
-            break;
-        case '\t':
-            out += 't';
-            break;
-        default:
-            out += "u00";
-            out += kHex[c >> 4];
-            out += kHex[c & 0xf];
-        }
-    }
-    out.append(s.data() + run, s.size() - run);
-    out += '"';
-}
-
-// jobJson() as compact JSON, keys in the order QJsonDocument writes them.
-void writeListedJob(const RawRows &q, std::string &o) {
-    o.clear();
-    o += "{\"create_at\":";
-    appendJsonString(o, q.text(1));
-    o += ",\"file_name\":";
-    appendJsonString(o, q.text(2));
-    o += ",\"id\":";
-    appendJsonString(o, q.text(3));
-    o += ",\"page_number\":";
-    o += std::to_string(q.integer(4));
-    o += ",\"result_file_typ\":";
-    appendJsonString(o, q.text(5));
-    o += ",\"source_file_md5\":";
-    appendJsonString(o, q.text(6));
-    o += ",\"source_file_path\":";
-    thread_local std::string path;
-    path = "uploads/";
-    path += q.text(7);
-    path += '/';
-    path += q.text(2);
-    appendJsonString(o, path);
-    o += ",\"source_file_typ\":";
-    appendJsonString(o, q.text(8));
-    o += ",\"status\":";
-    const std::string_view state = q.text(9);
-    o += state == "completed" ? '1' : state == "failed" ? '2' : '0';
-    o += ",\"typ\":";
-    appendJsonString(o, q.text(10));
-    o += ",\"user_id\":\"";
-    o += std::to_string(q.integer(11));
-    o += "\"}";
 }
 
 template <typename T, typename Map> std::optional<T> first(Rows q, Map map) {
@@ -155,24 +69,24 @@ template <typename T, typename Map> std::optional<T> first(Rows q, Map map) {
 
 } // namespace
 
-void Repository::addUser(const QString &email, const QString &passwordHash, qint64 pages,
-                         qint64 lifetimeDaily) {
+void SqliteStore::addUser(const QString &email, const QString &passwordHash, qint64 pages,
+                          qint64 lifetimeDaily) {
     m_db.exec(
         QStringLiteral(
             "INSERT INTO users(email, password_hash, total_pages, lifetime_daily, created_at) "
             "VALUES(?,?,?,?,?)"),
-        {email, passwordHash, pages, lifetimeDaily, Database::nowText()});
+        {email, passwordHash, pages, lifetimeDaily, nowText()});
 }
 
-void Repository::setTotalPages(qint64 userId, qint64 pages) {
+void SqliteStore::setTotalPages(qint64 userId, qint64 pages) {
     m_db.exec(QStringLiteral("UPDATE users SET total_pages=? WHERE id=?"), {pages, userId});
 }
 
-void Repository::setLifetimeDaily(qint64 userId, qint64 daily) {
+void SqliteStore::setLifetimeDaily(qint64 userId, qint64 daily) {
     m_db.exec(QStringLiteral("UPDATE users SET lifetime_daily=? WHERE id=?"), {daily, userId});
 }
 
-void Repository::replacePassword(qint64 userId, const QString &passwordHash) {
+void SqliteStore::replacePassword(qint64 userId, const QString &passwordHash) {
     Transaction tx(m_db);
     m_db.exec(QStringLiteral("UPDATE users SET password_hash=? WHERE id=?"),
               {passwordHash, userId});
@@ -180,7 +94,7 @@ void Repository::replacePassword(qint64 userId, const QString &passwordHash) {
     tx.commit();
 }
 
-std::vector<UserRecord> Repository::users() const {
+std::vector<UserRecord> SqliteStore::users() {
     std::vector<UserRecord> out;
     Rows q = m_db.exec(kUserColumns + QStringLiteral("ORDER BY id"));
     while (q.next())
@@ -188,17 +102,17 @@ std::vector<UserRecord> Repository::users() const {
     return out;
 }
 
-std::optional<UserRecord> Repository::user(qint64 id) const {
+std::optional<UserRecord> SqliteStore::user(qint64 id) {
     return first<UserRecord>(m_db.exec(kUserColumns + QStringLiteral("WHERE id=?"), {id}),
                              userFrom);
 }
 
-std::optional<UserRecord> Repository::userByEmail(const QString &email) const {
+std::optional<UserRecord> SqliteStore::userByEmail(const QString &email) {
     return first<UserRecord>(
         m_db.exec(kUserColumns + QStringLiteral("WHERE email=?"), {email.trimmed()}), userFrom);
 }
 
-std::optional<Repository::Credentials> Repository::credentials(const QString &email) const {
+std::optional<SqliteStore::Credentials> SqliteStore::credentials(const QString &email) {
     return first<Credentials>(
         m_db.exec(QStringLiteral("SELECT id, password_hash FROM users WHERE email=?"), {email}),
         [](const Rows &q) {
@@ -206,14 +120,14 @@ std::optional<Repository::Credentials> Repository::credentials(const QString &em
         });
 }
 
-void Repository::addToken(const QString &tokenHash, qint64 userId, qint64 expiresAt) {
+void SqliteStore::addToken(const QString &tokenHash, qint64 userId, qint64 expiresAt) {
     m_db.exec(
         QStringLiteral("INSERT INTO tokens(hash, user_id, created_at, expires_at) VALUES(?,?,?,?)"),
-        {tokenHash, userId, Database::nowText(), expiresAt});
+        {tokenHash, userId, nowText(), expiresAt});
 }
 
-std::optional<Repository::TokenOwner> Repository::tokenOwner(const QString &tokenHash,
-                                                             qint64 now) const {
+std::optional<SqliteStore::TokenOwner> SqliteStore::tokenOwner(const QString &tokenHash,
+                                                               qint64 now) {
     return first<TokenOwner>(
         m_db.exec(
             QStringLiteral("SELECT t.user_id, u.email, t.expires_at FROM tokens t "
@@ -225,7 +139,7 @@ std::optional<Repository::TokenOwner> Repository::tokenOwner(const QString &toke
         });
 }
 
-Balance Repository::balance(const UserRecord &user) const {
+Balance SqliteStore::balance(const UserRecord &user) {
     Balance b;
     b.totalPages = user.totalPages;
     Rows q =
@@ -234,7 +148,7 @@ Balance Repository::balance(const UserRecord &user) const {
                                  " (SELECT COALESCE(SUM(MAX(page_number,1)),0) FROM jobs"
                                  "  WHERE user_id=? AND state IN ('queued','running'))"
                                  " FROM page_ledger WHERE user_id=?"),
-                  {Database::todayText(), user.id, user.id});
+                  {todayText(), user.id, user.id});
     if (q.next()) {
         b.consumedPages = q.value(0).toLongLong();
         b.dailyUsage = q.value(1).toLongLong();
@@ -243,14 +157,14 @@ Balance Repository::balance(const UserRecord &user) const {
     return b;
 }
 
-std::optional<UploadRecord> Repository::upload(qint64 userId, const QString &id) const {
+std::optional<UploadRecord> SqliteStore::upload(qint64 userId, const QString &id) {
     return first<UploadRecord>(
         m_db.exec(kUploadColumns + QStringLiteral("WHERE id=? AND user_id=?"), {id, userId}),
         uploadFrom);
 }
 
-std::optional<UploadRecord> Repository::sameUpload(qint64 userId, const QString &md5,
-                                                   const QString &fileName) const {
+std::optional<UploadRecord> SqliteStore::sameUpload(qint64 userId, const QString &md5,
+                                                    const QString &fileName) {
     return first<UploadRecord>(
         m_db.exec(kUploadColumns +
                       QStringLiteral("WHERE user_id=? AND md5=? AND file_name=? LIMIT 1"),
@@ -258,8 +172,7 @@ std::optional<UploadRecord> Repository::sameUpload(qint64 userId, const QString 
         uploadFrom);
 }
 
-std::optional<UploadRecord> Repository::latestUploadWithMd5(qint64 userId,
-                                                            const QString &md5) const {
+std::optional<UploadRecord> SqliteStore::latestUploadWithMd5(qint64 userId, const QString &md5) {
     return first<UploadRecord>(
         m_db.exec(kUploadColumns + QStringLiteral("WHERE user_id=? AND md5=? "
                                                   "ORDER BY created_at DESC LIMIT 1"),
@@ -267,19 +180,19 @@ std::optional<UploadRecord> Repository::latestUploadWithMd5(qint64 userId,
         uploadFrom);
 }
 
-void Repository::addUpload(const UploadRecord &up) {
+void SqliteStore::addUpload(const UploadRecord &up) {
     m_db.exec(QStringLiteral("INSERT INTO uploads(id, user_id, file_name, typ, md5, size, "
                              "page_number, encrypted, created_at) VALUES(?,?,?,?,?,?,?,?,?)"),
               {up.id, up.userId, up.fileName, up.typ, up.md5, up.size, up.pageNumber,
-               up.encrypted ? 1 : 0, Database::nowText()});
+               up.encrypted ? 1 : 0, nowText()});
 }
 
-std::optional<JobRecord> Repository::job(qint64 userId, const QString &id) const {
+std::optional<JobRecord> SqliteStore::job(qint64 userId, const QString &id) {
     return first<JobRecord>(
         m_db.exec(kJobColumns + QStringLiteral("WHERE id=? AND user_id=?"), {id, userId}), jobFrom);
 }
 
-std::vector<JobRecord> Repository::jobsOf(qint64 userId) const {
+std::vector<JobRecord> SqliteStore::jobsOf(qint64 userId) {
     std::vector<JobRecord> out;
     Rows q = m_db.exec(kJobColumns + QStringLiteral("WHERE user_id=? ORDER BY seq"), {userId});
     while (q.next())
@@ -287,8 +200,8 @@ std::vector<JobRecord> Repository::jobsOf(qint64 userId) const {
     return out;
 }
 
-void Repository::listJobsOf(
-    qint64 userId, const std::function<void(qint64 seq, const std::string &json)> &row) const {
+void SqliteStore::listJobsOf(qint64 userId,
+                             const std::function<void(qint64 seq, const std::string &json)> &row) {
     RawRows q(m_db, (std::string(kListedJobColumns) + "WHERE user_id=? ORDER BY seq").c_str());
     q.bind(1, userId);
     std::string json;
@@ -298,7 +211,7 @@ void Repository::listJobsOf(
     }
 }
 
-std::optional<Repository::ListedJob> Repository::listedJob(qint64 userId, const QString &id) const {
+std::optional<SqliteStore::ListedJob> SqliteStore::listedJob(qint64 userId, const QString &id) {
     RawRows q(m_db, (std::string(kListedJobColumns) + "WHERE id=? AND user_id=?").c_str());
     q.bind(1, id);
     q.bind(2, userId);
@@ -310,7 +223,7 @@ std::optional<Repository::ListedJob> Repository::listedJob(qint64 userId, const 
     return j;
 }
 
-Repository::Admission Repository::queueJob(const UserRecord &user, const JobRecord &job) {
+SqliteStore::Admission SqliteStore::queueJob(const UserRecord &user, const JobRecord &job) {
     Admission a;
     a.lifetime = user.lifetimeDaily > 0;
     a.need = std::max<qint64>(job.pageNumber, 1);
@@ -330,14 +243,25 @@ Repository::Admission Repository::queueJob(const UserRecord &user, const JobReco
     return a;
 }
 
-QString Repository::chargeAndComplete(const JobRecord &job, const QString &resultFile,
-                                      qint64 pages) {
+SqliteStore::Completion SqliteStore::chargeAndComplete(const Claim &claim,
+                                                       const QString &resultFile, qint64 pages) {
+    const JobRecord &job = claim.job;
+    Completion c;
     // One write transaction at a time: two jobs of one account finishing
     // together see each other's charge.
     Transaction tx(m_db);
+    Rows held = m_db.exec(QStringLiteral("SELECT 1 FROM jobs WHERE id=? AND state='running' "
+                                         "AND attempts=?"),
+                          {job.id, claim.attempt});
+    if (!held.next())
+        return c; // taken back: this attempt's result is not the job's
+    held.finish();
     const auto owner = user(job.userId);
-    if (!owner)
-        return QStringLiteral("the account no longer exists");
+    c.outcome = Completion::Outcome::Refused;
+    if (!owner) {
+        c.refusal = QStringLiteral("the account no longer exists");
+        return c;
+    }
     const bool lifetime = owner->lifetimeDaily > 0;
     const qint64 allowance = lifetime ? owner->lifetimeDaily : owner->totalPages;
     // What is used, and what the account's other accepted jobs hold until they finish.
@@ -346,26 +270,130 @@ QString Repository::chargeAndComplete(const JobRecord &job, const QString &resul
                        "AND lifetime=? AND (lifetime=0 OR day=?)),"
                        " (SELECT COALESCE(SUM(MAX(page_number,1)),0) FROM jobs WHERE user_id=? "
                        "AND state IN ('queued','running') AND id<>?)"),
-        {job.userId, lifetime ? 1 : 0, Database::todayText(), job.userId, job.id});
+        {job.userId, lifetime ? 1 : 0, todayText(), job.userId, job.id});
     used.next();
     const qint64 left = allowance - used.value(0).toLongLong() - used.value(1).toLongLong();
     used.finish();
-    if (pages > left)
-        return (lifetime ? QStringLiteral("the converted document has %1 page(s) and %2 remain "
-                                          "of today's allowance; nothing was charged")
-                         : QStringLiteral("the converted document has %1 page(s) and %2 remain "
-                                          "in the account; nothing was charged"))
-            .arg(pages)
-            .arg(std::max<qint64>(left, 0));
+    if (pages > left) {
+        c.refusal = (lifetime ? QStringLiteral("the converted document has %1 page(s) and %2 "
+                                               "remain of today's allowance; nothing was charged")
+                              : QStringLiteral("the converted document has %1 page(s) and %2 "
+                                               "remain in the account; nothing was charged"))
+                        .arg(pages)
+                        .arg(std::max<qint64>(left, 0));
+        return c;
+    }
     m_db.exec(QStringLiteral("UPDATE jobs SET state='completed', result_file=?, page_number=?, "
                              "finished_at=? WHERE id=?"),
-              {resultFile, pages, Database::nowText(), job.id});
-    m_db.exec(
-        QStringLiteral("INSERT OR IGNORE INTO page_ledger(user_id, job_id, pages, lifetime, "
-                       "day, created_at) VALUES(?,?,?,?,?,?)"),
-        {job.userId, job.id, pages, lifetime ? 1 : 0, Database::todayText(), Database::nowText()});
+              {resultFile, pages, nowText(), job.id});
+    m_db.exec(QStringLiteral("INSERT OR IGNORE INTO page_ledger(user_id, job_id, pages, lifetime, "
+                             "day, created_at) VALUES(?,?,?,?,?,?)"),
+              {job.userId, job.id, pages, lifetime ? 1 : 0, todayText(), nowText()});
     tx.commit();
-    return {};
+    c.outcome = Completion::Outcome::Completed;
+    return c;
+}
+
+std::optional<SqliteStore::Claim> SqliteStore::claimJob(const QString &, std::chrono::seconds) {
+    // One service per file: the running state itself is the lease, and a
+    // start takes back every running job (recoverJobs).
+    Claim c;
+    Transaction tx(m_db);
+    Rows q = m_db.exec(QStringLiteral(
+        "UPDATE jobs SET state='running', attempts=attempts+1 "
+        "WHERE seq=(SELECT seq FROM jobs WHERE state='queued' ORDER BY seq LIMIT 1) "
+        "RETURNING id, user_id, upload_id, typ, page_number, source_file_typ, attempts"));
+    if (!q.next())
+        return std::nullopt;
+    c.job.id = q.value(0).toString();
+    c.job.userId = q.value(1).toLongLong();
+    c.job.uploadId = q.value(2).toString();
+    c.job.typ = q.value(3).toString();
+    c.job.pageNumber = q.value(4).toLongLong();
+    c.job.sourceFileTyp = q.value(5).toString();
+    c.attempt = q.value(6).toLongLong();
+    c.job.state = JobState::Running;
+    q.finish();
+    Rows u =
+        m_db.exec(QStringLiteral("SELECT encrypted FROM uploads WHERE id=?"), {c.job.uploadId});
+    c.encrypted = u.next() && u.value(0).toBool();
+    u.finish();
+    tx.commit();
+    return c;
+}
+
+bool SqliteStore::renewLease(const Claim &claim, std::chrono::seconds) {
+    Rows q = m_db.exec(
+        QStringLiteral("SELECT 1 FROM jobs WHERE id=? AND state='running' AND attempts=?"),
+        {claim.job.id, claim.attempt});
+    return q.next();
+}
+
+bool SqliteStore::failJob(const Claim &claim, const QString &failure, const QString &failReason) {
+    Rows q =
+        m_db.exec(QStringLiteral("UPDATE jobs SET state='failed', failure=?, fail_reason=?, "
+                                 "finished_at=? WHERE id=? AND state='running' AND attempts=?"),
+                  {failure, failReason.isNull() ? QStringLiteral("") : failReason, nowText(),
+                   claim.job.id, claim.attempt});
+    return q.numRowsAffected() > 0;
+}
+
+void SqliteStore::releaseJob(const Claim &claim) {
+    m_db.exec(QStringLiteral("UPDATE jobs SET state='queued', attempts=attempts-1 WHERE id=? "
+                             "AND state='running' AND attempts=?"),
+              {claim.job.id, claim.attempt});
+}
+
+std::vector<SqliteStore::Recovered> SqliteStore::recoverJobs(bool everyRunning, int maxAttempts) {
+    std::vector<Recovered> out;
+    if (!everyRunning)
+        return out; // no other service shares the file: nothing runs but our own jobs
+    Transaction tx(m_db);
+    Rows failed = m_db.exec(QStringLiteral("UPDATE jobs SET state='failed', finished_at=?, "
+                                           "failure='the conversion was interrupted %1 times' "
+                                           "WHERE state='running' AND attempts>=? "
+                                           "RETURNING id, user_id")
+                                .arg(maxAttempts),
+                            {nowText(), maxAttempts});
+    while (failed.next())
+        out.push_back({failed.value(0).toString(), failed.value(1).toLongLong(), true});
+    failed.finish();
+    Rows requeued = m_db.exec(QStringLiteral(
+        "UPDATE jobs SET state='queued' WHERE state='running' RETURNING id, user_id"));
+    while (requeued.next())
+        out.push_back({requeued.value(0).toString(), requeued.value(1).toLongLong(), false});
+    requeued.finish();
+    tx.commit();
+    return out;
+}
+
+bool SqliteStore::reachable() {
+    try {
+        Rows q = m_db.exec(QStringLiteral("SELECT 1"));
+        return q.next();
+    } catch (const DatabaseError &) {
+        return false;
+    }
+}
+
+std::vector<Store::Row> SqliteStore::query(const QString &sql, const QVariantList &args) {
+    std::vector<Row> out;
+    Rows q = m_db.exec(sql, args);
+    const int columns = q.columnCount();
+    while (q.next()) {
+        Row r;
+        for (int i = 0; i < columns; ++i)
+            r.push_back(q.value(i));
+        out.push_back(std::move(r));
+    }
+    return out;
+}
+
+void SqliteStore::queryBatch(const QString &sql, const std::vector<QVariantList> &rows) {
+    Transaction tx(m_db);
+    for (const QVariantList &args : rows)
+        m_db.exec(sql, args);
+    tx.commit();
 }
 
 } // namespace quorvel::server

@@ -2,7 +2,6 @@
 
 #include "Accounts.h"
 #include "Config.h"
-#include "Database.h"
 #include "HistoryCache.h"
 #include "JobRunner.h"
 
@@ -18,7 +17,7 @@ namespace quorvel::server {
 // the routes of each resource (Routes.h).
 class HttpApi {
 public:
-    HttpApi(const Database &db, Accounts &accounts, JobRunner &runner, Config config);
+    HttpApi(Store &store, Accounts &accounts, JobRunner &runner, Config config);
     ~HttpApi();
 
     // Binds the listening socket; returns the port (useful with port 0) or -1.

@@ -1,5 +1,6 @@
 #include "Records.h"
 
+#include <QDateTime>
 #include <QJsonDocument>
 #include <QRegularExpression>
 
@@ -115,6 +116,14 @@ std::optional<Operation> findOperation(const QString &code) {
     return std::nullopt;
 }
 
+QString nowText() {
+    return QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss +0000"));
+}
+
+QString todayText() {
+    return QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyy-MM-dd"));
+}
+
 QByteArray envelope(int code, const QString &msg, const QJsonValue &data) {
     QJsonObject o{{QStringLiteral("code"), code},
                   {QStringLiteral("msg"), msg},
@@ -133,7 +142,7 @@ QString uploadIdFromKey(const QString &key) {
 }
 
 QJsonObject jobJson(const JobRecord &job) {
-    return QJsonObject{
+    QJsonObject o{
         {QStringLiteral("id"), job.id},
         {QStringLiteral("user_id"), QString::number(job.userId)},
         {QStringLiteral("typ"), job.typ},
@@ -147,6 +156,9 @@ QJsonObject jobJson(const JobRecord &job) {
         {QStringLiteral("status"), JobState::wireStatus(job.state)},
         {QStringLiteral("create_at"), job.createdAt},
     };
+    if (!job.failReason.isEmpty())
+        o.insert(QStringLiteral("fail_reason"), job.failReason);
+    return o;
 }
 
 QJsonObject uploadJson(const UploadRecord &upload) {

@@ -38,10 +38,10 @@ void JobRoutes::convert(const httplib::Request &req, httplib::Response &res) {
     std::optional<UploadRecord> up;
     const QString key = uploadIdFromKey(body.value(QStringLiteral("source_file_path")).toString());
     if (!key.isEmpty())
-        up = m_s.repo.upload(user->id, key);
+        up = m_s.store.upload(user->id, key);
     const QString md5 = body.value(QStringLiteral("source_file_md5")).toString();
     if (!up && !md5.isEmpty())
-        up = m_s.repo.latestUploadWithMd5(user->id, md5.toLower());
+        up = m_s.store.latestUploadWithMd5(user->id, md5.toLower());
     if (!up) {
         reply(res, 404, QStringLiteral("no uploaded file matches this request; upload it first"));
         return;
@@ -66,8 +66,8 @@ void JobRoutes::convert(const httplib::Request &req, httplib::Response &res) {
     job.resultFileTyp = op->resultType;
     job.sourceFileMd5 = up->md5;
     job.state = JobState::Queued;
-    job.createdAt = Database::nowText();
-    const Repository::Admission a = m_s.repo.queueJob(*user, job);
+    job.createdAt = nowText();
+    const Store::Admission a = m_s.store.queueJob(*user, job);
     if (!a.queued) {
         res.status = 402;
         const QString why = a.lifetime
@@ -90,7 +90,9 @@ void JobRoutes::status(const httplib::Request &req, httplib::Response &res) {
         return;
     const std::string id = req.matches[1].str();
     const quint64 generation = JobState::generation();
-    {
+    // Jobs also change in other services sharing the database: ask it every time.
+    const bool cacheable = !m_s.store.shared();
+    if (cacheable) {
         std::lock_guard lock(m_statusMutex);
         const auto it = m_statusCache.find(id);
         if (it != m_statusCache.end() && it->second.generation == generation &&
@@ -99,13 +101,13 @@ void JobRoutes::status(const httplib::Request &req, httplib::Response &res) {
             return;
         }
     }
-    const auto job = m_s.repo.job(user->id, qstr(id));
+    const auto job = m_s.store.job(user->id, qstr(id));
     if (!job) {
         reply(res, 404, QStringLiteral("no such job"));
         return;
     }
     std::string body = envelope(0, QStringLiteral("ok"), jobJson(*job)).toStdString();
-    {
+    if (cacheable) {
         std::lock_guard lock(m_statusMutex);
         if (m_statusCache.size() > 10000)
             m_statusCache.clear();
