@@ -8,7 +8,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QUrl>
+
+#include <csignal>
 
 #include <unistd.h>
 
@@ -17,6 +20,9 @@ namespace quorvel::server {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// A compressed PDF must keep this share of the input's words, or it is not a result.
+constexpr double kCompressRecall = 0.99;
 
 ProcessSpec command(const QString &program, const QStringList &args,
                     const QString &outputFile = {}) {
@@ -40,14 +46,17 @@ public:
     }
 
     // Runs one step; on failure sets the outcome's reason and returns false.
-    bool step(const QString &what, ProcessSpec spec, ProcessLimits limits = {}) {
+    // `budget`, when set, bounds this step below what is left of the job's time.
+    bool step(const QString &what, ProcessSpec spec, ProcessLimits limits = {},
+              std::chrono::milliseconds budget = {}) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(m_deadline - Clock::now());
         if (left.count() <= 0) {
             outcome.reason = what + QStringLiteral(": time limit exceeded");
+            outcome.failReason = kTimedOut;
             return false;
         }
-        spec.timeout = left;
+        spec.timeout = budget.count() > 0 ? std::min(left, budget) : left;
         spec.limits = limits;
         if (spec.workDir.isEmpty())
             spec.workDir = m_job.workDir;
@@ -66,6 +75,7 @@ public:
             return false;
         }
         if (!r.ok()) {
+            outcome.failReason = shortReason(r, limits);
             QString tail = r.output.right(300).simplified();
             outcome.reason = what + QStringLiteral(" failed (") + r.describe() + QLatin1Char(')') +
                              (tail.isEmpty() ? QString() : QStringLiteral(": ") + tail);
@@ -110,14 +120,43 @@ public:
         c.exportFilter = colon < 0 ? ext : format.mid(colon + 1);
         const OfficeEngine::Result r = m_job.office->convert(c, m_deadline, m_job.cancel);
         outcome.cancelled = r.cancelled;
-        if (!r.ok)
+        if (!r.ok) {
             outcome.reason = r.reason;
+            // The engine runs under an address-space bound: past it, LibreOffice aborts or
+            // faults while converting.
+            static const QRegularExpression crash(
+                QStringLiteral("crashed while converting \\(killed by signal (6|7|11)\\)"));
+            outcome.failReason = r.reason.contains(QLatin1String("time limit")) ? kTimedOut
+                                 : crash.match(r.reason).hasMatch()             ? kTooLarge
+                                                                                : kEngineFailed;
+        }
         return r.ok;
     }
 
-    bool fail(QString reason) {
+    bool fail(QString reason, const QString &failReason = {}) {
         outcome.reason = std::move(reason);
+        if (!failReason.isEmpty())
+            outcome.failReason = failReason;
         return false;
+    }
+
+    bool timeLeft() const { return Clock::now() < m_deadline; }
+
+    // What a person can act on: the time limit, the memory bound, or the engine itself.
+    static QString shortReason(const ProcessResult &r, const ProcessLimits &limits) {
+        if (r.end == ProcessResult::End::TimedOut)
+            return kTimedOut;
+        const QString out = r.output.toLower();
+        const bool memory = out.contains(QLatin1String("bad_alloc")) ||
+                            out.contains(QLatin1String("out of memory")) ||
+                            out.contains(QLatin1String("cannot allocate memory")) ||
+                            out.contains(QLatin1String("memoryerror"));
+        // Under an address-space bound, running out of it ends an engine by abort or
+        // segmentation fault rather than by a message.
+        if (memory || (r.end == ProcessResult::End::Signalled && limits.addressSpace > 0 &&
+                       (r.exitCode == SIGABRT || r.exitCode == SIGSEGV || r.exitCode == SIGBUS)))
+            return kTooLarge;
+        return kEngineFailed;
     }
 
     EngineOutcome outcome;
@@ -211,17 +250,133 @@ bool pdfToMarkdownStep(Run &run, const EngineJob &job, const QString &input,
     return true;
 }
 
+// pdftotext's words of `pdf`; false (and the outcome's reason set) when it cannot read it.
+bool extractText(Run &run, const QString &pdf, QString *text) {
+    const QString txt = pdf + QStringLiteral(".txt");
+    ProcessLimits limits;
+    limits.addressSpace = std::uint64_t(2) << 30;
+    if (!run.step(
+            QStringLiteral("pdftotext"),
+            command(QStringLiteral("pdftotext"), {QStringLiteral("-q"), QStringLiteral("-enc"),
+                                                  QStringLiteral("UTF-8"), pdf, txt}),
+            limits))
+        return false;
+    QFile f(txt);
+    if (!f.open(QIODevice::ReadOnly))
+        return run.fail(QStringLiteral("pdftotext produced nothing"));
+    *text = QString::fromUtf8(f.readAll());
+    return true;
+}
+
+// Two rewrites compete and the smallest that keeps the text wins: Ghostscript (fonts
+// subset, images downsampled) and qpdf (streams recompressed, nothing else touched).
+// Ghostscript's newer PDF reader writes broken Unicode maps for some fonts (ligatures
+// and CID fonts come out as CJK garbage), so it runs with the older one, and every
+// candidate is still checked against the input's own text before it may be the result.
+void compress(Run &run, const QString &input, const QString &out) {
+    const int pages = run.outcome.pages;
+    const qint64 inputSize = QFileInfo(input).size();
+    QString inputText;
+    if (!extractText(run, input, &inputText)) {
+        run.outcome.failReason = kUnreadable;
+        return;
+    }
+    const QString work = run.dir(QStringLiteral("compress"));
+    const QString gsOut = work + QStringLiteral("/gs.pdf");
+    const QString qpdfOut = work + QStringLiteral("/qpdf.pdf");
+    const ProcessSpec gs = command(
+        QStringLiteral("gs"),
+        {QStringLiteral("-q"), QStringLiteral("-dSAFER"), QStringLiteral("-dBATCH"),
+         QStringLiteral("-dNOPAUSE"), QStringLiteral("-dNEWPDF=false"),
+         QStringLiteral("-sDEVICE=pdfwrite"), QStringLiteral("-dCompatibilityLevel=1.5"),
+         QStringLiteral("-dDetectDuplicateImages=true"),
+         QStringLiteral("-dDownsampleColorImages=true"),
+         QStringLiteral("-dColorImageResolution=150"),
+         QStringLiteral("-dDownsampleGrayImages=true"), QStringLiteral("-dGrayImageResolution=150"),
+         QStringLiteral("-dDownsampleMonoImages=true"), QStringLiteral("-dMonoImageResolution=300"),
+         QStringLiteral("-sOutputFile=") + gsOut, input});
+    const ProcessSpec qpdf =
+        command(QStringLiteral("qpdf"),
+                {QStringLiteral("--recompress-flate"), QStringLiteral("--compression-level=9"),
+                 QStringLiteral("--object-streams=generate"), input, qpdfOut});
+    struct Candidate {
+        QString what;
+        ProcessSpec spec;
+        QString path;
+        std::chrono::milliseconds budget;
+    };
+    QString best;
+    qint64 bestSize = inputSize;
+    QStringList notes;
+    // Ghostscript rewrites every page and can take minutes on a long text-only manual
+    // that it then makes larger; it gets a share of the time, and qpdf's result stands
+    // when it runs out.
+    const auto gsBudget = std::chrono::milliseconds(30000 + 250 * qint64(pages));
+    for (const Candidate &c : {Candidate{QStringLiteral("qpdf"), qpdf, qpdfOut, {}},
+                               Candidate{QStringLiteral("Ghostscript"), gs, gsOut, gsBudget}}) {
+        // One rewrite failing is not the job failing: the other may do.
+        if (!run.step(c.what, c.spec, {}, c.budget)) {
+            if (run.outcome.cancelled || !run.timeLeft())
+                return;
+            notes << run.outcome.reason;
+            run.outcome.reason.clear();
+            run.outcome.failReason.clear();
+            continue;
+        }
+        const qint64 size = QFileInfo(c.path).size();
+        if (size <= 0 || size >= bestSize || pdfInfo(c.path).pages != pages)
+            continue;
+        QString text;
+        if (!extractText(run, c.path, &text)) {
+            if (run.outcome.cancelled)
+                return;
+            run.outcome.reason.clear();
+            run.outcome.failReason.clear();
+            continue;
+        }
+        const double recall = wordRecall(inputText, text);
+        if (recall < kCompressRecall) {
+            notes << QStringLiteral("%1 lost text (word recall %2)")
+                         .arg(c.what)
+                         .arg(recall, 0, 'f', 3);
+            continue;
+        }
+        best = c.path;
+        bestSize = size;
+    }
+    const QString result = out + QStringLiteral("/source.pdf");
+    if (best.isEmpty()) {
+        // Nothing smaller keeps the text: the original is the result, and costs nothing.
+        if (!QFile::copy(input, result)) {
+            run.fail(QStringLiteral("cannot keep the original"));
+            return;
+        }
+        run.outcome.free = true;
+        run.outcome.note = QStringLiteral("already as small as it gets: the original is returned "
+                                          "and no pages are charged");
+    } else if (!QFile::rename(best, result)) {
+        run.fail(QStringLiteral("cannot keep the result"));
+        return;
+    }
+    if (!notes.isEmpty())
+        run.outcome.log = notes.join(QStringLiteral("; "));
+    run.outcome.ok = true;
+    run.outcome.resultPath = result;
+}
+
 void convert(Run &run, const EngineJob &job) {
     const QString code = job.code;
     const bool pdfSource = job.sourceTyp == QLatin1String("pdf");
     if (code == QLatin1String("PROTECT") || code == QLatin1String("UNLOCK")) {
         run.fail(QStringLiteral("%1 needs a password, and the conversion request carries none")
-                     .arg(code));
+                     .arg(code),
+                 QStringLiteral("needs a password"));
         return;
     }
     if (pdfSource && job.encrypted) {
         run.fail(QStringLiteral(
-            "the PDF is password-protected and cannot be converted without its password"));
+                     "the PDF is password-protected and cannot be converted without its password"),
+                 QStringLiteral("password-protected"));
         return;
     }
     const QString input = placeInput(job);
@@ -233,7 +388,7 @@ void convert(Run &run, const EngineJob &job) {
     if (pdfSource) {
         const PdfInfo info = pdfInfo(input);
         if (!info.readable || info.pages <= 0) {
-            run.fail(QStringLiteral("the PDF cannot be read"));
+            run.fail(QStringLiteral("the PDF cannot be read"), kUnreadable);
             return;
         }
         run.outcome.pages = info.pages;
@@ -280,9 +435,11 @@ void convert(Run &run, const EngineJob &job) {
             return;
         }
         QStringList files, names;
+        // As many digits as the last page needs, so the names sort in page order.
+        const int digits = int(QString::number(pngs.size()).size());
         for (int i = 0; i < pngs.size(); ++i) {
             files << d.filePath(pngs[i]);
-            names << QStringLiteral("page-%1.png").arg(i + 1, 3, 10, QLatin1Char('0'));
+            names << QStringLiteral("page-%1.png").arg(i + 1, digits, 10, QLatin1Char('0'));
         }
         const QString result = out + QStringLiteral("/pages.zip");
         QString err;
@@ -293,33 +450,7 @@ void convert(Run &run, const EngineJob &job) {
         run.outcome.ok = true;
         run.outcome.resultPath = result;
     } else if (code == QLatin1String("COMPRESS")) {
-        const QString result = out + QStringLiteral("/source.pdf");
-        ProcessSpec spec = command(
-            QStringLiteral("gs"),
-            {QStringLiteral("-q"), QStringLiteral("-dSAFER"), QStringLiteral("-dBATCH"),
-             QStringLiteral("-dNOPAUSE"), QStringLiteral("-sDEVICE=pdfwrite"),
-             QStringLiteral("-dCompatibilityLevel=1.5"), QStringLiteral("-dPDFSETTINGS=/ebook"),
-             QStringLiteral("-dDetectDuplicateImages=true"),
-             QStringLiteral("-dDownsampleColorImages=true"),
-             QStringLiteral("-dColorImageResolution=150"),
-             QStringLiteral("-dDownsampleGrayImages=true"),
-             QStringLiteral("-dGrayImageResolution=150"),
-             QStringLiteral("-dDownsampleMonoImages=true"),
-             QStringLiteral("-dMonoImageResolution=300"), QStringLiteral("-sOutputFile=") + result,
-             input});
-        if (!run.step(QStringLiteral("Ghostscript"), spec) ||
-            !checkPdfResult(run, result, run.outcome.pages))
-            return;
-        // Already-lean files can grow when rewritten; then the original is the better result.
-        if (QFileInfo(result).size() >= QFileInfo(input).size()) {
-            QFile::remove(result);
-            if (!QFile::copy(input, result)) {
-                run.fail(QStringLiteral("cannot keep the original"));
-                return;
-            }
-        }
-        run.outcome.ok = true;
-        run.outcome.resultPath = result;
+        compress(run, input, out);
     } else if (code == QLatin1String("DOCX2PDF") || code == QLatin1String("DOC2PDF") ||
                code == QLatin1String("PPTX2PDF") || code == QLatin1String("PPT2PDF")) {
         if (!run.libreOffice(input, QStringLiteral("pdf"), out))
@@ -332,7 +463,7 @@ void convert(Run &run, const EngineJob &job) {
         if (job.sourceTyp == QLatin1String("txt")) {
             QFile in(input), outHtml(html);
             if (!in.open(QIODevice::ReadOnly) || !outHtml.open(QIODevice::WriteOnly)) {
-                run.fail(QStringLiteral("cannot read the text"));
+                run.fail(QStringLiteral("cannot read the text"), kUnreadable);
                 return;
             }
             outHtml.write(htmlPage(QStringLiteral("Document"),
@@ -395,8 +526,12 @@ QString plainTextToHtml(const QString &text) {
 EngineOutcome runEngine(const EngineJob &job) {
     Run run(job);
     convert(run, job);
-    if (run.outcome.ok && run.outcome.pages <= 0)
+    if (run.outcome.ok && run.outcome.free)
+        run.outcome.pages = 0;
+    else if (run.outcome.ok && run.outcome.pages <= 0)
         run.outcome.pages = 1;
+    if (!run.outcome.ok && !run.outcome.cancelled && run.outcome.failReason.isEmpty())
+        run.outcome.failReason = kEngineFailed;
     return run.outcome;
 }
 

@@ -27,10 +27,20 @@ struct EngineOutcome {
     bool ok = false;
     bool cancelled = false;
     QString resultPath; // inside workDir
-    QString reason;     // why it failed, for the log and the job record
-    QString failReason; // why it failed, for the client (may be empty)
-    int pages = 0;      // pages to charge
+    QString reason;     // why it failed, in detail, for the log and the job record
+    QString failReason; // why it failed, in a few words for the person who asked
+    QString note;       // what a completed job tells the person (nothing charged, pages unread)
+    QString log;        // details for the service's log only
+    int pages = 0;      // pages to charge; 0 with `free`
+    bool free = false;  // nothing to charge: the result is the original
 };
+
+// The short reasons a person reads when a job failed.
+inline const QString kTooLarge = QStringLiteral("too large for the engine's memory");
+inline const QString kTimedOut = QStringLiteral("timed out");
+inline const QString kNoText = QStringLiteral("no text found");
+inline const QString kUnreadable = QStringLiteral("unreadable input");
+inline const QString kEngineFailed = QStringLiteral("the conversion engine failed");
 
 EngineOutcome runEngine(const EngineJob &job);
 

@@ -22,6 +22,15 @@ void logLine(const QString &line) {
     std::fflush(stderr);
 }
 
+// What the engine said beside the result, for the log line of a completed job.
+QString remarks(const EngineOutcome &out) {
+    QStringList parts;
+    for (const QString &p : {out.note, out.log})
+        if (!p.isEmpty())
+            parts << p;
+    return parts.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(parts.join(u"; "));
+}
+
 } // namespace
 
 JobRunner::JobRunner(Store &store, Config config)
@@ -283,10 +292,11 @@ void JobRunner::finish(Worker &w, const Store::Claim &claim, EngineOutcome &out,
             const Store::Completion c = m_store.chargeAndComplete(claim, resultFile, out.pages);
             if (c.outcome == Store::Completion::Outcome::Completed) {
                 JobState::changed(job.userId, job.id);
-                logLine(QStringLiteral("job %1 completed: %2 pages in %3 s")
+                logLine(QStringLiteral("job %1 completed: %2 pages in %3 s%4")
                             .arg(job.id)
                             .arg(out.pages)
-                            .arg(seconds, 0, 'f', 2));
+                            .arg(seconds, 0, 'f', 2)
+                            .arg(remarks(out)));
                 return;
             }
             if (c.outcome == Store::Completion::Outcome::LeaseLost) {

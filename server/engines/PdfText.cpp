@@ -14,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <unordered_map>
 #include <vector>
 
 namespace quorvel::server {
@@ -158,18 +159,57 @@ std::vector<Line> linesOfPage(poppler::page &page, int pageIndex) {
     return rows;
 }
 
+bool asciiPunct(QChar c) {
+    static const QLatin1StringView punct("!\"#$%&'()*+,-./:;<=>?@[\\]^_`{|}~");
+    return c.unicode() < 128 && punct.contains(c);
+}
+
+// Escapes only what CommonMark (with the table and strikethrough extensions) would
+// read as syntax; a backslash before anything else stays visible in the result.
 QString escapeInline(const QString &text) {
     QString out;
-    out.reserve(text.size());
-    for (QChar c : text) {
-        if (c == QLatin1Char('\\') || c == QLatin1Char('*') || c == QLatin1Char('_') ||
-            c == QLatin1Char('`') || c == QLatin1Char('<') || c == QLatin1Char('['))
+    out.reserve(text.size() + 8);
+    const qsizetype n = text.size();
+    auto at = [&](qsizetype i) { return i >= 0 && i < n ? text.at(i) : QChar(); };
+    for (qsizetype i = 0; i < n; ++i) {
+        const QChar c = text.at(i);
+        bool escape = false;
+        switch (c.unicode()) {
+        case '*':
+        case '`':
+        case '[':
+        case '~':
+            escape = true;
+            break;
+        case '\\': // escapes the next character, or is a hard break at the end
+            escape = i + 1 == n || asciiPunct(at(i + 1));
+            break;
+        case '_': // inside a word it cannot open or close emphasis
+            escape = !(at(i - 1).isLetterOrNumber() && at(i + 1).isLetterOrNumber());
+            break;
+        case '<': // an autolink or raw HTML tag
+            escape = at(i + 1).isLetter() || at(i + 1) == QLatin1Char('/') ||
+                     at(i + 1) == QLatin1Char('!') || at(i + 1) == QLatin1Char('?');
+            break;
+        case '&': // an entity reference
+            escape = at(i + 1).isLetter() || at(i + 1) == QLatin1Char('#');
+            break;
+        default:
+            break;
+        }
+        if (escape)
             out += QLatin1Char('\\');
         out += c;
     }
-    // A line that starts like block syntax would change meaning.
-    static const QRegularExpression blockStart(QStringLiteral("^(#|>|\\+|-|=|\\d+[.)])"));
-    if (blockStart.match(out).hasMatch())
+    // A line that starts like block syntax would change meaning: "1." or "1)" before a
+    // space starts a list and is escaped after the digits, as "1\."; "1.5" is plain text.
+    static const QRegularExpression listNumber(QStringLiteral("^(\\d{1,9})([.)])(\\s|$)"));
+    static const QRegularExpression marker(QStringLiteral("^([-+]|#{1,6})(\\s|$)"));
+    static const QRegularExpression rule(QStringLiteral("^(=+|-+)\\s*$"));
+    if (const auto m = listNumber.match(out); m.hasMatch())
+        out.insert(m.capturedLength(1), QLatin1Char('\\'));
+    else if (out.startsWith(QLatin1Char('>')) || marker.match(out).hasMatch() ||
+             rule.match(out).hasMatch())
         out.prepend(QLatin1Char('\\'));
     return out;
 }
@@ -450,6 +490,52 @@ std::optional<QString> pdfToMarkdown(const QString &path, QString *error) {
     flushCode();
     flushPara();
     return blocks.join(QStringLiteral("\n\n")) + QLatin1Char('\n');
+}
+
+namespace {
+
+bool isCjk(char32_t c) {
+    return (c >= 0x3040 && c <= 0x30FF) || (c >= 0x3400 && c <= 0x4DBF) ||
+           (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0xAC00 && c <= 0xD7A3) ||
+           (c >= 0xF900 && c <= 0xFAFF) || (c >= 0x20000 && c <= 0x2FFFF);
+}
+
+std::unordered_map<QString, qsizetype> wordCounts(const QString &text) {
+    std::unordered_map<QString, qsizetype> counts;
+    QString word;
+    auto flush = [&] {
+        if (!word.isEmpty())
+            ++counts[word];
+        word.clear();
+    };
+    for (const char32_t c : text.toUcs4()) {
+        if (QChar::isSpace(c)) {
+            flush();
+        } else if (isCjk(c)) {
+            flush();
+            word = QString::fromUcs4(&c, 1);
+            flush();
+        } else {
+            word += QString::fromUcs4(&c, 1);
+        }
+    }
+    flush();
+    return counts;
+}
+
+} // namespace
+
+double wordRecall(const QString &expected, const QString &actual) {
+    const auto want = wordCounts(expected);
+    const auto have = wordCounts(actual);
+    qsizetype total = 0, found = 0;
+    for (const auto &[word, n] : want) {
+        total += n;
+        const auto it = have.find(word);
+        if (it != have.end())
+            found += std::min(n, it->second);
+    }
+    return total == 0 ? 1.0 : double(found) / double(total);
 }
 
 } // namespace quorvel::server

@@ -27,4 +27,8 @@ QByteArray formatPdfInfo(const PdfInfo &info);
 // runs as code blocks, in poppler's reading order.
 std::optional<QString> pdfToMarkdown(const QString &path, QString *error);
 
+// Share of the words of `expected` that `actual` also holds (as a multiset, order aside);
+// CJK text has no spaces, so each CJK character counts as a word. 1 when `expected` has none.
+double wordRecall(const QString &expected, const QString &actual);
+
 } // namespace quorvel::server
