@@ -349,9 +349,14 @@ int serveCommand(const QStringList &rest) {
 // Engines of our own run as a child process under resource limits, so a
 // hostile document can at worst kill that child.
 int engineCommand(const QStringList &rest) {
-    if (rest.size() == 3 && rest[0] == QLatin1String("pdf2md")) {
+    // pdf2md IN OUT [REPORT [OCR_DIR]]: REPORT gets the pages without a text layer
+    // ("textless 1 2") and those no text came from ("unread 2").
+    if (rest.size() >= 3 && rest.size() <= 5 && rest[0] == QLatin1String("pdf2md")) {
         QString error;
-        const auto md = pdfToMarkdown(rest[1], &error);
+        MarkdownOptions options;
+        options.ocrDir = rest.value(4);
+        PageTextReport report;
+        const auto md = pdfToMarkdown(rest[1], &error, options, &report);
         if (!md) {
             std::cerr << error.toStdString() << "\n";
             return 1;
@@ -360,6 +365,21 @@ int engineCommand(const QStringList &rest) {
         if (!out.open(QIODevice::WriteOnly) || out.write(md->toUtf8()) < 0) {
             std::cerr << "cannot write " << rest[2].toStdString() << "\n";
             return 1;
+        }
+        if (rest.size() >= 4) {
+            auto pages = [](const QList<int> &list) {
+                QByteArray line;
+                for (int p : list)
+                    line += ' ' + QByteArray::number(p);
+                return line;
+            };
+            QFile r(rest[3]);
+            if (!r.open(QIODevice::WriteOnly) ||
+                r.write("textless" + pages(report.textless) + "\nunread" + pages(report.unread) +
+                        "\n") < 0) {
+                std::cerr << "cannot write " << rest[3].toStdString() << "\n";
+                return 1;
+            }
         }
         return 0;
     }

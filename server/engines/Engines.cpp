@@ -63,9 +63,9 @@ public:
         spec.env = {QStringLiteral("PATH=/usr/local/bin:/usr/bin:/bin"),
                     QStringLiteral("HOME=") + m_job.workDir,
                     QStringLiteral("TMPDIR=") + dir(QStringLiteral("tmp")),
-                    QStringLiteral("LANG=C.UTF-8"),
-                    QStringLiteral("LC_ALL=C.UTF-8"),
-                    QStringLiteral("SAL_USE_VCLPLUGIN=svp")};
+                    QStringLiteral("LANG=C.UTF-8"), QStringLiteral("LC_ALL=C.UTF-8"),
+                    // One thread per engine: the workers already use every core.
+                    QStringLiteral("OMP_THREAD_LIMIT=1"), QStringLiteral("SAL_USE_VCLPLUGIN=svp")};
         if (spec.outputFile.isEmpty())
             spec.outputFile = m_job.workDir + QStringLiteral("/step-%1.log").arg(++m_steps);
         const ProcessResult r = runProcess(spec, m_job.cancel);
@@ -237,16 +237,132 @@ bool markdownToHtml(Run &run, const QString &mdPath, const QString &htmlPath,
     return true;
 }
 
+// Languages OCR reads, of those whose data is installed; empty when tesseract is absent.
+QString ocrLanguages() {
+    static const QString langs = [] {
+        if (findProgram(QStringLiteral("tesseract")).isEmpty())
+            return QString();
+        QStringList found;
+        const QStringList dirs =
+            QDir(QStringLiteral("/usr/share/tesseract-ocr"))
+                .entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::Reversed);
+        for (const char *lang : {"eng", "deu", "rus", "chi_sim", "jpn"})
+            for (const QString &d : dirs)
+                if (QFile::exists(
+                        QStringLiteral("/usr/share/tesseract-ocr/%1/tessdata/%2.traineddata")
+                            .arg(d, QLatin1String(lang)))) {
+                    found << QLatin1String(lang);
+                    break;
+                }
+        return found.join(QLatin1Char('+'));
+    }();
+    return langs;
+}
+
+QString pageList(const QList<int> &pages) {
+    QStringList out;
+    for (int p : pages)
+        out << QString::number(p);
+    return out.join(QStringLiteral(", "));
+}
+
+struct PageReport {
+    QList<int> textless, unread;
+};
+
+PageReport readPageReport(const QString &path) {
+    PageReport r;
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return r;
+    for (const QByteArray &line : f.readAll().split('\n')) {
+        QList<QByteArray> words = line.split(' ');
+        const QByteArray key = words.takeFirst();
+        QList<int> &into = key == "textless" ? r.textless : r.unread;
+        if (key != "textless" && key != "unread")
+            continue;
+        for (const QByteArray &w : words)
+            if (const int n = w.toInt(); n > 0)
+                into << n;
+    }
+    return r;
+}
+
+// Each page without a text layer is rendered and read by tesseract into a one-page PDF
+// of invisible text in place (ocrDir/page-<n>.pdf), which the Markdown step lays out
+// like any other page.
+bool ocrPages(Run &run, const QString &input, const QList<int> &pages, const QString &ocrDir) {
+    const QString langs = ocrLanguages();
+    if (langs.isEmpty())
+        return true; // no OCR here: the pages stay unread and say so
+    ProcessLimits limits;
+    limits.addressSpace = std::uint64_t(2) << 30;
+    for (int page : pages) {
+        const QString n = QString::number(page);
+        const QString image = ocrDir + QStringLiteral("/image-") + n;
+        if (!run.step(QStringLiteral("pdftoppm"),
+                      command(QStringLiteral("pdftoppm"),
+                              {QStringLiteral("-r"), QStringLiteral("300"), QStringLiteral("-gray"),
+                               QStringLiteral("-png"), QStringLiteral("-singlefile"),
+                               QStringLiteral("-f"), n, QStringLiteral("-l"), n, input, image}),
+                      limits) ||
+            !run.step(QStringLiteral("tesseract"),
+                      command(QStringLiteral("tesseract"),
+                              {image + QStringLiteral(".png"),
+                               ocrDir + QStringLiteral("/page-") + n, QStringLiteral("-l"), langs,
+                               QStringLiteral("--dpi"), QStringLiteral("300"), QStringLiteral("-c"),
+                               QStringLiteral("textonly_pdf=1"), QStringLiteral("pdf")}),
+                      limits))
+            return false;
+        QFile::remove(image + QStringLiteral(".png"));
+    }
+    return true;
+}
+
+bool hasWords(const QString &path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return false;
+    for (const QChar c : QString::fromUtf8(f.readAll()))
+        if (c.isLetterOrNumber())
+            return true;
+    return false;
+}
+
 bool pdfToMarkdownStep(Run &run, const EngineJob &job, const QString &input,
                        const QString &mdPath) {
     ProcessLimits limits;
     limits.addressSpace = std::uint64_t(2) << 30;
-    ProcessSpec spec = command(job.selfExecutable,
-                               {QStringLiteral("engine"), QStringLiteral("pdf2md"), input, mdPath});
-    if (!run.step(QStringLiteral("PDF text extraction"), spec, limits))
+    const QString reportPath = mdPath + QStringLiteral(".pages");
+    const QStringList args{QStringLiteral("engine"), QStringLiteral("pdf2md"), input, mdPath,
+                           reportPath};
+    if (!run.step(QStringLiteral("PDF text extraction"), command(job.selfExecutable, args), limits))
         return false;
+    PageReport report = readPageReport(reportPath);
+    if (!report.textless.isEmpty()) {
+        const QString ocrDir = run.dir(QStringLiteral("ocr"));
+        if (!ocrPages(run, input, report.textless, ocrDir) ||
+            !run.step(QStringLiteral("PDF text extraction"),
+                      command(job.selfExecutable, args + QStringList{ocrDir}), limits))
+            return false;
+        report = readPageReport(reportPath);
+    }
     if (!QFileInfo(mdPath).isFile())
         return run.fail(QStringLiteral("PDF text extraction produced nothing"));
+    // An empty document is not a conversion: nothing to read means nothing to charge.
+    if (!hasWords(mdPath))
+        return run.fail(report.textless.isEmpty()
+                            ? QStringLiteral("the PDF has no text")
+                            : QStringLiteral("no text found: the pages are images and OCR read "
+                                             "nothing on them"),
+                        kNoText);
+    QStringList notes;
+    const int ocrRead = int(report.textless.size() - report.unread.size());
+    if (ocrRead > 0)
+        notes << QStringLiteral("%1 scanned page(s) read by OCR").arg(ocrRead);
+    if (!report.unread.isEmpty())
+        notes << QStringLiteral("no text found on page(s) %1").arg(pageList(report.unread));
+    run.outcome.note = notes.join(QStringLiteral("; "));
     return true;
 }
 

@@ -282,7 +282,8 @@ PdfInfo pdfInfo(const QString &path) {
     return info;
 }
 
-std::optional<QString> pdfToMarkdown(const QString &path, QString *error) {
+std::optional<QString> pdfToMarkdown(const QString &path, QString *error,
+                                     const MarkdownOptions &options, PageTextReport *report) {
     auto doc = openPdf(path);
     if (!doc) {
         if (error)
@@ -300,6 +301,22 @@ std::optional<QString> pdfToMarkdown(const QString &path, QString *error) {
         if (!p)
             continue;
         auto pageLines = linesOfPage(*p, i);
+        if (pageLines.empty()) {
+            if (report)
+                report->textless << i + 1;
+            // A scanned page: the text OCR read from it, laid out as a page of its own.
+            const QString ocr = options.ocrDir + QStringLiteral("/page-%1.pdf").arg(i + 1);
+            if (!options.ocrDir.isEmpty() && QFile::exists(ocr)) {
+                auto ocrDoc = openPdf(ocr);
+                std::unique_ptr<poppler::page> op(
+                    ocrDoc && !ocrDoc->is_locked() && ocrDoc->pages() > 0 ? ocrDoc->create_page(0)
+                                                                          : nullptr);
+                if (op)
+                    pageLines = linesOfPage(*op, i);
+            }
+            if (pageLines.empty() && report)
+                report->unread << i + 1;
+        }
         lines.insert(lines.end(), pageLines.begin(), pageLines.end());
     }
 

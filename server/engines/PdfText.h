@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 #include <optional>
@@ -25,7 +26,18 @@ QByteArray formatPdfInfo(const PdfInfo &info);
 // Markdown from a PDF's text layer: headings from font size (and whole bold
 // lines), paragraphs from line spacing, bullet and numbered lists, monospace
 // runs as code blocks, in poppler's reading order.
-std::optional<QString> pdfToMarkdown(const QString &path, QString *error);
+struct MarkdownOptions {
+    // Text read by OCR: page-<n>.pdf (one page, 1-based n) stands in for page n of the
+    // input when that page has no text layer of its own.
+    QString ocrDir;
+};
+struct PageTextReport {
+    QList<int> textless; // pages (1-based) without a text layer
+    QList<int> unread;   // of those, the pages no text came from at all
+};
+std::optional<QString> pdfToMarkdown(const QString &path, QString *error,
+                                     const MarkdownOptions &options = {},
+                                     PageTextReport *report = nullptr);
 
 // Share of the words of `expected` that `actual` also holds (as a multiset, order aside);
 // CJK text has no spaces, so each CJK character counts as a word. 1 when `expected` has none.

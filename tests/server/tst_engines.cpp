@@ -280,6 +280,46 @@ private slots:
         QCOMPARE(consumedPages(), before);
     }
 
+    // A scan reads as text: a text PDF rendered to an image and back, with no text layer.
+    void scannedPdfReadByOcr_data() {
+        QTest::addColumn<QString>("typ");
+        QTest::newRow("markdown") << u"PDF2MD"_s;
+        QTest::newRow("word") << u"PDF2DOC"_s;
+    }
+    void scannedPdfReadByOcr() {
+        QFETCH(QString, typ);
+        const QString text = m_dir.filePath(u"typed.pdf"_s);
+        writeFile(text, layoutPdf({{1, u"Field Survey"_s}, {0, paragraph(1)}, {0, paragraph(4)}}));
+        const QString scan = m_dir.filePath(u"scan.pdf"_s);
+        if (!QFileInfo::exists(scan)) {
+            QCOMPARE(runTool(u"pdftoppm"_s, {u"-r"_s, u"150"_s, u"-png"_s, u"-singlefile"_s, text,
+                                             m_dir.filePath(u"scan"_s)}),
+                     0);
+            QCOMPARE(runTool(u"img2pdf"_s, {m_dir.filePath(u"scan.png"_s), u"-o"_s, scan}), 0);
+            QCOMPARE(pdfText(scan).trimmed(), QString());
+        }
+        const QString result = convert(u"scan.pdf"_s, readFile(scan), typ);
+        QVERIFY(!result.isEmpty());
+        const QString got =
+            typ == u"PDF2MD"_s
+                ? QString::fromUtf8(readFile(result))
+                : docxParagraphs(zipEntry(result, u"word/document.xml"_s)).join(QLatin1Char('\n'));
+        const double recall = quorvel::server::wordRecall(pdfText(text), got);
+        qInfo("OCR keeps %.1f %% of the words", recall * 100);
+        QVERIFY2(recall >= 0.8, qPrintable(got));
+    }
+
+    // A picture with no text in it is no document to read: the job fails and says why.
+    void imageWithoutTextFails() {
+        const qint64 before = consumedPages();
+        const QJsonObject up = m_svc->upload(m_token, u"picture.pdf"_s, imagePdf());
+        const QJsonObject job = m_svc->convert(m_token, up, u"PDF2MD"_s);
+        const QJsonObject done = m_svc->waitForJob(m_token, job.value(u"id"_s).toString(), 120000);
+        QCOMPARE(done.value(u"status"_s).toInt(), 2);
+        QCOMPARE(done.value(u"fail_reason"_s).toString(), u"no text found"_s);
+        QCOMPARE(consumedPages(), before);
+    }
+
     void imagesToPdfEmbedsJpegAsIs() {
         const QString src = m_dir.filePath(u"img-src.pdf"_s);
         writeFile(src, layoutPdf({{1, u"Picture"_s}}));
