@@ -38,6 +38,10 @@ struct Config {
     // this many documents.
     bool warmOfficeEngines = true;
     int officeRecycleAfter = 200;
+    // The access log: "-" standard error (the journal bounds it), "off", or a file rotated
+    // at accessLogBytes with one older file kept; empty: access.log in the data directory.
+    QString accessLog;
+    std::int64_t accessLogBytes = std::int64_t(32) * 1024 * 1024;
 };
 
 } // namespace quorvel::server

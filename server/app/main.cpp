@@ -35,8 +35,12 @@ const char *kUsage = R"(Usage: quorvel-server COMMAND [OPTIONS]
 Commands:
   serve [--listen HOST:PORT] [--data DIR] [--workers N] [--max-upload MiB]
         [--job-timeout SECONDS] [--history-cache MiB]
+        [--access-log FILE|-|off] [--access-log-size MiB]
                               run the service (default 127.0.0.1:8740); the
-                              history answers it keeps hold at most MiB (256)
+                              history answers it keeps hold at most MiB (256);
+                              one line per request goes to DIR/access.log, which
+                              is rotated at MiB (32; one older file kept), or to
+                              FILE, to standard error (-) or nowhere (off)
   user add EMAIL [--pages N] [--lifetime DAILY_PAGES] [--password-stdin]
                               create an account (100 pages unless --pages; a
                               lifetime member converts up to DAILY_PAGES a day);
@@ -232,7 +236,8 @@ int serveCommand(const QStringList &rest) {
                              {QStringLiteral("--listen"), QStringLiteral("--data"),
                               QStringLiteral("--database"), QStringLiteral("--workers"),
                               QStringLiteral("--max-upload"), QStringLiteral("--job-timeout"),
-                              QStringLiteral("--history-cache")},
+                              QStringLiteral("--history-cache"), QStringLiteral("--access-log"),
+                              QStringLiteral("--access-log-size")},
                              {});
     if (!a.error.isEmpty())
         return usageError(a.error);
@@ -275,6 +280,17 @@ int serveCommand(const QStringList &rest) {
             return usageError(QStringLiteral("--history-cache needs a number of MiB"));
         cfg.historyCacheBytes = std::size_t(*m) * 1024 * 1024;
     }
+    if (a.options.contains(QStringLiteral("--access-log"))) {
+        cfg.accessLog = a.options[QStringLiteral("--access-log")];
+        if (cfg.accessLog.isEmpty())
+            return usageError(QStringLiteral("--access-log needs a file, - or off"));
+    }
+    if (a.options.contains(QStringLiteral("--access-log-size"))) {
+        const auto m = number(a.options[QStringLiteral("--access-log-size")]);
+        if (!m || *m < 1 || *m > 1024 * 1024)
+            return usageError(QStringLiteral("--access-log-size needs a number of MiB"));
+        cfg.accessLogBytes = *m * 1024 * 1024;
+    }
     cfg.selfExecutable = QCoreApplication::applicationFilePath();
 
     // Signals are taken by one thread with sigwait; every other thread inherits the mask.
@@ -309,6 +325,10 @@ int serveCommand(const QStringList &rest) {
         Accounts accounts(*store);
         JobRunner runner(*store, cfg);
         HttpApi api(*store, accounts, runner, cfg);
+        if (const QString e = api.accessLogError(); !e.isEmpty()) {
+            std::cerr << "quorvel-server: cannot open the access log: " << e.toStdString() << "\n";
+            return 1;
+        }
         const int port = api.bind();
         if (port < 0) {
             std::cerr << "quorvel-server: cannot listen on " << listen.toStdString() << "\n";

@@ -1,5 +1,6 @@
 #include "HttpApi.h"
 
+#include "AccessLog.h"
 #include "HttpConnections.h"
 #include "PdfText.h"
 #include "Records.h"
@@ -50,12 +51,16 @@ struct HttpApi::Impl {
     UploadRoutes uploads{services};
     JobRoutes jobs{services};
     DownloadRoutes downloads{services};
+    AccessLog accessLog;
     int port = -1;
 
     Impl(Store &store, Accounts &accounts, JobRunner &runner, Config c)
         : config(std::move(c))
         , services{store, accounts, runner, config}
-        , svr(limitsOf(config)) {}
+        , svr(limitsOf(config))
+        , accessLog(config.accessLog.isEmpty() ? config.dataDir + QStringLiteral("/access.log")
+                                               : config.accessLog,
+                    config.accessLogBytes) {}
 
     void routes() {
         svr.Get("/healthz", [](const httplib::Request &, httplib::Response &res) {
@@ -114,19 +119,32 @@ HttpApi::HttpApi(Store &store, Accounts &accounts, JobRunner &runner, Config con
     const auto answer = [](int status, const std::string &why) {
         return envelope(status, qstr(why), QJsonValue::Null).toStdString();
     };
-    const auto refused = [](const std::string &remote, int status, const std::string &) {
-        std::fprintf(stderr, "%s %s \"-\" %d 0 0.0ms -\n", logTime(), remote.c_str(), status);
+    AccessLog *log = &d->accessLog;
+    const auto refused = [log](const std::string &remote, int status, const std::string &) {
+        char line[256];
+        const int n = std::snprintf(line, sizeof line, "%s %s \"-\" %d 0 0.0ms -\n", logTime(),
+                                    remote.c_str(), status);
+        log->write(line, std::min(std::size_t(std::max(n, 0)), sizeof line - 1));
     };
-    svr.setHooks(answer, refused, [](const httplib::Request &req, const httplib::Response &res) {
-        const double ms = std::chrono::duration<double, std::milli>(
-                              std::chrono::steady_clock::now() - t_requestStart)
-                              .count();
-        const std::size_t bytes = res.body.empty() ? res.content_length_ : res.body.size();
-        std::fprintf(stderr, "%s %s \"%s %s\" %d %zu %.1fms %s\n", logTime(),
-                     req.remote_addr.c_str(), logSafe(req.method).c_str(),
-                     logSafe(req.path).c_str(), res.status, bytes, ms,
-                     requestUser().isEmpty() ? "-" : logSafe(requestUser().toStdString()).c_str());
-    });
+    httplib::Logger access;
+    if (log->enabled())
+        access = [log](const httplib::Request &req, const httplib::Response &res) {
+            const double ms = std::chrono::duration<double, std::milli>(
+                                  std::chrono::steady_clock::now() - t_requestStart)
+                                  .count();
+            const std::size_t bytes = res.body.empty() ? res.content_length_ : res.body.size();
+            char line[1024];
+            const int n = std::snprintf(
+                line, sizeof line, "%s %s \"%s %s\" %d %zu %.1fms %s\n", logTime(),
+                req.remote_addr.c_str(), logSafe(req.method).c_str(), logSafe(req.path).c_str(),
+                res.status, bytes, ms,
+                requestUser().isEmpty() ? "-" : logSafe(requestUser().toStdString()).c_str());
+            // A line cut at the buffer's end still ends the line.
+            const std::size_t size = std::min(std::size_t(std::max(n, 1)), sizeof line - 1);
+            line[size - 1] = '\n';
+            log->write(line, size);
+        };
+    svr.setHooks(answer, refused, access);
     d->routes();
 }
 
@@ -138,6 +156,10 @@ httplib::Server &HttpApi::server() {
 
 const HistoryCache::Counters &HttpApi::historyCounters() const {
     return d->jobs.historyCounters();
+}
+
+QString HttpApi::accessLogError() const {
+    return d->accessLog.error();
 }
 
 int HttpApi::bind() {

@@ -29,6 +29,8 @@ public:
     httplib::Server &server();
     // How the history answers were made: read in full, updated, compressed.
     const HistoryCache::Counters &historyCounters() const;
+    // Why the access log's file could not be opened; empty when it was.
+    QString accessLogError() const;
 
 private:
     struct Impl;
