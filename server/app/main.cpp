@@ -369,12 +369,13 @@ int serveCommand(const QStringList &rest) {
 // Engines of our own run as a child process under resource limits, so a
 // hostile document can at worst kill that child.
 int engineCommand(const QStringList &rest) {
-    // pdf2md IN OUT [REPORT [OCR_DIR]]: REPORT gets the pages without a text layer
-    // ("textless 1 2") and those no text came from ("unread 2").
-    if (rest.size() >= 3 && rest.size() <= 5 && rest[0] == QLatin1String("pdf2md")) {
+    // pdf2md IN OUT [REPORT [OCR_DIR [IMAGES_XML]]]: REPORT gets the pages without a text
+    // layer ("textless 1 2") and those no text came from ("unread 2"); "" skips an option.
+    if (rest.size() >= 3 && rest.size() <= 6 && rest[0] == QLatin1String("pdf2md")) {
         QString error;
         MarkdownOptions options;
         options.ocrDir = rest.value(4);
+        options.imagesXml = rest.value(5);
         PageTextReport report;
         const auto md = pdfToMarkdown(rest[1], &error, options, &report);
         if (!md) {

@@ -23,6 +23,8 @@ using Clock = std::chrono::steady_clock;
 
 // A compressed PDF must keep this share of the input's words, or it is not a result.
 constexpr double kCompressRecall = 0.99;
+// Pages PDF to PPTX converts in one job (see there).
+constexpr int kPptxMaxPages = 400;
 
 ProcessSpec command(const QString &program, const QStringList &args,
                     const QString &outputFile = {}) {
@@ -215,8 +217,32 @@ bool checkPackageResult(Run &run, const QString &path, const QString &mainPart) 
     return true;
 }
 
-bool markdownToHtml(Run &run, const QString &mdPath, const QString &htmlPath,
-                    const QString &title) {
+// Writer links the pictures of an HTML page instead of embedding them; as data: URLs
+// they travel inside the document.
+QString embedImages(const QString &html, const QString &imageDir) {
+    static const QRegularExpression img(QStringLiteral("<img src=\"([^\"]+)\""));
+    QString out;
+    qsizetype from = 0;
+    auto it = img.globalMatch(html);
+    while (it.hasNext()) {
+        const auto m = it.next();
+        const QString path = QUrl::fromPercentEncoding(m.captured(1).toUtf8());
+        QFile f(path);
+        if (!path.startsWith(imageDir + QLatin1Char('/')) || path.contains(QLatin1String("/../")) ||
+            !f.open(QIODevice::ReadOnly))
+            continue;
+        const QString type = path.endsWith(QLatin1String(".png"), Qt::CaseInsensitive)
+                                 ? QStringLiteral("image/png")
+                                 : QStringLiteral("image/jpeg");
+        out += html.mid(from, m.capturedStart(1) - from) + QStringLiteral("data:") + type +
+               QStringLiteral(";base64,") + QString::fromLatin1(f.readAll().toBase64());
+        from = m.capturedEnd(1);
+    }
+    return out + html.mid(from);
+}
+
+bool markdownToHtml(Run &run, const QString &mdPath, const QString &htmlPath, const QString &title,
+                    const QString &imageDir = {}) {
     const QString fragment = mdPath + QStringLiteral(".fragment.html");
     ProcessSpec spec =
         command(QStringLiteral("cmark-gfm"),
@@ -233,7 +259,8 @@ bool markdownToHtml(Run &run, const QString &mdPath, const QString &htmlPath,
     QFile out(htmlPath);
     if (!out.open(QIODevice::WriteOnly))
         return run.fail(QStringLiteral("cannot write the HTML page"));
-    out.write(htmlPage(title, QString::fromUtf8(in.readAll())).toUtf8());
+    const QString body = QString::fromUtf8(in.readAll());
+    out.write(htmlPage(title, imageDir.isEmpty() ? body : embedImages(body, imageDir)).toUtf8());
     return true;
 }
 
@@ -329,21 +356,49 @@ bool hasWords(const QString &path) {
     return false;
 }
 
-bool pdfToMarkdownStep(Run &run, const EngineJob &job, const QString &input,
-                       const QString &mdPath) {
+// The pictures a PDF places, extracted with their positions for the Markdown step (an
+// XML file beside them), or "" when there are none or pdftohtml could not read them:
+// the text is converted all the same.
+QString extractImages(Run &run, const QString &input) {
+    const QString dir = run.dir(QStringLiteral("images"));
+    ProcessLimits limits;
+    limits.addressSpace = std::uint64_t(2) << 30;
+    const auto budget = std::chrono::milliseconds(60000);
+    if (!run.step(QStringLiteral("pdftohtml"),
+                  command(QStringLiteral("pdftohtml"),
+                          {QStringLiteral("-xml"), QStringLiteral("-q"), QStringLiteral("-nodrm"),
+                           QStringLiteral("-zoom"), QStringLiteral("1"), QStringLiteral("-fmt"),
+                           QStringLiteral("png"), input, dir + QStringLiteral("/img")}),
+                  limits, budget)) {
+        run.outcome.log = run.outcome.reason;
+        run.outcome.reason.clear();
+        run.outcome.failReason.clear();
+        return {};
+    }
+    const QString xml = dir + QStringLiteral("/img.xml");
+    return QFileInfo::exists(xml) ? xml : QString();
+}
+
+bool pdfToMarkdownStep(Run &run, const EngineJob &job, const QString &input, const QString &mdPath,
+                       const QString &imagesXml = {}) {
     ProcessLimits limits;
     limits.addressSpace = std::uint64_t(2) << 30;
     const QString reportPath = mdPath + QStringLiteral(".pages");
-    const QStringList args{QStringLiteral("engine"), QStringLiteral("pdf2md"), input, mdPath,
-                           reportPath};
+    QStringList args{QStringLiteral("engine"), QStringLiteral("pdf2md"), input, mdPath, reportPath};
+    if (!imagesXml.isEmpty())
+        args << QString() << imagesXml;
     if (!run.step(QStringLiteral("PDF text extraction"), command(job.selfExecutable, args), limits))
         return false;
     PageReport report = readPageReport(reportPath);
     if (!report.textless.isEmpty()) {
         const QString ocrDir = run.dir(QStringLiteral("ocr"));
         if (!ocrPages(run, input, report.textless, ocrDir) ||
-            !run.step(QStringLiteral("PDF text extraction"),
-                      command(job.selfExecutable, args + QStringList{ocrDir}), limits))
+            !run.step(
+                QStringLiteral("PDF text extraction"),
+                command(job.selfExecutable, imagesXml.isEmpty()
+                                                ? args + QStringList{ocrDir}
+                                                : args.mid(0, 5) + QStringList{ocrDir, imagesXml}),
+                limits))
             return false;
         report = readPageReport(reportPath);
     }
@@ -517,8 +572,10 @@ void convert(Run &run, const EngineJob &job) {
     } else if (code == QLatin1String("PDF2DOC") || code == QLatin1String("PDF2DOCX")) {
         const QString md = run.dir(QStringLiteral("md")) + QStringLiteral("/source.md");
         const QString html = run.dir(QStringLiteral("html")) + QStringLiteral("/source.html");
-        if (!pdfToMarkdownStep(run, job, input, md) ||
-            !markdownToHtml(run, md, html, QStringLiteral("Document")))
+        const QString imagesXml = extractImages(run, input);
+        if (!pdfToMarkdownStep(run, job, input, md, imagesXml) ||
+            !markdownToHtml(run, md, html, QStringLiteral("Document"),
+                            imagesXml.isEmpty() ? QString() : QFileInfo(imagesXml).path()))
             return;
         if (!run.libreOffice(html, QStringLiteral("docx:MS Word 2007 XML"), out,
                              QStringLiteral("HTML (StarWriter)")))
@@ -527,6 +584,19 @@ void convert(Run &run, const EngineJob &job) {
         if (checkPackageResult(run, result, QStringLiteral("word/document.xml")))
             run.outcome.ok = true, run.outcome.resultPath = result;
     } else if (code == QLatin1String("PDF2PPTX")) {
+        // LibreOffice's PDF import holds every page at once: a 311-page manual took 1.2 GiB
+        // resident and 5.7 minutes; larger documents risk the engine's memory bound and the
+        // time limit after minutes of work, so they are refused at once.
+        if (run.outcome.pages > kPptxMaxPages) {
+            run.fail(QStringLiteral("%1 pages: LibreOffice's PDF import takes at most %2 in one "
+                                    "job")
+                         .arg(run.outcome.pages)
+                         .arg(kPptxMaxPages),
+                     kTooLarge + QStringLiteral(" (%1 pages; at most %2)")
+                                     .arg(run.outcome.pages)
+                                     .arg(kPptxMaxPages));
+            return;
+        }
         if (!run.libreOffice(input, QStringLiteral("pptx:Impress MS PowerPoint 2007 XML"), out,
                              QStringLiteral("impress_pdf_import")))
             return;

@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QRegularExpression>
+#include <QXmlStreamReader>
 
 #include <poppler-document.h>
 #include <poppler-global.h>
@@ -14,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <unordered_map>
 #include <vector>
 
@@ -53,6 +55,7 @@ struct Line {
     QStringList cells;    // more than one: a table row, cells left to right
     double widestCell = 0;
     int page = 0;
+    bool image = false; // a placed picture; `text` is its file
 };
 
 bool fontIsBold(const std::string &name) {
@@ -65,6 +68,182 @@ bool fontIsMono(const std::string &name) {
     const QString n = QString::fromLatin1(name.c_str()).toLower();
     return n.contains(QLatin1String("mono")) || n.contains(QLatin1String("courier")) ||
            n.contains(QLatin1String("consol"));
+}
+
+// A column gutter: an x that no line of prose crosses while lines stand on both sides,
+// those on the right starting at one left edge. 0 when the lines make one column.
+double findGutter(const std::vector<Line> &lines, double from, double to) {
+    if (lines.size() < 6)
+        return 0;
+    double best = 0, bestRun = 0, runStart = -1;
+    for (double x = from; x <= to; x += 2) {
+        int crossing = 0;
+        for (const Line &l : lines)
+            crossing += l.x < x - 1 && l.right > x + 1;
+        if (crossing * 20 <= int(lines.size())) {
+            if (runStart < 0)
+                runStart = x;
+            if (x - runStart > bestRun) {
+                bestRun = x - runStart;
+                best = (runStart + x) / 2;
+            }
+        } else {
+            runStart = -1;
+        }
+    }
+    if (best <= 0 || bestRun < 6)
+        return 0;
+    std::vector<double> rightEdges;
+    int left = 0;
+    for (const Line &l : lines) {
+        if (l.right <= best)
+            ++left;
+        else if (l.x >= best)
+            rightEdges.push_back(l.x);
+    }
+    if (left < 3 || rightEdges.size() < 3)
+        return 0;
+    const double margin = *std::min_element(rightEdges.begin(), rightEdges.end());
+    const auto atMargin = std::count_if(rightEdges.begin(), rightEdges.end(),
+                                        [&](double x) { return x - margin < 3; });
+    return atMargin * 2 >= qsizetype(rightEdges.size()) ? best : 0;
+}
+
+// Multi-column pages read column by column: lines that span the gutter (titles, wide
+// tables) divide the page into bands, and each band is read left column, then right.
+void columnOrder(std::vector<Line> &lines, double pageWidth) {
+    std::vector<Line> sorted = lines;
+    std::stable_sort(sorted.begin(), sorted.end(),
+                     [](const Line &a, const Line &b) { return a.top < b.top - 1; });
+    std::vector<double> gutters;
+    std::vector<Line> rest = sorted;
+    // Up to three gutters, found left to right in what lies right of the last one.
+    double from = pageWidth * 0.15;
+    for (int i = 0; i < 3; ++i) {
+        const double g = findGutter(rest, from, pageWidth * 0.85);
+        if (g <= 0)
+            break;
+        gutters.push_back(g);
+        std::vector<Line> right;
+        for (const Line &l : rest)
+            if (l.x >= g || l.right > g)
+                right.push_back(l);
+        rest = std::move(right);
+        from = g + pageWidth * 0.1;
+    }
+    if (gutters.empty())
+        return;
+    auto columnOf = [&](const Line &l) {
+        int c = 0;
+        for (double g : gutters) {
+            if (l.x < g && l.right > g)
+                return -1; // spans a gutter
+            if (l.x >= g)
+                ++c;
+        }
+        return c;
+    };
+    std::vector<Line> out;
+    std::vector<std::vector<Line>> columns(gutters.size() + 1);
+    auto flush = [&] {
+        for (auto &c : columns) {
+            out.insert(out.end(), c.begin(), c.end());
+            c.clear();
+        }
+    };
+    for (const Line &l : sorted) {
+        const int c = columnOf(l);
+        if (c < 0) {
+            flush();
+            out.push_back(l);
+        } else {
+            columns[size_t(c)].push_back(l);
+        }
+    }
+    flush();
+    lines = std::move(out);
+}
+
+struct PlacedImage {
+    QString file;
+    double x, top, right, bottom;
+};
+
+// The pictures pdftohtml -xml found (at zoom 1, so in points), by page number.
+std::map<int, std::vector<PlacedImage>> placedImages(const QString &xmlPath) {
+    std::map<int, std::vector<PlacedImage>> out;
+    QFile f(xmlPath);
+    if (xmlPath.isEmpty() || !f.open(QIODevice::ReadOnly))
+        return out;
+    QXmlStreamReader xml(&f);
+    int page = 0;
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        const auto a = xml.attributes();
+        if (xml.name() == QLatin1String("page")) {
+            page = a.value(QLatin1String("number")).toInt();
+        } else if (xml.name() == QLatin1String("image") && page > 0) {
+            // A flipped picture has a negative extent; rules and dots are no pictures.
+            const double left = a.value(QLatin1String("left")).toDouble();
+            const double top = a.value(QLatin1String("top")).toDouble();
+            const double w = a.value(QLatin1String("width")).toDouble();
+            const double h = a.value(QLatin1String("height")).toDouble();
+            if (std::abs(w) < 8 || std::abs(h) < 8)
+                continue;
+            out[page].push_back({a.value(QLatin1String("src")).toString(), std::min(left, left + w),
+                                 std::min(top, top + h), std::max(left, left + w),
+                                 std::max(top, top + h)});
+        }
+    }
+    return out;
+}
+
+// Each picture goes into the reading order before the first line below its top edge
+// in its own column, or after the page's last line.
+void placeImages(std::vector<Line> &lines, const std::vector<PlacedImage> &images, int page) {
+    for (const PlacedImage &img : images) {
+        Line l;
+        l.text = img.file;
+        l.x = img.x;
+        l.right = img.right;
+        l.top = img.top;
+        l.bottom = img.bottom;
+        l.page = page;
+        l.image = true;
+        auto at = std::find_if(lines.begin(), lines.end(), [&](const Line &t) {
+            return !t.image && t.top >= img.top && t.x < img.right && t.right > img.x;
+        });
+        if (at == lines.end())
+            at = std::find_if(lines.begin(), lines.end(),
+                              [&](const Line &t) { return !t.image && t.top >= img.top; });
+        lines.insert(at, l);
+    }
+}
+
+// Running headers and footers: text at the same place near the top or bottom edge of
+// most pages, page numbers counted as one text. They are not part of the body.
+void dropPageFurniture(std::vector<Line> &lines, const std::vector<double> &pageHeights) {
+    const int pages = int(pageHeights.size());
+    if (pages < 3)
+        return;
+    static const QRegularExpression digits(QStringLiteral("\\d+"));
+    auto key = [&](const Line &l) -> QString {
+        const double h = pageHeights[size_t(l.page)];
+        const bool top = l.bottom<h * 0.12, bottom = l.top> h * 0.88;
+        if (!top && !bottom)
+            return {};
+        return QString(l.text).replace(digits, QStringLiteral("#")).simplified() +
+               QStringLiteral("@%1").arg(std::lround(l.top / 6));
+    };
+    std::map<QString, std::set<int>> seen;
+    for (const Line &l : lines)
+        if (const QString k = key(l); !k.isEmpty())
+            seen[k].insert(l.page);
+    std::erase_if(lines, [&](const Line &l) {
+        const QString k = key(l);
+        return !k.isEmpty() && int(seen[k].size()) * 2 > pages && seen[k].size() >= 3;
+    });
 }
 
 std::vector<Line> linesOfPage(poppler::page &page, int pageIndex) {
@@ -156,6 +335,7 @@ std::vector<Line> linesOfPage(poppler::page &page, int pageIndex) {
         row->mono = row->mono && l.mono;
         row->widestGap = std::max({row->widestGap, l.widestGap, gap});
     }
+    columnOrder(rows, page.page_rect().width());
     return rows;
 }
 
@@ -295,11 +475,14 @@ std::optional<QString> pdfToMarkdown(const QString &path, QString *error,
             *error = QStringLiteral("the PDF is password-protected");
         return std::nullopt;
     }
+    const auto images = placedImages(options.imagesXml);
     std::vector<Line> lines;
+    std::vector<double> pageHeights(size_t(std::max(doc->pages(), 0)), 0.0);
     for (int i = 0; i < doc->pages(); ++i) {
         std::unique_ptr<poppler::page> p(doc->create_page(i));
         if (!p)
             continue;
+        pageHeights[size_t(i)] = p->page_rect().height();
         auto pageLines = linesOfPage(*p, i);
         if (pageLines.empty()) {
             if (report)
@@ -316,14 +499,18 @@ std::optional<QString> pdfToMarkdown(const QString &path, QString *error,
             }
             if (pageLines.empty() && report)
                 report->unread << i + 1;
+        } else if (const auto it = images.find(i + 1); it != images.end()) {
+            placeImages(pageLines, it->second, i); // a scan's own picture is not kept
         }
         lines.insert(lines.end(), pageLines.begin(), pageLines.end());
     }
+    dropPageFurniture(lines, pageHeights);
 
     // Body size: the size that carries the most characters.
     std::map<double, qsizetype> charsBySize;
     for (const Line &l : lines)
-        charsBySize[roundSize(l.size)] += l.text.size();
+        if (!l.image)
+            charsBySize[roundSize(l.size)] += l.text.size();
     double body = 0;
     qsizetype most = -1;
     for (auto &[size, chars] : charsBySize)
@@ -412,6 +599,14 @@ std::optional<QString> pdfToMarkdown(const QString &path, QString *error,
     double codeX = 0;
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const Line &l = lines[i];
+        if (l.image) {
+            flushTable();
+            flushCode();
+            flushPara();
+            lastWasItem = false;
+            blocks << QStringLiteral("![](<%1>)").arg(l.text);
+            continue; // the text around it flows on as if it were not there
+        }
         const QString text = l.text.trimmed();
         const bool newPage = prev && prev->page != l.page;
         const double gap = prev && !newPage ? l.top - prev->bottom : 1e9;

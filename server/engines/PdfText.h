@@ -30,6 +30,9 @@ struct MarkdownOptions {
     // Text read by OCR: page-<n>.pdf (one page, 1-based n) stands in for page n of the
     // input when that page has no text layer of its own.
     QString ocrDir;
+    // pdftohtml -xml's description of the placed pictures (made at zoom 1): each becomes
+    // an image block where it stood. Empty: text only.
+    QString imagesXml;
 };
 struct PageTextReport {
     QList<int> textless; // pages (1-based) without a text layer

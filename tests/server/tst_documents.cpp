@@ -247,6 +247,38 @@ private slots:
                                        right.join(QLatin1Char(' '))));
     }
 
+    // Three columns under a full-width title, written row by row across the page, their
+    // rows not lined up: read title, then each column top to bottom.
+    void threeColumnsReadInOrder() {
+        QList<PdfRun> page{{72, 740, 16, "F2", u"Reference card"_s}};
+        QStringList columns[3];
+        for (int i = 0; i < 14; ++i)
+            for (int c = 0; c < 3; ++c) {
+                columns[c] << u"column %1 entry %2 words"_s.arg(c + 1).arg(i);
+                page << PdfRun{40.0 + c * 190, 700.0 - c * 4 - i * 12, 9, "F1", columns[c].last()};
+            }
+        const auto md = pdfToMarkdown(put(u"card.pdf"_s, makePdf({page})), nullptr);
+        QVERIFY(md);
+        QCOMPARE(wordsOf(*md), wordsOf(u"Reference card "_s + columns[0].join(u' ') + u' ' +
+                                       columns[1].join(u' ') + u' ' + columns[2].join(u' ')));
+    }
+
+    // Running headers and footers (page numbers too) are left out of the body.
+    void runningHeadersAndFootersDropped() {
+        const char *topics[] = {"orchard", "river", "meadow", "copper", "granite"};
+        QList<QList<PdfRun>> pages;
+        QStringList body;
+        for (int p = 1; p <= 4; ++p) {
+            body << QString::fromLatin1(topics[p]) + u" is what page %1 is about."_s.arg(p);
+            pages << QList<PdfRun>{{72, 760, 9, "F1", u"Debian Reference Card"_s},
+                                   {72, 600, 11, "F1", body.last()},
+                                   {290, 30, 9, "F1", u"Page %1 of 4"_s.arg(p)}};
+        }
+        const auto md = pdfToMarkdown(put(u"furniture.pdf"_s, makePdf(pages)), nullptr);
+        QVERIFY(md);
+        QCOMPARE(wordsOf(*md), wordsOf(body.join(u' ')));
+    }
+
     // Only what CommonMark would read as syntax is escaped, so no backslash shows in a
     // result: a section number stays "1.5", a list-like line becomes "1\\.".
     void markdownEscapesSyntax_data() {

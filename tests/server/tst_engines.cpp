@@ -4,6 +4,7 @@
 #include "ServerTestSupport.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QRegularExpression>
@@ -190,6 +191,23 @@ private slots:
         QVERIFY(pdfText(pdf).contains(QLatin1String("number 2")));
     }
 
+    // A deck too large for LibreOffice's PDF import is refused at once, saying why,
+    // instead of failing after minutes of work.
+    void pdfToPptxTooLargeRefusedAtOnce() {
+        const QJsonObject up = m_svc->upload(m_token, u"huge.pdf"_s, textPdf(401));
+        QCOMPARE(up.value(u"page_number"_s).toInt(), 401);
+        QElapsedTimer timer;
+        timer.start();
+        const QJsonObject job = m_svc->convert(m_token, up, u"PDF2PPTX"_s);
+        const QJsonObject done = m_svc->waitForJob(m_token, job.value(u"id"_s).toString(), 60000);
+        QCOMPARE(done.value(u"status"_s).toInt(), 2);
+        QVERIFY2(done.value(u"fail_reason"_s)
+                     .toString()
+                     .startsWith(u"too large for the engine's memory"_s),
+                 qPrintable(done.value(u"fail_reason"_s).toString()));
+        QVERIFY2(timer.elapsed() < 20000, qPrintable(QString::number(timer.elapsed())));
+    }
+
     void wordDocumentsToPdf() {
         const QString html = m_dir.filePath(u"letter.html"_s);
         writeFile(html,
@@ -307,6 +325,26 @@ private slots:
         const double recall = quorvel::server::wordRecall(pdfText(text), got);
         qInfo("OCR keeps %.1f %% of the words", recall * 100);
         QVERIFY2(recall >= 0.8, qPrintable(got));
+    }
+
+    // A placed picture stays where it stood, between the text above and below it.
+    void pdfToDocxKeepsImagesInPlace() {
+        const QString text = m_dir.filePath(u"around.pdf"_s);
+        writeFile(text, makePdf({{{72, 700, 12, "F1", u"Before the picture comes this line."_s},
+                                  {72, 150, 12, "F1", u"After the picture comes this one."_s}}}));
+        const QString picture = m_dir.filePath(u"picture-only.pdf"_s);
+        writeFile(picture, imagePdf());
+        const QString both = m_dir.filePath(u"with-picture.pdf"_s);
+        QCOMPARE(runTool(u"qpdf"_s, {text, u"--overlay"_s, picture, u"--"_s, both}), 0);
+        const QString docx = convert(u"with-picture.pdf"_s, readFile(both), u"PDF2DOC"_s);
+        QVERIFY(!docx.isEmpty());
+        QVERIFY(zipNames(docx).filter(u"word/media/"_s).size() == 1);
+        const QByteArray xml = zipEntry(docx, u"word/document.xml"_s);
+        const qsizetype before = xml.indexOf("Before the picture"),
+                        drawing = xml.indexOf("<w:drawing"),
+                        after = xml.indexOf("After the picture");
+        QVERIFY2(before >= 0 && before < drawing && drawing < after, xml.constData());
+        QVERIFY(!xml.contains("r:link=")); // inside the document, not linked
     }
 
     // A picture with no text in it is no document to read: the job fails and says why.
