@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Measures one conversion result against its source PDF, as quality_bench prints it.
 
-usage: quality_measure.py SOURCE.pdf RESULT KIND
+usage: quality_measure.py SOURCE.pdf RESULT KIND [TEXT.pdf]
+TEXT.pdf: where the words come from when SOURCE has none of its own (a scan made from it).
 KIND: pdf, md, docx, pptx, zip (page images). Prints one line of key=value figures:
 recall (share of pdftotext's words the result holds, CJK by character), order (share
 of pdftotext's adjacent word pairs found in the result: reading order), images (placed
@@ -76,7 +77,8 @@ def result_text(path, kind):
 
 def main():
     source, result, kind = sys.argv[1:4]
-    ref = words(pdftotext(source))
+    text_source = sys.argv[4] if len(sys.argv) > 4 else source
+    ref = words(pdftotext(text_source))
     figures = {}
     if kind == 'zip':
         names = zipfile.ZipFile(result).namelist()
@@ -100,7 +102,9 @@ def main():
             shown = text if kind == 'docx' else open(result, encoding='utf-8',
                                                       errors='replace').read()
             # In Markdown "1\." is a needed escape; a backslash before a letter or digit is not.
-            figures['escapes'] = str(len(re.findall(r'\\[0-9A-Za-z]', shown)))
+            # Those the source's own text holds ("\n" in a command) are not leaks.
+            own = len(re.findall(r'\\[0-9A-Za-z]', pdftotext(text_source)))
+            figures['escapes'] = str(max(0, len(re.findall(r'\\[0-9A-Za-z]', shown)) - own))
     print(' '.join('%s=%s' % kv for kv in figures.items()))
 
 

@@ -370,7 +370,8 @@ int serveCommand(const QStringList &rest) {
 // hostile document can at worst kill that child.
 int engineCommand(const QStringList &rest) {
     // pdf2md IN OUT [REPORT [OCR_DIR [IMAGES_XML]]]: REPORT gets the pages without a text
-    // layer ("textless 1 2") and those no text came from ("unread 2"); "" skips an option.
+    // layer ("textless 1 2"), their longer side in points ("longest 842 842") and those no
+    // text came from ("unread 2"); "" skips an option.
     if (rest.size() >= 3 && rest.size() <= 6 && rest[0] == QLatin1String("pdf2md")) {
         QString error;
         MarkdownOptions options;
@@ -396,8 +397,8 @@ int engineCommand(const QStringList &rest) {
             };
             QFile r(rest[3]);
             if (!r.open(QIODevice::WriteOnly) ||
-                r.write("textless" + pages(report.textless) + "\nunread" + pages(report.unread) +
-                        "\n") < 0) {
+                r.write("textless" + pages(report.textless) + "\nlongest" + pages(report.longest) +
+                        "\nunread" + pages(report.unread) + "\n") < 0) {
                 std::cerr << "cannot write " << rest[3].toStdString() << "\n";
                 return 1;
             }

@@ -143,6 +143,8 @@ public:
     }
 
     bool timeLeft() const { return Clock::now() < m_deadline; }
+    // More time for work the page count did not foresee (reading scans).
+    void extend(std::chrono::milliseconds more) { m_deadline += more; }
 
     // What a person can act on: the time limit, the memory bound, or the engine itself.
     static QString shortReason(const ProcessResult &r, const ProcessLimits &limits) {
@@ -294,7 +296,7 @@ QString pageList(const QList<int> &pages) {
 }
 
 struct PageReport {
-    QList<int> textless, unread;
+    QList<int> textless, longest, unread;
 };
 
 PageReport readPageReport(const QString &path) {
@@ -305,9 +307,9 @@ PageReport readPageReport(const QString &path) {
     for (const QByteArray &line : f.readAll().split('\n')) {
         QList<QByteArray> words = line.split(' ');
         const QByteArray key = words.takeFirst();
-        QList<int> &into = key == "textless" ? r.textless : r.unread;
-        if (key != "textless" && key != "unread")
+        if (key != "textless" && key != "longest" && key != "unread")
             continue;
+        QList<int> &into = key == "textless" ? r.textless : key == "longest" ? r.longest : r.unread;
         for (const QByteArray &w : words)
             if (const int n = w.toInt(); n > 0)
                 into << n;
@@ -318,18 +320,27 @@ PageReport readPageReport(const QString &path) {
 // Each page without a text layer is rendered and read by tesseract into a one-page PDF
 // of invisible text in place (ocrDir/page-<n>.pdf), which the Markdown step lays out
 // like any other page.
-bool ocrPages(Run &run, const QString &input, const QList<int> &pages, const QString &ocrDir) {
+bool ocrPages(Run &run, const QString &input, const QList<int> &pages, const QList<int> &longest,
+              const QString &ocrDir) {
     const QString langs = ocrLanguages();
     if (langs.isEmpty())
         return true; // no OCR here: the pages stay unread and say so
     ProcessLimits limits;
     limits.addressSpace = std::uint64_t(2) << 30;
-    for (int page : pages) {
-        const QString n = QString::number(page);
+    // The job's time allows for pages with text; reading a dense page in five languages
+    // takes tesseract 15 to 60 seconds on one core.
+    run.extend(std::min<std::chrono::milliseconds>(std::chrono::seconds(60) * pages.size(),
+                                                   std::chrono::minutes(30)));
+    for (qsizetype i = 0; i < pages.size(); ++i) {
+        const QString n = QString::number(pages[i]);
+        // 300 dpi, but never more pixels than an A4 page at 300 dpi: a scan put into a PDF
+        // at a wrong resolution can measure metres, and tesseract's time grows with pixels.
+        const int side = std::max(longest.value(i, 842), 1);
+        const QString dpi = QString::number(std::clamp(3508 * 72 / side, 50, 300));
         const QString image = ocrDir + QStringLiteral("/image-") + n;
         if (!run.step(QStringLiteral("pdftoppm"),
                       command(QStringLiteral("pdftoppm"),
-                              {QStringLiteral("-r"), QStringLiteral("300"), QStringLiteral("-gray"),
+                              {QStringLiteral("-r"), dpi, QStringLiteral("-gray"),
                                QStringLiteral("-png"), QStringLiteral("-singlefile"),
                                QStringLiteral("-f"), n, QStringLiteral("-l"), n, input, image}),
                       limits) ||
@@ -337,7 +348,7 @@ bool ocrPages(Run &run, const QString &input, const QList<int> &pages, const QSt
                       command(QStringLiteral("tesseract"),
                               {image + QStringLiteral(".png"),
                                ocrDir + QStringLiteral("/page-") + n, QStringLiteral("-l"), langs,
-                               QStringLiteral("--dpi"), QStringLiteral("300"), QStringLiteral("-c"),
+                               QStringLiteral("--dpi"), dpi, QStringLiteral("-c"),
                                QStringLiteral("textonly_pdf=1"), QStringLiteral("pdf")}),
                       limits))
             return false;
@@ -392,7 +403,7 @@ bool pdfToMarkdownStep(Run &run, const EngineJob &job, const QString &input, con
     PageReport report = readPageReport(reportPath);
     if (!report.textless.isEmpty()) {
         const QString ocrDir = run.dir(QStringLiteral("ocr"));
-        if (!ocrPages(run, input, report.textless, ocrDir) ||
+        if (!ocrPages(run, input, report.textless, report.longest, ocrDir) ||
             !run.step(
                 QStringLiteral("PDF text extraction"),
                 command(job.selfExecutable, imagesXml.isEmpty()

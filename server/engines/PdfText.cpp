@@ -485,8 +485,11 @@ std::optional<QString> pdfToMarkdown(const QString &path, QString *error,
         pageHeights[size_t(i)] = p->page_rect().height();
         auto pageLines = linesOfPage(*p, i);
         if (pageLines.empty()) {
-            if (report)
+            if (report) {
                 report->textless << i + 1;
+                report->longest << int(
+                    std::lround(std::max(p->page_rect().width(), p->page_rect().height())));
+            }
             // A scanned page: the text OCR read from it, laid out as a page of its own.
             const QString ocr = options.ocrDir + QStringLiteral("/page-%1.pdf").arg(i + 1);
             if (!options.ocrDir.isEmpty() && QFile::exists(ocr)) {

@@ -36,6 +36,7 @@ struct MarkdownOptions {
 };
 struct PageTextReport {
     QList<int> textless; // pages (1-based) without a text layer
+    QList<int> longest;  // their longer side, in points
     QList<int> unread;   // of those, the pages no text came from at all
 };
 std::optional<QString> pdfToMarkdown(const QString &path, QString *error,
