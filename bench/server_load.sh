@@ -209,4 +209,4 @@ for i in 1 2 3; do
   awk -v i="$i" -v a="$start" -v b="$end" 'BEGIN { printf "cold soffice --convert-to pdf run %d: %.2f s (fresh profile)\n", i, b - a }'
 done
 "$bench" latency 127.0.0.1 "$port" "$token" "$work/letter.docx" DOCX2PDF 5 || echo "(a DOCX2PDF job failed)"
-echo "server log lines: $(wc -l <"$work/server.log")"
+echo "server log lines: $(wc -l <"$work/server.log"), access log: $(cat "$work"/data/access.log* | wc -l) lines in $(du -cb "$work"/data/access.log* | tail -n1 | cut -f1) bytes (rotated at 32 MiB)"

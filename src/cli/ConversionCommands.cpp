@@ -207,7 +207,10 @@ QCoro::Task<int> Commands::retry() {
     if (hasStatus(ended.status, JobStatus::Completed))
         co_return 0;
     printError(hasStatus(ended.status, JobStatus::Failed)
-                   ? QStringLiteral("The job ended failed")
+                   ? QStringLiteral("The job ended failed") +
+                         (ended.failReason.isEmpty()
+                              ? QString()
+                              : QStringLiteral(": ") + cellText(ended.failReason))
                    : QStringLiteral("Gave up waiting for job '%1' after %2 checks")
                          .arg(cellText(ended.id))
                          .arg(kRetryMaxAttempts));

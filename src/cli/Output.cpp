@@ -5,6 +5,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 
+#include <algorithm>
+
 namespace quorvel::cli {
 
 QString statusWord(qint64 status) {
@@ -70,9 +72,13 @@ QString alignedColumns(const QList<QStringList> &rows) {
     QString out;
     for (const QStringList &row : rows) {
         QString line;
-        for (qsizetype i = 0; i < row.size(); ++i) {
+        // Empty cells at the end of a row leave no trailing blanks.
+        qsizetype used = row.size();
+        while (used > 0 && row[used - 1].isEmpty())
+            --used;
+        for (qsizetype i = 0; i < used; ++i) {
             line += row[i];
-            if (i + 1 < row.size())
+            if (i + 1 < used)
                 line += QString(widths[i] - displayWidth(row[i]) + 2, u' ');
         }
         out += line + u'\n';
@@ -81,13 +87,22 @@ QString alignedColumns(const QList<QStringList> &rows) {
 }
 
 QString jobTable(const QList<ConversionTask> &tasks) {
+    // Why a job failed is a last column, there only when some listed job has a reason.
+    const bool reasons = std::any_of(tasks.begin(), tasks.end(), [](const ConversionTask &t) {
+        return t.status == 2 && !t.failReason.isEmpty();
+    });
     QList<QStringList> rows;
     rows.append({QStringLiteral("ID"), QStringLiteral("STATUS"), QStringLiteral("TYPE"),
                  QStringLiteral("PAGES"), QStringLiteral("CREATED"), QStringLiteral("FILE")});
-    for (const ConversionTask &t : tasks)
+    if (reasons)
+        rows.first().append(QStringLiteral("REASON"));
+    for (const ConversionTask &t : tasks) {
         rows.append({cellText(t.id), statusWord(t.status), cellText(t.typ),
                      t.pageNumber > 0 ? QString::number(t.pageNumber) : QStringLiteral("unknown"),
                      cellText(t.createAt), cellText(t.fileName)});
+        if (reasons)
+            rows.last().append(t.status == 2 ? cellText(t.failReason) : QString());
+    }
     return alignedColumns(rows);
 }
 

@@ -164,7 +164,7 @@ bool sameJob(const ConversionTask &a, const ConversionTask &b) {
            a.pageNumber == b.pageNumber && a.typ == b.typ && a.resultFileTyp == b.resultFileTyp &&
            a.createAt == b.createAt && a.sourceFileTyp == b.sourceFileTyp &&
            a.sourceFilePath == b.sourceFilePath && a.sourceFileMd5 == b.sourceFileMd5 &&
-           a.userId == b.userId;
+           a.userId == b.userId && a.failReason == b.failReason;
 }
 
 TaskListPlan ConversionTaskModel::plan(QList<ConversionTask> old, QList<ConversionTask> next,

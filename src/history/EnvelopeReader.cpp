@@ -20,6 +20,7 @@ enum Field : int {
     SourceFileMd5,
     Status,
     CreateAt,
+    FailReason,
     Unknown = -1,
 };
 
@@ -36,6 +37,7 @@ Field fieldOf(QByteArrayView key) {
         {"source_file_md5", SourceFileMd5},
         {"status", Status},
         {"create_at", CreateAt},
+        {"fail_reason", FailReason},
     };
     for (const auto &[name, field] : fields)
         if (key == QByteArrayView(name))
@@ -353,6 +355,9 @@ private:
                 break;
             case CreateAt:
                 ok = text(t.createAt, false);
+                break;
+            case FailReason: // anything but a string or null: the general path's call
+                ok = text(t.failReason, false);
                 break;
             case Unknown:
                 ok = skipScalar();

@@ -177,7 +177,8 @@ bool decodeTaskFast(const QJsonObject &o, ConversionTask &t) {
            text(QLatin1StringView("source_file_md5"), t.sourceFileMd5, false) &&
            number(QLatin1StringView("status"), t.status) &&
            text(QLatin1StringView("create_at"), t.createAt, false) &&
-           number(QLatin1StringView("page_number"), t.pageNumber);
+           number(QLatin1StringView("page_number"), t.pageNumber) &&
+           text(QLatin1StringView("fail_reason"), t.failReason, false);
 }
 
 ServiceError notJson() {
@@ -368,6 +369,7 @@ ConversionTask extractTaskFields(const QJsonObject &o) {
     t.resultFileTyp = textOr(o, QLatin1StringView("result_file_typ"), {});
     t.sourceFileMd5 = textOr(o, QLatin1StringView("source_file_md5"), {});
     t.status = integerOr(o, QLatin1StringView("status"), 0);
+    t.failReason = textOr(o, QLatin1StringView("fail_reason"), {});
     const auto createAt = o.constFind(QLatin1StringView("create_at"));
     t.createAt = createAt != o.constEnd() && createAt->isString() ? createAt->toString()
                                                                   : currentCreateAtText();

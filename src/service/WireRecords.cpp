@@ -180,21 +180,25 @@ ConversionTask ConversionTask::decode(const QJsonValue &v, const json::Path &pat
     t.status = json::optionalInteger(o, QStringLiteral("status"), path);
     t.createAt = json::optionalString(o, QStringLiteral("create_at"), path);
     t.pageNumber = json::optionalInteger(o, QStringLiteral("page_number"), path);
+    t.failReason = o.value(QStringLiteral("fail_reason")).toString();
     return t;
 }
 
 QJsonObject ConversionTask::toJson() const {
-    return {{QStringLiteral("id"), id},
-            {QStringLiteral("user_id"), userId},
-            {QStringLiteral("typ"), typ},
-            {QStringLiteral("file_name"), fileName},
-            {QStringLiteral("page_number"), pageNumber},
-            {QStringLiteral("source_file_path"), sourceFilePath},
-            {QStringLiteral("source_file_typ"), sourceFileTyp},
-            {QStringLiteral("result_file_typ"), resultFileTyp},
-            {QStringLiteral("source_file_md5"), sourceFileMd5},
-            {QStringLiteral("status"), status},
-            {QStringLiteral("create_at"), createAt}};
+    QJsonObject o{{QStringLiteral("id"), id},
+                  {QStringLiteral("user_id"), userId},
+                  {QStringLiteral("typ"), typ},
+                  {QStringLiteral("file_name"), fileName},
+                  {QStringLiteral("page_number"), pageNumber},
+                  {QStringLiteral("source_file_path"), sourceFilePath},
+                  {QStringLiteral("source_file_typ"), sourceFileTyp},
+                  {QStringLiteral("result_file_typ"), resultFileTyp},
+                  {QStringLiteral("source_file_md5"), sourceFileMd5},
+                  {QStringLiteral("status"), status},
+                  {QStringLiteral("create_at"), createAt}};
+    if (!failReason.isEmpty())
+        o.insert(QStringLiteral("fail_reason"), failReason);
+    return o;
 }
 
 QString ConversionTask::render() const {
@@ -217,7 +221,8 @@ bool ConversionTask::sameContent(const ConversionTask &o) const {
     return id == o.id && userId == o.userId && typ == o.typ && fileName == o.fileName &&
            pageNumber == o.pageNumber && sourceFilePath == o.sourceFilePath &&
            sourceFileTyp == o.sourceFileTyp && resultFileTyp == o.resultFileTyp &&
-           sourceFileMd5 == o.sourceFileMd5 && status == o.status && createAt == o.createAt;
+           sourceFileMd5 == o.sourceFileMd5 && status == o.status && createAt == o.createAt &&
+           failReason == o.failReason;
 }
 
 namespace {

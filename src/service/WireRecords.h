@@ -124,6 +124,7 @@ struct ConversionTask {
     Q_PROPERTY(QString sourceFileMd5 MEMBER sourceFileMd5 FINAL)
     Q_PROPERTY(qint64 status MEMBER status FINAL)
     Q_PROPERTY(QString createAt MEMBER createAt FINAL)
+    Q_PROPERTY(QString failReason MEMBER failReason FINAL)
 public:
     QString id;
     QString userId;
@@ -136,6 +137,9 @@ public:
     QString sourceFileMd5;
     qint64 status = 0;
     QString createAt;
+    // Why a failed job failed, in a few words ("fail_reason"); a key the service added
+    // later, so anything but a string reads as none.
+    QString failReason;
 
     // Lenient: "id" must be a string; other keys may be absent or null, but not of
     // another kind.

@@ -5,6 +5,7 @@
 
 using namespace quorvel;
 using namespace quorvel::cli;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -71,6 +72,22 @@ private Q_SLOTS:
         QCOMPARE(lines[2], QStringLiteral(
                                "j22  Unknown (7)  pdf2doc  unknown  2026-12-06 10:00:00  a?b.pdf"));
         QCOMPARE(lines[3], QString());
+    }
+
+    // Why a job failed is a last column, only when a listed failed job has a reason.
+    void jobTableReasons() {
+        ConversionTask failed = job("f1", 2, "Big.pdf");
+        failed.failReason = QStringLiteral("too large for the engine's memory");
+        ConversionTask done = job("d1", 1, "Ok.pdf");
+        done.failReason = QStringLiteral("not shown for a completed job");
+        const QStringList lines = jobTable({failed, done}).split(u'\n');
+        QVERIFY2(lines[0].endsWith(u"FILE     REASON"_s), qPrintable(lines[0]));
+        QVERIFY2(lines[1].endsWith(u"Big.pdf  too large for the engine's memory"_s),
+                 qPrintable(lines[1]));
+        QVERIFY2(lines[2].endsWith(u"Ok.pdf"_s), qPrintable(lines[2]));
+        QVERIFY(!jobTable({done}).contains(u"REASON"_s));
+        QCOMPARE(failed.toJson().value(u"fail_reason"_s).toString(), failed.failReason);
+        QVERIFY(!job("n1", 2, "x.pdf").toJson().contains(u"fail_reason"_s));
     }
 
     // The panel's figures, and what each face of the CLI prints from them.

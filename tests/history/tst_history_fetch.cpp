@@ -7,6 +7,7 @@
 #include "service/TokenStore.h"
 
 #include <QDateTime>
+#include <QJsonDocument>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
@@ -15,6 +16,7 @@
 
 using namespace quorvel;
 using namespace quorvel::test;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -390,6 +392,35 @@ private Q_SLOTS:
             Log::useStandardOutput();
             QCOMPARE(summaries(silent.tasks), summaries(loud.tasks));
             QCOMPARE(silent.lineAfterPublish, loud.lineAfterPublish);
+        }
+    }
+
+    // "fail_reason" came later than the other keys: a string is kept, anything else reads
+    // as no reason and never fails the job or the history, on every parsing path.
+    void failReasonIsAdditive_data() {
+        QTest::addColumn<QByteArray>("value");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("text") << QByteArray("\"too large for the engine's memory\"")
+                              << u"too large for the engine's memory"_s;
+        QTest::newRow("escaped text")
+            << QByteArray("\"timed \\u0022out\\u0022\"") << u"timed \"out\""_s;
+        QTest::newRow("null") << QByteArray("null") << QString();
+        QTest::newRow("number") << QByteArray("7") << QString();
+        QTest::newRow("object") << QByteArray("{\"why\":\"x\"}") << QString();
+    }
+    void failReasonIsAdditive() {
+        QFETCH(QByteArray, value);
+        QFETCH(QString, reason);
+        const QByteArray job = "{\"id\":\"f1\",\"status\":2,\"fail_reason\":" + value + "}";
+        QCOMPARE(ConversionTask::decode(QJsonDocument::fromJson(job).object()).failReason, reason);
+        for (const QByteArray &body :
+             {"{\"code\":0,\"msg\":\"ok\",\"data\":{\"converts\":[" + job + "]}}",
+              "[" + job + "]"}) {
+            LogCapture log;
+            const HistoryOutcome outcome = interpretHistoryAnswer(true, 200, body);
+            QCOMPARE(outcome.tasks.size(), 1);
+            QCOMPARE(outcome.tasks.first().status, 2);
+            QCOMPARE(outcome.tasks.first().failReason, reason);
         }
     }
 

@@ -321,11 +321,11 @@ TestService::TestService(int workers, qint64 maxUploadBytes, QString dataDir,
     config.warmOfficeEngines = false;
     if (tweak)
         tweak(config);
-    db = std::make_unique<Database>(dataDir + u"/quorvel.sqlite"_s);
-    db->migrate();
-    accounts = std::make_unique<Accounts>(*db);
-    runner = std::make_unique<JobRunner>(*db, config);
-    api = std::make_unique<HttpApi>(*db, *accounts, *runner, config);
+    store = openStore({}, dataDir);
+    store->migrate();
+    accounts = std::make_unique<Accounts>(*store);
+    runner = std::make_unique<JobRunner>(*store, config);
+    api = std::make_unique<HttpApi>(*store, *accounts, *runner, config);
     port = api->bind();
     runner->recover();
     if (workers > 0)

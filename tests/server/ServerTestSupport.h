@@ -2,10 +2,10 @@
 
 #include "Accounts.h"
 #include "Config.h"
-#include "Database.h"
 #include "HttpApi.h"
 #include "JobRunner.h"
 #include "ServiceProcess.h"
+#include "Store.h"
 
 #include <QByteArray>
 #include <QJsonObject>
@@ -87,7 +87,7 @@ public:
     ~TestService();
 
     quorvel::server::Config config;
-    std::unique_ptr<quorvel::server::Database> db;
+    std::unique_ptr<quorvel::server::Store> store;
     std::unique_ptr<quorvel::server::Accounts> accounts;
     std::unique_ptr<quorvel::server::JobRunner> runner;
     std::unique_ptr<quorvel::server::HttpApi> api;

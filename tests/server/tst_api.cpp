@@ -8,7 +8,6 @@
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QSqlQuery>
 #include <QTest>
 
 #include <atomic>
@@ -41,7 +40,7 @@ QJsonArray convertsOf(const httplib::Result &r) {
 
 // Finished jobs written straight into the job table, announced like a worker does.
 QStringList addFinishedJobs(TestService &svc, const QString &email, int count) {
-    Repository repo(*svc.db);
+    Store &repo = *svc.store;
     const qint64 userId = repo.userByEmail(email)->id;
     UploadRecord up;
     up.id = newId();
@@ -53,25 +52,24 @@ QStringList addFinishedJobs(TestService &svc, const QString &email, int count) {
     up.pageNumber = 1;
     repo.addUpload(up);
     QStringList ids;
-    Transaction tx(*svc.db);
+    std::vector<QVariantList> rows;
     for (int i = 0; i < count; ++i) {
         ids << newId();
-        svc.db->exec(QStringLiteral("INSERT INTO jobs(id, user_id, upload_id, typ, file_name, "
-                                    "page_number, source_file_typ, result_file_typ, "
-                                    "source_file_md5, state, created_at) "
-                                    "VALUES(?,?,?,'PDF2MD',?,1,'pdf','md',?,'completed',?)"),
-                     {ids.last(), userId, up.id, u"h%1 \"报告\"\\\t.pdf"_s.arg(i), up.md5,
-                      Database::nowText()});
+        rows.push_back(
+            {ids.last(), userId, up.id, u"h%1 \"报告\"\\\t.pdf"_s.arg(i), up.md5, nowText()});
     }
-    tx.commit();
+    svc.store->queryBatch(u"INSERT INTO jobs(id, user_id, upload_id, typ, file_name, page_number, "
+                          "source_file_typ, result_file_typ, source_file_md5, state, created_at) "
+                          "VALUES(?,?,?,'PDF2MD',?,1,'pdf','md',?,'completed',?)"_s,
+                          rows);
     for (const QString &id : ids)
         JobState::changed(userId, id);
     return ids;
 }
 
 void failJob(TestService &svc, const QString &email, const QString &id) {
-    svc.db->exec(u"UPDATE jobs SET state='failed' WHERE id=?"_s, {id});
-    JobState::changed(Repository(*svc.db).userByEmail(email)->id, id);
+    svc.store->query(u"UPDATE jobs SET state='failed' WHERE id=?"_s, {id});
+    JobState::changed(svc.store->userByEmail(email)->id, id);
 }
 
 } // namespace
@@ -471,9 +469,10 @@ private slots:
         QCOMPARE(m_svc->waitForJob(owner, id).value(u"status"_s).toInt(), 2);
         QCOMPARE(balance(), before);
         QCOMPARE(m_svc->get(u"/api/v2/docx?md5_id="_s + id, owner)->status, 404);
-        auto q = m_svc->db->exec(u"SELECT failure FROM jobs WHERE id=?"_s, {id});
-        QVERIFY(q.next());
-        QVERIFY2(q.value(0).toString().contains(reason), qPrintable(q.value(0).toString()));
+        const auto rows = m_svc->store->query(u"SELECT failure FROM jobs WHERE id=?"_s, {id});
+        QCOMPARE(rows.size(), 1u);
+        const QString failure = rows[0][0].toString();
+        QVERIFY2(failure.contains(reason), qPrintable(failure));
     }
 
     void balanceRunsOut() {
@@ -520,7 +519,7 @@ private slots:
         Config other = m_svc->config;
         other.port = m_svc->port;
         other.dataDir = m_svc->config.dataDir + u"/other"_s;
-        HttpApi second(*m_svc->db, *m_svc->accounts, *m_svc->runner, other);
+        HttpApi second(*m_svc->store, *m_svc->accounts, *m_svc->runner, other);
         QCOMPARE(second.bind(), -1);
     }
 
@@ -532,16 +531,14 @@ private slots:
         QCOMPARE(m_svc->waitForJob(m_alice, id).value(u"status"_s).toInt(), 1);
 
         // A second service on the same data, no workers yet: pretend two jobs were cut off.
-        m_svc->db->exec(
-            QStringLiteral(
-                "UPDATE jobs SET state='running', attempts=1, result_file=NULL WHERE id=?"),
-            {id});
-        m_svc->db->exec(u"DELETE FROM page_ledger WHERE job_id=?"_s, {id});
+        m_svc->store->query(
+            u"UPDATE jobs SET state='running', attempts=1, result_file=NULL WHERE id=?"_s, {id});
+        m_svc->store->query(u"DELETE FROM page_ledger WHERE job_id=?"_s, {id});
         const QJsonObject other = m_svc->convert(m_alice, up, u"PDF2MD"_s);
         const QString stuck = other.value(u"id"_s).toString();
         QCOMPARE(m_svc->waitForJob(m_alice, stuck).value(u"status"_s).toInt(), 1);
-        m_svc->db->exec(u"UPDATE jobs SET state='running', attempts=? WHERE id=?"_s,
-                        {JobRunner::kMaxAttempts, stuck});
+        m_svc->store->query(u"UPDATE jobs SET state='running', attempts=? WHERE id=?"_s,
+                            {JobRunner::kMaxAttempts, stuck});
         const int touched = m_svc->runner->recover();
         QCOMPARE(touched, 2);
         QCOMPARE(m_svc->waitForJob(m_alice, id).value(u"status"_s).toInt(), 1);
@@ -611,6 +608,30 @@ private slots:
             QCOMPARE(listed, dataOf(m_svc->get(u"/api/v1/tollan/convert/"_s + id, token)));
         }
         QCOMPARE(counters.builds, builds);
+    }
+
+    // A failed job carries "fail_reason" only when there is one, alike in its status and in
+    // the history.
+    void failReasonOnTheWire_data() {
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("none") << QString();
+        QTest::newRow("given") << u"the PDF is damaged \"p. 3\""_s;
+    }
+    void failReasonOnTheWire() {
+        QFETCH(QString, reason);
+        static int row = 0;
+        const QString email = u"reason%1@example.org"_s.arg(++row);
+        const QString token = m_svc->addUserAndLogin(email);
+        const QString id = addFinishedJobs(*m_svc, email, 1).first();
+        QCOMPARE(convertsOf(historyOf(*m_svc, token, {}, false)).size(), 1); // cached from here
+        m_svc->store->query(u"UPDATE jobs SET state='failed', fail_reason=? WHERE id=?"_s,
+                            {reason.isNull() ? u""_s : reason, id});
+        JobState::changed(m_svc->store->userByEmail(email)->id, id);
+        const QJsonObject status = dataOf(m_svc->get(u"/api/v1/tollan/convert/"_s + id, token));
+        QCOMPARE(status.value(u"status"_s).toInt(), 2);
+        QCOMPARE(status.contains(u"fail_reason"_s), !reason.isEmpty());
+        QCOMPARE(status.value(u"fail_reason"_s).toString(), reason);
+        QCOMPARE(convertsOf(historyOf(*m_svc, token, {}, false)).first().toObject(), status);
     }
 
     // The answers kept stay within their bound: an account let go is read again when next

@@ -1,6 +1,7 @@
 // The service under hostile or crowded use, over loopback against the real
 // HTTP layer: writers racing each other, slow and malformed requests, refused
 // bodies, forged log lines and a full disk.
+#include "AccessLog.h"
 #include "Records.h"
 #include "ServerTestSupport.h"
 
@@ -364,26 +365,40 @@ private slots:
 
     // Request data cannot forge access log lines or reach a terminal as escapes.
     void logLinesCannotBeForged() {
-        QTemporaryFile log;
-        QVERIFY(log.open());
-        std::fflush(stderr);
-        const int saved = ::dup(STDERR_FILENO);
-        ::dup2(log.handle(), STDERR_FILENO);
         Raw c(m_svc->port);
         c.send(
             "GET /x%0A2026-01-01%2000:00:00%20+0000%20127.0.0.1%20forged%1B[2J\x7f%22 HTTP/1.1\r\n"
             "Host: x\r\nConnection: close\r\n\r\n");
-        const bool answered = c.receive(5000).startsWith("HTTP/1.1 404");
-        std::fflush(stderr);
-        ::dup2(saved, STDERR_FILENO);
-        ::close(saved);
-        QVERIFY(answered);
-        const QByteArray text = readFile(log.fileName());
+        QVERIFY(c.receive(5000).startsWith("HTTP/1.1 404"));
+        const QByteArray text = readFile(m_svc->config.dataDir + u"/access.log"_s);
         QVERIFY2(text.contains("/x\\x0a2026"), text.constData());
         for (const QByteArray &line : text.split('\n'))
             QVERIFY2(!line.contains("forged") || line.contains("/x\\x0a"), line.constData());
         for (const char bad : {'\x1b', '\x7f', '\r'})
             QVERIFY(!text.contains(bad));
+    }
+
+    // A flood of requests cannot fill the disk: the log is rotated by size, one older
+    // file kept, and every line stays whole.
+    void accessLogIsBounded() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"access.log"_s);
+        {
+            quorvel::server::AccessLog log(path, 8192);
+            QVERIFY(log.error().isEmpty());
+            for (int i = 0; i < 2000; ++i) {
+                const QByteArray line = "request " + QByteArray::number(i) + " answered\n";
+                log.write(line.constData(), std::size_t(line.size()));
+            }
+        }
+        QVERIFY(QFileInfo(path).size() <= 8192);
+        QVERIFY(QFileInfo(path + u".1"_s).size() <= 8192);
+        const QList<QByteArray> lines = readFile(path).split('\n');
+        QCOMPARE(lines.last(), QByteArray()); // ends with a whole line
+        QVERIFY(lines.first().startsWith("request "));
+        QCOMPARE(lines[lines.size() - 2], QByteArray("request 1999 answered"));
+        QVERIFY(readFile(path + u".1"_s).endsWith(" answered\n"));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 2);
     }
 };
 

@@ -67,9 +67,10 @@ private slots:
                        : -1;
         };
         auto stateOf = [&](const QString &id) {
-            auto q = svc.db->exec(u"SELECT state, failure FROM jobs WHERE id=?"_s, {id});
-            return q.next() ? q.value(0).toString() + QLatin1Char('|') + q.value(1).toString()
-                            : QString();
+            const auto rows =
+                svc.store->query(u"SELECT state, failure FROM jobs WHERE id=?"_s, {id});
+            return rows.empty() ? QString()
+                                : rows[0][0].toString() + QLatin1Char('|') + rows[0][1].toString();
         };
 
         const QString first = run(m_small);

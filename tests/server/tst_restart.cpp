@@ -7,7 +7,6 @@
 #include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QProcess>
-#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -76,12 +75,12 @@ class TestRestart : public QObject {
     }
 
     bool waitUntilRunning() {
-        quorvel::server::Database db(m_data + u"/quorvel.sqlite"_s);
+        const auto store = quorvel::server::openStore({}, m_data);
         QElapsedTimer t;
         t.start();
         while (t.elapsed() < 30000) {
-            auto q = db.exec(u"SELECT COUNT(*) FROM jobs WHERE state='running'"_s);
-            if (q.next() && q.value(0).toInt() > 0)
+            if (store->query(u"SELECT COUNT(*) FROM jobs WHERE state='running'"_s)[0][0].toInt() >
+                0)
                 return true;
             QThread::msleep(50);
         }
@@ -165,10 +164,11 @@ private slots:
         QVERIFY(t.elapsed() < 15000);
         QCOMPARE(processesWithHomeUnder(m_data + u"/work"_s).size(), 0);
         {
-            quorvel::server::Database db(m_data + u"/quorvel.sqlite"_s);
-            auto q = db.exec(u"SELECT COUNT(*) FROM jobs WHERE state='running'"_s);
-            QVERIFY(q.next());
-            QCOMPARE(q.value(0).toInt(), 0); // put back in the queue, not left running
+            const auto store = quorvel::server::openStore({}, m_data);
+            // put back in the queue, not left running
+            QCOMPARE(
+                store->query(u"SELECT COUNT(*) FROM jobs WHERE state='running'"_s)[0][0].toInt(),
+                0);
         }
         QVERIFY(startServer());
         checkAllEnd(token, ids);

@@ -169,6 +169,15 @@ Popup {
                         icon: presenter.typeIcon
                         Layout.fillWidth: true
                     }
+                    DetailRow {
+                        objectName: "failReasonRow"
+                        visible: presenter.failReason !== ""
+                        theme: sheet.theme
+                        title: qsTr("Why It Failed")
+                        value: presenter.failReason
+                        icon: "exclamationmark.triangle.fill"
+                        Layout.fillWidth: true
+                    }
                     DetailRow { theme: sheet.theme; title: qsTr("Created At"); value: presenter.createAt; icon: "clock.fill"; Layout.fillWidth: true }
                     DetailRow { theme: sheet.theme; title: qsTr("File Path"); value: presenter.sourceFilePath; icon: "folder.fill"; Layout.fillWidth: true }
                     DetailRow { theme: sheet.theme; title: qsTr("MD5"); value: presenter.sourceFileMd5; icon: "doc.text.fill"; Layout.fillWidth: true }

@@ -34,6 +34,8 @@ class TaskPresenter : public QObject {
     Q_PROPERTY(QString createAt READ createAt NOTIFY changed FINAL)
     Q_PROPERTY(QString sourceFileTyp READ sourceFileTyp NOTIFY changed FINAL)
     Q_PROPERTY(QString resultFileTyp READ resultFileTyp NOTIFY changed FINAL)
+    // Why a failed job failed, as the service put it; empty for any other job.
+    Q_PROPERTY(QString failReason READ failReason NOTIFY changed FINAL)
     Q_PROPERTY(QString sourceFilePath READ sourceFilePath NOTIFY changed FINAL)
     Q_PROPERTY(QString sourceFileMd5 READ sourceFileMd5 NOTIFY changed FINAL)
 
@@ -74,6 +76,7 @@ public:
     QString createAt() const { return m_task.createAt; }
     QString sourceFileTyp() const { return m_task.sourceFileTyp; }
     QString resultFileTyp() const { return m_task.resultFileTyp; }
+    QString failReason() const { return m_task.status == 2 ? m_task.failReason : QString(); }
     QString sourceFilePath() const { return m_task.sourceFilePath; }
     QString sourceFileMd5() const { return m_task.sourceFileMd5; }
 

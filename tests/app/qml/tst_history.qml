@@ -71,7 +71,7 @@ Item {
             ]
         }
         function test_cardsByStatus(data) {
-            const view = openPage([job("j", data.status)])
+            const view = openPage([job("j", data.status, { fail_reason: "timed out" })])
             const c = card(view, "j")
             compare(findChild(c, "statusBadge").status, data.badge)
             compare(findChild(c, "statusIcon").name, data.icon)
@@ -85,6 +85,10 @@ Item {
             compare(view.sheet.presenter.statusText, data.badge)
             compare(view.sheet.presenter.statusIcon, data.sheetIcon)
             compare(findChild(view.sheet.contentItem, "resultTypeRow").visible, data.result)
+            // Why it failed is shown for a failed job only.
+            const reason = findChild(view.sheet.contentItem, "failReasonRow")
+            compare(reason.visible, data.status === 2)
+            compare(reason.value, data.status === 2 ? "timed out" : "")
             view.sheet.close()
             tryCompare(view.viewModel, "showTaskDetail", false)
         }
