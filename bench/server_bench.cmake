@@ -4,3 +4,10 @@ if(TARGET quorvel_server_lib)
   set_target_properties(server_bench PROPERTIES AUTOMOC OFF)
   target_link_libraries(server_bench PRIVATE quorvel_server_lib)
 endif()
+
+# The job queue's claim and completion, SQLite against PostgreSQL (bench/cluster_bench).
+if(TARGET quorvel_server_lib)
+  add_executable(claim_bench ${CMAKE_CURRENT_LIST_DIR}/claim_bench.cpp)
+  set_target_properties(claim_bench PROPERTIES AUTOMOC OFF)
+  target_link_libraries(claim_bench PRIVATE quorvel_server_lib)
+endif()
