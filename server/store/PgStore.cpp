@@ -130,6 +130,9 @@ public:
             conn = nullptr;
             throw DatabaseUnavailable("cannot connect to PostgreSQL: " + why);
         }
+        // Notices ("already exists, skipping") are no news to an operator.
+        PQsetNoticeProcessor(
+            conn, [](void *, const char *) {}, nullptr);
     }
     ~PgConnection() {
         if (conn)
@@ -303,6 +306,8 @@ const std::vector<const char *> kMigrations = {
        -- Every change of a listed job bumps its account's version in the same
        -- transaction and stamps the job with it, so any service can tell
        -- whether its copy of the history is current, and what changed since.
+       -- Claims and leases change nothing a client sees (queued and running
+       -- are both status 0): they leave the account's row alone.
        CREATE FUNCTION jobs_stamp_version() RETURNS trigger LANGUAGE plpgsql AS $$
        BEGIN
          UPDATE users SET history_version = history_version + 1 WHERE id = NEW.user_id
@@ -312,7 +317,8 @@ const std::vector<const char *> kMigrations = {
        CREATE TRIGGER jobs_inserted BEFORE INSERT ON jobs
          FOR EACH ROW EXECUTE FUNCTION jobs_stamp_version();
        CREATE TRIGGER jobs_changed BEFORE UPDATE ON jobs FOR EACH ROW
-         WHEN (OLD.state IS DISTINCT FROM NEW.state
+         WHEN ((OLD.state IS DISTINCT FROM NEW.state
+                AND NOT (OLD.state IN ('queued', 'running') AND NEW.state IN ('queued', 'running')))
                OR OLD.page_number IS DISTINCT FROM NEW.page_number
                OR OLD.fail_reason IS DISTINCT FROM NEW.fail_reason
                OR OLD.file_name IS DISTINCT FROM NEW.file_name)

@@ -322,6 +322,9 @@ TestService::TestService(int workers, qint64 maxUploadBytes, QString dataDir,
     config.selfExecutable = QStringLiteral(QUORVEL_SERVER_BINARY);
     // Most tests convert no office document: start LibreOffice only when one comes.
     config.warmOfficeEngines = false;
+    // Leases are renewed and taken back by a background thread; tests that take jobs back
+    // themselves (recover()) must not race it.
+    config.jobLease = std::chrono::seconds(3600);
     if (tweak)
         tweak(config);
     if (PgCluster::wanted()) {
