@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
+#include <QSysInfo>
 #include <QTextStream>
 
 #include <csignal>
@@ -34,11 +35,19 @@ const char *kUsage = R"(Usage: quorvel-server COMMAND [OPTIONS]
 
 Commands:
   serve [--listen HOST:PORT] [--data DIR] [--workers N] [--max-upload MiB]
-        [--job-timeout SECONDS] [--history-cache MiB]
+        [--job-timeout SECONDS] [--history-cache MiB] [--database URL]
+        [--storage DIR] [--job-lease SECONDS] [--cold-office]
         [--access-log FILE|-|off] [--access-log-size MiB]
                               run the service (default 127.0.0.1:8740); the
-                              history answers it keeps hold at most MiB (256);
-                              one line per request goes to DIR/access.log, which
+                              history answers it keeps hold at most MiB (256).
+                              Several services share one PostgreSQL database
+                              (--database postgresql://…) and one folder for
+                              uploads and results (--storage, default the data
+                              folder); a job a service stops renewing for
+                              --job-lease seconds (60) is run by another.
+                              --cold-office starts LibreOffice at a worker's
+                              first office job instead of with the worker.
+                              One line per request goes to DIR/access.log, which
                               is rotated at MiB (32; one older file kept), or to
                               FILE, to standard error (-) or nowhere (off)
   user add EMAIL [--pages N] [--lifetime DAILY_PAGES] [--password-stdin]
@@ -53,7 +62,8 @@ Commands:
   user passwd EMAIL [--password-stdin]
                               set a new password and sign out every session
 
-Every command takes --data DIR (default: the user's data home, quorvel-server).
+Every command takes --data DIR (default: the user's data home, quorvel-server)
+and --database URL (default: the SQLite file in the data folder).
 )";
 
 int usageError(const QString &msg) {
@@ -234,11 +244,12 @@ int userCommand(const QStringList &rest) {
 int serveCommand(const QStringList &rest) {
     const Args a = parseArgs(rest,
                              {QStringLiteral("--listen"), QStringLiteral("--data"),
-                              QStringLiteral("--database"), QStringLiteral("--workers"),
+                              QStringLiteral("--database"), QStringLiteral("--storage"),
+                              QStringLiteral("--job-lease"), QStringLiteral("--workers"),
                               QStringLiteral("--max-upload"), QStringLiteral("--job-timeout"),
                               QStringLiteral("--history-cache"), QStringLiteral("--access-log"),
                               QStringLiteral("--access-log-size")},
-                             {});
+                             {QStringLiteral("--cold-office")});
     if (!a.error.isEmpty())
         return usageError(a.error);
     if (!a.positional.isEmpty())
@@ -274,6 +285,20 @@ int serveCommand(const QStringList &rest) {
         cfg.jobTimePerPage = std::chrono::seconds(0);
         cfg.jobTimeMax = std::chrono::seconds(*t);
     }
+    if (a.options.contains(QStringLiteral("--job-lease"))) {
+        const auto t = number(a.options[QStringLiteral("--job-lease")]);
+        if (!t || *t < 1 || *t > 3600)
+            return usageError(QStringLiteral("--job-lease needs a number of seconds (1 to 3600)"));
+        cfg.jobLease = std::chrono::seconds(*t);
+    }
+    if (a.options.contains(QStringLiteral("--storage")))
+        cfg.storageDir = QDir(a.options[QStringLiteral("--storage")]).absolutePath();
+    if (!databaseUrl.isEmpty() && !databaseUrl.startsWith(QLatin1String("postgresql://")) &&
+        !databaseUrl.startsWith(QLatin1String("postgres://")))
+        return usageError(QStringLiteral("--database needs a postgresql:// URL"));
+    cfg.warmOfficeEngines = !a.flags.contains(QStringLiteral("--cold-office"));
+    cfg.instance = QSysInfo::machineHostName() + QStringLiteral("/") +
+                   QString::number(QCoreApplication::applicationPid());
     if (a.options.contains(QStringLiteral("--history-cache"))) {
         const auto m = number(a.options[QStringLiteral("--history-cache")]);
         if (!m || *m > 1024 * 1024)
@@ -303,7 +328,9 @@ int serveCommand(const QStringList &rest) {
     // A file size limit then fails the write (and the upload with 507) instead of the service.
     std::signal(SIGXFSZ, SIG_IGN);
 
-    if (!QDir().mkpath(cfg.dataDir)) {
+    if (!QDir().mkpath(cfg.dataDir) ||
+        (!cfg.storageDir.isEmpty() &&
+         !QDir().mkpath(cfg.storageDir + QStringLiteral("/uploads")))) {
         std::cerr << "quorvel-server: cannot create " << cfg.dataDir.toStdString() << "\n";
         return 1;
     }
@@ -345,9 +372,10 @@ int serveCommand(const QStringList &rest) {
             api.stop();
         });
         std::fprintf(stderr,
-                     "%s quorvel-server listening on http://%s:%d, data in %s, %d workers\n",
+                     "%s quorvel-server listening on http://%s:%d, data in %s, state in %s, "
+                     "%d workers\n",
                      nowText().toUtf8().constData(), cfg.host.toUtf8().constData(), port,
-                     cfg.dataDir.toUtf8().constData(),
+                     cfg.dataDir.toUtf8().constData(), store->describe().toUtf8().constData(),
                      cfg.workers > 0 ? cfg.workers : int(std::thread::hardware_concurrency()));
         // Tests and scripts read this line to learn a port chosen by the system.
         std::printf("listening %d\n", port);

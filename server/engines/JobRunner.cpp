@@ -11,6 +11,7 @@
 #include <QFileInfo>
 
 #include <cstdio>
+#include <stdio.h>
 
 namespace quorvel::server {
 
@@ -107,9 +108,11 @@ void JobRunner::start() {
     for (int i = 0; i < m_config.workers; ++i)
         m_threads.emplace_back([this, i] { work(i); });
     m_keeper = std::thread([this] { keepLeases(); });
+    m_store.watchQueue([this] { notify(); });
 }
 
 void JobRunner::stop() {
+    m_store.watchQueue({});
     m_stopping = true;
     {
         std::lock_guard lock(m_mutex);
@@ -268,6 +271,21 @@ bool JobRunner::runOne(int index) {
     return true;
 }
 
+template <typename F> auto JobRunner::whileUnavailable(F f) -> decltype(f()) {
+    // A finished conversion is worth waiting for while the database restarts;
+    // the writes are fenced by the attempt, so repeating one is harmless.
+    const auto until = std::chrono::steady_clock::now() + m_config.jobLease;
+    for (;;) {
+        try {
+            return f();
+        } catch (const DatabaseUnavailable &) {
+            if (std::chrono::steady_clock::now() > until)
+                throw;
+            std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        }
+    }
+}
+
 void JobRunner::finish(Worker &w, const Store::Claim &claim, EngineOutcome &out, double seconds) {
     const JobRecord &job = claim.job;
     if (w.leaseLost) {
@@ -275,21 +293,37 @@ void JobRunner::finish(Worker &w, const Store::Claim &claim, EngineOutcome &out,
         return;
     }
     if (out.cancelled) {
-        m_store.releaseJob(claim);
+        whileUnavailable([&] {
+            m_store.releaseJob(claim);
+            return true;
+        });
         JobState::changed(job.userId, job.id);
         logLine(QStringLiteral("job %1 queued again: the service is stopping").arg(job.id));
         return;
     }
 
     if (out.ok) {
-        const QString resultFile = job.id + QLatin1Char('.') + QFileInfo(out.resultPath).suffix();
+        // Named by attempt: a service that lost its lease never overwrites the
+        // result of the one that took the job over. Copied under a temporary
+        // name first, so no service ever serves half a file.
+        const QString resultFile = QStringLiteral("%1-%2.%3")
+                                       .arg(job.id)
+                                       .arg(claim.attempt)
+                                       .arg(QFileInfo(out.resultPath).suffix());
         const QString dest = resultsDir() + QLatin1Char('/') + resultFile;
-        QFile::remove(dest);
-        if (!QFile::rename(out.resultPath, dest) && !QFile::copy(out.resultPath, dest)) {
+        const QString part = resultsDir() + QStringLiteral("/.") + resultFile +
+                             QStringLiteral(".") + QString(m_config.instance).replace(u'/', u'-') +
+                             QStringLiteral(".part");
+        QFile::remove(part);
+        if (!(QFile::rename(out.resultPath, part) || QFile::copy(out.resultPath, part)) ||
+            ::rename(QFile::encodeName(part).constData(), QFile::encodeName(dest).constData()) !=
+                0) {
+            QFile::remove(part);
             out.ok = false;
             out.reason = QStringLiteral("the result could not be stored");
         } else {
-            const Store::Completion c = m_store.chargeAndComplete(claim, resultFile, out.pages);
+            const Store::Completion c = whileUnavailable(
+                [&] { return m_store.chargeAndComplete(claim, resultFile, out.pages); });
             if (c.outcome == Store::Completion::Outcome::Completed) {
                 JobState::changed(job.userId, job.id);
                 logLine(QStringLiteral("job %1 completed: %2 pages in %3 s%4")
@@ -300,6 +334,7 @@ void JobRunner::finish(Worker &w, const Store::Claim &claim, EngineOutcome &out,
                 return;
             }
             if (c.outcome == Store::Completion::Outcome::LeaseLost) {
+                // Kept: after a retry the completion may be ours after all.
                 logLine(QStringLiteral("job %1 given up: its lease was taken back").arg(job.id));
                 return;
             }
@@ -308,7 +343,7 @@ void JobRunner::finish(Worker &w, const Store::Claim &claim, EngineOutcome &out,
             out.reason = c.refusal;
         }
     }
-    if (m_store.failJob(claim, out.reason, out.failReason))
+    if (whileUnavailable([&] { return m_store.failJob(claim, out.reason, out.failReason); }))
         JobState::changed(job.userId, job.id);
     logLine(QStringLiteral("job %1 failed after %2 s: %3")
                 .arg(job.id)

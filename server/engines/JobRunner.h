@@ -48,6 +48,7 @@ private:
     void work(int index);
     bool runOne(int index);
     void keepLeases();
+    template <typename F> auto whileUnavailable(F f) -> decltype(f());
     void finish(Worker &w, const Store::Claim &claim, struct EngineOutcome &out, double seconds);
 
     Store &m_store;

@@ -63,9 +63,14 @@ struct HttpApi::Impl {
                     config.accessLogBytes) {}
 
     void routes() {
-        svr.Get("/healthz", [](const httplib::Request &, httplib::Response &res) {
-            reply(res, 200, QStringLiteral("ok"),
-                  QJsonObject{{QStringLiteral("status"), QStringLiteral("ok")}});
+        svr.Get("/healthz", [this](const httplib::Request &, httplib::Response &res) {
+            const bool db = services.store.reachable();
+            reply(res, db ? 200 : 503,
+                  db ? QStringLiteral("ok") : QStringLiteral("the database is unreachable"),
+                  QJsonObject{{QStringLiteral("status"),
+                               db ? QStringLiteral("ok") : QStringLiteral("down")},
+                              {QStringLiteral("database"),
+                               db ? QStringLiteral("reachable") : QStringLiteral("unreachable")}});
         });
         auth.add(svr);
         uploads.add(svr);
@@ -109,6 +114,13 @@ HttpApi::HttpApi(Store &store, Accounts &accounts, JobRunner &runner, Config con
             QString what = QStringLiteral("internal error");
             try {
                 std::rethrow_exception(ep);
+            } catch (const DatabaseUnavailable &e) {
+                // Nothing was done that the client could not ask for again.
+                std::fprintf(stderr, "%s request refused: %s\n", nowText().toUtf8().constData(),
+                             e.what());
+                res.set_header("Retry-After", "1");
+                reply(res, 503, QStringLiteral("the database is unavailable; try again shortly"));
+                return;
             } catch (const std::exception &e) {
                 std::fprintf(stderr, "%s request failed: %s\n", nowText().toUtf8().constData(),
                              e.what());

@@ -7,6 +7,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QSysInfo>
 
 #include <sys/statvfs.h>
 
@@ -19,7 +20,15 @@ void UploadRoutes::add(httplib::Server &svr) {
 }
 
 QString UploadRoutes::tmpDir() const {
-    return m_s.config.dataDir + QStringLiteral("/tmp");
+    // Beside the uploads, so that the finished file is renamed into place; on
+    // a shared folder each service has its own, named after its data folder,
+    // and clears only that one.
+    if (m_s.config.storageDir.isEmpty() || m_s.config.storageDir == m_s.config.dataDir)
+        return m_s.config.dataDir + QStringLiteral("/tmp");
+    const QByteArray self = (QSysInfo::machineHostName() + m_s.config.dataDir).toUtf8();
+    return m_s.config.storageDir + QStringLiteral("/tmp/") +
+           QString::fromLatin1(
+               QCryptographicHash::hash(self, QCryptographicHash::Sha256).toHex().left(16));
 }
 
 std::int64_t UploadRoutes::drainLimit() const {
@@ -63,7 +72,9 @@ void UploadRoutes::upload(const httplib::Request &req, httplib::Response &res,
             return;
         }
         struct statvfs fs;
-        if (::statvfs(QFile::encodeName(m_s.config.dataDir).constData(), &fs) == 0) {
+        const QString volume =
+            m_s.config.storageDir.isEmpty() ? m_s.config.dataDir : m_s.config.storageDir;
+        if (::statvfs(QFile::encodeName(volume).constData(), &fs) == 0) {
             const auto freeBytes = std::int64_t(fs.f_bavail) * std::int64_t(fs.f_frsize);
             if (freeBytes < length + std::int64_t(256) * 1024 * 1024) {
                 replyAndClose(res, 507, QStringLiteral("the service is out of storage space"));

@@ -3,6 +3,7 @@
 #include <QJsonArray>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdint>
 #include <exception>
 #include <thread>
@@ -97,6 +98,18 @@ struct HistoryCache::Account {
     bool built = false;
     quint64 generation = 0;
     qint64 version = 0;
+    // Reads of the account's version in the database, one at a time: a request
+    // takes the result of the first read that began after it arrived, so many
+    // requests at once cost one round trip, not one each.
+    struct VersionReads {
+        std::mutex mutex;
+        std::condition_variable done;
+        quint64 started = 0;
+        quint64 finished = 0;
+        bool running = false;
+        qint64 value = -1;
+        std::exception_ptr error; // of read `finished`
+    } reads;
     std::vector<Block> blocks; // oldest first
     std::shared_ptr<const CachedAnswer> answer;
     std::size_t answerBytes = 0; // uncompressed
@@ -252,18 +265,52 @@ void HistoryCache::resize(Account &a, std::size_t bytes) {
     m_counters.bytes = m_bytes;
 }
 
+qint64 HistoryCache::currentVersion(Account &a, qint64 userId) {
+    auto &r = a.reads;
+    std::unique_lock lock(r.mutex);
+    const quint64 wanted = r.started + 1; // the first read to begin from now on
+    while (r.finished < wanted) {
+        if (!r.running && r.started < wanted) {
+            r.running = true;
+            r.started = wanted;
+            lock.unlock();
+            qint64 value = -1;
+            std::exception_ptr error;
+            try {
+                value = m_store.historyVersion(userId);
+            } catch (...) {
+                error = std::current_exception();
+            }
+            lock.lock();
+            r.value = value;
+            r.error = error;
+            r.finished = wanted;
+            r.running = false;
+            r.done.notify_all();
+            break;
+        }
+        r.done.wait(lock);
+    }
+    if (r.error)
+        std::rethrow_exception(r.error);
+    return r.value;
+}
+
 std::shared_ptr<const CachedAnswer> HistoryCache::answer(qint64 userId, bool gzip) {
     const std::shared_ptr<Account> a = account(userId);
-    std::lock_guard lock(a->mutex);
     // The journal (or the version) is read before the rows: a change
     // committed after this reading is seen again by the next request.
-    if (const qint64 version = m_store.historyVersion(userId); version >= 0) {
+    const qint64 version = m_store.shared() ? currentVersion(*a, userId) : -1;
+    std::lock_guard lock(a->mutex);
+    if (version >= 0) {
         // Other services change the account too: only the database knows what changed.
-        if (!a->built)
+        if (!a->built) {
             build(*a, userId, gzip);
-        else if (version != a->version)
+            a->version = version;
+        } else if (version > a->version) {
             updateSince(*a, userId, a->version);
-        a->version = version;
+            a->version = version;
+        }
     } else {
         const JobState::Changes changes = JobState::changesSince(userId, a->generation);
         if (!a->built || !changes.complete)

@@ -53,6 +53,7 @@ private:
     void build(Account &a, qint64 userId, bool gzip);
     void update(Account &a, qint64 userId, const std::vector<QString> &jobIds);
     void updateSince(Account &a, qint64 userId, qint64 version);
+    qint64 currentVersion(Account &a, qint64 userId);
     std::shared_ptr<const CachedAnswer> assemble(Account &a, bool body, bool gzip);
     std::shared_ptr<Account> account(qint64 userId);
     void resize(Account &a, std::size_t bytes);

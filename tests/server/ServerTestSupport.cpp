@@ -1,6 +1,7 @@
 #include "ServerTestSupport.h"
 #include "Zip.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
@@ -13,6 +14,8 @@
 
 #include <algorithm>
 #include <vector>
+
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -319,9 +322,19 @@ TestService::TestService(int workers, qint64 maxUploadBytes, QString dataDir,
     config.selfExecutable = QStringLiteral(QUORVEL_SERVER_BINARY);
     // Most tests convert no office document: start LibreOffice only when one comes.
     config.warmOfficeEngines = false;
+    // Leases are renewed and taken back by a background thread; tests that take jobs back
+    // themselves (recover()) must not race it.
+    config.jobLease = std::chrono::seconds(3600);
     if (tweak)
         tweak(config);
-    store = openStore({}, dataDir);
+    if (PgCluster::wanted()) {
+        PgCluster *pg = PgCluster::shared();
+        if (pg)
+            databaseUrl = pg->newDatabase();
+        if (databaseUrl.isEmpty())
+            qFatal("no PostgreSQL cluster for the test");
+    }
+    store = openStore(databaseUrl, dataDir);
     store->migrate();
     accounts = std::make_unique<Accounts>(*store);
     runner = std::make_unique<JobRunner>(*store, config);
@@ -334,6 +347,105 @@ TestService::TestService(int workers, qint64 maxUploadBytes, QString dataDir,
     // Wait until the accept loop runs.
     for (int i = 0; i < 200 && !api->server().is_running(); ++i)
         QThread::msleep(5);
+}
+
+bool PgCluster::wanted() {
+    return qEnvironmentVariable("QUORVEL_TEST_STORE") == u"postgresql"_s;
+}
+
+PgCluster *PgCluster::shared() {
+    static std::unique_ptr<PgCluster> cluster = [] {
+        auto c = std::make_unique<PgCluster>();
+        return c->running() ? std::move(c) : nullptr;
+    }();
+    return cluster.get();
+}
+
+PgCluster::PgCluster() {
+    QStringList found = QDir(u"/usr/lib/postgresql"_s).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    std::sort(found.begin(), found.end(),
+              [](const QString &a, const QString &b) { return a.toInt() > b.toInt(); });
+    for (const QString &v : found)
+        if (QFile::exists(u"/usr/lib/postgresql/%1/bin/initdb"_s.arg(v))) {
+            m_bin = u"/usr/lib/postgresql/%1/bin/"_s.arg(v);
+            break;
+        }
+    if (m_bin.isEmpty()) {
+        qWarning("PostgreSQL's server programs are not installed (postgresql-15)");
+        return;
+    }
+    m_dir = std::make_unique<QTemporaryDir>(QDir::tempPath() + u"/quorvel-pg-XXXXXX"_s);
+    // PostgreSQL refuses to run as root: the cluster belongs to the postgres user then.
+    m_asPostgres = ::geteuid() == 0;
+    if (m_asPostgres && runTool(u"chown"_s, {u"postgres:postgres"_s, m_dir->path()}) != 0) {
+        qWarning("cannot hand %s to the postgres user", qPrintable(m_dir->path()));
+        return;
+    }
+    QByteArray out;
+    if (run(u"initdb"_s,
+            {u"-D"_s, m_dir->path() + u"/data"_s, u"-U"_s, u"postgres"_s, u"--auth=trust"_s,
+             u"--no-sync"_s, u"-E"_s, u"UTF8"_s, u"--no-locale"_s},
+            &out) != 0) {
+        qWarning("initdb failed: %s", out.constData());
+        return;
+    }
+    if (!start())
+        return;
+    // Should this process die without stopping it, the cluster goes too.
+    const QString stop = (m_asPostgres ? u"runuser -u postgres -- "_s : QString()) + m_bin +
+                         u"pg_ctl -D %1/data -m immediate stop"_s.arg(m_dir->path());
+    QProcess::startDetached(u"sh"_s,
+                            {u"-c"_s, u"while kill -0 %1 2>/dev/null; do sleep 1; done; "
+                                      "%2; rm -rf %3"_s.arg(QCoreApplication::applicationPid())
+                                          .arg(stop, m_dir->path())});
+}
+
+PgCluster::~PgCluster() {
+    if (m_running)
+        run(u"pg_ctl"_s, {u"-D"_s, m_dir->path() + u"/data"_s, u"-m"_s, u"immediate"_s, u"stop"_s});
+}
+
+int PgCluster::run(const QString &tool, const QStringList &args, QByteArray *out) {
+    if (m_asPostgres)
+        return runTool(u"runuser"_s,
+                       QStringList{u"-u"_s, u"postgres"_s, u"--"_s, m_bin + tool} + args, out);
+    return runTool(m_bin + tool, args, out);
+}
+
+bool PgCluster::start() {
+    QByteArray out;
+    // Durability is no concern of a throwaway cluster: no fsync, no full pages.
+    const QString options = u"-c listen_addresses='' -k %1 -F -c full_page_writes=off "
+                            "-c max_connections=300 -c shared_buffers=32MB"_s.arg(m_dir->path());
+    m_running = run(u"pg_ctl"_s,
+                    {u"-D"_s, m_dir->path() + u"/data"_s, u"-l"_s, m_dir->path() + u"/log"_s,
+                     u"-o"_s, options, u"-w"_s, u"start"_s},
+                    &out) == 0;
+    if (!m_running)
+        qWarning("PostgreSQL did not start: %s\n%s", out.constData(),
+                 readFile(m_dir->path() + u"/log"_s).constData());
+    return m_running;
+}
+
+bool PgCluster::stop() {
+    const bool ok = run(u"pg_ctl"_s, {u"-D"_s, m_dir->path() + u"/data"_s, u"-m"_s, u"fast"_s,
+                                      u"-w"_s, u"stop"_s}) == 0;
+    m_running = !ok;
+    return ok;
+}
+
+QString PgCluster::url(const QString &database) const {
+    return u"postgresql:///%1?host=%2&user=postgres"_s.arg(database, m_dir->path());
+}
+
+QString PgCluster::newDatabase() {
+    const QString name = u"quorvel_test_%1"_s.arg(++m_databases);
+    QByteArray out;
+    if (run(u"createdb"_s, {u"-h"_s, m_dir->path(), u"-U"_s, u"postgres"_s, name}, &out) != 0) {
+        qWarning("createdb failed: %s", out.constData());
+        return {};
+    }
+    return url(name);
 }
 
 TestService::~TestService() {

@@ -78,7 +78,40 @@ QStringList wordsOf(const QString &text);
 // Share of `expected` found in `actual` as an in-order subsequence (longest common subsequence).
 double inOrderShare(const QStringList &expected, const QStringList &actual);
 
+// A throwaway PostgreSQL cluster: initdb in a temporary folder (as the postgres user when
+// running as root), a server listening on a Unix socket in that folder only, fsync off.
+class PgCluster {
+public:
+    PgCluster();
+    ~PgCluster();
+    PgCluster(const PgCluster &) = delete;
+    PgCluster &operator=(const PgCluster &) = delete;
+
+    // The one cluster of this test process, started on first use; null when it cannot be
+    // (the reason is printed).
+    static PgCluster *shared();
+    // Whether this test process runs its services on PostgreSQL (QUORVEL_TEST_STORE=postgresql).
+    static bool wanted();
+
+    bool running() const { return m_running; }
+    // A new, empty database; its URL.
+    QString newDatabase();
+    QString url(const QString &database) const;
+    bool start();
+    // Fast shutdown: connections are cut as by a crash of the server.
+    bool stop();
+
+private:
+    int run(const QString &tool, const QStringList &args, QByteArray *out = nullptr);
+    QString m_bin;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    bool m_asPostgres = false;
+    bool m_running = false;
+    int m_databases = 0;
+};
+
 // A complete service in this process on a free loopback port, with a fresh data directory.
+// Its state is in SQLite, or in a new database of PgCluster::shared() when PgCluster::wanted().
 class TestService {
 public:
     explicit TestService(int workers = 2, qint64 maxUploadBytes = 8 * 1024 * 1024,
@@ -87,6 +120,7 @@ public:
     ~TestService();
 
     quorvel::server::Config config;
+    QString databaseUrl; // empty: SQLite in the data directory
     std::unique_ptr<quorvel::server::Store> store;
     std::unique_ptr<quorvel::server::Accounts> accounts;
     std::unique_ptr<quorvel::server::JobRunner> runner;

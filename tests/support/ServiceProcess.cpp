@@ -20,12 +20,14 @@ bool addUserWithBinary(const QString &dataDir, const QString &email, int pages,
            add.exitCode() == 0;
 }
 
-int startServerBinary(QProcess &process, const QString &dataDir, const QString &logFile) {
+int startServerBinary(QProcess &process, const QString &dataDir, const QString &logFile,
+                      const QStringList &extra) {
     process.setProcessChannelMode(QProcess::SeparateChannels);
     process.setStandardErrorFile(logFile, QIODevice::Append);
     process.start(QStringLiteral(QUORVEL_SERVER_BINARY),
-                  {u"serve"_s, u"--listen"_s, u"127.0.0.1:0"_s, u"--data"_s, dataDir,
-                   u"--workers"_s, u"2"_s});
+                  QStringList{u"serve"_s, u"--listen"_s, u"127.0.0.1:0"_s, u"--data"_s, dataDir,
+                              u"--workers"_s, u"2"_s} +
+                      extra);
     if (!process.waitForStarted())
         return 0;
     QElapsedTimer t;

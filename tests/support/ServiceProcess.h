@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QProcess>
 #include <QString>
+#include <QStringList>
 
 namespace quorvel::test {
 
@@ -11,6 +12,8 @@ namespace quorvel::test {
 // (the port, or 0 when it did not come up).
 bool addUserWithBinary(const QString &dataDir, const QString &email, int pages,
                        const QByteArray &password);
-int startServerBinary(QProcess &process, const QString &dataDir, const QString &logFile);
+// `extra` options follow the others.
+int startServerBinary(QProcess &process, const QString &dataDir, const QString &logFile,
+                      const QStringList &extra = {});
 
 } // namespace quorvel::test
