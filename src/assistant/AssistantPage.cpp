@@ -1,9 +1,9 @@
 #include "AssistantPage.h"
 
 #include "FileColors.h"
-#include "conversion/OperationCatalogue.h"
 #include "history/TaskLook.h"
 #include "service/Log.h"
+#include "service/Operations.h"
 #include "service/ServiceError.h"
 
 #include <QDir>
@@ -150,7 +150,7 @@ QUrl AssistantPage::documentsFileURL(const ConversionTask &task) {
 }
 
 bool AssistantPage::resultIsPdf(const ConversionTask &task) {
-    return OperationCatalogue::resultExtension(task.typ) == u".pdf" ||
+    return Operations::resultExtension(task.typ) == u".pdf" ||
            task.resultFileTyp.compare(u"pdf", Qt::CaseInsensitive) == 0;
 }
 

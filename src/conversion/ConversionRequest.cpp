@@ -14,9 +14,11 @@ namespace {
 // The type code, with the line saying which rule formed it.
 QString typeCodeWithLog(const QString &operationName) {
     const QString code = OperationCatalogue::conversionTypeCode(operationName);
-    if (operationName == QLatin1String("MD to PDF"))
-        Log::write(QStringLiteral("convertToPDF - MD to PDF特殊处理: MD2PDF"));
-    else if (operationName.contains(QLatin1String("to PDF")))
+    const Operations::CodeRule rule = OperationCatalogue::codeRule(operationName);
+    if (rule == Operations::CodeRule::Fixed)
+        Log::write(QStringLiteral("convertToPDF - ") + operationName +
+                   QStringLiteral("特殊处理: ") + code);
+    else if (rule == Operations::CodeRule::Reverse)
         Log::write(QStringLiteral("convertToPDF - 反向转换: ") + code);
     else
         Log::write(QStringLiteral("convertToPDF - 正向转换: ") + code);
@@ -35,8 +37,7 @@ ConversionTask buildTask(const QJsonObject &data, const QString &code,
     t.pageNumber = upload.page_number;
     t.sourceFilePath = upload.source_file_path;
     t.sourceFileTyp = upload.source_file_typ;
-    t.resultFileTyp =
-        code.contains(QLatin1String("2PDF")) ? QStringLiteral("pdf") : QStringLiteral("docx");
+    t.resultFileTyp = Operations::resultFileType(code);
     t.sourceFileMd5 = upload.source_file_md5;
     t.status = statusNumber(JobStatus::Converting);
     t.createAt = currentDateText();

@@ -95,8 +95,9 @@ QCoro::Task<> ConversionRun::process(QString operationName, QList<QUrl> files) {
         co_return;
     }
     Log::write(QStringLiteral("processFiles - 准备开始转换: ") + operationName);
-    if (operationName == QLatin1String("MD to PDF"))
-        Log::write(QStringLiteral("processFiles - 特殊处理MD to PDF转换"));
+    if (OperationCatalogue::codeRule(operationName) == Operations::CodeRule::Fixed)
+        Log::write(QStringLiteral("processFiles - 特殊处理") + operationName +
+                   QStringLiteral("转换"));
 
     // Every uploaded file gets its own job; the run is complete only when all were
     // accepted, and a refusal ends it with the jobs accepted so far still followed.

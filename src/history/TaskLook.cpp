@@ -1,6 +1,7 @@
 #include "history/TaskLook.h"
 
 #include "service/JobStatus.h"
+#include "service/Operations.h"
 
 namespace quorvel::TaskLook {
 
@@ -71,20 +72,7 @@ Glyph sheetGlyph(qint64 status, bool retrying) {
 }
 
 QString typeIcon(const QString &typ) {
-    if (typ == u"pdf2doc")
-        return QStringLiteral("doc.fill");
-    if (typ == u"pdf2img")
-        return QStringLiteral("photo.fill");
-    if (typ == u"pdf2txt")
-        return QStringLiteral("text.alignleft");
-    if (typ == u"pdf2ppt")
-        return QStringLiteral("rectangle.stack.fill");
-    if (typ == u"pdf2excel")
-        return QStringLiteral("tablecells.fill");
-    if (typ == u"img2pdf" || typ == u"doc2pdf" || typ == u"ppt2pdf" || typ == u"excel2pdf" ||
-        typ == u"txt2pdf")
-        return QStringLiteral("doc.richtext.fill");
-    return QStringLiteral("doc.fill");
+    return Operations::typeIcon(typ);
 }
 
 QString pagesText(qint64 pageNumber, bool inSheet) {
