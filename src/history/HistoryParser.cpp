@@ -167,17 +167,10 @@ bool decodeTaskFast(const QJsonObject &o, ConversionTask &t) {
         out = whole;
         return true;
     };
-    return text(QLatin1StringView("id"), t.id, true) &&
-           text(QLatin1StringView("user_id"), t.userId, false) &&
-           text(QLatin1StringView("typ"), t.typ, false) &&
-           text(QLatin1StringView("file_name"), t.fileName, false) &&
-           text(QLatin1StringView("source_file_path"), t.sourceFilePath, false) &&
-           text(QLatin1StringView("source_file_typ"), t.sourceFileTyp, false) &&
-           text(QLatin1StringView("result_file_typ"), t.resultFileTyp, false) &&
-           text(QLatin1StringView("source_file_md5"), t.sourceFileMd5, false) &&
-           number(QLatin1StringView("status"), t.status) &&
-           text(QLatin1StringView("create_at"), t.createAt, false) &&
-           number(QLatin1StringView("page_number"), t.pageNumber);
+    for (const TaskField &f : kTaskFields)
+        if (!(f.number ? number(f.key, t.*f.number) : text(f.key, t.*f.text, f.required)))
+            return false;
+    return true;
 }
 
 ServiceError notJson() {
@@ -357,20 +350,19 @@ QString currentCreateAtText() {
 
 ConversionTask extractTaskFields(const QJsonObject &o) {
     ConversionTask t;
+    for (const TaskField &f : kTaskFields) {
+        if (f.number)
+            t.*f.number = integerOr(o, f.key, 0);
+        else
+            t.*f.text = textOr(o, f.key, {});
+    }
+    // What the list shows for a job the service described only in part.
     t.id = json::idText(o.value(QLatin1StringView("id")))
                .value_or(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper());
-    t.userId = textOr(o, QLatin1StringView("user_id"), {});
-    t.typ = textOr(o, QLatin1StringView("typ"), {});
-    t.fileName = textOr(o, QLatin1StringView("file_name"), QStringLiteral("Unknown File"));
-    t.pageNumber = integerOr(o, QLatin1StringView("page_number"), 0);
-    t.sourceFilePath = textOr(o, QLatin1StringView("source_file_path"), {});
-    t.sourceFileTyp = textOr(o, QLatin1StringView("source_file_typ"), {});
-    t.resultFileTyp = textOr(o, QLatin1StringView("result_file_typ"), {});
-    t.sourceFileMd5 = textOr(o, QLatin1StringView("source_file_md5"), {});
-    t.status = integerOr(o, QLatin1StringView("status"), 0);
-    const auto createAt = o.constFind(QLatin1StringView("create_at"));
-    t.createAt = createAt != o.constEnd() && createAt->isString() ? createAt->toString()
-                                                                  : currentCreateAtText();
+    if (!o.value(QLatin1StringView("file_name")).isString())
+        t.fileName = QStringLiteral("Unknown File");
+    if (!o.value(QLatin1StringView("create_at")).isString())
+        t.createAt = currentCreateAtText();
     return t;
 }
 
