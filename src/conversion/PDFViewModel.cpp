@@ -293,10 +293,6 @@ QCoro::Task<> PDFViewModel::processFiles(QString operationName) {
     co_await run.process(operationName, m_selectedFiles);
 }
 
-bool PDFViewModel::validateFileFormats(const QList<QUrl> &files, const QString &operationName) {
-    return conversionRun().validate(files, operationName);
-}
-
 QCoro::Task<> PDFViewModel::startConversion(QString operationName, FileUploadData upload) {
     QPointer<PDFViewModel> self(this);
     ConversionRun run = conversionRun();
