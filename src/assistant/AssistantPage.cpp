@@ -2,7 +2,7 @@
 
 #include "FileColors.h"
 #include "history/TaskLook.h"
-#include "service/Log.h"
+#include "service/LogCategories.h"
 #include "service/Operations.h"
 #include "service/ServiceError.h"
 
@@ -89,7 +89,7 @@ bool AssistantPage::tapFeature(int feature) {
     if (!FeatureType::allCases().contains(FeatureType::Case(feature)))
         return false;
     if (m_files->selectedCount() == 0 && feature != FeatureType::Processing) {
-        Log::write(QStringLiteral("请先选择PDF文件"));
+        Log::write(lcUi(), QStringLiteral("请先选择PDF文件"));
         return false;
     }
     if (m_selectedFeature != feature) {

@@ -141,9 +141,12 @@ QString fileExtension(const QString &fileName) {
 }
 
 QString validationAlertText(const QString &name, const QString &ext) {
-    return QStringLiteral("Attention please，'") + name + QStringLiteral("'Functional need") +
-           acceptedFormatDescription(name) + QStringLiteral("Format the file, but you chose") +
-           ext + QStringLiteral("Format。\n\nPlease re-select the appropriate file.");
+    // One pass of arg(): a name or extension holding "%1" stays as it is.
+    return QCoreApplication::translate(
+               "OperationCatalogue",
+               "Attention please，'%1'Functional need%2Format the file, but you chose%3"
+               "Format。\n\nPlease re-select the appropriate file.")
+        .arg(name, acceptedFormatDescription(name), ext);
 }
 
 } // namespace quorvel::OperationCatalogue

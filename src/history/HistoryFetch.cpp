@@ -2,7 +2,7 @@
 
 #include "service/BackgroundWork.h"
 #include "service/HttpClient.h"
-#include "service/Log.h"
+#include "service/LogCategories.h"
 #include "service/Request.h"
 
 #include <QtConcurrent/QtConcurrentRun>
@@ -16,7 +16,7 @@ namespace quorvel {
 QCoro::Task<std::optional<HistoryOutcome>> HistoryFetch::fetch(std::function<bool()> wanted) {
     const std::optional<Request> request =
         createRequest(QStringLiteral("/v1/tollan/convert/all"), "GET");
-    Log::write(QStringLiteral("🔍 开始获取转换历史记录..."));
+    Log::write(lcHistory(), QStringLiteral("🔍 开始获取转换历史记录..."));
     if (!request)
         co_return historyRequestFailed(ServiceError(QStringLiteral("Invalid URL"), -1));
 

@@ -9,6 +9,7 @@
 
 #include <QDateTime>
 #include <QJsonDocument>
+#include <QLoggingCategory>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
@@ -453,6 +454,24 @@ private Q_SLOTS:
                 QVERIFY2(read->data.converts[i].sameContent(reference.data.converts[i]),
                          qPrintable(read->data.converts[i].render()));
         }
+    }
+
+    // QT_LOGGING_RULES selects lines by subsystem; the lines written stay the same.
+    void loggingCategoriesSelectLines() {
+        const QByteArray body = R"({"code":0,"msg":"ok","data":{"converts":[{"id":"a"}]}})";
+        LogCapture all;
+        interpretHistoryAnswer(true, 200, body);
+        const QStringList lines = all.lines();
+        QVERIFY(!lines.isEmpty());
+        QLoggingCategory::setFilterRules(QStringLiteral("quorvel.history=false"));
+        LogCapture none;
+        interpretHistoryAnswer(true, 200, body);
+        QLoggingCategory::setFilterRules(QStringLiteral("quorvel.http=false"));
+        LogCapture again;
+        interpretHistoryAnswer(true, 200, body);
+        QLoggingCategory::setFilterRules({});
+        QCOMPARE(none.lines(), QStringList{});
+        QCOMPARE(again.lines(), lines);
     }
 
     void notHttpAnswer() {
