@@ -126,6 +126,23 @@ int main(int argc, char **argv) {
                     median, times.back(), vm.filteredTaskModel()->rowCount());
     }
 
+    // What a view pays to read a row: every role of the job list, row after row.
+    ConversionTaskModel *model = vm.conversionTaskModel();
+    const QList<int> roles = model->roleNames().keys();
+    qint64 sink = 0;
+    const double allRoles = medianMs(reps, [&] {
+        for (int row = 0; row < model->rowCount(); ++row) {
+            const QModelIndex index = model->index(row);
+            for (int role : roles)
+                sink += model->data(index, role).isValid();
+        }
+    });
+    if (sink == 0)
+        std::abort();
+    const double perRow = allRoles * 1e6 / std::max(1, model->rowCount());
+    std::printf("model data(), every role of a row:       %8.0f ns  (%lld roles)\n", perRow,
+                qlonglong(roles.size()));
+
     std::printf("QJsonDocument::fromJson alone:           %8.1f ms\n", bare);
     std::printf(
         "answer -> published list, strategy A:   %8.1f ms  (%.2fx bare parse; target <= 2x)\n",

@@ -1,9 +1,9 @@
 #include "AssistantPage.h"
 
 #include "FileColors.h"
-#include "conversion/OperationCatalogue.h"
 #include "history/TaskLook.h"
-#include "service/Log.h"
+#include "service/LogCategories.h"
+#include "service/Operations.h"
 #include "service/ServiceError.h"
 
 #include <QDir>
@@ -89,7 +89,7 @@ bool AssistantPage::tapFeature(int feature) {
     if (!FeatureType::allCases().contains(FeatureType::Case(feature)))
         return false;
     if (m_files->selectedCount() == 0 && feature != FeatureType::Processing) {
-        Log::write(QStringLiteral("请先选择PDF文件"));
+        Log::write(lcUi(), QStringLiteral("请先选择PDF文件"));
         return false;
     }
     if (m_selectedFeature != feature) {
@@ -150,7 +150,7 @@ QUrl AssistantPage::documentsFileURL(const ConversionTask &task) {
 }
 
 bool AssistantPage::resultIsPdf(const ConversionTask &task) {
-    return OperationCatalogue::resultExtension(task.typ) == u".pdf" ||
+    return Operations::resultExtension(task.typ) == u".pdf" ||
            task.resultFileTyp.compare(u"pdf", Qt::CaseInsensitive) == 0;
 }
 

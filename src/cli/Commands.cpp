@@ -13,7 +13,7 @@
 #include "service/AuthManager.h"
 #include "service/BalanceFigures.h"
 #include "service/JobStatus.h"
-#include "service/Log.h"
+#include "service/LogCategories.h"
 #include "service/ServiceError.h"
 #include "service/Sleep.h"
 
@@ -270,7 +270,7 @@ QCoro::Task<std::optional<QString>> Commands::fetchHistory() {
     m_progress.clear();
     m_tasks->setTasks(std::move(outcome->tasks));
     if (!outcome->lineAfterPublish.isEmpty())
-        Log::write(outcome->lineAfterPublish);
+        Log::write(lcHistory(), outcome->lineAfterPublish);
     // A failed fetch lists nothing, like an account without jobs; a script must not
     // mistake a refused or broken request for "no jobs".
     if (!outcome->failure)

@@ -115,8 +115,8 @@ QString helpText(const QString &name) {
                    "\n"
                    "Checks every file's format against OPERATION, uploads the files one by one\n"
                    "and starts one conversion job per uploaded file; prints each accepted job.\n"
-                   "Quote the operation name, e.g. \"PDF to DOC\". The operations are:\n"
-                   "%2"
+                   "Quote the operation name, e.g. \"%2\". The operations are:\n"
+                   "%3"
                    "\n"
                    "Options:\n"
                    "  --wait           follow every job until it is completed or failed, then\n"
@@ -130,7 +130,8 @@ QString helpText(const QString &name) {
                    "On a terminal, standard error shows the upload progress and a spinner while\n"
                    "waiting; nothing of that is written otherwise. Use '--' before file names\n"
                    "that start with a dash.\n")
-            .arg(kGlobalUsage, operationsHelpBlock());
+            .arg(kGlobalUsage, OperationCatalogue::offeredOperations().constFirst(),
+                 operationsHelpBlock());
     if (name == u"status")
         return QStringLiteral("Usage: %1 status JOB_ID\n"
                               "\n"

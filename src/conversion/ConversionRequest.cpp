@@ -4,7 +4,7 @@
 #include "conversion/RecordFallback.h"
 #include "service/HttpClient.h"
 #include "service/JobStatus.h"
-#include "service/Log.h"
+#include "service/LogCategories.h"
 #include "service/Request.h"
 
 namespace quorvel {
@@ -14,12 +14,14 @@ namespace {
 // The type code, with the line saying which rule formed it.
 QString typeCodeWithLog(const QString &operationName) {
     const QString code = OperationCatalogue::conversionTypeCode(operationName);
-    if (operationName == QLatin1String("MD to PDF"))
-        Log::write(QStringLiteral("convertToPDF - MD to PDF特殊处理: MD2PDF"));
-    else if (operationName.contains(QLatin1String("to PDF")))
-        Log::write(QStringLiteral("convertToPDF - 反向转换: ") + code);
+    const Operations::CodeRule rule = OperationCatalogue::codeRule(operationName);
+    if (rule == Operations::CodeRule::Fixed)
+        Log::write(lcConversion(), QStringLiteral("convertToPDF - ") + operationName +
+                                       QStringLiteral("特殊处理: ") + code);
+    else if (rule == Operations::CodeRule::Reverse)
+        Log::write(lcConversion(), QStringLiteral("convertToPDF - 反向转换: ") + code);
     else
-        Log::write(QStringLiteral("convertToPDF - 正向转换: ") + code);
+        Log::write(lcConversion(), QStringLiteral("convertToPDF - 正向转换: ") + code);
     return code;
 }
 
@@ -35,8 +37,7 @@ ConversionTask buildTask(const QJsonObject &data, const QString &code,
     t.pageNumber = upload.page_number;
     t.sourceFilePath = upload.source_file_path;
     t.sourceFileTyp = upload.source_file_typ;
-    t.resultFileTyp =
-        code.contains(QLatin1String("2PDF")) ? QStringLiteral("pdf") : QStringLiteral("docx");
+    t.resultFileTyp = Operations::resultFileType(code);
     t.sourceFileMd5 = upload.source_file_md5;
     t.status = statusNumber(JobStatus::Converting);
     t.createAt = currentDateText();
@@ -46,15 +47,16 @@ ConversionTask buildTask(const QJsonObject &data, const QString &code,
 } // namespace
 
 QCoro::Task<ConversionTask> ConversionRequest::send(QString operationName, FileUploadData upload) {
-    Log::write(QStringLiteral("convertToPDF - 开始，操作: ") + operationName);
+    Log::write(lcConversion(), QStringLiteral("convertToPDF - 开始，操作: ") + operationName);
     // A record that names nothing was never uploaded: there is nothing to convert.
     if (upload == FileUploadData{}) {
-        Log::write(QStringLiteral("convertToPDF - 错误：没有找到上传的文件数据"));
+        Log::write(lcConversion(), QStringLiteral("convertToPDF - 错误：没有找到上传的文件数据"));
         throw ServiceError(QStringLiteral("No file selected"), -1);
     }
-    Log::write(QStringLiteral("🔄 开始转换: ") + operationName);
-    Log::write(QStringLiteral("📄 文件: ") + upload.file_name + QStringLiteral(", 页数: ") +
-               QString::number(upload.page_number));
+    Log::write(lcConversion(), QStringLiteral("🔄 开始转换: ") + operationName);
+    Log::write(lcConversion(), QStringLiteral("📄 文件: ") + upload.file_name +
+                                   QStringLiteral(", 页数: ") +
+                                   QString::number(upload.page_number));
 
     std::optional<Request> request =
         createRequest(QStringLiteral("/v1/tollan/convert"), QByteArrayLiteral("POST"));
@@ -62,9 +64,9 @@ QCoro::Task<ConversionTask> ConversionRequest::send(QString operationName, FileU
         throw ServiceError(QStringLiteral("Invalid URL"), -1);
     applyStoredToken(*request);
 
-    Log::write(QStringLiteral("convertToPDF - 操作: ") + operationName);
+    Log::write(lcConversion(), QStringLiteral("convertToPDF - 操作: ") + operationName);
     const QString code = typeCodeWithLog(operationName);
-    Log::write(QStringLiteral("📋 使用页数: %1").arg(upload.page_number));
+    Log::write(lcConversion(), QStringLiteral("📋 使用页数: %1").arg(upload.page_number));
 
     ConvertRequest body;
     body.source_file_md5 = upload.source_file_md5;
@@ -74,37 +76,39 @@ QCoro::Task<ConversionTask> ConversionRequest::send(QString operationName, FileU
     body.page_number = upload.page_number;
     body.status = 0;
     body.file_name = upload.file_name;
-    Log::write(QStringLiteral("📤 请求数据: ") + body.render());
+    Log::write(lcConversion(), QStringLiteral("📤 请求数据: ") + body.render());
     const QByteArray bytes = body.encode();
-    Log::write(QStringLiteral("📦 JSON数据: ") +
-               Log::utf8OrFallback(bytes, QStringLiteral("无法编码")));
+    Log::write(lcConversion(), QStringLiteral("📦 JSON数据: ") +
+                                   Log::utf8OrFallback(bytes, QStringLiteral("无法编码")));
 
     request->body = bytes;
     request->setHeader("Content-Type", "application/json");
-    Log::write(QStringLiteral("convertToPDF - 发送转换请求"));
+    Log::write(lcConversion(), QStringLiteral("convertToPDF - 发送转换请求"));
 
     HttpResponse response;
     try {
         response = co_await quorvel::send(sharedSession(), *request);
     } catch (const ServiceError &error) {
-        Log::write(QStringLiteral("❌ 转换错误: ") + error.description());
+        Log::write(lcConversion(), QStringLiteral("❌ 转换错误: ") + error.description());
         throw;
     }
     if (!response.isHttp) {
-        Log::write(QStringLiteral("convertToPDF - 无效的响应类型"));
+        Log::write(lcConversion(), QStringLiteral("convertToPDF - 无效的响应类型"));
         throw ServiceError(QStringLiteral("Invalid response"), -1);
     }
-    Log::write(QStringLiteral("🔄 转换响应状态码: %1").arg(response.status));
+    Log::write(lcConversion(), QStringLiteral("🔄 转换响应状态码: %1").arg(response.status));
     const QString text = Log::utf8OrFallback(response.body, QStringLiteral("无法解析的响应数据"));
-    Log::write(QStringLiteral("📥 转换响应内容: ") + text);
+    Log::write(lcConversion(), QStringLiteral("📥 转换响应内容: ") + text);
     if (response.status != 200) {
-        Log::write(QStringLiteral("convertToPDF - 转换失败，状态码: %1").arg(response.status));
+        Log::write(lcConversion(),
+                   QStringLiteral("convertToPDF - 转换失败，状态码: %1").arg(response.status));
         throw ServiceError(QStringLiteral("Conversion failed with status ") +
                                QString::number(response.status) + QStringLiteral(": ") + text,
                            response.status);
     }
     if (const auto parsed = json::tryParse(response.body))
-        Log::write(QStringLiteral("转换响应JSON结构: ") + conversion::renderJson(*parsed));
+        Log::write(lcConversion(),
+                   QStringLiteral("转换响应JSON结构: ") + conversion::renderJson(*parsed));
 
     co_return conversion::decodeOrRebuild<ConversionTask>(
         response.body,

@@ -2,7 +2,7 @@
 
 #include "conversion/ConversionRequest.h"
 #include "conversion/OperationCatalogue.h"
-#include "service/Log.h"
+#include "service/LogCategories.h"
 #include "service/ServiceError.h"
 
 #include <QFileInfo>
@@ -35,7 +35,7 @@ bool ConversionRun::validate(const QList<QUrl> &files, const QString &operationN
         if (OperationCatalogue::isExtensionAccepted(operationName, extension))
             continue;
         const QString text = OperationCatalogue::validationAlertText(operationName, extension);
-        Log::write(QStringLiteral("❌ 格式验证失败: ") + text);
+        Log::write(lcConversion(), QStringLiteral("❌ 格式验证失败: ") + text);
         setState(ProcessingState::error(text));
         return false;
     }
@@ -43,9 +43,9 @@ bool ConversionRun::validate(const QList<QUrl> &files, const QString &operationN
 }
 
 QCoro::Task<> ConversionRun::process(QString operationName, QList<QUrl> files) {
-    Log::write(QStringLiteral("processFiles开始执行 - 操作: ") + operationName);
+    Log::write(lcConversion(), QStringLiteral("processFiles开始执行 - 操作: ") + operationName);
     if (files.isEmpty()) {
-        Log::write(QStringLiteral("processFiles - 没有选择文件"));
+        Log::write(lcConversion(), QStringLiteral("processFiles - 没有选择文件"));
         co_return;
     }
     if (!validate(files, operationName))
@@ -55,11 +55,11 @@ QCoro::Task<> ConversionRun::process(QString operationName, QList<QUrl> files) {
     if (m_hooks.uploadsStarting)
         m_hooks.uploadsStarting();
 
-    Log::write(QStringLiteral("processFiles - 开始上传文件"));
+    Log::write(lcConversion(), QStringLiteral("processFiles - 开始上传文件"));
     const qsizetype n = files.size();
     QList<FileUploadData> records;
     for (qsizetype i = 0; i < n; ++i) {
-        Log::write(QStringLiteral("📤 上传文件: ") + lastPathComponent(files[i]));
+        Log::write(lcConversion(), QStringLiteral("📤 上传文件: ") + lastPathComponent(files[i]));
         std::optional<FileUploadData> record;
         QString failure;
         try {
@@ -71,14 +71,15 @@ QCoro::Task<> ConversionRun::process(QString operationName, QList<QUrl> files) {
         if (!alive())
             co_return;
         if (!record) {
-            Log::write(QStringLiteral("processFiles - 捕获到错误: ") + failure);
+            Log::write(lcConversion(), QStringLiteral("processFiles - 捕获到错误: ") + failure);
             setState(ProcessingState::error(failure));
             if (m_hooks.uploadFailed)
                 m_hooks.uploadFailed();
             co_return;
         }
-        Log::write(QStringLiteral("uploadResult: ") + record->render());
-        Log::write(QStringLiteral("✅ 文件上传成功，页数: %1").arg(record->page_number));
+        Log::write(lcConversion(), QStringLiteral("uploadResult: ") + record->render());
+        Log::write(lcConversion(),
+                   QStringLiteral("✅ 文件上传成功，页数: %1").arg(record->page_number));
         if (m_hooks.fileUploaded)
             m_hooks.fileUploaded(*record, i, double(i + 1) / double(n));
         records.append(*record);
@@ -87,16 +88,18 @@ QCoro::Task<> ConversionRun::process(QString operationName, QList<QUrl> files) {
     if (m_hooks.uploadsDone)
         m_hooks.uploadsDone(records);
     Log::write(
+        lcConversion(),
         QStringLiteral("processFiles - 文件上传完成，uploadedFiles: %1").arg(records.size()));
 
     if (!OperationCatalogue::needsConversion(operationName)) {
-        Log::write(QStringLiteral("processFiles - 不需要转换，完成处理"));
+        Log::write(lcConversion(), QStringLiteral("processFiles - 不需要转换，完成处理"));
         setState(ProcessingState::completed());
         co_return;
     }
-    Log::write(QStringLiteral("processFiles - 准备开始转换: ") + operationName);
-    if (operationName == QLatin1String("MD to PDF"))
-        Log::write(QStringLiteral("processFiles - 特殊处理MD to PDF转换"));
+    Log::write(lcConversion(), QStringLiteral("processFiles - 准备开始转换: ") + operationName);
+    if (OperationCatalogue::codeRule(operationName) == Operations::CodeRule::Fixed)
+        Log::write(lcConversion(), QStringLiteral("processFiles - 特殊处理") + operationName +
+                                       QStringLiteral("转换"));
 
     // Every uploaded file gets its own job; the run is complete only when all were
     // accepted, and a refusal ends it with the jobs accepted so far still followed.
@@ -109,9 +112,9 @@ QCoro::Task<> ConversionRun::process(QString operationName, QList<QUrl> files) {
 }
 
 QCoro::Task<bool> ConversionRun::requestJob(QString operationName, FileUploadData upload) {
-    Log::write(QStringLiteral("startConversion - 开始，操作: ") + operationName);
+    Log::write(lcConversion(), QStringLiteral("startConversion - 开始，操作: ") + operationName);
     setState(ProcessingState::processing());
-    Log::write(QStringLiteral("startConversion - 调用convertToPDF"));
+    Log::write(lcConversion(), QStringLiteral("startConversion - 调用convertToPDF"));
 
     std::optional<ConversionTask> task;
     QString failure;
@@ -123,11 +126,12 @@ QCoro::Task<bool> ConversionRun::requestJob(QString operationName, FileUploadDat
     if (!alive())
         co_return false;
     if (!task) {
-        Log::write(QStringLiteral("startConversion - 捕获到错误: ") + failure);
+        Log::write(lcConversion(), QStringLiteral("startConversion - 捕获到错误: ") + failure);
         setState(ProcessingState::error(failure));
         co_return false;
     }
-    Log::write(QStringLiteral("startConversion - convertToPDF成功，获得任务ID: ") + task->id);
+    Log::write(lcConversion(),
+               QStringLiteral("startConversion - convertToPDF成功，获得任务ID: ") + task->id);
     if (m_hooks.jobAccepted)
         m_hooks.jobAccepted(*task);
     co_return true;

@@ -4,7 +4,7 @@
 #include "conversion/OperationCatalogue.h"
 #include "conversion/ResultName.h"
 #include "service/HttpClient.h"
-#include "service/Log.h"
+#include "service/LogCategories.h"
 #include "service/Request.h"
 
 #include <QDir>
@@ -118,9 +118,9 @@ private:
 
 QCoro::Task<QString> Downloader::download(ConversionTask task, QString directory,
                                           DownloadLimits limits) {
-    Log::write(QStringLiteral("task>>>>>>>>>>>>>>: ") + task.render());
-    Log::write(QStringLiteral("🔄 开始下载转换后文件: ") + task.id);
-    Log::write(QStringLiteral("📄 文件名: ") + task.fileName);
+    Log::write(lcDownload(), QStringLiteral("task>>>>>>>>>>>>>>: ") + task.render());
+    Log::write(lcDownload(), QStringLiteral("🔄 开始下载转换后文件: ") + task.id);
+    Log::write(lcDownload(), QStringLiteral("📄 文件名: ") + task.fileName);
 
     // The id is a query value whatever it holds: it cannot add parameters or a fragment.
     const QString path = QStringLiteral("/v2/docx?md5_id=") + encodeIdForPath(task.id);
@@ -169,15 +169,15 @@ QCoro::Task<QString> Downloader::download(ConversionTask task, QString directory
     const HttpResponse response = co_await sendDirect(request, options);
     if (!response.isHttp)
         throw ServiceError(QStringLiteral("Invalid response"), -1);
-    Log::write(QStringLiteral("📥 下载响应状态码: %1").arg(response.status));
+    Log::write(lcDownload(), QStringLiteral("📥 下载响应状态码: %1").arg(response.status));
     if (response.status != 200)
         throw ServiceError(QStringLiteral("Download failed"), response.status);
 
-    Log::write(QStringLiteral("task>>>>>>>>>>>>>>: ") + task.typ);
-    Log::write(QStringLiteral("task>>>>>>>>>>>>>>: ") + task.typ.toUpper());
-    Log::write(QStringLiteral("fileExtension>>>>>>>>>>>>> ") +
-               OperationCatalogue::resultExtension(task.typ.toUpper()));
-    Log::write(QStringLiteral("fileName>>>>>>>>>>>>> ") + name);
+    Log::write(lcDownload(), QStringLiteral("task>>>>>>>>>>>>>>: ") + task.typ);
+    Log::write(lcDownload(), QStringLiteral("task>>>>>>>>>>>>>>: ") + task.typ.toUpper());
+    Log::write(lcDownload(), QStringLiteral("fileExtension>>>>>>>>>>>>> ") +
+                                 OperationCatalogue::resultExtension(task.typ.toUpper()));
+    Log::write(lcDownload(), QStringLiteral("fileName>>>>>>>>>>>>> ") + name);
 
     if (!part->flush())
         throw writeError(part->errorString());
@@ -188,7 +188,7 @@ QCoro::Task<QString> Downloader::download(ConversionTask task, QString directory
         throw writeError(QString::fromLocal8Bit(std::strerror(errno)));
     part->setAutoRemove(false);
     discard.dismiss();
-    Log::write(QStringLiteral("✅ 文件下载成功: ") + destination);
+    Log::write(lcDownload(), QStringLiteral("✅ 文件下载成功: ") + destination);
     co_return destination;
 }
 

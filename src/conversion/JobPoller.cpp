@@ -2,7 +2,7 @@
 
 #include "conversion/StatusCheck.h"
 #include "service/JobStatus.h"
-#include "service/Log.h"
+#include "service/LogCategories.h"
 
 namespace quorvel {
 
@@ -48,14 +48,14 @@ QCoro::Task<PollResult> JobPoller::follow(QString jobId, PollRules rules, Cancel
                                           Seen seen) {
     PollResult result;
     result.lastSeen.id = jobId;
-    Log::write(rules.startedLine);
+    Log::write(lcConversion(), rules.startedLine);
     for (int attempt = 0;;) {
         if (!co_await sleepFor(rules.interval, lifetime)) {
             if (!rules.interruptedLine.isEmpty())
-                Log::write(rules.interruptedLine);
+                Log::write(lcConversion(), rules.interruptedLine);
             co_return result; // cancelled
         }
-        Log::write(rules.checkingLine(jobId, attempt + 1));
+        Log::write(lcConversion(), rules.checkingLine(jobId, attempt + 1));
         std::optional<ConversionTask> current;
         std::optional<ServiceError> failure;
         try {
@@ -68,7 +68,7 @@ QCoro::Task<PollResult> JobPoller::follow(QString jobId, PollRules rules, Cancel
         if (lifetime->isCancelled())
             co_return result;
         if (failure) {
-            Log::write(rules.failedLine(*failure));
+            Log::write(lcConversion(), rules.failedLine(*failure));
             // The service does not know the job: asking again cannot change that.
             if (failure->family() == ServiceError::Family::Service &&
                 rules.unknownJobCodes.contains(failure->code())) {
@@ -77,23 +77,23 @@ QCoro::Task<PollResult> JobPoller::follow(QString jobId, PollRules rules, Cancel
                 co_return result;
             }
         } else {
-            Log::write(rules.statusLinePrefix + QString::number(current->status));
+            Log::write(lcConversion(), rules.statusLinePrefix + QString::number(current->status));
             if (seen)
                 seen(*current);
             result.lastSeen = *current;
             if (rules.endingStatuses.contains(current->status)) {
                 if (hasStatus(current->status, JobStatus::Completed) &&
                     !rules.completedLine.isEmpty())
-                    Log::write(rules.completedLine);
+                    Log::write(lcConversion(), rules.completedLine);
                 if (!rules.endedLine.isEmpty())
-                    Log::write(rules.endedLine);
+                    Log::write(lcConversion(), rules.endedLine);
                 result.end = PollResult::End::Finished;
                 co_return result;
             }
         }
         ++attempt;
         if (rules.maxAttempts > 0 && attempt >= rules.maxAttempts) {
-            Log::write(rules.gaveUpLine);
+            Log::write(lcConversion(), rules.gaveUpLine);
             result.end = PollResult::End::GaveUp;
             co_return result;
         }

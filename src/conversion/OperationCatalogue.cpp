@@ -1,30 +1,17 @@
 #include "conversion/OperationCatalogue.h"
 
+#include <QCoreApplication>
 #include <QMimeDatabase>
 
 namespace quorvel::OperationCatalogue {
 namespace {
 
-const QStringList kPdfOnly = {QStringLiteral("PDF to DOC"), QStringLiteral("PDF to PPTX"),
-                              QStringLiteral("PDF to IMG"), QStringLiteral("PDF to MD"),
-                              QStringLiteral("Compress"),   QStringLiteral("Protect"),
-                              QStringLiteral("Unlock")};
 const QString kAnyContent = QStringLiteral("application/octet-stream");
 
-bool isPdfOnly(const QString &name) {
-    return kPdfOnly.contains(name);
-}
-bool isWordFamily(const QString &name) {
-    return name == u"DOCX to PDF" || name == u"DOC to PDF";
-}
-bool isSlidesFamily(const QString &name) {
-    return name == u"PPTX to PDF" || name == u"PPT to PDF";
-}
-
-QString mimeForExtension(const QString &extension) {
+QString mimeForExtension(QStringView extension) {
     static const QMimeDatabase db;
-    const QMimeType type =
-        db.mimeTypeForFile(QStringLiteral("x.") + extension, QMimeDatabase::MatchExtension);
+    const QMimeType type = db.mimeTypeForFile(QStringLiteral("x.") + extension.toString(),
+                                              QMimeDatabase::MatchExtension);
     // A type the platform cannot form from the extension is left out.
     return type.isDefault() ? QString() : type.name();
 }
@@ -32,19 +19,17 @@ QString mimeForExtension(const QString &extension) {
 } // namespace
 
 const QList<ToolGroup> &toolGroups() {
-    static const QList<ToolGroup> groups = {
-        {QStringLiteral("Convert"),
-         {{QStringLiteral("PDF to DOC"), QStringLiteral("doc.text.fill")},
-          {QStringLiteral("PDF to PPTX"), QStringLiteral("rectangle.3.group.fill")},
-          {QStringLiteral("PDF to IMG"), QStringLiteral("photo.fill")},
-          {QStringLiteral("PDF to MD"), QStringLiteral("doc.plaintext.fill")}}},
-        {QStringLiteral("Reverse Convert"),
-         {{QStringLiteral("DOCX to PDF"), QStringLiteral("doc.text.fill")},
-          {QStringLiteral("PPTX to PDF"), QStringLiteral("rectangle.3.group.fill")},
-          {QStringLiteral("MD to PDF"), QStringLiteral("doc.plaintext.fill")}}},
-        {QStringLiteral("Modify"),
-         {{QStringLiteral("Compress"), QStringLiteral("arrow.down.circle.fill")}}},
-    };
+    static const QList<ToolGroup> groups = [] {
+        QList<ToolGroup> out;
+        for (QStringView title : Operations::groups()) {
+            ToolGroup group{title.toString(), {}};
+            for (const Operations::Operation &op : Operations::all())
+                if (op.group == title)
+                    group.rows.append({op.name.toString(), op.toolIcon.toString()});
+            out.append(group);
+        }
+        return out;
+    }();
     return groups;
 }
 
@@ -57,62 +42,31 @@ QStringList offeredOperations() {
 }
 
 bool isExtensionAccepted(const QString &name, const QString &ext) {
-    if (isPdfOnly(name))
-        return ext == u"pdf";
-    if (isWordFamily(name))
-        return ext == u"docx" || ext == u"doc";
-    if (isSlidesFamily(name))
-        return ext == u"pptx" || ext == u"ppt";
-    if (name == u"IMG to PDF") {
-        static const QStringList images = {QStringLiteral("jpg"), QStringLiteral("jpeg"),
-                                           QStringLiteral("png"), QStringLiteral("gif"),
-                                           QStringLiteral("bmp"), QStringLiteral("tiff")};
-        return images.contains(ext);
-    }
-    if (name == u"MD to PDF")
-        return ext == u"md" || ext == u"markdown" || ext == u"txt";
-    return true;
+    const Operations::Operation *op = Operations::find(name);
+    if (!op)
+        return true;
+    for (QStringView accepted : op->extensions.tokenize(u' '))
+        if (accepted == ext)
+            return true;
+    return false;
 }
 
 QString acceptedFormatDescription(const QString &name) {
-    if (isPdfOnly(name))
-        return QStringLiteral("PDF");
-    if (isWordFamily(name))
-        return QStringLiteral("DOCX/DOC");
-    if (isSlidesFamily(name))
-        return QStringLiteral("PPTX/PPT");
-    if (name == u"IMG to PDF")
-        return QStringLiteral("JPG/PNG/GIF等图片");
-    if (name == u"MD to PDF")
-        return QStringLiteral("MD/TXT等文本");
-    return QStringLiteral("未知");
+    const Operations::Operation *op = Operations::find(name);
+    return op ? op->formatText.toString()
+              : QCoreApplication::translate("OperationCatalogue", "未知");
 }
 
 QStringList allowedContentTypes(const QString &name) {
+    const Operations::Operation *op = Operations::find(name);
+    if (!op || op->contentTypes.isEmpty())
+        return {kAnyContent};
     QStringList types;
-    const auto addFor = [&types](const QString &ext) {
-        const QString mime = mimeForExtension(ext);
+    for (QStringView entry : op->contentTypes.tokenize(u' ')) {
+        const QString mime =
+            entry.startsWith(u'.') ? mimeForExtension(entry.mid(1)) : entry.toString();
         if (!mime.isEmpty() && !types.contains(mime))
             types << mime;
-    };
-    if (name == u"DOCX to PDF") {
-        addFor(QStringLiteral("docx"));
-        addFor(QStringLiteral("doc"));
-    } else if (name == u"PPTX to PDF") {
-        addFor(QStringLiteral("pptx"));
-        addFor(QStringLiteral("ppt"));
-    } else if (name == u"IMG to PDF") {
-        types << QStringLiteral("image/jpeg") << QStringLiteral("image/png")
-              << QStringLiteral("image/tiff") << QStringLiteral("image/gif")
-              << QStringLiteral("image/bmp") << QStringLiteral("image/webp");
-    } else if (name == u"MD to PDF") {
-        addFor(QStringLiteral("md"));
-        // Generic and plain text are one MIME family: every text/* type inherits text/plain.
-        types << QStringLiteral("text/plain");
-    } else if (isPdfOnly(name)) {
-        types << QStringLiteral("application/pdf");
-    } else {
-        types << kAnyContent;
     }
     return types;
 }
@@ -148,10 +102,18 @@ bool isContentTypeAllowed(const QString &name, const QString &fileName) {
     return false;
 }
 
+Operations::CodeRule codeRule(const QString &name) {
+    if (const Operations::Operation *op = Operations::find(name))
+        return op->codeRule;
+    return name.contains(QLatin1String("to PDF")) ? Operations::CodeRule::Reverse
+                                                  : Operations::CodeRule::Forward;
+}
+
 QString conversionTypeCode(const QString &name) {
-    if (name == u"MD to PDF")
-        return QStringLiteral("MD2PDF");
-    if (name.contains(QLatin1String("to PDF"))) {
+    if (const Operations::Operation *op = Operations::find(name))
+        return op->typeCode.toString();
+    // A name no row has: the code is formed the way the rows' codes were.
+    if (codeRule(name) == Operations::CodeRule::Reverse) {
         const QStringList words = name.split(u' ', Qt::SkipEmptyParts);
         return (words.isEmpty() ? QString() : words.first()) + QStringLiteral("2PDF");
     }
@@ -162,27 +124,13 @@ QString conversionTypeCode(const QString &name) {
 }
 
 bool needsConversion(const QString &name) {
-    return name.contains(QLatin1String("PDF to")) || name.contains(QLatin1String(" to PDF")) ||
-           name == u"Compress" || name == u"Protect" || name == u"Unlock";
+    if (const Operations::Operation *op = Operations::find(name))
+        return op->needsJob;
+    return name.contains(QLatin1String("PDF to")) || name.contains(QLatin1String(" to PDF"));
 }
 
 QString resultExtension(const QString &typeCode) {
-    const QString code = typeCode.toUpper();
-    if (code == u"PDF2DOC" || code == u"PDF2DOCX")
-        return QStringLiteral(".docx");
-    if (code == u"PDF2MD")
-        return QStringLiteral(".md");
-    if (code == u"PDF2IMG")
-        return QStringLiteral(".zip");
-    if (code == u"PDF2PPTX")
-        return QStringLiteral(".pptx");
-    static const QStringList toPdf = {QStringLiteral("COMPRESS"), QStringLiteral("PROTECT"),
-                                      QStringLiteral("UNLOCK"),   QStringLiteral("DOCX2PDF"),
-                                      QStringLiteral("PPTX2PDF"), QStringLiteral("IMG2PDF"),
-                                      QStringLiteral("MD2PDF")};
-    if (toPdf.contains(code))
-        return QStringLiteral(".pdf");
-    return QStringLiteral(".docx");
+    return Operations::resultExtension(typeCode);
 }
 
 QString fileExtension(const QString &fileName) {
@@ -193,9 +141,12 @@ QString fileExtension(const QString &fileName) {
 }
 
 QString validationAlertText(const QString &name, const QString &ext) {
-    return QStringLiteral("Attention please，'") + name + QStringLiteral("'Functional need") +
-           acceptedFormatDescription(name) + QStringLiteral("Format the file, but you chose") +
-           ext + QStringLiteral("Format。\n\nPlease re-select the appropriate file.");
+    // One pass of arg(): a name or extension holding "%1" stays as it is.
+    return QCoreApplication::translate(
+               "OperationCatalogue",
+               "Attention please，'%1'Functional need%2Format the file, but you chose%3"
+               "Format。\n\nPlease re-select the appropriate file.")
+        .arg(name, acceptedFormatDescription(name), ext);
 }
 
 } // namespace quorvel::OperationCatalogue

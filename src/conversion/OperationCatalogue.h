@@ -1,12 +1,14 @@
 #pragma once
 
+#include "service/Operations.h"
+
 #include <QString>
 #include <QStringList>
 
-// Every rule that depends on an operation name ("PDF to DOC", "Compress", …). There
-// is no enumeration: the name travels as text from the tool row to the pipeline,
-// and each rule is a pure function of it. Names compare exactly; extensions are
-// compared lower-cased.
+// Every rule that depends on an operation name. There is no enumeration: the name
+// travels as text from the tool row to the pipeline, and each rule is a pure function
+// of it, read from the operations table (service/Operations). Names compare exactly;
+// extensions are compared lower-cased.
 namespace quorvel::OperationCatalogue {
 
 struct ToolRow {
@@ -34,6 +36,8 @@ QStringList fileDialogNameFilters(const QString &operationName);
 // Whether a file with this name may be picked or dropped for the operation (by its
 // content type, from the extension). Validation decides later whether it is accepted.
 bool isContentTypeAllowed(const QString &operationName, const QString &fileName);
+// How the type code of a name is formed (the pipeline's log lines say which rule).
+Operations::CodeRule codeRule(const QString &operationName);
 QString conversionTypeCode(const QString &operationName);
 bool needsConversion(const QString &operationName);
 // Result extension for a job's type code, looked up upper-cased.

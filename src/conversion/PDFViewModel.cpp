@@ -9,7 +9,7 @@
 #include "history/HistoryFetch.h"
 #include "history/RetryRequest.h"
 #include "service/BackgroundWork.h"
-#include "service/Log.h"
+#include "service/LogCategories.h"
 
 #include <QScopeGuard>
 #include <QTime>
@@ -202,7 +202,7 @@ void PDFViewModel::removeSelectedFile(int index) {
 }
 
 void PDFViewModel::pickerFailed(const QString &description) {
-    Log::write(QStringLiteral("Error selecting files: ") + description);
+    Log::write(lcConversion(), QStringLiteral("Error selecting files: ") + description);
 }
 
 bool PDFViewModel::canDrop(const QList<QUrl> &urls, const QString &operationName) const {
@@ -293,10 +293,6 @@ QCoro::Task<> PDFViewModel::processFiles(QString operationName) {
     co_await run.process(operationName, m_selectedFiles);
 }
 
-bool PDFViewModel::validateFileFormats(const QList<QUrl> &files, const QString &operationName) {
-    return conversionRun().validate(files, operationName);
-}
-
 QCoro::Task<> PDFViewModel::startConversion(QString operationName, FileUploadData upload) {
     QPointer<PDFViewModel> self(this);
     ConversionRun run = conversionRun();
@@ -365,7 +361,7 @@ void PDFViewModel::publishHistory(TaskListPlan plan, const QString &lineAfterPub
     m_tasks->apply(std::move(plan));
     setIsLoadingHistory(false);
     if (!lineAfterPublish.isEmpty())
-        Log::write(lineAfterPublish);
+        Log::write(lcHistory(), lineAfterPublish);
 }
 
 QCoro::Task<> PDFViewModel::fetchConversionHistory() {
@@ -454,7 +450,7 @@ void PDFViewModel::applyRetryStatus(const ConversionTask &task) {
         return;
     m_tasks->replaceAt(row, task);
     m_tasks->notifyChanged();
-    Log::write(QStringLiteral("🔄 重试任务 - UI已更新"));
+    Log::write(lcHistory(), QStringLiteral("🔄 重试任务 - UI已更新"));
 }
 
 } // namespace quorvel

@@ -30,9 +30,6 @@ namespace quorvel {
 
 class ConversionRun;
 
-// Kept for the shape of the view model; the client holds no conversion engine.
-class PDFProcessor {};
-
 // The state of the conversion page and of the history page, the one object the window
 // binds to. It publishes state and forwards the work to the services beside it (upload,
 // conversion request, job polling, download, history fetch, refresh loop, retry); only
@@ -128,7 +125,6 @@ public:
 
     // --- conversion pipeline ---
     QCoro::Task<> processFiles(QString operationName);
-    bool validateFileFormats(const QList<QUrl> &files, const QString &operationName);
     QCoro::Task<> startConversion(QString operationName, FileUploadData upload);
     QCoro::Task<ConversionTask> checkTaskStatus(QString taskId);
     QCoro::Task<FileUploadData> uploadFile(QUrl file);
@@ -216,7 +212,6 @@ private:
     bool m_autoRefreshEnabled = true;
     QString m_lastRefreshTime;
     AutoRefresh *m_autoRefresh = nullptr;
-    PDFProcessor m_processor;
     QTimer *m_progressTimer = nullptr;
 
     // Cancelled on destruction: every polling of this object wakes and ends.

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "service/JsonDecoder.h"
-#include "service/Log.h"
+#include "service/LogCategories.h"
 #include "service/ServiceError.h"
 
 #include <QDateTime>
@@ -69,17 +69,17 @@ Record decodeOrRebuild(const QByteArray &body, const FallbackLines &lines, Decod
                        Rebuild rebuild) {
     try {
         Record record = decode(body);
-        Log::write(lines.decoded);
+        Log::write(lcConversion(), lines.decoded);
         return record;
     } catch (const ServiceError &error) {
-        Log::write(lines.decodeError + error.rendering());
-        Log::write(lines.errorDetail + error.description());
+        Log::write(lcConversion(), lines.decodeError + error.rendering());
+        Log::write(lcConversion(), lines.errorDetail + error.description());
         const auto data = dataObject(body);
         if (!data)
             throw;
-        Log::write(lines.extracting + renderJson(*data));
+        Log::write(lcConversion(), lines.extracting + renderJson(*data));
         Record record = rebuild(*data);
-        Log::write(lines.built + record.render());
+        Log::write(lcConversion(), lines.built + record.render());
         return record;
     }
 }

@@ -53,7 +53,7 @@ bool isBidiControl(QChar c) {
 QString forTask(const ConversionTask &task) {
     const QString code = task.typ.toUpper();
     const QString extension = OperationCatalogue::resultExtension(code);
-    if (code.contains(QLatin1String("2PDF")))
+    if (Operations::isIntoPdf(code))
         return swapExtension(task.fileName, sourceExtension(task.sourceFileTyp), extension);
     return swapExtension(task.fileName, QStringLiteral(".pdf"), extension);
 }

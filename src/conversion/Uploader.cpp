@@ -5,7 +5,7 @@
 #include "conversion/RecordFallback.h"
 #include "service/HttpClient.h"
 #include "service/LocalFile.h"
-#include "service/Log.h"
+#include "service/LogCategories.h"
 #include "service/Request.h"
 
 #include <QFileInfo>
@@ -74,15 +74,15 @@ QCoro::Task<FileUploadData> Uploader::upload(QUrl file, UploadHooks hooks) {
     if (!body->open(QIODevice::ReadOnly))
         throw ServiceError(QStringLiteral("Failed to read file: ") + body->errorString(), -1);
 
-    Log::write(kArrows + QStringLiteral("1111"));
-    Log::write(kArrows + QStringLiteral("222222"));
+    Log::write(lcConversion(), kArrows + QStringLiteral("1111"));
+    Log::write(lcConversion(), kArrows + QStringLiteral("222222"));
 
     std::optional<Request> request =
         createRequest(QStringLiteral("/v2/uploadfilepdf"), QByteArrayLiteral("POST"));
     if (!request)
         throw ServiceError(QStringLiteral("Invalid URL"), -1);
-    Log::write(kArrows + QStringLiteral("333333 request: ") +
-               request->url().toString(QUrl::FullyEncoded));
+    Log::write(lcConversion(), kArrows + QStringLiteral("333333 request: ") +
+                                   request->url().toString(QUrl::FullyEncoded));
     request->setHeader("Content-Type", "multipart/form-data; boundary=" + boundary.toUtf8());
     // The transfer lasts as long as the file takes to send: instead of a total deadline,
     // each inactivity period must move some 1 KiB/s.
@@ -90,14 +90,14 @@ QCoro::Task<FileUploadData> Uploader::upload(QUrl file, UploadHooks hooks) {
     request->minProgressBytes = qint64(request->timeoutMs / 1000) << 10;
     request->request.setHeader(QNetworkRequest::ContentLengthHeader, body->size());
 
-    Log::write(kArrows + QStringLiteral("444444 data: ") + bytesText(0));
-    Log::write(kArrows + QStringLiteral("555555 data: ") + bytesText(body->size()));
+    Log::write(lcConversion(), kArrows + QStringLiteral("444444 data: ") + bytesText(0));
+    Log::write(lcConversion(), kArrows + QStringLiteral("555555 data: ") + bytesText(body->size()));
 
     // One transfer: its completion is the progress milestone and its answer the result.
-    Log::write(
-        QStringLiteral("uploadFile.......: ") +
-        QStringLiteral("UploadTask <%1> { POST %2, %3 }")
-            .arg(boundary, request->url().toString(QUrl::FullyEncoded), bytesText(body->size())));
+    Log::write(lcConversion(), QStringLiteral("uploadFile.......: ") +
+                                   QStringLiteral("UploadTask <%1> { POST %2, %3 }")
+                                       .arg(boundary, request->url().toString(QUrl::FullyEncoded),
+                                            bytesText(body->size())));
     const CancelTokenPtr transferEnded = makeCancelToken();
     const auto endTransfer = qScopeGuard([transferEnded] { transferEnded->cancel(); });
     if (hooks.transferStarting)
@@ -109,16 +109,19 @@ QCoro::Task<FileUploadData> Uploader::upload(QUrl file, UploadHooks hooks) {
 
     if (!response.isHttp)
         throw ServiceError(QStringLiteral("Invalid response"), -1);
-    Log::write(QStringLiteral("uploadFile httpResponse.......: ") + response.description());
+    Log::write(lcConversion(),
+               QStringLiteral("uploadFile httpResponse.......: ") + response.description());
     if (response.status != 200)
         throw ServiceError(QStringLiteral("Upload failed"), response.status);
 
-    Log::write(QStringLiteral("===== 上传响应字符串 ====="));
-    Log::write(Log::utf8OrFallback(response.body, QStringLiteral("无法解析的响应数据")));
-    Log::write(QStringLiteral("========================"));
+    Log::write(lcConversion(), QStringLiteral("===== 上传响应字符串 ====="));
+    Log::write(lcConversion(),
+               Log::utf8OrFallback(response.body, QStringLiteral("无法解析的响应数据")));
+    Log::write(lcConversion(), QStringLiteral("========================"));
 
     if (const auto parsed = json::tryParse(response.body))
-        Log::write(QStringLiteral("上传响应解析为JSON: ") + conversion::renderJson(*parsed));
+        Log::write(lcConversion(),
+                   QStringLiteral("上传响应解析为JSON: ") + conversion::renderJson(*parsed));
 
     const FileUploadData record = conversion::decodeOrRebuild<FileUploadData>(
         response.body,

@@ -14,50 +14,23 @@ QVariant ConversionTaskModel::data(const QModelIndex &index, int role) const {
     if (!index.isValid() || index.row() >= m_tasks.size())
         return {};
     const ConversionTask &t = m_tasks[index.row()];
-    switch (role) {
-    case IdRole:
-        return t.id;
-    case UserIdRole:
-        return t.userId;
-    case TypRole:
-        return t.typ;
-    case Qt::DisplayRole:
-    case FileNameRole:
+    if (role == Qt::DisplayRole)
         return t.fileName;
-    case PageNumberRole:
-        return t.pageNumber;
-    case SourceFilePathRole:
-        return t.sourceFilePath;
-    case SourceFileTypRole:
-        return t.sourceFileTyp;
-    case ResultFileTypRole:
-        return t.resultFileTyp;
-    case SourceFileMd5Role:
-        return t.sourceFileMd5;
-    case StatusRole:
-        return t.status;
-    case CreateAtRole:
-        return t.createAt;
-    case TaskRole:
+    if (role == TaskRole)
         return QVariant::fromValue(t);
-    default:
+    const int field = role - FirstFieldRole;
+    if (field < 0 || field >= kTaskFieldCount)
         return {};
-    }
+    const TaskField &f = kTaskFields[field];
+    return f.number ? QVariant(t.*f.number) : QVariant(t.*f.text);
 }
 
 QHash<int, QByteArray> ConversionTaskModel::roleNames() const {
-    return {{IdRole, "id"},
-            {UserIdRole, "userId"},
-            {TypRole, "typ"},
-            {FileNameRole, "fileName"},
-            {PageNumberRole, "pageNumber"},
-            {SourceFilePathRole, "sourceFilePath"},
-            {SourceFileTypRole, "sourceFileTyp"},
-            {ResultFileTypRole, "resultFileTyp"},
-            {SourceFileMd5Role, "sourceFileMd5"},
-            {StatusRole, "status"},
-            {CreateAtRole, "createAt"},
-            {TaskRole, "task"}};
+    QHash<int, QByteArray> names{{TaskRole, "task"}};
+    for (int i = 0; i < kTaskFieldCount; ++i)
+        names.insert(FirstFieldRole + i,
+                     QByteArray(kTaskFields[i].name.data(), kTaskFields[i].name.size()));
+    return names;
 }
 
 QString ConversionTaskModel::fold(const QString &text) {
@@ -160,11 +133,7 @@ template <typename... Lists> void retire(Lists &&...lists) {
 } // namespace
 
 bool sameJob(const ConversionTask &a, const ConversionTask &b) {
-    return a.id == b.id && a.status == b.status && a.fileName == b.fileName &&
-           a.pageNumber == b.pageNumber && a.typ == b.typ && a.resultFileTyp == b.resultFileTyp &&
-           a.createAt == b.createAt && a.sourceFileTyp == b.sourceFileTyp &&
-           a.sourceFilePath == b.sourceFilePath && a.sourceFileMd5 == b.sourceFileMd5 &&
-           a.userId == b.userId && a.failReason == b.failReason;
+    return a.sameContent(b);
 }
 
 TaskListPlan ConversionTaskModel::plan(QList<ConversionTask> old, QList<ConversionTask> next,

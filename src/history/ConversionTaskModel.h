@@ -48,18 +48,9 @@ class ConversionTaskModel : public QAbstractListModel {
     Q_PROPERTY(int count READ rowCount NOTIFY countChanged FINAL)
 public:
     enum Role {
-        IdRole = Qt::UserRole + 1,
-        UserIdRole,
-        TypRole,
-        FileNameRole,
-        PageNumberRole,
-        SourceFilePathRole,
-        SourceFileTypRole,
-        ResultFileTypRole,
-        SourceFileMd5Role,
-        StatusRole,
-        CreateAtRole,
-        TaskRole, // the whole record as a QVariant
+        // One role per field of the job, in the order of kTaskFields, named after it.
+        FirstFieldRole = Qt::UserRole + 1,
+        TaskRole = FirstFieldRole + int(kTaskFieldCount), // the whole record as a QVariant
     };
     Q_ENUM(Role)
 

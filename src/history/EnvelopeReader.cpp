@@ -8,42 +8,8 @@ namespace {
 // Beyond this the general path decides, whatever the reader could do.
 constexpr qsizetype kLargestAnswer = qsizetype(1) << 26;
 
-enum Field : int {
-    Id,
-    UserId,
-    Typ,
-    FileName,
-    PageNumber,
-    SourceFilePath,
-    SourceFileTyp,
-    ResultFileTyp,
-    SourceFileMd5,
-    Status,
-    CreateAt,
-    FailReason,
-    Unknown = -1,
-};
-
-Field fieldOf(QByteArrayView key) {
-    static constexpr std::pair<const char *, Field> fields[] = {
-        {"id", Id},
-        {"user_id", UserId},
-        {"typ", Typ},
-        {"file_name", FileName},
-        {"page_number", PageNumber},
-        {"source_file_path", SourceFilePath},
-        {"source_file_typ", SourceFileTyp},
-        {"result_file_typ", ResultFileTyp},
-        {"source_file_md5", SourceFileMd5},
-        {"status", Status},
-        {"create_at", CreateAt},
-        {"fail_reason", FailReason},
-    };
-    for (const auto &[name, field] : fields)
-        if (key == QByteArrayView(name))
-            return field;
-    return Unknown;
-}
+static_assert(kTaskFieldCount <= 32, "the reader marks the fields it saw in 32 bits");
+static_assert(kTaskFields[0].required, "a job is read only when its id was seen");
 
 int hexDigit(char c) {
     if (c >= '0' && c <= '9')
@@ -316,57 +282,22 @@ private:
             QByteArrayView name;
             if (!key(name))
                 return false;
-            const Field field = fieldOf(name);
-            if (field != Unknown && (seen & (1u << field)))
+            const qsizetype field = taskFieldOfKey(name);
+            if (field >= 0 && (seen & (1u << field)))
                 return false; // which of two values counts is the general path's call
-            if (field != Unknown)
+            if (field >= 0)
                 seen |= 1u << field;
             bool ok = false;
-            switch (field) {
-            case Id:
-                ok = text(t.id, true);
-                break;
-            case UserId:
-                ok = text(t.userId, false);
-                break;
-            case Typ:
-                ok = text(t.typ, false);
-                break;
-            case FileName:
-                ok = text(t.fileName, false);
-                break;
-            case PageNumber:
-                ok = number(t.pageNumber);
-                break;
-            case SourceFilePath:
-                ok = text(t.sourceFilePath, false);
-                break;
-            case SourceFileTyp:
-                ok = text(t.sourceFileTyp, false);
-                break;
-            case ResultFileTyp:
-                ok = text(t.resultFileTyp, false);
-                break;
-            case SourceFileMd5:
-                ok = text(t.sourceFileMd5, false);
-                break;
-            case Status:
-                ok = number(t.status);
-                break;
-            case CreateAt:
-                ok = text(t.createAt, false);
-                break;
-            case FailReason: // anything but a string or null: the general path's call
-                ok = text(t.failReason, false);
-                break;
-            case Unknown:
+            if (field < 0) {
                 ok = skipScalar();
-                break;
+            } else {
+                const TaskField &f = kTaskFields[field];
+                ok = f.number ? number(t.*f.number) : text(t.*f.text, f.required);
             }
             if (!ok)
                 return false;
         } while (take(','));
-        return take('}') && (seen & (1u << Id));
+        return take('}') && (seen & 1u); // the id is the first field
     }
 
     const char *m_p;

@@ -2,7 +2,7 @@
 
 #include "service/BackgroundWork.h"
 #include "service/HttpClient.h"
-#include "service/Log.h"
+#include "service/LogCategories.h"
 #include "service/Request.h"
 
 #include <QtConcurrent/QtConcurrentRun>
@@ -17,7 +17,7 @@ QCoro::Task<std::optional<HistoryOutcome>> HistoryFetch::fetch(std::function<boo
     std::optional<Request> request = createRequest(QStringLiteral("/v1/tollan/convert/all"), "GET");
     if (request)
         request->applyLimits(answerLimits(AnswerKind::History));
-    Log::write(QStringLiteral("🔍 开始获取转换历史记录..."));
+    Log::write(lcHistory(), QStringLiteral("🔍 开始获取转换历史记录..."));
     if (!request)
         co_return historyRequestFailed(ServiceError(QStringLiteral("Invalid URL"), -1));
 

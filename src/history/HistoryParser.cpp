@@ -3,7 +3,7 @@
 #include "history/EnvelopeReader.h"
 
 #include "service/JsonDecoder.h"
-#include "service/Log.h"
+#include "service/LogCategories.h"
 
 #include <QDateTime>
 #include <QJsonArray>
@@ -11,7 +11,6 @@
 #include <QStringDecoder>
 #include <QUuid>
 
-#include <cstring>
 #include <limits>
 
 namespace quorvel {
@@ -20,53 +19,6 @@ namespace {
 const QString kNotUtf8 = QStringLiteral("无法解析的响应数据");
 
 } // namespace
-
-// Strict UTF-8 (no overlong forms, no surrogates, nothing above U+10FFFF), the same
-// judgement as Qt's decoder, with a fast path for the ASCII that makes up nearly all of
-// a history answer.
-bool isStrictUtf8(const QByteArray &bytes) {
-    const auto *s = reinterpret_cast<const uchar *>(bytes.constData());
-    const uchar *const end = s + bytes.size();
-    while (s < end) {
-        while (end - s >= 8) {
-            quint64 word;
-            std::memcpy(&word, s, 8);
-            if (word & 0x8080808080808080ULL)
-                break;
-            s += 8;
-        }
-        if (s == end)
-            break;
-        const uchar c = *s;
-        if (c < 0x80) {
-            ++s;
-            continue;
-        }
-        const auto continuation = [](uchar b) { return (b & 0xC0) == 0x80; };
-        if (c < 0xC2)
-            return false; // stray continuation byte or overlong two-byte form
-        if (c < 0xE0) {
-            if (end - s < 2 || !continuation(s[1]))
-                return false;
-            s += 2;
-        } else if (c < 0xF0) {
-            if (end - s < 3 || !continuation(s[1]) || !continuation(s[2]))
-                return false;
-            if ((c == 0xE0 && s[1] < 0xA0) || (c == 0xED && s[1] >= 0xA0))
-                return false; // overlong, or a surrogate
-            s += 3;
-        } else if (c < 0xF5) {
-            if (end - s < 4 || !continuation(s[1]) || !continuation(s[2]) || !continuation(s[3]))
-                return false;
-            if ((c == 0xF0 && s[1] < 0x90) || (c == 0xF4 && s[1] >= 0x90))
-                return false; // overlong, or beyond U+10FFFF
-            s += 4;
-        } else {
-            return false;
-        }
-    }
-    return true;
-}
 
 namespace {
 
@@ -167,18 +119,10 @@ bool decodeTaskFast(const QJsonObject &o, ConversionTask &t) {
         out = whole;
         return true;
     };
-    return text(QLatin1StringView("id"), t.id, true) &&
-           text(QLatin1StringView("user_id"), t.userId, false) &&
-           text(QLatin1StringView("typ"), t.typ, false) &&
-           text(QLatin1StringView("file_name"), t.fileName, false) &&
-           text(QLatin1StringView("source_file_path"), t.sourceFilePath, false) &&
-           text(QLatin1StringView("source_file_typ"), t.sourceFileTyp, false) &&
-           text(QLatin1StringView("result_file_typ"), t.resultFileTyp, false) &&
-           text(QLatin1StringView("source_file_md5"), t.sourceFileMd5, false) &&
-           number(QLatin1StringView("status"), t.status) &&
-           text(QLatin1StringView("create_at"), t.createAt, false) &&
-           number(QLatin1StringView("page_number"), t.pageNumber) &&
-           text(QLatin1StringView("fail_reason"), t.failReason, false);
+    for (const TaskField &f : kTaskFields)
+        if (!(f.number ? number(f.key, t.*f.number) : text(f.key, t.*f.text, f.required)))
+            return false;
+    return true;
 }
 
 ServiceError notJson() {
@@ -226,9 +170,9 @@ ConversionHistoryResponse decodeEnvelope(Body &body) {
     // aside goes through the JSON document below, which reaches the same result.
     if (body.isUtf8()) {
         if (std::optional<ConversionHistoryResponse> quick = readHistoryEnvelope(body.bytes())) {
-            Log::write(QStringLiteral("✅ JSON结构验证成功: 包含code=%1和%2条记录")
-                           .arg(quick->code)
-                           .arg(quick->data.converts.size()));
+            Log::write(lcHistory(), QStringLiteral("✅ JSON结构验证成功: 包含code=%1和%2条记录")
+                                        .arg(quick->code)
+                                        .arg(quick->data.converts.size()));
             return std::move(*quick);
         }
     }
@@ -245,12 +189,13 @@ ConversionHistoryResponse decodeEnvelope(Body &body) {
     const std::optional<QJsonArray> converts =
         value->isObject() && !top.isEmpty() && codeValue ? convertsOf(top) : std::nullopt;
     if (!converts) {
-        Log::write(QStringLiteral("⚠️ JSON结构验证失败，不符合预期格式"));
+        Log::write(lcHistory(),
+                   QStringLiteral("⚠️ JSON结构验证失败，不符合预期格式"));
         throw ServiceError(QStringLiteral("JSON structure invalid"), -1);
     }
-    Log::write(QStringLiteral("✅ JSON结构验证成功: 包含code=%1和%2条记录")
-                   .arg(*codeValue)
-                   .arg(converts->size()));
+    Log::write(lcHistory(), QStringLiteral("✅ JSON结构验证成功: 包含code=%1和%2条记录")
+                                .arg(*codeValue)
+                                .arg(converts->size()));
 
     // Decoded from the value already parsed: the body is never parsed twice.
     ConversionHistoryResponse response;
@@ -296,10 +241,11 @@ QString plainText(const QJsonValue &value) {
 // Strategy C: field by field from "data"."converts". Nothing when the strategy
 // moves on.
 std::optional<QList<ConversionTask>> extractManually(Body &body) {
-    Log::write(QStringLiteral("🔍 检测到标准格式，尝试手动提取..."));
+    Log::write(lcHistory(), QStringLiteral("🔍 检测到标准格式，尝试手动提取..."));
     const std::optional<QJsonValue> &value = body.json();
     if (!value) {
-        Log::write(QStringLiteral("⚠️ 手动提取失败: ") + notJson().description());
+        Log::write(lcHistory(),
+                   QStringLiteral("⚠️ 手动提取失败: ") + notJson().description());
         return std::nullopt;
     }
     if (!value->isObject())
@@ -315,8 +261,9 @@ std::optional<QList<ConversionTask>> extractManually(Body &body) {
         const QJsonObject object = item.toObject();
         if (logging) {
             const auto id = object.constFind(QStringLiteral("id"));
-            Log::write(QStringLiteral("处理记录: ") +
-                       (id == object.constEnd() ? QStringLiteral("未知ID") : plainText(*id)));
+            Log::write(lcHistory(),
+                       QStringLiteral("处理记录: ") +
+                           (id == object.constEnd() ? QStringLiteral("未知ID") : plainText(*id)));
         }
         tasks.append(extractTaskFields(object));
     }
@@ -327,13 +274,14 @@ std::optional<QList<ConversionTask>> extractManually(Body &body) {
 
 // Strategy D: a list that lost its head, closed again by hand.
 std::optional<QList<ConversionTask>> repairList(const QString &text) {
-    Log::write(QStringLiteral("🛠️ 尝试修复畸形JSON"));
+    Log::write(lcHistory(), QStringLiteral("🛠️ 尝试修复畸形JSON"));
     const qsizetype drop = text.startsWith(u',') ? 1 : 2;
     const QByteArray repaired = '[' + QStringView(text).mid(drop).toUtf8() + ']';
     try {
         return decodeTasks(Body::parse(repaired));
     } catch (const ServiceError &e) {
-        Log::write(QStringLiteral("⚠️ 修复后的JSON解析仍然失败: ") + e.description());
+        Log::write(lcHistory(),
+                   QStringLiteral("⚠️ 修复后的JSON解析仍然失败: ") + e.description());
         return std::nullopt;
     }
 }
@@ -358,21 +306,19 @@ QString currentCreateAtText() {
 
 ConversionTask extractTaskFields(const QJsonObject &o) {
     ConversionTask t;
+    for (const TaskField &f : kTaskFields) {
+        if (f.number)
+            t.*f.number = integerOr(o, f.key, 0);
+        else
+            t.*f.text = textOr(o, f.key, {});
+    }
+    // What the list shows for a job the service described only in part.
     t.id = json::idText(o.value(QLatin1StringView("id")))
                .value_or(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper());
-    t.userId = textOr(o, QLatin1StringView("user_id"), {});
-    t.typ = textOr(o, QLatin1StringView("typ"), {});
-    t.fileName = textOr(o, QLatin1StringView("file_name"), QStringLiteral("Unknown File"));
-    t.pageNumber = integerOr(o, QLatin1StringView("page_number"), 0);
-    t.sourceFilePath = textOr(o, QLatin1StringView("source_file_path"), {});
-    t.sourceFileTyp = textOr(o, QLatin1StringView("source_file_typ"), {});
-    t.resultFileTyp = textOr(o, QLatin1StringView("result_file_typ"), {});
-    t.sourceFileMd5 = textOr(o, QLatin1StringView("source_file_md5"), {});
-    t.status = integerOr(o, QLatin1StringView("status"), 0);
-    t.failReason = textOr(o, QLatin1StringView("fail_reason"), {});
-    const auto createAt = o.constFind(QLatin1StringView("create_at"));
-    t.createAt = createAt != o.constEnd() && createAt->isString() ? createAt->toString()
-                                                                  : currentCreateAtText();
+    if (!o.value(QLatin1StringView("file_name")).isString())
+        t.fileName = QStringLiteral("Unknown File");
+    if (!o.value(QLatin1StringView("create_at")).isString())
+        t.createAt = currentCreateAtText();
     return t;
 }
 
@@ -384,20 +330,20 @@ std::optional<ConversionTask> extractTaskFromFragment(const QString &text) {
     const QByteArray fragment = QStringView(text).mid(start, end - start + 1).toUtf8();
     const std::optional<QJsonValue> value = Body::parse(fragment);
     if (!value) {
-        Log::write(QStringLiteral("⚠️ JSON片段解析为任务失败: ") +
-                   notJson().description());
+        Log::write(lcHistory(), QStringLiteral("⚠️ JSON片段解析为任务失败: ") +
+                                    notJson().description());
         return std::nullopt;
     }
     if (!value->isObject())
         return std::nullopt;
     ConversionTask task = extractTaskFields(value->toObject());
-    Log::write(QStringLiteral("🔍 成功从JSON片段提取任务: ") + task.id);
+    Log::write(lcHistory(), QStringLiteral("🔍 成功从JSON片段提取任务: ") + task.id);
     return task;
 }
 
 HistoryOutcome historyRequestFailed(const ServiceError &error) {
     const QString description = error.description();
-    Log::write(QStringLiteral("❌ 获取历史记录失败: ") + description);
+    Log::write(lcHistory(), QStringLiteral("❌ 获取历史记录失败: ") + description);
     return {{}, QStringLiteral("Error fetching history: ") + description, error};
 }
 
@@ -407,12 +353,12 @@ HistoryOutcome interpretHistoryAnswer(bool isHttp, int status, const QByteArray 
 
     Body body(bytes);
     const bool logging = Log::enabled();
-    Log::write(QStringLiteral("📥 历史记录响应状态码: %1").arg(status));
+    Log::write(lcHistory(), QStringLiteral("📥 历史记录响应状态码: %1").arg(status));
     if (logging)
-        Log::write(QStringLiteral("📄 原始响应内容: ") + body.text());
+        Log::write(lcHistory(), QStringLiteral("📄 原始响应内容: ") + body.text());
 
     if (bytes.isEmpty()) {
-        Log::write(QStringLiteral("⚠️ 响应数据为空"));
+        Log::write(lcHistory(), QStringLiteral("⚠️ 响应数据为空"));
         // An empty answer is "no jobs" only when it is a success; a 500, 503 or
         // redirect without a body is still the failure it is.
         if (status == 200)
@@ -420,7 +366,7 @@ HistoryOutcome interpretHistoryAnswer(bool isHttp, int status, const QByteArray 
         return {{}, {}, ServiceError(QStringLiteral("Failed to fetch history"), status)};
     }
     if (status == 401) {
-        Log::write(QStringLiteral("🔐 身份验证失败，可能需要重新登录"));
+        Log::write(lcHistory(), QStringLiteral("🔐 身份验证失败，可能需要重新登录"));
         return {{}, {}, ServiceError(QStringLiteral("Failed to fetch history"), status)};
     }
     if (status != 200)
@@ -428,18 +374,20 @@ HistoryOutcome interpretHistoryAnswer(bool isHttp, int status, const QByteArray 
             ServiceError(QStringLiteral("Failed to fetch history"), status));
 
     // A: the documented envelope.
-    Log::write(QStringLiteral("🔄 开始解析标准格式..."));
+    Log::write(lcHistory(), QStringLiteral("🔄 开始解析标准格式..."));
     try {
         ConversionHistoryResponse response = decodeEnvelope(body);
         if (logging)
-            Log::write(QStringLiteral("historyResponse>>>>>>>>>>>>>>>>>: ") +
-                       response.render(QStringLiteral("ConversionHistoryResponse")));
+            Log::write(lcHistory(),
+                       QStringLiteral("historyResponse>>>>>>>>>>>>>>>>>: ") +
+                           response.render(QStringLiteral("ConversionHistoryResponse")));
         const qsizetype count = response.data.converts.size();
         return {std::move(response.data.converts),
                 QStringLiteral("✅ 成功获取历史记录，共 %1 条").arg(count), std::nullopt};
     } catch (const ServiceError &e) {
-        Log::write(QStringLiteral("⚠️ 标准格式解析失败，尝试替代解析方式: ") +
-                   e.description());
+        Log::write(lcHistory(),
+                   QStringLiteral("⚠️ 标准格式解析失败，尝试替代解析方式: ") +
+                       e.description());
     }
 
     // B: a bare array of jobs.
@@ -449,7 +397,8 @@ HistoryOutcome interpretHistoryAnswer(bool isHttp, int status, const QByteArray 
         return {std::move(tasks), QStringLiteral("✅ 成功解析为任务数组，共 %1 条").arg(count),
                 std::nullopt};
     } catch (const ServiceError &e) {
-        Log::write(QStringLiteral("⚠️ 数组格式解析也失败: ") + e.description());
+        Log::write(lcHistory(),
+                   QStringLiteral("⚠️ 数组格式解析也失败: ") + e.description());
     }
 
     const QString &text = body.text();
@@ -475,12 +424,12 @@ HistoryOutcome interpretHistoryAnswer(bool isHttp, int status, const QByteArray 
 
     // E: nothing to show.
     if (text == QLatin1StringView("[]") || text == QLatin1StringView("{}") || text.isEmpty()) {
-        Log::write(QStringLiteral("🔍 检测到空数据返回"));
+        Log::write(lcHistory(), QStringLiteral("🔍 检测到空数据返回"));
         return {{}, QStringLiteral("ℹ️ 账号无历史记录，显示空列表"), std::nullopt};
     }
 
     // F: one job somewhere in the text.
-    Log::write(QStringLiteral("🧩 尝试解析JSON片段"));
+    Log::write(lcHistory(), QStringLiteral("🧩 尝试解析JSON片段"));
     if (auto task = extractTaskFromFragment(text))
         return {{*task}, QStringLiteral("✅ 从JSON片段解析出1条记录"), std::nullopt};
     return {{},

@@ -1,7 +1,7 @@
 #include "history/RetryRequest.h"
 
 #include "service/HttpClient.h"
-#include "service/Log.h"
+#include "service/LogCategories.h"
 #include "service/Request.h"
 
 namespace quorvel {
@@ -14,8 +14,8 @@ QCoro::Task<ConversionTask> requestRetry(ConversionTask task) {
         throw ServiceError(QStringLiteral("Invalid URL"), -1);
     applyStoredToken(*request);
     const QByteArray body = RetryRequest::body(task).encode();
-    Log::write(QStringLiteral("📦 重试请求数据: ") +
-               Log::utf8OrFallback(body, QStringLiteral("无法编码")));
+    Log::write(lcHistory(), QStringLiteral("📦 重试请求数据: ") +
+                                Log::utf8OrFallback(body, QStringLiteral("无法编码")));
     request->body = body;
     request->setHeader("Content-Type", "application/json");
 
@@ -24,8 +24,8 @@ QCoro::Task<ConversionTask> requestRetry(ConversionTask task) {
         throw ServiceError(QStringLiteral("Invalid response"), -1);
     const QString bodyText =
         Log::utf8OrFallback(response.body, QStringLiteral("无法解析的响应数据"));
-    Log::write(QStringLiteral("🔄 重试转换响应状态码: %1").arg(response.status));
-    Log::write(QStringLiteral("📥 重试转换响应内容: ") + bodyText);
+    Log::write(lcHistory(), QStringLiteral("🔄 重试转换响应状态码: %1").arg(response.status));
+    Log::write(lcHistory(), QStringLiteral("📥 重试转换响应内容: ") + bodyText);
     if (response.status != 200)
         throw ServiceError(QStringLiteral("Retry conversion failed with status %1: %2")
                                .arg(QString::number(response.status), bodyText),
@@ -48,7 +48,7 @@ ConvertRequest RetryRequest::body(const ConversionTask &task) {
 }
 
 QCoro::Task<ConversionTask> RetryRequest::send(ConversionTask task) {
-    Log::write(QStringLiteral("🔄 重试转换任务: ") + task.id);
+    Log::write(lcHistory(), QStringLiteral("🔄 重试转换任务: ") + task.id);
     std::optional<ServiceError> failure;
     try {
         co_return co_await requestRetry(task);
@@ -57,7 +57,7 @@ QCoro::Task<ConversionTask> RetryRequest::send(ConversionTask task) {
     } catch (const std::exception &e) {
         failure = ServiceError(QString::fromUtf8(e.what()), -1);
     }
-    Log::write(QStringLiteral("❌ 重试转换错误: ") + failure->description());
+    Log::write(lcHistory(), QStringLiteral("❌ 重试转换错误: ") + failure->description());
     throw *failure;
 }
 

@@ -1,8 +1,18 @@
 #include "history/TaskLook.h"
 
+#include <QCoreApplication>
+
 #include "service/JobStatus.h"
+#include "service/Operations.h"
 
 namespace quorvel::TaskLook {
+
+namespace {
+// What a person reads, through the application's translator.
+QString tr(const char *text) {
+    return QCoreApplication::translate("TaskLook", text);
+}
+} // namespace
 
 namespace {
 constexpr qint64 kCompleted = statusNumber(JobStatus::Completed);
@@ -23,14 +33,14 @@ bool isRetrying(bool retryRunning, const std::optional<ConversionTask> &retryTas
 
 QString statusText(qint64 status, bool retrying, bool inSheet) {
     if (retrying)
-        return inSheet ? QStringLiteral("Retrying...") : QStringLiteral("Retrying");
+        return inSheet ? tr("Retrying...") : tr("Retrying");
     switch (status) {
     case kCompleted:
-        return QStringLiteral("Completed");
+        return tr("Completed");
     case kFailed:
-        return QStringLiteral("Failed");
+        return tr("Failed");
     default:
-        return QStringLiteral("Converting");
+        return tr("Converting");
     }
 }
 
@@ -43,7 +53,7 @@ QString statusColor(qint64 status, bool retrying) {
 }
 
 Glyph badgeGlyph(const QString &statusText, bool isCompleted) {
-    if (statusText == u"Failed")
+    if (statusText == tr("Failed"))
         return {QStringLiteral("xmark.circle.fill"), QStringLiteral("red")};
     if (isCompleted)
         return {QStringLiteral("checkmark.circle.fill"), QStringLiteral("green")};
@@ -71,26 +81,13 @@ Glyph sheetGlyph(qint64 status, bool retrying) {
 }
 
 QString typeIcon(const QString &typ) {
-    if (typ == u"pdf2doc")
-        return QStringLiteral("doc.fill");
-    if (typ == u"pdf2img")
-        return QStringLiteral("photo.fill");
-    if (typ == u"pdf2txt")
-        return QStringLiteral("text.alignleft");
-    if (typ == u"pdf2ppt")
-        return QStringLiteral("rectangle.stack.fill");
-    if (typ == u"pdf2excel")
-        return QStringLiteral("tablecells.fill");
-    if (typ == u"img2pdf" || typ == u"doc2pdf" || typ == u"ppt2pdf" || typ == u"excel2pdf" ||
-        typ == u"txt2pdf")
-        return QStringLiteral("doc.richtext.fill");
-    return QStringLiteral("doc.fill");
+    return Operations::typeIcon(typ);
 }
 
 QString pagesText(qint64 pageNumber, bool inSheet) {
     if (pageNumber > 0)
         return QString::number(pageNumber);
-    return inSheet ? QStringLiteral("未知") : QStringLiteral("unknown");
+    return inSheet ? tr("未知") : tr("unknown");
 }
 
 QString action(qint64 status) {

@@ -1,7 +1,7 @@
 #include "service/AuthManager.h"
 
 #include "service/HttpClient.h"
-#include "service/Log.h"
+#include "service/LogCategories.h"
 #include "service/Request.h"
 #include "service/TokenStore.h"
 
@@ -64,7 +64,8 @@ void AuthManager::setError(const QString &text) {
 QCoro::Task<> AuthManager::restore(QString token) {
     QPointer<AuthManager> self(this);
     m_restoreRunning = true;
-    Log::write(QStringLiteral("🔄 加载已保存的用户信息，令牌: ") + Log::redactToken(token));
+    Log::write(lcAuth(),
+               QStringLiteral("🔄 加载已保存的用户信息，令牌: ") + Log::redactToken(token));
     co_await fetchUserInfo();
     if (!self)
         co_return;
@@ -92,64 +93,64 @@ QCoro::Task<> AuthManager::waitForConnectivity(int limitMs) {
 }
 
 void AuthManager::reportLoginError(const ServiceError &error) {
-    Log::write(QStringLiteral("❌ Error details:"));
-    Log::write(QStringLiteral("   Domain: ") + error.domain());
-    Log::write(QStringLiteral("   Code: ") + QString::number(error.code()));
-    Log::write(QStringLiteral("   Description: ") + error.description());
+    Log::write(lcAuth(), QStringLiteral("❌ Error details:"));
+    Log::write(lcAuth(), QStringLiteral("   Domain: ") + error.domain());
+    Log::write(lcAuth(), QStringLiteral("   Code: ") + QString::number(error.code()));
+    Log::write(lcAuth(), QStringLiteral("   Description: ") + error.description());
     if (error.underlying())
-        Log::write(QStringLiteral("   Underlying error: ") + *error.underlying());
+        Log::write(lcAuth(), QStringLiteral("   Underlying error: ") + *error.underlying());
     if (error.domain() != ServiceError::kUrlErrorDomain) {
-        Log::write(QStringLiteral("❌ Error: ") + error.description());
+        Log::write(lcAuth(), QStringLiteral("❌ Error: ") + error.description());
         return;
     }
     switch (error.code()) {
     case -1009:
-        Log::write(QStringLiteral("❌ No internet connection"));
+        Log::write(lcAuth(), QStringLiteral("❌ No internet connection"));
         break;
     case -1006:
-        Log::write(QStringLiteral("❌ DNS lookup failed"));
+        Log::write(lcAuth(), QStringLiteral("❌ DNS lookup failed"));
         break;
     case -1005:
-        Log::write(QStringLiteral("❌ Network connection lost"));
+        Log::write(lcAuth(), QStringLiteral("❌ Network connection lost"));
         break;
     case -1004:
-        Log::write(QStringLiteral("❌ Cannot connect to server"));
+        Log::write(lcAuth(), QStringLiteral("❌ Cannot connect to server"));
         break;
     case -1003:
-        Log::write(QStringLiteral("❌ Cannot find server"));
+        Log::write(lcAuth(), QStringLiteral("❌ Cannot find server"));
         break;
     case -1001:
-        Log::write(QStringLiteral("❌ Request timed out"));
+        Log::write(lcAuth(), QStringLiteral("❌ Request timed out"));
         break;
     default:
-        Log::write(QStringLiteral("❌ Network error: ") + error.description());
+        Log::write(lcAuth(), QStringLiteral("❌ Network error: ") + error.description());
     }
 }
 
 namespace {
 
 void reportDecodingError(const ServiceError &e) {
-    Log::write(QStringLiteral("❌ Decoding error: ") + e.rendering());
-    Log::write(QStringLiteral("❌ Decoding error details: ") + e.description());
+    Log::write(lcAuth(), QStringLiteral("❌ Decoding error: ") + e.rendering());
+    Log::write(lcAuth(), QStringLiteral("❌ Decoding error details: ") + e.description());
     if (e.family() != ServiceError::Family::Decoding) {
-        Log::write(QStringLiteral("❌ Unknown decoding error"));
+        Log::write(lcAuth(), QStringLiteral("❌ Unknown decoding error"));
         return;
     }
     switch (e.decodingKind()) {
     case ServiceError::DecodingKind::TypeMismatch:
-        Log::write(QStringLiteral("❌ Type mismatch: ") + e.typeOrKey() + QStringLiteral(" - ") +
-                   e.debugDescription());
+        Log::write(lcAuth(), QStringLiteral("❌ Type mismatch: ") + e.typeOrKey() +
+                                 QStringLiteral(" - ") + e.debugDescription());
         break;
     case ServiceError::DecodingKind::ValueNotFound:
-        Log::write(QStringLiteral("❌ Value not found: ") + e.typeOrKey() + QStringLiteral(" - ") +
-                   e.debugDescription());
+        Log::write(lcAuth(), QStringLiteral("❌ Value not found: ") + e.typeOrKey() +
+                                 QStringLiteral(" - ") + e.debugDescription());
         break;
     case ServiceError::DecodingKind::KeyNotFound:
-        Log::write(QStringLiteral("❌ Key not found: ") + e.typeOrKey() + QStringLiteral(" - ") +
-                   e.debugDescription());
+        Log::write(lcAuth(), QStringLiteral("❌ Key not found: ") + e.typeOrKey() +
+                                 QStringLiteral(" - ") + e.debugDescription());
         break;
     case ServiceError::DecodingKind::DataCorrupted:
-        Log::write(QStringLiteral("❌ Data corrupted: ") + e.debugDescription());
+        Log::write(lcAuth(), QStringLiteral("❌ Data corrupted: ") + e.debugDescription());
         break;
     }
 }
@@ -175,27 +176,28 @@ QString tokenIn(const QByteArray &body) {
 QCoro::Task<> AuthManager::login(QString email, QString password) {
     QPointer<AuthManager> self(this);
     const QString hidden = Log::kRedactedPassword;
-    Log::write(QStringLiteral("=------------------------------------------ ") + email + u' ' +
-               hidden);
-    Log::write(
-        QStringLiteral("📝 Login data: ") +
-        Log::renderMap({{QStringLiteral("email"), email}, {QStringLiteral("password"), hidden}}));
+    Log::write(lcAuth(), QStringLiteral("=------------------------------------------ ") + email +
+                             u' ' + hidden);
+    Log::write(lcAuth(), QStringLiteral("📝 Login data: ") +
+                             Log::renderMap({{QStringLiteral("email"), email},
+                                             {QStringLiteral("password"), hidden}}));
     const QByteArray body = loginBody(email, password);
     const QString bodyForLog = QString::fromUtf8(loginBody(email, hidden));
-    Log::write(QStringLiteral("📦 Serialized body: ") + bodyForLog);
+    Log::write(lcAuth(), QStringLiteral("📦 Serialized body: ") + bodyForLog);
 
     auto built = createRequest(QStringLiteral("/v1/tollan/auth/login"), "POST", body,
                                RequestLogOptions{bodyForLog});
     if (!built) {
-        Log::write(QStringLiteral("❌ Failed to create request"));
+        Log::write(lcAuth(), QStringLiteral("❌ Failed to create request"));
         throw ServiceError(QStringLiteral("Invalid URL"), -1);
     }
     Request request = *built;
-    Log::write(QStringLiteral("=11------------------------------------------"));
-    Log::write(QStringLiteral("🌐 Final request: ") + request.url().toString(QUrl::FullyEncoded));
-    Log::write(QStringLiteral("📝 Method: ") + QString::fromLatin1(request.method));
-    Log::write(QStringLiteral("🔑 Headers: ") + request.renderedHeaders());
-    Log::write(QStringLiteral("📦 Body: ") + bodyForLog);
+    Log::write(lcAuth(), QStringLiteral("=11------------------------------------------"));
+    Log::write(lcAuth(),
+               QStringLiteral("🌐 Final request: ") + request.url().toString(QUrl::FullyEncoded));
+    Log::write(lcAuth(), QStringLiteral("📝 Method: ") + QString::fromLatin1(request.method));
+    Log::write(lcAuth(), QStringLiteral("🔑 Headers: ") + request.renderedHeaders());
+    Log::write(lcAuth(), QStringLiteral("📦 Body: ") + bodyForLog);
 
     // The dedicated login session: waits while offline, 30 s per request, 300 s in all.
     QNetworkAccessManager loginSession;
@@ -209,17 +211,18 @@ QCoro::Task<> AuthManager::login(QString email, QString password) {
 
         const QString hiddenToken = Log::redactToken(tokenIn(response.body));
         const QString realToken = tokenIn(response.body);
-        Log::write(QStringLiteral("======================================== ") +
-                   response.description());
+        Log::write(lcAuth(), QStringLiteral("======================================== ") +
+                                 response.description());
         if (!response.isHttp)
             throw ServiceError(QStringLiteral("Invalid response"), -1);
-        Log::write(QStringLiteral("📥 Response status code: ") + QString::number(response.status));
-        Log::write(QStringLiteral("📦 Response headers: ") + response.renderedHeaders());
+        Log::write(lcAuth(),
+                   QStringLiteral("📥 Response status code: ") + QString::number(response.status));
+        Log::write(lcAuth(), QStringLiteral("📦 Response headers: ") + response.renderedHeaders());
         if (Log::isValidUtf8(response.body)) {
             QString text = QString::fromUtf8(response.body);
             if (!realToken.isEmpty())
                 text.replace(realToken, hiddenToken);
-            Log::write(QStringLiteral("📄 Response body: ") + text);
+            Log::write(lcAuth(), QStringLiteral("📄 Response body: ") + text);
         }
         if (response.status == 401)
             throw ServiceError(QStringLiteral("Invalid credentials"), 401);
@@ -231,8 +234,8 @@ QCoro::Task<> AuthManager::login(QString email, QString password) {
             reportDecodingError(e);
             throw;
         }
-        Log::write(QStringLiteral("✅ Successfully decoded login response"));
-        Log::write(QStringLiteral("📝 Token: ") + Log::redactToken(token));
+        Log::write(lcAuth(), QStringLiteral("✅ Successfully decoded login response"));
+        Log::write(lcAuth(), QStringLiteral("📝 Token: ") + Log::redactToken(token));
         // Stored, it would go out in every request's header.
         if (!TokenStore::isWellFormed(token))
             throw ServiceError(QStringLiteral("The service's token is not a valid header value"),
@@ -248,7 +251,7 @@ QCoro::Task<> AuthManager::login(QString email, QString password) {
         co_return;
     setCurrentUser(User{QString(), email, QString()});
     setLoggedIn(true);
-    Log::write(QStringLiteral("【=================】"));
+    Log::write(lcAuth(), QStringLiteral("【=================】"));
     co_await fetchUserInfo();
     if (!self)
         co_return;
@@ -276,10 +279,11 @@ QCoro::Task<> AuthManager::fetchUserInfo() {
         if (!response.isHttp || response.status != 200)
             throw ServiceError(QStringLiteral("Invalid response"), -1);
         const UserInfoResponse decoded = UserInfoResponse::decode(response.body);
-        Log::write(QStringLiteral(">>>>>>>>>>>>>>>>>>>>>.: ") +
-                   decoded.render(QStringLiteral("UserInfoResponse")));
-        Log::write(decoded.data.is_lifetimedeal_member ? QStringLiteral("🔑 用户是终身会员")
-                                                       : QStringLiteral("🔑 用户不是终身会员"));
+        Log::write(lcAuth(), QStringLiteral(">>>>>>>>>>>>>>>>>>>>>.: ") +
+                                 decoded.render(QStringLiteral("UserInfoResponse")));
+        Log::write(lcAuth(), decoded.data.is_lifetimedeal_member
+                                 ? QStringLiteral("🔑 用户是终身会员")
+                                 : QStringLiteral("🔑 用户不是终身会员"));
         if (!self)
             co_return;
         m_userInfo = decoded.data;
@@ -287,7 +291,7 @@ QCoro::Task<> AuthManager::fetchUserInfo() {
         if (!m_currentUser || m_currentUser->email != decoded.data.email)
             setCurrentUser(User{QString(), decoded.data.email, QString()});
     } catch (const ServiceError &e) {
-        Log::write(QStringLiteral("Error fetching user info: ") + e.rendering());
+        Log::write(lcAuth(), QStringLiteral("Error fetching user info: ") + e.rendering());
         if (self)
             setError(e.description());
     }
@@ -309,7 +313,7 @@ QCoro::Task<> AuthManager::fetchPageBalance() {
         m_pageBalance = decoded.data;
         Q_EMIT pageBalanceChanged();
     } catch (const ServiceError &e) {
-        Log::write(QStringLiteral("Error fetching page balance: ") + e.rendering());
+        Log::write(lcAuth(), QStringLiteral("Error fetching page balance: ") + e.rendering());
         if (self)
             setError(e.description());
     }

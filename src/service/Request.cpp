@@ -1,6 +1,6 @@
 #include "service/Request.h"
 
-#include "service/Log.h"
+#include "service/LogCategories.h"
 #include "service/ServiceOrigin.h"
 #include "service/TokenStore.h"
 
@@ -63,14 +63,16 @@ std::optional<Request> createRequest(const QString &path, const QByteArray &meth
 
     if (body) {
         r.body = *body;
-        Log::write(QStringLiteral("📦 Request body: ") +
-                   (logOptions.bodyForLog ? *logOptions.bodyForLog
-                                          : Log::utf8OrFallback(*body, QStringLiteral("nil"))));
+        Log::write(lcHttp(),
+                   QStringLiteral("📦 Request body: ") +
+                       (logOptions.bodyForLog ? *logOptions.bodyForLog
+                                              : Log::utf8OrFallback(*body, QStringLiteral("nil"))));
     }
-    Log::write(QStringLiteral("🌐 Request URL: ") + r.url().toString(QUrl::FullyEncoded));
-    Log::write(QStringLiteral("📝 Request method: ") +
-               (method.isEmpty() ? QStringLiteral("nil") : QString::fromLatin1(method)));
-    Log::write(QStringLiteral("🔑 Headers: ") + r.renderedHeaders());
+    Log::write(lcHttp(), QStringLiteral("🌐 Request URL: ") + r.url().toString(QUrl::FullyEncoded));
+    Log::write(lcHttp(),
+               QStringLiteral("📝 Request method: ") +
+                   (method.isEmpty() ? QStringLiteral("nil") : QString::fromLatin1(method)));
+    Log::write(lcHttp(), QStringLiteral("🔑 Headers: ") + r.renderedHeaders());
     return r;
 }
 

@@ -1,6 +1,6 @@
 #include "service/TokenStore.h"
 
-#include "service/Log.h"
+#include "service/LogCategories.h"
 
 #include <QDir>
 #include <QFile>
@@ -50,7 +50,8 @@ std::optional<QString> read() {
         return std::nullopt;
     const QString token = value.toString();
     if (!isWellFormed(token)) {
-        Log::write(QStringLiteral("⚠️ The stored token holds control characters: signed out"));
+        Log::write(lcAuth(),
+                   QStringLiteral("⚠️ The stored token holds control characters: signed out"));
         remove();
         return std::nullopt;
     }

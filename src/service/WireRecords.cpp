@@ -169,60 +169,66 @@ ConversionTask ConversionTask::decode(const QJsonValue &v, const json::Path &pat
     const QJsonObject o = json::object(v, path);
     ConversionTask t;
     // Key order matters: the first offending key is the one reported.
-    t.id = json::string(o, QStringLiteral("id"), path);
-    t.userId = json::optionalString(o, QStringLiteral("user_id"), path);
-    t.typ = json::optionalString(o, QStringLiteral("typ"), path);
-    t.fileName = json::optionalString(o, QStringLiteral("file_name"), path);
-    t.sourceFilePath = json::optionalString(o, QStringLiteral("source_file_path"), path);
-    t.sourceFileTyp = json::optionalString(o, QStringLiteral("source_file_typ"), path);
-    t.resultFileTyp = json::optionalString(o, QStringLiteral("result_file_typ"), path);
-    t.sourceFileMd5 = json::optionalString(o, QStringLiteral("source_file_md5"), path);
-    t.status = json::optionalInteger(o, QStringLiteral("status"), path);
-    t.createAt = json::optionalString(o, QStringLiteral("create_at"), path);
-    t.pageNumber = json::optionalInteger(o, QStringLiteral("page_number"), path);
-    t.failReason = o.value(QStringLiteral("fail_reason")).toString();
+    static const QList<QString> keys = [] {
+        QList<QString> out;
+        for (const TaskField &f : kTaskFields)
+            out.append(f.key);
+        return out;
+    }();
+    for (qsizetype i = 0; i < kTaskFieldCount; ++i) {
+        const TaskField &f = kTaskFields[i];
+        const QString &key = keys[i];
+        if (f.number)
+            t.*f.number = json::optionalInteger(o, key, path);
+        else
+            t.*f.text =
+                f.required ? json::string(o, key, path) : json::optionalString(o, key, path);
+    }
     return t;
 }
 
 QJsonObject ConversionTask::toJson() const {
-    QJsonObject o{{QStringLiteral("id"), id},
-                  {QStringLiteral("user_id"), userId},
-                  {QStringLiteral("typ"), typ},
-                  {QStringLiteral("file_name"), fileName},
-                  {QStringLiteral("page_number"), pageNumber},
-                  {QStringLiteral("source_file_path"), sourceFilePath},
-                  {QStringLiteral("source_file_typ"), sourceFileTyp},
-                  {QStringLiteral("result_file_typ"), resultFileTyp},
-                  {QStringLiteral("source_file_md5"), sourceFileMd5},
-                  {QStringLiteral("status"), status},
-                  {QStringLiteral("create_at"), createAt}};
-    if (!failReason.isEmpty())
-        o.insert(QStringLiteral("fail_reason"), failReason);
+    QJsonObject o;
+    for (const TaskField &f : kTaskFields) {
+        if (f.number)
+            o.insert(f.key, this->*f.number);
+        else if (!f.omitEmpty || !(this->*f.text).isEmpty())
+            o.insert(f.key, this->*f.text);
+    }
     return o;
 }
 
 QString ConversionTask::render() const {
-    return Rendering(QLatin1String("ConversionTask"))
-        .text(QLatin1String("id"), id)
-        .text(QLatin1String("userId"), userId)
-        .text(QLatin1String("typ"), typ)
-        .text(QLatin1String("fileName"), fileName)
-        .number(QLatin1String("pageNumber"), pageNumber)
-        .text(QLatin1String("sourceFilePath"), sourceFilePath)
-        .text(QLatin1String("sourceFileTyp"), sourceFileTyp)
-        .text(QLatin1String("resultFileTyp"), resultFileTyp)
-        .text(QLatin1String("sourceFileMd5"), sourceFileMd5)
-        .number(QLatin1String("status"), status)
-        .text(QLatin1String("createAt"), createAt)
-        .done();
+    Rendering r(QLatin1String("ConversionTask"));
+    for (const TaskField &f : kTaskFields) {
+        if (f.number)
+            r.number(f.name, this->*f.number);
+        else if (!f.omitEmpty || !(this->*f.text).isEmpty())
+            r.text(f.name, this->*f.text);
+    }
+    return r.done();
 }
 
 bool ConversionTask::sameContent(const ConversionTask &o) const {
-    return id == o.id && userId == o.userId && typ == o.typ && fileName == o.fileName &&
-           pageNumber == o.pageNumber && sourceFilePath == o.sourceFilePath &&
-           sourceFileTyp == o.sourceFileTyp && resultFileTyp == o.resultFileTyp &&
-           sourceFileMd5 == o.sourceFileMd5 && status == o.status && createAt == o.createAt &&
-           failReason == o.failReason;
+    for (const TaskField &f : kTaskFields)
+        if (f.number ? this->*f.number != o.*f.number : this->*f.text != o.*f.text)
+            return false;
+    return true;
+}
+
+// Every member has its row: a member added without one does not build.
+static_assert([] {
+    size_t size = 0;
+    for (const TaskField &f : kTaskFields)
+        size += f.number ? sizeof(qint64) : sizeof(QString);
+    return size;
+}() == sizeof(ConversionTask));
+
+qsizetype taskFieldOfKey(QByteArrayView key) {
+    for (qsizetype i = 0; i < kTaskFieldCount; ++i)
+        if (key == QByteArrayView(kTaskFields[i].key.data(), kTaskFields[i].key.size()))
+            return i;
+    return -1;
 }
 
 namespace {

@@ -1,11 +1,14 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QHash>
 #include <QJsonObject>
 #include <QList>
 #include <QMetaType>
 #include <QString>
+
+#include <iterator>
 
 #include "service/JsonDecoder.h"
 
@@ -113,18 +116,6 @@ struct ConvertRequest {
 
 struct ConversionTask {
     Q_GADGET
-    Q_PROPERTY(QString id MEMBER id FINAL)
-    Q_PROPERTY(QString userId MEMBER userId FINAL)
-    Q_PROPERTY(QString typ MEMBER typ FINAL)
-    Q_PROPERTY(QString fileName MEMBER fileName FINAL)
-    Q_PROPERTY(qint64 pageNumber MEMBER pageNumber FINAL)
-    Q_PROPERTY(QString sourceFilePath MEMBER sourceFilePath FINAL)
-    Q_PROPERTY(QString sourceFileTyp MEMBER sourceFileTyp FINAL)
-    Q_PROPERTY(QString resultFileTyp MEMBER resultFileTyp FINAL)
-    Q_PROPERTY(QString sourceFileMd5 MEMBER sourceFileMd5 FINAL)
-    Q_PROPERTY(qint64 status MEMBER status FINAL)
-    Q_PROPERTY(QString createAt MEMBER createAt FINAL)
-    Q_PROPERTY(QString failReason MEMBER failReason FINAL)
 public:
     QString id;
     QString userId;
@@ -137,9 +128,7 @@ public:
     QString sourceFileMd5;
     qint64 status = 0;
     QString createAt;
-    // Why a failed job failed, in a few words ("fail_reason"); a key the service added
-    // later, so anything but a string reads as none.
-    QString failReason;
+    QString failReason; // why a failed job failed, as the service says
 
     // Lenient: "id" must be a string; other keys may be absent or null, but not of
     // another kind.
@@ -153,6 +142,43 @@ public:
     // Every field equal, for places that must see a change.
     bool sameContent(const ConversionTask &other) const;
 };
+
+// The job's fields, in the order the lenient decoding reads them. Every decoder, the
+// encoder, the rendering, the list model's roles and `sameContent` walk this list, so a
+// new field is its member above and one row here.
+struct TaskField {
+    QLatin1StringView key;  // the service's key
+    QLatin1StringView name; // the member's name, also the list model's role name
+    QString ConversionTask::*text = nullptr;
+    qint64 ConversionTask::*number = nullptr; // when not text
+    bool required = false;                    // only the id
+    bool omitEmpty = false;                   // left out of the encoding when empty
+};
+
+inline constexpr TaskField kTaskFields[] = {
+    {QLatin1StringView("id"), QLatin1StringView("id"), &ConversionTask::id, nullptr, true},
+    {QLatin1StringView("user_id"), QLatin1StringView("userId"), &ConversionTask::userId},
+    {QLatin1StringView("typ"), QLatin1StringView("typ"), &ConversionTask::typ},
+    {QLatin1StringView("file_name"), QLatin1StringView("fileName"), &ConversionTask::fileName},
+    {QLatin1StringView("source_file_path"), QLatin1StringView("sourceFilePath"),
+     &ConversionTask::sourceFilePath},
+    {QLatin1StringView("source_file_typ"), QLatin1StringView("sourceFileTyp"),
+     &ConversionTask::sourceFileTyp},
+    {QLatin1StringView("result_file_typ"), QLatin1StringView("resultFileTyp"),
+     &ConversionTask::resultFileTyp},
+    {QLatin1StringView("source_file_md5"), QLatin1StringView("sourceFileMd5"),
+     &ConversionTask::sourceFileMd5},
+    {QLatin1StringView("status"), QLatin1StringView("status"), nullptr, &ConversionTask::status},
+    {QLatin1StringView("create_at"), QLatin1StringView("createAt"), &ConversionTask::createAt},
+    {QLatin1StringView("page_number"), QLatin1StringView("pageNumber"), nullptr,
+     &ConversionTask::pageNumber},
+    {QLatin1StringView("fail_reason"), QLatin1StringView("failReason"), &ConversionTask::failReason,
+     nullptr, false, true},
+};
+inline constexpr qsizetype kTaskFieldCount = std::size(kTaskFields);
+
+// The field with this wire key, or -1.
+qsizetype taskFieldOfKey(QByteArrayView key);
 
 inline size_t qHash(const ConversionTask &task, size_t seed = 0) {
     return qHash(task.id, seed);

@@ -5,6 +5,7 @@
 #include "TestSupport.h"
 #include "service/TokenStore.h"
 
+#include <QAbstractItemModelTester>
 #include <QDir>
 #include <QFile>
 #include <QSignalSpy>
@@ -84,6 +85,38 @@ private Q_SLOTS:
         QCOMPARE(list->rowCount(), list->paginatedFiles().size());
         list->nextPage(); // never past the last page
         QTEST(list->currentPage(), "totalPages");
+    }
+
+    // Qt's own checks of the model contract (row counts, data, signals around every change)
+    // over every list model the window binds, while the lists change as the window changes them.
+    void everyModelKeepsTheContract() {
+        using Tester = QAbstractItemModelTester;
+        const auto mode = Tester::FailureReportingMode::QtTest;
+        AssistantPage assistant;
+        PDFViewModel *vm = assistant.viewModel();
+        PDFFileList *list = assistant.files();
+        ChatModel *chat = assistant.chat();
+        chat->replyPauseMs = 1;
+        std::vector<std::unique_ptr<Tester>> testers;
+        for (QAbstractItemModel *model : std::initializer_list<QAbstractItemModel *>{
+                 vm->conversionTaskModel(), vm->filteredTaskModel(), list, chat})
+            testers.push_back(std::make_unique<Tester>(model, mode));
+
+        vm->publishTasks(completed(20));
+        list->setWindowWidth(1440);
+        list->nextPage();
+        list->setSearchText(QStringLiteral("file 1"));
+        vm->setSearchText(QStringLiteral("file 1"));
+        vm->setSelectedFilter(TaskFilter::Completed);
+        list->toggleSelectAllCurrentPage();
+        vm->publishTasks(completed(3));
+        vm->setSelectedFilter(TaskFilter::All);
+        list->setSearchText({});
+        vm->publishTasks({});
+        chat->setInputText(QStringLiteral("hello"));
+        chat->sendInput();
+        QTRY_COMPARE(chat->count(), 2);
+        QVERIFY(!QTest::currentTestFailed());
     }
 
     void lastPageFollowsTheList() {

@@ -2,12 +2,14 @@
 #include "TestSupport.h"
 
 #include "conversion/PDFViewModel.h"
+#include "history/ConversionTaskModel.h"
 #include "history/EnvelopeReader.h"
 #include "history/HistoryParser.h"
 #include "service/TokenStore.h"
 
 #include <QDateTime>
 #include <QJsonDocument>
+#include <QLoggingCategory>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
@@ -484,6 +486,24 @@ private Q_SLOTS:
         }
     }
 
+    // QT_LOGGING_RULES selects lines by subsystem; the lines written stay the same.
+    void loggingCategoriesSelectLines() {
+        const QByteArray body = R"({"code":0,"msg":"ok","data":{"converts":[{"id":"a"}]}})";
+        LogCapture all;
+        interpretHistoryAnswer(true, 200, body);
+        const QStringList lines = all.lines();
+        QVERIFY(!lines.isEmpty());
+        QLoggingCategory::setFilterRules(QStringLiteral("quorvel.history=false"));
+        LogCapture none;
+        interpretHistoryAnswer(true, 200, body);
+        QLoggingCategory::setFilterRules(QStringLiteral("quorvel.http=false"));
+        LogCapture again;
+        interpretHistoryAnswer(true, 200, body);
+        QLoggingCategory::setFilterRules({});
+        QCOMPARE(none.lines(), QStringList{});
+        QCOMPARE(again.lines(), lines);
+    }
+
     void notHttpAnswer() {
         LogCapture log;
         const HistoryOutcome outcome = interpretHistoryAnswer(false, 0, "[]");
@@ -631,6 +651,76 @@ private Q_SLOTS:
         QCOMPARE(t ? t->id : QString(), id);
         if (t)
             QCOMPARE(log.lines().last(), QStringLiteral("🔍 成功从JSON片段提取任务: ") + id);
+    }
+
+    // A job whose every field holds something else than its default reads the same on every
+    // path, encodes back to the same body and shows the same in every model role: a field
+    // one path forgets fails here.
+    void everyFieldOnEveryPath() {
+        ConversionTask job;
+        job.id = QStringLiteral("j-1");
+        job.userId = QStringLiteral("u-2");
+        job.typ = QStringLiteral("pdf2img");
+        job.fileName = QStringLiteral("年度 report.pdf");
+        job.pageNumber = 12;
+        job.sourceFilePath = QStringLiteral("/src/a.pdf");
+        job.sourceFileTyp = QStringLiteral("pdf");
+        job.resultFileTyp = QStringLiteral("zip");
+        job.sourceFileMd5 = QStringLiteral("d41d8cd98f00b204e9800998ecf8427e");
+        job.status = 2;
+        job.createAt = QStringLiteral("2025-01-31 08:15:00 +0000");
+        job.failReason = QStringLiteral("engine stopped");
+        const QByteArray object =
+            R"({"id":"j-1","user_id":"u-2","typ":"pdf2img","file_name":"年度 report.pdf",)"
+            R"("page_number":12,"source_file_path":"/src/a.pdf","source_file_typ":"pdf",)"
+            R"("result_file_typ":"zip","source_file_md5":"d41d8cd98f00b204e9800998ecf8427e",)"
+            R"("status":2,"create_at":"2025-01-31 08:15:00 +0000","fail_reason":"engine stopped"})";
+        const auto envelope = [](const QByteArray &data) {
+            return R"({"code":0,"msg":"ok","data":)" + data + '}';
+        };
+        const QByteArray history = envelope(R"({"converts":[)" + object + "]}");
+        const auto same = [&job](const ConversionTask &read, const char *path) {
+            QVERIFY2(read.sameContent(job),
+                     qPrintable(QString::fromLatin1(path) + QStringLiteral(": ") + read.render()));
+        };
+        LogCapture log;
+        same(ConversionTask::decode(QJsonDocument::fromJson(object).object()), "lenient");
+        same(ConversionResponse::decode(envelope(object)).data, "convert answer");
+        same(ConversionHistoryResponse::decode(history).data.converts.value(0), "strict");
+        const std::optional<ConversionHistoryResponse> quick = readHistoryEnvelope(history);
+        QVERIFY(quick);
+        same(quick->data.converts.value(0), "quick reader");
+        same(extractTaskFields(QJsonDocument::fromJson(object).object()), "by hand");
+        const std::optional<ConversionTask> fragment =
+            extractTaskFromFragment(QStringLiteral("noise ") + QString::fromUtf8(object));
+        QVERIFY(fragment);
+        same(*fragment, "fragment");
+        same(decodeTaskArray('[' + object + ']').value(0), "bare array");
+        // The usual answer, the one the quick reader declines (an object it does not
+        // descend into), the bare array and the answer without "msg" (by hand).
+        const QByteArray nested = QByteArray(object).replace("\"id\":", "\"x\":{\"y\":1},\"id\":");
+        for (const QByteArray &body :
+             {history, envelope(R"({"converts":[)" + nested + "]}"), '[' + object + ']',
+              QByteArray(R"({"code":0,"data":{"converts":[)" + object + "]}}")}) {
+            const HistoryOutcome outcome = interpretHistoryAnswer(true, 200, body);
+            QCOMPARE(outcome.tasks.size(), 1);
+            same(outcome.tasks.first(), body.constData());
+        }
+        // The encoder writes what the decoders read.
+        QCOMPARE(job.toJson(), QJsonDocument::fromJson(object).object());
+        ConversionTask plain = job;
+        plain.failReason.clear();
+        QVERIFY(!plain.toJson().contains(QStringLiteral("fail_reason")));
+        // Every role of the list model carries its field.
+        ConversionTaskModel model;
+        model.setTasks({job});
+        const QHash<int, QByteArray> roles = model.roleNames();
+        const QJsonObject encoded = job.toJson();
+        for (const TaskField &f : kTaskFields) {
+            const QVariant value = model.data(model.index(0), roles.key(f.name.data()));
+            QCOMPARE(QJsonValue::fromVariant(value), encoded.value(f.key));
+        }
+        QVERIFY(roles.values().contains("failReason"));
     }
 };
 
