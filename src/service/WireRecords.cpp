@@ -180,6 +180,8 @@ ConversionTask ConversionTask::decode(const QJsonValue &v, const json::Path &pat
         const QString &key = keys[i];
         if (f.number)
             t.*f.number = json::optionalInteger(o, key, path);
+        else if (f.additive)
+            t.*f.text = o.value(key).isString() ? o.value(key).toString() : QString();
         else
             t.*f.text =
                 f.required ? json::string(o, key, path) : json::optionalString(o, key, path);

@@ -153,6 +153,9 @@ struct TaskField {
     qint64 ConversionTask::*number = nullptr; // when not text
     bool required = false;                    // only the id
     bool omitEmpty = false;                   // left out of the encoding when empty
+    // A key the service added later: a value of another kind reads as none instead of
+    // failing the record.
+    bool additive = false;
 };
 
 inline constexpr TaskField kTaskFields[] = {
@@ -173,7 +176,7 @@ inline constexpr TaskField kTaskFields[] = {
     {QLatin1StringView("page_number"), QLatin1StringView("pageNumber"), nullptr,
      &ConversionTask::pageNumber},
     {QLatin1StringView("fail_reason"), QLatin1StringView("failReason"), &ConversionTask::failReason,
-     nullptr, false, true},
+     nullptr, false, true, true},
 };
 inline constexpr qsizetype kTaskFieldCount = std::size(kTaskFields);
 

@@ -127,7 +127,7 @@ private slots:
         const QList<Case> cases{
             {u"PDF to DOC"_s, u"report.pdf"_s, u"report.docx"_s, u"harbour"_s},
             {u"PDF to PPTX"_s, u"report.pdf"_s, u"report.pptx"_s, u"harbour"_s},
-            {u"PDF to IMG"_s, u"report.pdf"_s, u"report.zip"_s, u"page-002.png"_s},
+            {u"PDF to IMG"_s, u"report.pdf"_s, u"report.zip"_s, u"page-2.png"_s},
             {u"PDF to MD"_s, u"report.pdf"_s, u"report.md"_s, u"## "_s + kReportHeading2},
             {u"DOCX to PDF"_s, u"letter.docx"_s, u"letter.pdf"_s, u"orchard"_s},
             {u"PPTX to PDF"_s, u"deck.pptx"_s, u"deck.pdf"_s, u"Tides"_s},
