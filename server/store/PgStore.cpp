@@ -24,10 +24,12 @@ struct PgError : DatabaseError {
     std::string sqlState;
 };
 
-// Codes that mean the server is gone or going (connection exception, shutdown).
+// Codes that mean the server is gone, going or not yet back: connection exceptions, shutdown
+// and start-up (57P0x), no room for a connection while it restarts (53xxx), and an error
+// libpq raised itself without a server code (the socket failed under it).
 bool connectionLost(PGconn *c, const std::string &state) {
-    return PQstatus(c) != CONNECTION_OK || state.rfind("08", 0) == 0 || state == "57P01" ||
-           state == "57P02" || state == "57P03";
+    return PQstatus(c) != CONNECTION_OK || state.empty() || state.rfind("08", 0) == 0 ||
+           state.rfind("57P", 0) == 0 || state.rfind("53", 0) == 0;
 }
 
 // `?` placeholders as PostgreSQL numbers them ($1, $2, …), outside quotes.
