@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QTimer>
 
 #include <algorithm>
@@ -57,3 +58,14 @@ private:
     qint64 m_longest = 0;
     qint64 m_longestBusy = 0;
 };
+
+// This process's resident memory.
+inline double rssMiB() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
+    return -1;
+}

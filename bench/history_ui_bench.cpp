@@ -53,16 +53,6 @@ QByteArray historyAnswer(int jobs, bool changed) {
     return out + "]}}";
 }
 
-double rssMiB() {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
-    return -1;
-}
-
 int countCards(QQuickItem *list) {
     if (!list)
         return -1;

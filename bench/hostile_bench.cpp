@@ -37,16 +37,6 @@ using namespace quorvel::test;
 
 namespace {
 
-double rssMiB() {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
-    return -1;
-}
-
 // A PDF of `pages` empty A4 pages under one page node, written directly: some 60 bytes a page.
 bool writeManyPages(const QString &path, int pages) {
     QFile out(path);

@@ -212,16 +212,7 @@ void DirectTransfer::parse() {
                 return;
             break;
         case Stage::Body: {
-            const qint64 take = qMin<qint64>(m_bodyLeft, m_in.size());
-            QByteArray piece;
-            if (take == m_in.size()) {
-                piece = std::exchange(m_in, {});
-            } else {
-                piece = m_in.left(take);
-                m_in.remove(0, take);
-            }
-            m_bodyLeft -= take;
-            if (deliver(piece) && m_bodyLeft == 0)
+            if (deliver(takeBody()) && m_bodyLeft == 0)
                 succeed();
             return;
         }
@@ -236,6 +227,17 @@ void DirectTransfer::parse() {
             return;
         }
     }
+}
+
+// As much of what has arrived as the body (or the current chunk) still has, out of m_in.
+QByteArray DirectTransfer::takeBody() {
+    const qint64 take = qMin<qint64>(m_bodyLeft, m_in.size());
+    m_bodyLeft -= take;
+    if (take == m_in.size())
+        return std::exchange(m_in, {});
+    QByteArray piece = m_in.left(take);
+    m_in.remove(0, take);
+    return piece;
 }
 
 // Body bytes of the answer: to the sink for a 200 answer, else collected (bounded).
@@ -364,15 +366,7 @@ void DirectTransfer::parseChunks() {
         }
         if (m_in.isEmpty())
             return;
-        const qint64 take = qMin<qint64>(m_bodyLeft, m_in.size());
-        QByteArray piece;
-        if (take == m_in.size()) {
-            piece = std::exchange(m_in, {});
-        } else {
-            piece = m_in.left(take);
-            m_in.remove(0, take);
-        }
-        m_bodyLeft -= take;
+        const QByteArray piece = takeBody();
         m_chunkDataEnded = m_bodyLeft == 0;
         if (!deliver(piece))
             return;

@@ -66,6 +66,7 @@ private:
     void parse();
     bool parseHead();
     void parseChunks();
+    QByteArray takeBody();
     bool deliver(const QByteArray &piece);
     void onDisconnected();
     void onSocketError();
