@@ -71,7 +71,10 @@ ApplicationWindow {
     color: appTheme.windowBase
 
     Theme { id: appTheme }
-    PDFViewModel { id: viewModel }
+    PDFViewModel {
+        id: viewModel
+        authManager: authManager
+    }
     AuthManager { id: authManager }
     ConversionPage {
         id: conversionPage

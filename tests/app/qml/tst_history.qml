@@ -110,6 +110,18 @@ Item {
             compare(findChild(c, "subtitle").text, "2025-01-31 08:15:00")
         }
 
+        // A retry the service refuses is said on the card, which goes back to Failed.
+        function test_refusedRetry() {
+            const view = openPage([job("f", 2)])
+            service.answer("POST", "/api/v1/tollan/convert", 500, "{}")
+            const c = card(view, "f")
+            findChild(c, "retryButton").clicked()
+            tryCompare(c.presenter, "showError", true)
+            verify(c.presenter.errorMessage.startsWith("Retry failed: "), c.presenter.errorMessage)
+            compare(findChild(c, "statusBadge").status, "Failed")
+            verify(!findChild(c, "retryButton").busy)
+        }
+
         function test_typeIconAndPages_data() {
             return [
                 { tag: "pdf2img", typ: "pdf2img", pages: 4, icon: "photo.fill", card: "4", sheet: "4" },
@@ -127,12 +139,14 @@ Item {
             compare(view.sheet.presenter.pagesText, data.sheet)
         }
 
-        // The empty text follows the search text only; chips and search filter without a fetch.
+        // The empty text names the search or the chip that emptied the list; chips and search
+        // filter without a fetch.
         function test_emptyStatesAndFilters_data() {
             return [
                 { tag: "no jobs", jobs: 0, search: "", chip: 0, text: "No conversion tasks yet" },
                 { tag: "no match", jobs: 2, search: "zzz", chip: 0, text: "No matching tasks found" },
-                { tag: "empty chip", jobs: 2, search: "", chip: 3, text: "No conversion tasks yet" },
+                { tag: "empty chip", jobs: 2, search: "", chip: 3, text: "No failed tasks" },
+                { tag: "empty chip, no jobs", jobs: 0, search: "", chip: 1, text: "No completed tasks" },
                 { tag: "chip keeps one", jobs: 2, search: "", chip: 1, shown: 1 },
                 { tag: "search keeps one", jobs: 2, search: "B.P", chip: 0, shown: 1 },
             ]
