@@ -1,5 +1,7 @@
 #include "Theme.h"
 
+#include "ColorScheme.h"
+
 namespace quorvel {
 
 namespace {
@@ -10,7 +12,17 @@ QColor withAlpha(QColor c, double alpha) {
 } // namespace
 
 Theme::Theme(QObject *parent)
-    : QObject(parent) {}
+    : Theme(new ColorScheme(), parent) {}
+
+Theme::Theme(ColorScheme *scheme, QObject *parent)
+    : QObject(parent) {
+    if (!scheme)
+        return;
+    scheme->setParent(this);
+    const auto follow = [this, scheme] { setValue(scheme->isDark() ? Case::Dark : Case::Light); };
+    connect(scheme, &ColorScheme::isDarkChanged, this, follow);
+    follow();
+}
 
 QString Theme::rawValue(Case c) {
     return c == Case::Dark ? QStringLiteral("dark") : QStringLiteral("light");

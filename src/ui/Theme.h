@@ -10,12 +10,16 @@
 
 namespace quorvel {
 
+class ColorScheme;
+
 // The window's two-valued colour theme: its raw values, its palette and the window's type
-// scale in one place. Components receive the Theme object and read colours from it, so a
-// theme switch redraws everything that reads it.
+// scale in one place. One instance per engine, read by every component as the Theme
+// singleton; `value` is the one property that decides the scheme, so switching it redraws
+// everything. It follows the desktop's colour scheme (see ColorScheme) from its start.
 class Theme : public QObject {
     Q_OBJECT
     QML_ELEMENT
+    QML_SINGLETON
     Q_PROPERTY(Case value READ value WRITE setValue NOTIFY changed FINAL)
     Q_PROPERTY(QString rawValue READ rawValue NOTIFY changed FINAL)
     Q_PROPERTY(bool isDark READ isDark NOTIFY changed FINAL)
@@ -55,7 +59,10 @@ public:
     enum class Case { Light, Dark };
     Q_ENUM(Case)
 
+    // Follows the desktop's colour scheme.
     explicit Theme(QObject *parent = nullptr);
+    // Follows `scheme` (none: stays light until told otherwise).
+    Theme(ColorScheme *scheme, QObject *parent);
 
     static QString rawValue(Case c);
     // Only the exact raw values "light" and "dark" name a theme.

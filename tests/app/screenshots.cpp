@@ -64,15 +64,15 @@ struct Shooter {
 
     void shot(const QString &name, QSize size, const std::function<void(AppHarness &)> &setup,
               bool dark = false) {
+        // The window's theme takes the scheme from the environment when it is made.
+        if (dark)
+            qputenv("QUORVEL_COLOR_SCHEME", "dark");
         AppHarness app;
         if (!app.window()) {
             ++failures;
             return;
         }
         app.window()->resize(size);
-        if (dark)
-            QMetaObject::invokeMethod(app.property("currentTheme"), "setRawValue",
-                                      Q_ARG(QString, QStringLiteral("dark")));
         setup(app);
         QTest::qWait(700); // animations settle
         const QString path = outDir + QLatin1Char('/') + name + QStringLiteral(".png");
@@ -81,6 +81,8 @@ struct Shooter {
         else
             ++failures;
         TokenStore::remove();
+        if (dark)
+            qunsetenv("QUORVEL_COLOR_SCHEME");
     }
 };
 

@@ -8,13 +8,13 @@ PlainButton {
     id: button
 
     property bool busy: false
-    property color fill: theme ? theme.blue : "#006ee6"
+    property color fill: Theme.blue
 
     // White text stays readable on the light orange and blue of the dark theme.
-    readonly property color shownFill: theme && theme.isDark ? Qt.darker(fill, 1.35) : fill
+    readonly property color shownFill: Theme.isDark ? Qt.darker(fill, 1.35) : fill
 
     color: "white"
-    fontSize: theme ? theme.captionSize + 1 : 12
+    fontSize: Theme.captionSize + 1
     iconSize: fontSize + 2
     leftPadding: 10
     rightPadding: 10
@@ -50,6 +50,6 @@ PlainButton {
         color: button.pressed ? Qt.darker(button.shownFill, 1.2)
                               : button.hovered ? Qt.lighter(button.shownFill, 1.08) : button.shownFill
         border.width: button.visualFocus ? 2 : 0
-        border.color: button.theme ? button.theme.primaryText : "black"
+        border.color: Theme.primaryText
     }
 }

@@ -1,4 +1,4 @@
-// The assistant's colour scheme: the desktop's preference read from a stand-in settings portal
+// The window's colour scheme: the desktop's preference read from a stand-in settings portal
 // on a private session bus, followed as it changes, and overridden by QUORVEL_COLOR_SCHEME.
 #include "ColorScheme.h"
 
