@@ -70,7 +70,7 @@ GlassMorphicCard {
             onClicked: card.page.reselect()
             background: Rectangle {
                 radius: 8
-                color: parent.pressed ? Qt.darker(Theme.blue, 1.2) : Theme.blue
+                color: parent.pressed ? Qt.darker(Theme.accentFill, 1.2) : Theme.accentFill
                 border.width: parent.visualFocus ? 2 : 0
                 border.color: Theme.primaryText
             }

@@ -49,7 +49,7 @@ Item {
                 Rectangle {
                     anchors.fill: parent
                     radius: 16
-                    color: root.isUser ? Theme.blue
+                    color: root.isUser ? Theme.accentFill
                                        : Qt.rgba(Theme.cardBackground.r, Theme.cardBackground.g,
                                                  Theme.cardBackground.b, Theme.cardBackground.a * 0.8)
                     border.width: root.isUser ? 0 : 0.5

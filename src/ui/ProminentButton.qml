@@ -44,7 +44,7 @@ PlainButton {
     background: Rectangle {
         radius: 10
         color: {
-            const base = Theme.blue
+            const base = Theme.accentFill
             return control.pressed ? Qt.darker(base, 1.2) : control.hovered ? Qt.lighter(base, 1.08) : base
         }
         border.width: control.visualFocus ? 2 : 0

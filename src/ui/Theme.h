@@ -45,6 +45,10 @@ class Theme : public QObject {
     Q_PROPERTY(QColor orange READ orange NOTIFY changed FINAL)
     Q_PROPERTY(QColor yellow READ yellow NOTIFY changed FINAL)
     Q_PROPERTY(QColor gray READ gray NOTIFY changed FINAL)
+    // Fills that carry white text (buttons, selected chips, the user's chat bubbles).
+    Q_PROPERTY(QColor accentFill READ accentFill NOTIFY changed FINAL)
+    Q_PROPERTY(QColor successFill READ successFill NOTIFY changed FINAL)
+    Q_PROPERTY(QColor warningFill READ warningFill NOTIFY changed FINAL)
 
     // Type scale, in pixels.
     Q_PROPERTY(int titleSize MEMBER titleSize CONSTANT FINAL)
@@ -95,6 +99,28 @@ public:
     QColor orange() const;
     QColor yellow() const;
     QColor gray() const;
+    QColor accentFill() const;
+    QColor successFill() const;
+    QColor warningFill() const;
+
+    // `top` painted over the opaque `below`.
+    static QColor over(const QColor &top, const QColor &below);
+    // The opaque colours text ends up on once the translucent layers are painted: the page
+    // where its blue tint is strongest, the header, a card, a titled section.
+    QColor pageSurface() const;
+    QColor headerSurface() const;
+    QColor cardSurface() const;
+    QColor sectionSurface() const;
+
+    // Each text colour with each surface it is drawn on, for checking their contrast.
+    struct TextOnSurface {
+        QString text;
+        QString surface;
+        QColor textColor;
+        QColor surfaceColor;
+        bool large = false; // titles, which need less contrast
+    };
+    QList<TextOnSurface> textOnSurfaces() const;
 
     int titleSize = 26;
     int title2Size = 21;

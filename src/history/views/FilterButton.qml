@@ -25,7 +25,7 @@ PlainButton {
 
     background: Rectangle {
         radius: 10
-        color: chip.isSelected ? Theme.blue
+        color: chip.isSelected ? Theme.accentFill
                                : chip.hovered ? Qt.rgba(0.5, 0.5, 0.5, 0.18) : Qt.rgba(0.5, 0.5, 0.5, 0.1)
         border.width: chip.visualFocus ? 2 : 0
         border.color: Theme.primaryText

@@ -8,10 +8,8 @@ PlainButton {
     id: button
 
     property bool busy: false
-    property color fill: Theme.blue
-
-    // White text stays readable on the light orange and blue of the dark theme.
-    readonly property color shownFill: Theme.isDark ? Qt.darker(fill, 1.35) : fill
+    // One of the theme's fills, which carry white text in either scheme.
+    property color fill: Theme.accentFill
 
     color: "white"
     fontSize: Theme.captionSize + 1
@@ -47,8 +45,8 @@ PlainButton {
 
     background: Rectangle {
         radius: 7
-        color: button.pressed ? Qt.darker(button.shownFill, 1.2)
-                              : button.hovered ? Qt.lighter(button.shownFill, 1.08) : button.shownFill
+        color: button.pressed ? Qt.darker(button.fill, 1.2)
+                              : button.hovered ? Qt.lighter(button.fill, 1.08) : button.fill
         border.width: button.visualFocus ? 2 : 0
         border.color: Theme.primaryText
     }

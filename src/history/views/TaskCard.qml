@@ -154,7 +154,7 @@ Item {
             TaskActionButton {
                 objectName: "retryButton"
                 visible: presenter.action === "retry"
-                fill: Theme.orange
+                fill: Theme.warningFill
                 text: qsTr("Retry")
                 iconName: "arrow.clockwise.circle.fill"
                 help: qsTr("Submit the job again")

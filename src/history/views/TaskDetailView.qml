@@ -115,7 +115,7 @@ Popup {
                         }
                         TaskActionButton {
                             visible: presenter.canPreview
-                            fill: Theme.green
+                            fill: Theme.successFill
                             text: qsTr("Preview")
                             iconName: "eye.fill"
                             help: qsTr("Open the result in the reader")
@@ -132,7 +132,7 @@ Popup {
                         }
                         TaskActionButton {
                             visible: presenter.action === "retry"
-                            fill: Theme.orange
+                            fill: Theme.warningFill
                             text: qsTr("Retry")
                             iconName: "arrow.clockwise.circle.fill"
                             help: qsTr("Submit the job again")
