@@ -12,7 +12,6 @@ ApplicationWindow {
 
     property alias viewModel: viewModel
     property alias authManager: authManager
-    property alias currentTheme: appTheme
     property alias conversionPage: conversionPage
     // The login sheet and the file picker are made when first opened, so start-up does not
     // build the form or load the dialogs module.
@@ -33,7 +32,7 @@ ApplicationWindow {
     function openLoginSheet() {
         if (!loginSheet)
             loginSheet = make("qrc:/qt/qml/Quorvel/Service/Views/LoginView.qml",
-                              { theme: appTheme, authManager: authManager })
+                              { authManager: authManager })
         loginSheet.open()
     }
     function openFilePicker() {
@@ -49,7 +48,7 @@ ApplicationWindow {
                 console.warn(component.errorString())
                 return null
             }
-            pdfReader = component.createObject(window, { theme: appTheme })
+            pdfReader = component.createObject(window, {})
         }
         pdfReader.open(fileUrl)
         return pdfReader
@@ -57,7 +56,7 @@ ApplicationWindow {
     onSelectedTabChanged: {
         if (selectedTab === 1 && historyLoader.status === Loader.Null)
             historyLoader.setSource("qrc:/qt/qml/Quorvel/History/Views/HistoryPageView.qml",
-                                    { theme: appTheme, viewModel: viewModel })
+                                    { viewModel: viewModel })
         else if (selectedTab === 2 && assistantLoader.status === Loader.Null)
             assistantLoader.setSource("qrc:/qt/qml/Quorvel/Assistant/AgentView.qml",
                                       { authManager: authManager })
@@ -68,9 +67,8 @@ ApplicationWindow {
     height: 780
     minimumWidth: 800
     minimumHeight: 600
-    color: appTheme.windowBase
+    color: Theme.windowBase
 
-    Theme { id: appTheme }
     PDFViewModel {
         id: viewModel
         authManager: authManager
@@ -85,7 +83,7 @@ ApplicationWindow {
         window: window
     }
 
-    background: BackgroundLayerView { theme: appTheme }
+    background: BackgroundLayerView {}
 
     Shortcut { sequence: StandardKey.Open; onActivated: window.openFilePicker() }
     Shortcut { sequence: "Ctrl+1"; onActivated: window.selectedTab = 0 }
@@ -95,8 +93,8 @@ ApplicationWindow {
 
     header: Rectangle {
         implicitHeight: headerRow.implicitHeight + 24
-        color: Qt.rgba(appTheme.cardBackground.r, appTheme.cardBackground.g, appTheme.cardBackground.b,
-                       appTheme.cardBackground.a * 0.5)
+        color: Qt.rgba(Theme.cardBackground.r, Theme.cardBackground.g, Theme.cardBackground.b,
+                       Theme.cardBackground.a * 0.5)
         RowLayout {
             id: headerRow
             anchors.fill: parent
@@ -106,11 +104,11 @@ ApplicationWindow {
 
             RowLayout {
                 spacing: 8
-                Icon { name: "doc.viewfinder"; size: 28; color: appTheme.blue }
+                Icon { name: "doc.viewfinder"; size: 28; color: Theme.blue }
                 Label {
                     text: "Quorvel AI"
-                    color: appTheme.blue
-                    font.pixelSize: appTheme.titleSize
+                    color: Theme.blue
+                    font.pixelSize: Theme.titleSize
                     font.bold: true
                     Accessible.role: Accessible.Heading
                 }
@@ -128,7 +126,6 @@ ApplicationWindow {
                     HeaderTab {
                         required property var modelData
                         required property int index
-                        theme: appTheme
                         text: modelData.title
                         iconName: modelData.icon
                         help: modelData.title + " (Ctrl+" + (index + 1) + ")"
@@ -143,8 +140,8 @@ ApplicationWindow {
                 objectName: "accountEmail"
                 visible: authManager.isLoggedIn
                 text: authManager.currentUser ? authManager.currentUser.email : ""
-                color: appTheme.secondaryText
-                font.pixelSize: appTheme.subheadlineSize
+                color: Theme.secondaryText
+                font.pixelSize: Theme.subheadlineSize
                 elide: Text.ElideMiddle
                 horizontalAlignment: Text.AlignRight
                 Layout.fillWidth: true
@@ -159,7 +156,6 @@ ApplicationWindow {
                 visible: authManager.isLoggedIn
                 PlainButton {
                     objectName: "logoutButton"
-                    theme: appTheme
                     text: qsTr("Logout")
                     onClicked: authManager.logout()
                 }
@@ -167,7 +163,6 @@ ApplicationWindow {
             PlainButton {
                 objectName: "loginButton"
                 visible: !authManager.isLoggedIn
-                theme: appTheme
                 text: qsTr("Login")
                 onClicked: window.openLoginSheet()
             }
@@ -179,7 +174,6 @@ ApplicationWindow {
         currentIndex: window.selectedTab
 
         ConversionPageView {
-            theme: appTheme
             page: conversionPage
             authManager: authManager
             onPickFiles: window.openFilePicker()

@@ -10,7 +10,6 @@ Flickable {
     id: root
     objectName: "conversionPage"
 
-    property Theme theme
     property ConversionPage page
     property AuthManager authManager
     signal pickFiles()
@@ -59,7 +58,6 @@ Flickable {
             visible: active
             Layout.fillWidth: true
             sourceComponent: UserBalanceView {
-                theme: root.theme
                 authManager: root.authManager
             }
         }
@@ -68,7 +66,6 @@ Flickable {
         GlassMorphicCard {
             id: fileCard
             objectName: "fileArea"
-            theme: root.theme
             topPadding: 16
             bottomPadding: 16
             leftPadding: 20
@@ -93,25 +90,24 @@ Flickable {
                 radius: 16
                 color: "transparent"
                 border.width: 2
-                border.color: root.theme.blue
+                border.color: Theme.blue
                 visible: dropArea.containsDrag
             }
 
             contentItem: PlainButton {
                 objectName: "pickFilesButton"
-                theme: root.theme
                 text: qsTr("Select files from your computer")
                 help: qsTr("Choose files to convert (Ctrl+O); you can also drop files here")
                 onClicked: root.pickFiles()
                 contentItem: RowLayout {
                     spacing: 20
-                    Icon { name: "doc.fill"; size: 24; color: root.theme.blue }
+                    Icon { name: "doc.fill"; size: 24; color: Theme.blue }
                     ColumnLayout {
                         spacing: 4
                         Layout.fillWidth: true
                         Label {
                             text: qsTr("Select files from your computer")
-                            color: root.theme.primaryText
+                            color: Theme.primaryText
                             font.pixelSize: 14
                             font.weight: Font.Medium
                             elide: Text.ElideRight
@@ -119,7 +115,7 @@ Flickable {
                         }
                         Label {
                             text: qsTr("After the conversion, check the results on the history page")
-                            color: root.theme.orange
+                            color: Theme.orange
                             font.pixelSize: 12
                             wrapMode: Text.Wrap
                             Layout.fillWidth: true
@@ -135,8 +131,8 @@ Flickable {
             Layout.fillWidth: true
             Label {
                 text: qsTr("Tools")
-                color: root.theme.blue
-                font.pixelSize: root.theme.titleSize
+                color: Theme.blue
+                font.pixelSize: Theme.titleSize
                 font.bold: true
                 Accessible.role: Accessible.Heading
             }
@@ -151,7 +147,6 @@ Flickable {
                     model: root.page.toolGroups
                     ToolCard {
                         required property var modelData
-                        theme: root.theme
                         title: qsTr(modelData.title)
                         tools: modelData.tools
                         Layout.fillWidth: true
@@ -172,30 +167,26 @@ Flickable {
             Layout.fillWidth: true
             sourceComponent: GlassMorphicCard {
                 objectName: "selectedFiles"
-                theme: root.theme
                 contentItem: ColumnLayout {
                     spacing: 16
-                    SectionTitle { text: qsTr("Selected Files"); theme: root.theme }
+                    SectionTitle { text: qsTr("Selected Files") }
                     Repeater {
                         model: root.page.selectedRows
                         FileRow {
                             required property var modelData
                             required property int index
-                            theme: root.theme
                             name: modelData.name
                             Layout.fillWidth: true
                             PlainButton {
                                 objectName: "previewSelected"
-                                theme: root.theme
                                 iconName: "eye.fill"
                                 help: qsTr("Preview PDF")
                                 Accessible.name: qsTr("Preview %1").arg(modelData.name)
                                 onClicked: root.preview(modelData.url)
                             }
                             PlainButton {
-                                theme: root.theme
                                 iconName: "xmark.circle.fill"
-                                iconColor: root.theme.red
+                                iconColor: Theme.red
                                 help: qsTr("Remove file")
                                 Accessible.name: qsTr("Remove %1").arg(modelData.name)
                                 onClicked: root.page.removeSelectedFile(index)
@@ -203,7 +194,6 @@ Flickable {
                         }
                     }
                     UploadBlock {
-                        theme: root.theme
                         page: root.page
                         Layout.fillWidth: true
                     }
@@ -216,15 +206,13 @@ Flickable {
             Layout.fillWidth: true
             sourceComponent: GlassMorphicCard {
                 objectName: "uploadedFiles"
-                theme: root.theme
                 contentItem: ColumnLayout {
                     spacing: 16
-                    SectionTitle { text: qsTr("Uploaded Files"); theme: root.theme }
+                    SectionTitle { text: qsTr("Uploaded Files") }
                     Repeater {
                         model: root.page.uploadedRows
                         UploadedRow {
                             required property var modelData
-                            theme: root.theme
                             row: modelData
                             Layout.fillWidth: true
                         }
@@ -238,20 +226,17 @@ Flickable {
             Layout.fillWidth: true
             sourceComponent: GlassMorphicCard {
                 objectName: "processedFiles"
-                theme: root.theme
                 contentItem: ColumnLayout {
                     spacing: 16
-                    SectionTitle { text: qsTr("Processed Files"); theme: root.theme }
+                    SectionTitle { text: qsTr("Processed Files") }
                     Repeater {
                         model: root.page.processedRows
                         FileRow {
                             required property var modelData
-                            theme: root.theme
                             name: modelData.name
                             framed: true
                             Layout.fillWidth: true
                             PlainButton {
-                                theme: root.theme
                                 iconName: "eye.fill"
                                 help: qsTr("Preview PDF")
                                 Accessible.name: qsTr("Preview %1").arg(modelData.name)
@@ -259,7 +244,6 @@ Flickable {
                             }
                             PlainButton {
                                 id: shareButton
-                                theme: root.theme
                                 iconName: "square.and.arrow.up.fill"
                                 help: qsTr("Share file")
                                 Accessible.name: qsTr("Share %1").arg(modelData.name)
@@ -272,7 +256,6 @@ Flickable {
         }
 
         WarmReminder {
-            theme: root.theme
             page: root.page
             Layout.fillWidth: true
         }

@@ -7,7 +7,6 @@ import Quorvel.Ui
 // One file of a list: its icon and name, then the row's buttons (its children).
 Control {
     id: row
-    property Theme theme
     property string name
     // Processed rows sit on a rounded translucent fill.
     property bool framed: false
@@ -23,16 +22,16 @@ Control {
     background: Rectangle {
         visible: row.framed
         radius: 12
-        color: Qt.rgba(row.theme.cardBackground.r, row.theme.cardBackground.g, row.theme.cardBackground.b,
-                       row.theme.cardBackground.a * 0.5)
+        color: Qt.rgba(Theme.cardBackground.r, Theme.cardBackground.g, Theme.cardBackground.b,
+                       Theme.cardBackground.a * 0.5)
     }
     contentItem: RowLayout {
         spacing: 10
-        Icon { name: "doc.fill"; color: row.theme.blue; size: 20 }
+        Icon { name: "doc.fill"; color: Theme.blue; size: 20 }
         Label {
             text: row.name
-            color: row.theme.primaryText
-            font.pixelSize: row.theme.bodySize
+            color: Theme.primaryText
+            font.pixelSize: Theme.bodySize
             elide: Text.ElideMiddle
             Layout.fillWidth: true
         }

@@ -9,7 +9,7 @@ PlainButton {
     id: tab
     property bool selected: false
 
-    color: selected ? theme.blue : theme.primaryText
+    color: selected ? Theme.blue : Theme.primaryText
     iconColor: color
     iconSize: 14
     fontSize: 14
@@ -26,11 +26,11 @@ PlainButton {
 
     background: Rectangle {
         radius: 8
-        color: tab.selected ? Qt.rgba(tab.theme.blue.r, tab.theme.blue.g, tab.theme.blue.b, 0.15)
-                            : Qt.rgba(tab.theme.cardBackground.r, tab.theme.cardBackground.g,
-                                      tab.theme.cardBackground.b, tab.theme.cardBackground.a * 0.5)
+        color: tab.selected ? Qt.rgba(Theme.blue.r, Theme.blue.g, Theme.blue.b, 0.15)
+                            : Qt.rgba(Theme.cardBackground.r, Theme.cardBackground.g,
+                                      Theme.cardBackground.b, Theme.cardBackground.a * 0.5)
         border.width: tab.visualFocus ? 2 : tab.selected ? 1 : 0
-        border.color: tab.visualFocus ? tab.theme.blue
-                                      : Qt.rgba(tab.theme.blue.r, tab.theme.blue.g, tab.theme.blue.b, 0.3)
+        border.color: tab.visualFocus ? Theme.blue
+                                      : Qt.rgba(Theme.blue.r, Theme.blue.g, Theme.blue.b, 0.3)
     }
 }

@@ -5,9 +5,8 @@ import Quorvel.Ui
 
 // The blue title of a file list.
 Label {
-    property Theme theme
-    color: theme ? theme.blue : "blue"
-    font.pixelSize: theme ? theme.title3Size : 19
+    color: Theme.blue
+    font.pixelSize: Theme.title3Size
     font.bold: true
     Accessible.role: Accessible.Heading
 }

@@ -7,7 +7,6 @@ import Quorvel.Ui
 // Under the selected files: the upload's progress while it runs, and the upload button.
 ColumnLayout {
     id: block
-    property Theme theme
     property ConversionPage page
 
     spacing: 8
@@ -15,31 +14,30 @@ ColumnLayout {
     Label {
         visible: block.page.isProcessing
         text: qsTr("Uploading...")
-        color: block.theme.secondaryText
-        font.pixelSize: block.theme.subheadlineSize
+        color: Theme.secondaryText
+        font.pixelSize: Theme.subheadlineSize
     }
     ProgressTrack {
         objectName: "uploadProgress"
         visible: block.page.isProcessing
         ratio: block.page.progress
-        fromColor: block.theme.blue
-        toColor: block.theme.green
+        fromColor: Theme.blue
+        toColor: Theme.green
         Layout.fillWidth: true
     }
     Label {
         objectName: "uploadPercent"
         visible: block.page.isProcessing
         text: block.page.progressText
-        color: block.theme.secondaryText
-        font.pixelSize: block.theme.captionSize
+        color: Theme.secondaryText
+        font.pixelSize: Theme.captionSize
     }
     ProminentButton {
         objectName: "uploadButton"
-        theme: block.theme
         text: qsTr("Upload Files")
         busy: block.page.isProcessing
         busyText: qsTr("Uploading...")
-        fontSize: block.theme.headlineSize
+        fontSize: Theme.headlineSize
         implicitHeight: 50
         Layout.fillWidth: true
         onClicked: block.page.upload()

@@ -7,7 +7,6 @@ import Quorvel.Ui
 // One uploaded file: its name, its page count and a "Success" / "Failed" capsule.
 Control {
     id: root
-    property Theme theme
     // { fileName, pagesText, succeeded, statusText }
     property var row
 
@@ -20,36 +19,36 @@ Control {
 
     background: Rectangle {
         radius: 12
-        color: Qt.rgba(root.theme.cardBackground.r, root.theme.cardBackground.g, root.theme.cardBackground.b,
-                       root.theme.cardBackground.a * 0.5)
+        color: Qt.rgba(Theme.cardBackground.r, Theme.cardBackground.g, Theme.cardBackground.b,
+                       Theme.cardBackground.a * 0.5)
     }
     contentItem: RowLayout {
         spacing: 10
-        Icon { name: "doc.fill"; color: root.theme.blue; size: 20 }
+        Icon { name: "doc.fill"; color: Theme.blue; size: 20 }
         ColumnLayout {
             spacing: 2
             Layout.fillWidth: true
             Label {
                 text: root.row.fileName
-                color: root.theme.primaryText
-                font.pixelSize: root.theme.bodySize
+                color: Theme.primaryText
+                font.pixelSize: Theme.bodySize
                 elide: Text.ElideMiddle
                 Layout.fillWidth: true
             }
             Label {
                 objectName: "pagesLabel"
                 text: root.row.pagesText
-                color: root.theme.secondaryText
-                font.pixelSize: root.theme.captionSize
+                color: Theme.secondaryText
+                font.pixelSize: Theme.captionSize
             }
         }
         Label {
             id: capsule
             objectName: "statusCapsule"
-            readonly property color tone: root.row.succeeded ? root.theme.green : root.theme.red
+            readonly property color tone: root.row.succeeded ? Theme.green : Theme.red
             text: root.row.statusText
             color: tone
-            font.pixelSize: root.theme.captionSize
+            font.pixelSize: Theme.captionSize
             leftPadding: 8
             rightPadding: 8
             topPadding: 4

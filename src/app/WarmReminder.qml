@@ -39,28 +39,27 @@ GlassMorphicCard {
         Icon {
             name: "exclamationmark.triangle.fill"
             size: 36
-            color: card.theme.orange
+            color: Theme.orange
             Layout.alignment: Qt.AlignHCenter
         }
         Label {
             text: qsTr("Warm reminder")
-            color: card.theme.primaryText
-            font.pixelSize: card.theme.title2Size
+            color: Theme.primaryText
+            font.pixelSize: Theme.title2Size
             font.bold: true
             Layout.alignment: Qt.AlignHCenter
         }
         Label {
             objectName: "warmReminderText"
             text: card.message
-            color: card.theme.primaryText
-            font.pixelSize: card.theme.bodySize
+            color: Theme.primaryText
+            font.pixelSize: Theme.bodySize
             wrapMode: Text.Wrap
             horizontalAlignment: Text.AlignHCenter
             Layout.fillWidth: true
         }
         PlainButton {
             objectName: "reselectButton"
-            theme: card.theme
             text: qsTr("Reselect file")
             color: "white"
             leftPadding: 16
@@ -71,9 +70,9 @@ GlassMorphicCard {
             onClicked: card.page.reselect()
             background: Rectangle {
                 radius: 8
-                color: parent.pressed ? Qt.darker(card.theme.blue, 1.2) : card.theme.blue
+                color: parent.pressed ? Qt.darker(Theme.accentFill, 1.2) : Theme.accentFill
                 border.width: parent.visualFocus ? 2 : 0
-                border.color: card.theme.primaryText
+                border.color: Theme.primaryText
             }
         }
     }

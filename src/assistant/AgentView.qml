@@ -5,14 +5,12 @@ import Quorvel.Ui
 import Quorvel.Assistant
 
 // Page 2, the document assistant: the header with the refresh, then the home page (my PDF
-// files and the features), a feature's page, or the chat. Its theme follows the desktop's
-// colour scheme.
+// files and the features), a feature's page, or the chat.
 Item {
     id: root
     objectName: "agentView"
 
     property alias page: page
-    property alias theme: pageTheme
     // The window's account object.
     property var authManager
     // A local PDF to show in the reader.
@@ -22,11 +20,6 @@ Item {
         id: page
         authManager: root.authManager
         onPreviewRequested: file => root.previewRequested(file)
-    }
-    ColorScheme { id: scheme }
-    Theme {
-        id: pageTheme
-        value: scheme.isDark ? Theme.Dark : Theme.Light
     }
 
     // The list's page size follows the page's width from its first change on.
@@ -42,7 +35,6 @@ Item {
 
     BackgroundLayerView {
         anchors.fill: parent
-        theme: pageTheme
     }
 
     ColumnLayout {
@@ -59,15 +51,14 @@ Item {
             Layout.topMargin: 16
             Label {
                 text: "智能助手"
-                color: pageTheme.blue
-                font.pixelSize: pageTheme.titleSize
+                color: Theme.blue
+                font.pixelSize: Theme.titleSize
                 font.bold: true
                 Accessible.role: Accessible.Heading
             }
             Item { Layout.fillWidth: true }
             PlainButton {
                 id: refreshButton
-                theme: pageTheme
                 help: "刷新"
                 implicitWidth: 32
                 implicitHeight: 32
@@ -76,7 +67,7 @@ Item {
                 contentItem: Icon {
                     name: "arrow.clockwise"
                     size: 16
-                    color: pageTheme.blue
+                    color: Theme.blue
                     RotationAnimator on rotation {
                         running: page.viewModel.isLoadingHistory
                         from: 0
@@ -88,10 +79,10 @@ Item {
                 }
                 background: Rectangle {
                     radius: 16
-                    color: Qt.rgba(pageTheme.cardBackground.r, pageTheme.cardBackground.g,
-                                   pageTheme.cardBackground.b, pageTheme.cardBackground.a * 0.5)
+                    color: Qt.rgba(Theme.cardBackground.r, Theme.cardBackground.g,
+                                   Theme.cardBackground.b, Theme.cardBackground.a * 0.5)
                     border.width: refreshButton.visualFocus ? 2 : 0
-                    border.color: pageTheme.blue
+                    border.color: Theme.blue
                 }
             }
         }
@@ -106,7 +97,7 @@ Item {
             Layout.topMargin: 12
             implicitHeight: bannerRow.implicitHeight + 16
             radius: 8
-            color: Qt.rgba(pageTheme.orange.r, pageTheme.orange.g, pageTheme.orange.b, 0.12)
+            color: Qt.rgba(Theme.orange.r, Theme.orange.g, Theme.orange.b, 0.12)
             RowLayout {
                 id: bannerRow
                 anchors.fill: parent
@@ -115,16 +106,16 @@ Item {
                 Spinner {
                     running: page.isPreparingPreview
                     size: 16
-                    color: pageTheme.blue
+                    color: Theme.blue
                 }
                 Icon {
                     visible: !page.isPreparingPreview
                     name: "exclamationmark.triangle.fill"
-                    color: pageTheme.orange
+                    color: Theme.orange
                 }
                 Label {
                     text: page.isPreparingPreview ? "正在准备预览..." : page.previewMessage
-                    color: pageTheme.primaryText
+                    color: Theme.primaryText
                     wrapMode: Text.Wrap
                     Accessible.role: Accessible.AlertMessage
                     Accessible.name: text
@@ -132,7 +123,6 @@ Item {
                 }
                 PlainButton {
                     visible: !page.isPreparingPreview
-                    theme: pageTheme
                     iconName: "xmark"
                     help: "关闭"
                     onClicked: page.previewMessage = ""
@@ -165,17 +155,14 @@ Item {
                     spacing: 24
 
                     GlassMorphicSection {
-                        theme: pageTheme
                         title: "我的PDF文件"
                         Layout.fillWidth: true
                         PDFFilesContentView {
-                            theme: pageTheme
                             page: page
                             Layout.fillWidth: true
                         }
                     }
                     GlassMorphicSection {
-                        theme: pageTheme
                         title: "智能功能"
                         Layout.fillWidth: true
                         CardGrid {
@@ -187,7 +174,6 @@ Item {
                                 FeatureCard {
                                     required property var modelData
                                     width: featureGrid.cellWidth
-                                    theme: pageTheme
                                     feature: modelData
                                     onTap: page.tapFeature(modelData.feature)
                                 }
@@ -200,7 +186,6 @@ Item {
                     id: detail
                     visible: page.selectedFeature >= 0
                     width: parent.width
-                    theme: pageTheme
                     feature: page.selectedFeatureInfo
                     historyTasks: page.historyTasks
                     onBack: page.closeFeature()
@@ -219,7 +204,6 @@ Item {
         anchors.fill: parent
         active: page.showChat
         sourceComponent: ChatView {
-            theme: pageTheme
             chat: page.chat
             selectedPDFName: page.selectedPDFName
             onBack: page.leaveChat()

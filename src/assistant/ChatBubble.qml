@@ -8,7 +8,6 @@ import Quorvel.Ui
 Item {
     id: root
 
-    property Theme theme
     property string text
     property bool isUser
     property string time
@@ -29,8 +28,8 @@ Item {
             text: root.text
             wrapMode: Text.Wrap
             padding: 12
-            color: root.isUser ? "white" : (root.theme ? root.theme.primaryText : "black")
-            font.pixelSize: root.theme ? root.theme.bodySize : 14
+            color: root.isUser ? "white" : Theme.primaryText
+            font.pixelSize: Theme.bodySize
             Layout.fillWidth: true
             background: Item {
                 SoftShadow {
@@ -44,26 +43,24 @@ Item {
                 VisualEffectView {
                     visible: !root.isUser
                     anchors.fill: parent
-                    theme: root.theme
                     radius: 16
-                    opacity: root.theme ? root.theme.sectionBlurOpacity : 0.3
+                    opacity: Theme.sectionBlurOpacity
                 }
                 Rectangle {
                     anchors.fill: parent
                     radius: 16
-                    color: root.isUser ? (root.theme ? root.theme.blue : "blue")
-                                       : root.theme ? Qt.rgba(root.theme.cardBackground.r, root.theme.cardBackground.g,
-                                                              root.theme.cardBackground.b, root.theme.cardBackground.a * 0.8)
-                                                    : "white"
+                    color: root.isUser ? Theme.accentFill
+                                       : Qt.rgba(Theme.cardBackground.r, Theme.cardBackground.g,
+                                                 Theme.cardBackground.b, Theme.cardBackground.a * 0.8)
                     border.width: root.isUser ? 0 : 0.5
-                    border.color: Qt.rgba(1, 1, 1, root.theme && root.theme.isDark ? 0.2 : 0.3)
+                    border.color: Qt.rgba(1, 1, 1, Theme.isDark ? 0.2 : 0.3)
                 }
             }
         }
         Label {
             text: root.time
-            color: root.theme ? root.theme.secondaryText : "gray"
-            font.pixelSize: root.theme ? root.theme.captionSize - 1 : 10
+            color: Theme.secondaryText
+            font.pixelSize: Theme.captionSize - 1
             Layout.alignment: root.isUser ? Qt.AlignRight : Qt.AlignLeft
         }
     }

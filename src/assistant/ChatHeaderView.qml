@@ -7,7 +7,6 @@ import Quorvel.Ui
 Control {
     id: root
 
-    property Theme theme
     property string selectedPDFName
     signal back()
 
@@ -18,15 +17,14 @@ Control {
     contentItem: RowLayout {
         spacing: 12
         PlainButton {
-            theme: root.theme
             iconName: "chevron.left"
             text: "返回"
             onClicked: root.back()
         }
         Label {
             text: "AI助手"
-            color: root.theme ? root.theme.blue : "blue"
-            font.pixelSize: root.theme ? root.theme.headlineSize : 15
+            color: Theme.blue
+            font.pixelSize: Theme.headlineSize
             font.bold: true
             Accessible.role: Accessible.Heading
         }
@@ -34,8 +32,8 @@ Control {
             objectName: "chatFileName"
             visible: root.selectedPDFName !== ""
             text: root.selectedPDFName
-            color: root.theme ? root.theme.blue : "blue"
-            font.pixelSize: root.theme ? root.theme.captionSize : 11
+            color: Theme.blue
+            font.pixelSize: Theme.captionSize
             elide: Text.ElideMiddle
             maximumLineCount: 1
             leftPadding: 8
@@ -44,8 +42,7 @@ Control {
             bottomPadding: 4
             background: Rectangle {
                 radius: 6
-                color: root.theme ? Qt.rgba(root.theme.blue.r, root.theme.blue.g, root.theme.blue.b, 0.1)
-                                  : "transparent"
+                color: Qt.rgba(Theme.blue.r, Theme.blue.g, Theme.blue.b, 0.1)
             }
             Layout.maximumWidth: 320
         }
@@ -55,12 +52,11 @@ Control {
     background: Item {
         VisualEffectView {
             anchors.fill: parent
-            theme: root.theme
-            opacity: root.theme ? root.theme.cardBlurOpacity : 0.5
+            opacity: Theme.cardBlurOpacity
         }
         Rectangle {
             anchors.fill: parent
-            color: root.theme ? root.theme.cardBackground : "transparent"
+            color: Theme.cardBackground
             opacity: 0.5
         }
     }

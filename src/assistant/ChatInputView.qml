@@ -9,7 +9,6 @@ import Quorvel.Assistant
 RowLayout {
     id: root
 
-    property Theme theme
     property ChatModel chat
 
     spacing: 12
@@ -21,32 +20,29 @@ RowLayout {
         onTextEdited: root.chat.inputText = text
         onAccepted: root.chat.sendInput()
         padding: 12
-        color: root.theme ? root.theme.primaryText : "black"
-        placeholderTextColor: root.theme ? root.theme.secondaryText : "gray"
-        font.pixelSize: root.theme ? root.theme.bodySize : 14
+        color: Theme.primaryText
+        placeholderTextColor: Theme.secondaryText
+        font.pixelSize: Theme.bodySize
         Accessible.name: "输入问题..."
         Layout.fillWidth: true
         background: Item {
             VisualEffectView {
                 anchors.fill: parent
-                theme: root.theme
                 radius: 8
-                opacity: root.theme ? root.theme.sectionBlurOpacity : 0.3
+                opacity: Theme.sectionBlurOpacity
             }
             Rectangle {
                 anchors.fill: parent
                 radius: 8
-                color: root.theme ? Qt.rgba(root.theme.cardBackground.r, root.theme.cardBackground.g,
-                                            root.theme.cardBackground.b, root.theme.cardBackground.a * 0.8)
-                                  : "white"
+                color: Qt.rgba(Theme.cardBackground.r, Theme.cardBackground.g,
+                               Theme.cardBackground.b, Theme.cardBackground.a * 0.8)
                 border.width: field.activeFocus ? 1 : 0
-                border.color: root.theme ? root.theme.blue : "blue"
+                border.color: Theme.blue
             }
         }
     }
     PlainButton {
         objectName: "sendButton"
-        theme: root.theme
         iconName: "arrow.up.circle.fill"
         iconSize: 24
         help: "发送"

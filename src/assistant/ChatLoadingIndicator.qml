@@ -6,7 +6,6 @@ import Quorvel.Ui
 // "Thinking": shown after the last message while a reply is pending.
 Control {
     id: root
-    property Theme theme
 
     padding: 12
     Accessible.role: Accessible.StaticText
@@ -16,16 +15,16 @@ Control {
         spacing: 12
         Icon {
             name: "bubble.left.fill"
-            color: root.theme ? root.theme.blue : "blue"
+            color: Theme.blue
         }
         Spinner {
             size: 14
-            color: root.theme ? root.theme.secondaryText : "gray"
+            color: Theme.secondaryText
         }
         Label {
             text: "思考中..."
-            color: root.theme ? root.theme.secondaryText : "gray"
-            font.pixelSize: root.theme ? root.theme.captionSize : 11
+            color: Theme.secondaryText
+            font.pixelSize: Theme.captionSize
         }
     }
 
@@ -39,18 +38,16 @@ Control {
         }
         VisualEffectView {
             anchors.fill: parent
-            theme: root.theme
             radius: 12
-            opacity: root.theme ? root.theme.sectionBlurOpacity : 0.3
+            opacity: Theme.sectionBlurOpacity
         }
         Rectangle {
             anchors.fill: parent
             radius: 12
-            color: root.theme ? Qt.rgba(root.theme.cardBackground.r, root.theme.cardBackground.g,
-                                        root.theme.cardBackground.b, root.theme.cardBackground.a * 0.8)
-                              : "white"
+            color: Qt.rgba(Theme.cardBackground.r, Theme.cardBackground.g,
+                           Theme.cardBackground.b, Theme.cardBackground.a * 0.8)
             border.width: 0.5
-            border.color: Qt.rgba(1, 1, 1, root.theme && root.theme.isDark ? 0.2 : 0.3)
+            border.color: Qt.rgba(1, 1, 1, Theme.isDark ? 0.2 : 0.3)
         }
     }
 }

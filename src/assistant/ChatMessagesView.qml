@@ -9,7 +9,6 @@ import Quorvel.Assistant
 ListView {
     id: list
 
-    property Theme theme
     property ChatModel chat
 
     model: chat
@@ -29,7 +28,6 @@ ListView {
             id: welcome
             visible: list.chat && list.chat.count === 0
             width: parent.width
-            theme: list.theme
             suggestions: list.chat ? list.chat.suggestions : []
             onSendSuggestion: text => list.chat.sendSuggestion(text)
         }
@@ -40,7 +38,6 @@ ListView {
         required isUser
         required time
         width: list.width - list.leftMargin - list.rightMargin
-        theme: list.theme
     }
 
     footer: Item {
@@ -51,7 +48,6 @@ ListView {
             objectName: "chatLoading"
             y: list.spacing
             visible: list.chat && list.chat.isLoading
-            theme: list.theme
         }
     }
 

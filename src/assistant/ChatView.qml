@@ -8,7 +8,6 @@ import Quorvel.Assistant
 ColumnLayout {
     id: root
 
-    property Theme theme
     property ChatModel chat
     property string selectedPDFName
     signal back()
@@ -16,20 +15,17 @@ ColumnLayout {
     spacing: 0
 
     ChatHeaderView {
-        theme: root.theme
         selectedPDFName: root.selectedPDFName
         onBack: root.back()
         Layout.fillWidth: true
     }
     ChatMessagesView {
         objectName: "chatMessages"
-        theme: root.theme
         chat: root.chat
         Layout.fillWidth: true
         Layout.fillHeight: true
     }
     ChatInputView {
-        theme: root.theme
         chat: root.chat
         Layout.fillWidth: true
         Layout.margins: 16

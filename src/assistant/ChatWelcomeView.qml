@@ -7,7 +7,6 @@ import Quorvel.Ui
 Control {
     id: root
 
-    property Theme theme
     property var suggestions: []
     signal sendSuggestion(string text)
 
@@ -18,14 +17,14 @@ Control {
         Icon {
             name: "bubble.left.and.bubble.right.fill"
             size: 48
-            color: root.theme ? root.theme.blue : "blue"
+            color: Theme.blue
             opacity: 0.6
             Layout.alignment: Qt.AlignHCenter
         }
         Label {
             text: "你好！我是AI助手，可以回答有关PDF文档的问题。"
-            color: root.theme ? root.theme.blue : "blue"
-            font.pixelSize: root.theme ? root.theme.headlineSize : 15
+            color: Theme.blue
+            font.pixelSize: Theme.headlineSize
             font.bold: true
             wrapMode: Text.Wrap
             horizontalAlignment: Text.AlignHCenter
@@ -36,16 +35,15 @@ Control {
             Layout.fillWidth: true
             Label {
                 text: "你可以尝试以下问题："
-                color: root.theme ? root.theme.secondaryText : "gray"
-                font.pixelSize: root.theme ? root.theme.subheadlineSize : 13
+                color: Theme.secondaryText
+                font.pixelSize: Theme.subheadlineSize
             }
             Repeater {
                 model: root.suggestions
                 PlainButton {
                     required property string modelData
-                    theme: root.theme
                     text: modelData
-                    fontSize: root.theme ? root.theme.subheadlineSize : 13
+                    fontSize: Theme.subheadlineSize
                     leftPadding: 12
                     rightPadding: 12
                     topPadding: 8
@@ -54,11 +52,10 @@ Control {
                     onClicked: root.sendSuggestion(modelData)
                     background: Rectangle {
                         radius: 8
-                        color: parent.theme ? Qt.rgba(parent.theme.blue.r, parent.theme.blue.g, parent.theme.blue.b,
+                        color: Qt.rgba(Theme.blue.r, Theme.blue.g, Theme.blue.b,
                                                       parent.pressed ? 0.2 : parent.hovered ? 0.15 : 0.1)
-                                            : "transparent"
                         border.width: parent.visualFocus ? 2 : 0
-                        border.color: parent.theme ? parent.theme.blue : "blue"
+                        border.color: Theme.blue
                     }
                 }
             }
@@ -75,9 +72,9 @@ Control {
         Rectangle {
             anchors.fill: parent
             radius: 12
-            color: root.theme ? root.theme.cardBackground : "white"
+            color: Theme.cardBackground
             border.width: 0.5
-            border.color: Qt.rgba(1, 1, 1, root.theme && root.theme.isDark ? 0.2 : 0.3)
+            border.color: Qt.rgba(1, 1, 1, Theme.isDark ? 0.2 : 0.3)
         }
     }
 }

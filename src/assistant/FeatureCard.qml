@@ -21,7 +21,7 @@ PlainButton {
         Icon {
             name: card.feature.icon || ""
             size: 28
-            color: card.theme ? card.theme.blue : "blue"
+            color: Theme.blue
             Layout.preferredWidth: 40
             Layout.preferredHeight: 40
         }
@@ -30,35 +30,34 @@ PlainButton {
             Layout.fillWidth: true
             Label {
                 text: card.feature.title || ""
-                color: card.theme ? card.theme.primaryText : "black"
-                font.pixelSize: card.theme ? card.theme.headlineSize : 15
+                color: Theme.primaryText
+                font.pixelSize: Theme.headlineSize
                 font.bold: true
                 elide: Text.ElideRight
                 Layout.fillWidth: true
             }
             Label {
                 text: card.feature.description || ""
-                color: card.theme ? card.theme.secondaryText : "gray"
-                font.pixelSize: card.theme ? card.theme.subheadlineSize : 13
+                color: Theme.secondaryText
+                font.pixelSize: Theme.subheadlineSize
                 wrapMode: Text.Wrap
                 Layout.fillWidth: true
             }
         }
         Icon {
             name: "chevron.right"
-            color: card.theme ? card.theme.secondaryText : "gray"
+            color: Theme.secondaryText
         }
     }
 
     background: GlassMorphicCard {
-        theme: card.theme
         opacity: card.pressed ? 0.8 : 1
         Rectangle {
             anchors.fill: parent
             radius: 16
             color: "transparent"
             border.width: card.visualFocus ? 2 : 0
-            border.color: card.theme ? card.theme.blue : "blue"
+            border.color: Theme.blue
         }
     }
 }

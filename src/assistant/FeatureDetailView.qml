@@ -9,7 +9,6 @@ import Quorvel.Assistant
 ColumnLayout {
     id: root
 
-    property Theme theme
     // { feature, title, description, icon, functions: [{ text, icon }] }
     property var feature: ({})
     // [{ taskId, fileName, status, typeIcon, firstColor, secondColor }]
@@ -32,22 +31,20 @@ ColumnLayout {
         spacing: 12
         Layout.fillWidth: true
         PlainButton {
-            theme: root.theme
             iconName: "chevron.left"
             text: "返回"
             onClicked: root.back()
         }
         Label {
             text: root.feature.title || ""
-            color: root.theme ? root.theme.primaryText : "black"
-            font.pixelSize: root.theme ? root.theme.headlineSize : 15
+            color: Theme.primaryText
+            font.pixelSize: Theme.headlineSize
             font.bold: true
             elide: Text.ElideRight
             Accessible.role: Accessible.Heading
             Layout.fillWidth: true
         }
         ProminentButton {
-            theme: root.theme
             text: "开始对话"
             leftPadding: 12
             rightPadding: 12
@@ -56,25 +53,25 @@ ColumnLayout {
             onClicked: root.startChat()
             background: Rectangle {
                 radius: 8
-                color: parent.theme ? parent.theme.blue : "blue"
+                color: Theme.blue
                 opacity: parent.pressed ? 0.8 : 1
                 border.width: parent.visualFocus ? 2 : 0
-                border.color: parent.theme ? parent.theme.primaryText : "black"
+                border.color: Theme.primaryText
             }
         }
     }
 
     Label {
         text: root.feature.description || ""
-        color: root.theme ? root.theme.secondaryText : "gray"
+        color: Theme.secondaryText
         wrapMode: Text.Wrap
         Layout.fillWidth: true
     }
 
     Label {
         text: "功能"
-        color: root.theme ? root.theme.blue : "blue"
-        font.pixelSize: root.theme ? root.theme.title3Size : 19
+        color: Theme.blue
+        font.pixelSize: Theme.title3Size
         font.bold: true
         Accessible.role: Accessible.Heading
     }
@@ -88,9 +85,9 @@ ColumnLayout {
                 width: functionGrid.cellWidth
                 implicitHeight: functionRow.implicitHeight + 24
                 radius: 8
-                color: root.theme ? root.theme.cardBackground : "white"
+                color: Theme.cardBackground
                 border.width: 0.5
-                border.color: root.theme ? root.theme.cardBorder : "transparent"
+                border.color: Theme.cardBorder
                 Accessible.role: Accessible.StaticText
                 Accessible.name: modelData.text
                 RowLayout {
@@ -100,12 +97,12 @@ ColumnLayout {
                     spacing: 10
                     Icon {
                         name: modelData.icon
-                        color: root.theme ? root.theme.blue : "blue"
+                        color: Theme.blue
                     }
                     Label {
                         text: modelData.text
-                        color: root.theme ? root.theme.primaryText : "black"
-                        font.pixelSize: root.theme ? root.theme.subheadlineSize : 13
+                        color: Theme.primaryText
+                        font.pixelSize: Theme.subheadlineSize
                         wrapMode: Text.Wrap
                         Layout.fillWidth: true
                     }
@@ -116,15 +113,15 @@ ColumnLayout {
 
     Label {
         text: "选择PDF文件"
-        color: root.theme ? root.theme.blue : "blue"
-        font.pixelSize: root.theme ? root.theme.title3Size : 19
+        color: Theme.blue
+        font.pixelSize: Theme.title3Size
         font.bold: true
         Accessible.role: Accessible.Heading
     }
     Label {
         visible: root.historyTasks.length === 0
         text: "请先选择PDF文件"
-        color: root.theme ? root.theme.secondaryText : "gray"
+        color: Theme.secondaryText
         padding: 16
     }
     CardGrid {
@@ -137,7 +134,6 @@ ColumnLayout {
             SelectablePDFCard {
                 required property var modelData
                 width: pdfGrid.cellWidth
-                theme: root.theme
                 fileName: modelData.fileName
                 status: modelData.status
                 typeIcon: modelData.typeIcon

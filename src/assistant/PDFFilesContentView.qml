@@ -9,7 +9,6 @@ import Quorvel.Assistant
 ColumnLayout {
     id: root
 
-    property Theme theme
     property AssistantPage page
     readonly property PDFFileList files: page ? page.files : null
     readonly property bool isSearching: files && files.searchText !== ""
@@ -23,9 +22,8 @@ ColumnLayout {
         Layout.bottomMargin: 12
         implicitHeight: searchRow.implicitHeight + 16
         radius: 8
-        color: root.theme ? Qt.rgba(root.theme.cardBackground.r, root.theme.cardBackground.g,
-                                    root.theme.cardBackground.b, root.theme.cardBackground.a * 0.3)
-                          : "transparent"
+        color: Qt.rgba(Theme.cardBackground.r, Theme.cardBackground.g,
+                       Theme.cardBackground.b, Theme.cardBackground.a * 0.3)
         RowLayout {
             id: searchRow
             anchors.fill: parent
@@ -33,16 +31,16 @@ ColumnLayout {
             spacing: 8
             Icon {
                 name: "magnifyingglass"
-                color: root.theme ? root.theme.secondaryText : "gray"
+                color: Theme.secondaryText
             }
             TextField {
                 id: searchField
                 placeholderText: "搜索文件名..."
                 text: root.files ? root.files.searchText : ""
                 onTextEdited: root.files.searchText = text
-                color: root.theme ? root.theme.primaryText : "black"
-                placeholderTextColor: root.theme ? root.theme.secondaryText : "gray"
-                font.pixelSize: root.theme ? root.theme.bodySize : 14
+                color: Theme.primaryText
+                placeholderTextColor: Theme.secondaryText
+                font.pixelSize: Theme.bodySize
                 background: null
                 padding: 0
                 Accessible.name: "搜索文件名..."
@@ -50,9 +48,8 @@ ColumnLayout {
             }
             PlainButton {
                 visible: root.isSearching
-                theme: root.theme
                 iconName: "xmark.circle.fill"
-                iconColor: root.theme ? root.theme.secondaryText : "gray"
+                iconColor: Theme.secondaryText
                 padding: 0
                 help: "清除搜索"
                 onClicked: root.files.searchText = ""
@@ -66,8 +63,8 @@ ColumnLayout {
         Layout.fillWidth: true
         Label {
             text: root.isSearching ? "搜索结果" : "显示已完成转换的PDF文件"
-            color: root.theme ? root.theme.secondaryText : "gray"
-            font.pixelSize: root.theme ? root.theme.captionSize : 11
+            color: Theme.secondaryText
+            font.pixelSize: Theme.captionSize
             elide: Text.ElideRight
             Layout.fillWidth: true
             Layout.minimumWidth: 40
@@ -76,27 +73,25 @@ ColumnLayout {
             objectName: "selectedCount"
             visible: root.files && root.files.selectedCount > 0
             text: "已选择 " + (root.files ? root.files.selectedCount : 0) + " 个文件"
-            color: root.theme ? root.theme.blue : "blue"
-            font.pixelSize: root.theme ? root.theme.captionSize : 11
+            color: Theme.blue
+            font.pixelSize: Theme.captionSize
             leftPadding: 8
             rightPadding: 8
             topPadding: 4
             bottomPadding: 4
             background: Rectangle {
                 radius: 4
-                color: root.theme ? Qt.rgba(root.theme.blue.r, root.theme.blue.g, root.theme.blue.b, 0.1)
-                                  : "transparent"
+                color: Qt.rgba(Theme.blue.r, Theme.blue.g, Theme.blue.b, 0.1)
             }
         }
         PlainButton {
-            theme: root.theme
             readonly property bool allSelected: root.files && root.files.areAllCurrentFilesSelected
             iconName: allSelected ? "checkmark.square.fill" : "square"
-            iconColor: allSelected ? (root.theme ? root.theme.blue : "blue")
-                                   : (root.theme ? root.theme.secondaryText : "gray")
-            color: root.theme ? root.theme.secondaryText : "gray"
+            iconColor: allSelected ? Theme.blue
+                                   : Theme.secondaryText
+            color: Theme.secondaryText
             text: "全选当前页"
-            fontSize: root.theme ? root.theme.captionSize : 11
+            fontSize: Theme.captionSize
             spacing: 4
             onClicked: root.files.toggleSelectAllCurrentPage()
         }
@@ -111,13 +106,13 @@ ColumnLayout {
         Layout.bottomMargin: 24
         Spinner {
             size: 22
-            color: root.theme ? root.theme.blue : "blue"
+            color: Theme.blue
             running: parent.visible
             Layout.alignment: Qt.AlignHCenter
         }
         Label {
             text: "正在加载PDF文件..."
-            color: root.theme ? root.theme.secondaryText : "gray"
+            color: Theme.secondaryText
             Layout.alignment: Qt.AlignHCenter
         }
     }
@@ -130,20 +125,20 @@ ColumnLayout {
         Icon {
             name: "doc.fill"
             size: 36
-            color: root.theme ? root.theme.secondaryText : "gray"
+            color: Theme.secondaryText
             Layout.alignment: Qt.AlignHCenter
         }
         Label {
             text: "暂无PDF文件"
-            color: root.theme ? root.theme.secondaryText : "gray"
-            font.pixelSize: root.theme ? root.theme.headlineSize : 15
+            color: Theme.secondaryText
+            font.pixelSize: Theme.headlineSize
             Layout.alignment: Qt.AlignHCenter
         }
         Label {
             visible: !root.isSignedIn
             text: "请先登录账号"
-            color: root.theme ? root.theme.secondaryText : "gray"
-            font.pixelSize: root.theme ? root.theme.captionSize : 11
+            color: Theme.secondaryText
+            font.pixelSize: Theme.captionSize
             Layout.alignment: Qt.AlignHCenter
         }
     }
@@ -157,19 +152,19 @@ ColumnLayout {
         Icon {
             name: "doc.text.magnifyingglass"
             size: 36
-            color: root.theme ? root.theme.secondaryText : "gray"
+            color: Theme.secondaryText
             Layout.alignment: Qt.AlignHCenter
         }
         Label {
             text: "找不到匹配的文件"
-            color: root.theme ? root.theme.secondaryText : "gray"
-            font.pixelSize: root.theme ? root.theme.headlineSize : 15
+            color: Theme.secondaryText
+            font.pixelSize: Theme.headlineSize
             Layout.alignment: Qt.AlignHCenter
         }
         Label {
             text: "请尝试其他搜索关键词"
-            color: root.theme ? root.theme.secondaryText : "gray"
-            font.pixelSize: root.theme ? root.theme.captionSize : 11
+            color: Theme.secondaryText
+            font.pixelSize: Theme.captionSize
             Layout.alignment: Qt.AlignHCenter
         }
     }
@@ -190,7 +185,6 @@ ColumnLayout {
                 required secondColor
                 required isSelected
                 width: grid.cellWidth
-                theme: root.theme
                 onSelect: root.files.toggleSelection(taskId)
                 onPreview: root.page.preview(taskId)
             }
@@ -204,7 +198,6 @@ ColumnLayout {
         Layout.alignment: Qt.AlignHCenter
         Layout.topMargin: 12
         PlainButton {
-            theme: root.theme
             iconName: "chevron.left"
             help: "上一页"
             enabled: root.files && root.files.currentPage > 1
@@ -213,10 +206,9 @@ ColumnLayout {
         Label {
             objectName: "pageLabel"
             text: root.files ? root.files.currentPage + " / " + root.files.totalPages : ""
-            color: root.theme ? root.theme.primaryText : "black"
+            color: Theme.primaryText
         }
         PlainButton {
-            theme: root.theme
             iconName: "chevron.right"
             help: "下一页"
             enabled: root.files && root.files.currentPage < root.files.totalPages

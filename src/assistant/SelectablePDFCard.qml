@@ -19,8 +19,7 @@ PlainButton {
     signal preview()
 
     readonly property bool completed: status === 1
-    readonly property color statusColor: theme ? (completed ? theme.green : theme.orange)
-                                               : (completed ? "green" : "orange")
+    readonly property color statusColor: completed ? Theme.green : Theme.orange
 
     padding: 12
     text: fileName
@@ -76,13 +75,13 @@ PlainButton {
         }
         Label {
             text: card.fileName
-            color: card.theme ? card.theme.primaryText : "black"
-            font.pixelSize: card.theme ? card.theme.subheadlineSize : 13
+            color: Theme.primaryText
+            font.pixelSize: Theme.subheadlineSize
             font.weight: Font.Medium
             elide: Text.ElideMiddle
             maximumLineCount: 1
             // One height for Latin and CJK names, so the cards of a row line up.
-            Layout.preferredHeight: (card.theme ? card.theme.subheadlineSize : 13) * 1.6
+            Layout.preferredHeight: Theme.subheadlineSize * 1.6
             verticalAlignment: Text.AlignVCenter
             Layout.fillWidth: true
         }
@@ -92,7 +91,7 @@ PlainButton {
             Label {
                 text: card.completed ? "完成" : "处理中"
                 color: card.statusColor
-                font.pixelSize: card.theme ? card.theme.captionSize : 11
+                font.pixelSize: Theme.captionSize
                 leftPadding: 6
                 rightPadding: 6
                 topPadding: 3
@@ -104,11 +103,10 @@ PlainButton {
             }
             Item { Layout.fillWidth: true }
             PlainButton {
-                theme: card.theme
                 text: "预览"
                 iconName: "eye.fill"
                 iconSize: 14
-                fontSize: card.theme ? card.theme.captionSize : 11
+                fontSize: Theme.captionSize
                 spacing: 4
                 Accessible.name: "预览 " + card.fileName
                 onClicked: card.preview()
@@ -125,17 +123,16 @@ PlainButton {
         }
         VisualEffectView {
             anchors.fill: parent
-            theme: card.theme
             radius: 12
-            opacity: card.theme ? card.theme.sectionBlurOpacity : 0.3
+            opacity: Theme.sectionBlurOpacity
         }
         Rectangle {
             anchors.fill: parent
             radius: 12
-            color: card.theme ? card.theme.cardBackground : "white"
+            color: Theme.cardBackground
             opacity: card.hovered || card.isSelected ? 0.9 : 0.7
             border.width: card.isSelected ? 2 : (card.visualFocus ? 2 : 0)
-            border.color: card.theme ? card.theme.blue : "blue"
+            border.color: Theme.blue
         }
     }
 }

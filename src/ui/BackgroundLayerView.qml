@@ -4,12 +4,11 @@ import Quorvel.Ui
 // The page background: the theme's window fill with a faint blue diagonal gradient over it.
 Item {
     id: root
-    property Theme theme
 
     clip: true
     Rectangle {
         anchors.fill: parent
-        color: root.theme ? root.theme.windowBackground : "transparent"
+        color: Theme.windowBackground
     }
     // Top-leading to bottom-trailing: a vertical gradient turned by 45 degrees and made
     // large enough to cover the corners.
@@ -20,8 +19,8 @@ Item {
         anchors.centerIn: parent
         rotation: -45
         gradient: Gradient {
-            GradientStop { position: 0; color: root.theme ? root.theme.gradientStart : "transparent" }
-            GradientStop { position: 1; color: root.theme ? root.theme.gradientEnd : "transparent" }
+            GradientStop { position: 0; color: Theme.gradientStart }
+            GradientStop { position: 1; color: Theme.gradientEnd }
         }
     }
 }

@@ -5,7 +5,6 @@ import QtQuick.Controls
 // The translucent card every page draws its groups on. Set `contentItem`.
 Control {
     id: card
-    property Theme theme
     property real cornerRadius: 16
 
     padding: 16
@@ -14,26 +13,25 @@ Control {
         SoftShadow {
             anchors.fill: parent
             radius: card.cornerRadius
-            blur: card.theme ? card.theme.cardShadowRadius : 10
+            blur: Theme.cardShadowRadius
             offsetY: 4
         }
         Rectangle {
             anchors.fill: parent
             radius: card.cornerRadius
-            color: card.theme ? card.theme.cardBackground : "transparent"
+            color: Theme.cardBackground
         }
         VisualEffectView {
             anchors.fill: parent
-            theme: card.theme
             radius: card.cornerRadius
-            opacity: card.theme ? card.theme.cardBlurOpacity : 0.5
+            opacity: Theme.cardBlurOpacity
         }
         Rectangle {
             anchors.fill: parent
             radius: card.cornerRadius
             color: "transparent"
             border.width: 0.5
-            border.color: card.theme ? card.theme.cardBorder : "transparent"
+            border.color: Theme.cardBorder
         }
     }
 }

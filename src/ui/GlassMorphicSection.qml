@@ -6,7 +6,6 @@ import QtQuick.Layouts
 // A titled translucent section: the title in blue above whatever is put in `body`.
 Control {
     id: section
-    property Theme theme
     property string title
     default property alias body: bodyColumn.data
 
@@ -16,8 +15,8 @@ Control {
         spacing: 12
         Label {
             text: section.title
-            color: section.theme ? section.theme.blue : "blue"
-            font.pixelSize: section.theme ? section.theme.title2Size : 21
+            color: Theme.blue
+            font.pixelSize: Theme.title2Size
             font.bold: true
             Accessible.role: Accessible.Heading
         }
@@ -37,21 +36,20 @@ Control {
         Rectangle {
             anchors.fill: parent
             radius: 12
-            color: section.theme ? section.theme.cardBackground : "transparent"
+            color: Theme.cardBackground
             opacity: 0.8
         }
         VisualEffectView {
             anchors.fill: parent
-            theme: section.theme
             radius: 12
-            opacity: section.theme ? section.theme.sectionBlurOpacity : 0.3
+            opacity: Theme.sectionBlurOpacity
         }
         Rectangle {
             anchors.fill: parent
             radius: 12
             color: "transparent"
             border.width: 0.5
-            border.color: section.theme ? section.theme.cardBorder : "transparent"
+            border.color: Theme.cardBorder
         }
     }
 }

@@ -10,7 +10,6 @@ Item {
     property url url
     property int currentPage: 0
     property string message
-    property Theme theme
     // What the paging needs from the document.
     readonly property int pageCount: pageItem.pageCount
     readonly property bool failed: pageItem.status === PdfPageItem.Error
@@ -38,7 +37,7 @@ Item {
         text: root.message
         wrapMode: Text.Wrap
         horizontalAlignment: Text.AlignHCenter
-        color: root.theme ? root.theme.secondaryText : "gray"
-        font.pixelSize: root.theme ? root.theme.title3Size : 18
+        color: Theme.secondaryText
+        font.pixelSize: Theme.title3Size
     }
 }

@@ -8,7 +8,6 @@ import Quorvel.Ui
 ApplicationWindow {
     id: window
 
-    property Theme theme
     property url url
     property alias currentPage: paging.currentPage
     readonly property alias totalPages: paging.totalPages
@@ -20,7 +19,7 @@ ApplicationWindow {
     height: 760
     minimumWidth: 800
     minimumHeight: 600
-    color: theme ? theme.windowBase : "#f2f2f7"
+    color: Theme.windowBase
 
     function open(fileUrl) {
         url = fileUrl
@@ -49,7 +48,7 @@ ApplicationWindow {
 
     header: Rectangle {
         implicitHeight: toolbar.implicitHeight + 16
-        color: window.theme ? window.theme.windowBackground : "white"
+        color: Theme.windowBackground
 
         RowLayout {
             id: toolbar
@@ -60,9 +59,8 @@ ApplicationWindow {
 
             PlainButton {
                 objectName: "readerClose"
-                theme: window.theme
                 iconName: "xmark.circle.fill"
-                iconSize: window.theme ? window.theme.title2Size : 22
+                iconSize: Theme.title2Size
                 help: qsTr("Close (Esc)")
                 Accessible.name: qsTr("Close")
                 onClicked: window.dismiss()
@@ -70,9 +68,8 @@ ApplicationWindow {
             Item { Layout.fillWidth: true }
             PlainButton {
                 objectName: "readerPrevious"
-                theme: window.theme
                 iconName: "chevron.left"
-                iconSize: window.theme ? window.theme.title2Size : 22
+                iconSize: Theme.title2Size
                 enabled: paging.canGoPrevious
                 help: qsTr("Previous page")
                 Accessible.name: qsTr("Previous page")
@@ -81,8 +78,8 @@ ApplicationWindow {
             Label {
                 objectName: "readerCounter"
                 text: paging.counterText
-                color: window.theme ? window.theme.primaryText : "black"
-                font.pixelSize: window.theme ? window.theme.headlineSize : 17
+                color: Theme.primaryText
+                font.pixelSize: Theme.headlineSize
                 font.weight: Font.DemiBold
                 leftPadding: 12
                 rightPadding: 12
@@ -91,9 +88,8 @@ ApplicationWindow {
             }
             PlainButton {
                 objectName: "readerNext"
-                theme: window.theme
                 iconName: "chevron.right"
-                iconSize: window.theme ? window.theme.title2Size : 22
+                iconSize: Theme.title2Size
                 enabled: paging.canGoNext
                 help: qsTr("Next page")
                 Accessible.name: qsTr("Next page")
@@ -103,9 +99,8 @@ ApplicationWindow {
             PlainButton {
                 id: shareButton
                 objectName: "readerShare"
-                theme: window.theme
                 iconName: "square.and.arrow.up"
-                iconSize: window.theme ? window.theme.title2Size : 22
+                iconSize: Theme.title2Size
                 help: qsTr("Share file")
                 Accessible.name: qsTr("Share file")
                 onClicked: {
@@ -120,7 +115,6 @@ ApplicationWindow {
         id: pageView
         anchors.fill: parent
         focus: true
-        theme: window.theme
         url: window.url
         currentPage: paging.currentPage
         message: paging.errorText

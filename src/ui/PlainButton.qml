@@ -9,12 +9,11 @@ import QtQuick.Layouts
 AbstractButton {
     id: control
 
-    property Theme theme
     property string iconName
     property real iconSize: 18
-    property color color: theme ? theme.blue : "#006ee6"
+    property color color: Theme.blue
     property color iconColor: color
-    property int fontSize: theme ? theme.bodySize : 14
+    property int fontSize: Theme.bodySize
     property int fontWeight: Font.Normal
     // Hover help and the screen reader's description.
     property string help
@@ -61,6 +60,6 @@ AbstractButton {
         color: control.pressed ? Qt.rgba(0.5, 0.5, 0.5, 0.18)
                                : control.hovered ? Qt.rgba(0.5, 0.5, 0.5, 0.10) : "transparent"
         border.width: control.visualFocus ? 2 : 0
-        border.color: control.theme ? control.theme.blue : "#006ee6"
+        border.color: Theme.blue
     }
 }

@@ -44,10 +44,10 @@ PlainButton {
     background: Rectangle {
         radius: 10
         color: {
-            const base = control.theme ? control.theme.blue : "#006ee6"
+            const base = Theme.accentFill
             return control.pressed ? Qt.darker(base, 1.2) : control.hovered ? Qt.lighter(base, 1.08) : base
         }
         border.width: control.visualFocus ? 2 : 0
-        border.color: control.theme ? control.theme.primaryText : "black"
+        border.color: Theme.primaryText
     }
 }

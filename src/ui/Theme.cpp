@@ -1,5 +1,7 @@
 #include "Theme.h"
 
+#include "ColorScheme.h"
+
 namespace quorvel {
 
 namespace {
@@ -10,7 +12,17 @@ QColor withAlpha(QColor c, double alpha) {
 } // namespace
 
 Theme::Theme(QObject *parent)
-    : QObject(parent) {}
+    : Theme(new ColorScheme(), parent) {}
+
+Theme::Theme(ColorScheme *scheme, QObject *parent)
+    : QObject(parent) {
+    if (!scheme)
+        return;
+    scheme->setParent(this);
+    const auto follow = [this, scheme] { setValue(scheme->isDark() ? Case::Dark : Case::Light); };
+    connect(scheme, &ColorScheme::isDarkChanged, this, follow);
+    follow();
+}
 
 QString Theme::rawValue(Case c) {
     return c == Case::Dark ? QStringLiteral("dark") : QStringLiteral("light");
@@ -80,23 +92,98 @@ QColor Theme::primaryText() const {
 QColor Theme::secondaryText() const {
     return isDark() ? QColor(0xae, 0xae, 0xb2) : QColor(0x5f, 0x5f, 0x66);
 }
+// The named colours double as text colours, so each is toned to stay readable (4.5:1) on
+// every surface of its scheme: deeper on light pages, lighter on dark ones.
 QColor Theme::blue() const {
-    return isDark() ? QColor(0x0a, 0x84, 0xff) : QColor(0x00, 0x6e, 0xe6);
+    return isDark() ? QColor(0x4d, 0xa3, 0xff) : QColor(0x00, 0x59, 0xc1);
 }
 QColor Theme::green() const {
-    return isDark() ? QColor(0x30, 0xd1, 0x58) : QColor(0x1f, 0x9d, 0x45);
+    return isDark() ? QColor(0x30, 0xd1, 0x58) : QColor(0x14, 0x6c, 0x2e);
 }
 QColor Theme::red() const {
-    return isDark() ? QColor(0xff, 0x45, 0x3a) : QColor(0xd7, 0x26, 0x1e);
+    return isDark() ? QColor(0xff, 0x69, 0x61) : QColor(0xb3, 0x26, 0x1e);
 }
 QColor Theme::orange() const {
-    return isDark() ? QColor(0xff, 0x9f, 0x0a) : QColor(0xc8, 0x6a, 0x00);
+    return isDark() ? QColor(0xff, 0x9f, 0x0a) : QColor(0x9a, 0x4a, 0x00);
 }
 QColor Theme::yellow() const {
-    return isDark() ? QColor(0xff, 0xd6, 0x0a) : QColor(0xb8, 0x8a, 0x00);
+    return isDark() ? QColor(0xff, 0xd6, 0x0a) : QColor(0x7d, 0x5c, 0x00);
 }
 QColor Theme::gray() const {
     return isDark() ? QColor(0x8e, 0x8e, 0x93) : QColor(0x8e, 0x8e, 0x93);
+}
+// On a light page the text colours are dark enough to carry white text; on a dark one they
+// are too light, so the fills are deeper tones of their own.
+QColor Theme::accentFill() const {
+    return isDark() ? QColor(0x0a, 0x64, 0xd2) : blue();
+}
+QColor Theme::successFill() const {
+    return isDark() ? QColor(0x1a, 0x7f, 0x37) : green();
+}
+QColor Theme::warningFill() const {
+    return isDark() ? QColor(0xa8, 0x54, 0x00) : orange();
+}
+
+QColor Theme::over(const QColor &top, const QColor &below) {
+    const float a = top.alphaF();
+    const auto mix = [a](float t, float b) { return t * a + b * (1 - a); };
+    return QColor::fromRgbF(mix(top.redF(), below.redF()), mix(top.greenF(), below.greenF()),
+                            mix(top.blueF(), below.blueF()));
+}
+
+// The layers as the QML draws them: the window base, the page fill, the gradient's
+// stronger end; then a card's fill and frosted tint, or a section's.
+QColor Theme::pageSurface() const {
+    return over(gradientStart(), over(windowBackground(), windowBase()));
+}
+QColor Theme::headerSurface() const {
+    QColor fill = cardBackground();
+    fill.setAlphaF(fill.alphaF() * 0.5f);
+    return over(fill, pageSurface());
+}
+QColor Theme::cardSurface() const {
+    QColor tint = blurTint();
+    tint.setAlphaF(float(cardBlurOpacity()));
+    return over(tint, over(cardBackground(), pageSurface()));
+}
+QColor Theme::sectionSurface() const {
+    QColor fill = cardBackground();
+    fill.setAlphaF(fill.alphaF() * 0.8f);
+    QColor tint = blurTint();
+    tint.setAlphaF(float(sectionBlurOpacity()));
+    return over(tint, over(fill, pageSurface()));
+}
+
+QList<Theme::TextOnSurface> Theme::textOnSurfaces() const {
+    const QList<std::pair<QString, QColor>> surfaces{{QStringLiteral("page"), pageSurface()},
+                                                     {QStringLiteral("header"), headerSurface()},
+                                                     {QStringLiteral("card"), cardSurface()},
+                                                     {QStringLiteral("section"), sectionSurface()}};
+    const QList<std::pair<QString, QColor>> texts{
+        {QStringLiteral("primaryText"), primaryText()},
+        {QStringLiteral("secondaryText"), secondaryText()},
+        {QStringLiteral("blue"), blue()},
+        {QStringLiteral("green"), green()},
+        {QStringLiteral("red"), red()},
+        {QStringLiteral("orange"), orange()},
+        {QStringLiteral("yellow"), yellow()}};
+    QList<TextOnSurface> out;
+    for (const auto &[surface, surfaceColor] : surfaces) {
+        for (const auto &[text, textColor] : texts)
+            out.append({text, surface, textColor, surfaceColor});
+    }
+    // A selected file's count: blue on a faint blue capsule on a card.
+    QColor capsule = blue();
+    capsule.setAlphaF(0.1f);
+    out.append({QStringLiteral("blue"), QStringLiteral("blue capsule"), blue(),
+                over(capsule, cardSurface())});
+    for (const auto &[fill, fillColor] : {std::pair{QStringLiteral("accentFill"), accentFill()},
+                                          std::pair{QStringLiteral("successFill"), successFill()},
+                                          std::pair{QStringLiteral("warningFill"), warningFill()}})
+        out.append({QStringLiteral("white"), fill, QColor(Qt::white), fillColor});
+    // The window's and the pages' titles.
+    out.append({QStringLiteral("blue title"), QStringLiteral("page"), blue(), pageSurface(), true});
+    return out;
 }
 
 } // namespace quorvel

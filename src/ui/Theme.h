@@ -10,12 +10,16 @@
 
 namespace quorvel {
 
+class ColorScheme;
+
 // The window's two-valued colour theme: its raw values, its palette and the window's type
-// scale in one place. Components receive the Theme object and read colours from it, so a
-// theme switch redraws everything that reads it.
+// scale in one place. One instance per engine, read by every component as the Theme
+// singleton; `value` is the one property that decides the scheme, so switching it redraws
+// everything. It follows the desktop's colour scheme (see ColorScheme) from its start.
 class Theme : public QObject {
     Q_OBJECT
     QML_ELEMENT
+    QML_SINGLETON
     Q_PROPERTY(Case value READ value WRITE setValue NOTIFY changed FINAL)
     Q_PROPERTY(QString rawValue READ rawValue NOTIFY changed FINAL)
     Q_PROPERTY(bool isDark READ isDark NOTIFY changed FINAL)
@@ -41,6 +45,10 @@ class Theme : public QObject {
     Q_PROPERTY(QColor orange READ orange NOTIFY changed FINAL)
     Q_PROPERTY(QColor yellow READ yellow NOTIFY changed FINAL)
     Q_PROPERTY(QColor gray READ gray NOTIFY changed FINAL)
+    // Fills that carry white text (buttons, selected chips, the user's chat bubbles).
+    Q_PROPERTY(QColor accentFill READ accentFill NOTIFY changed FINAL)
+    Q_PROPERTY(QColor successFill READ successFill NOTIFY changed FINAL)
+    Q_PROPERTY(QColor warningFill READ warningFill NOTIFY changed FINAL)
 
     // Type scale, in pixels.
     Q_PROPERTY(int titleSize MEMBER titleSize CONSTANT FINAL)
@@ -55,7 +63,10 @@ public:
     enum class Case { Light, Dark };
     Q_ENUM(Case)
 
+    // Follows the desktop's colour scheme.
     explicit Theme(QObject *parent = nullptr);
+    // Follows `scheme` (none: stays light until told otherwise).
+    Theme(ColorScheme *scheme, QObject *parent);
 
     static QString rawValue(Case c);
     // Only the exact raw values "light" and "dark" name a theme.
@@ -88,6 +99,28 @@ public:
     QColor orange() const;
     QColor yellow() const;
     QColor gray() const;
+    QColor accentFill() const;
+    QColor successFill() const;
+    QColor warningFill() const;
+
+    // `top` painted over the opaque `below`.
+    static QColor over(const QColor &top, const QColor &below);
+    // The opaque colours text ends up on once the translucent layers are painted: the page
+    // where its blue tint is strongest, the header, a card, a titled section.
+    QColor pageSurface() const;
+    QColor headerSurface() const;
+    QColor cardSurface() const;
+    QColor sectionSurface() const;
+
+    // Each text colour with each surface it is drawn on, for checking their contrast.
+    struct TextOnSurface {
+        QString text;
+        QString surface;
+        QColor textColor;
+        QColor surfaceColor;
+        bool large = false; // titles, which need less contrast
+    };
+    QList<TextOnSurface> textOnSurfaces() const;
 
     int titleSize = 26;
     int title2Size = 21;

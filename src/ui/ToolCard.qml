@@ -15,8 +15,8 @@ GlassMorphicCard {
         spacing: 16
         Label {
             text: card.title
-            color: card.theme ? card.theme.blue : "blue"
-            font.pixelSize: card.theme ? card.theme.title3Size : 19
+            color: Theme.blue
+            font.pixelSize: Theme.title3Size
             font.bold: true
             Accessible.role: Accessible.Heading
             Layout.fillWidth: true
@@ -25,12 +25,11 @@ GlassMorphicCard {
             model: card.tools
             PlainButton {
                 required property var modelData
-                theme: card.theme
                 text: qsTr(modelData.operationName)
                 iconName: modelData.icon
-                iconSize: card.theme ? card.theme.title3Size : 19
-                color: card.theme ? card.theme.primaryText : "black"
-                iconColor: card.theme ? card.theme.blue : "blue"
+                iconSize: Theme.title3Size
+                color: Theme.primaryText
+                iconColor: Theme.blue
                 fontWeight: Font.Medium
                 topPadding: 10
                 bottomPadding: 10
@@ -40,10 +39,10 @@ GlassMorphicCard {
                 onClicked: card.select(modelData.operationName)
                 background: Rectangle {
                     radius: 12
-                    color: parent.theme ? parent.theme.cardBackground : "white"
+                    color: Theme.cardBackground
                     opacity: parent.pressed ? 1 : parent.hovered ? 0.8 : 0.5
                     border.width: parent.visualFocus ? 2 : 0
-                    border.color: parent.theme ? parent.theme.blue : "blue"
+                    border.color: Theme.blue
                 }
             }
         }

@@ -4,9 +4,8 @@ import Quorvel.Ui
 // Stand-in for the platform's blur layer: a frosted translucent fill. `material` and
 // `blendingMode` are kept so every use reads as it would with a real blur.
 Rectangle {
-    property Theme theme
     property string material: "hudWindow"
     property string blendingMode: "behindWindow"
 
-    color: theme ? theme.blurTint : "white"
+    color: Theme.blurTint
 }

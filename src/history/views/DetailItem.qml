@@ -11,7 +11,6 @@ RowLayout {
     property string title
     property string value
     property color color: "gray"
-    property Theme theme
 
     spacing: 4
     Accessible.role: Accessible.StaticText
@@ -19,18 +18,18 @@ RowLayout {
 
     Icon {
         name: item.icon
-        size: item.theme ? item.theme.captionSize + 2 : 13
+        size: Theme.captionSize + 2
         color: item.color
     }
     Label {
         text: item.title
-        font.pixelSize: item.theme ? item.theme.captionSize - 1 : 10
-        color: item.theme ? item.theme.secondaryText : "gray"
+        font.pixelSize: Theme.captionSize - 1
+        color: Theme.secondaryText
     }
     Label {
         text: item.value
-        font.pixelSize: item.theme ? item.theme.captionSize + 1 : 12
-        color: item.theme ? item.theme.primaryText : "black"
+        font.pixelSize: Theme.captionSize + 1
+        color: Theme.primaryText
         elide: Text.ElideRight
         Layout.maximumWidth: 160
     }

@@ -10,7 +10,6 @@ RowLayout {
     property string title
     property string value
     property string icon
-    property Theme theme
 
     spacing: 12
     Accessible.role: Accessible.StaticText
@@ -19,7 +18,7 @@ RowLayout {
     Icon {
         name: row.icon
         size: 16
-        color: row.theme ? row.theme.secondaryText : "gray"
+        color: Theme.secondaryText
         Layout.alignment: Qt.AlignTop
         Layout.topMargin: 2
         Layout.preferredWidth: 20
@@ -29,8 +28,8 @@ RowLayout {
         Layout.fillWidth: true
         Label {
             text: row.title
-            font.pixelSize: row.theme ? row.theme.captionSize : 11
-            color: row.theme ? row.theme.secondaryText : "gray"
+            font.pixelSize: Theme.captionSize
+            color: Theme.secondaryText
         }
         TextEdit {
             text: row.value
@@ -38,9 +37,9 @@ RowLayout {
             selectByMouse: true
             selectByKeyboard: true
             wrapMode: TextEdit.WrapAnywhere
-            font.pixelSize: row.theme ? row.theme.bodySize : 14
-            color: row.theme ? row.theme.primaryText : "black"
-            selectionColor: row.theme ? row.theme.blue : "#006ee6"
+            font.pixelSize: Theme.bodySize
+            color: Theme.primaryText
+            selectionColor: Theme.blue
             selectedTextColor: "white"
             Layout.fillWidth: true
             Accessible.name: row.title

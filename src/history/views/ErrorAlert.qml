@@ -7,7 +7,6 @@ import Quorvel.Ui
 Dialog {
     id: alert
 
-    property Theme theme
     property string message
 
     modal: true
@@ -18,7 +17,7 @@ Dialog {
 
     background: Rectangle {
         radius: 14
-        color: alert.theme ? alert.theme.windowBase : "white"
+        color: Theme.windowBase
         border.width: 0.5
         border.color: Qt.rgba(0, 0, 0, 0.2)
     }
@@ -29,15 +28,14 @@ Dialog {
             objectName: "errorAlertText"
             text: alert.message
             wrapMode: Text.Wrap
-            font.pixelSize: alert.theme ? alert.theme.headlineSize : 15
+            font.pixelSize: Theme.headlineSize
             font.bold: true
-            color: alert.theme ? alert.theme.primaryText : "black"
+            color: Theme.primaryText
             Layout.fillWidth: true
             Accessible.role: Accessible.AlertMessage
             Accessible.name: alert.message
         }
         ProminentButton {
-            theme: alert.theme
             text: qsTr("OK")
             Layout.alignment: Qt.AlignRight
             onClicked: alert.close()

@@ -11,8 +11,8 @@ PlainButton {
     property bool isSelected: false
 
     text: title
-    color: isSelected ? "white" : (theme ? theme.primaryText : "black")
-    fontSize: theme ? theme.subheadlineSize : 13
+    color: isSelected ? "white" : Theme.primaryText
+    fontSize: Theme.subheadlineSize
     leftPadding: 16
     rightPadding: 16
     topPadding: 8
@@ -25,10 +25,10 @@ PlainButton {
 
     background: Rectangle {
         radius: 10
-        color: chip.isSelected ? (chip.theme ? chip.theme.blue : "#006ee6")
+        color: chip.isSelected ? Theme.accentFill
                                : chip.hovered ? Qt.rgba(0.5, 0.5, 0.5, 0.18) : Qt.rgba(0.5, 0.5, 0.5, 0.1)
         border.width: chip.visualFocus ? 2 : 0
-        border.color: chip.theme ? chip.theme.primaryText : "black"
+        border.color: Theme.primaryText
         Behavior on color { ColorAnimation { duration: 300; easing.type: Easing.OutBack; easing.overshoot: 0.6 } }
     }
 }

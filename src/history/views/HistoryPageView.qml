@@ -10,7 +10,6 @@ Item {
     id: root
     objectName: "historyPage"
 
-    property Theme theme
     property QtObject viewModel
     // Page 1 is the selected tab / the window is shown and not minimised.
     property bool selected: false
@@ -41,12 +40,10 @@ Item {
             Layout.fillWidth: true
             implicitHeight: 42
             radius: 10
-            color: root.theme ? Qt.rgba(root.theme.cardBackground.r, root.theme.cardBackground.g,
-                                        root.theme.cardBackground.b, root.theme.cardBackground.a * 0.7)
-                              : "white"
+            color: Qt.rgba(Theme.cardBackground.r, Theme.cardBackground.g,
+                           Theme.cardBackground.b, Theme.cardBackground.a * 0.7)
             border.width: search.activeFocus ? 1.5 : 0.5
-            border.color: search.activeFocus && root.theme ? root.theme.blue
-                                                           : root.theme ? root.theme.cardBorder : "gray"
+            border.color: search.activeFocus ? Theme.blue : Theme.cardBorder
             RowLayout {
                 anchors.fill: parent
                 anchors.leftMargin: 12
@@ -55,7 +52,7 @@ Item {
                 Icon {
                     name: "magnifyingglass"
                     size: 18
-                    color: root.theme ? root.theme.secondaryText : "gray"
+                    color: Theme.secondaryText
                 }
                 TextField {
                     id: search
@@ -68,9 +65,9 @@ Item {
                         list.positionViewAtBeginning()
                     }
                     background: null
-                    color: root.theme ? root.theme.primaryText : "black"
-                    placeholderTextColor: root.theme ? root.theme.secondaryText : "gray"
-                    font.pixelSize: root.theme ? root.theme.bodySize : 14
+                    color: Theme.primaryText
+                    placeholderTextColor: Theme.secondaryText
+                    font.pixelSize: Theme.bodySize
                     selectByMouse: true
                     Layout.fillWidth: true
                     Accessible.name: qsTr("Search files...")
@@ -79,7 +76,7 @@ Item {
                     objectName: "refreshIndicator"
                     running: page.refreshing
                     size: 16
-                    color: root.theme ? root.theme.secondaryText : "gray"
+                    color: Theme.secondaryText
                     Accessible.name: qsTr("Refreshing")
                 }
             }
@@ -93,7 +90,6 @@ Item {
                 FilterButton {
                     required property string modelData
                     required property int index
-                    theme: root.theme
                     title: modelData
                     isSelected: page.selectedFilterIndex === index
                     onClicked: {
@@ -116,13 +112,13 @@ Item {
                 Spinner {
                     running: parent.visible
                     size: 28
-                    color: root.theme ? root.theme.secondaryText : "gray"
+                    color: Theme.secondaryText
                     Layout.alignment: Qt.AlignHCenter
                 }
                 Label {
                     text: qsTr("Loading history...")
-                    color: root.theme ? root.theme.secondaryText : "gray"
-                    font.pixelSize: root.theme ? root.theme.bodySize : 14
+                    color: Theme.secondaryText
+                    font.pixelSize: Theme.bodySize
                     Layout.alignment: Qt.AlignHCenter
                 }
             }
@@ -136,14 +132,14 @@ Item {
                 Icon {
                     name: "exclamationmark.triangle.fill"
                     size: 44
-                    color: root.theme ? root.theme.orange : "orange"
+                    color: Theme.orange
                     Layout.alignment: Qt.AlignHCenter
                 }
                 Label {
                     text: qsTr("The history could not be loaded")
-                    font.pixelSize: root.theme ? root.theme.headlineSize : 15
+                    font.pixelSize: Theme.headlineSize
                     font.bold: true
-                    color: root.theme ? root.theme.primaryText : "black"
+                    color: Theme.primaryText
                     Layout.alignment: Qt.AlignHCenter
                 }
                 Label {
@@ -151,22 +147,20 @@ Item {
                     text: page.failureText
                     wrapMode: Text.Wrap
                     horizontalAlignment: Text.AlignHCenter
-                    color: root.theme ? root.theme.secondaryText : "gray"
-                    font.pixelSize: root.theme ? root.theme.subheadlineSize : 13
+                    color: Theme.secondaryText
+                    font.pixelSize: Theme.subheadlineSize
                     Layout.fillWidth: true
                 }
                 RowLayout {
                     spacing: 12
                     Layout.alignment: Qt.AlignHCenter
                     ProminentButton {
-                        theme: root.theme
                         text: qsTr("Try again")
                         onClicked: page.retryFetch()
                     }
                     PlainButton {
                         objectName: "signInAgainButton"
                         visible: page.signInNeeded
-                        theme: root.theme
                         text: qsTr("Sign in again")
                         onClicked: root.signInRequested()
                     }
@@ -181,15 +175,15 @@ Item {
                 Icon {
                     name: "doc.text.magnifyingglass"
                     size: 48
-                    color: root.theme ? root.theme.secondaryText : "gray"
+                    color: Theme.secondaryText
                     Layout.alignment: Qt.AlignHCenter
                 }
                 Label {
                     objectName: "emptyText"
                     text: page.emptyText
-                    font.pixelSize: root.theme ? root.theme.headlineSize : 15
+                    font.pixelSize: Theme.headlineSize
                     font.weight: Font.DemiBold
-                    color: root.theme ? root.theme.secondaryText : "gray"
+                    color: Theme.secondaryText
                     Layout.alignment: Qt.AlignHCenter
                 }
             }
@@ -209,7 +203,6 @@ Item {
                 delegate: TaskCard {
                     width: ListView.view.width - 16
                     x: 8
-                    theme: root.theme
                     viewModel: root.viewModel
                     onDownloaded: path => revealer.reveal(path)
                 }
@@ -219,7 +212,6 @@ Item {
 
     TaskDetailView {
         id: sheet
-        theme: root.theme
         viewModel: root.viewModel
         onDownloaded: path => revealer.reveal(path)
         onPreviewRequested: file => root.previewRequested(file)

@@ -10,8 +10,7 @@ Rectangle {
 
     property string status
     property bool isCompleted: false
-    property Theme theme
-    readonly property color tint: theme ? theme[BadgeLook.tint(status, isCompleted)] : "gray"
+    readonly property color tint: LookColors.of(BadgeLook.tint(status, isCompleted))
     readonly property string iconName: BadgeLook.icon(status, isCompleted)
 
     implicitWidth: row.implicitWidth + 20
@@ -29,16 +28,16 @@ Rectangle {
         spacing: 4
         BouncingIcon {
             name: badge.iconName
-            size: badge.theme ? badge.theme.captionSize + 2 : 13
+            size: Theme.captionSize + 2
             color: badge.tint
             bouncing: badge.status !== "Failed" && !badge.isCompleted
         }
         Label {
             text: badge.status
-            font.pixelSize: badge.theme ? badge.theme.captionSize : 11
+            font.pixelSize: Theme.captionSize
             font.bold: true
             color: badge.status === "Failed" ? badge.tint
-                                             : badge.theme ? badge.theme.primaryText : "black"
+                                             : Theme.primaryText
         }
     }
 }

@@ -8,13 +8,11 @@ PlainButton {
     id: button
 
     property bool busy: false
-    property color fill: theme ? theme.blue : "#006ee6"
-
-    // White text stays readable on the light orange and blue of the dark theme.
-    readonly property color shownFill: theme && theme.isDark ? Qt.darker(fill, 1.35) : fill
+    // One of the theme's fills, which carry white text in either scheme.
+    property color fill: Theme.accentFill
 
     color: "white"
-    fontSize: theme ? theme.captionSize + 1 : 12
+    fontSize: Theme.captionSize + 1
     iconSize: fontSize + 2
     leftPadding: 10
     rightPadding: 10
@@ -47,9 +45,9 @@ PlainButton {
 
     background: Rectangle {
         radius: 7
-        color: button.pressed ? Qt.darker(button.shownFill, 1.2)
-                              : button.hovered ? Qt.lighter(button.shownFill, 1.08) : button.shownFill
+        color: button.pressed ? Qt.darker(button.fill, 1.2)
+                              : button.hovered ? Qt.lighter(button.fill, 1.08) : button.fill
         border.width: button.visualFocus ? 2 : 0
-        border.color: button.theme ? button.theme.primaryText : "black"
+        border.color: Theme.primaryText
     }
 }

@@ -12,7 +12,6 @@ Item {
     // The row of the list: its `task` follows the row when the job changes in place.
     required property var model
     readonly property var task: model.task
-    property Theme theme
     property QtObject viewModel
     readonly property TaskPresenter presenter: presenter
     signal downloaded(string path)
@@ -48,17 +47,16 @@ Item {
             anchors.fill: parent
             anchors.margins: -spread
             radius: 14 + spread
-            color: card.theme ? Qt.rgba(card.theme.green.r, card.theme.green.g, card.theme.green.b, 0.1)
-                              : "transparent"
+            color: Qt.rgba(Theme.green.r, Theme.green.g, Theme.green.b, 0.1)
             visible: spread > 0
             Behavior on spread { SpringAnimation { spring: 6; damping: 0.6 } }
         }
         Rectangle {
             anchors.fill: parent
             radius: 14
-            color: card.theme ? card.theme.cardBackground : "white"
+            color: Theme.cardBackground
             border.width: 0.5
-            border.color: card.theme ? card.theme.cardBorder : "transparent"
+            border.color: Theme.cardBorder
         }
         MouseArea {
             anchors.fill: parent
@@ -77,8 +75,8 @@ Item {
             BouncingIcon {
                 objectName: "statusIcon"
                 name: presenter.statusIcon
-                color: card.theme ? card.theme[presenter.statusIconColor] : "gray"
-                size: card.theme ? card.theme.title3Size + 6 : 25
+                color: LookColors.of(presenter.statusIconColor)
+                size: Theme.title3Size + 6
                 bouncing: presenter.statusIconBounces
                 Layout.alignment: Qt.AlignTop
                 Layout.preferredWidth: size + 4
@@ -90,17 +88,17 @@ Item {
                 Layout.minimumWidth: 0
                 Label {
                     text: presenter.fileName
-                    font.pixelSize: card.theme ? card.theme.headlineSize : 15
+                    font.pixelSize: Theme.headlineSize
                     font.weight: Font.DemiBold
-                    color: card.theme ? card.theme.primaryText : "black"
+                    color: Theme.primaryText
                     elide: Text.ElideMiddle
                     Layout.fillWidth: true
                 }
                 Label {
                     objectName: "subtitle"
                     text: presenter.subtitle
-                    font.pixelSize: card.theme ? card.theme.captionSize : 11
-                    color: card.theme ? card.theme[presenter.subtitleColor] : "gray"
+                    font.pixelSize: Theme.captionSize
+                    color: LookColors.of(presenter.subtitleColor)
                     elide: Text.ElideRight
                     Layout.fillWidth: true
                 }
@@ -109,41 +107,37 @@ Item {
                     Layout.fillWidth: true
                     Layout.topMargin: 2
                     DetailItem {
-                        theme: card.theme
                         icon: presenter.typeIcon
                         title: qsTr("Type")
                         value: presenter.typ
-                        color: card.theme ? card.theme.blue : "blue"
+                        color: Theme.blue
                     }
-                    Label { text: "•"; color: card.theme ? card.theme.secondaryText : "gray" }
+                    Label { text: "•"; color: Theme.secondaryText }
                     DetailItem {
                         objectName: "pagesItem"
-                        theme: card.theme
                         icon: "doc.on.doc.fill"
                         title: qsTr("Pages")
                         value: presenter.pagesText
-                        color: card.theme ? card.theme.orange : "orange"
+                        color: Theme.orange
                     }
                     Label {
                         visible: presenter.showsResult
                         text: "•"
-                        color: card.theme ? card.theme.secondaryText : "gray"
+                        color: Theme.secondaryText
                     }
                     DetailItem {
                         objectName: "resultItem"
                         visible: presenter.showsResult
-                        theme: card.theme
                         icon: "arrow.right.circle.fill"
                         title: qsTr("Result")
                         value: presenter.resultFileTyp
-                        color: card.theme ? card.theme.green : "green"
+                        color: Theme.green
                     }
                 }
             }
 
             StatusBadge {
                 objectName: "statusBadge"
-                theme: card.theme
                 status: presenter.statusText
                 isCompleted: presenter.badgeCompleted
             }
@@ -151,7 +145,6 @@ Item {
             TaskActionButton {
                 objectName: "downloadButton"
                 visible: presenter.action === "download"
-                theme: card.theme
                 text: qsTr("Download")
                 iconName: "arrow.down.circle.fill"
                 help: qsTr("Save the result and show it in its folder")
@@ -161,8 +154,7 @@ Item {
             TaskActionButton {
                 objectName: "retryButton"
                 visible: presenter.action === "retry"
-                theme: card.theme
-                fill: card.theme ? card.theme.orange : "orange"
+                fill: Theme.warningFill
                 text: qsTr("Retry")
                 iconName: "arrow.clockwise.circle.fill"
                 help: qsTr("Submit the job again")
@@ -173,7 +165,6 @@ Item {
     }
 
     ErrorAlert {
-        theme: card.theme
         message: presenter.errorMessage
         visible: presenter.showError
         onClosed: presenter.showError = false

@@ -9,7 +9,6 @@ import Quorvel.History.Views
 Popup {
     id: sheet
 
-    property Theme theme
     property QtObject viewModel
     // The presenter of the open sheet.
     readonly property TaskPresenter presenter: content.item ? content.item.presenter : null
@@ -38,7 +37,7 @@ Popup {
 
     background: Rectangle {
         radius: 14
-        color: sheet.theme ? sheet.theme.windowBase : "white"
+        color: Theme.windowBase
         border.width: 0.5
         border.color: Qt.rgba(0, 0, 0, 0.15)
     }
@@ -75,14 +74,13 @@ Popup {
                     Layout.fillWidth: true
                     Label {
                         text: qsTr("Task Details")
-                        font.pixelSize: sheet.theme ? sheet.theme.title2Size : 21
+                        font.pixelSize: Theme.title2Size
                         font.bold: true
-                        color: sheet.theme ? sheet.theme.primaryText : "black"
+                        color: Theme.primaryText
                         Layout.fillWidth: true
                         Accessible.role: Accessible.Heading
                     }
                     PlainButton {
-                        theme: sheet.theme
                         text: qsTr("Close")
                         onClicked: sheet.close()
                     }
@@ -92,9 +90,9 @@ Popup {
                     Layout.fillWidth: true
                     implicitHeight: statusRow.implicitHeight + 28
                     radius: 12
-                    color: sheet.theme ? sheet.theme.cardBackground : "white"
+                    color: Theme.cardBackground
                     border.width: 0.5
-                    border.color: sheet.theme ? sheet.theme.cardBorder : "transparent"
+                    border.color: Theme.cardBorder
                     RowLayout {
                         id: statusRow
                         anchors.fill: parent
@@ -103,22 +101,21 @@ Popup {
                         BouncingIcon {
                             objectName: "sheetStatusIcon"
                             name: presenter.statusIcon
-                            color: sheet.theme ? sheet.theme[presenter.statusIconColor] : "gray"
+                            color: LookColors.of(presenter.statusIconColor)
                             size: 22
                             bouncing: presenter.statusIconBounces
                         }
                         Label {
                             objectName: "sheetStatusText"
                             text: presenter.statusText
-                            font.pixelSize: sheet.theme ? sheet.theme.headlineSize : 15
+                            font.pixelSize: Theme.headlineSize
                             font.weight: Font.DemiBold
-                            color: sheet.theme ? sheet.theme[presenter.statusColor] : "black"
+                            color: LookColors.of(presenter.statusColor)
                             Layout.fillWidth: true
                         }
                         TaskActionButton {
                             visible: presenter.canPreview
-                            theme: sheet.theme
-                            fill: sheet.theme ? sheet.theme.green : "green"
+                            fill: Theme.successFill
                             text: qsTr("Preview")
                             iconName: "eye.fill"
                             help: qsTr("Open the result in the reader")
@@ -127,7 +124,6 @@ Popup {
                         }
                         TaskActionButton {
                             visible: presenter.action === "download"
-                            theme: sheet.theme
                             text: qsTr("Download")
                             iconName: "arrow.down.circle.fill"
                             help: qsTr("Save the result and show it in its folder")
@@ -136,8 +132,7 @@ Popup {
                         }
                         TaskActionButton {
                             visible: presenter.action === "retry"
-                            theme: sheet.theme
-                            fill: sheet.theme ? sheet.theme.orange : "orange"
+                            fill: Theme.warningFill
                             text: qsTr("Retry")
                             iconName: "arrow.clockwise.circle.fill"
                             help: qsTr("Submit the job again")
@@ -149,21 +144,20 @@ Popup {
 
                 Label {
                     text: qsTr("File Information")
-                    font.pixelSize: sheet.theme ? sheet.theme.headlineSize : 15
+                    font.pixelSize: Theme.headlineSize
                     font.bold: true
-                    color: sheet.theme ? sheet.theme.primaryText : "black"
+                    color: Theme.primaryText
                     Accessible.role: Accessible.Heading
                 }
                 ColumnLayout {
                     spacing: 14
                     Layout.fillWidth: true
-                    DetailRow { theme: sheet.theme; title: qsTr("File Name"); value: presenter.fileName; icon: "doc.fill"; Layout.fillWidth: true }
-                    DetailRow { theme: sheet.theme; title: qsTr("Pages"); value: presenter.pagesText; icon: "doc.on.doc.fill"; Layout.fillWidth: true }
-                    DetailRow { theme: sheet.theme; title: qsTr("Source Type"); value: presenter.sourceFileTyp; icon: "doc.fill"; Layout.fillWidth: true }
+                    DetailRow { title: qsTr("File Name"); value: presenter.fileName; icon: "doc.fill"; Layout.fillWidth: true }
+                    DetailRow { title: qsTr("Pages"); value: presenter.pagesText; icon: "doc.on.doc.fill"; Layout.fillWidth: true }
+                    DetailRow { title: qsTr("Source Type"); value: presenter.sourceFileTyp; icon: "doc.fill"; Layout.fillWidth: true }
                     DetailRow {
                         objectName: "resultTypeRow"
                         visible: presenter.showsResult
-                        theme: sheet.theme
                         title: qsTr("Result Type")
                         value: presenter.resultFileTyp
                         icon: presenter.typeIcon
@@ -172,20 +166,18 @@ Popup {
                     DetailRow {
                         objectName: "failReasonRow"
                         visible: presenter.failReason !== ""
-                        theme: sheet.theme
                         title: qsTr("Why It Failed")
                         value: presenter.failReason
                         icon: "exclamationmark.triangle.fill"
                         Layout.fillWidth: true
                     }
-                    DetailRow { theme: sheet.theme; title: qsTr("Created At"); value: presenter.createAt; icon: "clock.fill"; Layout.fillWidth: true }
-                    DetailRow { theme: sheet.theme; title: qsTr("File Path"); value: presenter.sourceFilePath; icon: "folder.fill"; Layout.fillWidth: true }
-                    DetailRow { theme: sheet.theme; title: qsTr("MD5"); value: presenter.sourceFileMd5; icon: "doc.text.fill"; Layout.fillWidth: true }
+                    DetailRow { title: qsTr("Created At"); value: presenter.createAt; icon: "clock.fill"; Layout.fillWidth: true }
+                    DetailRow { title: qsTr("File Path"); value: presenter.sourceFilePath; icon: "folder.fill"; Layout.fillWidth: true }
+                    DetailRow { title: qsTr("MD5"); value: presenter.sourceFileMd5; icon: "doc.text.fill"; Layout.fillWidth: true }
                 }
             }
 
             ErrorAlert {
-                theme: sheet.theme
                 message: presenter.errorMessage
                 visible: presenter.showError
                 onClosed: presenter.showError = false

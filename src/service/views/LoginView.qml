@@ -10,7 +10,6 @@ Popup {
     id: sheet
 
     property AuthManager authManager
-    property Theme theme
     // The form of the open sheet (a fresh one each time the sheet opens).
     readonly property LoginForm form: content.item ? content.item.form : null
 
@@ -22,7 +21,7 @@ Popup {
 
     background: Rectangle {
         radius: 14
-        color: sheet.theme ? sheet.theme.windowBase : "white"
+        color: Theme.windowBase
         border.width: 0.5
         border.color: Qt.rgba(0, 0, 0, 0.15)
     }
@@ -45,9 +44,9 @@ Popup {
 
             Label {
                 text: qsTr("Login")
-                font.pixelSize: sheet.theme ? sheet.theme.titleSize : 26
+                font.pixelSize: Theme.titleSize
                 font.bold: true
-                color: sheet.theme ? sheet.theme.primaryText : "black"
+                color: Theme.primaryText
                 Layout.alignment: Qt.AlignHCenter
                 Accessible.role: Accessible.Heading
             }
@@ -83,9 +82,8 @@ Popup {
                 }
                 PlainButton {
                     objectName: "eyeButton"
-                    theme: sheet.theme
                     iconName: loginForm.eyeIcon
-                    iconColor: sheet.theme ? sheet.theme.gray : "gray"
+                    iconColor: Theme.gray
                     help: loginForm.showPassword ? qsTr("Hide password") : qsTr("Show password")
                     onClicked: loginForm.toggleShowPassword()
                 }
@@ -95,8 +93,8 @@ Popup {
                 objectName: "loginError"
                 visible: loginForm.hasError
                 text: loginForm.errorMessage
-                color: sheet.theme ? sheet.theme.red : "red"
-                font.pixelSize: sheet.theme ? sheet.theme.captionSize : 11
+                color: Theme.red
+                font.pixelSize: Theme.captionSize
                 wrapMode: Text.Wrap
                 Layout.fillWidth: true
                 Accessible.role: Accessible.AlertMessage
@@ -105,7 +103,6 @@ Popup {
 
             ProminentButton {
                 objectName: "loginButton"
-                theme: sheet.theme
                 text: loginForm.isLoading ? "" : qsTr("Login")
                 busy: loginForm.isLoading
                 Accessible.name: qsTr("Login")

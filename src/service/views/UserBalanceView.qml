@@ -49,9 +49,9 @@ GlassMorphicCard {
             objectName: "lifetimeCard"
             implicitHeight: lifetime.implicitHeight + 24
             radius: 12
-            color: Qt.rgba(root.theme.yellow.r, root.theme.yellow.g, root.theme.yellow.b, 0.05)
+            color: Qt.rgba(Theme.yellow.r, Theme.yellow.g, Theme.yellow.b, 0.05)
             border.width: 1
-            border.color: Qt.rgba(root.theme.yellow.r, root.theme.yellow.g, root.theme.yellow.b, 0.2)
+            border.color: Qt.rgba(Theme.yellow.r, Theme.yellow.g, Theme.yellow.b, 0.2)
             ColumnLayout {
                 id: lifetime
                 anchors.fill: parent
@@ -59,19 +59,19 @@ GlassMorphicCard {
                 spacing: 12
                 RowLayout {
                     spacing: 8
-                    Icon { name: "crown.fill"; color: root.theme.yellow; size: 22 }
+                    Icon { name: "crown.fill"; color: Theme.yellow; size: 22 }
                     Label {
                         text: qsTr("Lifetime Membership")
-                        color: root.theme.yellow
-                        font.pixelSize: root.theme.headlineSize
+                        color: Theme.yellow
+                        font.pixelSize: Theme.headlineSize
                         font.bold: true
                     }
                 }
                 Label {
                     text: panel.lifetimeDescription
                     visible: text !== ""
-                    color: root.theme.secondaryText
-                    font.pixelSize: root.theme.captionSize
+                    color: Theme.secondaryText
+                    font.pixelSize: Theme.captionSize
                     wrapMode: Text.Wrap
                     Layout.fillWidth: true
                 }
@@ -82,14 +82,14 @@ GlassMorphicCard {
                     Label {
                         objectName: "dailyUsage"
                         text: qsTr("Daily Usage: ") + panel.dailyUsageText
-                        color: root.theme.blue
-                        font.pixelSize: root.theme.subheadlineSize
+                        color: Theme.blue
+                        font.pixelSize: Theme.subheadlineSize
                     }
                     Label {
                         objectName: "dailyRemain"
                         text: qsTr("Remain: ") + panel.dailyRemain
-                        color: root.theme.blue
-                        font.pixelSize: root.theme.subheadlineSize
+                        color: Theme.blue
+                        font.pixelSize: Theme.subheadlineSize
                     }
                 }
                 ProgressTrack {
@@ -97,8 +97,8 @@ GlassMorphicCard {
                     visible: panel.showDailyRow
                     implicitHeight: 6
                     ratio: Math.max(0, Math.min(1, panel.dailyRatio))
-                    fromColor: root.theme.green
-                    toColor: root.theme.yellow
+                    fromColor: Theme.green
+                    toColor: Theme.yellow
                     Layout.fillWidth: true
                 }
             }
@@ -129,7 +129,7 @@ GlassMorphicCard {
                         required property var modelData
                         required property int index
                         readonly property var value: [panel.usage, panel.remain, panel.total][index]
-                        readonly property color tone: [root.theme.blue, root.theme.orange, root.theme.red][index]
+                        readonly property color tone: [Theme.blue, Theme.orange, Theme.red][index]
                         spacing: 6
                         // Equal shares of the width, whatever the figures' lengths.
                         width: (figures.width - 32) / 3
@@ -140,8 +140,8 @@ GlassMorphicCard {
                             Icon { name: modelData.icon; color: tone; size: 20 }
                             Label {
                                 text: modelData.label
-                                color: root.theme.primaryText
-                                font.pixelSize: root.theme.headlineSize
+                                color: Theme.primaryText
+                                font.pixelSize: Theme.headlineSize
                                 font.bold: true
                             }
                         }
@@ -160,15 +160,15 @@ GlassMorphicCard {
                 objectName: "pageBar"
                 visible: panel.showPageBar
                 ratio: panel.pageUsageRatio
-                fromColor: root.theme.blue
-                toColor: root.theme.orange
+                fromColor: Theme.blue
+                toColor: Theme.orange
                 Layout.fillWidth: true
             }
             Label {
                 visible: panel.showPageBar && text !== ""
                 text: panel.pageBalanceDescription
-                color: root.theme.secondaryText
-                font.pixelSize: root.theme.captionSize
+                color: Theme.secondaryText
+                font.pixelSize: Theme.captionSize
                 wrapMode: Text.Wrap
                 Layout.fillWidth: true
             }

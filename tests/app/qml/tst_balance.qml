@@ -8,9 +8,8 @@ Item {
     width: 800
     height: 600
 
-    Theme { id: appTheme }
     Component { id: managerComponent; AuthManager {} }
-    Component { id: panelComponent; UserBalanceView { theme: appTheme; width: 600 } }
+    Component { id: panelComponent; UserBalanceView { width: 600 } }
 
     TestCase {
         name: "UserBalanceView"

@@ -23,11 +23,10 @@ Item {
         return JSON.stringify({ code: 0, msg: "ok", data: { converts: jobs } })
     }
 
-    Theme { id: appTheme }
     Component { id: viewModelComponent; PDFViewModel {} }
     Component {
         id: pageComponent
-        HistoryPageView { anchors.fill: parent; theme: appTheme; windowShown: true }
+        HistoryPageView { anchors.fill: parent; windowShown: true }
     }
     Component { id: windowComponent; ContentView {} }
 
@@ -75,7 +74,7 @@ Item {
             const c = card(view, "j")
             compare(findChild(c, "statusBadge").status, data.badge)
             compare(findChild(c, "statusIcon").name, data.icon)
-            compare(findChild(c, "statusIcon").color, appTheme[data.color])
+            compare(findChild(c, "statusIcon").color, Theme[data.color])
             for (const name of ["downloadButton", "retryButton"])
                 compare(findChild(c, name).visible, name === data.action, name)
             compare(findChild(c, "resultItem").visible, data.result)

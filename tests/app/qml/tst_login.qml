@@ -8,9 +8,8 @@ Item {
     width: 800
     height: 600
 
-    Theme { id: appTheme }
     Component { id: managerComponent; AuthManager {} }
-    Component { id: sheetComponent; LoginView { theme: appTheme } }
+    Component { id: sheetComponent; LoginView {} }
 
     TestCase {
         name: "LoginView"

@@ -6,7 +6,7 @@ import Quorvel.App
 Item {
     id: root
 
-    Component { id: readerComponent; PDFReaderWindow { theme: Theme {} } }
+    Component { id: readerComponent; PDFReaderWindow {} }
     Component { id: windowComponent; ContentView {} }
 
     TestCase {

@@ -5,7 +5,6 @@ import Quorvel.Ui
 TestCase {
     name: "Theme"
 
-    Theme { id: theme }
 
     function test_rawValues_data() {
         return [
@@ -16,9 +15,9 @@ TestCase {
         ]
     }
     function test_rawValues(data) {
-        verify(theme.setRawValue("light"))
-        compare(theme.setRawValue(data.raw), data.accepted)
-        compare(theme.isDark, data.dark)
-        compare(theme.rawValue, data.dark ? "dark" : "light")
+        verify(Theme.setRawValue("light"))
+        compare(Theme.setRawValue(data.raw), data.accepted)
+        compare(Theme.isDark, data.dark)
+        compare(Theme.rawValue, data.dark ? "dark" : "light")
     }
 }

@@ -4,7 +4,6 @@
 #include <QDBusVariant>
 #include <QObject>
 #include <QString>
-#include <QtQml/qqmlregistration.h>
 
 namespace quorvel {
 
@@ -14,7 +13,6 @@ namespace quorvel {
 // answers, and light without a portal.
 class ColorScheme : public QObject {
     Q_OBJECT
-    QML_ELEMENT
     Q_PROPERTY(bool isDark READ isDark NOTIFY isDarkChanged FINAL)
 
 public:

@@ -1,6 +1,7 @@
-// The assistant's colour scheme: the desktop's preference read from a stand-in settings portal
+// The window's colour scheme: the desktop's preference read from a stand-in settings portal
 // on a private session bus, followed as it changes, and overridden by QUORVEL_COLOR_SCHEME.
 #include "ColorScheme.h"
+#include "Theme.h"
 
 #include "../support/PrivateBus.h"
 
@@ -107,7 +108,8 @@ private Q_SLOTS:
             standIn = std::make_unique<Portal>(uint(portal));
 
         qputenv("QUORVEL_COLOR_SCHEME", environment);
-        ColorScheme scheme(bus);
+        // The window's theme, following that reading.
+        Theme theme(new ColorScheme(bus), nullptr);
         qunsetenv("QUORVEL_COLOR_SCHEME");
         // A second reader without the override, asked after the first on the same connection:
         // once it has its answer, the first has had every answer it asked for.
@@ -122,7 +124,7 @@ private Q_SLOTS:
             standIn->change(QStringLiteral("org.freedesktop.appearance"), uint(changeTo));
             QTRY_COMPARE_WITH_TIMEOUT(answered.size(), 2, 10000);
         }
-        QTEST(scheme.isDark(), "dark");
+        QTEST(theme.isDark(), "dark");
     }
 };
 
