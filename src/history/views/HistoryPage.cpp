@@ -153,7 +153,7 @@ void HistoryPage::selectFilter(int index) {
         m_viewModel->setSelectedFilter(filters[index]);
 }
 
-void HistoryPage::retryFetch() {
+void HistoryPage::refresh() {
     if (m_viewModel)
         m_viewModel->refreshHistory();
 }
