@@ -1,6 +1,9 @@
 #include "ConversionPage.h"
 
 #include "conversion/OperationCatalogue.h"
+#include "conversion/ResultName.h"
+#include "service/JobStatus.h"
+#include "service/ServiceError.h"
 
 #include <QFileInfo>
 
@@ -31,6 +34,7 @@ void ConversionPage::setViewModel(PDFViewModel *viewModel) {
                 &ConversionPage::uploadedRowsChanged);
         connect(viewModel, &PDFViewModel::processedFilesChanged, this,
                 &ConversionPage::processedRowsChanged);
+        connect(viewModel, &PDFViewModel::runJobFinished, this, &ConversionPage::jobEnded);
     }
     Q_EMIT viewModelChanged();
     Q_EMIT processingStateChanged();
@@ -99,7 +103,68 @@ QVariantList ConversionPage::selectedRows() const {
 }
 
 QVariantList ConversionPage::processedRows() const {
-    return m_viewModel ? fileRows(m_viewModel->processedFiles()) : QVariantList{};
+    QVariantList rows;
+    for (const ProcessedJob &job : m_processed) {
+        const bool saved = !job.file.isEmpty();
+        const QString name =
+            saved ? job.file.fileName() : ResultName::safe(ResultName::forTask(job.task));
+        rows.append(QVariantMap{
+            {QStringLiteral("name"), name},
+            {QStringLiteral("url"), job.file},
+            {QStringLiteral("isPdf"), name.endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive)},
+            {QStringLiteral("downloaded"), saved},
+            {QStringLiteral("downloading"), job.downloading},
+            {QStringLiteral("error"), job.error}});
+    }
+    return rows;
+}
+
+void ConversionPage::jobEnded(const ConversionTask &task) {
+    if (!hasStatus(task.status, JobStatus::Completed))
+        return;
+    for (const ProcessedJob &job : std::as_const(m_processed))
+        if (job.task.id == task.id)
+            return;
+    m_processed.append({task, {}, false, {}});
+    Q_EMIT processedRowsChanged();
+}
+
+void ConversionPage::downloadProcessed(int row) {
+    if (m_viewModel && row >= 0 && row < m_processed.size() && !m_processed[row].downloading)
+        runDownload(m_processed[row].task.id);
+}
+
+QCoro::Task<> ConversionPage::runDownload(QString jobId) {
+    QPointer<ConversionPage> self(this);
+    const auto find = [this, &jobId]() -> ProcessedJob * {
+        for (ProcessedJob &job : m_processed)
+            if (job.task.id == jobId)
+                return &job;
+        return nullptr;
+    };
+    ProcessedJob *job = find();
+    job->downloading = true;
+    job->error.clear();
+    Q_EMIT processedRowsChanged();
+    QString path;
+    QString error;
+    try {
+        path = co_await m_viewModel->downloadFile(job->task);
+    } catch (const ServiceError &e) {
+        error = tr("Download failed: ") + e.description();
+    }
+    // The rows may have been cleared (Reselect) while the result arrived.
+    if (!self || !(job = find()))
+        co_return;
+    job->downloading = false;
+    job->error = error;
+    if (error.isEmpty()) {
+        job->file = QUrl::fromLocalFile(path);
+        if (m_viewModel)
+            m_viewModel->addProcessedFile(job->file);
+        Q_EMIT processedSaved(path);
+    }
+    Q_EMIT processedRowsChanged();
 }
 
 QVariantList ConversionPage::uploadedRows() const {
@@ -201,6 +266,7 @@ void ConversionPage::removeSelectedFile(int index) {
 
 void ConversionPage::reselect() {
     setDropRefusal({});
+    m_processed.clear();
     if (m_viewModel)
         m_viewModel->reset();
 }

@@ -53,7 +53,8 @@ public:
     QVariantList selectedRows() const;
     // [{ fileName, pagesText, succeeded, statusText }]
     QVariantList uploadedRows() const;
-    // [{ name, url, isPdf }]
+    // The run's completed jobs: [{ name, url, isPdf, downloaded, downloading, error }], the
+    // url and the name those of the saved file once downloaded.
     QVariantList processedRows() const;
 
     // A tool row: remembers the operation and runs it on the selected files.
@@ -71,6 +72,8 @@ public:
     Q_INVOKABLE bool drop(const QList<QUrl> &urls);
     Q_INVOKABLE void removeSelectedFile(int index);
     Q_INVOKABLE void reselect();
+    // Saves the result of the processed row into the download folder.
+    Q_INVOKABLE void downloadProcessed(int row);
     Q_INVOKABLE static bool isPdf(const QUrl &url);
 
 Q_SIGNALS:
@@ -82,15 +85,27 @@ Q_SIGNALS:
     void uploadedRowsChanged();
     void processedRowsChanged();
     void dropRefusalChanged();
+    // A processed row's result was saved at `path`.
+    void processedSaved(const QString &path);
 
 private:
     static QVariantList fileRows(const QList<QUrl> &files);
 
     void setDropRefusal(const QString &text);
+    void jobEnded(const ConversionTask &task);
+    QCoro::Task<> runDownload(QString jobId);
+
+    struct ProcessedJob {
+        ConversionTask task;
+        QUrl file;
+        bool downloading = false;
+        QString error;
+    };
 
     QPointer<PDFViewModel> m_viewModel;
     QString m_selectedOperation;
     QString m_dropRefusal;
+    QList<ProcessedJob> m_processed;
 };
 
 } // namespace quorvel

@@ -78,6 +78,10 @@ Flickable {
                 root.showFeedback(root.findObject(column, "uploadProgress"),
                                   root.findObject(column, "uploadProgress"))
         }
+        function onProcessedRowsChanged() {
+            if (root.page.processedRows.length > 0)
+                root.showFeedback(root.findObject(column, "processedFiles"), null)
+        }
         function onUploadedRowsChanged() {
             if (root.page.uploadedRows.length > 0 && !root.page.showWarmReminder)
                 root.showFeedback(root.findObject(column, "uploadedFiles"), null)
@@ -304,23 +308,60 @@ Flickable {
                     SectionTitle { text: qsTr("Processed Files") }
                     Repeater {
                         model: root.page.processedRows
-                        FileRow {
+                        ColumnLayout {
+                            id: processedRow
                             required property var modelData
-                            name: modelData.name
-                            framed: true
+                            required property int index
+                            spacing: 4
                             Layout.fillWidth: true
-                            PlainButton {
-                                iconName: "eye.fill"
-                                help: qsTr("Preview PDF")
-                                Accessible.name: qsTr("Preview %1").arg(modelData.name)
-                                onClicked: root.preview(modelData.url)
+                            FileRow {
+                                name: processedRow.modelData.name
+                                framed: true
+                                Layout.fillWidth: true
+                                PlainButton {
+                                    objectName: "downloadProcessed"
+                                    visible: !processedRow.modelData.downloaded
+                                    enabled: !processedRow.modelData.downloading
+                                    iconName: "arrow.down.circle.fill"
+                                    text: processedRow.modelData.downloading ? qsTr("Downloading...")
+                                                                             : qsTr("Download")
+                                    help: qsTr("Save the result in your download folder")
+                                    Accessible.name: qsTr("Download %1").arg(processedRow.modelData.name)
+                                    onClicked: root.page.downloadProcessed(processedRow.index)
+                                }
+                                PlainButton {
+                                    objectName: "previewProcessed"
+                                    visible: processedRow.modelData.downloaded
+                                    iconName: "eye.fill"
+                                    help: processedRow.modelData.isPdf ? qsTr("Preview PDF") : qsTr("Open")
+                                    Accessible.name: qsTr("Preview %1").arg(processedRow.modelData.name)
+                                    onClicked: root.preview(processedRow.modelData.url)
+                                }
+                                PlainButton {
+                                    objectName: "showProcessedInFolder"
+                                    visible: processedRow.modelData.downloaded
+                                    iconName: "folder.fill"
+                                    help: qsTr("Show in folder")
+                                    Accessible.name: qsTr("Show %1 in folder").arg(processedRow.modelData.name)
+                                    onClicked: revealer.reveal(fileActions.localPath(processedRow.modelData.url))
+                                }
+                                PlainButton {
+                                    id: shareButton
+                                    visible: processedRow.modelData.downloaded
+                                    iconName: "square.and.arrow.up.fill"
+                                    help: qsTr("Share file")
+                                    Accessible.name: qsTr("Share %1").arg(processedRow.modelData.name)
+                                    onClicked: root.share(processedRow.modelData.url, shareButton)
+                                }
                             }
-                            PlainButton {
-                                id: shareButton
-                                iconName: "square.and.arrow.up.fill"
-                                help: qsTr("Share file")
-                                Accessible.name: qsTr("Share %1").arg(modelData.name)
-                                onClicked: root.share(modelData.url, shareButton)
+                            Label {
+                                objectName: "processedError"
+                                visible: text !== ""
+                                text: processedRow.modelData.error
+                                color: Theme.red
+                                font.pixelSize: Theme.subheadlineSize
+                                wrapMode: Text.Wrap
+                                Layout.fillWidth: true
                             }
                         }
                     }
@@ -346,6 +387,7 @@ Flickable {
         shareMenu.popup(button, 0, button.height)
     }
     FileActions { id: fileActions }
+    FileRevealer { id: revealer }
 
     // A PDF opens in the app's reader, any other file in the desktop's default application.
     function preview(url) {

@@ -202,6 +202,11 @@ void PDFViewModel::removeSelectedFile(int index) {
     Q_EMIT selectedFilesChanged();
 }
 
+void PDFViewModel::addProcessedFile(const QUrl &file) {
+    m_processedFiles.append(file);
+    Q_EMIT processedFilesChanged();
+}
+
 void PDFViewModel::pickerFailed(const QString &description) {
     Log::write(lcConversion(), QStringLiteral("Error selecting files: ") + description);
 }
@@ -352,8 +357,11 @@ QCoro::Task<> PDFViewModel::followJob(QString jobId, PollRules rules, bool retri
     if (result.end == PollResult::End::UnknownJob)
         setProcessingState(ProcessingState::error(result.error->description()));
     co_await fetchConversionHistory();
-    if (self)
-        endPolling(jobId, result.lastSeen);
+    if (!self)
+        co_return;
+    endPolling(jobId, result.lastSeen);
+    if (self && !retried)
+        Q_EMIT runJobFinished(result.lastSeen);
 }
 
 void PDFViewModel::setAuthManager(AuthManager *manager) {

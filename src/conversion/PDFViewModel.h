@@ -119,6 +119,8 @@ public:
     Q_INVOKABLE void pickerFailed(const QString &description);
     // "Remove file": drops the entry at that position only, so one of two equal picks stays.
     Q_INVOKABLE void removeSelectedFile(int index);
+    // A result of this run saved on disk.
+    void addProcessedFile(const QUrl &file);
     // A drop: accepted when at least one local file may be picked for the operation;
     // those files are appended in order, the others ignored.
     Q_INVOKABLE bool dropFiles(const QList<QUrl> &urls, const QString &operationName);
@@ -178,6 +180,9 @@ Q_SIGNALS:
     // A history fetch published an empty list because the request failed or the sign-in
     // was refused (code 401), for front ends that must tell it from an account without jobs.
     void historyFetchFailed(const QString &description, qint64 code);
+    // A job started from this window's conversion (not a retry from the history) ended;
+    // `task` is the last status seen.
+    void runJobFinished(const quorvel::ConversionTask &task);
     // The service refused or never answered the retry of `taskId`, so the job was not
     // submitted again; the card of that job says so.
     void retryFailed(const QString &taskId, const QString &description);

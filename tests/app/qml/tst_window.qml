@@ -138,6 +138,42 @@ Item {
             verify(page.contentY > 0)
         }
 
+        // A completed job of the run is listed under "Processed Files" with Download; once
+        // saved in the download folder, with Preview and Show in folder.
+        function test_processedFiles() {
+            service.reset()
+            const job = status => JSON.stringify({ code: 0, msg: "ok", data: {
+                id: "p1", typ: "PDF2DOC", file_name: "a.pdf", status: status, result_file_typ: "docx" } })
+            service.answer("POST", "/api/v2/uploadfilepdf", 200, JSON.stringify({ code: 0, msg: "ok", data: {
+                file_name: "a.pdf", source_file_path: "store/a.pdf", source_file_typ: "pdf",
+                source_file_md5: "0123456789abcdef", page_number: 2, status: 1 } }))
+            service.answer("POST", "/api/v1/tollan/convert", 200, job(0))
+            service.answer("GET", "/api/v1/tollan/convert/p1", 200, job(1))
+            service.answer("GET", "/api/v1/tollan/convert/all", 200,
+                           JSON.stringify({ code: 0, msg: "ok", data: { converts: [] } }))
+            service.answer("GET", "/api/v2/docx?md5_id=p1", 200, "PK result")
+            const win = openWindow()
+            win.conversionPage.addPickedFiles([service.file("a.pdf")])
+            win.conversionPage.selectTool("PDF to DOC")
+            tryVerify(() => win.conversionPage.processedRows.length === 1, 20000)
+            const card = item(win, "processedFiles")
+            tryVerify(() => card.visible)
+            compare(win.conversionPage.processedRows[0].name, "a.docx")
+            const download = findChild(card, "downloadProcessed")
+            verify(download.visible)
+            verify(!findChild(card, "showProcessedInFolder").visible)
+            download.clicked()
+            tryVerify(() => findChild(card, "showProcessedInFolder").visible)
+            verify(findChild(card, "previewProcessed").visible)
+            verify(!findChild(card, "downloadProcessed").visible)
+            compare(win.viewModel.processedFiles.length, 1)
+            compare(String(win.viewModel.processedFiles[0]), "file://" + service.downloads() + "/a.docx")
+            findChild(card, "showProcessedInFolder").clicked()
+            tryVerify(() => service.openedUrls().length === 1)
+            win.conversionPage.reselect()
+            compare(win.conversionPage.processedRows.length, 0)
+        }
+
         function test_pickerAndShareMenuOnDemand() {
             service.reset()
             const win = openWindow()
