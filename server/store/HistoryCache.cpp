@@ -98,15 +98,17 @@ struct HistoryCache::Account {
     bool built = false;
     quint64 generation = 0;
     qint64 version = 0;
-    // Reads of the account's version in the database, one at a time: a request
-    // takes the result of the first read that began after it arrived, so many
-    // requests at once cost one round trip, not one each.
+    // Reads of the account's version in the database: a request takes the
+    // result of a read that began after it arrived, so many requests at once
+    // share a round trip. A few reads overlap, so a request that arrives
+    // while one is under way starts its own instead of waiting for that one
+    // to end before the next begins.
     struct VersionReads {
         std::mutex mutex;
         std::condition_variable done;
-        quint64 started = 0;
-        quint64 finished = 0;
-        bool running = false;
+        quint64 started = 0;  // reads begun, numbered from 1
+        quint64 finished = 0; // the highest-numbered read that ended
+        int running = 0;
         qint64 value = -1;
         std::exception_ptr error; // of read `finished`
     } reads;
@@ -270,9 +272,9 @@ qint64 HistoryCache::currentVersion(Account &a, qint64 userId) {
     std::unique_lock lock(r.mutex);
     const quint64 wanted = r.started + 1; // the first read to begin from now on
     while (r.finished < wanted) {
-        if (!r.running && r.started < wanted) {
-            r.running = true;
-            r.started = wanted;
+        if (r.running < kVersionReadsAtOnce && r.started < wanted) {
+            const quint64 mine = ++r.started;
+            ++r.running;
             lock.unlock();
             qint64 value = -1;
             std::exception_ptr error;
@@ -282,12 +284,15 @@ qint64 HistoryCache::currentVersion(Account &a, qint64 userId) {
                 error = std::current_exception();
             }
             lock.lock();
-            r.value = value;
-            r.error = error;
-            r.finished = wanted;
-            r.running = false;
+            --r.running;
+            // Reads may end out of order; a later one saw at least as much.
+            if (mine > r.finished) {
+                r.value = value;
+                r.error = error;
+                r.finished = mine;
+            }
             r.done.notify_all();
-            break;
+            continue;
         }
         r.done.wait(lock);
     }
