@@ -301,6 +301,11 @@ private slots:
         QVERIFY(m_pg->start());
         QVERIFY(a->reachable());
         QCOMPARE(a->user(acc.user.id)->email, acc.user.email);
+        QVERIFY(queue(*a, acc).queued);
+        // b's connection died with the server: its first claim runs on a new one.
+        const auto claim = b->claimJob(u"b"_s, kLease);
+        QVERIFY(claim);
+        QVERIFY(b->renewLease(*claim, kLease));
         QVERIFY(queue(*b, acc).queued);
     }
 };
