@@ -104,13 +104,20 @@ struct HistoryCache::Account {
     // while one is under way starts its own instead of waiting for that one
     // to end before the next begins.
     struct VersionReads {
+        // A request waiting for a read; woken alone when one serves it, or
+        // when it may start one, not at every read's end.
+        struct Waiter {
+            quint64 wanted = 0;
+            bool woken = false;
+            std::condition_variable cv;
+        };
         std::mutex mutex;
-        std::condition_variable done;
         quint64 started = 0;  // reads begun, numbered from 1
         quint64 finished = 0; // the highest-numbered read that ended
         int running = 0;
         qint64 value = -1;
         std::exception_ptr error; // of read `finished`
+        std::vector<Waiter *> waiting;
     } reads;
     std::vector<Block> blocks; // oldest first
     std::shared_ptr<const CachedAnswer> answer;
@@ -270,9 +277,10 @@ void HistoryCache::resize(Account &a, std::size_t bytes) {
 qint64 HistoryCache::currentVersion(Account &a, qint64 userId) {
     auto &r = a.reads;
     std::unique_lock lock(r.mutex);
-    const quint64 wanted = r.started + 1; // the first read to begin from now on
-    while (r.finished < wanted) {
-        if (r.running < kVersionReadsAtOnce && r.started < wanted) {
+    Account::VersionReads::Waiter me;
+    me.wanted = r.started + 1; // the first read to begin from now on
+    while (r.finished < me.wanted) {
+        if (r.running < kVersionReadsAtOnce && r.started < me.wanted) {
             const quint64 mine = ++r.started;
             ++r.running;
             lock.unlock();
@@ -291,10 +299,23 @@ qint64 HistoryCache::currentVersion(Account &a, qint64 userId) {
                 r.error = error;
                 r.finished = mine;
             }
-            r.done.notify_all();
+            // Those this read serves go on; so does one that found no read
+            // free to start, now that one is.
+            bool starter = false;
+            std::erase_if(r.waiting, [&](Account::VersionReads::Waiter *w) {
+                const bool go = w->wanted <= r.finished || (!starter && w->wanted > r.started);
+                starter = starter || (go && w->wanted > r.finished);
+                if (go) {
+                    w->woken = true;
+                    w->cv.notify_one();
+                }
+                return go;
+            });
             continue;
         }
-        r.done.wait(lock);
+        r.waiting.push_back(&me);
+        me.cv.wait(lock, [&] { return me.woken; });
+        me.woken = false;
     }
     if (r.error)
         std::rethrow_exception(r.error);

@@ -254,7 +254,8 @@ private slots:
         std::atomic<int> stale{0};
         std::atomic<int> answers{0};
         std::vector<std::thread> readers;
-        for (int r = 0; r < 12; ++r)
+        // More readers than reads may run at once: some wait for a read to end to start one.
+        for (int r = 0; r < 2 * HistoryCache::kVersionReadsAtOnce; ++r)
             readers.emplace_back([&] {
                 while (acknowledged.load() < kJobs) {
                     const int known = acknowledged.load();
