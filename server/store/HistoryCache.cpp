@@ -98,17 +98,26 @@ struct HistoryCache::Account {
     bool built = false;
     quint64 generation = 0;
     qint64 version = 0;
-    // Reads of the account's version in the database, one at a time: a request
-    // takes the result of the first read that began after it arrived, so many
-    // requests at once cost one round trip, not one each.
+    // Reads of the account's version in the database: a request takes the
+    // result of a read that began after it arrived, so many requests at once
+    // share a round trip. A few reads overlap, so a request that arrives
+    // while one is under way starts its own instead of waiting for that one
+    // to end before the next begins.
     struct VersionReads {
+        // A request waiting for a read; woken alone when one serves it, or
+        // when it may start one, not at every read's end.
+        struct Waiter {
+            quint64 wanted = 0;
+            bool woken = false;
+            std::condition_variable cv;
+        };
         std::mutex mutex;
-        std::condition_variable done;
-        quint64 started = 0;
-        quint64 finished = 0;
-        bool running = false;
+        quint64 started = 0;  // reads begun, numbered from 1
+        quint64 finished = 0; // the highest-numbered read that ended
+        int running = 0;
         qint64 value = -1;
         std::exception_ptr error; // of read `finished`
+        std::vector<Waiter *> waiting;
     } reads;
     std::vector<Block> blocks; // oldest first
     std::shared_ptr<const CachedAnswer> answer;
@@ -268,11 +277,12 @@ void HistoryCache::resize(Account &a, std::size_t bytes) {
 qint64 HistoryCache::currentVersion(Account &a, qint64 userId) {
     auto &r = a.reads;
     std::unique_lock lock(r.mutex);
-    const quint64 wanted = r.started + 1; // the first read to begin from now on
-    while (r.finished < wanted) {
-        if (!r.running && r.started < wanted) {
-            r.running = true;
-            r.started = wanted;
+    Account::VersionReads::Waiter me;
+    me.wanted = r.started + 1; // the first read to begin from now on
+    while (r.finished < me.wanted) {
+        if (r.running < kVersionReadsAtOnce && r.started < me.wanted) {
+            const quint64 mine = ++r.started;
+            ++r.running;
             lock.unlock();
             qint64 value = -1;
             std::exception_ptr error;
@@ -282,14 +292,30 @@ qint64 HistoryCache::currentVersion(Account &a, qint64 userId) {
                 error = std::current_exception();
             }
             lock.lock();
-            r.value = value;
-            r.error = error;
-            r.finished = wanted;
-            r.running = false;
-            r.done.notify_all();
-            break;
+            --r.running;
+            // Reads may end out of order; a later one saw at least as much.
+            if (mine > r.finished) {
+                r.value = value;
+                r.error = error;
+                r.finished = mine;
+            }
+            // Those this read serves go on; so does one that found no read
+            // free to start, now that one is.
+            bool starter = false;
+            std::erase_if(r.waiting, [&](Account::VersionReads::Waiter *w) {
+                const bool go = w->wanted <= r.finished || (!starter && w->wanted > r.started);
+                starter = starter || (go && w->wanted > r.finished);
+                if (go) {
+                    w->woken = true;
+                    w->cv.notify_one();
+                }
+                return go;
+            });
+            continue;
         }
-        r.done.wait(lock);
+        r.waiting.push_back(&me);
+        me.cv.wait(lock, [&] { return me.woken; });
+        me.woken = false;
     }
     if (r.error)
         std::rethrow_exception(r.error);

@@ -47,6 +47,8 @@ public:
 
     // Jobs per separately compressed block: a change recompresses this many.
     static constexpr std::size_t kBlockJobs = 1024;
+    // Reads of one account's version under way at once.
+    static constexpr int kVersionReadsAtOnce = 16;
 
 private:
     struct Account;

@@ -155,6 +155,15 @@ public:
         retried([&] { return check(PQexec(conn, sql.c_str()), sql); });
     }
 
+    // One statement in a transaction of its own whose commit does not wait for
+    // the log to reach the disk: one round trip and no flush. Only for writes
+    // that a crash of the server may undo at no cost (a claim or a lease
+    // renewal: the job is queued again, or keeps its shorter lease); any later
+    // durable commit carries them to the disk too. The statement's own result.
+    PgResult execUnflushed(const std::string &sql, const QVariantList &args) {
+        return retried([&] { return unflushedOnce(sql, args); });
+    }
+
     PGconn *conn = nullptr;
     std::uint64_t epoch = 0;
     bool broken = false;
@@ -178,16 +187,60 @@ private:
             return f();
         }
     }
-    PgResult execOnce(const std::string &sql, const QVariantList &args) {
+    // The statement prepared once, run by name between the transaction's
+    // commands in one simple query: its values are written in as literals.
+    PgResult unflushedOnce(const std::string &sql, const QVariantList &args) {
+        std::string all = "BEGIN; SET LOCAL synchronous_commit TO off; EXECUTE " + prepared(sql);
+        const Params p(args);
+        for (std::size_t i = 0; i < p.values.size(); ++i) {
+            all += i ? ", " : "(";
+            if (p.nulls[i]) {
+                all += "NULL";
+                continue;
+            }
+            char *quoted = PQescapeLiteral(conn, p.values[i].constData(), p.values[i].size());
+            if (!quoted)
+                return check(nullptr, sql);
+            all += quoted;
+            PQfreemem(quoted);
+        }
+        all += args.isEmpty() ? "; COMMIT" : "); COMMIT";
+        if (!PQsendQuery(conn, all.c_str()))
+            return check(nullptr, sql);
+        // Every result is taken before the connection is used again.
+        PGresult *own = nullptr;
+        PGresult *failed = nullptr;
+        for (int i = 0; PGresult *r = PQgetResult(conn); ++i) {
+            const ExecStatusType st = PQresultStatus(r);
+            if (st != PGRES_COMMAND_OK && st != PGRES_TUPLES_OK && !failed)
+                failed = r;
+            else if (i == 2 && !failed)
+                own = r;
+            else
+                PQclear(r);
+        }
+        if (failed) {
+            PQclear(own);
+            if (PQtransactionStatus(conn) == PQTRANS_INERROR)
+                PQclear(PQexec(conn, "ROLLBACK"));
+            return check(failed, sql);
+        }
+        return check(own, sql);
+    }
+    const std::string &prepared(const std::string &sql) {
         auto it = m_prepared.find(sql);
         if (it == m_prepared.end()) {
             const std::string name = "q" + std::to_string(m_prepared.size());
             check(PQprepare(conn, name.c_str(), sql.c_str(), 0, nullptr), sql);
             it = m_prepared.emplace(sql, name).first;
         }
+        return it->second;
+    }
+    PgResult execOnce(const std::string &sql, const QVariantList &args) {
+        const std::string &name = prepared(sql);
         const Params p(args);
-        return check(PQexecPrepared(conn, it->second.c_str(), int(p.pointers.size()),
-                                    p.pointers.data(), nullptr, nullptr, 0),
+        return check(PQexecPrepared(conn, name.c_str(), int(p.pointers.size()), p.pointers.data(),
+                                    nullptr, nullptr, 0),
                      sql);
     }
     PgResult check(PGresult *r, const std::string &sql) {
@@ -733,15 +786,18 @@ Store::Admission PgStore::queueJob(const UserRecord &user, const JobRecord &job)
 
 std::optional<Store::Claim> PgStore::claimJob(const QString &holder, std::chrono::seconds lease) {
     Lease c = connection();
-    // The oldest queued job no other service is taking at this moment.
+    // The oldest queued job no other service is taking at this moment. Not
+    // flushed: a claim lost with a crash of the server leaves the job queued
+    // under its former attempt number, so it may run twice, yet it completes
+    // once and is charged once (the completion's fence, one ledger row a job).
     const PgResult r =
-        c->exec("UPDATE jobs j SET state='running', attempts=attempts+1, lease_holder=$1,"
-                " lease_until=now() + make_interval(secs => $2) "
-                "WHERE seq = (SELECT seq FROM jobs WHERE state='queued' ORDER BY seq LIMIT 1"
-                "             FOR UPDATE SKIP LOCKED) "
-                "RETURNING id, user_id, upload_id, typ, page_number, source_file_typ, attempts,"
-                " (SELECT encrypted FROM uploads u WHERE u.id=j.upload_id)",
-                {holder, qint64(lease.count())});
+        c->execUnflushed("UPDATE jobs j SET state='running', attempts=attempts+1, lease_holder=$1,"
+                         " lease_until=now() + make_interval(secs => $2) "
+                         "WHERE seq = (SELECT seq FROM jobs WHERE state='queued' ORDER BY seq"
+                         "             LIMIT 1 FOR UPDATE SKIP LOCKED) "
+                         "RETURNING id, user_id, upload_id, typ, page_number, source_file_typ,"
+                         " attempts, (SELECT encrypted FROM uploads u WHERE u.id=j.upload_id)",
+                         {holder, qint64(lease.count())});
     if (r.rows() == 0)
         return std::nullopt;
     Claim cl;
@@ -759,9 +815,9 @@ std::optional<Store::Claim> PgStore::claimJob(const QString &holder, std::chrono
 
 bool PgStore::renewLease(const Claim &claim, std::chrono::seconds lease) {
     Lease c = connection();
-    return c->exec("UPDATE jobs SET lease_until = now() + make_interval(secs => $3) "
-                   "WHERE id=$1 AND attempts=$2 AND state='running'",
-                   {claim.job.id, claim.attempt, qint64(lease.count())})
+    return c->execUnflushed("UPDATE jobs SET lease_until = now() + make_interval(secs => $3) "
+                            "WHERE id=$1 AND attempts=$2 AND state='running'",
+                            {claim.job.id, claim.attempt, qint64(lease.count())})
                .affected() > 0;
 }
 

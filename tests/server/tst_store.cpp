@@ -1,8 +1,10 @@
 // The store below the HTTP side, as several services sharing one PostgreSQL
 // database use it at once: exclusive claims, leases and fenced completion,
 // pages that cannot be overdrawn, migrations, and a server that goes away.
+#include "HistoryCache.h"
 #include "ServerTestSupport.h"
 
+#include <QScopeGuard>
 #include <QTest>
 
 #include <algorithm>
@@ -240,6 +242,54 @@ private slots:
         QVERIFY(QByteArray::fromStdString(changed[0]).contains(R"("status":2)"));
     }
 
+    // Readers of one service's cached history, many at once, never get an answer older than a
+    // job the other service had already queued when they asked, however their reads of the
+    // account's version overlap.
+    void cachedHistoryIsNeverBehindAnAcknowledgedWrite() {
+        auto [a, b] = twoServices();
+        const Account acc = addAccount(*a, u"fresh@example.org"_s, 1000);
+        HistoryCache cache(*b, 64 * 1024 * 1024);
+        constexpr int kJobs = 60;
+        std::atomic<int> acknowledged{0};
+        std::atomic<int> stale{0};
+        std::atomic<int> answers{0};
+        std::vector<std::thread> readers;
+        // More readers than reads may run at once: some wait for a read to end to start one.
+        for (int r = 0; r < 2 * HistoryCache::kVersionReadsAtOnce; ++r)
+            readers.emplace_back([&] {
+                while (acknowledged.load() < kJobs) {
+                    const int known = acknowledged.load();
+                    const auto answer = cache.answer(acc.user.id, false);
+                    std::string body;
+                    for (const auto &part : answer->body)
+                        body += *part;
+                    int listed = 0;
+                    for (std::size_t at = 0; (at = body.find("\"id\":", at)) != std::string::npos;
+                         ++at)
+                        ++listed;
+                    if (listed < known)
+                        ++stale;
+                    ++answers;
+                }
+            });
+        const auto joinReaders = qScopeGuard([&] {
+            acknowledged = kJobs;
+            for (auto &t : readers)
+                t.join();
+        });
+        bool written = true;
+        for (int i = 0; i < kJobs && written; ++i) {
+            written = queue(*a, acc).queued;
+            // Answers between writes: the readers' version reads overlap the writes.
+            const int next = answers.load() + 8;
+            if (written)
+                QTRY_VERIFY_WITH_TIMEOUT(answers.load() >= next || stale.load() > 0, 10000);
+            acknowledged = written ? i + 1 : kJobs;
+        }
+        QVERIFY(written);
+        QCOMPARE(stale.load(), 0);
+    }
+
     // While the server is away calls fail as unavailable (answered 503), and the same store
     // works again once it is back.
     void serverGoneAndBack() {
@@ -252,6 +302,11 @@ private slots:
         QVERIFY(m_pg->start());
         QVERIFY(a->reachable());
         QCOMPARE(a->user(acc.user.id)->email, acc.user.email);
+        QVERIFY(queue(*a, acc).queued);
+        // b's connection died with the server: its first claim runs on a new one.
+        const auto claim = b->claimJob(u"b"_s, kLease);
+        QVERIFY(claim);
+        QVERIFY(b->renewLease(*claim, kLease));
         QVERIFY(queue(*b, acc).queued);
     }
 };
