@@ -79,6 +79,9 @@ Popup {
                     inputMethodHints: Qt.ImhNoAutoUppercase | Qt.ImhNoPredictiveText | Qt.ImhSensitiveData
                     Layout.fillWidth: true
                     Accessible.name: qsTr("Password")
+                    // Qt 6.4 hides Accessible.name while the text is masked; the window's
+                    // accessibility factory answers with this name instead.
+                    property string maskedAccessibleName: qsTr("Password")
                     onAccepted: loginForm.submit()
                 }
                 PlainButton {
