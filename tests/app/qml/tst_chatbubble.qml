@@ -30,8 +30,11 @@ Item {
             if (data.wraps) {
                 compare(label.width, bubble.width * 0.75)
             } else {
-                // The label's implicit width is its text and its padding on both sides.
-                verify(Math.abs(label.width - label.implicitWidth) < 1, label.width + " px for " + label.implicitWidth)
+                // The label's implicit width is its text and its padding on both sides, and
+                // the text stays on one line.
+                verify(label.width >= label.implicitWidth && label.width - label.implicitWidth < 1,
+                       label.width + " px for " + label.implicitWidth)
+                compare(label.lineCount, 1)
             }
         }
     }
