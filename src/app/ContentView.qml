@@ -71,7 +71,10 @@ ApplicationWindow {
     minimumHeight: 600
     color: Theme.windowBase
 
-    PDFViewModel { id: viewModel }
+    PDFViewModel {
+        id: viewModel
+        authManager: authManager
+    }
     AuthManager { id: authManager }
     ConversionPage {
         id: conversionPage

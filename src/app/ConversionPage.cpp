@@ -3,7 +3,9 @@
 #include "conversion/OperationCatalogue.h"
 
 #include <QFileInfo>
+
 #include <QVariantMap>
+#include <algorithm>
 
 #include <cmath>
 
@@ -126,6 +128,7 @@ void ConversionPage::upload() {
 }
 
 void ConversionPage::addPickedFiles(const QList<QUrl> &files) {
+    setDropRefusal({});
     if (m_viewModel)
         m_viewModel->addPickedFiles(files);
 }
@@ -136,11 +139,59 @@ void ConversionPage::pickerFailed(const QString &description) {
 }
 
 bool ConversionPage::canDrop(const QList<QUrl> &urls) const {
-    return m_viewModel && m_viewModel->canDrop(urls, m_selectedOperation);
+    return m_viewModel && std::any_of(urls.cbegin(), urls.cend(),
+                                      [](const QUrl &url) { return url.isLocalFile(); });
 }
 
+namespace {
+
+bool someToolTakes(const QString &file) {
+    const QStringList operations = OperationCatalogue::offeredOperations();
+    return std::any_of(operations.cbegin(), operations.cend(), [&file](const QString &name) {
+        return OperationCatalogue::isContentTypeAllowed(name, file);
+    });
+}
+
+QString refusalText(const QList<QUrl> &refused) {
+    if (refused.size() > 1) {
+        QStringList names;
+        for (const QUrl &url : refused)
+            names << url.fileName();
+        return ConversionPage::tr("%1 files were not added: no tool here takes their types (%2).")
+            .arg(QString::number(refused.size()), names.join(QStringLiteral(", ")));
+    }
+    const QUrl &url = refused.constFirst();
+    if (!url.isLocalFile())
+        return ConversionPage::tr("“%1” was not added: only files on this computer can be "
+                                  "converted.")
+            .arg(url.toDisplayString());
+    const QString extension = OperationCatalogue::fileExtension(url.toLocalFile());
+    const QString kind = extension.isEmpty()
+                             ? ConversionPage::tr("files without an extension")
+                             : ConversionPage::tr("%1 files").arg(extension.toUpper());
+    return ConversionPage::tr("“%1” was not added: no tool here takes %2.")
+        .arg(url.fileName(), kind);
+}
+
+} // namespace
+
 bool ConversionPage::drop(const QList<QUrl> &urls) {
-    return m_viewModel && m_viewModel->dropFiles(urls, m_selectedOperation);
+    if (!m_viewModel)
+        return false;
+    QList<QUrl> taken;
+    QList<QUrl> refused;
+    for (const QUrl &url : urls)
+        (url.isLocalFile() && someToolTakes(url.toLocalFile()) ? taken : refused).append(url);
+    setDropRefusal(refused.isEmpty() ? QString() : refusalText(refused));
+    m_viewModel->addPickedFiles(taken);
+    return !taken.isEmpty();
+}
+
+void ConversionPage::setDropRefusal(const QString &text) {
+    if (text == m_dropRefusal)
+        return;
+    m_dropRefusal = text;
+    Q_EMIT dropRefusalChanged();
 }
 
 void ConversionPage::removeSelectedFile(int index) {
@@ -149,6 +200,7 @@ void ConversionPage::removeSelectedFile(int index) {
 }
 
 void ConversionPage::reselect() {
+    setDropRefusal({});
     if (m_viewModel)
         m_viewModel->reset();
 }

@@ -30,6 +30,8 @@ class ConversionPage : public QObject {
     Q_PROPERTY(QVariantList selectedRows READ selectedRows NOTIFY selectedRowsChanged FINAL)
     Q_PROPERTY(QVariantList uploadedRows READ uploadedRows NOTIFY uploadedRowsChanged FINAL)
     Q_PROPERTY(QVariantList processedRows READ processedRows NOTIFY processedRowsChanged FINAL)
+    // Why the last drop left files out; empty when it took them all.
+    Q_PROPERTY(QString dropRefusal READ dropRefusal NOTIFY dropRefusalChanged FINAL)
 
 public:
     explicit ConversionPage(QObject *parent = nullptr);
@@ -60,7 +62,12 @@ public:
     Q_INVOKABLE void upload();
     Q_INVOKABLE void addPickedFiles(const QList<QUrl> &files);
     Q_INVOKABLE void pickerFailed(const QString &description);
+    QString dropRefusal() const { return m_dropRefusal; }
+    // A drag over the page: any local file is welcome; what no tool takes is explained when
+    // dropped, not silently refused.
     Q_INVOKABLE bool canDrop(const QList<QUrl> &urls) const;
+    // Adds the files some tool takes, whichever tool was pressed last (the tool is chosen
+    // afterwards); true when any was added.
     Q_INVOKABLE bool drop(const QList<QUrl> &urls);
     Q_INVOKABLE void removeSelectedFile(int index);
     Q_INVOKABLE void reselect();
@@ -74,12 +81,16 @@ Q_SIGNALS:
     void selectedRowsChanged();
     void uploadedRowsChanged();
     void processedRowsChanged();
+    void dropRefusalChanged();
 
 private:
     static QVariantList fileRows(const QList<QUrl> &files);
 
+    void setDropRefusal(const QString &text);
+
     QPointer<PDFViewModel> m_viewModel;
     QString m_selectedOperation;
+    QString m_dropRefusal;
 };
 
 } // namespace quorvel

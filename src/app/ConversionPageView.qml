@@ -21,6 +21,86 @@ Flickable {
     boundsBehavior: Flickable.StopAtBounds
     ScrollBar.vertical: ScrollBar { policy: ScrollBar.AsNeeded }
 
+    // Files dropped anywhere on the page: every file some tool takes is added (the tool is
+    // chosen afterwards); the file card says what was left out and why.
+    DropArea {
+        id: dropArea
+        objectName: "pageDropArea"
+        parent: root
+        anchors.fill: parent
+        onEntered: function (drag) {
+            drag.accepted = root.page.canDrop(drag.urls)
+            if (drag.accepted)
+                drag.acceptProposedAction()
+        }
+        onDropped: function (drop) {
+            root.page.drop(drop.urls)
+            drop.accept(Qt.CopyAction)
+            root.showFeedback(fileCard, null)
+        }
+        Rectangle {
+            anchors.fill: parent
+            anchors.margins: 6
+            radius: 16
+            color: Qt.rgba(Theme.blue.r, Theme.blue.g, Theme.blue.b, 0.06)
+            border.width: 2
+            border.color: Theme.blue
+            visible: dropArea.containsDrag
+        }
+    }
+
+    // What a tool press changes (the progress, the warm reminder, the uploaded rows) usually
+    // lies below the fold: it is scrolled into view once laid out, and the keyboard and
+    // screen-reader focus follow it.
+    function showFeedback(item, focusItem) {
+        feedbackTimer.item = item
+        feedbackTimer.focusItem = focusItem
+        feedbackTimer.restart()
+    }
+    Timer {
+        id: feedbackTimer
+        property Item item
+        property Item focusItem
+        interval: 60
+        onTriggered: {
+            if (item && item.visible)
+                root.ensureVisible(item)
+            if (focusItem && focusItem.visible)
+                focusItem.forceActiveFocus(Qt.OtherFocusReason)
+        }
+    }
+    Connections {
+        target: root.page
+        function onProcessingStateChanged() {
+            if (root.page.showWarmReminder)
+                root.showFeedback(warmReminder, warmReminder.reselectButton)
+            else if (root.page.isProcessing)
+                root.showFeedback(root.findObject(column, "uploadProgress"),
+                                  root.findObject(column, "uploadProgress"))
+        }
+        function onUploadedRowsChanged() {
+            if (root.page.uploadedRows.length > 0 && !root.page.showWarmReminder)
+                root.showFeedback(root.findObject(column, "uploadedFiles"), null)
+        }
+    }
+    function findObject(item, name) {
+        if (!item)
+            return null
+        if (item.objectName === name)
+            return item
+        for (let i = 0; i < item.children.length; ++i) {
+            const found = findObject(item.children[i], name)
+            if (found)
+                return found
+        }
+        if (item.contentItem && item.contentItem !== item) {
+            const inside = findObject(item.contentItem, name)
+            if (inside)
+                return inside
+        }
+        return null
+    }
+
     // Keeps the focused control in view while tabbing through the page.
     function ensureVisible(item) {
         if (!item)
@@ -62,7 +142,7 @@ Flickable {
             }
         }
 
-        // File area: the picker button, and the drop target for files of the operation.
+        // File area: the picker button, and why the last drop left files out.
         GlassMorphicCard {
             id: fileCard
             objectName: "fileArea"
@@ -72,30 +152,11 @@ Flickable {
             rightPadding: 20
             Layout.fillWidth: true
 
-            DropArea {
-                id: dropArea
-                anchors.fill: parent
-                onEntered: function (drag) {
-                    drag.accepted = root.page.canDrop(drag.urls)
-                    if (drag.accepted)
-                        drag.acceptProposedAction()
-                }
-                onDropped: function (drop) {
-                    if (root.page.drop(drop.urls))
-                        drop.accept(Qt.CopyAction)
-                }
-            }
-            Rectangle {
-                anchors.fill: parent
-                radius: 16
-                color: "transparent"
-                border.width: 2
-                border.color: Theme.blue
-                visible: dropArea.containsDrag
-            }
-
-            contentItem: PlainButton {
+            contentItem: ColumnLayout {
+              spacing: 10
+              PlainButton {
                 objectName: "pickFilesButton"
+                Layout.fillWidth: true
                 text: qsTr("Select files from your computer")
                 help: qsTr("Choose files to convert (Ctrl+O); you can also drop files here")
                 onClicked: root.pickFiles()
@@ -122,6 +183,18 @@ Flickable {
                         }
                     }
                 }
+            }
+              Label {
+                objectName: "dropRefusal"
+                visible: text !== ""
+                text: root.page.dropRefusal
+                color: Theme.red
+                font.pixelSize: Theme.subheadlineSize
+                wrapMode: Text.Wrap
+                Layout.fillWidth: true
+                Accessible.role: Accessible.AlertMessage
+                Accessible.name: text
+              }
             }
         }
 
@@ -256,6 +329,7 @@ Flickable {
         }
 
         WarmReminder {
+            id: warmReminder
             page: root.page
             Layout.fillWidth: true
         }

@@ -20,6 +20,8 @@ ColumnLayout {
     ProgressTrack {
         objectName: "uploadProgress"
         visible: block.page.isProcessing
+        // Takes the focus when an upload starts, so a screen reader follows the progress.
+        Accessible.focusable: true
         ratio: block.page.progress
         fromColor: Theme.blue
         toColor: Theme.green

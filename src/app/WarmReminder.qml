@@ -13,6 +13,8 @@ GlassMorphicCard {
     property string message
 
     objectName: "warmReminder"
+    // Where the focus goes when the reminder appears.
+    readonly property Item reselectButton: reselect
     readonly property bool shown: page.showWarmReminder
     onShownChanged: if (shown) message = page.warmReminderText
     Component.onCompleted: if (shown) message = page.warmReminderText
@@ -59,6 +61,7 @@ GlassMorphicCard {
             Layout.fillWidth: true
         }
         PlainButton {
+            id: reselect
             objectName: "reselectButton"
             text: qsTr("Reselect file")
             color: "white"

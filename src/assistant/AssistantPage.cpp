@@ -168,7 +168,9 @@ QCoro::Task<> AssistantPage::previewTask(ConversionTask task) {
         if (path.isEmpty() || !QFileInfo::exists(path)) {
             setPreparingPreview(true);
             try {
-                path = co_await m_viewModel->downloadFile(task);
+                // A preview is for reading, not keeping: it goes to the temporary folder
+                // (numbered, so two jobs of one name never show each other's result).
+                path = co_await m_viewModel->downloadFile(task, QDir::tempPath());
             } catch (const ServiceError &error) {
                 path.clear();
                 failure = error.description();

@@ -8,8 +8,10 @@
 #include "service/Request.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QLocale>
 #include <QScopeGuard>
+#include <QStandardPaths>
 #include <QStorageInfo>
 #include <QTemporaryFile>
 
@@ -20,6 +22,7 @@
 #include <memory>
 #include <optional>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace quorvel {
@@ -37,6 +40,41 @@ int nameLimit(const QString &folder) {
     constexpr long kCommon = 255;
     const long limit = ::pathconf(QFile::encodeName(folder).constData(), _PC_NAME_MAX);
     return int(limit > 0 ? qMin(limit, 4096L) : kCommon);
+}
+
+// Moves the finished file to `destination`, or with KeepBoth to the first free numbered name
+// beside it; the name it took. Taking a name is one system call that fails when the name
+// exists (no look-then-write gap another program could fill). File systems without such a
+// call (some network and FAT mounts) get a look first.
+QString place(const QString &from, const QString &destination, ExistingFile existing,
+              int maxNameBytes) {
+    const QByteArray source = QFile::encodeName(from);
+    if (existing == ExistingFile::Replace) {
+        if (std::rename(source.constData(), QFile::encodeName(destination).constData()) != 0)
+            throw writeError(QString::fromLocal8Bit(std::strerror(errno)));
+        return destination;
+    }
+    const QFileInfo target(destination);
+    // Past this many copies of one name something is wrong with the folder, not the names.
+    constexpr int kCopies = 9999;
+    for (int copy = 1; copy <= kCopies; ++copy) {
+        const QString candidate =
+            target.dir().filePath(ResultName::numbered(target.fileName(), copy, maxNameBytes));
+        const QByteArray name = QFile::encodeName(candidate);
+        if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, name.constData(),
+                        RENAME_NOREPLACE) == 0)
+            return candidate;
+        if (errno == EEXIST)
+            continue;
+        if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
+            throw writeError(QString::fromLocal8Bit(std::strerror(errno)));
+        if (QFileInfo::exists(candidate) || QFileInfo(candidate).isSymLink())
+            continue;
+        if (std::rename(source.constData(), name.constData()) != 0)
+            throw writeError(QString::fromLocal8Bit(std::strerror(errno)));
+        return candidate;
+    }
+    throw writeError(QStringLiteral("%1 files with this name already exist.").arg(kCopies));
 }
 
 QString dataSize(qint64 bytes) {
@@ -116,8 +154,17 @@ private:
 
 } // namespace
 
+QString Downloader::downloadFolder() {
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+    if (folder.isEmpty())
+        folder = QDir::homePath();
+    // A folder that cannot be made fails the download itself, with the reason.
+    QDir().mkpath(folder);
+    return folder;
+}
+
 QCoro::Task<QString> Downloader::download(ConversionTask task, QString directory,
-                                          DownloadLimits limits) {
+                                          DownloadLimits limits, ExistingFile existing) {
     Log::write(lcDownload(), QStringLiteral("task>>>>>>>>>>>>>>: ") + task.render());
     Log::write(lcDownload(), QStringLiteral("🔄 开始下载转换后文件: ") + task.id);
     Log::write(lcDownload(), QStringLiteral("📄 文件名: ") + task.fileName);
@@ -138,8 +185,9 @@ QCoro::Task<QString> Downloader::download(ConversionTask task, QString directory
     applyStoredToken(request);
 
     const QString folder = directory.isEmpty() ? QDir::tempPath() : directory;
+    const int maxNameBytes = nameLimit(folder);
     const QString name =
-        ResultName::fitted(ResultName::safe(ResultName::forTask(task)), nameLimit(folder));
+        ResultName::fitted(ResultName::safe(ResultName::forTask(task)), maxNameBytes);
     const QString destination = QDir(folder).filePath(name);
 
     // The body goes into a hidden temporary file beside the destination and is renamed
@@ -183,13 +231,11 @@ QCoro::Task<QString> Downloader::download(ConversionTask task, QString directory
         throw writeError(part->errorString());
     // Same directory, so one rename(2): the destination is either the old file or the
     // whole new one, never a mix.
-    if (std::rename(QFile::encodeName(part->fileName()).constData(),
-                    QFile::encodeName(destination).constData()) != 0)
-        throw writeError(QString::fromLocal8Bit(std::strerror(errno)));
+    const QString saved = place(part->fileName(), destination, existing, maxNameBytes);
     part->setAutoRemove(false);
     discard.dismiss();
-    Log::write(lcDownload(), QStringLiteral("✅ 文件下载成功: ") + destination);
-    co_return destination;
+    Log::write(lcDownload(), QStringLiteral("✅ 文件下载成功: ") + saved);
+    co_return saved;
 }
 
 } // namespace quorvel

@@ -21,13 +21,25 @@ struct DownloadLimits {
     qint64 minBytesPerIdle = 64 << 10;
 };
 
+// What a result does to a file that already has its name.
+enum class ExistingFile {
+    // Replaced: a script that downloads into its own folder expects the same name each time.
+    Replace,
+    // Kept: the result takes the first free name of "report.pdf", "report (2).pdf", ...
+    KeepBoth,
+};
+
 // Fetches one job's result by its id and saves it under a safe name derived from the
 // job. The file appears whole or not at all.
 class Downloader {
 public:
     // Saves into `directory` (the temporary directory when empty); the saved file's path.
     static QCoro::Task<QString> download(ConversionTask task, QString directory = {},
-                                         DownloadLimits limits = {});
+                                         DownloadLimits limits = {},
+                                         ExistingFile existing = ExistingFile::Replace);
+    // The desktop's download folder (XDG_DOWNLOAD_DIR in user-dirs.dirs, else ~/Downloads),
+    // made when a fresh account has none yet.
+    static QString downloadFolder();
 };
 
 } // namespace quorvel

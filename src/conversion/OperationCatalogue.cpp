@@ -141,12 +141,28 @@ QString fileExtension(const QString &fileName) {
 }
 
 QString validationAlertText(const QString &name, const QString &ext) {
+    const auto tr = [](const char *text) {
+        return QCoreApplication::translate("OperationCatalogue", text);
+    };
+    // Extensions are spoken letter by letter: "an MD file", "a PDF file".
+    const auto withArticle = [](const QString &letters) {
+        const bool vowelSound =
+            !letters.isEmpty() && QStringLiteral("AEFHILMNORSX").contains(letters.front());
+        return (vowelSound ? QStringLiteral("an ") : QStringLiteral("a ")) + letters;
+    };
+    QStringList needed;
+    if (const Operations::Operation *op = Operations::find(name))
+        for (QStringView accepted : op->extensions.tokenize(u' '))
+            needed << accepted.toString().toUpper();
+    QString formats = needed.value(0);
+    if (needed.size() > 1)
+        formats = needed.mid(0, needed.size() - 1).join(QStringLiteral(", ")) + tr(" or ") +
+                  needed.last();
+    const QString chosen = ext.isEmpty() ? tr("a file without an extension")
+                                         : tr("%1 file").arg(withArticle(ext.toUpper()));
     // One pass of arg(): a name or extension holding "%1" stays as it is.
-    return QCoreApplication::translate(
-               "OperationCatalogue",
-               "Attention please，'%1'Functional need%2Format the file, but you chose%3"
-               "Format。\n\nPlease re-select the appropriate file.")
-        .arg(name, acceptedFormatDescription(name), ext);
+    return tr("“%1” needs %2 file, but you chose %3.\n\nPlease re-select the appropriate file.")
+        .arg(name, withArticle(formats), chosen);
 }
 
 } // namespace quorvel::OperationCatalogue

@@ -9,6 +9,7 @@
 #include "history/HistoryFetch.h"
 #include "history/RetryRequest.h"
 #include "service/BackgroundWork.h"
+#include "service/JobStatus.h"
 #include "service/LogCategories.h"
 
 #include <QScopeGuard>
@@ -315,7 +316,12 @@ QCoro::Task<ConversionTask> PDFViewModel::convertToPDF(QString operationName,
 }
 
 QCoro::Task<QString> PDFViewModel::downloadFile(ConversionTask task, QString directory) {
-    return Downloader::download(std::move(task), std::move(directory), downloadLimits);
+    // Results are the person's documents: kept where the desktop keeps downloads, beside
+    // (never over) an earlier file of the same name.
+    if (directory.isEmpty())
+        directory = Downloader::downloadFolder();
+    return Downloader::download(std::move(task), std::move(directory), downloadLimits,
+                                ExistingFile::KeepBoth);
 }
 
 // --- job polling ---
@@ -350,7 +356,17 @@ QCoro::Task<> PDFViewModel::followJob(QString jobId, PollRules rules, bool retri
         endPolling(jobId, result.lastSeen);
 }
 
+void PDFViewModel::setAuthManager(AuthManager *manager) {
+    if (manager == m_authManager)
+        return;
+    m_authManager = manager;
+    Q_EMIT authManagerChanged();
+}
+
 void PDFViewModel::endPolling(const QString &jobId, const ConversionTask &lastSeen) {
+    // A completed job has been charged: the balance on screen is out of date.
+    if (m_authManager && hasStatus(lastSeen.status, JobStatus::Completed))
+        m_authManager->fetchPageBalance();
     Q_EMIT taskPollingFinished(lastSeen);
     Q_EMIT jobPollingFinished(jobId, lastSeen);
 }
@@ -427,8 +443,10 @@ QCoro::Task<> PDFViewModel::retryConversion(ConversionTask task) {
     try {
         created = co_await RetryRequest::send(task);
     } catch (const ServiceError &e) {
-        if (self)
+        if (self) {
             setProcessingState(ProcessingState::error(e.description()));
+            Q_EMIT retryFailed(task.id, e.description());
+        }
         co_return;
     }
     if (!self)

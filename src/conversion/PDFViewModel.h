@@ -62,6 +62,9 @@ class PDFViewModel : public QObject {
     Q_PROPERTY(bool autoRefreshEnabled READ autoRefreshEnabled WRITE setAutoRefreshEnabled NOTIFY
                    autoRefreshEnabledChanged FINAL)
     Q_PROPERTY(QString lastRefreshTime READ lastRefreshTime NOTIFY lastRefreshTimeChanged FINAL)
+    // The account whose balance a completed job changes.
+    Q_PROPERTY(quorvel::AuthManager *authManager READ authManager WRITE setAuthManager NOTIFY
+                   authManagerChanged FINAL)
 
 public:
     explicit PDFViewModel(QObject *parent = nullptr);
@@ -94,7 +97,7 @@ public:
     void setAutoRefreshEnabled(bool enabled);
     QString lastRefreshTime() const { return m_lastRefreshTime; }
     AuthManager *authManager() const { return m_authManager; }
-    void setAuthManager(AuthManager *manager) { m_authManager = manager; }
+    void setAuthManager(AuthManager *manager);
     bool isAutoRefreshRunning() const { return m_autoRefresh->isRunning(); }
 
     // --- intervals and limits (defaults are the product's; tests shorten them) ---
@@ -129,8 +132,8 @@ public:
     QCoro::Task<ConversionTask> checkTaskStatus(QString taskId);
     QCoro::Task<FileUploadData> uploadFile(QUrl file);
     QCoro::Task<ConversionTask> convertToPDF(QString operationName, FileUploadData upload);
-    // Saves the job's result into `directory` (the temporary directory when empty) and
-    // returns the saved file's path.
+    // Saves the job's result into `directory` (the desktop's download folder when empty),
+    // numbered rather than over an existing file, and returns the saved file's path.
     QCoro::Task<QString> downloadFile(ConversionTask task, QString directory = {});
 
     // --- history ---
@@ -166,6 +169,7 @@ Q_SIGNALS:
     void showTaskDetailChanged();
     void autoRefreshEnabledChanged();
     void lastRefreshTimeChanged();
+    void authManagerChanged();
     // A started job's polling ended (completed, failed, or given up), for front ends
     // that wait for jobs; `task` is the last status seen.
     void taskPollingFinished(const quorvel::ConversionTask &task);
@@ -174,6 +178,9 @@ Q_SIGNALS:
     // A history fetch published an empty list because the request failed or the sign-in
     // was refused (code 401), for front ends that must tell it from an account without jobs.
     void historyFetchFailed(const QString &description, qint64 code);
+    // The service refused or never answered the retry of `taskId`, so the job was not
+    // submitted again; the card of that job says so.
+    void retryFailed(const QString &taskId, const QString &description);
 
 private:
     void startAnimation(double target);

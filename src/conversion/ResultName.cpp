@@ -68,14 +68,22 @@ QString safe(const QString &name) {
     return last;
 }
 
+namespace {
+
+// Where the extension begins (the size when there is none). An extension is a short tail
+// after the last dot; a long one is part of the name.
+qsizetype extensionStart(const QString &name) {
+    constexpr int kLongestExtension = 16;
+    const qsizetype dot = name.lastIndexOf(u'.');
+    return dot > 0 && name.size() - dot <= kLongestExtension ? dot : name.size();
+}
+
+} // namespace
+
 QString fitted(const QString &name, int maxBytes) {
     if (name.toUtf8().size() <= maxBytes)
         return name;
-    // An extension is a short tail after the last dot; a long one is part of the name.
-    constexpr int kLongestExtension = 16;
-    const qsizetype dot = name.lastIndexOf(u'.');
-    const QString extension =
-        dot > 0 && name.size() - dot <= kLongestExtension ? name.mid(dot) : QString();
+    const QString extension = name.mid(extensionStart(name));
     const QString stem = name.left(name.size() - extension.size());
     const qsizetype budget = qMax<qsizetype>(0, maxBytes - extension.toUtf8().size());
     // The longest run of whole characters from the start that fits.
@@ -90,6 +98,15 @@ QString fitted(const QString &name, int maxBytes) {
         cut = at;
     }
     return stem.left(cut) + extension;
+}
+
+QString numbered(const QString &name, int copy, int maxBytes) {
+    if (copy <= 1)
+        return fitted(name, maxBytes);
+    const QString counter = QStringLiteral(" (%1)").arg(copy);
+    const QString shortened = fitted(name, maxBytes - int(counter.toUtf8().size()));
+    const qsizetype at = extensionStart(shortened);
+    return shortened.left(at) + counter + shortened.mid(at);
 }
 
 } // namespace quorvel::ResultName

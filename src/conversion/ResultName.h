@@ -21,4 +21,9 @@ QString safe(const QString &name);
 // end of the stem. A name that fits is returned as it is.
 QString fitted(const QString &name, int maxBytes);
 
+// The `copy`-th name for a file whose plain name is taken: " (copy)" before the extension
+// ("report (2).pdf"), the stem shortened so the whole still fits `maxBytes`. Copy 1 is the
+// name itself, fitted.
+QString numbered(const QString &name, int copy, int maxBytes);
+
 } // namespace quorvel::ResultName

@@ -4,6 +4,7 @@
 // assistant a question.
 #include "AppHarness.h"
 #include "ServiceProcess.h"
+#include "TestSupport.h"
 #include "conversion/PDFViewModel.h"
 #include "service/Log.h"
 
@@ -50,8 +51,11 @@ private Q_SLOTS:
         QVERIFY(port > 0);
         qputenv("QUORVEL_API_ORIGIN", QStringLiteral("http://127.0.0.1:%1").arg(port).toUtf8());
         qputenv("XDG_CONFIG_HOME", path(QStringLiteral("config")).toUtf8());
-        // Downloads land in a private temporary directory. No file manager is reachable, so
-        // "show in folder" falls back to opening the folder, recorded here instead.
+        // Downloads land in a private download folder, made by the app on first use. No file
+        // manager is reachable, so "show in folder" falls back to opening the folder,
+        // recorded here instead.
+        setDownloadFolder(path(QStringLiteral("config")), path(QStringLiteral("Downloads")));
+        // The assistant's previews go to the temporary folder.
         QVERIFY(QDir().mkpath(path(QStringLiteral("tmp"))));
         qputenv("TMPDIR", QFile::encodeName(path(QStringLiteral("tmp"))));
         qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/quorvel-test-bus");
@@ -117,11 +121,11 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(app.byAccessibleName(QStringLiteral("notes.md, Completed")),
                                  30000);
         QVERIFY(app.press(QStringLiteral("Download")));
-        const QDir tmp(path(QStringLiteral("tmp")));
-        QTRY_COMPARE_WITH_TIMEOUT(m_opened, QList{QUrl::fromLocalFile(tmp.path())}, 60000);
-        const QStringList saved = tmp.entryList({QStringLiteral("*.pdf")}, QDir::Files);
-        QCOMPARE(saved.size(), 1);
-        QFile pdf(tmp.filePath(saved.first()));
+        const QDir downloads(path(QStringLiteral("Downloads")));
+        QTRY_COMPARE_WITH_TIMEOUT(m_opened, QList{QUrl::fromLocalFile(downloads.path())}, 60000);
+        const QStringList saved = downloads.entryList({QStringLiteral("*.pdf")}, QDir::Files);
+        QCOMPARE(saved, QStringList{QStringLiteral("notes.pdf")});
+        QFile pdf(downloads.filePath(saved.first()));
         QVERIFY(pdf.open(QIODevice::ReadOnly));
         QVERIFY(pdf.read(5) == "%PDF-");
         QVERIFY(app.press(QStringLiteral("Convert")));
@@ -145,7 +149,8 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(
             (reader = app.property("pdfReader")) && reader->property("visible").toBool(), 30000);
         QFile previewed(reader->property("url").toUrl().toLocalFile());
-        QCOMPARE(QFileInfo(previewed).absolutePath(), tmp.absolutePath());
+        QCOMPARE(QFileInfo(previewed).absolutePath(),
+                 QDir(path(QStringLiteral("tmp"))).absolutePath());
         QVERIFY(previewed.open(QIODevice::ReadOnly));
         QVERIFY(previewed.read(5) == "%PDF-");
         QTRY_VERIFY(reader->property("totalPages").toInt() >= 1);

@@ -106,7 +106,7 @@ public Q_SLOTS:
         m_env = std::make_unique<TestEnvironment>(m_service->origin());
         // Downloads land in a private directory; "show in folder" reaches no desktop: no
         // session bus, and the folder fallback is recorded instead of opened.
-        qputenv("TMPDIR", QFile::encodeName(m_service->downloads()));
+        m_env->setDownloadFolder(m_service->downloads());
         qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/quorvel-test-bus");
         QDesktopServices::setUrlHandler(QStringLiteral("file"), m_service.get(), "open");
     }

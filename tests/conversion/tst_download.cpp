@@ -1,8 +1,10 @@
 #include "ConversionTest.h"
 
+#include "conversion/Downloader.h"
 #include "conversion/ResultName.h"
 #include "service/TokenStore.h"
 
+#include <QScopeGuard>
 #include <QStorageInfo>
 
 using namespace quorvel;
@@ -186,14 +188,76 @@ private Q_SLOTS:
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"keep.docx"});
     }
 
-    void replacesAnEarlierFile() {
+    // The window's downloads never replace a file: the result takes the first free
+    // numbered name, whatever already holds the plain one.
+    void keepsEarlierFiles_data() {
+        QTest::addColumn<QStringList>("present");
+        QTest::addColumn<QString>("saved");
+        QTest::newRow("free name") << QStringList() << u"r.md"_s;
+        QTest::newRow("taken") << QStringList{u"r.md"_s} << u"r (2).md"_s;
+        QTest::newRow("two taken") << QStringList{u"r.md"_s, u"r (2).md"_s} << u"r (3).md"_s;
+        QTest::newRow("gap is reused") << QStringList{u"r.md"_s, u"r (3).md"_s} << u"r (2).md"_s;
+        QTest::newRow("dangling link holds the name") << QStringList{u"->r.md"_s} << u"r (2).md"_s;
+        QTest::newRow("folder holds the name") << QStringList{u"r.md/"_s} << u"r (2).md"_s;
+    }
+    void keepsEarlierFiles() {
+        QFETCH(QStringList, present);
+        QFETCH(QString, saved);
         m_server.scriptPrefix("GET", "/api/v2/docx", {ScriptedResponse::json(200, "new")});
         QTemporaryDir dir;
-        writeFile(dir, "r.md", "old content that is longer");
+        QStringList before;
+        for (const QString &name : present) {
+            if (name.startsWith(u"->"))
+                QVERIFY(QFile::link(dir.filePath(u"nowhere"_s), dir.filePath(name.mid(2))));
+            else if (name.endsWith(u'/'))
+                QVERIFY(QDir(dir.path()).mkdir(name.chopped(1)));
+            else
+                before << QFileInfo(writeFile(dir, name, "old " + name.toUtf8())).fileName();
+        }
         auto vm = fastViewModel();
         auto out = finish(vm->downloadFile(job("r", "PDF2MD", "r.pdf"), dir.path()));
         QVERIFY(out->value);
+        QCOMPARE(*out->value, dir.filePath(saved));
+        QCOMPARE(readAll(*out->value), QByteArray("new"));
+        for (const QString &name : std::as_const(before))
+            QCOMPARE(readAll(dir.filePath(name)), "old " + name.toUtf8());
+        QVERIFY(!QFileInfo::exists(dir.filePath(u"nowhere"_s)));
+    }
+
+    // A script's folder gets the same name each time: the earlier file is replaced.
+    void scriptsReplaceAnEarlierFile() {
+        m_server.scriptPrefix("GET", "/api/v2/docx", {ScriptedResponse::json(200, "new")});
+        QTemporaryDir dir;
+        writeFile(dir, "r.md", "old content that is longer");
+        auto out = finish(Downloader::download(job("r", "PDF2MD", "r.pdf"), dir.path()));
+        QVERIFY(out->value);
         QCOMPARE(readAll(dir.filePath("r.md")), QByteArray("new"));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"r.md"});
+    }
+
+    void numberedNames_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("copy");
+        QTest::addColumn<int>("limit");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("first copy is the name") << u"a.pdf"_s << 1 << 255 << u"a.pdf"_s;
+        QTest::newRow("second") << u"report.pdf"_s << 2 << 255 << u"report (2).pdf"_s;
+        QTest::newRow("no extension") << u"README"_s << 12 << 255 << u"README (12)"_s;
+        QTest::newRow("dots in the stem")
+            << u"v1.2 notes.md"_s << 2 << 255 << u"v1.2 notes (2).md"_s;
+        QTest::newRow("stem shortened, counter kept")
+            << u"abcdefgh.pdf"_s << 2 << 12 << u"abcd (2).pdf"_s;
+        QTest::newRow("whole characters dropped")
+            << QStringLiteral("报告报告.pdf") << 3 << 14 << QStringLiteral("报告 (3).pdf");
+    }
+    void numberedNames() {
+        QFETCH(QString, name);
+        QFETCH(int, copy);
+        QFETCH(int, limit);
+        QFETCH(QString, expected);
+        const QString numbered = ResultName::numbered(name, copy, limit);
+        QCOMPARE(numbered, expected);
+        QVERIFY(numbered.toUtf8().size() <= limit);
     }
 
     // Names from the service cannot leave the directory.
@@ -219,31 +283,50 @@ private Q_SLOTS:
         QCOMPARE(QDir(parent.filePath("a")).entryList(QDir::Files | QDir::Hidden), QStringList());
     }
 
-    // A link planted under the result's name is replaced, not written through.
-    void plantedLinkIsReplaced() {
+    // A link planted under the result's name is replaced (scripts) or left alone (the
+    // window), never written through.
+    void plantedLinkIsNotWrittenThrough_data() {
+        QTest::addColumn<bool>("window");
+        QTest::addColumn<QString>("saved");
+        QTest::newRow("script") << false << u"l.docx"_s;
+        QTest::newRow("window") << true << u"l (2).docx"_s;
+    }
+    void plantedLinkIsNotWrittenThrough() {
+        QFETCH(bool, window);
+        QFETCH(QString, saved);
         m_server.scriptPrefix("GET", "/api/v2/docx", {ScriptedResponse::json(200, "fresh")});
         QTemporaryDir dir;
         QTemporaryDir elsewhere;
         const QString victim = writeFile(elsewhere, "victim.txt", "precious");
         QVERIFY(QFile::link(victim, dir.filePath("l.docx")));
         auto vm = fastViewModel();
-        auto out = finish(vm->downloadFile(job("l", "PDF2DOC", "l.pdf"), dir.path()));
+        auto out = window ? finish(vm->downloadFile(job("l", "PDF2DOC", "l.pdf"), dir.path()))
+                          : finish(Downloader::download(job("l", "PDF2DOC", "l.pdf"), dir.path()));
         QVERIFY(out->value);
+        QCOMPARE(*out->value, dir.filePath(saved));
         QVERIFY(!QFileInfo(*out->value).isSymLink());
         QCOMPARE(readAll(*out->value), QByteArray("fresh"));
         QCOMPARE(readAll(victim), QByteArray("precious"));
     }
 
-    void defaultsToTheTemporaryDirectory() {
-        QTemporaryDir tmp;
+    // The window saves where the desktop keeps downloads (user-dirs.dirs), making the
+    // folder when a fresh account has none; scripts default to the temporary directory.
+    void defaultFolders() {
+        QTemporaryDir home;
+        const QString downloads = home.filePath(u"Téléchargements"_s);
+        m_env->setDownloadFolder(downloads);
         const QByteArray old = qgetenv("TMPDIR");
-        qputenv("TMPDIR", tmp.path().toUtf8());
-        m_server.scriptPrefix("GET", "/api/v2/docx", {ScriptedResponse::json(200, "t")});
+        qputenv("TMPDIR", home.path().toUtf8());
+        auto restore = qScopeGuard([old] { qputenv("TMPDIR", old); });
+        m_server.scriptPrefix("GET", "/api/v2/docx",
+                              {ScriptedResponse::json(200, "w"), ScriptedResponse::json(200, "s")});
         auto vm = fastViewModel();
-        auto out = finish(vm->downloadFile(job("t", "COMPRESS", "big.pdf")));
-        qputenv("TMPDIR", old);
-        QVERIFY(out->value);
-        QCOMPARE(*out->value, QDir(tmp.path()).filePath("big.pdf"));
+        auto window = finish(vm->downloadFile(job("t", "COMPRESS", "big.pdf")));
+        QVERIFY(window->value);
+        QCOMPARE(*window->value, QDir(downloads).filePath("big.pdf"));
+        auto script = finish(Downloader::download(job("t", "COMPRESS", "big.pdf")));
+        QVERIFY(script->value);
+        QCOMPARE(*script->value, QDir(home.path()).filePath("big.pdf"));
     }
 
     void unwritableDirectoryFailsBeforeSending() {

@@ -81,15 +81,25 @@ private Q_SLOTS:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("file");
         QTest::addColumn<QString>("text");
+        const QString again = u"\n\nPlease re-select the appropriate file."_s;
+        QTest::newRow("one format")
+            << u"PDF to DOC"_s << u"/x/notes.md"_s
+            << u"“PDF to DOC” needs a PDF file, but you chose an MD file."_s + again;
         QTest::newRow("no extension")
             << u"PDF to DOC"_s << u"/tmp/README"_s
-            << u"Attention please，'PDF to DOC'Functional needPDFFormat the file, but you "
-               "choseFormat。\n\nPlease re-select the appropriate file."_s;
-        QTest::newRow("upper-case extension")
-            << u"IMG to PDF"_s << u"/x/Scan.WEBP"_s
-            << u"Attention please，'IMG to PDF'Functional needJPG/PNG/GIF等图片Format the file, "
-               u"but "
-               "you chosewebpFormat。\n\nPlease re-select the appropriate file."_s;
+            << u"“PDF to DOC” needs a PDF file, but you chose a file without an extension."_s +
+                   again;
+        QTest::newRow("two formats, upper-case extension")
+            << u"DOCX to PDF"_s << u"/x/Scan.WEBP"_s
+            << u"“DOCX to PDF” needs a DOCX or DOC file, but you chose a WEBP file."_s + again;
+        QTest::newRow("several formats")
+            << u"IMG to PDF"_s << u"/x/a.svg"_s
+            << u"“IMG to PDF” needs a JPG, JPEG, PNG, GIF, BMP or TIFF file, but you chose an "
+               u"SVG file."_s +
+                   again;
+        QTest::newRow("markers stay text")
+            << u"MD to PDF"_s << u"/x/a.%1"_s
+            << u"“MD to PDF” needs an MD, MARKDOWN or TXT file, but you chose a %1 file."_s + again;
     }
     void alertText() {
         QFETCH(QString, name);

@@ -1,6 +1,7 @@
 #include "ConversionTest.h"
 
 #include "conversion/OperationCatalogue.h"
+#include "service/AuthManager.h"
 #include "service/TokenStore.h"
 
 #include <QJsonArray>
@@ -17,6 +18,7 @@ const QByteArray kUpload = "/api/v2/uploadfilepdf";
 const QByteArray kConvert = "/api/v1/tollan/convert";
 const QByteArray kStatus = "/api/v1/tollan/convert/";
 const QByteArray kHistory = "/api/v1/tollan/convert/all";
+const QByteArray kBalance = "/api/v1/tollan/convertapi/page_balance";
 
 QByteArray historyAnswer(const QList<ConversionTask> &tasks) {
     QJsonArray converts;
@@ -235,7 +237,11 @@ private Q_SLOTS:
             << QList<ScriptedResponse>{ScriptedResponse::json(200, "{\"data\":{}}"),
                                        ScriptedResponse::json(200, jobAnswer("job-7", 1))}
             << 1 << qint64(1);
+        QTest::newRow("failed") << QList<ScriptedResponse>{ScriptedResponse::json(
+                                       200, jobAnswer("job-7", 2))}
+                                << 0 << qint64(2);
     }
+    // ... and a completed job, which has been charged, reloads the account's balance.
     void pollingUntilTheJobEnds() {
         QFETCH(QList<ScriptedResponse>, checks);
         QFETCH(int, failureLines);
@@ -244,6 +250,8 @@ private Q_SLOTS:
                         {ScriptedResponse::json(200, jobAnswer("job-7", 0, "in.pdf"))});
         m_server.script("GET", kStatus + "job-7", checks);
         auto vm = fastViewModel();
+        AuthManager account(AuthManager::StartupFetch::None);
+        vm->setAuthManager(&account);
         QList<qint64> replaced;
         connect(vm->conversionTaskModel(), &QAbstractItemModel::dataChanged, this,
                 [&] { replaced << vm->conversionTasks().value(0).status; });
@@ -260,6 +268,7 @@ private Q_SLOTS:
         QCOMPARE(replaced.last(), finalStatus);
         QCOMPARE(m_server.requestsTo("GET", kHistory).size(), 1);
         QCOMPARE(m_server.requestsTo("GET", kStatus + "job-7").size(), checks.size());
+        QTRY_COMPARE(m_server.requestsTo("GET", kBalance).size(), finalStatus == 1 ? 1 : 0);
     }
 
     // An id stays one path segment or query value; "." and ".." are whole dot segments,

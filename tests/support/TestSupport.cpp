@@ -1,5 +1,8 @@
 #include "TestSupport.h"
 
+#include <QDir>
+#include <QFile>
+
 namespace quorvel::test {
 
 LogCapture::LogCapture() {
@@ -37,6 +40,18 @@ TestEnvironment::TestEnvironment(const QString &origin)
     , m_oldConfig(qgetenv("XDG_CONFIG_HOME")) {
     qputenv("QUORVEL_API_ORIGIN", origin.toUtf8());
     qputenv("XDG_CONFIG_HOME", m_config.path().toUtf8());
+}
+
+void setDownloadFolder(const QString &configHome, const QString &folder) {
+    QDir().mkpath(configHome);
+    QFile dirs(QDir(configHome).filePath(QStringLiteral("user-dirs.dirs")));
+    if (!dirs.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        dirs.write("XDG_DOWNLOAD_DIR=\"" + QFile::encodeName(folder) + "\"\n") < 0)
+        qFatal("cannot write %s", qPrintable(dirs.fileName()));
+}
+
+void TestEnvironment::setDownloadFolder(const QString &folder) const {
+    test::setDownloadFolder(m_config.path(), folder);
 }
 
 TestEnvironment::~TestEnvironment() {

@@ -71,11 +71,16 @@ private:
 
 // Points the client at a scripted server and gives it a private preferences store:
 // XDG_CONFIG_HOME in a temporary directory, QUORVEL_API_ORIGIN at the server.
+// Writes $XDG_CONFIG_HOME/user-dirs.dirs naming `folder` the desktop's download folder.
+void setDownloadFolder(const QString &configHome, const QString &folder);
+
 class TestEnvironment {
 public:
     explicit TestEnvironment(const QString &origin);
     ~TestEnvironment();
     QString configHome() const { return m_config.path(); }
+    // Names `folder` the desktop's download folder (user-dirs.dirs in the private store).
+    void setDownloadFolder(const QString &folder) const;
 
 private:
     QTemporaryDir m_config;

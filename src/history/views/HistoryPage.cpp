@@ -27,8 +27,11 @@ void HistoryPage::setViewModel(PDFViewModel *viewModel) {
         connect(viewModel, &PDFViewModel::searchTextChanged, this, &HistoryPage::stateChanged);
         connect(viewModel->filteredTaskModel(), &FilteredTaskModel::countChanged, this,
                 &HistoryPage::stateChanged);
-        connect(viewModel, &PDFViewModel::selectedFilterChanged, this,
-                &HistoryPage::selectedFilterIndexChanged);
+        connect(viewModel, &PDFViewModel::selectedFilterChanged, this, [this] {
+            Q_EMIT selectedFilterIndexChanged();
+            // The empty text names the chip.
+            Q_EMIT stateChanged();
+        });
     }
     Q_EMIT viewModelChanged();
     Q_EMIT stateChanged();
@@ -115,10 +118,22 @@ bool HistoryPage::refreshing() const {
 }
 
 QString HistoryPage::emptyText() const {
-    // Chosen by the search text alone: an empty "Failed" chip without a search still reads
-    // as an account without jobs.
-    return m_viewModel && !m_viewModel->searchText().isEmpty() ? tr("No matching tasks found")
-                                                               : tr("No conversion tasks yet");
+    if (!m_viewModel)
+        return tr("No conversion tasks yet");
+    if (!m_viewModel->searchText().isEmpty())
+        return tr("No matching tasks found");
+    // An empty chip says what it filters: the account may well have other jobs.
+    switch (m_viewModel->selectedFilter()) {
+    case TaskFilter::Completed:
+        return tr("No completed tasks");
+    case TaskFilter::Converting:
+        return tr("No converting tasks");
+    case TaskFilter::Failed:
+        return tr("No failed tasks");
+    case TaskFilter::All:
+        break;
+    }
+    return tr("No conversion tasks yet");
 }
 
 QStringList HistoryPage::filterTitles() {
@@ -138,7 +153,7 @@ void HistoryPage::selectFilter(int index) {
         m_viewModel->setSelectedFilter(filters[index]);
 }
 
-void HistoryPage::retryFetch() {
+void HistoryPage::refresh() {
     if (m_viewModel)
         m_viewModel->refreshHistory();
 }

@@ -60,7 +60,9 @@ public:
 
     Q_INVOKABLE void selectFilter(int index);
     // "Try again" after a failed fetch.
-    Q_INVOKABLE void retryFetch();
+    Q_INVOKABLE void retryFetch() { refresh(); }
+    // The refresh button, F5 and Ctrl+R: the list stays while the new one loads.
+    Q_INVOKABLE void refresh();
 
     void classBegin() override {}
     void componentComplete() override;

@@ -5,7 +5,8 @@ import Quorvel.Ui
 import Quorvel.History.Views
 
 // Page 1: the search row, the filter chips and the list area with its states; the detail
-// sheet of the tapped job. Downloads are shown in the file manager once saved.
+// sheet of the tapped job. Downloads are shown in the file manager once saved, and a short
+// message says where they went.
 Item {
     id: root
     objectName: "historyPage"
@@ -28,6 +29,24 @@ Item {
     FileRevealer {
         id: revealer
         objectName: "revealer"
+        onFailed: message => savedMessage.show(qsTr("The folder could not be shown: %1").arg(message), "")
+    }
+    function saved(path) {
+        const parts = path.split("/")
+        savedMessage.show(qsTr("Saved “%1” in %2").arg(parts[parts.length - 1])
+                                                   .arg(parts[parts.length - 2] || "/"), path)
+        revealer.reveal(path)
+    }
+
+    Shortcut {
+        sequences: ["F5", "Ctrl+R"]
+        enabled: root.selected
+        onActivated: page.refresh()
+    }
+    Shortcut {
+        sequences: [StandardKey.Find]
+        enabled: root.selected
+        onActivated: search.forceActiveFocus(Qt.ShortcutFocusReason)
     }
 
     ColumnLayout {
@@ -78,6 +97,15 @@ Item {
                     size: 16
                     color: Theme.secondaryText
                     Accessible.name: qsTr("Refreshing")
+                }
+                PlainButton {
+                    objectName: "refreshButton"
+                    iconName: "arrow.clockwise"
+                    iconColor: Theme.secondaryText
+                    help: qsTr("Refresh (F5)")
+                    Accessible.name: qsTr("Refresh")
+                    enabled: page.listState !== HistoryPage.Loading && !page.refreshing
+                    onClicked: page.refresh()
                 }
             }
         }
@@ -191,7 +219,11 @@ Item {
             ListView {
                 id: list
                 objectName: "taskList"
+                // The cards keep 8 px for their hover glow on each side, so the list reaches
+                // 8 px past the column: the cards line up with the search row and chips.
                 anchors.fill: parent
+                anchors.leftMargin: -8
+                anchors.rightMargin: -8
                 visible: page.listState === HistoryPage.List
                 model: root.viewModel ? root.viewModel.filteredTasks : null
                 spacing: 12
@@ -204,7 +236,7 @@ Item {
                     width: ListView.view.width - 16
                     x: 8
                     viewModel: root.viewModel
-                    onDownloaded: path => revealer.reveal(path)
+                    onDownloaded: path => root.saved(path)
                 }
             }
         }
@@ -213,7 +245,62 @@ Item {
     TaskDetailView {
         id: sheet
         viewModel: root.viewModel
-        onDownloaded: path => revealer.reveal(path)
+        onDownloaded: path => root.saved(path)
         onPreviewRequested: file => root.previewRequested(file)
+    }
+
+    // Where a download went, with "Show in folder"; a failed reveal says so here too.
+    Rectangle {
+        id: savedMessage
+        objectName: "savedMessage"
+        property string text
+        property string path
+        function show(message, file) {
+            text = message
+            path = file
+            visible = true
+        }
+        visible: false
+        anchors.horizontalCenter: parent.horizontalCenter
+        anchors.bottom: parent.bottom
+        anchors.bottomMargin: 20
+        width: Math.min(parent.width - 64, messageRow.implicitWidth + 32)
+        height: messageRow.implicitHeight + 20
+        radius: 10
+        color: Theme.cardBackground
+        border.width: 0.5
+        border.color: Theme.cardBorder
+        Accessible.role: Accessible.AlertMessage
+        Accessible.name: text
+        SoftShadow { anchors.fill: parent; radius: parent.radius; z: -1 }
+        RowLayout {
+            id: messageRow
+            anchors.fill: parent
+            anchors.leftMargin: 16
+            anchors.rightMargin: 8
+            spacing: 8
+            Label {
+                objectName: "savedMessageText"
+                text: savedMessage.text
+                color: Theme.primaryText
+                font.pixelSize: Theme.subheadlineSize
+                elide: Text.ElideMiddle
+                Layout.fillWidth: true
+                Layout.maximumWidth: implicitWidth
+            }
+            PlainButton {
+                objectName: "showInFolderButton"
+                visible: savedMessage.path !== ""
+                text: qsTr("Show in folder")
+                iconName: "folder.fill"
+                onClicked: revealer.reveal(savedMessage.path)
+            }
+            PlainButton {
+                iconName: "xmark"
+                iconColor: Theme.secondaryText
+                help: qsTr("Close")
+                onClicked: savedMessage.visible = false
+            }
+        }
     }
 }

@@ -168,9 +168,24 @@ QCoro::Task<> TaskPresenter::runRetry() {
     QPointer<PDFViewModel> viewModel(m_viewModel);
     const CancelTokenPtr lifetime = m_lifetime;
     m_retryTask = m_task;
+    // The connection ends right after the call, before this frame can go.
+    QString refusal;
+    const auto refused =
+        connect(viewModel, &PDFViewModel::retryFailed, this,
+                [&refusal, id = m_task.id](const QString &taskId, const QString &description) {
+                    if (taskId == id)
+                        refusal = description;
+                });
     co_await viewModel->retryConversion(m_task);
+    QObject::disconnect(refused);
     if (!self || !viewModel || lifetime != m_lifetime)
         co_return;
+    if (!refusal.isEmpty()) {
+        m_isRetrying = false;
+        m_retryTask.reset();
+        fail(QStringLiteral("Retry failed: ") + refusal);
+        co_return;
+    }
     const bool waited = co_await sleepFor(std::chrono::milliseconds(retryWaitMs), lifetime);
     if (!self || lifetime != m_lifetime)
         co_return;

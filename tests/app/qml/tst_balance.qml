@@ -48,6 +48,8 @@ Item {
             // A refused balance shows in the account's error; a delivered one in the figures.
             if (!data.balance)
                 tryVerify(() => view.authManager.hasError)
+            else  // the figures of an empty account are those shown before the answer
+                tryVerify(() => !!view.authManager.pageBalance)
             tryCompare(findChild(view, "figure_sum"), "text", data.figures[2])
             compare(findChild(view, "figure_doc.text.fill").text, data.figures[0])
             compare(findChild(view, "figure_chart.bar.fill").text, data.figures[1])

@@ -109,6 +109,18 @@ Item {
             compare(findChild(c, "subtitle").text, "2025-01-31 08:15:00")
         }
 
+        // A retry the service refuses is said on the card, which goes back to Failed.
+        function test_refusedRetry() {
+            const view = openPage([job("f", 2)])
+            service.answer("POST", "/api/v1/tollan/convert", 500, "{}")
+            const c = card(view, "f")
+            findChild(c, "retryButton").clicked()
+            tryCompare(c.presenter, "showError", true)
+            verify(c.presenter.errorMessage.startsWith("Retry failed: "), c.presenter.errorMessage)
+            compare(findChild(c, "statusBadge").status, "Failed")
+            verify(!findChild(c, "retryButton").busy)
+        }
+
         function test_typeIconAndPages_data() {
             return [
                 { tag: "pdf2img", typ: "pdf2img", pages: 4, icon: "photo.fill", card: "4", sheet: "4" },
@@ -126,12 +138,14 @@ Item {
             compare(view.sheet.presenter.pagesText, data.sheet)
         }
 
-        // The empty text follows the search text only; chips and search filter without a fetch.
+        // The empty text names the search or the chip that emptied the list; chips and search
+        // filter without a fetch.
         function test_emptyStatesAndFilters_data() {
             return [
                 { tag: "no jobs", jobs: 0, search: "", chip: 0, text: "No conversion tasks yet" },
                 { tag: "no match", jobs: 2, search: "zzz", chip: 0, text: "No matching tasks found" },
-                { tag: "empty chip", jobs: 2, search: "", chip: 3, text: "No conversion tasks yet" },
+                { tag: "empty chip", jobs: 2, search: "", chip: 3, text: "No failed tasks" },
+                { tag: "empty chip, no jobs", jobs: 0, search: "", chip: 1, text: "No completed tasks" },
                 { tag: "chip keeps one", jobs: 2, search: "", chip: 1, shown: 1 },
                 { tag: "search keeps one", jobs: 2, search: "B.P", chip: 0, shown: 1 },
             ]
@@ -189,7 +203,8 @@ Item {
             compare(first.presenter.statusText, "Completed")
         }
 
-        // Download: the saved file is shown in its folder; a failure says why.
+        // Download: the saved file is shown in its folder and a message says where it went,
+        // with "Show in folder"; a second download keeps the first file; a failure says why.
         function test_download_data() {
             return [
                 { tag: "saved", status: 200 },
@@ -197,23 +212,61 @@ Item {
             ]
         }
         function test_download(data) {
-            const view = openPage([job("d", 1, { file_name: "report.md", result_file_typ: "pdf" })])
+            const view = openPage([job("d", 1, { file_name: "report.md", typ: "md2pdf",
+                                                 source_file_typ: "markdown", result_file_typ: "pdf" })])
             service.answer("GET", "/api/v2/docx?md5_id=d", data.status, "%PDF-1.4 result", 300)
             const c = card(view, "d")
             findChild(c, "downloadButton").clicked()
             verify(findChild(c, "downloadButton").busy)
             compare(findChild(c, "downloadButton").opacity, 0.7)
             tryCompare(c.presenter, "isDownloading", false)
+            const message = findChild(view, "savedMessage")
             if (data.status === 200) {
                 tryCompare(service.openedUrls(), "length", 1)
                 compare(service.openedUrls()[0], "file://" + service.downloads())
                 verify(!c.presenter.showError)
+                verify(message.visible)
+                const folder = service.downloads().split("/").pop()
+                compare(findChild(view, "savedMessageText").text, "Saved “report.pdf” in " + folder)
+                findChild(view, "showInFolderButton").clicked()
+                tryVerify(() => service.openedUrls().length === 2)
+                service.answer("GET", "/api/v2/docx?md5_id=d", 200, "%PDF-1.4 again", 0)
+                findChild(c, "downloadButton").clicked()
+                tryCompare(findChild(view, "savedMessageText"), "text",
+                           "Saved “report (2).pdf” in " + folder)
             } else {
                 verify(c.presenter.showError)
                 compare(c.presenter.errorMessage,
                         "Download failed: The operation couldn’t be completed. (Download failed error 500.)")
                 compare(service.openedUrls().length, 0)
+                verify(!message.visible)
             }
+        }
+
+        // The refresh button, F5 and Ctrl+R reload the list; Ctrl+F goes to the search field.
+        // Cards line up with the search row and the chips.
+        function test_refreshAndFind() {
+            const view = openPage([job("a", 1)])
+            // Shortcuts answer in the active window; other tests' windows may have taken it.
+            view.Window.window.requestActivate()
+            tryVerify(() => view.Window.window.active)
+            const c = card(view, "a")
+            const search = findChild(view, "searchField").parent.parent
+            compare(c.mapToItem(view, 0, 0).x, search.mapToItem(view, 0, 0).x)
+            compare(c.width, search.width)
+            let expected = 1
+            for (const press of [() => findChild(view, "refreshButton").clicked(),
+                                 () => keyClick(Qt.Key_F5),
+                                 () => keyClick(Qt.Key_R, Qt.ControlModifier)]) {
+                tryVerify(() => !view.page.refreshing && findChild(view, "refreshButton").enabled)
+                press()
+                ++expected
+                tryVerify(() => service.requestCount("GET", historyPath) === expected, 5000,
+                          "press " + (expected - 1))
+            }
+            verify(!findChild(view, "searchField").activeFocus)
+            keySequence(StandardKey.Find)
+            verify(findChild(view, "searchField").activeFocus)
         }
 
         // A search keeping every other job gives the cards on screen other jobs: none shows

@@ -104,6 +104,65 @@ Item {
         }
 
         // The picker and the share menu are made when first used, and then work.
+        // Files dropped anywhere on page 0 are added when some tool takes them, whichever
+        // tool was pressed last; the others are named with the reason.
+        function test_dropAnywhere_data() {
+            return [
+                { tag: "pdf after a DOCX tool", tool: "DOCX to PDF", files: ["a.pdf"], added: 1, refusal: "" },
+                { tag: "unknown type", tool: "", files: ["b.xyz"], added: 0,
+                  refusal: "“b.xyz” was not added: no tool here takes XYZ files." },
+                { tag: "mixed", tool: "PDF to DOC", files: ["a.pdf", "b.xyz", "c.zip"], added: 1,
+                  refusal: "2 files were not added: no tool here takes their types (b.xyz, c.zip)." },
+            ]
+        }
+        function test_dropAnywhere(data) {
+            service.reset()
+            const win = openWindow()
+            const page = item(win, "conversionPage")
+            const area = item(win, "pageDropArea")
+            compare(area.width, page.width)
+            compare(area.height, page.height)
+            win.conversionPage.selectedOperation = data.tool
+            const accepted = win.conversionPage.drop(data.files.map(name => service.file(name)))
+            compare(accepted, data.added > 0)
+            compare(win.conversionPage.selectedRows.length, data.added)
+            const refusal = item(win, "dropRefusal")
+            compare(refusal.text, data.refusal)
+            compare(refusal.visible, data.refusal !== "")
+            win.conversionPage.addPickedFiles([service.file("c.pdf")])
+            compare(refusal.visible, false)
+        }
+
+        // After a tool press at the default size, the progress and then the warm reminder
+        // are scrolled into view and take the focus.
+        function test_feedbackInView() {
+            service.reset()
+            service.signIn()
+            service.answer("GET", "/api/v1/tollan/auth/me", 200, '{"code":0,"msg":"ok","data":{"email":"ann@example.com"}}')
+            service.answer("GET", "/api/v1/tollan/convertapi/page_balance", 200, '{"code":0,"msg":"ok","data":{"total_pages":9,"consumed_pages":1}}')
+            service.answer("POST", "/api/v2/uploadfilepdf", 200, "{}", 4000)
+            const win = openWindow()
+            const page = item(win, "conversionPage")
+            tryVerify(() => item(win, "balancePanel").visible)
+            const inView = target => {
+                const y = target.mapToItem(page, 0, 0).y
+                return target.visible && y >= 0 && y + target.height <= page.height
+            }
+            win.conversionPage.addPickedFiles([service.file("a.pdf"), service.file("b.pdf")])
+            win.conversionPage.selectTool("PDF to DOC")
+            const progress = item(win, "uploadProgress")
+            tryVerify(() => inView(progress) && progress.activeFocus)
+            verify(page.contentY > 0)
+
+            win.conversionPage.reselect()
+            page.contentY = 0
+            win.conversionPage.addPickedFiles([service.file("notes.txt"), service.file("b.txt")])
+            win.conversionPage.selectTool("PDF to DOC")
+            const reminder = item(win, "warmReminder")
+            tryVerify(() => inView(reminder) && item(win, "reselectButton").activeFocus)
+            verify(page.contentY > 0)
+        }
+
         function test_pickerAndShareMenuOnDemand() {
             service.reset()
             const win = openWindow()
