@@ -18,6 +18,8 @@ ApplicationWindow {
     property var loginSheet: null
     property var filePicker: null
     property int selectedTab: 0
+    // Tighter gaps in the header of a narrow window, so the account's e-mail keeps its room.
+    readonly property bool compactHeader: width < 1000
     // The PDF reader, made on first use so that start-up does not load Qt PDF.
     property var pdfReader: null
 
@@ -100,7 +102,7 @@ ApplicationWindow {
             anchors.fill: parent
             anchors.leftMargin: 20
             anchors.rightMargin: 20
-            spacing: 16
+            spacing: window.compactHeader ? 8 : 16
 
             RowLayout {
                 spacing: 8
@@ -116,7 +118,7 @@ ApplicationWindow {
 
             RowLayout {
                 spacing: 8
-                Layout.leftMargin: 8
+                Layout.leftMargin: window.compactHeader ? 0 : 8
                 Repeater {
                     model: [
                         { title: qsTr("Convert"), icon: "arrow.triangle.2.circlepath" },
@@ -130,6 +132,8 @@ ApplicationWindow {
                         iconName: modelData.icon
                         help: modelData.title + " (Ctrl+" + (index + 1) + ")"
                         selected: window.selectedTab === index
+                        leftPadding: window.compactHeader ? 10 : 16
+                        rightPadding: leftPadding
                         onClicked: window.selectedTab = index
                     }
                 }

@@ -4,27 +4,57 @@ import QtQuick.Layouts
 import Quorvel.App
 import Quorvel.Ui
 
-// A tab button of the header: blue and outlined while selected.
-PlainButton {
+// A tab button of the header: blue and outlined while selected. A page tab to a screen
+// reader, with `selected` as its checked state: Qt 6.4 takes a control's role from its type
+// whatever Accessible.role says, hence a TabButton rather than the shared PlainButton.
+TabButton {
     id: tab
     property bool selected: false
+    property string iconName
+    property color color: selected ? Theme.blue : Theme.primaryText
+    // Hover help and the screen reader's description.
+    property string help
 
-    color: selected ? Theme.blue : Theme.primaryText
-    iconColor: color
-    iconSize: 14
-    fontSize: 14
-    fontWeight: Font.Medium
+    // The window decides which tab is selected; a click only asks.
+    checkable: false
+    checked: selected
+    focusPolicy: Qt.StrongFocus
+    hoverEnabled: true
+    spacing: 8
     leftPadding: 16
     rightPadding: 16
     topPadding: 8
     bottomPadding: 8
-    checkable: false
-    checked: selected
-    Accessible.role: Accessible.PageTab
-    Accessible.checkable: true
-    Accessible.checked: selected
+    Accessible.name: text
+    Accessible.description: help
+    // Qt Quick Controls ignore the accessibility press action on their own.
+    Accessible.onPressAction: if (tab.enabled) tab.clicked()
+    Keys.onReturnPressed: if (tab.enabled) tab.clicked()
+    Keys.onEnterPressed: if (tab.enabled) tab.clicked()
+
+    ToolTip.visible: help !== "" && (hovered || visualFocus)
+    ToolTip.text: help
+    ToolTip.delay: 500
+
+    contentItem: RowLayout {
+        spacing: tab.spacing
+        Icon {
+            name: tab.iconName
+            size: 14
+            color: tab.color
+        }
+        Label {
+            text: tab.text
+            color: tab.color
+            font.pixelSize: 14
+            font.weight: Font.Medium
+            elide: Text.ElideRight
+            Layout.fillWidth: true
+        }
+    }
 
     background: Rectangle {
+        implicitWidth: 0
         radius: 8
         color: tab.selected ? Qt.rgba(Theme.blue.r, Theme.blue.g, Theme.blue.b, 0.15)
                             : Qt.rgba(Theme.cardBackground.r, Theme.cardBackground.g,

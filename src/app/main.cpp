@@ -1,4 +1,5 @@
 #include "Icons.h"
+#include "MaskedFieldAccessible.h"
 #include "StartupProbe.h"
 #include "WindowGeometry.h"
 
@@ -27,6 +28,7 @@ int main(int argc, char *argv[]) {
     QGuiApplication::setDesktopFileName(QStringLiteral("quorvel"));
     QGuiApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("quorvel")));
     QQuickStyle::setStyle(QStringLiteral("Basic"));
+    quorvel::installMaskedFieldAccessibility();
 
     QQmlApplicationEngine engine;
     engine.addImportPath(QStringLiteral("qrc:/qt/qml"));

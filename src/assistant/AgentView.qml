@@ -159,6 +159,10 @@ Item {
                         Layout.fillWidth: true
                         PDFFilesContentView {
                             page: page
+                            // The rows of cards (about 206 px each) that fit below the page's
+                            // title, search and summary rows (about 300 px) with the paging row
+                            // and the features' title still in view (about 120 px).
+                            rows: Math.max(1, Math.floor((root.height - 420) / 206))
                             Layout.fillWidth: true
                         }
                     }

@@ -19,12 +19,15 @@ Item {
     ColumnLayout {
         id: column
         spacing: 4
-        width: Math.min(root.width * 0.75, bubbleText.implicitWidth + 24)
+        // The label's implicit width already holds its padding on both sides; rounded up,
+        // since the layout rounds widths and a shade too narrow wraps the last letter.
+        width: Math.min(root.width * 0.75, Math.ceil(bubbleText.implicitWidth))
         anchors.right: root.isUser ? parent.right : undefined
         anchors.left: root.isUser ? undefined : parent.left
 
         Label {
             id: bubbleText
+            objectName: "bubbleText"
             text: root.text
             wrapMode: Text.Wrap
             padding: 12

@@ -53,7 +53,7 @@ ColumnLayout {
             onClicked: root.startChat()
             background: Rectangle {
                 radius: 8
-                color: Theme.blue
+                color: Theme.accentFill
                 opacity: parent.pressed ? 0.8 : 1
                 border.width: parent.visualFocus ? 2 : 0
                 border.color: Theme.primaryText

@@ -59,6 +59,8 @@ void PDFFileList::refilter() {
 }
 
 int PDFFileList::itemsPerPage() const {
+    if (m_pageColumns > 0)
+        return m_pageColumns * m_pageRows;
     return std::max(1, int(std::floor(m_windowWidth / kCardSlot)));
 }
 
@@ -124,6 +126,24 @@ void PDFFileList::setWindowWidth(double width) {
     if (width == m_windowWidth || !(width >= 0))
         return;
     m_windowWidth = width;
+    clampPage();
+    repaginate();
+}
+
+void PDFFileList::setPageColumns(int columns) {
+    columns = std::max(0, columns);
+    if (columns == m_pageColumns)
+        return;
+    m_pageColumns = columns;
+    clampPage();
+    repaginate();
+}
+
+void PDFFileList::setPageRows(int rows) {
+    rows = std::max(1, rows);
+    if (rows == m_pageRows)
+        return;
+    m_pageRows = rows;
     clampPage();
     repaginate();
 }

@@ -21,6 +21,10 @@ class PDFFileList : public QAbstractListModel {
     Q_PROPERTY(
         QString searchText READ searchText WRITE setSearchText NOTIFY searchTextChanged FINAL)
     Q_PROPERTY(double windowWidth READ windowWidth WRITE setWindowWidth NOTIFY layoutChanged FINAL)
+    // The grid the page is shown in: once its columns are known, a page holds columns × rows
+    // files (the window's width only guesses until then).
+    Q_PROPERTY(int pageColumns READ pageColumns WRITE setPageColumns NOTIFY layoutChanged FINAL)
+    Q_PROPERTY(int pageRows READ pageRows WRITE setPageRows NOTIFY layoutChanged FINAL)
     Q_PROPERTY(int currentPage READ currentPage WRITE setCurrentPage NOTIFY layoutChanged FINAL)
     Q_PROPERTY(int itemsPerPage READ itemsPerPage NOTIFY layoutChanged FINAL)
     Q_PROPERTY(int totalPages READ totalPages NOTIFY layoutChanged FINAL)
@@ -53,6 +57,10 @@ public:
     void setSearchText(const QString &text);
     double windowWidth() const { return m_windowWidth; }
     void setWindowWidth(double width);
+    int pageColumns() const { return m_pageColumns; }
+    void setPageColumns(int columns);
+    int pageRows() const { return m_pageRows; }
+    void setPageRows(int rows);
     int currentPage() const { return m_currentPage; }
     void setCurrentPage(int page);
     int itemsPerPage() const;
@@ -99,6 +107,8 @@ private:
     QSet<QString> m_selectedIds;
     QString m_searchText;
     double m_windowWidth = 1000;
+    int m_pageColumns = 0;
+    int m_pageRows = 1;
     int m_currentPage = 1;
     bool m_correctionQueued = false;
 };

@@ -14,7 +14,24 @@ ColumnLayout {
     readonly property bool isSearching: files && files.searchText !== ""
     readonly property bool isSignedIn: page && page.authManager ? page.authManager.isLoggedIn : false
 
+    // How many rows of cards a page shows; the page sets it from its height.
+    property int rows: 1
+
     spacing: 0
+
+    // A page of the list is what the grid shows: its columns times the rows.
+    Binding {
+        target: root.files
+        property: "pageColumns"
+        value: grid.columns
+        when: root.files !== null && grid.width > 0
+    }
+    Binding {
+        target: root.files
+        property: "pageRows"
+        value: root.rows
+        when: root.files !== null
+    }
 
     // Search row.
     Rectangle {

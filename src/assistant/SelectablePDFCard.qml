@@ -5,8 +5,10 @@ import QtQuick.Shapes
 import Quorvel.Ui
 
 // One converted PDF: a page-shaped thumbnail in the file's colours with its type icon, the
-// name, the status and a preview button. Pressing the card selects it.
-PlainButton {
+// name, the status and a preview button. Pressing the card selects it. A check box to a
+// screen reader, checked while selected: Qt 6.4 takes a control's role from its type
+// whatever Accessible.role says, hence a CheckBox without its indicator.
+CheckBox {
     id: card
 
     property string fileName
@@ -22,11 +24,19 @@ PlainButton {
     readonly property color statusColor: completed ? Theme.green : Theme.orange
 
     padding: 12
+    spacing: 8
     text: fileName
-    Accessible.role: Accessible.CheckBox
-    Accessible.checkable: true
-    Accessible.checked: isSelected
+    // A click toggles `checked` and asks for the selection, which binds it back.
+    checked: isSelected
+    indicator: null
+    focusPolicy: Qt.StrongFocus
+    hoverEnabled: true
     Accessible.name: fileName
+    // Qt Quick Controls ignore the accessibility actions on their own.
+    Accessible.onPressAction: if (card.enabled) card.select()
+    Accessible.onToggleAction: if (card.enabled) card.select()
+    Keys.onReturnPressed: if (card.enabled) card.select()
+    Keys.onEnterPressed: if (card.enabled) card.select()
     onClicked: card.select()
 
     contentItem: ColumnLayout {

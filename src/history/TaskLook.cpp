@@ -84,10 +84,10 @@ QString typeIcon(const QString &typ) {
     return Operations::typeIcon(typ);
 }
 
-QString pagesText(qint64 pageNumber, bool inSheet) {
+QString pagesText(qint64 pageNumber) {
     if (pageNumber > 0)
         return QString::number(pageNumber);
-    return inSheet ? tr("未知") : tr("unknown");
+    return tr("unknown");
 }
 
 QString action(qint64 status) {

@@ -32,8 +32,8 @@ Glyph cardGlyph(qint64 status, bool retrying);
 Glyph sheetGlyph(qint64 status, bool retrying);
 // Exact, case-sensitive; anything unknown (upper-case codes too) is "doc.fill".
 QString typeIcon(const QString &typ);
-// The page count, or the word for "not known" (the card's and the sheet's differ).
-QString pagesText(qint64 pageNumber, bool inSheet = false);
+// The page count, or "unknown" (the card and the sheet say the same).
+QString pagesText(qint64 pageNumber);
 // "download" for a completed job, "retry" for a failed one, "" otherwise.
 QString action(qint64 status);
 

@@ -1,15 +1,15 @@
 import QtQuick
 import Quorvel.Ui
 
-// A rounded track with a gradient fill from the leading edge. `ratio` is not capped: the
-// caller decides whether an overdrawn value may run past the track.
+// A rounded track with a gradient fill from the leading edge. The fill stops at the track's
+// end when `ratio` is past 1 (an overdrawn balance); `ratio` itself stays as given.
 Item {
     id: root
     property real ratio: 0
     property color fromColor: "blue"
     property color toColor: "green"
     property color trackColor: Qt.rgba(0.56, 0.56, 0.58, 0.2)
-    readonly property real fillWidth: Math.max(0, width * ratio)
+    readonly property real fillWidth: width * Math.max(0, Math.min(1, ratio))
 
     implicitHeight: 8
     Accessible.role: Accessible.ProgressBar

@@ -87,6 +87,38 @@ private Q_SLOTS:
         QTEST(list->currentPage(), "totalPages");
     }
 
+    // Once the grid reports its columns and rows, a page is exactly what it shows.
+    void pagingByGrid_data() {
+        QTest::addColumn<int>("files");
+        QTest::addColumn<int>("columns");
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<int>("perPage");
+        QTest::addColumn<int>("totalPages");
+
+        QTest::newRow("800x600: 4 columns, 1 row") << 8 << 4 << 1 << 4 << 2;
+        QTest::newRow("1440x900: 7 columns, 2 rows hold 8") << 8 << 7 << 2 << 14 << 1;
+        QTest::newRow("one column") << 3 << 1 << 1 << 1 << 3;
+        QTest::newRow("rows below 1 count as 1") << 5 << 3 << 0 << 3 << 2;
+        QTest::newRow("columns unknown: the width guesses") << 8 << 0 << 2 << 5 << 2;
+    }
+    void pagingByGrid() {
+        QFETCH(int, files);
+        AssistantPage assistant;
+        PDFFileList *list = assistant.files();
+        assistant.viewModel()->publishTasks(completed(files));
+        list->setCurrentPage(2);
+        QFETCH(int, rows);
+        list->setPageRows(rows);
+        QFETCH(int, columns);
+        list->setPageColumns(columns);
+        QTEST(list->itemsPerPage(), "perPage");
+        QTEST(list->totalPages(), "totalPages");
+        QCOMPARE(list->rowCount(),
+                 std::min(list->itemsPerPage(),
+                          files - (list->currentPage() - 1) * list->itemsPerPage()));
+        QVERIFY(list->currentPage() <= list->totalPages());
+    }
+
     // Qt's own checks of the model contract (row counts, data, signals around every change)
     // over every list model the window binds, while the lists change as the window changes them.
     void everyModelKeepsTheContract() {

@@ -22,7 +22,7 @@ class TaskPresenter : public QObject {
     Q_PROPERTY(QVariant task READ taskValue WRITE setTask NOTIFY changed FINAL)
     Q_PROPERTY(quorvel::PDFViewModel *viewModel READ viewModel WRITE setViewModel NOTIFY
                    viewModelChanged FINAL)
-    // The sheet's wording ("Retrying...", "未知") instead of the card's.
+    // The sheet's wording ("Retrying...") instead of the card's.
     Q_PROPERTY(bool inSheet MEMBER m_inSheet NOTIFY changed FINAL)
     // The pause after a retry request before the button comes back.
     Q_PROPERTY(int retryWaitMs MEMBER retryWaitMs NOTIFY changed FINAL)
@@ -96,7 +96,7 @@ public:
     QString subtitle() const;
     QString subtitleColor() const;
     QString typeIcon() const { return TaskLook::typeIcon(m_task.typ); }
-    QString pagesText() const { return TaskLook::pagesText(m_task.pageNumber, m_inSheet); }
+    QString pagesText() const { return TaskLook::pagesText(m_task.pageNumber); }
     bool showsResult() const;
     QString action() const { return TaskLook::action(m_task.status); }
     bool canPreview() const;

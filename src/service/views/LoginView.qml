@@ -17,7 +17,8 @@ Popup {
     focus: true
     anchors.centerIn: Overlay.overlay
     padding: 24
-    closePolicy: Popup.CloseOnEscape | Popup.CloseOnPressOutside
+    // A stray click beside the sheet keeps it and what was typed; Escape still closes it.
+    closePolicy: Popup.CloseOnEscape
 
     background: Rectangle {
         radius: 14
@@ -78,6 +79,9 @@ Popup {
                     inputMethodHints: Qt.ImhNoAutoUppercase | Qt.ImhNoPredictiveText | Qt.ImhSensitiveData
                     Layout.fillWidth: true
                     Accessible.name: qsTr("Password")
+                    // Qt 6.4 hides Accessible.name while the text is masked; the window's
+                    // accessibility factory answers with this name instead.
+                    property string maskedAccessibleName: qsTr("Password")
                     onAccepted: loginForm.submit()
                 }
                 PlainButton {
@@ -89,16 +93,27 @@ Popup {
                 }
             }
 
-            Label {
-                objectName: "loginError"
-                visible: loginForm.hasError
-                text: loginForm.errorMessage
-                color: Theme.red
-                font.pixelSize: Theme.captionSize
-                wrapMode: Text.Wrap
+            // The error line keeps its room while there is none, so the sheet stays put when
+            // a message appears.
+            Item {
+                implicitHeight: Math.max(errorLine.implicitHeight, errorMetrics.height)
                 Layout.fillWidth: true
-                Accessible.role: Accessible.AlertMessage
-                Accessible.name: text
+                FontMetrics {
+                    id: errorMetrics
+                    font.pixelSize: Theme.captionSize
+                }
+                Label {
+                    id: errorLine
+                    objectName: "loginError"
+                    width: parent.width
+                    visible: loginForm.hasError
+                    text: loginForm.errorMessage
+                    color: Theme.red
+                    font.pixelSize: Theme.captionSize
+                    wrapMode: Text.Wrap
+                    Accessible.role: Accessible.AlertMessage
+                    Accessible.name: text
+                }
             }
 
             ProminentButton {

@@ -124,8 +124,8 @@ Item {
         function test_typeIconAndPages_data() {
             return [
                 { tag: "pdf2img", typ: "pdf2img", pages: 4, icon: "photo.fill", card: "4", sheet: "4" },
-                { tag: "upper case falls back", typ: "PDF2IMG", pages: 0, icon: "doc.fill", card: "unknown", sheet: "未知" },
-                { tag: "retried code", typ: "PDF2DOC", pages: -1, icon: "doc.fill", card: "unknown", sheet: "未知" },
+                { tag: "upper case falls back", typ: "PDF2IMG", pages: 0, icon: "doc.fill", card: "unknown", sheet: "unknown" },
+                { tag: "retried code", typ: "PDF2DOC", pages: -1, icon: "doc.fill", card: "unknown", sheet: "unknown" },
             ]
         }
         function test_typeIconAndPages(data) {

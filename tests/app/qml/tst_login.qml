@@ -74,6 +74,34 @@ Item {
             verify(child(sheet, "loginButton").enabled)
         }
 
+        // Neither a failed attempt's message nor a click beside the sheet moves it or loses
+        // what was typed.
+        function test_sheetStaysPut_data() {
+            return [
+                { tag: "error line appears", fail: true, clickOutside: false },
+                { tag: "click beside the sheet", fail: false, clickOutside: true }
+            ]
+        }
+        function test_sheetStaysPut(data) {
+            const sheet = openSheet()
+            service.answer("POST", "/api/v1/tollan/auth/login", 401, '{"code":1,"msg":"no"}')
+            typeInto(child(sheet, "emailField"), "ann@example.com")
+            typeInto(child(sheet, "passwordField"), "pw")
+            const y = sheet.y, height = sheet.height
+            if (data.fail) {
+                child(sheet, "loginButton").clicked()
+                tryCompare(child(sheet, "loginError"), "visible", true)
+            }
+            if (data.clickOutside) {
+                mouseClick(root, 5, 5) // delivered at once: a close would show now
+            }
+            verify(sheet.opened)
+            compare(sheet.y, y)
+            compare(sheet.height, height)
+            compare(child(sheet, "emailField").text, "ann@example.com")
+            compare(child(sheet, "passwordField").text, "pw")
+        }
+
         function test_successClosesTheSheet() {
             const sheet = openSheet()
             service.answer("POST", "/api/v1/tollan/auth/login", 200, '{"code":0,"msg":"ok","data":{"token":"tok_abcdef0123456789"}}')

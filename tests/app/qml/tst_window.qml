@@ -65,6 +65,31 @@ Item {
             compare(item(win, "logoutButton").visible, false)
         }
 
+        // The account's e-mail is shown whole from the smallest window on.
+        function test_headerShowsTheWholeEmail_data() {
+            return [
+                { tag: "19 characters at 800 px", width: 800, email: "ann.lee@example.com" },
+                { tag: "19 characters at 1100 px", width: 1100, email: "ann.lee@example.com" },
+                { tag: "24 characters at 1100 px", width: 1100, email: "ann.lee.wong@example.com" }
+            ]
+        }
+        function test_headerShowsTheWholeEmail(data) {
+            service.reset()
+            service.signIn()
+            service.answer("GET", "/api/v1/tollan/auth/me", 200,
+                           JSON.stringify({ code: 0, msg: "ok", data: {
+                               email: data.email, is_lifetimedeal_member: false,
+                               lifetime_member_description: "", page_balcance_description: "",
+                               lft_daily_usage: 0, lft_daily_total: 0 } }))
+            service.answer("GET", "/api/v1/tollan/convertapi/page_balance", 200, '{"code":0,"msg":"ok","data":{"total_pages":9,"consumed_pages":1}}')
+            const win = openWindow()
+            win.width = data.width
+            const email = findChild(win.header, "accountEmail")
+            tryCompare(email, "text", data.email)
+            tryVerify(() => email.visible && email.width > 0)
+            verify(!email.truncated, "e-mail elided in " + email.width + " px")
+        }
+
         // The history refused with 401 offers a new sign-in: the window makes the sheet then,
         // though nothing opened it before.
         function test_historyOffersTheLoginSheet() {
