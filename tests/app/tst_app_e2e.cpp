@@ -6,6 +6,7 @@
 #include "ServiceProcess.h"
 #include "TestSupport.h"
 #include "conversion/PDFViewModel.h"
+#include "service/AuthManager.h"
 #include "service/Log.h"
 
 #include <QDesktopServices>
@@ -13,6 +14,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QQuickItem>
+#include <QQuickWindow>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -92,6 +95,10 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(app.byAccessibleName(QStringLiteral("Logout")), 30000);
         QTRY_VERIFY_WITH_TIMEOUT(!app.byAccessibleName(QStringLiteral("Email")), 5000);
         QTRY_VERIFY_WITH_TIMEOUT(app.byAccessibleName(QStringLiteral("Page balance")), 10000);
+        auto *account = qobject_cast<AuthManager *>(app.property("authManager"));
+        QVERIFY(account);
+        QTRY_VERIFY(account->pageBalance().has_value());
+        const qint64 consumedBefore = account->pageBalance()->consumed_pages;
 
         // Convert a Markdown file.
         QMetaObject::invokeMethod(
@@ -99,8 +106,19 @@ private Q_SLOTS:
             Q_ARG(QList<QUrl>, {QUrl::fromLocalFile(path(QStringLiteral("notes.md")))}));
         QTRY_VERIFY(app.byAccessibleName(QStringLiteral("notes.md")));
         QVERIFY(app.press(QStringLiteral("MD to PDF")));
+        // The feedback of the press is scrolled into view at the default window size.
+        auto *view =
+            app.window()->contentItem()->findChild<QQuickItem *>(QStringLiteral("conversionPage"));
+        QVERIFY(view);
         QString row;
         QTRY_VERIFY_WITH_TIMEOUT(anyNameStartsWith(app, QStringLiteral("notes.md, "), &row), 60000);
+        {
+            QQuickItem *uploaded = app.byAccessibleName(row);
+            QVERIFY(uploaded);
+            QTRY_VERIFY(uploaded->mapToItem(view, QPointF(0, 0)).y() >= 0 &&
+                        uploaded->mapToItem(view, QPointF(0, uploaded->height())).y() <=
+                            view->height());
+        }
         QVERIFY2(QRegularExpression(QStringLiteral(R"(^notes\.md, \d+ pages, Success$)"))
                      .match(row)
                      .hasMatch(),
@@ -115,6 +133,8 @@ private Q_SLOTS:
             return qint64(-1);
         };
         QTRY_COMPARE_WITH_TIMEOUT(status(), qint64(1), 180000);
+        // The charge shows in the balance without leaving the page.
+        QTRY_VERIFY_WITH_TIMEOUT(account->pageBalance()->consumed_pages > consumedBefore, 10000);
 
         // The history page lists the job as completed; Download saves its result and shows it.
         QVERIFY(app.press(QStringLiteral("History")));
@@ -128,6 +148,11 @@ private Q_SLOTS:
         QFile pdf(downloads.filePath(saved.first()));
         QVERIFY(pdf.open(QIODevice::ReadOnly));
         QVERIFY(pdf.read(5) == "%PDF-");
+        // A second download keeps the first file.
+        QVERIFY(app.press(QStringLiteral("Download")));
+        QTRY_COMPARE_WITH_TIMEOUT(
+            downloads.entryList({QStringLiteral("*.pdf")}, QDir::Files),
+            (QStringList{QStringLiteral("notes (2).pdf"), QStringLiteral("notes.pdf")}), 60000);
         QVERIFY(app.press(QStringLiteral("Convert")));
 
         // A file the operation does not take: the warm reminder, then "Reselect file".
