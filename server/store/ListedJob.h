@@ -10,7 +10,7 @@ namespace quorvel::server {
 // The columns jobJson() reads, in the order writeListedJob() takes them.
 inline constexpr const char *kListedJobColumns =
     "SELECT seq, created_at, file_name, id, page_number, result_file_typ, source_file_md5, "
-    "upload_id, source_file_typ, state, typ, user_id, fail_reason FROM jobs ";
+    "upload_id, source_file_typ, state, typ, user_id, fail_reason, note FROM jobs ";
 
 // A JSON string as QJsonDocument writes it: quote, backslash and control
 // characters escaped, everything else as UTF-8.
@@ -30,6 +30,10 @@ template <typename Row> void writeListedJob(const Row &q, std::string &o) {
     appendJsonString(o, q.text(2));
     o += ",\"id\":";
     appendJsonString(o, q.text(3));
+    if (const std::string_view note = q.text(13); !note.empty()) {
+        o += ",\"note\":";
+        appendJsonString(o, note);
+    }
     o += ",\"page_number\":";
     o += std::to_string(q.integer(4));
     o += ",\"result_file_typ\":";

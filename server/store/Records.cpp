@@ -158,6 +158,8 @@ QJsonObject jobJson(const JobRecord &job) {
     };
     if (!job.failReason.isEmpty())
         o.insert(QStringLiteral("fail_reason"), job.failReason);
+    if (!job.note.isEmpty())
+        o.insert(QStringLiteral("note"), job.note);
     return o;
 }
 

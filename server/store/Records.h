@@ -69,6 +69,7 @@ struct JobRecord {
     QString resultFile;
     QString failure;
     QString failReason; // for the client, sent as "fail_reason" when there is one
+    QString note;       // what a completed job tells the person, sent as "note" when there is one
     QString createdAt;
 };
 

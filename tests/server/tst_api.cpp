@@ -610,27 +610,36 @@ private slots:
         QCOMPARE(counters.builds, builds);
     }
 
-    // A failed job carries "fail_reason" only when there is one, alike in its status and in
-    // the history.
-    void failReasonOnTheWire_data() {
-        QTest::addColumn<QString>("reason");
-        QTest::newRow("none") << QString();
-        QTest::newRow("given") << u"the PDF is damaged \"p. 3\""_s;
+    // What a job tells the person is there only when there is something to tell, alike in its
+    // status and in the history: why a failed job failed, what a completed one left undone.
+    void jobRemarksOnTheWire_data() {
+        QTest::addColumn<QString>("state");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("failed, no reason") << u"failed"_s << u"fail_reason"_s << QString();
+        QTest::newRow("failed, a reason")
+            << u"failed"_s << u"fail_reason"_s << u"the PDF is damaged \"p. 3\""_s;
+        QTest::newRow("completed, no note") << u"completed"_s << u"note"_s << QString();
+        QTest::newRow("completed, a note")
+            << u"completed"_s << u"note"_s << u"no text found on page(s) 2\u20133\n\\"_s;
     }
-    void failReasonOnTheWire() {
-        QFETCH(QString, reason);
+    void jobRemarksOnTheWire() {
+        QFETCH(QString, state);
+        QFETCH(QString, key);
+        QFETCH(QString, text);
         static int row = 0;
-        const QString email = u"reason%1@example.org"_s.arg(++row);
+        const QString email = u"remark%1@example.org"_s.arg(++row);
         const QString token = m_svc->addUserAndLogin(email);
         const QString id = addFinishedJobs(*m_svc, email, 1).first();
         QCOMPARE(convertsOf(historyOf(*m_svc, token, {}, false)).size(), 1); // cached from here
-        m_svc->store->query(u"UPDATE jobs SET state='failed', fail_reason=? WHERE id=?"_s,
-                            {reason.isNull() ? u""_s : reason, id});
+        // The column named by the row's key; only the note changes a completed job.
+        m_svc->store->query(u"UPDATE jobs SET state=?, %1=? WHERE id=?"_s.arg(key),
+                            {state, text.isNull() ? u""_s : text, id});
         JobState::changed(m_svc->store->userByEmail(email)->id, id);
         const QJsonObject status = dataOf(m_svc->get(u"/api/v1/tollan/convert/"_s + id, token));
-        QCOMPARE(status.value(u"status"_s).toInt(), 2);
-        QCOMPARE(status.contains(u"fail_reason"_s), !reason.isEmpty());
-        QCOMPARE(status.value(u"fail_reason"_s).toString(), reason);
+        QCOMPARE(status.value(u"status"_s).toInt(), state == u"failed"_s ? 2 : 1);
+        QCOMPARE(status.contains(key), !text.isEmpty());
+        QCOMPARE(status.value(key).toString(), text);
         QCOMPARE(convertsOf(historyOf(*m_svc, token, {}, false)).first().toObject(), status);
     }
 
