@@ -53,7 +53,12 @@ template <typename Row> void writeListedJob(const Row &q, std::string &o) {
     const std::string_view state = q.text(9);
     o += state == "completed" ? '1' : state == "failed" ? '2' : '0';
     o += ",\"typ\":";
-    appendJsonString(o, q.text(10));
+    thread_local std::string typ;
+    typ = q.text(10);
+    for (char &c : typ) // codes are ASCII
+        if (c >= 'A' && c <= 'Z')
+            c = char(c - 'A' + 'a');
+    appendJsonString(o, typ);
     o += ",\"user_id\":\"";
     o += std::to_string(q.integer(11));
     o += "\"}";

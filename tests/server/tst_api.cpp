@@ -335,10 +335,10 @@ private slots:
                 .value(u"consumed_pages"_s)
                 .toInteger();
         int status = 0;
-        const QJsonObject job = m_svc->convert(m_alice, up, u"pdf2img"_s, &status);
+        const QJsonObject job = m_svc->convert(m_alice, up, u"PDF2IMG"_s, &status);
         QCOMPARE(status, 200);
         QCOMPARE(job.value(u"status"_s).toInt(-1), 0);
-        QCOMPARE(job.value(u"typ"_s).toString(), u"PDF2IMG"_s);
+        QCOMPARE(job.value(u"typ"_s).toString(), u"pdf2img"_s); // listed in lower case
         QCOMPARE(job.value(u"result_file_typ"_s).toString(), u"zip"_s);
         QCOMPARE(job.value(u"file_name"_s).toString(), u"life.pdf"_s);
         QCOMPARE(job.value(u"source_file_md5"_s).toString(),
@@ -362,6 +362,7 @@ private slots:
                                    .toArray();
         QVERIFY(!all.isEmpty());
         QCOMPARE(all.first().toObject().value(u"id"_s).toString(), id); // newest first
+        QCOMPARE(all.first().toObject().value(u"typ"_s).toString(), u"pdf2img"_s);
         const qint64 consumedAfter =
             dataOf(m_svc->get(u"/api/v1/tollan/convertapi/page_balance"_s, m_alice))
                 .value(u"consumed_pages"_s)
