@@ -351,6 +351,28 @@ private slots:
         QVERIFY(!xml.contains("r:link=")); // inside the document, not linked
     }
 
+    // A page with a picture and no text (a cover's logo) keeps its picture; a page-sized
+    // picture is a scan, which its text stands for.
+    void pictureOfTextlessPageKept() {
+        const QString picture = m_dir.filePath(u"big-picture.pdf"_s);
+        writeFile(picture, imagePdf());
+        QCOMPARE(runTool(u"pdftoppm"_s, {u"-r"_s, u"10"_s, u"-png"_s, u"-singlefile"_s, picture,
+                                         m_dir.filePath(u"logo"_s)}),
+                 0);
+        const QString cover = m_dir.filePath(u"cover.pdf"_s);
+        QCOMPARE(runTool(u"img2pdf"_s, {u"--pagesize"_s, u"A4"_s, u"--imgsize"_s, u"6cmx6cm"_s,
+                                        m_dir.filePath(u"logo.png"_s), u"-o"_s, cover}),
+                 0);
+        const QString text = m_dir.filePath(u"after-cover.pdf"_s);
+        writeFile(text, makePdf({{{72, 700, 12, "F1", u"The first page after the cover."_s}}}));
+        const QString both = m_dir.filePath(u"with-cover.pdf"_s);
+        QCOMPARE(runTool(u"qpdf"_s, {u"--empty"_s, u"--pages"_s, cover, text, u"--"_s, both}), 0);
+        const QString docx = convert(u"with-cover.pdf"_s, readFile(both), u"PDF2DOC"_s);
+        QVERIFY(!docx.isEmpty());
+        QCOMPARE(zipNames(docx).filter(u"word/media/"_s).size(), 1);
+        QVERIFY(zipText(docx, u"word/document.xml"_s).contains(u"after the cover"_s));
+    }
+
     // A page OCR reads nothing on is named in the completed job's note.
     void unreadPagesNoted() {
         const QString text = m_dir.filePath(u"one-text-page.pdf"_s);
