@@ -361,7 +361,11 @@ bool hasWords(const QString &path) {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
         return false;
-    for (const QChar c : QString::fromUtf8(f.readAll()))
+    // The pictures it places are no text.
+    static const QRegularExpression picture(QStringLiteral(R"(!\[[^\]]*\]\(<[^>]*>\))"));
+    QString text = QString::fromUtf8(f.readAll());
+    text.remove(picture);
+    for (const QChar c : std::as_const(text))
         if (c.isLetterOrNumber())
             return true;
     return false;

@@ -323,7 +323,7 @@ void JobRunner::finish(Worker &w, const Store::Claim &claim, EngineOutcome &out,
             out.reason = QStringLiteral("the result could not be stored");
         } else {
             const Store::Completion c = whileUnavailable(
-                [&] { return m_store.chargeAndComplete(claim, resultFile, out.pages); });
+                [&] { return m_store.chargeAndComplete(claim, resultFile, out.pages, out.note); });
             if (c.outcome == Store::Completion::Outcome::Completed) {
                 JobState::changed(job.userId, job.id);
                 logLine(QStringLiteral("job %1 completed: %2 pages in %3 s%4")

@@ -502,6 +502,16 @@ std::optional<QString> pdfToMarkdown(const QString &path, QString *error,
             }
             if (pageLines.empty() && report)
                 report->unread << i + 1;
+            // A picture smaller than half the page is one the page places (a cover's logo);
+            // a larger one is the scan itself, which its text stands for.
+            if (const auto it = images.find(i + 1); it != images.end()) {
+                const double pageArea = p->page_rect().width() * p->page_rect().height();
+                std::vector<PlacedImage> placed;
+                for (const PlacedImage &img : it->second)
+                    if ((img.right - img.x) * (img.bottom - img.top) < pageArea / 2)
+                        placed.push_back(img);
+                placeImages(pageLines, placed, i);
+            }
         } else if (const auto it = images.find(i + 1); it != images.end()) {
             placeImages(pageLines, it->second, i); // a scan's own picture is not kept
         }

@@ -93,6 +93,9 @@ const std::vector<std::vector<const char *>> kMigrations = {
     {
         "ALTER TABLE jobs ADD COLUMN fail_reason TEXT NOT NULL DEFAULT ''",
     },
+    {
+        "ALTER TABLE jobs ADD COLUMN note TEXT NOT NULL DEFAULT ''",
+    },
 };
 
 } // namespace

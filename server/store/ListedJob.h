@@ -10,7 +10,7 @@ namespace quorvel::server {
 // The columns jobJson() reads, in the order writeListedJob() takes them.
 inline constexpr const char *kListedJobColumns =
     "SELECT seq, created_at, file_name, id, page_number, result_file_typ, source_file_md5, "
-    "upload_id, source_file_typ, state, typ, user_id, fail_reason FROM jobs ";
+    "upload_id, source_file_typ, state, typ, user_id, fail_reason, note FROM jobs ";
 
 // A JSON string as QJsonDocument writes it: quote, backslash and control
 // characters escaped, everything else as UTF-8.
@@ -30,6 +30,10 @@ template <typename Row> void writeListedJob(const Row &q, std::string &o) {
     appendJsonString(o, q.text(2));
     o += ",\"id\":";
     appendJsonString(o, q.text(3));
+    if (const std::string_view note = q.text(13); !note.empty()) {
+        o += ",\"note\":";
+        appendJsonString(o, note);
+    }
     o += ",\"page_number\":";
     o += std::to_string(q.integer(4));
     o += ",\"result_file_typ\":";
@@ -49,7 +53,12 @@ template <typename Row> void writeListedJob(const Row &q, std::string &o) {
     const std::string_view state = q.text(9);
     o += state == "completed" ? '1' : state == "failed" ? '2' : '0';
     o += ",\"typ\":";
-    appendJsonString(o, q.text(10));
+    thread_local std::string typ;
+    typ = q.text(10);
+    for (char &c : typ) // codes are ASCII
+        if (c >= 'A' && c <= 'Z')
+            c = char(c - 'A' + 'a');
+    appendJsonString(o, typ);
     o += ",\"user_id\":\"";
     o += std::to_string(q.integer(11));
     o += "\"}";

@@ -378,6 +378,17 @@ const std::vector<const char *> kMigrations = {
                OR OLD.fail_reason IS DISTINCT FROM NEW.fail_reason
                OR OLD.file_name IS DISTINCT FROM NEW.file_name)
          EXECUTE FUNCTION jobs_stamp_version();)",
+    // What a completed job tells the person; a change of it is a change of the listed job.
+    R"(ALTER TABLE jobs ADD COLUMN note TEXT NOT NULL DEFAULT '';
+       DROP TRIGGER jobs_changed ON jobs;
+       CREATE TRIGGER jobs_changed BEFORE UPDATE ON jobs FOR EACH ROW
+         WHEN ((OLD.state IS DISTINCT FROM NEW.state
+                AND NOT (OLD.state IN ('queued', 'running') AND NEW.state IN ('queued', 'running')))
+               OR OLD.page_number IS DISTINCT FROM NEW.page_number
+               OR OLD.fail_reason IS DISTINCT FROM NEW.fail_reason
+               OR OLD.note IS DISTINCT FROM NEW.note
+               OR OLD.file_name IS DISTINCT FROM NEW.file_name)
+         EXECUTE FUNCTION jobs_stamp_version();)",
 };
 
 const std::string kUserColumns =
@@ -403,8 +414,8 @@ UploadRecord uploadFrom(const PgResult &r, int i) {
 
 const std::string kJobColumns =
     "SELECT id, user_id, upload_id, typ, file_name, page_number, source_file_typ, "
-    "result_file_typ, source_file_md5, state, result_file, failure, created_at, seq, fail_reason "
-    "FROM jobs ";
+    "result_file_typ, source_file_md5, state, result_file, failure, created_at, seq, fail_reason, "
+    "note FROM jobs ";
 JobRecord jobFrom(const PgResult &r, int i) {
     JobRecord j;
     j.id = r.str(i, 0);
@@ -422,6 +433,7 @@ JobRecord jobFrom(const PgResult &r, int i) {
     j.createdAt = r.str(i, 12);
     j.seq = r.integer(i, 13);
     j.failReason = r.str(i, 14);
+    j.note = r.str(i, 15);
     return j;
 }
 
@@ -822,16 +834,17 @@ bool PgStore::renewLease(const Claim &claim, std::chrono::seconds lease) {
 }
 
 Store::Completion PgStore::chargeAndComplete(const Claim &claim, const QString &resultFile,
-                                             qint64 pages) {
+                                             qint64 pages, const QString &note) {
     Completion out;
     Lease c = connection();
     PgTx tx(*c);
     // Fenced by the attempt: a job taken back from this service is not its to finish.
     const PgResult done =
         c->exec("UPDATE jobs SET state='completed', result_file=$3, page_number=$4, finished_at=$5,"
-                " lease_holder=NULL, lease_until=NULL "
+                " note=$6, lease_holder=NULL, lease_until=NULL "
                 "WHERE id=$1 AND state='running' AND attempts=$2 RETURNING user_id, reserved_pages",
-                {claim.job.id, claim.attempt, resultFile, pages, nowText()});
+                {claim.job.id, claim.attempt, resultFile, pages, nowText(),
+                 note.isNull() ? QStringLiteral("") : note});
     if (done.rows() == 0)
         return out;
     const qint64 userId = done.integer(0, 0);

@@ -145,7 +145,7 @@ QJsonObject jobJson(const JobRecord &job) {
     QJsonObject o{
         {QStringLiteral("id"), job.id},
         {QStringLiteral("user_id"), QString::number(job.userId)},
-        {QStringLiteral("typ"), job.typ},
+        {QStringLiteral("typ"), job.typ.toLower()},
         {QStringLiteral("file_name"), job.fileName},
         {QStringLiteral("page_number"), job.pageNumber},
         {QStringLiteral("source_file_path"),
@@ -158,6 +158,8 @@ QJsonObject jobJson(const JobRecord &job) {
     };
     if (!job.failReason.isEmpty())
         o.insert(QStringLiteral("fail_reason"), job.failReason);
+    if (!job.note.isEmpty())
+        o.insert(QStringLiteral("note"), job.note);
     return o;
 }
 

@@ -69,6 +69,7 @@ struct JobRecord {
     QString resultFile;
     QString failure;
     QString failReason; // for the client, sent as "fail_reason" when there is one
+    QString note;       // what a completed job tells the person, sent as "note" when there is one
     QString createdAt;
 };
 
@@ -88,6 +89,9 @@ QString uploadKey(const UploadRecord &upload);
 // The upload id inside a key, or an empty string when the text is not one of ours.
 QString uploadIdFromKey(const QString &key);
 
+// The job as clients read it. Its type code is kept as the catalogue spells it (upper case,
+// what the engines and result names go by) and listed in lower case, the form clients look
+// their type icons up by.
 QJsonObject jobJson(const JobRecord &job);
 QJsonObject uploadJson(const UploadRecord &upload);
 

@@ -38,8 +38,8 @@ UploadRecord uploadFrom(const Rows &q) {
 
 const QString kJobColumns = QStringLiteral(
     "SELECT id, user_id, upload_id, typ, file_name, page_number, source_file_typ, "
-    "result_file_typ, source_file_md5, state, result_file, failure, created_at, seq, fail_reason "
-    "FROM jobs ");
+    "result_file_typ, source_file_md5, state, result_file, failure, created_at, seq, fail_reason, "
+    "note FROM jobs ");
 
 JobRecord jobFrom(const Rows &q) {
     JobRecord j;
@@ -58,6 +58,7 @@ JobRecord jobFrom(const Rows &q) {
     j.createdAt = q.value(12).toString();
     j.seq = q.value(13).toLongLong();
     j.failReason = q.value(14).toString();
+    j.note = q.value(15).toString();
     return j;
 }
 
@@ -244,7 +245,8 @@ SqliteStore::Admission SqliteStore::queueJob(const UserRecord &user, const JobRe
 }
 
 SqliteStore::Completion SqliteStore::chargeAndComplete(const Claim &claim,
-                                                       const QString &resultFile, qint64 pages) {
+                                                       const QString &resultFile, qint64 pages,
+                                                       const QString &note) {
     const JobRecord &job = claim.job;
     Completion c;
     // One write transaction at a time: two jobs of one account finishing
@@ -284,8 +286,8 @@ SqliteStore::Completion SqliteStore::chargeAndComplete(const Claim &claim,
         return c;
     }
     m_db.exec(QStringLiteral("UPDATE jobs SET state='completed', result_file=?, page_number=?, "
-                             "finished_at=? WHERE id=?"),
-              {resultFile, pages, nowText(), job.id});
+                             "note=?, finished_at=? WHERE id=?"),
+              {resultFile, pages, note.isNull() ? QStringLiteral("") : note, nowText(), job.id});
     m_db.exec(QStringLiteral("INSERT OR IGNORE INTO page_ledger(user_id, job_id, pages, lifetime, "
                              "day, created_at) VALUES(?,?,?,?,?,?)"),
               {job.userId, job.id, pages, lifetime ? 1 : 0, todayText(), nowText()});

@@ -49,8 +49,8 @@ public:
 
     std::optional<Claim> claimJob(const QString &holder, std::chrono::seconds lease) override;
     bool renewLease(const Claim &claim, std::chrono::seconds lease) override;
-    Completion chargeAndComplete(const Claim &claim, const QString &resultFile,
-                                 qint64 pages) override;
+    Completion chargeAndComplete(const Claim &claim, const QString &resultFile, qint64 pages,
+                                 const QString &note) override;
     bool failJob(const Claim &claim, const QString &failure, const QString &failReason) override;
     void releaseJob(const Claim &claim) override;
     std::vector<Recovered> recoverJobs(bool everyRunning, int maxAttempts) override;

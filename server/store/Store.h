@@ -146,9 +146,9 @@ public:
     };
     // Charges a finished job's pages and marks it completed, unless the
     // account cannot pay for them beside its other accepted jobs; then returns
-    // why and changes nothing.
+    // why and changes nothing. `note` (may be empty) is what the client shows beside it.
     virtual Completion chargeAndComplete(const Claim &claim, const QString &resultFile,
-                                         qint64 pages) = 0;
+                                         qint64 pages, const QString &note = {}) = 0;
     // Marks the job failed: `failure` for the log and the operator, `failReason`
     // (may be empty) for the client. False when the lease was lost.
     virtual bool failJob(const Claim &claim, const QString &failure,

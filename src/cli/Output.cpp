@@ -87,21 +87,29 @@ QString alignedColumns(const QList<QStringList> &rows) {
 }
 
 QString jobTable(const QList<ConversionTask> &tasks) {
-    // Why a job failed is a last column, there only when some listed job has a reason.
+    // Why a job failed and what a completed one tells are last columns, there only when some
+    // listed job has one.
     const bool reasons = std::any_of(tasks.begin(), tasks.end(), [](const ConversionTask &t) {
         return t.status == 2 && !t.failReason.isEmpty();
+    });
+    const bool notes = std::any_of(tasks.begin(), tasks.end(), [](const ConversionTask &t) {
+        return t.status == 1 && !t.note.isEmpty();
     });
     QList<QStringList> rows;
     rows.append({QStringLiteral("ID"), QStringLiteral("STATUS"), QStringLiteral("TYPE"),
                  QStringLiteral("PAGES"), QStringLiteral("CREATED"), QStringLiteral("FILE")});
     if (reasons)
         rows.first().append(QStringLiteral("REASON"));
+    if (notes)
+        rows.first().append(QStringLiteral("NOTE"));
     for (const ConversionTask &t : tasks) {
         rows.append({cellText(t.id), statusWord(t.status), cellText(t.typ),
                      t.pageNumber > 0 ? QString::number(t.pageNumber) : QStringLiteral("unknown"),
                      cellText(t.createAt), cellText(t.fileName)});
         if (reasons)
             rows.last().append(t.status == 2 ? cellText(t.failReason) : QString());
+        if (notes)
+            rows.last().append(t.status == 1 ? cellText(t.note) : QString());
     }
     return alignedColumns(rows);
 }

@@ -129,6 +129,7 @@ public:
     qint64 status = 0;
     QString createAt;
     QString failReason; // why a failed job failed, as the service says
+    QString note;       // what a completed job tells the person (e.g. nothing was charged)
 
     // Lenient: "id" must be a string; other keys may be absent or null, but not of
     // another kind.
@@ -177,6 +178,8 @@ inline constexpr TaskField kTaskFields[] = {
      &ConversionTask::pageNumber},
     {QLatin1StringView("fail_reason"), QLatin1StringView("failReason"), &ConversionTask::failReason,
      nullptr, false, true, true},
+    {QLatin1StringView("note"), QLatin1StringView("note"), &ConversionTask::note, nullptr, false,
+     true, true},
 };
 inline constexpr qsizetype kTaskFieldCount = std::size(kTaskFields);
 

@@ -15,6 +15,7 @@ const QHash<QString, QString> &table() {
         {QStringLiteral("arrow.clockwise.circle"), QStringLiteral("autorenew")},
         {QStringLiteral("arrow.clockwise.circle.fill"), QStringLiteral("autorenew")},
         {QStringLiteral("arrow.down.circle.fill"), QStringLiteral("download_for_offline")},
+        {QStringLiteral("arrow.down.right.and.arrow.up.left"), QStringLiteral("compress")},
         {QStringLiteral("arrow.down.to.line"), QStringLiteral("download")},
         {QStringLiteral("arrow.left.arrow.right"), QStringLiteral("swap_horiz")},
         {QStringLiteral("arrow.right.circle.fill"), QStringLiteral("arrow_circle_right")},

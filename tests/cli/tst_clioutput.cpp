@@ -90,6 +90,24 @@ private Q_SLOTS:
         QVERIFY(!job("n1", 2, "x.pdf").toJson().contains(u"fail_reason"_s));
     }
 
+    // What a completed job tells is a last column too, after the reasons when both are there.
+    void jobTableNotes() {
+        ConversionTask kept = job("k1", 1, "Lean.pdf");
+        kept.note = QStringLiteral("the original is returned\nand no pages are charged");
+        ConversionTask failed = job("f1", 2, "Big.pdf");
+        failed.failReason = QStringLiteral("timed out");
+        failed.note = QStringLiteral("not shown for a failed job");
+        const QStringList lines = jobTable({kept, failed}).split(u'\n');
+        QVERIFY2(lines[0].endsWith(u"FILE      REASON     NOTE"_s), qPrintable(lines[0]));
+        QVERIFY2(lines[1].endsWith(
+                     u"Lean.pdf             the original is returned?and no pages are charged"_s),
+                 qPrintable(lines[1]));
+        QVERIFY2(lines[2].endsWith(u"Big.pdf   timed out"_s), qPrintable(lines[2]));
+        QVERIFY(!jobTable({failed}).contains(u"NOTE"_s));
+        QCOMPARE(kept.toJson().value(u"note"_s).toString(), kept.note);
+        QVERIFY(!job("n1", 1, "x.pdf").toJson().contains(u"note"_s));
+    }
+
     // The panel's figures, and what each face of the CLI prints from them.
     void balance_data() {
         QTest::addColumn<bool>("hasInfo");

@@ -397,24 +397,31 @@ private Q_SLOTS:
         }
     }
 
-    // "fail_reason" came later than the other keys: a string is kept, anything else reads
-    // as no reason and never fails the job or the history, on every parsing path.
-    void failReasonIsAdditive_data() {
+    // "fail_reason" and "note" came later than the other keys: a string is kept, anything else
+    // reads as none and never fails the job or the history, on every parsing path.
+    void additiveKeys_data() {
+        QTest::addColumn<QByteArray>("key");
         QTest::addColumn<QByteArray>("value");
-        QTest::addColumn<QString>("reason");
-        QTest::newRow("text") << QByteArray("\"too large for the engine's memory\"")
-                              << u"too large for the engine's memory"_s;
-        QTest::newRow("escaped text")
-            << QByteArray("\"timed \\u0022out\\u0022\"") << u"timed \"out\""_s;
-        QTest::newRow("null") << QByteArray("null") << QString();
-        QTest::newRow("number") << QByteArray("7") << QString();
-        QTest::newRow("object") << QByteArray("{\"why\":\"x\"}") << QString();
+        QTest::addColumn<QString>("text");
+        for (const char *key : {"fail_reason", "note"}) {
+            const auto row = [key](const char *name) -> QTestData & {
+                return QTest::newRow(qPrintable(u"%1: %2"_s.arg(key, name))) << QByteArray(key);
+            };
+            row("text") << QByteArray("\"too large for the engine's memory\"")
+                        << u"too large for the engine's memory"_s;
+            row("escaped text") << QByteArray("\"timed \\u0022out\\u0022\"") << u"timed \"out\""_s;
+            row("null") << QByteArray("null") << QString();
+            row("number") << QByteArray("7") << QString();
+            row("object") << QByteArray("{\"why\":\"x\"}") << QString();
+        }
     }
-    void failReasonIsAdditive() {
+    void additiveKeys() {
+        QFETCH(QByteArray, key);
         QFETCH(QByteArray, value);
-        QFETCH(QString, reason);
-        const QByteArray job = "{\"id\":\"f1\",\"status\":2,\"fail_reason\":" + value + "}";
-        QCOMPARE(ConversionTask::decode(QJsonDocument::fromJson(job).object()).failReason, reason);
+        QFETCH(QString, text);
+        const auto member = key == "note" ? &ConversionTask::note : &ConversionTask::failReason;
+        const QByteArray job = "{\"id\":\"f1\",\"status\":2,\"" + key + "\":" + value + "}";
+        QCOMPARE(ConversionTask::decode(QJsonDocument::fromJson(job).object()).*member, text);
         for (const QByteArray &body :
              {"{\"code\":0,\"msg\":\"ok\",\"data\":{\"converts\":[" + job + "]}}",
               "[" + job + "]"}) {
@@ -422,7 +429,7 @@ private Q_SLOTS:
             const HistoryOutcome outcome = interpretHistoryAnswer(true, 200, body);
             QCOMPARE(outcome.tasks.size(), 1);
             QCOMPARE(outcome.tasks.first().status, 2);
-            QCOMPARE(outcome.tasks.first().failReason, reason);
+            QCOMPARE(outcome.tasks.first().*member, text);
         }
     }
 
@@ -670,11 +677,13 @@ private Q_SLOTS:
         job.status = 2;
         job.createAt = QStringLiteral("2025-01-31 08:15:00 +0000");
         job.failReason = QStringLiteral("engine stopped");
+        job.note = QStringLiteral("no text found on page(s) 2");
         const QByteArray object =
             R"({"id":"j-1","user_id":"u-2","typ":"pdf2img","file_name":"年度 report.pdf",)"
             R"("page_number":12,"source_file_path":"/src/a.pdf","source_file_typ":"pdf",)"
             R"("result_file_typ":"zip","source_file_md5":"d41d8cd98f00b204e9800998ecf8427e",)"
-            R"("status":2,"create_at":"2025-01-31 08:15:00 +0000","fail_reason":"engine stopped"})";
+            R"("status":2,"create_at":"2025-01-31 08:15:00 +0000","fail_reason":"engine stopped",)"
+            R"("note":"no text found on page(s) 2"})";
         const auto envelope = [](const QByteArray &data) {
             return R"({"code":0,"msg":"ok","data":)" + data + '}';
         };
@@ -710,7 +719,9 @@ private Q_SLOTS:
         QCOMPARE(job.toJson(), QJsonDocument::fromJson(object).object());
         ConversionTask plain = job;
         plain.failReason.clear();
+        plain.note.clear();
         QVERIFY(!plain.toJson().contains(QStringLiteral("fail_reason")));
+        QVERIFY(!plain.toJson().contains(QStringLiteral("note")));
         // Every role of the list model carries its field.
         ConversionTaskModel model;
         model.setTasks({job});
@@ -721,6 +732,7 @@ private Q_SLOTS:
             QCOMPARE(QJsonValue::fromVariant(value), encoded.value(f.key));
         }
         QVERIFY(roles.values().contains("failReason"));
+        QVERIFY(roles.values().contains("note"));
     }
 };
 

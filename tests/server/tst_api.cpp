@@ -335,10 +335,10 @@ private slots:
                 .value(u"consumed_pages"_s)
                 .toInteger();
         int status = 0;
-        const QJsonObject job = m_svc->convert(m_alice, up, u"pdf2img"_s, &status);
+        const QJsonObject job = m_svc->convert(m_alice, up, u"PDF2IMG"_s, &status);
         QCOMPARE(status, 200);
         QCOMPARE(job.value(u"status"_s).toInt(-1), 0);
-        QCOMPARE(job.value(u"typ"_s).toString(), u"PDF2IMG"_s);
+        QCOMPARE(job.value(u"typ"_s).toString(), u"pdf2img"_s); // listed in lower case
         QCOMPARE(job.value(u"result_file_typ"_s).toString(), u"zip"_s);
         QCOMPARE(job.value(u"file_name"_s).toString(), u"life.pdf"_s);
         QCOMPARE(job.value(u"source_file_md5"_s).toString(),
@@ -362,6 +362,7 @@ private slots:
                                    .toArray();
         QVERIFY(!all.isEmpty());
         QCOMPARE(all.first().toObject().value(u"id"_s).toString(), id); // newest first
+        QCOMPARE(all.first().toObject().value(u"typ"_s).toString(), u"pdf2img"_s);
         const qint64 consumedAfter =
             dataOf(m_svc->get(u"/api/v1/tollan/convertapi/page_balance"_s, m_alice))
                 .value(u"consumed_pages"_s)
@@ -610,27 +611,36 @@ private slots:
         QCOMPARE(counters.builds, builds);
     }
 
-    // A failed job carries "fail_reason" only when there is one, alike in its status and in
-    // the history.
-    void failReasonOnTheWire_data() {
-        QTest::addColumn<QString>("reason");
-        QTest::newRow("none") << QString();
-        QTest::newRow("given") << u"the PDF is damaged \"p. 3\""_s;
+    // What a job tells the person is there only when there is something to tell, alike in its
+    // status and in the history: why a failed job failed, what a completed one left undone.
+    void jobRemarksOnTheWire_data() {
+        QTest::addColumn<QString>("state");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("failed, no reason") << u"failed"_s << u"fail_reason"_s << QString();
+        QTest::newRow("failed, a reason")
+            << u"failed"_s << u"fail_reason"_s << u"the PDF is damaged \"p. 3\""_s;
+        QTest::newRow("completed, no note") << u"completed"_s << u"note"_s << QString();
+        QTest::newRow("completed, a note")
+            << u"completed"_s << u"note"_s << u"no text found on page(s) 2\u20133\n\\"_s;
     }
-    void failReasonOnTheWire() {
-        QFETCH(QString, reason);
+    void jobRemarksOnTheWire() {
+        QFETCH(QString, state);
+        QFETCH(QString, key);
+        QFETCH(QString, text);
         static int row = 0;
-        const QString email = u"reason%1@example.org"_s.arg(++row);
+        const QString email = u"remark%1@example.org"_s.arg(++row);
         const QString token = m_svc->addUserAndLogin(email);
         const QString id = addFinishedJobs(*m_svc, email, 1).first();
         QCOMPARE(convertsOf(historyOf(*m_svc, token, {}, false)).size(), 1); // cached from here
-        m_svc->store->query(u"UPDATE jobs SET state='failed', fail_reason=? WHERE id=?"_s,
-                            {reason.isNull() ? u""_s : reason, id});
+        // The column named by the row's key; only the note changes a completed job.
+        m_svc->store->query(u"UPDATE jobs SET state=?, %1=? WHERE id=?"_s.arg(key),
+                            {state, text.isNull() ? u""_s : text, id});
         JobState::changed(m_svc->store->userByEmail(email)->id, id);
         const QJsonObject status = dataOf(m_svc->get(u"/api/v1/tollan/convert/"_s + id, token));
-        QCOMPARE(status.value(u"status"_s).toInt(), 2);
-        QCOMPARE(status.contains(u"fail_reason"_s), !reason.isEmpty());
-        QCOMPARE(status.value(u"fail_reason"_s).toString(), reason);
+        QCOMPARE(status.value(u"status"_s).toInt(), state == u"failed"_s ? 2 : 1);
+        QCOMPARE(status.contains(key), !text.isEmpty());
+        QCOMPARE(status.value(key).toString(), text);
         QCOMPARE(convertsOf(historyOf(*m_svc, token, {}, false)).first().toObject(), status);
     }
 

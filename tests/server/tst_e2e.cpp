@@ -1,8 +1,10 @@
 // The whole client against the real service: quorvel-cli signs in, converts
 // with each of the eight tool operations and downloads the results, which must
 // be valid documents carrying the source's content; the page balance moves by
-// the pages converted.
+// the pages converted; the history lists each job with its operation's type icon.
 #include "ServerTestSupport.h"
+#include "history/TaskLook.h"
+#include "service/Operations.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -11,9 +13,12 @@
 #include <QJsonDocument>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
+
+#include <algorithm>
 
 using namespace quorvel::test;
 using namespace Qt::StringLiterals;
@@ -184,7 +189,20 @@ private slots:
 
         QByteArray history;
         QCOMPARE(cli({u"--json"_s, u"history"_s}, &history), 0);
-        QCOMPARE(QJsonDocument::fromJson(history).array().size(), 8);
+        const QJsonArray listed = QJsonDocument::fromJson(history).array();
+        QCOMPARE(listed.size(), 8);
+        // Each listed job shows its operation's own icon, not the fallback of an unknown code.
+        QSet<QString> codes;
+        for (const QJsonValue &job : listed) {
+            const QString typ = job.toObject().value(u"typ"_s).toString();
+            codes << typ;
+            const auto op = std::find_if(
+                quorvel::Operations::all().begin(), quorvel::Operations::all().end(),
+                [&typ](const auto &row) { return row.typeCode.toString().toLower() == typ; });
+            QVERIFY2(op != quorvel::Operations::all().end(), qPrintable(typ));
+            QCOMPARE(quorvel::TaskLook::typeIcon(typ), op->typeIcon.toString());
+        }
+        QCOMPARE(codes.size(), 8);
     }
 };
 

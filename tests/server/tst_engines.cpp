@@ -292,10 +292,14 @@ private slots:
         QVERIFY(!once.isEmpty());
         const QByteArray lean = readFile(once);
         const qint64 before = consumedPages();
-        const QString kept = convert(u"lean.pdf"_s, lean, u"COMPRESS"_s);
+        QString id;
+        const QString kept = convert(u"lean.pdf"_s, lean, u"COMPRESS"_s, &id);
         QVERIFY(!kept.isEmpty());
         QCOMPARE(readFile(kept), lean);
         QCOMPARE(consumedPages(), before);
+        // and says so
+        const QString note = m_svc->waitForJob(m_token, id).value(u"note"_s).toString();
+        QVERIFY2(note.contains(u"no pages are charged"_s), qPrintable(note));
     }
 
     // A scan reads as text: a text PDF rendered to an image and back, with no text layer.
@@ -345,6 +349,42 @@ private slots:
                         after = xml.indexOf("After the picture");
         QVERIFY2(before >= 0 && before < drawing && drawing < after, xml.constData());
         QVERIFY(!xml.contains("r:link=")); // inside the document, not linked
+    }
+
+    // A page with a picture and no text (a cover's logo) keeps its picture; a page-sized
+    // picture is a scan, which its text stands for.
+    void pictureOfTextlessPageKept() {
+        const QString picture = m_dir.filePath(u"big-picture.pdf"_s);
+        writeFile(picture, imagePdf());
+        QCOMPARE(runTool(u"pdftoppm"_s, {u"-r"_s, u"10"_s, u"-png"_s, u"-singlefile"_s, picture,
+                                         m_dir.filePath(u"logo"_s)}),
+                 0);
+        const QString cover = m_dir.filePath(u"cover.pdf"_s);
+        QCOMPARE(runTool(u"img2pdf"_s, {u"--pagesize"_s, u"A4"_s, u"--imgsize"_s, u"6cmx6cm"_s,
+                                        m_dir.filePath(u"logo.png"_s), u"-o"_s, cover}),
+                 0);
+        const QString text = m_dir.filePath(u"after-cover.pdf"_s);
+        writeFile(text, makePdf({{{72, 700, 12, "F1", u"The first page after the cover."_s}}}));
+        const QString both = m_dir.filePath(u"with-cover.pdf"_s);
+        QCOMPARE(runTool(u"qpdf"_s, {u"--empty"_s, u"--pages"_s, cover, text, u"--"_s, both}), 0);
+        const QString docx = convert(u"with-cover.pdf"_s, readFile(both), u"PDF2DOC"_s);
+        QVERIFY(!docx.isEmpty());
+        QCOMPARE(zipNames(docx).filter(u"word/media/"_s).size(), 1);
+        QVERIFY(zipText(docx, u"word/document.xml"_s).contains(u"after the cover"_s));
+    }
+
+    // A page OCR reads nothing on is named in the completed job's note.
+    void unreadPagesNoted() {
+        const QString text = m_dir.filePath(u"one-text-page.pdf"_s);
+        writeFile(text, makePdf({{{72, 700, 12, "F1", u"A page with words on it."_s}}}));
+        const QString picture = m_dir.filePath(u"one-picture-page.pdf"_s);
+        writeFile(picture, imagePdf());
+        const QString both = m_dir.filePath(u"text-then-picture.pdf"_s);
+        QCOMPARE(runTool(u"qpdf"_s, {u"--empty"_s, u"--pages"_s, text, picture, u"--"_s, both}), 0);
+        QString id;
+        QVERIFY(!convert(u"mixed.pdf"_s, readFile(both), u"PDF2MD"_s, &id).isEmpty());
+        const QString note = m_svc->waitForJob(m_token, id).value(u"note"_s).toString();
+        QVERIFY2(note.contains(u"no text found on page(s) 2"_s), qPrintable(note));
     }
 
     // A picture with no text in it is no document to read: the job fails and says why.

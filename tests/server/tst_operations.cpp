@@ -2,6 +2,7 @@
 // one the service knows, and a result is named after what the service produces.
 #include "Records.h"
 #include "conversion/OperationCatalogue.h"
+#include "history/TaskLook.h"
 #include "service/Operations.h"
 
 #include <QTest>
@@ -60,6 +61,24 @@ private slots:
         for (QStringView ext : op->extensions.tokenize(u' '))
             QVERIFY(OperationCatalogue::isExtensionAccepted(name, ext.toString()));
         QVERIFY(!OperationCatalogue::isExtensionAccepted(name, QStringLiteral("exe")));
+    }
+    // The service lists a job's code in lower case, and every code a tool produces finds an
+    // icon of its own there; only PDF to DOC's is the generic document.
+    void listedCodesFindTheirIcons_data() {
+        QTest::addColumn<QString>("code");
+        for (const Operations::Operation &op : Operations::all())
+            if (!op.group.isEmpty())
+                QTest::newRow(op.name.toLatin1().constData()) << op.typeCode.toString();
+    }
+    void listedCodesFindTheirIcons() {
+        QFETCH(QString, code);
+        server::JobRecord job;
+        job.typ = server::findOperation(code)->code;
+        const QString listed = server::jobJson(job).value(u"typ").toString();
+        QCOMPARE(listed, code.toLower());
+        const QString icon = TaskLook::typeIcon(listed);
+        QCOMPARE(icon == u"doc.fill", code == u"PDF2DOC");
+        QCOMPARE(TaskLook::typeIcon(code), QStringLiteral("doc.fill")); // as a retry sends it
     }
     void offeredRowsAreTheToolRows() {
         QStringList offered;

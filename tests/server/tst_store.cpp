@@ -240,6 +240,17 @@ private slots:
         QVERIFY(QByteArray::fromStdString(changed[0])
                     .contains(R"("fail_reason":"the PDF is damaged")"));
         QVERIFY(QByteArray::fromStdString(changed[0]).contains(R"("status":2)"));
+        // A completion's note is listed with it.
+        QVERIFY(queue(*b, acc).queued);
+        const auto second = b->claimJob(u"b"_s, kLease);
+        QCOMPARE(b->chargeAndComplete(*second, u"r"_s, 0, u"nothing charged"_s).outcome,
+                 Store::Completion::Outcome::Completed);
+        changed.clear();
+        a->listJobsChangedSince(acc.user.id, failed,
+                                [&](qint64, const std::string &json) { changed.push_back(json); });
+        QCOMPARE(changed.size(), 1u);
+        QVERIFY(QByteArray::fromStdString(changed[0]).contains(R"("note":"nothing charged")"));
+        QCOMPARE(a->job(acc.user.id, second->job.id)->note, u"nothing charged"_s);
     }
 
     // Readers of one service's cached history, many at once, never get an answer older than a

@@ -4,6 +4,7 @@
 #include "Icons.h"
 #include "conversion/OperationCatalogue.h"
 #include "history/TaskLook.h"
+#include "service/Operations.h"
 
 #include <QDirIterator>
 #include <QFont>
@@ -49,6 +50,8 @@ class TestIcons : public QObject {
         }
         for (const char *typ : {"pdf2doc", "pdf2img", "pdf2txt", "pdf2ppt", "pdf2excel", "img2pdf"})
             ids.insert(TaskLook::typeIcon(QString::fromLatin1(typ)));
+        for (const Operations::Operation &op : Operations::all())
+            ids.insert(TaskLook::typeIcon(op.typeCode.toString().toLower()));
         return ids;
     }
 

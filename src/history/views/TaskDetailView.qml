@@ -171,6 +171,7 @@ Popup {
                         icon: "exclamationmark.triangle.fill"
                         Layout.fillWidth: true
                     }
+                    DetailRow { objectName: "noteRow"; visible: presenter.note !== ""; title: qsTr("Note"); value: presenter.note; icon: "note.text"; Layout.fillWidth: true }
                     DetailRow { title: qsTr("Created At"); value: presenter.createAt; icon: "clock.fill"; Layout.fillWidth: true }
                     DetailRow { title: qsTr("File Path"); value: presenter.sourceFilePath; icon: "folder.fill"; Layout.fillWidth: true }
                     DetailRow { title: qsTr("MD5"); value: presenter.sourceFileMd5; icon: "doc.text.fill"; Layout.fillWidth: true }

@@ -36,6 +36,9 @@ class TaskPresenter : public QObject {
     Q_PROPERTY(QString resultFileTyp READ resultFileTyp NOTIFY changed FINAL)
     // Why a failed job failed, as the service put it; empty for any other job.
     Q_PROPERTY(QString failReason READ failReason NOTIFY changed FINAL)
+    // What the service says of a completed job (its original returned uncharged, pages that
+    // read as nothing); empty for any other job.
+    Q_PROPERTY(QString note READ note NOTIFY changed FINAL)
     Q_PROPERTY(QString sourceFilePath READ sourceFilePath NOTIFY changed FINAL)
     Q_PROPERTY(QString sourceFileMd5 READ sourceFileMd5 NOTIFY changed FINAL)
 
@@ -77,6 +80,7 @@ public:
     QString sourceFileTyp() const { return m_task.sourceFileTyp; }
     QString resultFileTyp() const { return m_task.resultFileTyp; }
     QString failReason() const { return m_task.status == 2 ? m_task.failReason : QString(); }
+    QString note() const { return m_task.status == 1 ? m_task.note : QString(); }
     QString sourceFilePath() const { return m_task.sourceFilePath; }
     QString sourceFileMd5() const { return m_task.sourceFileMd5; }
 

@@ -70,7 +70,7 @@ Item {
             ]
         }
         function test_cardsByStatus(data) {
-            const view = openPage([job("j", data.status, { fail_reason: "timed out" })])
+            const view = openPage([job("j", data.status, { fail_reason: "timed out", note: "nothing charged" })])
             const c = card(view, "j")
             compare(findChild(c, "statusBadge").status, data.badge)
             compare(findChild(c, "statusIcon").name, data.icon)
@@ -88,6 +88,10 @@ Item {
             const reason = findChild(view.sheet.contentItem, "failReasonRow")
             compare(reason.visible, data.status === 2)
             compare(reason.value, data.status === 2 ? "timed out" : "")
+            // and a note for a completed one only.
+            const note = findChild(view.sheet.contentItem, "noteRow")
+            compare(note.visible, data.status === 1)
+            compare(note.value, data.status === 1 ? "nothing charged" : "")
             view.sheet.close()
             tryCompare(view.viewModel, "showTaskDetail", false)
         }
