@@ -161,9 +161,14 @@ ApplicationWindow {
                     onClicked: authManager.logout()
                 }
             }
+            Spinner {
+                objectName: "tokenSpinner"
+                running: authManager.isReadingToken
+                color: appTheme.secondaryText
+            }
             PlainButton {
                 objectName: "loginButton"
-                visible: !authManager.isLoggedIn
+                visible: !authManager.isLoggedIn && !authManager.isReadingToken
                 theme: appTheme
                 text: qsTr("Login")
                 onClicked: window.openLoginSheet()

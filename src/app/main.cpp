@@ -2,6 +2,7 @@
 #include "Icons.h"
 #include "StartupProbe.h"
 #include "WindowGeometry.h"
+#include "service/TokenStore.h"
 
 #include <QDir>
 #include <QGuiApplication>
@@ -60,6 +61,10 @@ int main(int argc, char *argv[]) {
         std::fputs((parsed.problem + u'\n').toLocal8Bit().constData(), stderr);
         return 2;
     }
+
+    // The keyring can take seconds to answer: the window draws meanwhile, with a spinner where
+    // the sign-in shows.
+    quorvel::TokenStore::openInBackground();
 
     QQmlApplicationEngine engine;
     engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
