@@ -12,6 +12,7 @@
 #include <QMutex>
 #include <QSettings>
 #include <QThread>
+#include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <qt6keychain/keychain.h>
@@ -133,7 +134,9 @@ std::shared_future<JobOutcome> queueJob(Operation operation, const QString &toke
     {
         std::lock_guard lock(k.pendingMutex);
         auto done = std::make_shared<std::promise<void>>();
-        k.lastQueued = done->get_future().share();
+        // Only a change must reach the keyring before the process ends; a read may be dropped.
+        if (operation != Operation::Read)
+            k.lastQueued = done->get_future().share();
         QMetaObject::invokeMethod(
             k.context,
             [operation, token, promise, done] {
@@ -326,8 +329,12 @@ Opening open() {
 
 QFuture<Opening> openInBackground() {
     QMutexLocker lock(&state().mutex);
-    if (!state().background)
-        state().background = QtConcurrent::run([] { return open(); });
+    if (!state().background) {
+        // A pool of its own, never waited for: quitting the window must not wait for a keyring
+        // that does not answer (the global pool is drained when the application ends).
+        static auto *pool = new QThreadPool;
+        state().background = QtConcurrent::run(pool, [] { return open(); });
+    }
     return *state().background;
 }
 
