@@ -164,9 +164,14 @@ ApplicationWindow {
                     onClicked: authManager.logout()
                 }
             }
+            Spinner {
+                objectName: "tokenSpinner"
+                running: authManager.isReadingToken
+                color: Theme.secondaryText
+            }
             PlainButton {
                 objectName: "loginButton"
-                visible: !authManager.isLoggedIn
+                visible: !authManager.isLoggedIn && !authManager.isReadingToken
                 text: qsTr("Login")
                 onClicked: window.openLoginSheet()
             }

@@ -1,7 +1,9 @@
+#include "AppCommandLine.h"
 #include "Icons.h"
 #include "MaskedFieldAccessible.h"
 #include "StartupProbe.h"
 #include "WindowGeometry.h"
+#include "service/TokenStore.h"
 
 #include <QDir>
 #include <QGuiApplication>
@@ -11,14 +13,38 @@
 #include <QQuickWindow>
 #include <QtQml/qqmlextensionplugin.h>
 
+#include <cstdio>
+#include <optional>
+
 Q_IMPORT_QML_PLUGIN(Quorvel_UiPlugin)
 Q_IMPORT_QML_PLUGIN(Quorvel_Service_ViewsPlugin)
 Q_IMPORT_QML_PLUGIN(Quorvel_History_ViewsPlugin)
 Q_IMPORT_QML_PLUGIN(Quorvel_AssistantPlugin)
 Q_IMPORT_QML_PLUGIN(Quorvel_AppPlugin)
 
+namespace {
+
+// The exit status when the arguments ask for help or the version, which are printed here.
+std::optional<int> answerInformationRequest(const quorvel::AppArguments &arguments) {
+    using Action = quorvel::AppArguments::Action;
+    if (arguments.action != Action::Help && arguments.action != Action::Version)
+        return std::nullopt;
+    const QString text = arguments.action == Action::Help ? quorvel::appHelpText()
+                                                          : quorvel::appVersionText() + u'\n';
+    std::fputs(text.toLocal8Bit().constData(), stdout);
+    return 0;
+}
+
+} // namespace
+
 int main(int argc, char *argv[]) {
     quorvel::StartupProbe::markProcessStart();
+    // Answered before the application object exists, so --version needs no display.
+    QStringList rawArguments;
+    for (int i = 1; i < argc; ++i)
+        rawArguments.append(QString::fromLocal8Bit(argv[i]));
+    if (const auto answered = answerInformationRequest(quorvel::parseAppArguments(rawArguments)))
+        return *answered;
     quorvel::Icons::preferTrueTypeFont();
     QGuiApplication app(argc, argv);
     // The same names as quorvel-cli, so both find one token in one preferences file.
@@ -28,6 +54,18 @@ int main(int argc, char *argv[]) {
     QGuiApplication::setDesktopFileName(QStringLiteral("quorvel"));
     QGuiApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("quorvel")));
     QQuickStyle::setStyle(QStringLiteral("Basic"));
+    // Qt has taken its own options (-platform, -style, …) out of the list by now.
+    const auto parsed = quorvel::parseAppArguments(QCoreApplication::arguments().mid(1));
+    if (const auto answered = answerInformationRequest(parsed))
+        return *answered;
+    if (parsed.action == quorvel::AppArguments::Action::Error) {
+        std::fputs((parsed.problem + u'\n').toLocal8Bit().constData(), stderr);
+        return 2;
+    }
+
+    // The keyring can take seconds to answer: the window draws meanwhile, with a spinner where
+    // the sign-in shows.
+    quorvel::TokenStore::openInBackground();
     quorvel::installMaskedFieldAccessibility();
 
     QQmlApplicationEngine engine;
@@ -44,7 +82,7 @@ int main(int argc, char *argv[]) {
 
     // Files named on the command line (the launcher's %F) start out selected.
     QList<QUrl> files;
-    for (const QString &arg : QCoreApplication::arguments().mid(1))
+    for (const QString &arg : parsed.files)
         files.append(QUrl::fromUserInput(arg, QDir::currentPath(), QUrl::AssumeLocalFile));
     if (!files.isEmpty()) {
         if (QObject *page = window->property("conversionPage").value<QObject *>())

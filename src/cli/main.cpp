@@ -3,6 +3,7 @@
 #include "cli/Terminal.h"
 #include "service/Log.h"
 #include "service/ServiceOrigin.h"
+#include "service/TokenStore.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -53,6 +54,15 @@ int main(int argc, char *argv[]) {
             writeTo(stderr, origin.problem + u'\n');
             return 1;
         }
+    }
+
+    // Where the sign-in lives: the keyring, or the owner-only file where none answers (said
+    // once on standard error). A keyring that refuses is not replaced by the file.
+    const TokenStore::Opening tokenStore = TokenStore::open();
+    if (!tokenStore.problem.isEmpty()) {
+        writeTo(stderr, QStringLiteral("quorvel-cli: the keyring refused the sign-in token: ") +
+                            tokenStore.problem + u'\n');
+        return 1;
     }
 
     Commands commands(invocation, poll.milliseconds);

@@ -11,7 +11,9 @@
 #include <QNetworkAccessManager>
 #include <QNetworkInformation>
 #include <QPointer>
+#include <QtConcurrent/QtConcurrentRun>
 
+#include <QCoroFuture>
 #include <QCoroSignal>
 
 namespace quorvel {
@@ -21,13 +23,38 @@ AuthManager::AuthManager(QObject *parent)
 
 AuthManager::AuthManager(StartupFetch fetch, QObject *parent)
     : QObject(parent) {
+    if (!TokenStore::isOpen() && TokenStore::pendingOpening()) {
+        m_isReadingToken = true;
+        awaitTokenStore(fetch);
+        return;
+    }
+    adoptStoredToken(fetch);
+}
+
+void AuthManager::adoptStoredToken(StartupFetch fetch) {
     const auto token = TokenStore::read();
     if (!token)
         return;
     // The stored token is trusted until the service refuses it.
-    m_isLoggedIn = true;
+    setLoggedIn(true);
     if (fetch == StartupFetch::Account)
         restore(*token);
+}
+
+QCoro::Task<> AuthManager::awaitTokenStore(StartupFetch fetch) {
+    QPointer<AuthManager> self(this);
+    // Named, not a temporary of the co_await: GCC 12 may destroy such a temporary twice.
+    QFuture<TokenStore::Opening> pending = *TokenStore::pendingOpening();
+    co_await pending;
+    const TokenStore::Opening opening = pending.result();
+    if (!self)
+        co_return;
+    m_isReadingToken = false;
+    Q_EMIT isReadingTokenChanged();
+    // A locked or refusing keyring is the user's to resolve; nothing is read from elsewhere.
+    if (!opening.problem.isEmpty())
+        setError(QStringLiteral("The keyring refused the sign-in: ") + opening.problem);
+    adoptStoredToken(fetch);
 }
 
 AuthManager::~AuthManager() {
@@ -247,8 +274,20 @@ QCoro::Task<> AuthManager::login(QString email, QString password) {
     if (!self)
         co_return;
 
-    if (!TokenStore::write(token))
+    // The keyring may take seconds (or ask the user to unlock it): stored off this thread.
+    auto stored = std::make_shared<std::pair<bool, QString>>();
+    // Named, not a temporary of the co_await: GCC 12 may destroy such a temporary twice.
+    QFuture<void> storing = QtConcurrent::run(
+        [token, stored] { stored->first = TokenStore::write(token, &stored->second); });
+    co_await storing;
+    if (!self)
         co_return;
+    if (!stored->first) {
+        const ServiceError error(QStringLiteral("Keyring"), -1);
+        setError(QStringLiteral("The keyring refused the sign-in token: ") + stored->second);
+        reportLoginError(error);
+        throw error;
+    }
     setCurrentUser(User{QString(), email, QString()});
     setLoggedIn(true);
     Log::write(lcAuth(), QStringLiteral("【=================】"));

@@ -23,6 +23,8 @@ class AuthManager : public QObject {
     Q_PROPERTY(QVariant pageBalance READ pageBalanceValue NOTIFY pageBalanceChanged FINAL)
     Q_PROPERTY(QVariant userInfo READ userInfoValue NOTIFY userInfoChanged FINAL)
     Q_PROPERTY(bool isLoading READ isLoading NOTIFY isLoadingChanged FINAL)
+    // The keyring is still being read at start: the window shows a spinner, not "Login".
+    Q_PROPERTY(bool isReadingToken READ isReadingToken NOTIFY isReadingTokenChanged FINAL)
     Q_PROPERTY(QString error READ errorText NOTIFY errorChanged FINAL)
     Q_PROPERTY(bool hasError READ hasError NOTIFY errorChanged FINAL)
 
@@ -30,7 +32,8 @@ public:
     // Whether creation loads the account of a stored token in the background.
     enum class StartupFetch { Account, None };
 
-    // Restores a stored token at once and loads the account in the background.
+    // Restores a stored token and loads the account in the background. When the token store
+    // is still opening (the keyring can take seconds), the token is taken once it has.
     explicit AuthManager(QObject *parent = nullptr);
     // A front end that only signs in or out (the CLI) holds the token without the
     // start-up fetch, so no request races its own.
@@ -42,6 +45,7 @@ public:
     const std::optional<PageBalanceData> &pageBalance() const { return m_pageBalance; }
     const std::optional<UserInfoData> &userInfo() const { return m_userInfo; }
     bool isLoading() const { return m_isLoading; }
+    bool isReadingToken() const { return m_isReadingToken; }
     const std::optional<QString> &error() const { return m_error; }
 
     QVariant currentUserValue() const;
@@ -71,10 +75,13 @@ Q_SIGNALS:
     void pageBalanceChanged();
     void userInfoChanged();
     void isLoadingChanged();
+    void isReadingTokenChanged();
     void errorChanged();
     void restoreFinished();
 
 private:
+    void adoptStoredToken(StartupFetch fetch);
+    QCoro::Task<> awaitTokenStore(StartupFetch fetch);
     QCoro::Task<> restore(QString token);
     QCoro::Task<> waitForConnectivity(int limitMs);
     void setLoggedIn(bool value);
@@ -87,6 +94,7 @@ private:
     std::optional<PageBalanceData> m_pageBalance;
     std::optional<UserInfoData> m_userInfo;
     bool m_isLoading = false;
+    bool m_isReadingToken = false;
     std::optional<QString> m_error;
     bool m_restoreRunning = false;
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);

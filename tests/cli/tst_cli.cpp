@@ -108,6 +108,8 @@ class TestCli : public QObject {
         env.insert("XDG_CONFIG_HOME", configHome());
         env.insert("TMPDIR", tempDir());
         env.insert("QUORVEL_POLL_INTERVAL_MS", pollMs);
+        // The same file this process writes, whatever keyring the machine has.
+        env.insert("QUORVEL_TOKEN_STORE", "file");
         for (const QString &key : m_extraEnv.keys())
             env.insert(key, m_extraEnv.value(key));
         process.setProcessEnvironment(env);
