@@ -188,6 +188,11 @@ void ConversionPage::selectTool(const QString &operationName) {
 }
 
 void ConversionPage::upload() {
+    // A new run: the processed rows are those of the run.
+    if (!m_processed.isEmpty()) {
+        m_processed.clear();
+        Q_EMIT processedRowsChanged();
+    }
     if (m_viewModel)
         m_viewModel->processFiles(m_selectedOperation);
 }

@@ -49,43 +49,53 @@ Flickable {
         }
     }
 
-    // What a tool press changes (the progress, the warm reminder, the uploaded rows) usually
-    // lies below the fold: it is scrolled into view once laid out, and the keyboard and
-    // screen-reader focus follow it.
+    // What a tool press changes (the progress, the warm reminder, the uploaded and the
+    // processed rows) usually lies below the fold: the newest of it is scrolled into view once
+    // laid out, and the keyboard and screen-reader focus follow the progress and the reminder.
     function showFeedback(item, focusItem) {
         feedbackTimer.item = item
         feedbackTimer.focusItem = focusItem
+        feedbackTimer.attempts = 0
         feedbackTimer.restart()
+    }
+    function followFeedback() {
+        const progress = root.findObject(column, "uploadProgress")
+        if (root.page.showWarmReminder)
+            root.showFeedback(warmReminder, warmReminder.reselectButton)
+        else if (root.page.processedRows.length > 0)
+            root.showFeedback(root.findObject(column, "processedFiles"), null)
+        else if (root.page.uploadedRows.length > 0)
+            root.showFeedback(root.findObject(column, "uploadedFiles"),
+                              root.page.isProcessing ? progress : null)
+        else if (root.page.isProcessing)
+            root.showFeedback(progress, progress)
     }
     Timer {
         id: feedbackTimer
         property Item item
         property Item focusItem
+        property int attempts: 0
         interval: 60
         onTriggered: {
+            // A card made a moment ago may not be laid out yet.
+            if (item && (!item.visible || item.height <= 0) && ++attempts < 10) {
+                restart()
+                return
+            }
             if (item && item.visible)
                 root.ensureVisible(item)
-            if (focusItem && focusItem.visible)
+            if (focusItem && focusItem.visible && !focusItem.activeFocus)
                 focusItem.forceActiveFocus(Qt.OtherFocusReason)
         }
     }
     Connections {
         target: root.page
         function onProcessingStateChanged() {
-            if (root.page.showWarmReminder)
-                root.showFeedback(warmReminder, warmReminder.reselectButton)
-            else if (root.page.isProcessing)
-                root.showFeedback(root.findObject(column, "uploadProgress"),
-                                  root.findObject(column, "uploadProgress"))
+            if (root.page.showWarmReminder || root.page.isProcessing)
+                root.followFeedback()
         }
-        function onProcessedRowsChanged() {
-            if (root.page.processedRows.length > 0)
-                root.showFeedback(root.findObject(column, "processedFiles"), null)
-        }
-        function onUploadedRowsChanged() {
-            if (root.page.uploadedRows.length > 0 && !root.page.showWarmReminder)
-                root.showFeedback(root.findObject(column, "uploadedFiles"), null)
-        }
+        function onUploadedRowsChanged() { root.followFeedback() }
+        function onProcessedRowsChanged() { root.followFeedback() }
     }
     function findObject(item, name) {
         if (!item)

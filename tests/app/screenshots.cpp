@@ -4,7 +4,9 @@
 #include "ScriptedServer.h"
 #include "TestSupport.h"
 #include "service/TokenStore.h"
+#include "service/WireRecords.h"
 
+#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
@@ -101,6 +103,13 @@ struct Shooter {
         else
             ++failures;
     }
+};
+
+// Stands in for the desktop's file manager: "Show in folder" opens nothing here.
+class FolderOpener : public QObject {
+    Q_OBJECT
+public Q_SLOTS:
+    void open(const QUrl &) {}
 };
 
 // The account's history: `count` completed jobs with a converting one between.
@@ -274,6 +283,47 @@ int main(int argc, char *argv[]) {
         pick(a, {report, cjk});
     });
 
+    // A drop with a file no tool takes; a completed job of the run under "Processed Files".
+    const QString stray = s.file(QStringLiteral("holiday photos.xyz"));
+    s.shot(QStringLiteral("page0-drop-refused"), [&](AppHarness &a) {
+        waitSignedIn(a);
+        QMetaObject::invokeMethod(a.property("conversionPage"), "drop",
+                                  Q_ARG(QList<QUrl>, (QList<QUrl>{QUrl::fromLocalFile(report),
+                                                                  QUrl::fromLocalFile(stray)})));
+    });
+    s.shot(QStringLiteral("page0-processed"), [&](AppHarness &a) {
+        waitSignedIn(a);
+        pick(a, {report});
+        ConversionTask done;
+        done.id = QStringLiteral("p1");
+        done.typ = QStringLiteral("PDF2DOC");
+        done.fileName = QStringLiteral("Q3 report.pdf");
+        done.status = 1;
+        QMetaObject::invokeMethod(a.property("viewModel"), "runJobFinished",
+                                  Q_ARG(quorvel::ConversionTask, done));
+        QTest::qWait(400);
+    });
+    // A download from the history: the message saying where it went. No file manager is
+    // reachable and opening the folder is recorded, not done.
+    QTemporaryDir downloads;
+    env.setDownloadFolder(downloads.filePath(QStringLiteral("Downloads")));
+    FolderOpener opener;
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &opener, "open");
+    history(200, jobs);
+    server.script("GET", "/api/v2/docx?md5_id=j1", {ScriptedResponse::json(200, "%PDF-1.4")});
+    s.shot(QStringLiteral("history-saved"), [&](AppHarness &a) {
+        openHistory(a, "taskList");
+        QTest::qWait(300);
+        a.press(QStringLiteral("Download"));
+        waitUntil(
+            [&] {
+                QQuickItem *message = a.byObjectName(QStringLiteral("savedMessage"));
+                return message && message->isVisible();
+            },
+            5000);
+    });
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+
     // The assistant (Ctrl+3), in the desktop's light and dark appearance.
     const auto openAssistant = [](AppHarness &a) {
         QTest::keyClick(a.window(), Qt::Key_3, Qt::ControlModifier);
@@ -375,3 +425,5 @@ int main(int argc, char *argv[]) {
     qunsetenv("QUORVEL_COLOR_SCHEME");
     return s.failures == 0 ? 0 : 1;
 }
+
+#include "screenshots.moc"

@@ -15,7 +15,6 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QQuickItem>
-#include <QQuickWindow>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -107,8 +106,7 @@ private Q_SLOTS:
         QTRY_VERIFY(app.byAccessibleName(QStringLiteral("notes.md")));
         QVERIFY(app.press(QStringLiteral("MD to PDF")));
         // The feedback of the press is scrolled into view at the default window size.
-        auto *view =
-            app.window()->contentItem()->findChild<QQuickItem *>(QStringLiteral("conversionPage"));
+        QQuickItem *view = app.byObjectName(QStringLiteral("conversionPage"));
         QVERIFY(view);
         QString row;
         QTRY_VERIFY_WITH_TIMEOUT(anyNameStartsWith(app, QStringLiteral("notes.md, "), &row), 60000);

@@ -92,17 +92,22 @@ class TestRestart : public QObject {
             QElapsedTimer t;
             t.start();
             int status = 0;
+            QString reason;
             while (t.elapsed() < 120000) {
                 auto r = call("GET", "/api/v1/tollan/convert/" + id.toStdString(), token);
                 QVERIFY(r && r->status == 200);
                 status = dataOf(r).value(u"status"_s).toInt();
+                reason = dataOf(r).value(u"fail_reason"_s).toString();
                 if (status != 0)
                     break;
                 QThread::msleep(200);
             }
-            // Interrupted jobs are simply run again, so they complete.
+            // Interrupted jobs are simply run again, so they complete. The reason first: a
+            // test message is cut after about a thousand characters.
+            if (status != 1)
+                qWarning().noquote() << readFile(m_dir.filePath(u"server.log"_s)).right(6000);
             QVERIFY2(status == 1,
-                     readFile(m_dir.filePath(u"server.log"_s)).right(4000).constData());
+                     qPrintable(u"job %1 ended %2: %3"_s.arg(id).arg(status).arg(reason)));
         }
     }
 
