@@ -76,6 +76,19 @@ QVariant ConversionTaskModel::lookOf(const ConversionTask &t, int role) {
     }
 }
 
+QVariantMap ConversionTaskModel::roleValues(const QVariant &task) const {
+    const ConversionTask t = task.value<ConversionTask>();
+    QVariantMap out;
+    for (int i = 0; i < kTaskFieldCount; ++i) {
+        const TaskField &f = kTaskFields[i];
+        out.insert(QString::fromLatin1(f.name.data(), f.name.size()),
+                   f.number ? QVariant(t.*f.number) : QVariant(t.*f.text));
+    }
+    for (int role = TaskRole + 1; role <= LastRole; ++role)
+        out.insert(QString::fromLatin1(kLookRoleNames[role - TaskRole - 1]), lookOf(t, role));
+    return out;
+}
+
 QHash<int, QByteArray> ConversionTaskModel::roleNames() const {
     QHash<int, QByteArray> names{{TaskRole, "task"}};
     for (int i = 0; i < int(std::size(kLookRoleNames)); ++i)

@@ -106,6 +106,8 @@ public:
 
     // The value of one of the look roles for this job.
     static QVariant lookOf(const ConversionTask &task, int role);
+    // Every role of a job not in the list (the detail sheet's), by role name.
+    Q_INVOKABLE QVariantMap roleValues(const QVariant &task) const;
 
     // Unicode case folding used by search: full folding (ß ~ ss) on top of Qt's simple one.
     static QString fold(const QString &text);
