@@ -15,7 +15,7 @@
 namespace quorvel {
 
 PDFViewModel::PDFViewModel(QObject *parent)
-    : QObject(parent)
+    : HistorySource(parent)
     , m_tasks(new ConversionTaskModel(this))
     , m_filtered(new FilteredTaskModel(m_tasks, this))
     , m_autoRefresh(new AutoRefresh(this)) {}

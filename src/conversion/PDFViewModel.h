@@ -7,6 +7,7 @@
 #include "history/AutoRefresh.h"
 #include "history/ConversionTaskModel.h"
 #include "history/FilteredTaskModel.h"
+#include "history/HistorySource.h"
 #include "history/TaskFilter.h"
 #include "service/AuthManager.h"
 #include "service/JobStatus.h"
@@ -35,7 +36,7 @@ class ConversionRun;
 // conversion request, job polling, download, history fetch, refresh loop, retry); only
 // what exists for the window alone lives here: the eased progress animation, the upload
 // progress simulation and the file intake. Published fields change on the main thread only.
-class PDFViewModel : public QObject {
+class PDFViewModel : public HistorySource {
     Q_OBJECT
     Q_PROPERTY(QList<QUrl> selectedFiles READ selectedFiles NOTIFY selectedFilesChanged FINAL)
     Q_PROPERTY(QList<QUrl> processedFiles READ processedFiles NOTIFY processedFilesChanged FINAL)
@@ -80,15 +81,14 @@ public:
     double actualUploadProgress() const { return m_actualUploadProgress; }
     const QList<FileUploadData> &uploadedFiles() const { return m_uploadedFiles; }
     QVariantList uploadedFilesValue() const;
-    ConversionTaskModel *conversionTaskModel() const { return m_tasks; }
-    const QList<ConversionTask> &conversionTasks() const { return m_tasks->tasks(); }
-    FilteredTaskModel *filteredTaskModel() const { return m_filtered; }
+    ConversionTaskModel *conversionTaskModel() const override { return m_tasks; }
+    FilteredTaskModel *filteredTaskModel() const override { return m_filtered; }
     QList<ConversionTask> filteredTasks() const;
-    bool isLoadingHistory() const { return m_isLoadingHistory; }
-    QString searchText() const { return m_searchText; }
+    bool isLoadingHistory() const override { return m_isLoadingHistory; }
+    QString searchText() const override { return m_searchText; }
     void setSearchText(const QString &text);
-    TaskFilter selectedFilter() const { return m_selectedFilter; }
-    void setSelectedFilter(TaskFilter filter);
+    TaskFilter selectedFilter() const override { return m_selectedFilter; }
+    void setSelectedFilter(TaskFilter filter) override;
     const std::optional<ConversionTask> &selectedTask() const { return m_selectedTask; }
     QVariant selectedTaskValue() const;
     bool showTaskDetail() const { return m_showTaskDetail; }
@@ -98,7 +98,7 @@ public:
     QString lastRefreshTime() const { return m_lastRefreshTime; }
     AuthManager *authManager() const { return m_authManager; }
     void setAuthManager(AuthManager *manager);
-    bool isAutoRefreshRunning() const { return m_autoRefresh->isRunning(); }
+    bool isAutoRefreshRunning() const override { return m_autoRefresh->isRunning(); }
 
     // --- intervals and limits (defaults are the product's; tests shorten them) ---
     int animationTickMs = 25;
@@ -136,14 +136,14 @@ public:
     QCoro::Task<ConversionTask> convertToPDF(QString operationName, FileUploadData upload);
     // Saves the job's result into `directory` (the desktop's download folder when empty),
     // numbered rather than over an existing file, and returns the saved file's path.
-    QCoro::Task<QString> downloadFile(ConversionTask task, QString directory = {});
+    QCoro::Task<QString> downloadFile(ConversionTask task, QString directory = {}) override;
 
     // --- history ---
     QCoro::Task<> fetchConversionHistory();
-    QCoro::Task<> refreshHistory();
-    void startAutoRefresh();
-    void stopAutoRefresh();
-    QCoro::Task<> retryConversion(ConversionTask task);
+    QCoro::Task<> refreshHistory() override;
+    void startAutoRefresh() override;
+    void stopAutoRefresh() override;
+    QCoro::Task<> retryConversion(ConversionTask task) override;
     Q_INVOKABLE void selectTask(const QVariant &task);
 
     // Setters used by the operations (main thread).
@@ -164,9 +164,6 @@ Q_SIGNALS:
     void uploadProgressChanged();
     void actualUploadProgressChanged();
     void uploadedFilesChanged();
-    void isLoadingHistoryChanged();
-    void searchTextChanged();
-    void selectedFilterChanged();
     void selectedTaskChanged();
     void showTaskDetailChanged();
     void autoRefreshEnabledChanged();
@@ -177,15 +174,9 @@ Q_SIGNALS:
     void taskPollingFinished(const quorvel::ConversionTask &task);
     // The same, with the id the polling asked about (an answer may carry another id).
     void jobPollingFinished(const QString &jobId, const quorvel::ConversionTask &task);
-    // A history fetch published an empty list because the request failed or the sign-in
-    // was refused (code 401), for front ends that must tell it from an account without jobs.
-    void historyFetchFailed(const QString &description, qint64 code);
     // A job started from this window's conversion (not a retry from the history) ended;
     // `task` is the last status seen.
     void runJobFinished(const quorvel::ConversionTask &task);
-    // The service refused or never answered the retry of `taskId`, so the job was not
-    // submitted again; the card of that job says so.
-    void retryFailed(const QString &taskId, const QString &description);
 
 private:
     void startAnimation(double target);

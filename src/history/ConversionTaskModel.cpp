@@ -1,7 +1,10 @@
 #include "history/ConversionTaskModel.h"
 
+#include "history/TaskLook.h"
 #include "service/BackgroundWork.h"
+#include "service/JobStatus.h"
 
+#include <iterator>
 #include <vector>
 
 namespace quorvel {
@@ -18,6 +21,8 @@ QVariant ConversionTaskModel::data(const QModelIndex &index, int role) const {
         return t.fileName;
     if (role == TaskRole)
         return QVariant::fromValue(t);
+    if (role > TaskRole)
+        return lookOf(t, role);
     const int field = role - FirstFieldRole;
     if (field < 0 || field >= kTaskFieldCount)
         return {};
@@ -25,8 +30,69 @@ QVariant ConversionTaskModel::data(const QModelIndex &index, int role) const {
     return f.number ? QVariant(t.*f.number) : QVariant(t.*f.text);
 }
 
+namespace {
+constexpr const char *kLookRoleNames[] = {
+    "statusText", "statusColor",    "badgeCompleted",    "cardIcon",        "cardIconColor",
+    "sheetIcon",  "sheetIconColor", "statusIconBounces", "typeIcon",        "pagesText",
+    "action",     "showsResult",    "canPreview",        "shownFailReason", "shownNote"};
+static_assert(std::size(kLookRoleNames) ==
+              ConversionTaskModel::LastRole - ConversionTaskModel::TaskRole);
+} // namespace
+
+QVariant ConversionTaskModel::lookOf(const ConversionTask &t, int role) {
+    const bool completed = hasStatus(t.status, JobStatus::Completed);
+    switch (role) {
+    case StatusTextRole:
+        return TaskLook::statusText(t.status, false);
+    case StatusColorRole:
+        return TaskLook::statusColor(t.status, false);
+    case BadgeCompletedRole:
+    case ShowsResultRole:
+        return completed;
+    case CardIconRole:
+        return TaskLook::cardGlyph(t.status, false).icon;
+    case CardIconColorRole:
+        return TaskLook::cardGlyph(t.status, false).color;
+    case SheetIconRole:
+        return TaskLook::sheetGlyph(t.status, false).icon;
+    case SheetIconColorRole:
+        return TaskLook::sheetGlyph(t.status, false).color;
+    case StatusIconBouncesRole:
+        return !isFinished(t.status);
+    case TypeIconRole:
+        return TaskLook::typeIcon(t.typ);
+    case PagesTextRole:
+        return TaskLook::pagesText(t.pageNumber);
+    case ActionRole:
+        return TaskLook::action(t.status);
+    case CanPreviewRole:
+        return completed && t.resultFileTyp.compare(u"pdf", Qt::CaseInsensitive) == 0;
+    case ShownFailReasonRole:
+        return hasStatus(t.status, JobStatus::Failed) ? t.failReason : QString();
+    case ShownNoteRole:
+        return completed ? t.note : QString();
+    default:
+        return {};
+    }
+}
+
+QVariantMap ConversionTaskModel::roleValues(const QVariant &task) const {
+    const ConversionTask t = task.value<ConversionTask>();
+    QVariantMap out;
+    for (int i = 0; i < kTaskFieldCount; ++i) {
+        const TaskField &f = kTaskFields[i];
+        out.insert(QString::fromLatin1(f.name.data(), f.name.size()),
+                   f.number ? QVariant(t.*f.number) : QVariant(t.*f.text));
+    }
+    for (int role = TaskRole + 1; role <= LastRole; ++role)
+        out.insert(QString::fromLatin1(kLookRoleNames[role - TaskRole - 1]), lookOf(t, role));
+    return out;
+}
+
 QHash<int, QByteArray> ConversionTaskModel::roleNames() const {
     QHash<int, QByteArray> names{{TaskRole, "task"}};
+    for (int i = 0; i < int(std::size(kLookRoleNames)); ++i)
+        names.insert(TaskRole + 1 + i, kLookRoleNames[i]);
     for (int i = 0; i < kTaskFieldCount; ++i)
         names.insert(FirstFieldRole + i,
                      QByteArray(kTaskFields[i].name.data(), kTaskFields[i].name.size()));

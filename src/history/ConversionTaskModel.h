@@ -51,6 +51,25 @@ public:
         // One role per field of the job, in the order of kTaskFields, named after it.
         FirstFieldRole = Qt::UserRole + 1,
         TaskRole = FirstFieldRole + int(kTaskFieldCount), // the whole record as a QVariant
+        // How the job looks on its card and in the sheet, from the job alone (a retry the
+        // view runs changes some of these; the view combines that state itself). Each is a
+        // switch on the status or one field: no look-up, at most one short string built.
+        StatusTextRole,     // "Completed", "Failed", "Converting"
+        StatusColorRole,    // colour name of that text
+        BadgeCompletedRole, // the badge shows a completed job
+        CardIconRole,       // the card's status icon and its colour name
+        CardIconColorRole,
+        SheetIconRole, // the sheet's status icon and its colour name
+        SheetIconColorRole,
+        StatusIconBouncesRole, // work in progress: its icon bounces
+        TypeIconRole,
+        PagesTextRole,       // the page count, or "unknown"
+        ActionRole,          // "download", "retry" or ""
+        ShowsResultRole,     // a completed job: its result type shows
+        CanPreviewRole,      // a completed job with a PDF result
+        ShownFailReasonRole, // why a failed job failed; empty for any other job
+        ShownNoteRole,       // what the service says of a completed job; empty otherwise
+        LastRole = ShownNoteRole,
     };
     Q_ENUM(Role)
 
@@ -84,6 +103,11 @@ public:
     qsizetype indexOfId(const QString &id) const;
     // Tells every observer the list may have changed, even if nothing compares different.
     void notifyChanged();
+
+    // The value of one of the look roles for this job.
+    static QVariant lookOf(const ConversionTask &task, int role);
+    // Every role of a job not in the list (the detail sheet's), by role name.
+    Q_INVOKABLE QVariantMap roleValues(const QVariant &task) const;
 
     // Unicode case folding used by search: full folding (ß ~ ss) on top of Qt's simple one.
     static QString fold(const QString &text);

@@ -271,6 +271,76 @@ private Q_SLOTS:
         QCOMPARE(shownIds(*vm.filteredTaskModel()), converting);
     }
 
+    // What a card and the sheet show of a job, served as roles by both list models.
+    void lookRoles_data() {
+        QTest::addColumn<qint64>("status");
+        QTest::addColumn<QString>("resultType");
+        QTest::addColumn<qint64>("pages");
+        QTest::addColumn<QVariantMap>("expected");
+        const auto look = [](QString text, QString color, QString cardIcon, QString sheetIcon,
+                             QString action, bool done, bool preview, QString pages, QString reason,
+                             QString note) {
+            return QVariantMap{{"statusText", text},
+                               {"statusColor", color},
+                               {"cardIcon", cardIcon},
+                               {"cardIconColor", color},
+                               {"sheetIcon", sheetIcon},
+                               {"sheetIconColor", color},
+                               {"action", action},
+                               {"badgeCompleted", done},
+                               {"showsResult", done},
+                               {"canPreview", preview},
+                               {"statusIconBounces", text == u"Converting"},
+                               {"pagesText", pages},
+                               {"shownFailReason", reason},
+                               {"shownNote", note},
+                               {"typeIcon", "doc.fill"}};
+        };
+        QTest::newRow("completed, pdf result")
+            << qint64(1) << "PDF" << qint64(3)
+            << look("Completed", "green", "doc.fill.badge.checkmark", "checkmark.circle.fill",
+                    "download", true, true, "3", "", "kept");
+        QTest::newRow("completed, docx result")
+            << qint64(1) << "docx" << qint64(0)
+            << look("Completed", "green", "doc.fill.badge.checkmark", "checkmark.circle.fill",
+                    "download", true, false, "unknown", "", "kept");
+        QTest::newRow("failed") << qint64(2) << "pdf" << qint64(1)
+                                << look("Failed", "red", "xmark.circle", "xmark.circle.fill",
+                                        "retry", false, false, "1", "bad file", "");
+        QTest::newRow("converting")
+            << qint64(0) << "pdf" << qint64(-1)
+            << look("Converting", "blue", "arrow.triangle.2.circlepath",
+                    "arrow.triangle.2.circlepath", "", false, false, "unknown", "", "");
+        QTest::newRow("unknown status")
+            << qint64(7) << "pdf" << qint64(2)
+            << look("Converting", "blue", "arrow.triangle.2.circlepath",
+                    "arrow.triangle.2.circlepath", "", false, false, "2", "", "");
+    }
+    void lookRoles() {
+        QFETCH(qint64, status);
+        QFETCH(QString, resultType);
+        QFETCH(qint64, pages);
+        QFETCH(QVariantMap, expected);
+        ConversionTask t = job("a", "a.pdf", status);
+        t.typ = QStringLiteral("NOSUCHTYPE");
+        t.resultFileTyp = resultType;
+        t.pageNumber = pages;
+        t.failReason = QStringLiteral("bad file");
+        t.note = QStringLiteral("kept");
+        PDFViewModel vm;
+        vm.conversionTaskModel()->setTasks({job("b", "b.pdf", 1), t});
+        vm.setSearchText(QStringLiteral("a.pdf"));
+        const QAbstractItemModel *models[] = {vm.conversionTaskModel(), vm.filteredTaskModel()};
+        for (const QAbstractItemModel *model : models) {
+            const QModelIndex row = model->index(model->rowCount() - 1, 0);
+            for (auto it = expected.cbegin(); it != expected.cend(); ++it) {
+                const int role = model->roleNames().key(it.key().toUtf8(), -1);
+                QVERIFY2(role >= 0, qPrintable(it.key()));
+                QCOMPARE(model->data(row, role), it.value());
+            }
+        }
+    }
+
     // A card shows "Retrying" while its retry runs, then while the retried job's entry in the
     // list is neither completed nor failed.
     void retryingCondition_data() {

@@ -7,27 +7,27 @@ namespace quorvel {
 HistoryPage::HistoryPage(QObject *parent)
     : QObject(parent) {}
 
-void HistoryPage::setViewModel(PDFViewModel *viewModel) {
+void HistoryPage::setViewModel(HistorySource *viewModel) {
     if (viewModel == m_viewModel)
         return;
     if (m_viewModel)
         disconnect(m_viewModel, nullptr, this, nullptr);
     m_viewModel = viewModel;
     if (viewModel) {
-        connect(viewModel, &PDFViewModel::isLoadingHistoryChanged, this,
+        connect(viewModel, &HistorySource::isLoadingHistoryChanged, this,
                 &HistoryPage::loadingChanged);
         // Emitted right after the empty list of a failed fetch is published.
-        connect(viewModel, &PDFViewModel::historyFetchFailed, this,
+        connect(viewModel, &HistorySource::historyFetchFailed, this,
                 [this](const QString &description, qint64 code) {
                     m_haveList = false;
                     m_failureText = description;
                     m_failureCode = code;
                     Q_EMIT stateChanged();
                 });
-        connect(viewModel, &PDFViewModel::searchTextChanged, this, &HistoryPage::stateChanged);
+        connect(viewModel, &HistorySource::searchTextChanged, this, &HistoryPage::stateChanged);
         connect(viewModel->filteredTaskModel(), &FilteredTaskModel::countChanged, this,
                 &HistoryPage::stateChanged);
-        connect(viewModel, &PDFViewModel::selectedFilterChanged, this, [this] {
+        connect(viewModel, &HistorySource::selectedFilterChanged, this, [this] {
             Q_EMIT selectedFilterIndexChanged();
             // The empty text names the chip.
             Q_EMIT stateChanged();
@@ -91,7 +91,7 @@ void HistoryPage::update(bool wasVisible, bool tabSwitch) {
 QCoro::Task<> HistoryPage::arrive() {
     const quint64 arrival = ++m_arrival;
     QPointer<HistoryPage> self(this);
-    QPointer<PDFViewModel> viewModel(m_viewModel);
+    QPointer<HistorySource> viewModel(m_viewModel);
     co_await viewModel->refreshHistory();
     // Left (or left and came back) while the refresh ran: the loop is not this arrival's.
     if (!self || !viewModel || arrival != m_arrival || !visible())

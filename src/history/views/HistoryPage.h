@@ -1,6 +1,6 @@
 #pragma once
 
-#include "conversion/PDFViewModel.h"
+#include "history/HistorySource.h"
 
 #include <QObject>
 #include <QPointer>
@@ -17,7 +17,7 @@ class HistoryPage : public QObject, public QQmlParserStatus {
     Q_OBJECT
     Q_INTERFACES(QQmlParserStatus)
     QML_ELEMENT
-    Q_PROPERTY(quorvel::PDFViewModel *viewModel READ viewModel WRITE setViewModel NOTIFY
+    Q_PROPERTY(QObject *viewModel READ viewModelObject WRITE setViewModelObject NOTIFY
                    viewModelChanged FINAL)
     // Page 1 is the selected tab.
     Q_PROPERTY(bool selected READ selected WRITE setSelected NOTIFY selectedChanged FINAL)
@@ -42,8 +42,13 @@ public:
 
     explicit HistoryPage(QObject *parent = nullptr);
 
-    PDFViewModel *viewModel() const { return m_viewModel; }
-    void setViewModel(PDFViewModel *viewModel);
+    HistorySource *viewModel() const { return m_viewModel; }
+    void setViewModel(HistorySource *viewModel);
+    // From QML: the window's view model, seen through what the page needs of it.
+    QObject *viewModelObject() const { return m_viewModel; }
+    void setViewModelObject(QObject *viewModel) {
+        setViewModel(qobject_cast<HistorySource *>(viewModel));
+    }
     bool selected() const { return m_selected; }
     void setSelected(bool selected);
     bool windowShown() const { return m_windowShown; }
@@ -83,7 +88,7 @@ private:
     void loopChanged() { Q_EMIT autoRefreshRunningChanged(); }
     void loadingChanged();
 
-    QPointer<PDFViewModel> m_viewModel;
+    QPointer<HistorySource> m_viewModel;
     bool m_selected = false;
     bool m_windowShown = false;
     bool m_complete = false;

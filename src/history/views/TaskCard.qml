@@ -1,3 +1,4 @@
+pragma ComponentBehavior: Bound
 import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
@@ -9,16 +10,35 @@ import Quorvel.History.Views
 Item {
     id: card
 
-    // The row of the list: its `task` follows the row when the job changes in place.
-    required property var model
-    readonly property var task: model.task
+    // The row of the list, its job and how it looks, all following the row when the job
+    // changes in place.
+    required property var task
+    required property string fileName
+    required property string typ
+    required property string createAt
+    required property string resultFileTyp
+    required property string statusText
+    required property bool badgeCompleted
+    required property string cardIcon
+    required property string cardIconColor
+    required property bool statusIconBounces
+    required property string typeIcon
+    required property string pagesText
+    required property string action
+    required property bool showsResult
     property QtObject viewModel
     readonly property TaskPresenter presenter: presenter
     signal downloaded(string path)
 
+    // The card's own retry shows over the job's look until the retried job is finished;
+    // a completed or failed job keeps its icon meanwhile.
+    readonly property bool retrying: presenter.retrying
+    readonly property string shownStatus: retrying ? qsTranslate("TaskLook", "Retrying") : statusText
+    readonly property bool retryIcon: retrying && statusIconBounces
+
     implicitHeight: row.implicitHeight + 28
     Accessible.role: Accessible.Button
-    Accessible.name: presenter.fileName + ", " + presenter.statusText
+    Accessible.name: card.fileName + ", " + card.shownStatus
     Accessible.onPressAction: card.open()
 
     function open() {
@@ -43,7 +63,7 @@ Item {
 
         // The glow of a completed job under the pointer.
         Rectangle {
-            property real spread: hover.hovered && presenter.showsResult ? 8 : 0
+            property real spread: hover.hovered && card.showsResult ? 8 : 0
             anchors.fill: parent
             anchors.margins: -spread
             radius: 14 + spread
@@ -74,10 +94,10 @@ Item {
 
             BouncingIcon {
                 objectName: "statusIcon"
-                name: presenter.statusIcon
-                color: LookColors.of(presenter.statusIconColor)
+                name: card.retryIcon ? "arrow.clockwise.circle" : card.cardIcon
+                color: LookColors.of(card.retryIcon ? "orange" : card.cardIconColor)
                 size: Theme.title3Size + 6
-                bouncing: presenter.statusIconBounces
+                bouncing: card.statusIconBounces
                 Layout.alignment: Qt.AlignTop
                 Layout.preferredWidth: size + 4
             }
@@ -87,7 +107,7 @@ Item {
                 Layout.fillWidth: true
                 Layout.minimumWidth: 0
                 Label {
-                    text: presenter.fileName
+                    text: card.fileName
                     font.pixelSize: Theme.headlineSize
                     font.weight: Font.DemiBold
                     color: Theme.primaryText
@@ -96,9 +116,9 @@ Item {
                 }
                 Label {
                     objectName: "subtitle"
-                    text: presenter.subtitle
+                    text: card.retrying ? qsTr("Processing retry...") : card.createAt
                     font.pixelSize: Theme.captionSize
-                    color: LookColors.of(presenter.subtitleColor)
+                    color: card.retrying ? Theme.orange : Theme.secondaryText
                     elide: Text.ElideRight
                     Layout.fillWidth: true
                 }
@@ -107,9 +127,9 @@ Item {
                     Layout.fillWidth: true
                     Layout.topMargin: 2
                     DetailItem {
-                        icon: presenter.typeIcon
+                        icon: card.typeIcon
                         title: qsTr("Type")
-                        value: presenter.typ
+                        value: card.typ
                         color: Theme.blue
                     }
                     Label { text: "•"; color: Theme.secondaryText }
@@ -117,20 +137,20 @@ Item {
                         objectName: "pagesItem"
                         icon: "doc.on.doc.fill"
                         title: qsTr("Pages")
-                        value: presenter.pagesText
+                        value: card.pagesText
                         color: Theme.orange
                     }
                     Label {
-                        visible: presenter.showsResult
+                        visible: card.showsResult
                         text: "•"
                         color: Theme.secondaryText
                     }
                     DetailItem {
                         objectName: "resultItem"
-                        visible: presenter.showsResult
+                        visible: card.showsResult
                         icon: "arrow.right.circle.fill"
                         title: qsTr("Result")
-                        value: presenter.resultFileTyp
+                        value: card.resultFileTyp
                         color: Theme.green
                     }
                 }
@@ -138,13 +158,13 @@ Item {
 
             StatusBadge {
                 objectName: "statusBadge"
-                status: presenter.statusText
-                isCompleted: presenter.badgeCompleted
+                status: card.shownStatus
+                isCompleted: card.badgeCompleted && !card.retrying
             }
 
             TaskActionButton {
                 objectName: "downloadButton"
-                visible: presenter.action === "download"
+                visible: card.action === "download"
                 text: qsTr("Download")
                 iconName: "arrow.down.circle.fill"
                 help: qsTr("Save the result and show it in its folder")
@@ -153,7 +173,7 @@ Item {
             }
             TaskActionButton {
                 objectName: "retryButton"
-                visible: presenter.action === "retry"
+                visible: card.action === "retry"
                 fill: Theme.warningFill
                 text: qsTr("Retry")
                 iconName: "arrow.clockwise.circle.fill"

@@ -10,7 +10,9 @@ Popup {
     id: sheet
 
     property QtObject viewModel
-    // The presenter of the open sheet.
+    // The selected job and its look, by the list model's role names.
+    readonly property var job: viewModel ? viewModel.conversionTasks.roleValues(viewModel.selectedTask) : ({})
+    // The actions of the open sheet.
     readonly property TaskPresenter presenter: content.item ? content.item.presenter : null
     signal downloaded(string path)
     signal previewRequested(url file)
@@ -56,9 +58,12 @@ Popup {
             Accessible.name: qsTr("Task Details")
             ScrollBar.vertical: ScrollBar { policy: ScrollBar.AsNeeded }
 
+            // The sheet's own retry shows over the job's look until the retried job is finished.
+            readonly property bool retrying: presenter.retrying
+            readonly property bool retryIcon: retrying && sheet.job.statusIconBounces
+
             TaskPresenter {
                 id: presenter
-                inSheet: true
                 task: sheet.viewModel ? sheet.viewModel.selectedTask : undefined
                 viewModel: sheet.viewModel
                 onDownloaded: path => sheet.downloaded(path)
@@ -100,21 +105,21 @@ Popup {
                         spacing: 10
                         BouncingIcon {
                             objectName: "sheetStatusIcon"
-                            name: presenter.statusIcon
-                            color: LookColors.of(presenter.statusIconColor)
+                            name: flick.retryIcon ? "arrow.clockwise.circle.fill" : sheet.job.sheetIcon
+                            color: LookColors.of(flick.retryIcon ? "orange" : sheet.job.sheetIconColor)
                             size: 22
-                            bouncing: presenter.statusIconBounces
+                            bouncing: sheet.job.statusIconBounces
                         }
                         Label {
                             objectName: "sheetStatusText"
-                            text: presenter.statusText
+                            text: flick.retrying ? qsTranslate("TaskLook", "Retrying...") : sheet.job.statusText
                             font.pixelSize: Theme.headlineSize
                             font.weight: Font.DemiBold
-                            color: LookColors.of(presenter.statusColor)
+                            color: LookColors.of(flick.retrying ? "blue" : sheet.job.statusColor)
                             Layout.fillWidth: true
                         }
                         TaskActionButton {
-                            visible: presenter.canPreview
+                            visible: sheet.job.canPreview
                             fill: Theme.successFill
                             text: qsTr("Preview")
                             iconName: "eye.fill"
@@ -123,7 +128,7 @@ Popup {
                             onClicked: presenter.preview()
                         }
                         TaskActionButton {
-                            visible: presenter.action === "download"
+                            visible: sheet.job.action === "download"
                             text: qsTr("Download")
                             iconName: "arrow.down.circle.fill"
                             help: qsTr("Save the result and show it in its folder")
@@ -131,7 +136,7 @@ Popup {
                             onClicked: presenter.download()
                         }
                         TaskActionButton {
-                            visible: presenter.action === "retry"
+                            visible: sheet.job.action === "retry"
                             fill: Theme.warningFill
                             text: qsTr("Retry")
                             iconName: "arrow.clockwise.circle.fill"
@@ -152,29 +157,29 @@ Popup {
                 ColumnLayout {
                     spacing: 14
                     Layout.fillWidth: true
-                    DetailRow { title: qsTr("File Name"); value: presenter.fileName; icon: "doc.fill"; Layout.fillWidth: true }
-                    DetailRow { title: qsTr("Pages"); value: presenter.pagesText; icon: "doc.on.doc.fill"; Layout.fillWidth: true }
-                    DetailRow { title: qsTr("Source Type"); value: presenter.sourceFileTyp; icon: "doc.fill"; Layout.fillWidth: true }
+                    DetailRow { title: qsTr("File Name"); value: sheet.job.fileName; icon: "doc.fill"; Layout.fillWidth: true }
+                    DetailRow { title: qsTr("Pages"); value: sheet.job.pagesText; icon: "doc.on.doc.fill"; Layout.fillWidth: true }
+                    DetailRow { title: qsTr("Source Type"); value: sheet.job.sourceFileTyp; icon: "doc.fill"; Layout.fillWidth: true }
                     DetailRow {
                         objectName: "resultTypeRow"
-                        visible: presenter.showsResult
+                        visible: sheet.job.showsResult
                         title: qsTr("Result Type")
-                        value: presenter.resultFileTyp
-                        icon: presenter.typeIcon
+                        value: sheet.job.resultFileTyp
+                        icon: sheet.job.typeIcon
                         Layout.fillWidth: true
                     }
                     DetailRow {
                         objectName: "failReasonRow"
-                        visible: presenter.failReason !== ""
+                        visible: sheet.job.shownFailReason !== ""
                         title: qsTr("Why It Failed")
-                        value: presenter.failReason
+                        value: sheet.job.shownFailReason
                         icon: "exclamationmark.triangle.fill"
                         Layout.fillWidth: true
                     }
-                    DetailRow { objectName: "noteRow"; visible: presenter.note !== ""; title: qsTr("Note"); value: presenter.note; icon: "note.text"; Layout.fillWidth: true }
-                    DetailRow { title: qsTr("Created At"); value: presenter.createAt; icon: "clock.fill"; Layout.fillWidth: true }
-                    DetailRow { title: qsTr("File Path"); value: presenter.sourceFilePath; icon: "folder.fill"; Layout.fillWidth: true }
-                    DetailRow { title: qsTr("MD5"); value: presenter.sourceFileMd5; icon: "doc.text.fill"; Layout.fillWidth: true }
+                    DetailRow { objectName: "noteRow"; visible: sheet.job.shownNote !== ""; title: qsTr("Note"); value: sheet.job.shownNote; icon: "note.text"; Layout.fillWidth: true }
+                    DetailRow { title: qsTr("Created At"); value: sheet.job.createAt; icon: "clock.fill"; Layout.fillWidth: true }
+                    DetailRow { title: qsTr("File Path"); value: sheet.job.sourceFilePath; icon: "folder.fill"; Layout.fillWidth: true }
+                    DetailRow { title: qsTr("MD5"); value: sheet.job.sourceFileMd5; icon: "doc.text.fill"; Layout.fillWidth: true }
                 }
             }
 

@@ -33,7 +33,7 @@ void TaskPresenter::setTask(const QVariant &task) {
     Q_EMIT changed();
 }
 
-void TaskPresenter::setViewModel(PDFViewModel *viewModel) {
+void TaskPresenter::setViewModel(HistorySource *viewModel) {
     if (viewModel == m_viewModel)
         return;
     if (m_viewModel)
@@ -63,48 +63,6 @@ void TaskPresenter::setShowError(bool show) {
         return;
     m_showError = show;
     Q_EMIT changed();
-}
-
-QString TaskPresenter::statusText() const {
-    return TaskLook::statusText(m_task.status, retrying(), m_inSheet);
-}
-
-QString TaskPresenter::statusColor() const {
-    return TaskLook::statusColor(m_task.status, retrying());
-}
-
-bool TaskPresenter::badgeCompleted() const {
-    return hasStatus(m_task.status, JobStatus::Completed) && !retrying();
-}
-
-QString TaskPresenter::statusIcon() const {
-    return m_inSheet ? TaskLook::sheetGlyph(m_task.status, retrying()).icon
-                     : TaskLook::cardGlyph(m_task.status, retrying()).icon;
-}
-
-QString TaskPresenter::statusIconColor() const {
-    return m_inSheet ? TaskLook::sheetGlyph(m_task.status, retrying()).color
-                     : TaskLook::cardGlyph(m_task.status, retrying()).color;
-}
-
-bool TaskPresenter::statusIconBounces() const {
-    return !isFinished(m_task.status);
-}
-
-QString TaskPresenter::subtitle() const {
-    return retrying() ? QStringLiteral("Processing retry...") : m_task.createAt;
-}
-
-QString TaskPresenter::subtitleColor() const {
-    return retrying() ? QStringLiteral("orange") : QStringLiteral("secondaryText");
-}
-
-bool TaskPresenter::showsResult() const {
-    return hasStatus(m_task.status, JobStatus::Completed);
-}
-
-bool TaskPresenter::canPreview() const {
-    return showsResult() && m_task.resultFileTyp.compare(u"pdf", Qt::CaseInsensitive) == 0;
 }
 
 void TaskPresenter::fail(const QString &message) {
@@ -165,13 +123,13 @@ void TaskPresenter::retry() {
 
 QCoro::Task<> TaskPresenter::runRetry() {
     QPointer<TaskPresenter> self(this);
-    QPointer<PDFViewModel> viewModel(m_viewModel);
+    QPointer<HistorySource> viewModel(m_viewModel);
     const CancelTokenPtr lifetime = m_lifetime;
     m_retryTask = m_task;
     // The connection ends right after the call, before this frame can go.
     QString refusal;
     const auto refused =
-        connect(viewModel, &PDFViewModel::retryFailed, this,
+        connect(viewModel, &HistorySource::retryFailed, this,
                 [&refusal, id = m_task.id](const QString &taskId, const QString &description) {
                     if (taskId == id)
                         refusal = description;

@@ -81,8 +81,8 @@ Item {
 
             c.open()
             tryCompare(view.sheet, "opened", true)
-            compare(view.sheet.presenter.statusText, data.badge)
-            compare(view.sheet.presenter.statusIcon, data.sheetIcon)
+            compare(findChild(view.sheet.contentItem, "sheetStatusText").text, data.badge)
+            compare(findChild(view.sheet.contentItem, "sheetStatusIcon").name, data.sheetIcon)
             compare(findChild(view.sheet.contentItem, "resultTypeRow").visible, data.result)
             // Why it failed is shown for a failed job only.
             const reason = findChild(view.sheet.contentItem, "failReasonRow")
@@ -135,11 +135,11 @@ Item {
         function test_typeIconAndPages(data) {
             const view = openPage([job("t", 1, { typ: data.typ, page_number: data.pages })])
             const c = card(view, "t")
-            compare(c.presenter.typeIcon, data.icon)
+            compare(c.typeIcon, data.icon)
             compare(findChild(c, "pagesItem").value, data.card)
             c.open()
             tryCompare(view.sheet, "opened", true)
-            compare(view.sheet.presenter.pagesText, data.sheet)
+            compare(view.sheet.job.pagesText, data.sheet)
         }
 
         // The empty text names the search or the chip that emptied the list; chips and search
@@ -204,7 +204,7 @@ Item {
             tryCompare(view.page, "refreshing", false)
             // The same card, updated in place.
             compare(card(view, "a"), first)
-            compare(first.presenter.statusText, "Completed")
+            compare(first.shownStatus, "Completed")
         }
 
         // Download: the saved file is shown in its folder and a message says where it went,
