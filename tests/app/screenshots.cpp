@@ -310,7 +310,9 @@ int main(int argc, char *argv[]) {
     FolderOpener opener;
     QDesktopServices::setUrlHandler(QStringLiteral("file"), &opener, "open");
     history(200, jobs);
-    server.script("GET", "/api/v2/docx?md5_id=j1", {ScriptedResponse::json(200, "%PDF-1.4")});
+    // One answer for each of the state's four pictures (two schemes, two sizes).
+    const ScriptedResponse result = ScriptedResponse::json(200, "%PDF-1.4");
+    server.script("GET", "/api/v2/docx?md5_id=j1", {result, result, result, result});
     s.shot(QStringLiteral("history-saved"), [&](AppHarness &a) {
         openHistory(a, "taskList");
         QTest::qWait(300);
