@@ -18,6 +18,7 @@ PDFViewModel::PDFViewModel(QObject *parent)
     : HistorySource(parent)
     , m_tasks(new ConversionTaskModel(this))
     , m_filtered(new FilteredTaskModel(m_tasks, this))
+    , m_selected(new ConversionTaskModel(this))
     , m_autoRefresh(new AutoRefresh(this)) {}
 
 PDFViewModel::~PDFViewModel() {
@@ -73,6 +74,7 @@ void PDFViewModel::setAutoRefreshEnabled(bool enabled) {
 
 void PDFViewModel::selectTask(const QVariant &task) {
     m_selectedTask = task.value<ConversionTask>();
+    m_selected->setTasks({*m_selectedTask});
     Q_EMIT selectedTaskChanged();
     setShowTaskDetail(true);
 }

@@ -58,6 +58,9 @@ class PDFViewModel : public HistorySource {
     Q_PROPERTY(quorvel::TaskFilter selectedFilter READ selectedFilter WRITE setSelectedFilter NOTIFY
                    selectedFilterChanged FINAL)
     Q_PROPERTY(QVariant selectedTask READ selectedTaskValue NOTIFY selectedTaskChanged FINAL)
+    // The selected job as a one-row list, so the detail sheet reads it by role like a card.
+    Q_PROPERTY(
+        quorvel::ConversionTaskModel *selectedTaskModel READ selectedTaskModel CONSTANT FINAL)
     Q_PROPERTY(bool showTaskDetail READ showTaskDetail WRITE setShowTaskDetail NOTIFY
                    showTaskDetailChanged FINAL)
     Q_PROPERTY(bool autoRefreshEnabled READ autoRefreshEnabled WRITE setAutoRefreshEnabled NOTIFY
@@ -91,6 +94,7 @@ public:
     void setSelectedFilter(TaskFilter filter) override;
     const std::optional<ConversionTask> &selectedTask() const { return m_selectedTask; }
     QVariant selectedTaskValue() const;
+    ConversionTaskModel *selectedTaskModel() const { return m_selected; }
     bool showTaskDetail() const { return m_showTaskDetail; }
     void setShowTaskDetail(bool show);
     bool autoRefreshEnabled() const { return m_autoRefreshEnabled; }
@@ -206,6 +210,7 @@ private:
     QList<FileUploadData> m_uploadedFiles;
     ConversionTaskModel *m_tasks = nullptr;
     FilteredTaskModel *m_filtered = nullptr;
+    ConversionTaskModel *m_selected = nullptr;
     bool m_isLoadingHistory = false;
     QString m_searchText;
     TaskFilter m_selectedFilter = TaskFilter::All;

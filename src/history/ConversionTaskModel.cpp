@@ -32,9 +32,9 @@ QVariant ConversionTaskModel::data(const QModelIndex &index, int role) const {
 
 namespace {
 constexpr const char *kLookRoleNames[] = {
-    "statusText", "statusColor",    "badgeCompleted",    "cardIcon",        "cardIconColor",
-    "sheetIcon",  "sheetIconColor", "statusIconBounces", "typeIcon",        "pagesText",
-    "action",     "showsResult",    "canPreview",        "shownFailReason", "shownNote"};
+    "statusText", "statusTone",    "badgeCompleted",    "cardIcon",        "cardIconTone",
+    "sheetIcon",  "sheetIconTone", "statusIconBounces", "typeIcon",        "pagesText",
+    "action",     "showsResult",   "canPreview",        "shownFailReason", "shownNote"};
 static_assert(std::size(kLookRoleNames) ==
               ConversionTaskModel::LastRole - ConversionTaskModel::TaskRole);
 } // namespace
@@ -43,20 +43,20 @@ QVariant ConversionTaskModel::lookOf(const ConversionTask &t, int role) {
     const bool completed = hasStatus(t.status, JobStatus::Completed);
     switch (role) {
     case StatusTextRole:
-        return TaskLook::statusText(t.status, false);
-    case StatusColorRole:
-        return TaskLook::statusColor(t.status, false);
+        return TaskLook::statusText(t.status);
+    case StatusToneRole:
+        return int(TaskLook::statusTone(t.status));
     case BadgeCompletedRole:
     case ShowsResultRole:
         return completed;
     case CardIconRole:
-        return TaskLook::cardGlyph(t.status, false).icon;
-    case CardIconColorRole:
-        return TaskLook::cardGlyph(t.status, false).color;
+        return TaskLook::cardGlyph(t.status).icon;
+    case CardIconToneRole:
+        return int(TaskLook::cardGlyph(t.status).tone);
     case SheetIconRole:
-        return TaskLook::sheetGlyph(t.status, false).icon;
-    case SheetIconColorRole:
-        return TaskLook::sheetGlyph(t.status, false).color;
+        return TaskLook::sheetGlyph(t.status).icon;
+    case SheetIconToneRole:
+        return int(TaskLook::sheetGlyph(t.status).tone);
     case StatusIconBouncesRole:
         return !isFinished(t.status);
     case TypeIconRole:
@@ -74,19 +74,6 @@ QVariant ConversionTaskModel::lookOf(const ConversionTask &t, int role) {
     default:
         return {};
     }
-}
-
-QVariantMap ConversionTaskModel::roleValues(const QVariant &task) const {
-    const ConversionTask t = task.value<ConversionTask>();
-    QVariantMap out;
-    for (int i = 0; i < kTaskFieldCount; ++i) {
-        const TaskField &f = kTaskFields[i];
-        out.insert(QString::fromLatin1(f.name.data(), f.name.size()),
-                   f.number ? QVariant(t.*f.number) : QVariant(t.*f.text));
-    }
-    for (int role = TaskRole + 1; role <= LastRole; ++role)
-        out.insert(QString::fromLatin1(kLookRoleNames[role - TaskRole - 1]), lookOf(t, role));
-    return out;
 }
 
 QHash<int, QByteArray> ConversionTaskModel::roleNames() const {

@@ -55,12 +55,12 @@ public:
         // view runs changes some of these; the view combines that state itself). Each is a
         // switch on the status or one field: no look-up, at most one short string built.
         StatusTextRole,     // "Completed", "Failed", "Converting"
-        StatusColorRole,    // colour name of that text
+        StatusToneRole,     // the tone of that text (TaskLook::Tone)
         BadgeCompletedRole, // the badge shows a completed job
-        CardIconRole,       // the card's status icon and its colour name
-        CardIconColorRole,
-        SheetIconRole, // the sheet's status icon and its colour name
-        SheetIconColorRole,
+        CardIconRole,       // the card's status icon and its tone
+        CardIconToneRole,
+        SheetIconRole, // the sheet's status icon and its tone
+        SheetIconToneRole,
         StatusIconBouncesRole, // work in progress: its icon bounces
         TypeIconRole,
         PagesTextRole,       // the page count, or "unknown"
@@ -106,8 +106,6 @@ public:
 
     // The value of one of the look roles for this job.
     static QVariant lookOf(const ConversionTask &task, int role);
-    // Every role of a job not in the list (the detail sheet's), by role name.
-    Q_INVOKABLE QVariantMap roleValues(const QVariant &task) const;
 
     // Unicode case folding used by search: full folding (ß ~ ss) on top of Qt's simple one.
     static QString fold(const QString &text);

@@ -31,9 +31,7 @@ bool isRetrying(bool retryRunning, const std::optional<ConversionTask> &retryTas
     return false;
 }
 
-QString statusText(qint64 status, bool retrying, bool inSheet) {
-    if (retrying)
-        return inSheet ? tr("Retrying...") : tr("Retrying");
+QString statusText(qint64 status) {
     switch (status) {
     case kCompleted:
         return tr("Completed");
@@ -44,40 +42,34 @@ QString statusText(qint64 status, bool retrying, bool inSheet) {
     }
 }
 
-QString statusColor(qint64 status, bool retrying) {
-    if (retrying)
-        return QStringLiteral("blue");
-    return status == kCompleted ? QStringLiteral("green")
-           : status == kFailed  ? QStringLiteral("red")
-                                : QStringLiteral("blue");
+Tone statusTone(qint64 status) {
+    return status == kCompleted ? Tone::Success
+           : status == kFailed  ? Tone::Failure
+                                : Tone::Progress;
 }
 
 Glyph badgeGlyph(const QString &statusText, bool isCompleted) {
     if (statusText == tr("Failed"))
-        return {QStringLiteral("xmark.circle.fill"), QStringLiteral("red")};
+        return {QStringLiteral("xmark.circle.fill"), Tone::Failure};
     if (isCompleted)
-        return {QStringLiteral("checkmark.circle.fill"), QStringLiteral("green")};
-    return {QStringLiteral("arrow.triangle.2.circlepath"), QStringLiteral("blue")};
+        return {QStringLiteral("checkmark.circle.fill"), Tone::Success};
+    return {QStringLiteral("arrow.triangle.2.circlepath"), Tone::Progress};
 }
 
-Glyph cardGlyph(qint64 status, bool retrying) {
+Glyph cardGlyph(qint64 status) {
     if (status == kCompleted)
-        return {QStringLiteral("doc.fill.badge.checkmark"), QStringLiteral("green")};
+        return {QStringLiteral("doc.fill.badge.checkmark"), Tone::Success};
     if (status == kFailed)
-        return {QStringLiteral("xmark.circle"), QStringLiteral("red")};
-    if (retrying)
-        return {QStringLiteral("arrow.clockwise.circle"), QStringLiteral("orange")};
-    return {QStringLiteral("arrow.triangle.2.circlepath"), QStringLiteral("blue")};
+        return {QStringLiteral("xmark.circle"), Tone::Failure};
+    return {QStringLiteral("arrow.triangle.2.circlepath"), Tone::Progress};
 }
 
-Glyph sheetGlyph(qint64 status, bool retrying) {
+Glyph sheetGlyph(qint64 status) {
     if (status == kFailed)
-        return {QStringLiteral("xmark.circle.fill"), QStringLiteral("red")};
+        return {QStringLiteral("xmark.circle.fill"), Tone::Failure};
     if (status == kCompleted)
-        return {QStringLiteral("checkmark.circle.fill"), QStringLiteral("green")};
-    if (retrying)
-        return {QStringLiteral("arrow.clockwise.circle.fill"), QStringLiteral("orange")};
-    return {QStringLiteral("arrow.triangle.2.circlepath"), QStringLiteral("blue")};
+        return {QStringLiteral("checkmark.circle.fill"), Tone::Success};
+    return {QStringLiteral("arrow.triangle.2.circlepath"), Tone::Progress};
 }
 
 QString typeIcon(const QString &typ) {

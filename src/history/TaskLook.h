@@ -3,17 +3,24 @@
 #include "service/WireRecords.h"
 
 #include <QList>
+#include <QObject>
 #include <QString>
 
 #include <optional>
 
 // How a job is shown on its card and in its detail sheet: texts, icon identifiers and
-// colours by name (a theme turns "green" into its green). Pure rules, no GUI.
+// tones (a theme gives each tone its colour). Pure rules, no GUI.
 namespace quorvel::TaskLook {
+Q_NAMESPACE
+
+// What a colour says; the window's theme paints Progress blue, Success green, Failure red
+// and Retry (a retry the view runs) orange.
+enum class Tone { Progress, Success, Failure, Retry };
+Q_ENUM_NS(Tone)
 
 struct Glyph {
     QString icon;
-    QString color; // "blue", "green", "red", "orange", or "secondaryText"
+    Tone tone;
     bool operator==(const Glyph &) const = default;
 };
 
@@ -22,14 +29,14 @@ struct Glyph {
 bool isRetrying(bool retryRunning, const std::optional<ConversionTask> &retryTask,
                 const QList<ConversionTask> &tasks);
 
-// "Retrying", "Completed", "Failed" or "Converting"; the sheet says "Retrying...".
-QString statusText(qint64 status, bool retrying, bool inSheet = false);
-// The colour of that text.
-QString statusColor(qint64 status, bool retrying);
+// "Completed", "Failed" or "Converting" (a retry the view runs says "Retrying" over it).
+QString statusText(qint64 status);
+// The tone of that text.
+Tone statusTone(qint64 status);
 // The badge's own look, from what it is given: "Failed", else completed, else in progress.
 Glyph badgeGlyph(const QString &statusText, bool isCompleted);
-Glyph cardGlyph(qint64 status, bool retrying);
-Glyph sheetGlyph(qint64 status, bool retrying);
+Glyph cardGlyph(qint64 status);
+Glyph sheetGlyph(qint64 status);
 // Exact, case-sensitive; anything unknown (upper-case codes too) is "doc.fill".
 QString typeIcon(const QString &typ);
 // The page count, or "unknown" (the card and the sheet say the same).

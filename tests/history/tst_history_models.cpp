@@ -277,15 +277,15 @@ private Q_SLOTS:
         QTest::addColumn<QString>("resultType");
         QTest::addColumn<qint64>("pages");
         QTest::addColumn<QVariantMap>("expected");
-        const auto look = [](QString text, QString color, QString cardIcon, QString sheetIcon,
-                             QString action, bool done, bool preview, QString pages, QString reason,
-                             QString note) {
+        const auto look = [](QString text, TaskLook::Tone color, QString cardIcon,
+                             QString sheetIcon, QString action, bool done, bool preview,
+                             QString pages, QString reason, QString note) {
             return QVariantMap{{"statusText", text},
-                               {"statusColor", color},
+                               {"statusTone", int(color)},
                                {"cardIcon", cardIcon},
-                               {"cardIconColor", color},
+                               {"cardIconTone", int(color)},
                                {"sheetIcon", sheetIcon},
-                               {"sheetIconColor", color},
+                               {"sheetIconTone", int(color)},
                                {"action", action},
                                {"badgeCompleted", done},
                                {"showsResult", done},
@@ -298,22 +298,23 @@ private Q_SLOTS:
         };
         QTest::newRow("completed, pdf result")
             << qint64(1) << "PDF" << qint64(3)
-            << look("Completed", "green", "doc.fill.badge.checkmark", "checkmark.circle.fill",
-                    "download", true, true, "3", "", "kept");
+            << look("Completed", TaskLook::Tone::Success, "doc.fill.badge.checkmark",
+                    "checkmark.circle.fill", "download", true, true, "3", "", "kept");
         QTest::newRow("completed, docx result")
             << qint64(1) << "docx" << qint64(0)
-            << look("Completed", "green", "doc.fill.badge.checkmark", "checkmark.circle.fill",
-                    "download", true, false, "unknown", "", "kept");
+            << look("Completed", TaskLook::Tone::Success, "doc.fill.badge.checkmark",
+                    "checkmark.circle.fill", "download", true, false, "unknown", "", "kept");
         QTest::newRow("failed") << qint64(2) << "pdf" << qint64(1)
-                                << look("Failed", "red", "xmark.circle", "xmark.circle.fill",
-                                        "retry", false, false, "1", "bad file", "");
+                                << look("Failed", TaskLook::Tone::Failure, "xmark.circle",
+                                        "xmark.circle.fill", "retry", false, false, "1", "bad file",
+                                        "");
         QTest::newRow("converting")
             << qint64(0) << "pdf" << qint64(-1)
-            << look("Converting", "blue", "arrow.triangle.2.circlepath",
+            << look("Converting", TaskLook::Tone::Progress, "arrow.triangle.2.circlepath",
                     "arrow.triangle.2.circlepath", "", false, false, "unknown", "", "");
         QTest::newRow("unknown status")
             << qint64(7) << "pdf" << qint64(2)
-            << look("Converting", "blue", "arrow.triangle.2.circlepath",
+            << look("Converting", TaskLook::Tone::Progress, "arrow.triangle.2.circlepath",
                     "arrow.triangle.2.circlepath", "", false, false, "2", "", "");
     }
     void lookRoles() {

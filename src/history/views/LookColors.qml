@@ -1,18 +1,16 @@
 pragma Singleton
 import QtQuick
 import Quorvel.Ui
+import Quorvel.History.Views
 
-// The task look names its colours ("green", "secondaryText"); these are the theme's colours
-// for those names, so a card never reads the theme by a computed key.
+// The theme's colour of each tone of the task look.
 QtObject {
-    function of(name: string): color {
-        switch (name) {
-        case "blue": return Theme.blue
-        case "green": return Theme.green
-        case "red": return Theme.red
-        case "orange": return Theme.orange
-        case "secondaryText": return Theme.secondaryText
+    function of(tone: int): color {
+        switch (tone) {
+        case TaskTone.Success: return Theme.green
+        case TaskTone.Failure: return Theme.red
+        case TaskTone.Retry: return Theme.orange
         }
-        return Theme.gray
+        return Theme.blue
     }
 }

@@ -20,7 +20,7 @@ Item {
     required property string statusText
     required property bool badgeCompleted
     required property string cardIcon
-    required property string cardIconColor
+    required property int cardIconTone
     required property bool statusIconBounces
     required property string typeIcon
     required property string pagesText
@@ -95,7 +95,7 @@ Item {
             BouncingIcon {
                 objectName: "statusIcon"
                 name: card.retryIcon ? "arrow.clockwise.circle" : card.cardIcon
-                color: LookColors.of(card.retryIcon ? "orange" : card.cardIconColor)
+                color: LookColors.of(card.retryIcon ? TaskTone.Retry : card.cardIconTone)
                 size: Theme.title3Size + 6
                 bouncing: card.statusIconBounces
                 Layout.alignment: Qt.AlignTop

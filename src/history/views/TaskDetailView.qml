@@ -1,3 +1,4 @@
+pragma ComponentBehavior: Bound
 import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
@@ -10,10 +11,8 @@ Popup {
     id: sheet
 
     property QtObject viewModel
-    // The selected job and its look, by the list model's role names.
-    readonly property var job: viewModel ? viewModel.conversionTasks.roleValues(viewModel.selectedTask) : ({})
     // The actions of the open sheet.
-    readonly property TaskPresenter presenter: content.item ? content.item.presenter : null
+    readonly property TaskPresenter presenter: content.current ? content.current.presenter : null
     signal downloaded(string path)
     signal previewRequested(url file)
 
@@ -44,12 +43,44 @@ Popup {
         border.color: Qt.rgba(0, 0, 0, 0.15)
     }
 
-    contentItem: Loader {
+    // The one row of the selected job, made anew at each opening.
+    contentItem: Item {
         id: content
-        active: sheet.visible
-        sourceComponent: Flickable {
+        property Item current: null
+        implicitHeight: current ? current.implicitHeight : 0
+        Repeater {
+            model: sheet.visible && sheet.viewModel ? sheet.viewModel.selectedTaskModel : null
+            delegate: flickable
+        }
+    }
+
+    Component {
+        id: flickable
+        Flickable {
             id: flick
+            required property var task
+            required property string fileName
+            required property string sourceFileTyp
+            required property string resultFileTyp
+            required property string createAt
+            required property string sourceFilePath
+            required property string sourceFileMd5
+            required property string statusText
+            required property int statusTone
+            required property string sheetIcon
+            required property int sheetIconTone
+            required property bool statusIconBounces
+            required property string typeIcon
+            required property string pagesText
+            required property string action
+            required property bool showsResult
+            required property bool canPreview
+            required property string shownFailReason
+            required property string shownNote
             property alias presenter: presenter
+
+            width: content.width
+            height: content.height
             implicitHeight: column.implicitHeight
             contentHeight: column.implicitHeight
             clip: true
@@ -57,14 +88,16 @@ Popup {
             Accessible.role: Accessible.Dialog
             Accessible.name: qsTr("Task Details")
             ScrollBar.vertical: ScrollBar { policy: ScrollBar.AsNeeded }
+            Component.onCompleted: content.current = flick
+            Component.onDestruction: if (content.current === flick) content.current = null
 
             // The sheet's own retry shows over the job's look until the retried job is finished.
             readonly property bool retrying: presenter.retrying
-            readonly property bool retryIcon: retrying && sheet.job.statusIconBounces
+            readonly property bool retryIcon: retrying && statusIconBounces
 
             TaskPresenter {
                 id: presenter
-                task: sheet.viewModel ? sheet.viewModel.selectedTask : undefined
+                task: flick.task
                 viewModel: sheet.viewModel
                 onDownloaded: path => sheet.downloaded(path)
                 onPreviewReady: file => sheet.previewRequested(file)
@@ -105,21 +138,21 @@ Popup {
                         spacing: 10
                         BouncingIcon {
                             objectName: "sheetStatusIcon"
-                            name: flick.retryIcon ? "arrow.clockwise.circle.fill" : sheet.job.sheetIcon
-                            color: LookColors.of(flick.retryIcon ? "orange" : sheet.job.sheetIconColor)
+                            name: flick.retryIcon ? "arrow.clockwise.circle.fill" : flick.sheetIcon
+                            color: LookColors.of(flick.retryIcon ? TaskTone.Retry : flick.sheetIconTone)
                             size: 22
-                            bouncing: sheet.job.statusIconBounces
+                            bouncing: flick.statusIconBounces
                         }
                         Label {
                             objectName: "sheetStatusText"
-                            text: flick.retrying ? qsTranslate("TaskLook", "Retrying...") : sheet.job.statusText
+                            text: flick.retrying ? qsTranslate("TaskLook", "Retrying...") : flick.statusText
                             font.pixelSize: Theme.headlineSize
                             font.weight: Font.DemiBold
-                            color: LookColors.of(flick.retrying ? "blue" : sheet.job.statusColor)
+                            color: LookColors.of(flick.retrying ? TaskTone.Progress : flick.statusTone)
                             Layout.fillWidth: true
                         }
                         TaskActionButton {
-                            visible: sheet.job.canPreview
+                            visible: flick.canPreview
                             fill: Theme.successFill
                             text: qsTr("Preview")
                             iconName: "eye.fill"
@@ -128,7 +161,7 @@ Popup {
                             onClicked: presenter.preview()
                         }
                         TaskActionButton {
-                            visible: sheet.job.action === "download"
+                            visible: flick.action === "download"
                             text: qsTr("Download")
                             iconName: "arrow.down.circle.fill"
                             help: qsTr("Save the result and show it in its folder")
@@ -136,7 +169,7 @@ Popup {
                             onClicked: presenter.download()
                         }
                         TaskActionButton {
-                            visible: sheet.job.action === "retry"
+                            visible: flick.action === "retry"
                             fill: Theme.warningFill
                             text: qsTr("Retry")
                             iconName: "arrow.clockwise.circle.fill"
@@ -157,29 +190,29 @@ Popup {
                 ColumnLayout {
                     spacing: 14
                     Layout.fillWidth: true
-                    DetailRow { title: qsTr("File Name"); value: sheet.job.fileName; icon: "doc.fill"; Layout.fillWidth: true }
-                    DetailRow { title: qsTr("Pages"); value: sheet.job.pagesText; icon: "doc.on.doc.fill"; Layout.fillWidth: true }
-                    DetailRow { title: qsTr("Source Type"); value: sheet.job.sourceFileTyp; icon: "doc.fill"; Layout.fillWidth: true }
+                    DetailRow { title: qsTr("File Name"); value: flick.fileName; icon: "doc.fill"; Layout.fillWidth: true }
+                    DetailRow { objectName: "pagesRow"; title: qsTr("Pages"); value: flick.pagesText; icon: "doc.on.doc.fill"; Layout.fillWidth: true }
+                    DetailRow { title: qsTr("Source Type"); value: flick.sourceFileTyp; icon: "doc.fill"; Layout.fillWidth: true }
                     DetailRow {
                         objectName: "resultTypeRow"
-                        visible: sheet.job.showsResult
+                        visible: flick.showsResult
                         title: qsTr("Result Type")
-                        value: sheet.job.resultFileTyp
-                        icon: sheet.job.typeIcon
+                        value: flick.resultFileTyp
+                        icon: flick.typeIcon
                         Layout.fillWidth: true
                     }
                     DetailRow {
                         objectName: "failReasonRow"
-                        visible: sheet.job.shownFailReason !== ""
+                        visible: flick.shownFailReason !== ""
                         title: qsTr("Why It Failed")
-                        value: sheet.job.shownFailReason
+                        value: flick.shownFailReason
                         icon: "exclamationmark.triangle.fill"
                         Layout.fillWidth: true
                     }
-                    DetailRow { objectName: "noteRow"; visible: sheet.job.shownNote !== ""; title: qsTr("Note"); value: sheet.job.shownNote; icon: "note.text"; Layout.fillWidth: true }
-                    DetailRow { title: qsTr("Created At"); value: sheet.job.createAt; icon: "clock.fill"; Layout.fillWidth: true }
-                    DetailRow { title: qsTr("File Path"); value: sheet.job.sourceFilePath; icon: "folder.fill"; Layout.fillWidth: true }
-                    DetailRow { title: qsTr("MD5"); value: sheet.job.sourceFileMd5; icon: "doc.text.fill"; Layout.fillWidth: true }
+                    DetailRow { objectName: "noteRow"; visible: flick.shownNote !== ""; title: qsTr("Note"); value: flick.shownNote; icon: "note.text"; Layout.fillWidth: true }
+                    DetailRow { title: qsTr("Created At"); value: flick.createAt; icon: "clock.fill"; Layout.fillWidth: true }
+                    DetailRow { title: qsTr("File Path"); value: flick.sourceFilePath; icon: "folder.fill"; Layout.fillWidth: true }
+                    DetailRow { title: qsTr("MD5"); value: flick.sourceFileMd5; icon: "doc.text.fill"; Layout.fillWidth: true }
                 }
             }
 

@@ -101,9 +101,16 @@ public:
     Q_INVOKABLE static QString icon(const QString &status, bool isCompleted) {
         return TaskLook::badgeGlyph(status, isCompleted).icon;
     }
-    Q_INVOKABLE static QString tint(const QString &status, bool isCompleted) {
-        return TaskLook::badgeGlyph(status, isCompleted).color;
+    Q_INVOKABLE static int tint(const QString &status, bool isCompleted) {
+        return int(TaskLook::badgeGlyph(status, isCompleted).tone);
     }
 };
+
+// The look's tones for the views, as TaskTone.Success and so on.
+namespace TaskToneForeign {
+Q_NAMESPACE
+QML_FOREIGN_NAMESPACE(quorvel::TaskLook)
+QML_NAMED_ELEMENT(TaskTone)
+} // namespace TaskToneForeign
 
 } // namespace quorvel

@@ -139,7 +139,7 @@ Item {
             compare(findChild(c, "pagesItem").value, data.card)
             c.open()
             tryCompare(view.sheet, "opened", true)
-            compare(view.sheet.job.pagesText, data.sheet)
+            compare(findChild(view.sheet.contentItem, "pagesRow").value, data.sheet)
         }
 
         // The empty text names the search or the chip that emptied the list; chips and search
