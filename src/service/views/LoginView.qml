@@ -20,6 +20,25 @@ Popup {
     // A stray click beside the sheet keeps it and what was typed; Escape still closes it.
     closePolicy: Popup.CloseOnEscape
 
+    // A text field in the scheme's colours (the style's own is white in a dark scheme too).
+    component Field: TextField {
+        id: field
+        color: Theme.primaryText
+        placeholderTextColor: Theme.secondaryText
+        selectedTextColor: "white"
+        selectionColor: Theme.accentFill
+        font.pixelSize: Theme.bodySize
+        selectByMouse: true
+        background: Rectangle {
+            implicitWidth: 200
+            implicitHeight: 40
+            radius: 8
+            color: Theme.cardBackground
+            border.width: field.activeFocus ? 2 : 1
+            border.color: field.activeFocus ? Theme.blue : Theme.cardBorder
+        }
+    }
+
     background: Rectangle {
         radius: 14
         color: Theme.windowBase
@@ -52,7 +71,7 @@ Popup {
                 Accessible.role: Accessible.Heading
             }
 
-            TextField {
+            Field {
                 id: emailField
                 objectName: "emailField"
                 placeholderText: qsTr("Email")
@@ -69,7 +88,7 @@ Popup {
             RowLayout {
                 spacing: 8
                 Layout.fillWidth: true
-                TextField {
+                Field {
                     id: passwordField
                     objectName: "passwordField"
                     placeholderText: qsTr("Password")
