@@ -1,7 +1,7 @@
 // A hostile or broken service and odd local files: every answer the client takes into memory
 // is capped, every request ends by its deadline, a download streams whatever its framing, and
 // what the user hands over is opened only when it is a regular file.
-#include "ConversionTest.h"
+#include "ClientTest.h"
 
 #include "conversion/ConversionRequest.h"
 #include "conversion/Downloader.h"
@@ -12,7 +12,6 @@
 #include "service/AnswerLimits.h"
 #include "service/AuthManager.h"
 #include "service/Request.h"
-#include "service/TokenStore.h"
 
 #include <QElapsedTimer>
 #include <QSettings>
@@ -48,11 +47,6 @@ std::optional<QString> errorOfAccount(bool balance) {
     if (!finishVoid(balance ? auth.fetchPageBalance() : auth.fetchUserInfo(), 20'000))
         return QStringLiteral("still running");
     return auth.hasError() ? std::optional(auth.errorText()) : std::nullopt;
-}
-
-QCoro::Task<int> signIn(AuthManager &auth) {
-    co_await auth.login(QStringLiteral("a@b.c"), QStringLiteral("pw"));
-    co_return 0;
 }
 
 FileUploadData uploaded() {
@@ -117,17 +111,13 @@ qint64 residentBytes() {
 
 class TestBounds : public QObject {
     Q_OBJECT
-    ScriptedServer m_server;
-    std::unique_ptr<TestEnvironment> m_env;
+    ScriptedService m_server;
     QTemporaryDir m_dir;
 
 private Q_SLOTS:
-    void initTestCase() { m_env = std::make_unique<TestEnvironment>(m_server.origin()); }
     void init() {
         resetAnswerLimits();
-        TokenStore::write(QStringLiteral("tok-abcdef-123"));
-        m_server.clearScripts();
-        m_server.clearRequests();
+        m_server.reset(QStringLiteral("tok-abcdef-123"));
     }
     void cleanupTestCase() { resetAnswerLimits(); }
 
@@ -218,8 +208,7 @@ private Q_SLOTS:
             QSettings settings(QSettings::NativeFormat, QSettings::UserScope, "Quorvel", "Quorvel");
             settings.setValue("authToken", evil);
         }
-        m_server.script("GET", "/api/v1/tollan/convertapi/page_balance",
-                        {ScriptedResponse::json(200, "{}")});
+        m_server.answer("GET", "/api/v1/tollan/convertapi/page_balance", 200, "{}");
         LogCapture log;
         QVERIFY(!AuthManager(AuthManager::StartupFetch::None).isLoggedIn());
         QVERIFY(!TokenStore::read());
@@ -228,13 +217,10 @@ private Q_SLOTS:
         QVERIFY(!TokenStore::write(evil));
         QVERIFY(!TokenStore::read());
 
-        m_server.script(
-            "POST", "/api/v1/tollan/auth/login",
-            {ScriptedResponse::json(
-                200, QJsonDocument(QJsonObject{{"code", 0}, {"data", QJsonObject{{"token", evil}}}})
-                         .toJson())});
+        m_server.answer("POST", "/api/v1/tollan/auth/login", 200,
+                        envelope(QJsonObject{{"token", evil}}));
         AuthManager auth(AuthManager::StartupFetch::None);
-        QVERIFY(finish(signIn(auth))->error);
+        QVERIFY(finish(auth.login(QStringLiteral("a@b.c"), QStringLiteral("pw")))->error);
         QVERIFY(!auth.isLoggedIn());
         QVERIFY(!TokenStore::read());
         for (const ReceivedRequest &r : m_server.requests())

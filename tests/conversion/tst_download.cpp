@@ -1,8 +1,7 @@
-#include "ConversionTest.h"
+#include "ClientTest.h"
 
 #include "conversion/Downloader.h"
 #include "conversion/ResultName.h"
-#include "service/TokenStore.h"
 
 #include <QScopeGuard>
 #include <QStorageInfo>
@@ -33,16 +32,10 @@ QByteArray readAll(const QString &path) {
 
 class TestDownload : public QObject {
     Q_OBJECT
-    ScriptedServer m_server;
-    std::unique_ptr<TestEnvironment> m_env;
+    ScriptedService m_server;
 
 private Q_SLOTS:
-    void initTestCase() { m_env = std::make_unique<TestEnvironment>(m_server.origin()); }
-    void init() {
-        TokenStore::write(QStringLiteral("tok-download"));
-        m_server.clearScripts();
-        m_server.clearRequests();
-    }
+    void init() { m_server.reset(QStringLiteral("tok-download")); }
 
     void resultNames_data() {
         QTest::addColumn<QString>("typ");
@@ -101,7 +94,7 @@ private Q_SLOTS:
         LogCapture log;
         const ConversionTask task = job("id/1?x=2#f&md5_id=3", "pdf2doc", "Report.PDF");
         auto out = finish(vm->downloadFile(task, dir.path()));
-        QVERIFY2(out->value, out->error ? qPrintable(out->error->rendering()) : "");
+        QVERIFY2(out->value, out->failure().constData());
         QCOMPARE(*out->value, dir.filePath("Report.docx"));
         QCOMPARE(readAll(*out->value), ok.body);
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
@@ -314,7 +307,7 @@ private Q_SLOTS:
     void defaultFolders() {
         QTemporaryDir home;
         const QString downloads = home.filePath(u"Téléchargements"_s);
-        m_env->setDownloadFolder(downloads);
+        m_server.environment().setDownloadFolder(downloads);
         const QByteArray old = qgetenv("TMPDIR");
         qputenv("TMPDIR", home.path().toUtf8());
         auto restore = qScopeGuard([old] { qputenv("TMPDIR", old); });

@@ -1,11 +1,8 @@
-#include "ScriptedServer.h"
-#include "TestSupport.h"
+#include "ClientTest.h"
 
-#include "conversion/PDFViewModel.h"
 #include "history/ConversionTaskModel.h"
 #include "history/EnvelopeReader.h"
 #include "history/HistoryParser.h"
-#include "service/TokenStore.h"
 
 #include <QDateTime>
 #include <QJsonDocument>
@@ -102,16 +99,10 @@ bool sameLines(const QStringList &actual, const QStringList &expected, QString *
 
 class TestHistoryFetch : public QObject {
     Q_OBJECT
-    ScriptedServer m_server;
-    std::unique_ptr<TestEnvironment> m_env;
+    ScriptedService m_server;
 
 private Q_SLOTS:
-    void initTestCase() { m_env = std::make_unique<TestEnvironment>(m_server.origin()); }
-    void init() {
-        TokenStore::remove();
-        m_server.clearScripts();
-        m_server.clearRequests();
-    }
+    void init() { m_server.reset(); }
 
     // Every shape of answer ends in a defined list and defined lines.
     void answerShapes_data() {
@@ -270,10 +261,13 @@ private Q_SLOTS:
         PDFViewModel vm;
         // A list shown before is replaced, never appended to.
         vm.publishTasks({taskWithId(QStringLiteral("old"))});
-        m_server.script("GET", kHistory, {ScriptedResponse::json(status, body)});
+        m_server.answer("GET", kHistory, status, body);
         LogCapture log;
         QCoro::waitFor(vm.fetchConversionHistory());
 
+        QCOMPARE(m_server.requestsTo("GET", kHistory).size(), 1);
+        // The request builder's lines come before the fetch's start line.
+        QVERIFY(log.indexOfPrefix(QStringLiteral("🌐 Request URL: ")) < log.indexOf(kStart));
         QVERIFY(!vm.isLoadingHistory());
         QCOMPARE(summaries(vm.conversionTasks()), tasks);
         QCOMPARE(vm.filteredTaskModel()->rowCount(), tasks.size());
@@ -309,9 +303,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, body);
         QFETCH(int, action);
         QFETCH(qint64, code);
-        ScriptedResponse r = ScriptedResponse::json(status, body);
-        r.action = ScriptedResponse::Action(action);
-        m_server.script("GET", kHistory, {r});
+        m_server.script("GET", kHistory, {acting(ScriptedResponse::Action(action), status, body)});
         PDFViewModel vm;
         vm.publishTasks({taskWithId(QStringLiteral("old"))});
         LogCapture log;
@@ -329,16 +321,6 @@ private Q_SLOTS:
             QCOMPARE(log.lines().last(),
                      QStringLiteral("Error fetching history: ") + failed[0][0].toString());
         }
-    }
-
-    // The request builder's lines come before the fetch's start line.
-    void builderLinesFirst() {
-        m_server.script("GET", kHistory, {ScriptedResponse::json(200, "[]")});
-        PDFViewModel vm;
-        LogCapture log;
-        QCoro::waitFor(vm.fetchConversionHistory());
-        QCOMPARE(m_server.requestsTo("GET", kHistory).size(), 1);
-        QVERIFY(log.indexOfPrefix(QStringLiteral("🌐 Request URL: ")) < log.indexOf(kStart));
     }
 
     void nonUtf8Body_data() {
@@ -366,7 +348,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, body);
         QFETCH(QStringList, tasks);
         QFETCH(QString, lastLine);
-        m_server.script("GET", kHistory, {ScriptedResponse::json(200, body)});
+        m_server.answer("GET", kHistory, 200, body);
         PDFViewModel vm;
         LogCapture log;
         QCoro::waitFor(vm.fetchConversionHistory());
@@ -539,7 +521,7 @@ private Q_SLOTS:
         QFETCH(int, status);
         QFETCH(QByteArray, body);
         QFETCH(QString, lastLine);
-        m_server.script("GET", kHistory, {ScriptedResponse::json(status, body)});
+        m_server.answer("GET", kHistory, status, body);
         PDFViewModel vm;
         vm.publishTasks({taskWithId(QStringLiteral("old"))});
         QStringList events;

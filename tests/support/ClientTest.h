@@ -5,6 +5,7 @@
 
 #include "conversion/PDFViewModel.h"
 #include "service/ServiceError.h"
+#include "service/TokenStore.h"
 
 #include <QDir>
 #include <QFile>
@@ -20,17 +21,67 @@
 
 namespace quorvel::test {
 
-// The end of a coroutine the test started: its value or the error it raised.
+// The scripted loopback server a client test talks to. The client is pointed at it, with a
+// private preferences store, for the object's life; reset() starts each test function afresh.
+class ScriptedService : public ScriptedServer {
+public:
+    ScriptedService()
+        : m_env(origin()) {}
+
+    // Forgets the scripts and the requests, points the client back here (a test may have
+    // pointed it elsewhere) and stores `token` (none: signed out).
+    void reset(const QString &token = {}) {
+        clearScripts();
+        clearRequests();
+        qputenv("QUORVEL_API_ORIGIN", origin().toUtf8());
+        if (token.isEmpty())
+            TokenStore::remove();
+        else if (!TokenStore::write(token))
+            qFatal("cannot store the test token");
+    }
+
+    // One JSON answer for the route, given again to every request.
+    void answer(const QByteArray &method, const QByteArray &target, int status,
+                const QByteArray &body) {
+        script(method, target, {ScriptedResponse::json(status, body)});
+    }
+
+    const TestEnvironment &environment() const { return m_env; }
+
+private:
+    TestEnvironment m_env;
+};
+
+// A scripted answer that does something else than answer (drop, hang...).
+inline ScriptedResponse acting(ScriptedResponse::Action action, int status = 200,
+                               const QByteArray &body = {}) {
+    ScriptedResponse r = ScriptedResponse::json(status, body);
+    r.action = action;
+    return r;
+}
+
+// The end of a coroutine the test started: its value (true for a task without one) or the
+// error it raised.
 template <typename T> struct Outcome {
     bool done = false;
-    std::optional<T> value;
+    std::optional<std::conditional_t<std::is_void_v<T>, bool, T>> value;
     std::optional<ServiceError> error;
+
+    // Why there is no value, for a failed check's message.
+    QByteArray failure() const {
+        return error ? error->rendering().toUtf8() : QByteArray(done ? "" : "still running");
+    }
 };
 
 template <typename T>
 QCoro::Task<> captureInto(QCoro::Task<T> task, std::shared_ptr<Outcome<T>> out) {
     try {
-        out->value = co_await std::move(task);
+        if constexpr (std::is_void_v<T>) {
+            co_await std::move(task);
+            out->value = true;
+        } else {
+            out->value = co_await std::move(task);
+        }
     } catch (const ServiceError &e) {
         out->error = e;
     }
@@ -45,12 +96,18 @@ template <typename T> std::shared_ptr<Outcome<T>> finish(QCoro::Task<T> task, in
     return out;
 }
 
-inline bool finishVoid(QCoro::Task<> task, int boundMs = 15000) {
+// Starts a coroutine that raises nothing; the flag turns true when it ends.
+inline std::shared_ptr<bool> started(QCoro::Task<> task) {
     auto done = std::make_shared<bool>(false);
     [](QCoro::Task<> t, std::shared_ptr<bool> flag) -> QCoro::Task<> {
         co_await std::move(t);
         *flag = true;
     }(std::move(task), done);
+    return done;
+}
+
+inline bool finishVoid(QCoro::Task<> task, int boundMs = 15000) {
+    const auto done = started(std::move(task));
     return QTest::qWaitFor([done] { return *done; }, boundMs);
 }
 
