@@ -49,16 +49,6 @@ std::optional<QString> errorOfAccount(bool balance) {
     return auth.hasError() ? std::optional(auth.errorText()) : std::nullopt;
 }
 
-FileUploadData uploaded() {
-    FileUploadData upload;
-    upload.file_name = QStringLiteral("a.pdf");
-    upload.source_file_path = QStringLiteral("store/a.pdf");
-    upload.source_file_typ = QStringLiteral("pdf");
-    upload.source_file_md5 = QStringLiteral("0123456789abcdef");
-    upload.page_number = 1;
-    return upload;
-}
-
 struct Route {
     QByteArray method;
     QByteArray target;
@@ -66,11 +56,7 @@ struct Route {
 };
 
 ConversionTask jobNamed(const QString &fileName) {
-    ConversionTask job;
-    job.id = QStringLiteral("job-1");
-    job.typ = QStringLiteral("PDF2DOC");
-    job.fileName = fileName;
-    return job;
+    return task(QStringLiteral("job-1"), fileName, 0, QStringLiteral("PDF2DOC"));
 }
 
 Route routeOf(const QString &kind) {
@@ -83,8 +69,9 @@ Route routeOf(const QString &kind) {
     if (kind == "history")
         return {"GET", "/api/v1/tollan/convert/all", errorOfHistory};
     if (kind == "convert")
-        return {"POST", "/api/v1/tollan/convert",
-                [] { return errorOf(ConversionRequest::send("PDF to DOC", uploaded())); }};
+        return {"POST", "/api/v1/tollan/convert", [] {
+                    return errorOf(ConversionRequest::send("PDF to DOC", uploadRecord("a.pdf")));
+                }};
     if (kind == "download")
         return {"GET", "/api/v2/docx?md5_id=job-1", [job] {
                     static QTemporaryDir folder;

@@ -13,12 +13,7 @@ namespace {
 const QByteArray kRoute = "/api/v1/tollan/convert";
 
 FileUploadData record(const QString &name = QStringLiteral("deck.pdf"), qint64 pages = 12) {
-    FileUploadData u;
-    u.file_name = name;
-    u.source_file_path = "store/" + name;
-    u.source_file_typ = "pdf";
-    u.source_file_md5 = "md5-" + name;
-    u.page_number = pages;
+    FileUploadData u = uploadRecord(name, pages);
     u.status = 5; // not carried over: the request always says 0
     return u;
 }

@@ -24,14 +24,6 @@ QByteArray historyAnswer(const QList<ConversionTask> &tasks) {
     return envelope({{"converts", converts}});
 }
 
-FileUploadData record(const QString &name) {
-    FileUploadData u;
-    u.file_name = name;
-    u.source_file_md5 = "md5";
-    u.page_number = 1;
-    return u;
-}
-
 QList<ProcessingState::Kind> kinds(const QList<ProcessingState> &states) {
     QList<ProcessingState::Kind> out;
     for (const ProcessingState &s : states)
@@ -245,7 +237,7 @@ private Q_SLOTS:
                 [&] { replaced << vm->conversionTasks().value(0).status; });
         QSignalSpy finished(vm.get(), &PDFViewModel::taskPollingFinished);
         LogCapture log;
-        QVERIFY(finishVoid(vm->startConversion("PDF to DOC", record("in.pdf"))));
+        QVERIFY(finishVoid(vm->startConversion("PDF to DOC", uploadRecord("in.pdf"))));
         QCOMPARE(vm->processingState(), ProcessingState::completed());
         QVERIFY(finished.wait(5000));
         QCOMPARE(finished.first().first().value<ConversionTask>().status, finalStatus);
@@ -278,11 +270,7 @@ private Q_SLOTS:
         auto status = finish(vm->checkTaskStatus(id));
         QVERIFY2(status->value, status->failure().constData());
         QCOMPARE(m_server.requests().last().target, kStatus + encoded);
-        ConversionTask task;
-        task.id = id;
-        task.typ = "PDF2DOC";
-        task.fileName = "in.pdf";
-        auto saved = finish(vm->downloadFile(task, m_dir.path()));
+        auto saved = finish(vm->downloadFile(task(id, "in.pdf", 0, "PDF2DOC"), m_dir.path()));
         QVERIFY2(saved->value, saved->failure().constData());
         QCOMPARE(m_server.requests().last().target, "/api/v2/docx?md5_id=" + encoded);
     }
@@ -300,11 +288,8 @@ private Q_SLOTS:
         auto vm = fastViewModel();
         vm->retryPollIntervalMs = 20;
         QSignalSpy finished(vm.get(), &PDFViewModel::taskPollingFinished);
-        ConversionTask failed;
-        failed.id = "old";
-        failed.status = 2;
-        QVERIFY(finishVoid(retry ? vm->retryConversion(failed)
-                                 : vm->startConversion("PDF to DOC", record("in.pdf"))));
+        QVERIFY(finishVoid(retry ? vm->retryConversion(task("old", {}, 2))
+                                 : vm->startConversion("PDF to DOC", uploadRecord("in.pdf"))));
         QVERIFY(finished.wait(5000));
         QCOMPARE(vm->processingState(),
                  ProcessingState::error(ServiceError("Status check failed", 404).description()));
@@ -325,7 +310,7 @@ private Q_SLOTS:
         m_server.answer("POST", kConvert, 200, jobAnswer("job-x"));
         m_server.answer("GET", kStatus + "job-x", 200, jobAnswer("job-x"));
         auto vm = fastViewModel();
-        QVERIFY(finishVoid(vm->startConversion("PDF to DOC", record("in.pdf"))));
+        QVERIFY(finishVoid(vm->startConversion("PDF to DOC", uploadRecord("in.pdf"))));
         QTRY_VERIFY_WITH_TIMEOUT(m_server.requestsTo("GET", kStatus + "job-x").size() >= 2, 5000);
         vm.reset();
         QSignalSpy received(&m_server, &ScriptedServer::requestReceived);

@@ -60,12 +60,6 @@ QString summary(const ConversionTask &t) {
     return QStringLiteral("%1|%2|%3|%4").arg(id, t.fileName, QString::number(t.status), createAt);
 }
 
-ConversionTask taskWithId(const QString &id) {
-    ConversionTask t;
-    t.id = id;
-    return t;
-}
-
 QStringList summaries(const QList<ConversionTask> &tasks) {
     QStringList out;
     for (const ConversionTask &t : tasks)
@@ -260,7 +254,7 @@ private Q_SLOTS:
 
         PDFViewModel vm;
         // A list shown before is replaced, never appended to.
-        vm.publishTasks({taskWithId(QStringLiteral("old"))});
+        vm.publishTasks({task(QStringLiteral("old"))});
         m_server.answer("GET", kHistory, status, body);
         LogCapture log;
         QCoro::waitFor(vm.fetchConversionHistory());
@@ -305,7 +299,7 @@ private Q_SLOTS:
         QFETCH(qint64, code);
         m_server.script("GET", kHistory, {acting(ScriptedResponse::Action(action), status, body)});
         PDFViewModel vm;
-        vm.publishTasks({taskWithId(QStringLiteral("old"))});
+        vm.publishTasks({task(QStringLiteral("old"))});
         LogCapture log;
         QSignalSpy failed(&vm, &PDFViewModel::historyFetchFailed);
         QCoro::waitFor(vm.fetchConversionHistory());
@@ -523,7 +517,7 @@ private Q_SLOTS:
         QFETCH(QString, lastLine);
         m_server.answer("GET", kHistory, status, body);
         PDFViewModel vm;
-        vm.publishTasks({taskWithId(QStringLiteral("old"))});
+        vm.publishTasks({task(QStringLiteral("old"))});
         QStringList events;
         connect(vm.conversionTaskModel(), &ConversionTaskModel::tasksChanged, this,
                 [&] { events << QStringLiteral("list"); });

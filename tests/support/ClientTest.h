@@ -128,6 +128,28 @@ inline QString writeFile(const QTemporaryDir &dir, const QString &name, const QB
     return path;
 }
 
+// A job as the service lists it, with only what the test names.
+inline ConversionTask task(const QString &id, const QString &fileName = {}, qint64 status = 0,
+                           const QString &typ = {}) {
+    ConversionTask t;
+    t.id = id;
+    t.fileName = fileName;
+    t.status = status;
+    t.typ = typ;
+    return t;
+}
+
+// The record of an uploaded PDF, its path and checksum made from its name.
+inline FileUploadData uploadRecord(const QString &name, qint64 pages = 1) {
+    FileUploadData u;
+    u.file_name = name;
+    u.source_file_path = "store/" + name;
+    u.source_file_typ = "pdf";
+    u.source_file_md5 = "md5-" + name;
+    u.page_number = pages;
+    return u;
+}
+
 inline QByteArray envelope(const QJsonObject &data) {
     return QJsonDocument(QJsonObject{{"code", 0}, {"msg", "ok"}, {"data", data}})
         .toJson(QJsonDocument::Compact);
