@@ -110,6 +110,19 @@ class TestCli : public QObject {
         process.setArguments(args);
     }
 
+    // Waits for the run to end, within a bound; its exit status and standard output.
+    static CliRun ended(QProcess &process, QSignalSpy &finished) {
+        if (finished.isEmpty() && !finished.wait(60'000)) {
+            process.kill();
+            process.waitForFinished(5'000);
+            return {};
+        }
+        CliRun r;
+        r.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
+        r.out = process.readAllStandardOutput();
+        return r;
+    }
+
     CliRun run(const QStringList &args, const QByteArray &input = {}) {
         QProcess process;
         prepare(process, args, "20");
@@ -119,14 +132,7 @@ class TestCli : public QObject {
             return {};
         process.write(input);
         process.closeWriteChannel();
-        if (finished.isEmpty() && !finished.wait(60'000)) {
-            process.kill();
-            process.waitForFinished(5'000);
-            return {};
-        }
-        CliRun r;
-        r.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
-        r.out = process.readAllStandardOutput();
+        CliRun r = ended(process, finished);
         r.err = process.readAllStandardError();
         return r;
     }
@@ -173,14 +179,9 @@ class TestCli : public QObject {
             if (::write(master, typed.constData(), size_t(typed.size())) != typed.size())
                 return {};
         }
-        if (finished.isEmpty() && !finished.wait(60'000))
-            process.kill();
-        process.waitForFinished(5'000);
+        CliRun r = ended(process, finished);
         drain();
         ::close(master);
-        CliRun r;
-        r.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
-        r.out = process.readAllStandardOutput();
         r.err = *screen;
         return r;
     }

@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -126,6 +127,20 @@ inline QString writeFile(const QTemporaryDir &dir, const QString &name, const QB
     if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
         qFatal("cannot write test file %s", qPrintable(path));
     return path;
+}
+
+// An id the client made up for a job the service did not name (an upper-case UUID).
+inline bool isMadeUpId(const QString &id) {
+    static const QRegularExpression uuid(
+        QStringLiteral("^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$"));
+    return uuid.match(id).hasMatch();
+}
+
+// A creation time as the service writes it, in UTC.
+inline bool isServiceTime(const QString &text) {
+    static const QRegularExpression written(
+        QStringLiteral("^\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2} \\+0000$"));
+    return written.match(text).hasMatch();
 }
 
 // A job as the service lists it, with only what the test names.
