@@ -568,12 +568,6 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("object");
         QTest::addColumn<QString>(
             "expected"); // id|userId|typ|fileName|pageNumber|path|srcTyp|resTyp|md5|status
-        QTest::newRow("all present")
-            << QByteArray("{\"id\":\"i\",\"user_id\":\"u\",\"typ\":\"pdf2doc\",\"file_name\":\"f."
-                          "pdf\",\"page_number\":3,\"source_file_path\":\"/"
-                          "p\",\"source_file_typ\":\"pdf\",\"result_file_typ\":\"docx\",\"source_"
-                          "file_md5\":\"m\",\"status\":1}")
-            << "i|u|pdf2doc|f.pdf|3|/p|pdf|docx|m|1";
         QTest::newRow("all wrong types")
             << QByteArray("{\"id\":1,\"user_id\":2,\"typ\":[],\"file_name\":{},\"page_number\":"
                           "\"3\",\"source_file_path\":null,\"source_file_typ\":true,\"result_file_"
