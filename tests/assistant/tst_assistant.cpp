@@ -1,9 +1,7 @@
 // The assistant page without a window: the PDF list's paging, search and selection, the
 // feature cards, the chat and the preview of a card.
 #include "AssistantPage.h"
-#include "ScriptedServer.h"
-#include "TestSupport.h"
-#include "service/TokenStore.h"
+#include "ClientTest.h"
 
 #include <QAbstractItemModelTester>
 #include <QDir>
@@ -330,14 +328,11 @@ private Q_SLOTS:
 
     // Shown while signed in: the account's list; signed out: nothing of it is left.
     void listFollowsTheAccount() {
-        ScriptedServer server;
-        TestEnvironment env(server.origin());
-        server.script(
-            "GET", "/api/v1/tollan/convert/all",
-            {ScriptedResponse::json(
-                200, R"({"code":0,"msg":"ok","data":{"converts":[{"id":"a","file_name":)"
-                     R"("a.pdf","status":1},{"id":"b","file_name":"b.pdf","status":1}]}})")});
-        TokenStore::write(QStringLiteral("tok_assistant_0123456789"));
+        ScriptedService server;
+        server.reset(QStringLiteral("tok_assistant_0123456789"));
+        server.answer("GET", "/api/v1/tollan/convert/all", 200,
+                      R"({"code":0,"msg":"ok","data":{"converts":[{"id":"a","file_name":)"
+                      R"("a.pdf","status":1},{"id":"b","file_name":"b.pdf","status":1}]}})");
         AuthManager account(AuthManager::StartupFetch::None);
         AssistantPage assistant;
         assistant.setAuthManager(&account);
@@ -378,14 +373,13 @@ private Q_SLOTS:
         QFETCH(int, downloadStatus);
         QFETCH(bool, inDocuments);
         QFETCH(QString, opened);
-        ScriptedServer server;
-        TestEnvironment env(server.origin());
+        ScriptedService server;
         QTemporaryDir dir;
         const QString documents = dir.filePath(QStringLiteral("Docs"));
         const QString temp = dir.filePath(QStringLiteral("tmp"));
         QVERIFY(QDir().mkpath(documents) && QDir().mkpath(temp));
         qputenv("TMPDIR", temp.toUtf8());
-        QFile dirs(QDir(env.configHome()).filePath(QStringLiteral("user-dirs.dirs")));
+        QFile dirs(QDir(server.environment().configHome()).filePath("user-dirs.dirs"));
         QVERIFY(dirs.open(QIODevice::WriteOnly));
         dirs.write("XDG_DOCUMENTS_DIR=\"" + documents.toUtf8() + "\"\n");
         dirs.close();

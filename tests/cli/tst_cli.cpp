@@ -1,19 +1,12 @@
-#include "../conversion/ConversionTest.h"
+#include "ClientTest.h"
 
 #include "conversion/OperationCatalogue.h"
 #include "service/AuthManager.h"
-#include "service/TokenStore.h"
 
-#include <QDir>
-#include <QFile>
 #include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QSocketNotifier>
-#include <QTemporaryDir>
-#include <QTest>
 
 #include <fcntl.h>
 #include <pty.h>
@@ -91,13 +84,13 @@ using Answers = QList<QPair<QByteArray, ScriptedResponse>>; // "METHOD target", 
 // and standard error of every command.
 class TestCli : public QObject {
     Q_OBJECT
-    ScriptedServer m_server;
-    // One preferences store for the whole run: Qt settles its location once per process.
-    QTemporaryDir m_config;
+    // One preferences store for the whole run, read and written by this process and the CLI
+    // it runs alike: Qt settles its location once per process.
+    ScriptedService m_server;
     std::unique_ptr<QTemporaryDir> m_home;
     QProcessEnvironment m_extraEnv;
 
-    QString configHome() const { return m_config.path(); }
+    QString configHome() const { return m_server.environment().configHome(); }
     QString tempDir() const { return m_home->filePath("tmp"); }
 
     // Runs the CLI with a private preferences store and temporary directory, while this
@@ -117,6 +110,19 @@ class TestCli : public QObject {
         process.setArguments(args);
     }
 
+    // Waits for the run to end, within a bound; its exit status and standard output.
+    static CliRun ended(QProcess &process, QSignalSpy &finished) {
+        if (finished.isEmpty() && !finished.wait(60'000)) {
+            process.kill();
+            process.waitForFinished(5'000);
+            return {};
+        }
+        CliRun r;
+        r.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
+        r.out = process.readAllStandardOutput();
+        return r;
+    }
+
     CliRun run(const QStringList &args, const QByteArray &input = {}) {
         QProcess process;
         prepare(process, args, "20");
@@ -126,14 +132,7 @@ class TestCli : public QObject {
             return {};
         process.write(input);
         process.closeWriteChannel();
-        if (finished.isEmpty() && !finished.wait(60'000)) {
-            process.kill();
-            process.waitForFinished(5'000);
-            return {};
-        }
-        CliRun r;
-        r.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
-        r.out = process.readAllStandardOutput();
+        CliRun r = ended(process, finished);
         r.err = process.readAllStandardError();
         return r;
     }
@@ -180,19 +179,21 @@ class TestCli : public QObject {
             if (::write(master, typed.constData(), size_t(typed.size())) != typed.size())
                 return {};
         }
-        if (finished.isEmpty() && !finished.wait(60'000))
-            process.kill();
-        process.waitForFinished(5'000);
+        CliRun r = ended(process, finished);
         drain();
         ::close(master);
-        CliRun r;
-        r.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
-        r.out = process.readAllStandardOutput();
         r.err = *screen;
         return r;
     }
 
     void signIn() { TokenStore::write(kToken); }
+
+    // The account: its user record and its page balance (100 pages, 130 used).
+    void scriptAccount(bool lifetime = false, int balanceStatus = 200) {
+        m_server.answer("GET", kMe, 200, userInfo(lifetime));
+        m_server.answer("GET", kBalance, balanceStatus,
+                        envelope(QJsonObject{{"total_pages", 100}, {"consumed_pages", 130}}));
+    }
 
     QString writeFile(const QString &name, const QByteArray &content) {
         const QString path = m_home->filePath(name);
@@ -206,27 +207,20 @@ class TestCli : public QObject {
     // "Report.pdf" uploaded and accepted as job-1, whose status checks get `checks`.
     QString scriptOneJob(const QList<ScriptedResponse> &checks, const QJsonArray &history) {
         signIn();
-        m_server.script("POST", kUpload, {ScriptedResponse::json(200, uploadAnswer("Report.pdf"))});
-        m_server.script("POST", kConvert, {ScriptedResponse::json(200, envelope(job("job-1", 0)))});
+        m_server.answer("POST", kUpload, 200, uploadAnswer("Report.pdf"));
+        m_server.answer("POST", kConvert, 200, envelope(job("job-1", 0)));
         m_server.script("GET", kStatus + "job-1", checks);
-        m_server.script("GET", kHistory, {ScriptedResponse::json(200, historyAnswer(history))});
+        m_server.answer("GET", kHistory, 200, historyAnswer(history));
         return writeFile("Report.pdf", "%PDF");
     }
 
 private Q_SLOTS:
-    void initTestCase() {
-        // This process reads and writes the same preferences store as the CLI it runs.
-        qputenv("XDG_CONFIG_HOME", configHome().toUtf8());
-    }
-
     void init() {
         m_home = std::make_unique<QTemporaryDir>();
         QVERIFY(m_home->isValid());
         QDir().mkpath(tempDir());
-        TokenStore::remove();
         m_extraEnv = {};
-        m_server.clearScripts();
-        m_server.clearRequests();
+        m_server.reset();
     }
 
     // Runs that end at once: exit status, standard output (as it starts), one line on standard
@@ -351,11 +345,7 @@ private Q_SLOTS:
         QFETCH(ScriptedResponse, answer);
         QFETCH(int, exitCode);
         m_server.script("POST", kLogin, {answer});
-        m_server.script("GET", kMe, {ScriptedResponse::json(200, userInfo(false))});
-        m_server.script(
-            "GET", kBalance,
-            {ScriptedResponse::json(
-                200, envelope(QJsonObject{{"total_pages", 100}, {"consumed_pages", 30}}))});
+        scriptAccount();
         // Spaces are part of a password; only the line ending is not.
         const CliRun r = run({"login", "ann@example.com"}, " secret pw \n");
         QCOMPARE(r.exitCode, exitCode);
@@ -373,9 +363,8 @@ private Q_SLOTS:
 
     // At a terminal the password is asked for and not echoed.
     void loginAtTerminal() {
-        m_server.script("POST", kLogin,
-                        {ScriptedResponse::json(200, envelope(QJsonObject{{"token", kToken}}))});
-        m_server.script("GET", kMe, {ScriptedResponse::json(200, userInfo(false))});
+        m_server.answer("POST", kLogin, 200, envelope(QJsonObject{{"token", kToken}}));
+        scriptAccount();
         QByteArray screen;
         const CliRun r = runOnTerminal({"login", "ann@example.com"}, true,
                                        "Password: ", "typed secret\n", &screen);
@@ -441,11 +430,7 @@ private Q_SLOTS:
         QFETCH(int, exitCode);
         QFETCH(QByteArray, out);
         signIn();
-        m_server.script("GET", kMe, {ScriptedResponse::json(200, userInfo(lifetime))});
-        m_server.script("GET", kBalance,
-                        {ScriptedResponse::json(
-                            balanceStatus,
-                            envelope(QJsonObject{{"total_pages", 100}, {"consumed_pages", 130}}))});
+        scriptAccount(lifetime, balanceStatus);
         const CliRun r = run(args);
         QCOMPARE(r.exitCode, exitCode);
         if (args.contains("--json"))
@@ -462,11 +447,7 @@ private Q_SLOTS:
     // without it nothing of them is written anywhere.
     void trace() {
         signIn();
-        m_server.script("GET", kMe, {ScriptedResponse::json(200, userInfo(false))});
-        m_server.script(
-            "GET", kBalance,
-            {ScriptedResponse::json(
-                200, envelope(QJsonObject{{"total_pages", 1}, {"consumed_pages", 0}}))});
+        scriptAccount();
         const CliRun traced = run({"--trace", "whoami"});
         QCOMPARE(traced.exitCode, 0);
         QVERIFY(traced.out.startsWith("Email:"));
@@ -499,8 +480,7 @@ private Q_SLOTS:
     }
 
     void statusJson() {
-        m_server.script("GET", kStatus + "job-9",
-                        {ScriptedResponse::json(200, envelope(job("job-9", 0)))});
+        m_server.answer("GET", kStatus + "job-9", 200, envelope(job("job-9", 0)));
         const CliRun r = run({"--json", "status", "job-9"});
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(parseJson(r.out).toObject(), job("job-9", 0));
@@ -523,11 +503,9 @@ private Q_SLOTS:
         QFETCH(QStringList, args);
         QFETCH(QStringList, expectedIds);
         signIn();
-        m_server.script(
-            "GET", kHistory,
-            {ScriptedResponse::json(
-                200, historyAnswer({job("a", 1, "q3-report.pdf"), job("b", 0, "notes.pdf"),
-                                    job("c", 2, "Report.pdf"), job("d", 1, "x.pdf")}))});
+        m_server.answer("GET", kHistory, 200,
+                        historyAnswer({job("a", 1, "q3-report.pdf"), job("b", 0, "notes.pdf"),
+                                       job("c", 2, "Report.pdf"), job("d", 1, "x.pdf")}));
         const CliRun json = run(QStringList{"history", "--json"} + args);
         QCOMPARE(json.exitCode, 0);
         QCOMPARE(json.err, QByteArray());
@@ -567,15 +545,11 @@ private Q_SLOTS:
         m_server.script("GET", kStatus + "job-2",
                         {ScriptedResponse::json(500, "{}"),
                          ScriptedResponse::json(200, envelope(job("job-2", 1, "Memo.pdf")))});
-        m_server.script(
-            "GET", kHistory,
-            {ScriptedResponse::json(
-                200, historyAnswer({job("job-2", 1, "Memo.pdf"), job("job-1", 1, "Report.pdf")}))});
-        ScriptedResponse docx;
-        docx.body = "DOCX report";
-        m_server.script("GET", kDownload + "job-1", {docx});
-        docx.body = "DOCX memo";
-        m_server.script("GET", kDownload + "job-2", {docx});
+        m_server.answer(
+            "GET", kHistory, 200,
+            historyAnswer({job("job-2", 1, "Memo.pdf"), job("job-1", 1, "Report.pdf")}));
+        m_server.answer("GET", kDownload + "job-1", 200, "DOCX report");
+        m_server.answer("GET", kDownload + "job-2", 200, "DOCX memo");
 
         const QString out = m_home->filePath("results");
         const CliRun r =
@@ -703,13 +677,9 @@ private Q_SLOTS:
         QFETCH(int, downloadStatus);
         QFETCH(int, exitCode);
         signIn();
-        m_server.script("GET", kHistory,
-                        {ScriptedResponse::json(
-                            200, historyAnswer({job("job-1", 1, "Q3.PDF"), job("job-2", 2)}))});
-        ScriptedResponse answer;
-        answer.status = downloadStatus;
-        answer.body = "result bytes";
-        m_server.script("GET", kDownload + "job-1", {answer});
+        m_server.answer("GET", kHistory, 200,
+                        historyAnswer({job("job-1", 1, "Q3.PDF"), job("job-2", 2)}));
+        m_server.answer("GET", kDownload + "job-1", downloadStatus, "result bytes");
         QStringList args{"download", id};
         const QString dir = toDir ? m_home->filePath("out/nested") : tempDir();
         if (toDir)
@@ -763,9 +733,7 @@ private Q_SLOTS:
         QFETCH(QString, printedId);
         QFETCH(int, printedStatus);
         signIn();
-        m_server.script(
-            "GET", kHistory,
-            {ScriptedResponse::json(200, historyAnswer({job("job-1", 1), job("job-2", 2)}))});
+        m_server.answer("GET", kHistory, 200, historyAnswer({job("job-1", 1), job("job-2", 2)}));
         m_server.script("POST", kConvert, {retryAnswer});
         m_server.script("GET", kStatus + "job-9",
                         {ScriptedResponse::json(200, envelope(job("job-9", 0))),

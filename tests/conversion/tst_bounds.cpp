@@ -1,7 +1,7 @@
 // A hostile or broken service and odd local files: every answer the client takes into memory
 // is capped, every request ends by its deadline, a download streams whatever its framing, and
 // what the user hands over is opened only when it is a regular file.
-#include "ConversionTest.h"
+#include "ClientTest.h"
 
 #include "conversion/ConversionRequest.h"
 #include "conversion/Downloader.h"
@@ -12,7 +12,6 @@
 #include "service/AnswerLimits.h"
 #include "service/AuthManager.h"
 #include "service/Request.h"
-#include "service/TokenStore.h"
 
 #include <QElapsedTimer>
 #include <QSettings>
@@ -50,21 +49,6 @@ std::optional<QString> errorOfAccount(bool balance) {
     return auth.hasError() ? std::optional(auth.errorText()) : std::nullopt;
 }
 
-QCoro::Task<int> signIn(AuthManager &auth) {
-    co_await auth.login(QStringLiteral("a@b.c"), QStringLiteral("pw"));
-    co_return 0;
-}
-
-FileUploadData uploaded() {
-    FileUploadData upload;
-    upload.file_name = QStringLiteral("a.pdf");
-    upload.source_file_path = QStringLiteral("store/a.pdf");
-    upload.source_file_typ = QStringLiteral("pdf");
-    upload.source_file_md5 = QStringLiteral("0123456789abcdef");
-    upload.page_number = 1;
-    return upload;
-}
-
 struct Route {
     QByteArray method;
     QByteArray target;
@@ -72,11 +56,7 @@ struct Route {
 };
 
 ConversionTask jobNamed(const QString &fileName) {
-    ConversionTask job;
-    job.id = QStringLiteral("job-1");
-    job.typ = QStringLiteral("PDF2DOC");
-    job.fileName = fileName;
-    return job;
+    return task(QStringLiteral("job-1"), fileName, 0, QStringLiteral("PDF2DOC"));
 }
 
 Route routeOf(const QString &kind) {
@@ -89,8 +69,9 @@ Route routeOf(const QString &kind) {
     if (kind == "history")
         return {"GET", "/api/v1/tollan/convert/all", errorOfHistory};
     if (kind == "convert")
-        return {"POST", "/api/v1/tollan/convert",
-                [] { return errorOf(ConversionRequest::send("PDF to DOC", uploaded())); }};
+        return {"POST", "/api/v1/tollan/convert", [] {
+                    return errorOf(ConversionRequest::send("PDF to DOC", uploadRecord("a.pdf")));
+                }};
     if (kind == "download")
         return {"GET", "/api/v2/docx?md5_id=job-1", [job] {
                     static QTemporaryDir folder;
@@ -117,17 +98,13 @@ qint64 residentBytes() {
 
 class TestBounds : public QObject {
     Q_OBJECT
-    ScriptedServer m_server;
-    std::unique_ptr<TestEnvironment> m_env;
+    ScriptedService m_server;
     QTemporaryDir m_dir;
 
 private Q_SLOTS:
-    void initTestCase() { m_env = std::make_unique<TestEnvironment>(m_server.origin()); }
     void init() {
         resetAnswerLimits();
-        TokenStore::write(QStringLiteral("tok-abcdef-123"));
-        m_server.clearScripts();
-        m_server.clearRequests();
+        m_server.reset(QStringLiteral("tok-abcdef-123"));
     }
     void cleanupTestCase() { resetAnswerLimits(); }
 
@@ -218,8 +195,7 @@ private Q_SLOTS:
             QSettings settings(QSettings::NativeFormat, QSettings::UserScope, "Quorvel", "Quorvel");
             settings.setValue("authToken", evil);
         }
-        m_server.script("GET", "/api/v1/tollan/convertapi/page_balance",
-                        {ScriptedResponse::json(200, "{}")});
+        m_server.answer("GET", "/api/v1/tollan/convertapi/page_balance", 200, "{}");
         LogCapture log;
         QVERIFY(!AuthManager(AuthManager::StartupFetch::None).isLoggedIn());
         QVERIFY(!TokenStore::read());
@@ -228,13 +204,10 @@ private Q_SLOTS:
         QVERIFY(!TokenStore::write(evil));
         QVERIFY(!TokenStore::read());
 
-        m_server.script(
-            "POST", "/api/v1/tollan/auth/login",
-            {ScriptedResponse::json(
-                200, QJsonDocument(QJsonObject{{"code", 0}, {"data", QJsonObject{{"token", evil}}}})
-                         .toJson())});
+        m_server.answer("POST", "/api/v1/tollan/auth/login", 200,
+                        envelope(QJsonObject{{"token", evil}}));
         AuthManager auth(AuthManager::StartupFetch::None);
-        QVERIFY(finish(signIn(auth))->error);
+        QVERIFY(finish(auth.login(QStringLiteral("a@b.c"), QStringLiteral("pw")))->error);
         QVERIFY(!auth.isLoggedIn());
         QVERIFY(!TokenStore::read());
         for (const ReceivedRequest &r : m_server.requests())

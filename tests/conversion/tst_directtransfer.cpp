@@ -1,4 +1,4 @@
-#include "ScriptedServer.h"
+#include "ClientTest.h"
 
 #include "conversion/DirectTransfer.h"
 #include "conversion/MultipartBody.h"
@@ -19,24 +19,10 @@ namespace {
 
 const QByteArray kTarget = "/api/v2/up?x=1";
 
-struct Result {
-    bool done = false;
-    std::optional<HttpResponse> response;
-    std::optional<ServiceError> error;
-};
+using Result = Outcome<HttpResponse>;
 
 std::shared_ptr<Result> run(Request request, QIODevice *body, DirectOptions::Sink sink = {}) {
-    auto out = std::make_shared<Result>();
-    [](Request r, DirectOptions options, std::shared_ptr<Result> o) -> QCoro::Task<> {
-        try {
-            o->response = co_await sendDirect(std::move(r), std::move(options));
-        } catch (const ServiceError &e) {
-            o->error = e;
-        }
-        o->done = true;
-    }(std::move(request), DirectOptions{body, std::move(sink), {}}, out);
-    (void)QTest::qWaitFor([out] { return out->done; }, 10000);
-    return out;
+    return finish(sendDirect(std::move(request), DirectOptions{body, std::move(sink), {}}), 10000);
 }
 
 Request requestTo(quint16 port, const QByteArray &method = "POST", int timeoutMs = 30'000) {
@@ -84,7 +70,7 @@ private Q_SLOTS:
         // A header value cannot add lines of its own.
         r.setHeader("Authorization", "Bearer abc\r\nX-Evil: 1");
         auto out = post(data, r);
-        QVERIFY2(out->response, out->error ? qPrintable(out->error->rendering()) : "");
+        QVERIFY2(out->value, out->failure().constData());
         const ReceivedRequest sent = m_server.requests().value(0);
         QCOMPARE(sent.header("Host"), "127.0.0.1:" + QByteArray::number(m_server.port()));
         QCOMPARE(sent.header("Accept"), QByteArray("application/json"));
@@ -132,10 +118,10 @@ private Q_SLOTS:
         auto out = post("payload", requestTo(m_server.port(), "POST", 2000));
         QVERIFY(out->done);
         if (errorCode == 0) {
-            QVERIFY2(out->response, out->error ? qPrintable(out->error->rendering()) : "");
-            QVERIFY(out->response->isHttp);
-            QCOMPARE(out->response->status, status);
-            QCOMPARE(out->response->body, body);
+            QVERIFY2(out->value, out->failure().constData());
+            QVERIFY(out->value->isHttp);
+            QCOMPARE(out->value->status, status);
+            QCOMPARE(out->value->body, body);
         } else {
             QVERIFY(out->error);
             QCOMPARE(out->error->domain(), ServiceError::kUrlErrorDomain);
@@ -194,9 +180,9 @@ private Q_SLOTS:
             received += piece;
             return std::nullopt;
         });
-        QVERIFY2(out->response, out->error ? qPrintable(out->error->rendering()) : "");
+        QVERIFY2(out->value, out->failure().constData());
         QVERIFY(received == sunk);
-        QCOMPARE(out->response->body, collected);
+        QCOMPARE(out->value->body, collected);
         QVERIFY(!m_server.requests().value(0).hasHeader("Content-Length"));
     }
 

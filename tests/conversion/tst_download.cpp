@@ -1,8 +1,7 @@
-#include "ConversionTest.h"
+#include "ClientTest.h"
 
 #include "conversion/Downloader.h"
 #include "conversion/ResultName.h"
-#include "service/TokenStore.h"
 
 #include <QScopeGuard>
 #include <QStorageInfo>
@@ -13,17 +12,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-ConversionTask job(const QString &id, const QString &typ, const QString &fileName,
-                   const QString &sourceFileTyp = {}) {
-    ConversionTask t;
-    t.id = id;
-    t.typ = typ;
-    t.fileName = fileName;
-    t.sourceFileTyp = sourceFileTyp;
-    t.status = 1;
-    return t;
-}
-
 QByteArray readAll(const QString &path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
@@ -33,16 +21,10 @@ QByteArray readAll(const QString &path) {
 
 class TestDownload : public QObject {
     Q_OBJECT
-    ScriptedServer m_server;
-    std::unique_ptr<TestEnvironment> m_env;
+    ScriptedService m_server;
 
 private Q_SLOTS:
-    void initTestCase() { m_env = std::make_unique<TestEnvironment>(m_server.origin()); }
-    void init() {
-        TokenStore::write(QStringLiteral("tok-download"));
-        m_server.clearScripts();
-        m_server.clearRequests();
-    }
+    void init() { m_server.reset(QStringLiteral("tok-download")); }
 
     void resultNames_data() {
         QTest::addColumn<QString>("typ");
@@ -69,7 +51,9 @@ private Q_SLOTS:
         QFETCH(QString, sourceFileTyp);
         QFETCH(QString, fileName);
         QFETCH(QString, expected);
-        QCOMPARE(ResultName::forTask(job("1", typ, fileName, sourceFileTyp)), expected);
+        ConversionTask done = task("1", fileName, 1, typ);
+        done.sourceFileTyp = sourceFileTyp;
+        QCOMPARE(ResultName::forTask(done), expected);
     }
 
     void safeNames_data() {
@@ -99,9 +83,9 @@ private Q_SLOTS:
         QTemporaryDir dir;
         auto vm = fastViewModel();
         LogCapture log;
-        const ConversionTask task = job("id/1?x=2#f&md5_id=3", "pdf2doc", "Report.PDF");
-        auto out = finish(vm->downloadFile(task, dir.path()));
-        QVERIFY2(out->value, out->error ? qPrintable(out->error->rendering()) : "");
+        const ConversionTask done = task("id/1?x=2#f&md5_id=3", "Report.PDF", 1, "pdf2doc");
+        auto out = finish(vm->downloadFile(done, dir.path()));
+        QVERIFY2(out->value, out->failure().constData());
         QCOMPARE(*out->value, dir.filePath("Report.docx"));
         QCOMPARE(readAll(*out->value), ok.body);
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
@@ -118,8 +102,8 @@ private Q_SLOTS:
         QVERIFY(!r.hasHeader("Accept"));
 
         const QStringList expected = {
-            "task>>>>>>>>>>>>>>: " + task.render(),
-            "🔄 开始下载转换后文件: " + task.id,
+            "task>>>>>>>>>>>>>>: " + done.render(),
+            "🔄 开始下载转换后文件: " + done.id,
             "📄 文件名: Report.PDF",
             "📥 下载响应状态码: 200",
             "task>>>>>>>>>>>>>>: pdf2doc",
@@ -179,7 +163,7 @@ private Q_SLOTS:
         auto vm = fastViewModel();
         vm->downloadLimits.maxBytes = maxBytes;
         vm->downloadLimits.freeSpaceMargin = QStorageInfo(dir.path()).bytesAvailable() - room;
-        auto out = finish(vm->downloadFile(job("k", "PDF2DOC", "keep.pdf"), dir.path()));
+        auto out = finish(vm->downloadFile(task("k", "keep.pdf", 1, "PDF2DOC"), dir.path()));
         QVERIFY(out->done);
         QVERIFY(out->error);
         QCOMPARE(out->error->domain(), domain);
@@ -215,24 +199,13 @@ private Q_SLOTS:
                 before << QFileInfo(writeFile(dir, name, "old " + name.toUtf8())).fileName();
         }
         auto vm = fastViewModel();
-        auto out = finish(vm->downloadFile(job("r", "PDF2MD", "r.pdf"), dir.path()));
+        auto out = finish(vm->downloadFile(task("r", "r.pdf", 1, "PDF2MD"), dir.path()));
         QVERIFY(out->value);
         QCOMPARE(*out->value, dir.filePath(saved));
         QCOMPARE(readAll(*out->value), QByteArray("new"));
         for (const QString &name : std::as_const(before))
             QCOMPARE(readAll(dir.filePath(name)), "old " + name.toUtf8());
         QVERIFY(!QFileInfo::exists(dir.filePath(u"nowhere"_s)));
-    }
-
-    // A script's folder gets the same name each time: the earlier file is replaced.
-    void scriptsReplaceAnEarlierFile() {
-        m_server.scriptPrefix("GET", "/api/v2/docx", {ScriptedResponse::json(200, "new")});
-        QTemporaryDir dir;
-        writeFile(dir, "r.md", "old content that is longer");
-        auto out = finish(Downloader::download(job("r", "PDF2MD", "r.pdf"), dir.path()));
-        QVERIFY(out->value);
-        QCOMPARE(readAll(dir.filePath("r.md")), QByteArray("new"));
-        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"r.md"});
     }
 
     void numberedNames_data() {
@@ -275,7 +248,7 @@ private Q_SLOTS:
         QVERIFY(QDir(parent.path()).mkpath("a/b"));
         const QString dir = parent.filePath("a/b");
         auto vm = fastViewModel();
-        auto out = finish(vm->downloadFile(job("s", "PDF2DOC", fileName), dir));
+        auto out = finish(vm->downloadFile(task("s", fileName, 1, "PDF2DOC"), dir));
         QVERIFY(out->value);
         QCOMPARE(*out->value, QDir(dir).filePath(saved));
         QCOMPARE(QFileInfo(*out->value).absolutePath(), QFileInfo(dir).absoluteFilePath());
@@ -283,30 +256,39 @@ private Q_SLOTS:
         QCOMPARE(QDir(parent.filePath("a")).entryList(QDir::Files | QDir::Hidden), QStringList());
     }
 
-    // A link planted under the result's name is replaced (scripts) or left alone (the
-    // window), never written through.
-    void plantedLinkIsNotWrittenThrough_data() {
+    // What holds the result's name is replaced by a script, whose folder gets the same name
+    // each time, and left alone by the window; a planted link is never written through.
+    void nameAlreadyTaken_data() {
         QTest::addColumn<bool>("window");
+        QTest::addColumn<bool>("link"); // false: an earlier file
         QTest::addColumn<QString>("saved");
-        QTest::newRow("script") << false << u"l.docx"_s;
-        QTest::newRow("window") << true << u"l (2).docx"_s;
+        QTest::newRow("script, earlier file") << false << false << u"l.docx"_s;
+        QTest::newRow("script, planted link") << false << true << u"l.docx"_s;
+        QTest::newRow("window, planted link") << true << true << u"l (2).docx"_s;
     }
-    void plantedLinkIsNotWrittenThrough() {
+    void nameAlreadyTaken() {
         QFETCH(bool, window);
+        QFETCH(bool, link);
         QFETCH(QString, saved);
         m_server.scriptPrefix("GET", "/api/v2/docx", {ScriptedResponse::json(200, "fresh")});
         QTemporaryDir dir;
         QTemporaryDir elsewhere;
         const QString victim = writeFile(elsewhere, "victim.txt", "precious");
-        QVERIFY(QFile::link(victim, dir.filePath("l.docx")));
+        if (link)
+            QVERIFY(QFile::link(victim, dir.filePath("l.docx")));
+        else
+            writeFile(dir, "l.docx", "old content that is longer");
         auto vm = fastViewModel();
-        auto out = window ? finish(vm->downloadFile(job("l", "PDF2DOC", "l.pdf"), dir.path()))
-                          : finish(Downloader::download(job("l", "PDF2DOC", "l.pdf"), dir.path()));
+        const ConversionTask done = task("l", "l.pdf", 1, "PDF2DOC");
+        auto out = window ? finish(vm->downloadFile(done, dir.path()))
+                          : finish(Downloader::download(done, dir.path()));
         QVERIFY(out->value);
         QCOMPARE(*out->value, dir.filePath(saved));
         QVERIFY(!QFileInfo(*out->value).isSymLink());
         QCOMPARE(readAll(*out->value), QByteArray("fresh"));
         QCOMPARE(readAll(victim), QByteArray("precious"));
+        if (!window)
+            QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"l.docx"});
     }
 
     // The window saves where the desktop keeps downloads (user-dirs.dirs), making the
@@ -314,24 +296,24 @@ private Q_SLOTS:
     void defaultFolders() {
         QTemporaryDir home;
         const QString downloads = home.filePath(u"Téléchargements"_s);
-        m_env->setDownloadFolder(downloads);
+        m_server.environment().setDownloadFolder(downloads);
         const QByteArray old = qgetenv("TMPDIR");
         qputenv("TMPDIR", home.path().toUtf8());
         auto restore = qScopeGuard([old] { qputenv("TMPDIR", old); });
         m_server.scriptPrefix("GET", "/api/v2/docx",
                               {ScriptedResponse::json(200, "w"), ScriptedResponse::json(200, "s")});
         auto vm = fastViewModel();
-        auto window = finish(vm->downloadFile(job("t", "COMPRESS", "big.pdf")));
+        auto window = finish(vm->downloadFile(task("t", "big.pdf", 1, "COMPRESS")));
         QVERIFY(window->value);
         QCOMPARE(*window->value, QDir(downloads).filePath("big.pdf"));
-        auto script = finish(Downloader::download(job("t", "COMPRESS", "big.pdf")));
+        auto script = finish(Downloader::download(task("t", "big.pdf", 1, "COMPRESS")));
         QVERIFY(script->value);
         QCOMPARE(*script->value, QDir(home.path()).filePath("big.pdf"));
     }
 
     void unwritableDirectoryFailsBeforeSending() {
         auto vm = fastViewModel();
-        auto out = finish(vm->downloadFile(job("u", "PDF2DOC", "u.pdf"), "/nonexistent/dir"));
+        auto out = finish(vm->downloadFile(task("u", "u.pdf", 1, "PDF2DOC"), "/nonexistent/dir"));
         QVERIFY(out->error);
         QCOMPARE(out->error->code(), -3000);
         QCOMPARE(m_server.requestCount(), 0);

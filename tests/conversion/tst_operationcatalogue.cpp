@@ -51,30 +51,33 @@ private Q_SLOTS:
         }
     }
 
-    void resultExtensionByCode_data() {
-        QTest::addColumn<QString>("code");
-        QTest::addColumn<QString>("extension");
-        QTest::newRow("lower-case history code") << u"pdf2img"_s << u".zip"_s;
-        QTest::newRow("unknown code") << u"pdf2txt"_s << u".docx"_s;
-        QTest::newRow("empty") << u""_s << u".docx"_s;
+    // The catalogue's answers of one argument: a code's result extension, a name's type code
+    // and a file's extension.
+    void oneArgumentRules_data() {
+        QTest::addColumn<int>("rule");
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<QString>("expected");
+        const auto row = [](const char *tag, int rule, const QString &in, const QString &out) {
+            QTest::newRow(tag) << rule << in << out;
+        };
+        row("lower-case history code", 0, u"pdf2img"_s, u".zip"_s);
+        row("unknown code", 0, u"pdf2txt"_s, u".docx"_s);
+        row("empty code", 0, u""_s, u".docx"_s);
+        row("first word of a reverse name", 1, u"  HEIC   to PDF"_s, u"HEIC2PDF"_s);
+        row("no first word", 1, u"to PDF"_s, u"to2PDF"_s);
+        row("forward with spaces", 1, u"PDF to Word Doc"_s, u"PDF2WORDDOC"_s);
+        row("upper-case extension", 2, u"Report.PDF"_s, u"pdf"_s);
+        row("double extension", 2, u"a.tar.GZ"_s, u"gz"_s);
+        row("dot in folder", 2, u"/home/x.y/readme"_s, u""_s);
+        row("trailing dot", 2, u"name."_s, u""_s);
+        row("hidden file", 2, u".bashrc"_s, u"bashrc"_s);
     }
-    void resultExtensionByCode() {
-        QFETCH(QString, code);
-        QFETCH(QString, extension);
-        QCOMPARE(C::resultExtension(code), extension);
-    }
-
-    void typeCodeRules_data() {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("code");
-        QTest::newRow("first word of a reverse name") << u"  HEIC   to PDF"_s << u"HEIC2PDF"_s;
-        QTest::newRow("no first word") << u"to PDF"_s << u"to2PDF"_s;
-        QTest::newRow("forward with spaces") << u"PDF to Word Doc"_s << u"PDF2WORDDOC"_s;
-    }
-    void typeCodeRules() {
-        QFETCH(QString, name);
-        QFETCH(QString, code);
-        QCOMPARE(C::conversionTypeCode(name), code);
+    void oneArgumentRules() {
+        QFETCH(int, rule);
+        QFETCH(QString, input);
+        QString (*const rules[])(const QString &) = {C::resultExtension, C::conversionTypeCode,
+                                                     C::fileExtension};
+        QTEST(rules[rule](input), "expected");
     }
 
     void alertText_data() {
@@ -106,21 +109,6 @@ private Q_SLOTS:
         QFETCH(QString, file);
         QFETCH(QString, text);
         QCOMPARE(C::validationAlertText(name, C::fileExtension(file)), text);
-    }
-
-    void fileExtension_data() {
-        QTest::addColumn<QString>("file");
-        QTest::addColumn<QString>("extension");
-        QTest::newRow("upper case") << u"Report.PDF"_s << u"pdf"_s;
-        QTest::newRow("double") << u"a.tar.GZ"_s << u"gz"_s;
-        QTest::newRow("dot in folder") << u"/home/x.y/readme"_s << u""_s;
-        QTest::newRow("trailing dot") << u"name."_s << u""_s;
-        QTest::newRow("hidden file") << u".bashrc"_s << u"bashrc"_s;
-    }
-    void fileExtension() {
-        QFETCH(QString, file);
-        QFETCH(QString, extension);
-        QCOMPARE(C::fileExtension(file), extension);
     }
 
     void pickerAndDropTypes_data() {

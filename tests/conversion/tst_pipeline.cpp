@@ -1,12 +1,9 @@
-#include "ConversionTest.h"
+#include "ClientTest.h"
 
 #include "conversion/OperationCatalogue.h"
 #include "service/AuthManager.h"
-#include "service/TokenStore.h"
 
 #include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QSignalSpy>
 
 using namespace quorvel;
@@ -27,14 +24,6 @@ QByteArray historyAnswer(const QList<ConversionTask> &tasks) {
     return envelope({{"converts", converts}});
 }
 
-FileUploadData record(const QString &name) {
-    FileUploadData u;
-    u.file_name = name;
-    u.source_file_md5 = "md5";
-    u.page_number = 1;
-    return u;
-}
-
 QList<ProcessingState::Kind> kinds(const QList<ProcessingState> &states) {
     QList<ProcessingState::Kind> out;
     for (const ProcessingState &s : states)
@@ -46,8 +35,7 @@ QList<ProcessingState::Kind> kinds(const QList<ProcessingState> &states) {
 
 class TestPipeline : public QObject {
     Q_OBJECT
-    ScriptedServer m_server;
-    std::unique_ptr<TestEnvironment> m_env;
+    ScriptedService m_server;
     QTemporaryDir m_dir;
 
     QUrl file(const QString &name, const QByteArray &content = "%PDF") {
@@ -55,12 +43,9 @@ class TestPipeline : public QObject {
     }
 
 private Q_SLOTS:
-    void initTestCase() { m_env = std::make_unique<TestEnvironment>(m_server.origin()); }
     void init() {
-        TokenStore::write(QStringLiteral("tok-pipeline"));
-        m_server.clearScripts();
-        m_server.clearRequests();
-        m_server.script("GET", kHistory, {ScriptedResponse::json(200, historyAnswer({}))});
+        m_server.reset(QStringLiteral("tok-pipeline"));
+        m_server.answer("GET", kHistory, 200, historyAnswer({}));
     }
 
     void nothingSelected() {
@@ -103,7 +88,7 @@ private Q_SLOTS:
     }
 
     void operationWithoutJob() {
-        m_server.script("POST", kUpload, {ScriptedResponse::json(200, uploadAnswer("x.bin"))});
+        m_server.answer("POST", kUpload, 200, uploadAnswer("x.bin"));
         auto vm = fastViewModel();
         vm->addPickedFiles({file("x.bin")});
         LogCapture log;
@@ -126,7 +111,7 @@ private Q_SLOTS:
                          ScriptedResponse::json(200, jobAnswer("job-2", 0, "f2.pdf")),
                          ScriptedResponse::json(200, jobAnswer("job-3", 0, "f3.pdf"))});
         m_server.scriptPrefix("GET", kStatus + "job-",
-                              {ScriptedResponse::json(200, jobAnswer("other", 0))});
+                              {ScriptedResponse::json(200, jobAnswer("other"))});
         auto vm = fastViewModel();
         vm->addPickedFiles({file("f1.pdf"), file("f2.pdf"), file("f3.pdf")});
         QList<ProcessingState> states;
@@ -155,10 +140,7 @@ private Q_SLOTS:
                 QJsonDocument::fromJson(converts[i].body).object().value("file_name").toString(),
                 QStringLiteral("f%1.pdf").arg(i + 1));
 
-        QStringList ids;
-        for (const ConversionTask &t : vm->conversionTasks())
-            ids << t.id;
-        QCOMPARE(ids, (QStringList{"job-3", "job-2", "job-1"}));
+        QCOMPARE(ids(vm->conversionTasks()), (QStringList{"job-3", "job-2", "job-1"}));
         QCOMPARE(vm->uploadedFiles().size(), 3);
         QCOMPARE(vm->uploadedFiles()[2].file_name, QString("f3.pdf"));
 
@@ -181,8 +163,7 @@ private Q_SLOTS:
         m_server.script("POST", kConvert,
                         {ScriptedResponse::json(200, jobAnswer("job-a", 0, "a.pdf")),
                          ScriptedResponse::json(402, "no pages left")});
-        m_server.scriptPrefix("GET", kStatus + "job-a",
-                              {ScriptedResponse::json(200, jobAnswer("job-a", 0))});
+        m_server.answer("GET", kStatus + "job-a", 200, jobAnswer("job-a"));
         auto vm = fastViewModel();
         vm->addPickedFiles({file("a.pdf"), file("b.pdf")});
         QVERIFY(finishVoid(vm->processFiles("PDF to MD")));
@@ -246,8 +227,7 @@ private Q_SLOTS:
         QFETCH(QList<ScriptedResponse>, checks);
         QFETCH(int, failureLines);
         QFETCH(qint64, finalStatus);
-        m_server.script("POST", kConvert,
-                        {ScriptedResponse::json(200, jobAnswer("job-7", 0, "in.pdf"))});
+        m_server.answer("POST", kConvert, 200, jobAnswer("job-7", 0, "in.pdf"));
         m_server.script("GET", kStatus + "job-7", checks);
         auto vm = fastViewModel();
         AuthManager account(AuthManager::StartupFetch::None);
@@ -257,7 +237,7 @@ private Q_SLOTS:
                 [&] { replaced << vm->conversionTasks().value(0).status; });
         QSignalSpy finished(vm.get(), &PDFViewModel::taskPollingFinished);
         LogCapture log;
-        QVERIFY(finishVoid(vm->startConversion("PDF to DOC", record("in.pdf"))));
+        QVERIFY(finishVoid(vm->startConversion("PDF to DOC", uploadRecord("in.pdf"))));
         QCOMPARE(vm->processingState(), ProcessingState::completed());
         QVERIFY(finished.wait(5000));
         QCOMPARE(finished.first().first().value<ConversionTask>().status, finalStatus);
@@ -282,20 +262,16 @@ private Q_SLOTS:
     void dotSegmentIdsStayInTheirPath() {
         QFETCH(QString, id);
         QFETCH(QByteArray, encoded);
-        m_server.script("GET", kStatus + encoded, {ScriptedResponse::json(200, jobAnswer(id, 1))});
+        m_server.answer("GET", kStatus + encoded, 200, jobAnswer(id, 1));
         ScriptedResponse result;
         result.body = "R";
         m_server.script("GET", "/api/v2/docx?md5_id=" + encoded, {result});
         auto vm = fastViewModel();
         auto status = finish(vm->checkTaskStatus(id));
-        QVERIFY2(status->value, status->error ? qPrintable(status->error->rendering()) : "");
+        QVERIFY2(status->value, status->failure().constData());
         QCOMPARE(m_server.requests().last().target, kStatus + encoded);
-        ConversionTask task;
-        task.id = id;
-        task.typ = "PDF2DOC";
-        task.fileName = "in.pdf";
-        auto saved = finish(vm->downloadFile(task, m_dir.path()));
-        QVERIFY2(saved->value, saved->error ? qPrintable(saved->error->rendering()) : "");
+        auto saved = finish(vm->downloadFile(task(id, "in.pdf", 0, "PDF2DOC"), m_dir.path()));
+        QVERIFY2(saved->value, saved->failure().constData());
         QCOMPARE(m_server.requests().last().target, "/api/v2/docx?md5_id=" + encoded);
     }
 
@@ -307,16 +283,13 @@ private Q_SLOTS:
     }
     void unknownJobEndsItsPolling() {
         QFETCH(bool, retry);
-        m_server.script("POST", kConvert, {ScriptedResponse::json(200, jobAnswer("gone"))});
-        m_server.script("GET", kStatus + "gone", {ScriptedResponse::json(404, "")});
+        m_server.answer("POST", kConvert, 200, jobAnswer("gone"));
+        m_server.answer("GET", kStatus + "gone", 404, "");
         auto vm = fastViewModel();
         vm->retryPollIntervalMs = 20;
         QSignalSpy finished(vm.get(), &PDFViewModel::taskPollingFinished);
-        ConversionTask failed;
-        failed.id = "old";
-        failed.status = 2;
-        QVERIFY(finishVoid(retry ? vm->retryConversion(failed)
-                                 : vm->startConversion("PDF to DOC", record("in.pdf"))));
+        QVERIFY(finishVoid(retry ? vm->retryConversion(task("old", {}, 2))
+                                 : vm->startConversion("PDF to DOC", uploadRecord("in.pdf"))));
         QVERIFY(finished.wait(5000));
         QCOMPARE(vm->processingState(),
                  ProcessingState::error(ServiceError("Status check failed", 404).description()));
@@ -324,8 +297,7 @@ private Q_SLOTS:
     }
 
     void statusAnswerWithoutId() {
-        m_server.script("GET", kStatus + "j1",
-                        {ScriptedResponse::json(200, R"({"code":0,"msg":"","data":{}})")});
+        m_server.answer("GET", kStatus + "j1", 200, R"({"code":0,"msg":"","data":{}})");
         auto vm = fastViewModel();
         auto out = finish(vm->checkTaskStatus("j1"));
         QVERIFY(out->error);
@@ -335,11 +307,10 @@ private Q_SLOTS:
 
     // Nothing the view model started outlives it.
     void pollingEndsWithTheViewModel() {
-        m_server.script("POST", kConvert, {ScriptedResponse::json(200, jobAnswer("job-x"))});
-        m_server.script("GET", kStatus + "job-x",
-                        {ScriptedResponse::json(200, jobAnswer("job-x", 0))});
+        m_server.answer("POST", kConvert, 200, jobAnswer("job-x"));
+        m_server.answer("GET", kStatus + "job-x", 200, jobAnswer("job-x"));
         auto vm = fastViewModel();
-        QVERIFY(finishVoid(vm->startConversion("PDF to DOC", record("in.pdf"))));
+        QVERIFY(finishVoid(vm->startConversion("PDF to DOC", uploadRecord("in.pdf"))));
         QTRY_VERIFY_WITH_TIMEOUT(m_server.requestsTo("GET", kStatus + "job-x").size() >= 2, 5000);
         vm.reset();
         QSignalSpy received(&m_server, &ScriptedServer::requestReceived);
@@ -357,11 +328,7 @@ private Q_SLOTS:
         m_server.script("POST", kUpload, {slow});
         auto vm = fastViewModel();
         vm->addPickedFiles({file("s.pdf")});
-        auto done = std::make_shared<bool>(false);
-        [](QCoro::Task<> t, std::shared_ptr<bool> flag) -> QCoro::Task<> {
-            co_await std::move(t);
-            *flag = true;
-        }(vm->processFiles("PDF to DOC"), done);
+        const auto done = started(vm->processFiles("PDF to DOC"));
         QSignalSpy received(&m_server, &ScriptedServer::requestReceived);
         QVERIFY(received.wait(5000));
         vm.reset();

@@ -1,8 +1,7 @@
-#include "ConversionTest.h"
+#include "ClientTest.h"
 
 #include "conversion/MultipartBody.h"
 #include "service/LocalFile.h"
-#include "service/TokenStore.h"
 
 #include <QCryptographicHash>
 #include <QRandomGenerator>
@@ -35,17 +34,11 @@ QByteArray expectedBody(const QString &boundary, const QByteArray &filenameParam
 
 class TestUpload : public QObject {
     Q_OBJECT
-    ScriptedServer m_server;
-    std::unique_ptr<TestEnvironment> m_env;
+    ScriptedService m_server;
     QTemporaryDir m_dir;
 
 private Q_SLOTS:
-    void initTestCase() { m_env = std::make_unique<TestEnvironment>(m_server.origin()); }
-    void init() {
-        TokenStore::write(QStringLiteral("tok-abcdef-123"));
-        m_server.clearScripts();
-        m_server.clearRequests();
-    }
+    void init() { m_server.reset(QStringLiteral("tok-abcdef-123")); }
 
     // The body on the wire is exactly the form's rows around the file's bytes.
     void bodyIsExactlyTheFormRows_data() {
@@ -69,13 +62,12 @@ private Q_SLOTS:
         QFETCH(QString, fileName);
         QFETCH(QByteArray, filenameParam);
         QFETCH(QByteArray, content);
-        m_server.script("POST", kRoute, {ScriptedResponse::json(200, uploadAnswer(fileName))});
+        m_server.answer("POST", kRoute, 200, uploadAnswer(fileName));
         const QString path = writeFile(m_dir, fileName, content);
         auto vm = fastViewModel();
 
         auto out = finish(vm->uploadFile(QUrl::fromLocalFile(path)));
-        QVERIFY(out->done);
-        QVERIFY2(!out->error, out->error ? qPrintable(out->error->rendering()) : "");
+        QVERIFY2(out->value, out->failure().constData());
         QCOMPARE(out->value->file_name, fileName);
 
         const auto received = m_server.requestsTo("POST", kRoute);
@@ -89,7 +81,7 @@ private Q_SLOTS:
     }
 
     void requestHeadersAndFreshBoundary() {
-        m_server.script("POST", kRoute, {ScriptedResponse::json(200, uploadAnswer("a.pdf"))});
+        m_server.answer("POST", kRoute, 200, uploadAnswer("a.pdf"));
         const QString path = writeFile(m_dir, "a.pdf", "abc");
         auto vm = fastViewModel();
         QVERIFY(!finish(vm->uploadFile(QUrl::fromLocalFile(path)))->error);
@@ -120,7 +112,7 @@ private Q_SLOTS:
     void unreadableInputSendsNothing() {
         QFETCH(QString, kind);
         QFETCH(QString, domainPrefix);
-        m_server.script("POST", kRoute, {ScriptedResponse::json(200, uploadAnswer("a.pdf"))});
+        m_server.answer("POST", kRoute, 200, uploadAnswer("a.pdf"));
         QTemporaryDir dir;
         QUrl url;
         if (kind == "directory") {
@@ -184,7 +176,7 @@ private Q_SLOTS:
         auto out = finish(vm->uploadFile(QUrl::fromLocalFile(path)));
         QVERIFY(out->done);
         if (errorDomain.isEmpty()) {
-            QVERIFY2(!out->error, out->error ? qPrintable(out->error->rendering()) : "");
+            QVERIFY2(out->value, out->failure().constData());
             QCOMPARE(out->value->file_name, fileName);
         } else {
             QVERIFY(out->error);
@@ -200,7 +192,7 @@ private Q_SLOTS:
     }
 
     void traceLinesInOrder() {
-        m_server.script("POST", kRoute, {ScriptedResponse::json(200, uploadAnswer("t.pdf"))});
+        m_server.answer("POST", kRoute, 200, uploadAnswer("t.pdf"));
         const QString path = writeFile(m_dir, "t.pdf", "12345");
         auto vm = fastViewModel();
         LogCapture log;
@@ -224,12 +216,7 @@ private Q_SLOTS:
             "上传响应解析为JSON: ",
             "成功解码为FileUploadResponse",
         };
-        qsizetype at = 0;
-        for (const QString &line : expected) {
-            const qsizetype found = log.indexOfPrefix(line, at);
-            QVERIFY2(found >= 0, qPrintable("missing or out of order: " + line));
-            at = found + 1;
-        }
+        QCOMPARE(log.missingInOrder(expected), QString());
         QVERIFY(log.indexOfPrefix("🔑 Headers: ") >= 0);
     }
 

@@ -1,16 +1,12 @@
-#include "ScriptedServer.h"
-#include "TestSupport.h"
+#include "ClientTest.h"
 
-#include "conversion/PDFViewModel.h"
 #include "history/ConversionTaskModel.h"
 #include "history/EnvelopeReader.h"
 #include "history/HistoryParser.h"
-#include "service/TokenStore.h"
 
 #include <QDateTime>
 #include <QJsonDocument>
 #include <QLoggingCategory>
-#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -40,19 +36,15 @@ const QString kDTried = QStringLiteral("🛠️ 尝试修复畸形JSON");
 const QString kFTried = QStringLiteral("🧩 尝试解析JSON片段");
 const QString kNothing =
     QStringLiteral("ℹ️ 当前账号可能没有历史记录或格式不同，显示空列表");
-const QRegularExpression
-    kUuid(QStringLiteral("^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$"));
-const QRegularExpression
-    kCreateAt(QStringLiteral("^\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2} \\+0000$"));
 
 // "id|fileName|status|createAt" of a published job; a generated id shows as "<uuid>",
 // a generated creation time as "<now>".
 QString summary(const ConversionTask &t) {
     QString id = t.id;
-    if (kUuid.match(id).hasMatch())
+    if (isMadeUpId(id))
         id = QStringLiteral("<uuid>");
     QString createAt = t.createAt;
-    if (kCreateAt.match(createAt).hasMatch()) {
+    if (isServiceTime(createAt)) {
         const QDateTime when =
             QDateTime::fromString(createAt.left(19), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
         QDateTime utc = when;
@@ -61,12 +53,6 @@ QString summary(const ConversionTask &t) {
             createAt = QStringLiteral("<now>");
     }
     return QStringLiteral("%1|%2|%3|%4").arg(id, t.fileName, QString::number(t.status), createAt);
-}
-
-ConversionTask taskWithId(const QString &id) {
-    ConversionTask t;
-    t.id = id;
-    return t;
 }
 
 QStringList summaries(const QList<ConversionTask> &tasks) {
@@ -102,16 +88,10 @@ bool sameLines(const QStringList &actual, const QStringList &expected, QString *
 
 class TestHistoryFetch : public QObject {
     Q_OBJECT
-    ScriptedServer m_server;
-    std::unique_ptr<TestEnvironment> m_env;
+    ScriptedService m_server;
 
 private Q_SLOTS:
-    void initTestCase() { m_env = std::make_unique<TestEnvironment>(m_server.origin()); }
-    void init() {
-        TokenStore::remove();
-        m_server.clearScripts();
-        m_server.clearRequests();
-    }
+    void init() { m_server.reset(); }
 
     // Every shape of answer ends in a defined list and defined lines.
     void answerShapes_data() {
@@ -269,11 +249,14 @@ private Q_SLOTS:
 
         PDFViewModel vm;
         // A list shown before is replaced, never appended to.
-        vm.publishTasks({taskWithId(QStringLiteral("old"))});
-        m_server.script("GET", kHistory, {ScriptedResponse::json(status, body)});
+        vm.publishTasks({task(QStringLiteral("old"))});
+        m_server.answer("GET", kHistory, status, body);
         LogCapture log;
         QCoro::waitFor(vm.fetchConversionHistory());
 
+        QCOMPARE(m_server.requestsTo("GET", kHistory).size(), 1);
+        // The request builder's lines come before the fetch's start line.
+        QVERIFY(log.indexOfPrefix(QStringLiteral("🌐 Request URL: ")) < log.indexOf(kStart));
         QVERIFY(!vm.isLoadingHistory());
         QCOMPARE(summaries(vm.conversionTasks()), tasks);
         QCOMPARE(vm.filteredTaskModel()->rowCount(), tasks.size());
@@ -309,11 +292,9 @@ private Q_SLOTS:
         QFETCH(QByteArray, body);
         QFETCH(int, action);
         QFETCH(qint64, code);
-        ScriptedResponse r = ScriptedResponse::json(status, body);
-        r.action = ScriptedResponse::Action(action);
-        m_server.script("GET", kHistory, {r});
+        m_server.script("GET", kHistory, {acting(ScriptedResponse::Action(action), status, body)});
         PDFViewModel vm;
-        vm.publishTasks({taskWithId(QStringLiteral("old"))});
+        vm.publishTasks({task(QStringLiteral("old"))});
         LogCapture log;
         QSignalSpy failed(&vm, &PDFViewModel::historyFetchFailed);
         QCoro::waitFor(vm.fetchConversionHistory());
@@ -329,16 +310,6 @@ private Q_SLOTS:
             QCOMPARE(log.lines().last(),
                      QStringLiteral("Error fetching history: ") + failed[0][0].toString());
         }
-    }
-
-    // The request builder's lines come before the fetch's start line.
-    void builderLinesFirst() {
-        m_server.script("GET", kHistory, {ScriptedResponse::json(200, "[]")});
-        PDFViewModel vm;
-        LogCapture log;
-        QCoro::waitFor(vm.fetchConversionHistory());
-        QCOMPARE(m_server.requestsTo("GET", kHistory).size(), 1);
-        QVERIFY(log.indexOfPrefix(QStringLiteral("🌐 Request URL: ")) < log.indexOf(kStart));
     }
 
     void nonUtf8Body_data() {
@@ -366,7 +337,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, body);
         QFETCH(QStringList, tasks);
         QFETCH(QString, lastLine);
-        m_server.script("GET", kHistory, {ScriptedResponse::json(200, body)});
+        m_server.answer("GET", kHistory, 200, body);
         PDFViewModel vm;
         LogCapture log;
         QCoro::waitFor(vm.fetchConversionHistory());
@@ -539,9 +510,9 @@ private Q_SLOTS:
         QFETCH(int, status);
         QFETCH(QByteArray, body);
         QFETCH(QString, lastLine);
-        m_server.script("GET", kHistory, {ScriptedResponse::json(status, body)});
+        m_server.answer("GET", kHistory, status, body);
         PDFViewModel vm;
-        vm.publishTasks({taskWithId(QStringLiteral("old"))});
+        vm.publishTasks({task(QStringLiteral("old"))});
         QStringList events;
         connect(vm.conversionTaskModel(), &ConversionTaskModel::tasksChanged, this,
                 [&] { events << QStringLiteral("list"); });
@@ -597,12 +568,6 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("object");
         QTest::addColumn<QString>(
             "expected"); // id|userId|typ|fileName|pageNumber|path|srcTyp|resTyp|md5|status
-        QTest::newRow("all present")
-            << QByteArray("{\"id\":\"i\",\"user_id\":\"u\",\"typ\":\"pdf2doc\",\"file_name\":\"f."
-                          "pdf\",\"page_number\":3,\"source_file_path\":\"/"
-                          "p\",\"source_file_typ\":\"pdf\",\"result_file_typ\":\"docx\",\"source_"
-                          "file_md5\":\"m\",\"status\":1}")
-            << "i|u|pdf2doc|f.pdf|3|/p|pdf|docx|m|1";
         QTest::newRow("all wrong types")
             << QByteArray("{\"id\":1,\"user_id\":2,\"typ\":[],\"file_name\":{},\"page_number\":"
                           "\"3\",\"source_file_path\":null,\"source_file_typ\":true,\"result_file_"
@@ -620,7 +585,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, object);
         QFETCH(QString, expected);
         const ConversionTask t = extractTaskFields(QJsonDocument::fromJson(object).object());
-        const QString id = kUuid.match(t.id).hasMatch() ? QStringLiteral("<uuid>") : t.id;
+        const QString id = isMadeUpId(t.id) ? QStringLiteral("<uuid>") : t.id;
         const QString actual = QStringList{id,
                                            t.userId,
                                            t.typ,
@@ -633,7 +598,7 @@ private Q_SLOTS:
                                            QString::number(t.status)}
                                    .join(u'|');
         QCOMPARE(actual, expected);
-        QVERIFY2(kCreateAt.match(t.createAt).hasMatch(), qPrintable(t.createAt));
+        QVERIFY2(isServiceTime(t.createAt), qPrintable(t.createAt));
         // Generated ids differ on every call.
         QVERIFY(extractTaskFields({}).id != extractTaskFields({}).id);
     }

@@ -1,7 +1,4 @@
-#include "ScriptedServer.h"
-#include "TestSupport.h"
-
-#include "conversion/PDFViewModel.h"
+#include "ClientTest.h"
 
 #include <QElapsedTimer>
 #include <QRegularExpression>
@@ -25,34 +22,27 @@ constexpr int kQuiet = 4 * kInterval;
 
 class TestHistoryRefresh : public QObject {
     Q_OBJECT
-    ScriptedServer m_server;
-    std::unique_ptr<TestEnvironment> m_env;
+    ScriptedService m_server;
     std::unique_ptr<LogCapture> m_log;
 
     int fetches() const { return int(m_server.requestsTo("GET", kHistory).size()); }
 
 private Q_SLOTS:
-    void initTestCase() { m_env = std::make_unique<TestEnvironment>(m_server.origin()); }
     void init() {
-        m_server.clearScripts();
-        m_server.clearRequests();
-        m_server.script("GET", kHistory, {ScriptedResponse::json(200, "[{\"id\":\"r1\"}]")});
+        m_server.reset();
+        m_server.answer("GET", kHistory, 200, "[{\"id\":\"r1\"}]");
         m_log = std::make_unique<LogCapture>();
     }
     void cleanup() { m_log.reset(); }
 
     void refreshStampsTime_data() {
         QTest::addColumn<int>("status");
-        QTest::addColumn<int>("action");
-        QTest::newRow("success") << 200 << int(ScriptedResponse::Action::Respond);
-        QTest::newRow("failed status") << 500 << int(ScriptedResponse::Action::Respond);
+        QTest::newRow("success") << 200;
+        QTest::newRow("failed status") << 500;
     }
     void refreshStampsTime() {
         QFETCH(int, status);
-        QFETCH(int, action);
-        ScriptedResponse r = ScriptedResponse::json(status, "[]");
-        r.action = ScriptedResponse::Action(action);
-        m_server.script("GET", kHistory, {r});
+        m_server.answer("GET", kHistory, status, "[]");
         PDFViewModel vm;
         QSignalSpy stamped(&vm, &PDFViewModel::lastRefreshTimeChanged);
 

@@ -1,15 +1,6 @@
-#include "ScriptedServer.h"
-#include "TestSupport.h"
+#include "ClientTest.h"
 
-#include "conversion/PDFViewModel.h"
-#include "service/TokenStore.h"
-
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QSignalSpy>
-#include <QTest>
-
-#include <QCoroTask>
 
 using namespace quorvel;
 using namespace quorvel::test;
@@ -34,32 +25,25 @@ ConversionTask failedJob(const QString &id = QStringLiteral("old1")) {
     return t;
 }
 
-QByteArray jobAnswer(const QString &id, int status) {
-    QJsonObject job{
-        {"id", id}, {"file_name", "a.pdf【retry】"}, {"typ", "PDF2DOC"}, {"status", status}};
-    return QJsonDocument(QJsonObject{{"code", 0}, {"msg", "ok"}, {"data", job}})
-        .toJson(QJsonDocument::Compact);
+QByteArray retried(const QString &id, int status) {
+    return jobAnswer(id, status, QStringLiteral("a.pdf【retry】"));
 }
 
 } // namespace
 
 class TestHistoryRetry : public QObject {
     Q_OBJECT
-    ScriptedServer m_server;
-    std::unique_ptr<TestEnvironment> m_env;
+    ScriptedService m_server;
 
 private Q_SLOTS:
-    void initTestCase() { m_env = std::make_unique<TestEnvironment>(m_server.origin()); }
     void init() {
-        TokenStore::remove();
-        m_server.clearScripts();
-        m_server.clearRequests();
-        m_server.script("GET", kHistory, {ScriptedResponse::json(200, "[]")});
+        m_server.reset();
+        m_server.answer("GET", kHistory, 200, "[]");
     }
 
     void requestBody() {
         TokenStore::write(QStringLiteral("secret-token"));
-        m_server.script("POST", kConvert, {ScriptedResponse::json(200, jobAnswer("new1", 0))});
+        m_server.answer("POST", kConvert, 200, retried("new1", 0));
         PDFViewModel vm;
         vm.retryPollIntervalMs = 60'000; // polling is not under test here
         LogCapture log;
@@ -90,8 +74,7 @@ private Q_SLOTS:
                  QStringList{QStringLiteral("🔄 重试转换响应状态码: 200")});
         QCOMPARE(log.withPrefix(QStringLiteral("📥 重试转换响应内容: ")),
                  QStringList{QStringLiteral("📥 重试转换响应内容: ") +
-                             QString::fromUtf8(jobAnswer("new1", 0))});
-        TokenStore::remove();
+                             QString::fromUtf8(retried("new1", 0))});
     }
 
     void placement_data() {
@@ -105,7 +88,7 @@ private Q_SLOTS:
     void placement() {
         QFETCH(QString, newId);
         QFETCH(QStringList, expected);
-        m_server.script("POST", kConvert, {ScriptedResponse::json(200, jobAnswer(newId, 0))});
+        m_server.answer("POST", kConvert, 200, retried(newId, 0));
         PDFViewModel vm;
         vm.retryPollIntervalMs = 60'000;
         vm.publishTasks(
@@ -161,9 +144,7 @@ private Q_SLOTS:
         QFETCH(int, action);
         QFETCH(QString, description);
         QFETCH(QString, bodyLine);
-        ScriptedResponse r = ScriptedResponse::json(status, body);
-        r.action = ScriptedResponse::Action(action);
-        m_server.script("POST", kConvert, {r});
+        m_server.script("POST", kConvert, {acting(ScriptedResponse::Action(action), status, body)});
         PDFViewModel vm;
         vm.retryPollIntervalMs = 10;
         vm.publishTasks({failedJob()});
@@ -200,13 +181,12 @@ private Q_SLOTS:
     }
     void pollingUntilFinished() {
         QFETCH(int, finalStatus);
-        m_server.script("POST", kConvert, {ScriptedResponse::json(200, jobAnswer("new1", 0))});
-        const ScriptedResponse running = ScriptedResponse::json(200, jobAnswer("new1", 0));
+        m_server.answer("POST", kConvert, 200, retried("new1", 0));
+        const ScriptedResponse running = ScriptedResponse::json(200, retried("new1", 0));
         m_server.script("GET", kConvert + "/new1",
                         {running, running, running, running,
-                         ScriptedResponse::json(200, jobAnswer("new1", finalStatus))});
-        m_server.script("GET", kHistory,
-                        {ScriptedResponse::json(200, "[{\"id\":\"new1\",\"status\":9}]")});
+                         ScriptedResponse::json(200, retried("new1", finalStatus))});
+        m_server.answer("GET", kHistory, 200, "[{\"id\":\"new1\",\"status\":9}]");
         PDFViewModel vm;
         vm.retryPollIntervalMs = 10;
         QSignalSpy finished(&vm, &PDFViewModel::taskPollingFinished);
@@ -234,8 +214,8 @@ private Q_SLOTS:
     }
 
     void checksKeepFailing() {
-        m_server.script("POST", kConvert, {ScriptedResponse::json(200, jobAnswer("new2", 0))});
-        m_server.script("GET", kConvert + "/new2", {ScriptedResponse::json(500, "down")});
+        m_server.answer("POST", kConvert, 200, retried("new2", 0));
+        m_server.answer("GET", kConvert + "/new2", 500, "down");
         PDFViewModel vm;
         vm.retryPollIntervalMs = 5;
         vm.retryMaxAttempts = 7;
@@ -256,9 +236,8 @@ private Q_SLOTS:
 
     // The listed job is gone (a reload replaced the list): the update does nothing.
     void updateOfAnUnlistedJob() {
-        m_server.script("POST", kConvert, {ScriptedResponse::json(200, jobAnswer("new3", 0))});
-        m_server.script("GET", kConvert + "/new3",
-                        {ScriptedResponse::json(200, jobAnswer("new3", 1))});
+        m_server.answer("POST", kConvert, 200, retried("new3", 0));
+        m_server.answer("GET", kConvert + "/new3", 200, retried("new3", 1));
         PDFViewModel vm;
         vm.retryPollIntervalMs = 50;
         QSignalSpy finished(&vm, &PDFViewModel::taskPollingFinished);

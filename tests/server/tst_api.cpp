@@ -67,6 +67,9 @@ QStringList addFinishedJobs(TestService &svc, const QString &email, int count) {
     return ids;
 }
 
+const QString kLogin = u"/api/v1/tollan/auth/login"_s;
+const QString kBalance = u"/api/v1/tollan/convertapi/page_balance"_s;
+
 void failJob(TestService &svc, const QString &email, const QString &id) {
     svc.store->query(u"UPDATE jobs SET state='failed' WHERE id=?"_s, {id});
     JobState::changed(svc.store->userByEmail(email)->id, id);
@@ -78,6 +81,15 @@ class TestApi : public QObject {
     Q_OBJECT
     std::unique_ptr<TestService> m_svc;
     QString m_alice, m_bob;
+
+    int loginStatus(const QByteArray &body) { return m_svc->post(kLogin, QString(), body)->status; }
+    qint64 consumed(const QString &token) {
+        return dataOf(m_svc->get(kBalance, token)).value(u"consumed_pages"_s).toInteger();
+    }
+    // The status the job ends in.
+    int endOf(const QString &token, const QJsonObject &job) {
+        return m_svc->waitForJob(token, job.value(u"id"_s).toString()).value(u"status"_s).toInt();
+    }
 
 private slots:
     void initTestCase() {
@@ -107,7 +119,7 @@ private slots:
     void login() {
         QFETCH(QByteArray, body);
         QFETCH(int, status);
-        auto r = m_svc->post(u"/api/v1/tollan/auth/login"_s, QString(), body);
+        auto r = m_svc->post(kLogin, QString(), body);
         QVERIFY(r);
         QCOMPARE(r->status, status);
         const QJsonObject o = bodyOf(r);
@@ -121,10 +133,10 @@ private slots:
 
     // Wrong e-mail and wrong password must be indistinguishable.
     void loginRefusalsLookAlike() {
-        auto a = m_svc->post(u"/api/v1/tollan/auth/login"_s, QString(),
-                             R"({"email":"alice@example.org","password":"bad"})");
-        auto b = m_svc->post(u"/api/v1/tollan/auth/login"_s, QString(),
-                             R"({"email":"nobody@example.org","password":"bad"})");
+        auto a =
+            m_svc->post(kLogin, QString(), R"({"email":"alice@example.org","password":"bad"})");
+        auto b =
+            m_svc->post(kLogin, QString(), R"({"email":"nobody@example.org","password":"bad"})");
         QCOMPARE(a->status, 401);
         QCOMPARE(a->body, b->body);
     }
@@ -134,19 +146,16 @@ private slots:
         const QByteArray bad = R"({"email":"dave@example.org","password":"wrong"})";
         QList<int> statuses;
         for (int i = 0; i < 5; ++i)
-            statuses << m_svc->post(u"/api/v1/tollan/auth/login"_s, QString(), bad)->status;
+            statuses << loginStatus(bad);
         QCOMPARE(statuses.first(), 401);
         QVERIFY2(statuses.contains(429), qPrintable(QString::number(statuses.last())));
         // Even the right password waits until the delay is over.
-        auto r = m_svc->post(u"/api/v1/tollan/auth/login"_s, QString(),
-                             R"({"email":"dave@example.org","password":"right"})");
+        auto r =
+            m_svc->post(kLogin, QString(), R"({"email":"dave@example.org","password":"right"})");
         QCOMPARE(r->status, 429);
         QVERIFY(std::stoi(r->get_header_value("Retry-After")) >= 1);
         // Another e-mail is not affected.
-        QCOMPARE(m_svc
-                     ->post(u"/api/v1/tollan/auth/login"_s, QString(),
-                            R"({"email":"alice@example.org","password":"pw-alice@example.org"})")
-                     ->status,
+        QCOMPARE(loginStatus(R"({"email":"alice@example.org","password":"pw-alice@example.org"})"),
                  200);
     }
 
@@ -156,19 +165,14 @@ private slots:
         QCOMPARE(m_svc->get(u"/api/v1/tollan/auth/me"_s, token)->status, 200);
         QVERIFY(m_svc->accounts->setPassword(u"henry@example.org"_s, u"fresh"_s));
         QCOMPARE(m_svc->get(u"/api/v1/tollan/auth/me"_s, token)->status, 401);
-        QCOMPARE(m_svc
-                     ->post(u"/api/v1/tollan/auth/login"_s, QString(),
-                            R"({"email":"henry@example.org","password":"fresh"})")
-                     ->status,
-                 200);
+        QCOMPARE(loginStatus(R"({"email":"henry@example.org","password":"fresh"})"), 200);
     }
 
     void unauthenticated_data() {
         QTest::addColumn<QString>("method");
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("token");
-        const QStringList paths{u"/api/v1/tollan/auth/me"_s,
-                                u"/api/v1/tollan/convertapi/page_balance"_s,
+        const QStringList paths{u"/api/v1/tollan/auth/me"_s, kBalance,
                                 u"/api/v1/tollan/convert/all"_s, u"/api/v1/tollan/convert/x"_s,
                                 u"/api/v2/docx?md5_id=x"_s};
         for (const QString &p : paths) {
@@ -330,10 +334,7 @@ private slots:
     void jobLifecycle() {
         const QByteArray pdf = textPdf(3, u"lifecycle"_s);
         const QJsonObject up = m_svc->upload(m_alice, u"life.pdf"_s, pdf);
-        const qint64 consumedBefore =
-            dataOf(m_svc->get(u"/api/v1/tollan/convertapi/page_balance"_s, m_alice))
-                .value(u"consumed_pages"_s)
-                .toInteger();
+        const qint64 consumedBefore = consumed(m_alice);
         int status = 0;
         const QJsonObject job = m_svc->convert(m_alice, up, u"PDF2IMG"_s, &status);
         QCOMPARE(status, 200);
@@ -363,11 +364,7 @@ private slots:
         QVERIFY(!all.isEmpty());
         QCOMPARE(all.first().toObject().value(u"id"_s).toString(), id); // newest first
         QCOMPARE(all.first().toObject().value(u"typ"_s).toString(), u"pdf2img"_s);
-        const qint64 consumedAfter =
-            dataOf(m_svc->get(u"/api/v1/tollan/convertapi/page_balance"_s, m_alice))
-                .value(u"consumed_pages"_s)
-                .toInteger();
-        QCOMPARE(consumedAfter - consumedBefore, 3);
+        QCOMPARE(consumed(m_alice) - consumedBefore, 3);
     }
 
     // What the client sends on retry: typ upper-cased, the file name marked.
@@ -379,17 +376,13 @@ private slots:
         const QJsonObject job = m_svc->convert(m_alice, retried, u"PDF2MD"_s, &status);
         QCOMPARE(status, 200);
         QCOMPARE(job.value(u"file_name"_s).toString(), u"again.pdf【retry】"_s);
-        QCOMPARE(
-            m_svc->waitForJob(m_alice, job.value(u"id"_s).toString()).value(u"status"_s).toInt(),
-            1);
+        QCOMPARE(endOf(m_alice, job), 1);
         // With only the checksum (a job listed by a history that lost its path).
         QJsonObject byMd5 = up;
         byMd5[u"source_file_path"_s] = QString();
         const QJsonObject second = m_svc->convert(m_alice, byMd5, u"PDF2MD"_s, &status);
         QCOMPARE(status, 200);
-        QCOMPARE(
-            m_svc->waitForJob(m_alice, second.value(u"id"_s).toString()).value(u"status"_s).toInt(),
-            1);
+        QCOMPARE(endOf(m_alice, second), 1);
         // A path that is a real file on the server is never used as one.
         QJsonObject forged = up;
         forged[u"source_file_path"_s] = u"/etc/passwd"_s;
@@ -402,7 +395,7 @@ private slots:
         const QJsonObject up = m_svc->upload(m_alice, u"private.pdf"_s, textPdf(1, u"private"_s));
         const QJsonObject job = m_svc->convert(m_alice, up, u"PDF2MD"_s);
         const QString id = job.value(u"id"_s).toString();
-        QCOMPARE(m_svc->waitForJob(m_alice, id).value(u"status"_s).toInt(), 1);
+        QCOMPARE(endOf(m_alice, job), 1);
 
         QCOMPARE(m_svc->get(u"/api/v1/tollan/convert/"_s + id, m_bob)->status, 404);
         auto dl = m_svc->get(u"/api/v2/docx?md5_id="_s + id, m_bob);
@@ -459,16 +452,11 @@ private slots:
         }
         const QJsonObject up = m_svc->upload(owner, u"f.pdf"_s, pdf);
         QVERIFY(!up.isEmpty());
-        const auto balance = [&] {
-            return dataOf(m_svc->get(u"/api/v1/tollan/convertapi/page_balance"_s, owner))
-                .value(u"consumed_pages"_s)
-                .toInteger();
-        };
-        const qint64 before = balance();
+        const qint64 before = consumed(owner);
         const QJsonObject job = m_svc->convert(owner, up, typ);
         const QString id = job.value(u"id"_s).toString();
-        QCOMPARE(m_svc->waitForJob(owner, id).value(u"status"_s).toInt(), 2);
-        QCOMPARE(balance(), before);
+        QCOMPARE(endOf(owner, job), 2);
+        QCOMPARE(consumed(owner), before);
         QCOMPARE(m_svc->get(u"/api/v2/docx?md5_id="_s + id, owner)->status, 404);
         const auto rows = m_svc->store->query(u"SELECT failure FROM jobs WHERE id=?"_s, {id});
         QCOMPARE(rows.size(), 1u);
@@ -488,13 +476,10 @@ private slots:
         const QJsonObject small = m_svc->upload(frank, u"two.pdf"_s, textPdf(2, u"frank2"_s));
         const QJsonObject job = m_svc->convert(frank, small, u"PDF2MD"_s, &status);
         QCOMPARE(status, 200);
-        QCOMPARE(m_svc->waitForJob(frank, job.value(u"id"_s).toString()).value(u"status"_s).toInt(),
-                 1);
+        QCOMPARE(endOf(frank, job), 1);
         m_svc->convert(frank, small, u"PDF2MD"_s, &status);
         QCOMPARE(status, 402);
-        const QJsonObject bal =
-            dataOf(m_svc->get(u"/api/v1/tollan/convertapi/page_balance"_s, frank));
-        QCOMPARE(bal.value(u"consumed_pages"_s).toInt(), 2);
+        QCOMPARE(consumed(frank), 2);
     }
 
     void lifetimeMembersUseTheDailyAllowance() {
@@ -503,14 +488,10 @@ private slots:
         int status = 0;
         const QJsonObject job = m_svc->convert(gina, up, u"PDF2MD"_s, &status);
         QCOMPARE(status, 200);
-        QCOMPARE(m_svc->waitForJob(gina, job.value(u"id"_s).toString()).value(u"status"_s).toInt(),
-                 1);
+        QCOMPARE(endOf(gina, job), 1);
         const QJsonObject me = dataOf(m_svc->get(u"/api/v1/tollan/auth/me"_s, gina));
         QCOMPARE(me.value(u"lft_daily_usage"_s).toInt(), 2);
-        QCOMPARE(dataOf(m_svc->get(u"/api/v1/tollan/convertapi/page_balance"_s, gina))
-                     .value(u"consumed_pages"_s)
-                     .toInt(),
-                 0);
+        QCOMPARE(consumed(gina), 0);
         m_svc->convert(gina, up, u"PDF2MD"_s, &status);
         QCOMPARE(status, 402);
     }
@@ -529,7 +510,7 @@ private slots:
         const QJsonObject up = m_svc->upload(m_alice, u"rec.pdf"_s, textPdf(1, u"recover"_s));
         const QJsonObject job = m_svc->convert(m_alice, up, u"PDF2MD"_s);
         const QString id = job.value(u"id"_s).toString();
-        QCOMPARE(m_svc->waitForJob(m_alice, id).value(u"status"_s).toInt(), 1);
+        QCOMPARE(endOf(m_alice, job), 1);
 
         // A second service on the same data, no workers yet: pretend two jobs were cut off.
         m_svc->store->query(
@@ -537,13 +518,13 @@ private slots:
         m_svc->store->query(u"DELETE FROM page_ledger WHERE job_id=?"_s, {id});
         const QJsonObject other = m_svc->convert(m_alice, up, u"PDF2MD"_s);
         const QString stuck = other.value(u"id"_s).toString();
-        QCOMPARE(m_svc->waitForJob(m_alice, stuck).value(u"status"_s).toInt(), 1);
+        QCOMPARE(endOf(m_alice, other), 1);
         m_svc->store->query(u"UPDATE jobs SET state='running', attempts=? WHERE id=?"_s,
                             {JobRunner::kMaxAttempts, stuck});
         const int touched = m_svc->runner->recover();
         QCOMPARE(touched, 2);
-        QCOMPARE(m_svc->waitForJob(m_alice, id).value(u"status"_s).toInt(), 1);
-        QCOMPARE(m_svc->waitForJob(m_alice, stuck).value(u"status"_s).toInt(), 2);
+        QCOMPARE(endOf(m_alice, job), 1);
+        QCOMPARE(endOf(m_alice, other), 2);
     }
 
     // Large answers go out gzip-compressed to clients that accept it, small

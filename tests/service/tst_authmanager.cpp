@@ -1,14 +1,10 @@
-#include "ScriptedServer.h"
-#include "TestSupport.h"
+#include "ClientTest.h"
 
 #include "service/AuthManager.h"
-#include "service/TokenStore.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSignalSpy>
-#include <QTcpServer>
-#include <QTest>
 
 using namespace quorvel;
 using namespace quorvel::test;
@@ -28,35 +24,20 @@ QByteArray userInfoBody(const QByteArray &email, bool lifetime = false) {
 const QByteArray kBalance =
     R"({"code":0,"msg":"ok","data":{"total_pages":100,"consumed_pages":30}})";
 
-quint16 closedPort() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
-
 } // namespace
 
 class TestAuthManager : public QObject {
     Q_OBJECT
-    ScriptedServer m_server;
-    std::unique_ptr<TestEnvironment> m_env;
+    ScriptedService m_server;
 
     void scriptAccount(const QByteArray &meBody = userInfoBody("a@b.c")) {
-        m_server.script("POST", "/api/v1/tollan/auth/login",
-                        {ScriptedResponse::json(200, kLoginOk)});
-        m_server.script("GET", "/api/v1/tollan/auth/me", {ScriptedResponse::json(200, meBody)});
-        m_server.script("GET", "/api/v1/tollan/convertapi/page_balance",
-                        {ScriptedResponse::json(200, kBalance)});
+        m_server.answer("POST", "/api/v1/tollan/auth/login", 200, kLoginOk);
+        m_server.answer("GET", "/api/v1/tollan/auth/me", 200, meBody);
+        m_server.answer("GET", "/api/v1/tollan/convertapi/page_balance", 200, kBalance);
     }
 
 private Q_SLOTS:
-    void initTestCase() { m_env = std::make_unique<TestEnvironment>(m_server.origin()); }
-    void init() {
-        TokenStore::remove();
-        qputenv("QUORVEL_API_ORIGIN", m_server.origin().toUtf8());
-        m_server.clearScripts();
-        m_server.clearRequests();
-    }
+    void init() { m_server.reset(); }
 
     void loginStoresTokenAndLoadsAccount() {
         scriptAccount();
@@ -170,24 +151,20 @@ private Q_SLOTS:
         QFETCH(qint64, code);
         QFETCH(QString, classification);
         QFETCH(QString, message);
-        ScriptedResponse r = ScriptedResponse::json(status, body);
-        r.action = ScriptedResponse::Action(action);
-        m_server.script("POST", "/api/v1/tollan/auth/login", {r});
+        m_server.script("POST", "/api/v1/tollan/auth/login",
+                        {acting(ScriptedResponse::Action(action), status, body)});
         AuthManager auth;
         auth.loginRequestTimeoutMs = 400;
         QSignalSpy anyChange(&auth, &AuthManager::isLoggedInChanged);
         QSignalSpy userChange(&auth, &AuthManager::currentUserChanged);
         QSignalSpy errorChange(&auth, &AuthManager::errorChanged);
         LogCapture log;
-        try {
-            await(auth.login(QStringLiteral("a@b.c"), QStringLiteral("pw")));
-            QFAIL("login must fail");
-        } catch (const ServiceError &e) {
-            QCOMPARE(e.domain(), domain);
-            QCOMPARE(e.code(), code);
-            if (!message.isEmpty())
-                QCOMPARE(loginFailureMessage(e), message);
-        }
+        const auto out = finish(auth.login(QStringLiteral("a@b.c"), QStringLiteral("pw")));
+        QVERIFY2(out->error, "login must fail");
+        QCOMPARE(out->error->domain(), domain);
+        QCOMPARE(out->error->code(), code);
+        if (!message.isEmpty())
+            QCOMPARE(loginFailureMessage(*out->error), message);
         QVERIFY(!TokenStore::read());
         QVERIFY(!auth.isLoggedIn());
         QVERIFY(!auth.currentUser());
@@ -216,8 +193,7 @@ private Q_SLOTS:
     }
 
     void nonUtf8AnswerHasNoBodyLine() {
-        m_server.script("POST", "/api/v1/tollan/auth/login",
-                        {ScriptedResponse::json(500, QByteArray("\xff\xfe", 2))});
+        m_server.answer("POST", "/api/v1/tollan/auth/login", 500, QByteArray("\xff\xfe", 2));
         AuthManager auth;
         LogCapture log;
         QVERIFY_THROWS_EXCEPTION(ServiceError,
@@ -230,21 +206,19 @@ private Q_SLOTS:
         qputenv("QUORVEL_API_ORIGIN", "http://convert.example.com");
         AuthManager auth;
         LogCapture log;
-        try {
-            await(auth.login(QStringLiteral("a@b.c"), QStringLiteral("pw")));
-            QFAIL("must fail");
-        } catch (const ServiceError &e) {
-            QCOMPARE(e.domain(), QStringLiteral("Invalid URL"));
-            QCOMPARE(e.code(), -1);
-            QCOMPARE(loginFailureMessage(e), QStringLiteral("Network error. Please try again."));
-        }
+        const auto out = finish(auth.login(QStringLiteral("a@b.c"), QStringLiteral("pw")));
+        QVERIFY2(out->error, "must fail");
+        QCOMPARE(out->error->domain(), QStringLiteral("Invalid URL"));
+        QCOMPARE(out->error->code(), -1);
+        QCOMPARE(loginFailureMessage(*out->error),
+                 QStringLiteral("Network error. Please try again."));
         QCOMPARE(log.lines().last(), QStringLiteral("❌ Failed to create request"));
         QCOMPARE(m_server.requestCount(), 0);
     }
 
     void meFailureAfterGoodLogin() {
         scriptAccount();
-        m_server.script("GET", "/api/v1/tollan/auth/me", {ScriptedResponse::json(500, "down")});
+        m_server.answer("GET", "/api/v1/tollan/auth/me", 500, "down");
         AuthManager auth;
         LogCapture log;
         await(auth.login(QStringLiteral("a@b.c"), QStringLiteral("pw")));
@@ -284,8 +258,13 @@ private Q_SLOTS:
 
     void restoreWithUnreachableService() {
         TokenStore::write(QString::fromLatin1(kToken));
+        const quint16 closedPort = [] {
+            QTcpServer probe;
+            probe.listen(QHostAddress::LocalHost, 0);
+            return probe.serverPort();
+        }();
         qputenv("QUORVEL_API_ORIGIN",
-                QStringLiteral("http://127.0.0.1:%1").arg(closedPort()).toUtf8());
+                QStringLiteral("http://127.0.0.1:%1").arg(closedPort).toUtf8());
         LogCapture log;
         AuthManager auth;
         QVERIFY(auth.isLoggedIn()); // at once, before any answer
@@ -324,10 +303,9 @@ private Q_SLOTS:
         await(auth.login(QStringLiteral("a@b.c"), QStringLiteral("pw")));
         const UserInfoData before = *auth.userInfo();
         const PageBalanceData balanceBefore = *auth.pageBalance();
-        m_server.script("GET", "/api/v1/tollan/auth/me", {ScriptedResponse::json(401, "{}")});
-        m_server.script(
-            "GET", "/api/v1/tollan/convertapi/page_balance",
-            {ScriptedResponse::json(200, R"({"code":0,"msg":"","data":{"total_pages":"many"}})")});
+        m_server.answer("GET", "/api/v1/tollan/auth/me", 401, "{}");
+        m_server.answer("GET", "/api/v1/tollan/convertapi/page_balance", 200,
+                        R"({"code":0,"msg":"","data":{"total_pages":"many"}})");
         QSignalSpy info(&auth, &AuthManager::userInfoChanged);
         QSignalSpy balance(&auth, &AuthManager::pageBalanceChanged);
         await(auth.fetchUserInfo());

@@ -35,6 +35,17 @@ QStringList LogCapture::withPrefix(const QString &prefix) const {
     return out;
 }
 
+QString LogCapture::missingInOrder(const QStringList &prefixes) const {
+    qsizetype at = 0;
+    for (const QString &prefix : prefixes) {
+        at = indexOfPrefix(prefix, at);
+        if (at < 0)
+            return prefix;
+        ++at;
+    }
+    return {};
+}
+
 TestEnvironment::TestEnvironment(const QString &origin)
     : m_oldOrigin(qgetenv("QUORVEL_API_ORIGIN"))
     , m_oldConfig(qgetenv("XDG_CONFIG_HOME")) {

@@ -63,6 +63,9 @@ public:
     // Index of the first line starting with `prefix` at or after `from`, or -1.
     qsizetype indexOfPrefix(const QString &prefix, qsizetype from = 0) const;
     QStringList withPrefix(const QString &prefix) const;
+    // The first of `prefixes` that starts no line after the line of the one before it (empty:
+    // all are there, in this order).
+    QString missingInOrder(const QStringList &prefixes) const;
     void clear() { m_lines.clear(); }
 
 private:
