@@ -69,6 +69,7 @@ public:
     void releaseJob(const Claim &claim) override;
     std::vector<Recovered> recoverJobs(bool everyRunning, int maxAttempts) override;
     void watchQueue(std::function<void()> wake) override;
+    void openConnections(int workers) override;
 
     std::vector<Row> query(const QString &sql, const QVariantList &args) override;
     void queryBatch(const QString &sql, const std::vector<QVariantList> &rows) override;
@@ -86,7 +87,8 @@ public:
         PgStore *m_store;
         std::unique_ptr<PgConnection> m_c;
     };
-    Lease connection();
+    // `unflushed`: one whose commits do not wait for the log's flush (claims, renewals).
+    Lease connection(bool unflushed = false);
 
 private:
     void giveBack(std::unique_ptr<PgConnection> c);
@@ -97,6 +99,7 @@ private:
     std::mutex m_poolMutex;
     std::condition_variable m_poolFree;
     std::vector<std::unique_ptr<PgConnection>> m_idle;
+    std::vector<std::unique_ptr<PgConnection>> m_idleUnflushed;
     int m_open = 0;
     std::uint64_t m_epoch = 0; // bumped when the server went away: older connections are dropped
 
