@@ -443,7 +443,8 @@ PgStore::Lease::~Lease() {
 
 PgStore::PgStore(QString url, int maxConnections)
     : m_url(std::move(url))
-    , m_max(std::max(2, maxConnections)) {}
+    , m_max(std::max(2, maxConnections))
+    , m_maxUnflushed(std::max(2, m_max / 2)) {}
 
 PgStore::~PgStore() {
     watchQueue({});
@@ -464,8 +465,11 @@ QString PgStore::describe() const {
 
 PgStore::Lease PgStore::connection(bool unflushed) {
     std::unique_lock lock(m_poolMutex);
+    // Two pools, each with its bound: requests taking every connection of
+    // theirs leave the workers' claims theirs, and neither closes the other's.
     auto &idle = unflushed ? m_idleUnflushed : m_idle;
-    auto &other = unflushed ? m_idle : m_idleUnflushed;
+    int &open = unflushed ? m_openUnflushed : m_open;
+    const int max = unflushed ? m_maxUnflushed : m_max;
     for (;;) {
         while (!idle.empty()) {
             std::unique_ptr<PgConnection> c = std::move(idle.back());
@@ -474,15 +478,10 @@ PgStore::Lease PgStore::connection(bool unflushed) {
                 c->fresh = true;
                 return Lease(*this, std::move(c));
             }
-            --m_open; // made before the server went away
+            --open; // made before the server went away
         }
-        // An idle connection of the other kind makes room for one of this kind.
-        if (m_open >= m_max && !other.empty()) {
-            other.erase(other.begin());
-            --m_open;
-        }
-        if (m_open < m_max) {
-            ++m_open;
+        if (open < max) {
+            ++open;
             const std::uint64_t epoch = m_epoch;
             lock.unlock();
             try {
@@ -492,14 +491,13 @@ PgStore::Lease PgStore::connection(bool unflushed) {
                 return Lease(*this, std::move(c));
             } catch (...) {
                 lock.lock();
-                --m_open;
+                --open;
                 m_poolFree.notify_all();
                 throw;
             }
         }
-        if (!m_poolFree.wait_for(lock, std::chrono::seconds(10), [&] {
-                return !idle.empty() || !other.empty() || m_open < m_max;
-            }))
+        if (!m_poolFree.wait_for(lock, std::chrono::seconds(10),
+                                 [&] { return !idle.empty() || open < max; }))
             throw DatabaseUnavailable("no database connection became free");
     }
 }
@@ -512,7 +510,7 @@ void PgStore::giveBack(std::unique_ptr<PgConnection> c) {
         if (usable && c->epoch == m_epoch) {
             (c->unflushed() ? m_idleUnflushed : m_idle).push_back(std::move(c));
         } else {
-            --m_open;
+            --(c->unflushed() ? m_openUnflushed : m_open);
             if (c->broken && c->epoch == m_epoch)
                 ++m_epoch; // the others were opened to the same server: drop them too
         }
@@ -524,10 +522,10 @@ void PgStore::openConnections(int workers) {
     // Opened together while nothing waits for them: a connection made under
     // load costs the first requests (or claims) that need it tens of
     // milliseconds, a whole new server process on the database's side.
-    const int unflushed = std::clamp(workers + 1, 1, m_max / 2);
+    const int unflushed = std::clamp(workers + 1, 1, m_maxUnflushed);
     std::vector<Lease> held;
     try {
-        for (int i = 0; i < m_max; ++i)
+        for (int i = 0; i < unflushed + m_max; ++i)
             held.push_back(connection(i < unflushed));
     } catch (const DatabaseError &) {
         // Away at start: connections are opened when first needed.

@@ -14,7 +14,8 @@ namespace quorvel::server {
 class PgConnection;
 
 // The state in PostgreSQL, shared by every service started on the same
-// database. Connections come from a bounded pool; a lost connection makes the
+// database. Connections come from bounded pools (one for claims and lease
+// renewals, one for everything else); a lost connection makes the
 // call fail with DatabaseUnavailable (503) and the next call connects again.
 // Bought pages are kept as a balance that a conditional update lowers, so no
 // two services can spend the same page; the queue hands each job to one
@@ -96,11 +97,13 @@ private:
 
     const QString m_url;
     const int m_max;
+    const int m_maxUnflushed; // claims and renewals at once: workers and their renewer
     std::mutex m_poolMutex;
     std::condition_variable m_poolFree;
     std::vector<std::unique_ptr<PgConnection>> m_idle;
     std::vector<std::unique_ptr<PgConnection>> m_idleUnflushed;
     int m_open = 0;
+    int m_openUnflushed = 0;
     std::uint64_t m_epoch = 0; // bumped when the server went away: older connections are dropped
 
     std::mutex m_wakeMutex;
