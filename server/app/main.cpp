@@ -349,6 +349,8 @@ int serveCommand(const QStringList &rest) {
     try {
         const std::unique_ptr<Store> store = openStore(databaseUrl, cfg.dataDir);
         store->migrate();
+        store->openConnections(cfg.workers > 0 ? cfg.workers
+                                               : int(std::thread::hardware_concurrency()));
         Accounts accounts(*store);
         JobRunner runner(*store, cfg);
         HttpApi api(*store, accounts, runner, cfg);

@@ -155,14 +155,25 @@ public:
         retried([&] { return check(PQexec(conn, sql.c_str()), sql); });
     }
 
-    // One statement in a transaction of its own whose commit does not wait for
-    // the log to reach the disk: one round trip and no flush. Only for writes
-    // that a crash of the server may undo at no cost (a claim or a lease
-    // renewal: the job is queued again, or keeps its shorter lease); any later
-    // durable commit carries them to the disk too. The statement's own result.
+    // On a connection whose commits do not wait for the log to reach the disk
+    // (unflushed()): the statement in a transaction of its own, one round trip,
+    // no flush. Only for writes that a crash of the server may undo at no cost
+    // (a claim or a lease renewal: the job is queued again, or keeps its shorter
+    // lease); any later durable commit carries them to the disk too.
     PgResult execUnflushed(const std::string &sql, const QVariantList &args) {
-        return retried([&] { return unflushedOnce(sql, args); });
+        return retried([&] {
+            if (!m_unflushed)
+                throw DatabaseError("a connection of the pool used for an unflushed write");
+            return execOnce(sql, args);
+        });
     }
+    // Makes every commit of this connection one that does not wait for the
+    // flush; such a connection goes back to a pool of its own.
+    void makeUnflushed() {
+        check(PQexec(conn, "SET synchronous_commit TO off"), "SET synchronous_commit TO off");
+        m_unflushed = true;
+    }
+    bool unflushed() const { return m_unflushed; }
 
     PGconn *conn = nullptr;
     std::uint64_t epoch = 0;
@@ -184,48 +195,10 @@ private:
                 throw;
             broken = false;
             m_prepared.clear();
+            if (m_unflushed)
+                makeUnflushed();
             return f();
         }
-    }
-    // The statement prepared once, run by name between the transaction's
-    // commands in one simple query: its values are written in as literals.
-    PgResult unflushedOnce(const std::string &sql, const QVariantList &args) {
-        std::string all = "BEGIN; SET LOCAL synchronous_commit TO off; EXECUTE " + prepared(sql);
-        const Params p(args);
-        for (std::size_t i = 0; i < p.values.size(); ++i) {
-            all += i ? ", " : "(";
-            if (p.nulls[i]) {
-                all += "NULL";
-                continue;
-            }
-            char *quoted = PQescapeLiteral(conn, p.values[i].constData(), p.values[i].size());
-            if (!quoted)
-                return check(nullptr, sql);
-            all += quoted;
-            PQfreemem(quoted);
-        }
-        all += args.isEmpty() ? "; COMMIT" : "); COMMIT";
-        if (!PQsendQuery(conn, all.c_str()))
-            return check(nullptr, sql);
-        // Every result is taken before the connection is used again.
-        PGresult *own = nullptr;
-        PGresult *failed = nullptr;
-        for (int i = 0; PGresult *r = PQgetResult(conn); ++i) {
-            const ExecStatusType st = PQresultStatus(r);
-            if (st != PGRES_COMMAND_OK && st != PGRES_TUPLES_OK && !failed)
-                failed = r;
-            else if (i == 2 && !failed)
-                own = r;
-            else
-                PQclear(r);
-        }
-        if (failed) {
-            PQclear(own);
-            if (PQtransactionStatus(conn) == PQTRANS_INERROR)
-                PQclear(PQexec(conn, "ROLLBACK"));
-            return check(failed, sql);
-        }
-        return check(own, sql);
     }
     const std::string &prepared(const std::string &sql) {
         auto it = m_prepared.find(sql);
@@ -258,6 +231,7 @@ private:
         throw PgError("query failed: " + why + " in " + sql, state);
     }
     std::unordered_map<std::string, std::string> m_prepared;
+    bool m_unflushed = false;
 };
 
 namespace {
@@ -469,7 +443,8 @@ PgStore::Lease::~Lease() {
 
 PgStore::PgStore(QString url, int maxConnections)
     : m_url(std::move(url))
-    , m_max(std::max(2, maxConnections)) {}
+    , m_max(std::max(2, maxConnections))
+    , m_maxUnflushed(std::max(2, m_max / 2)) {}
 
 PgStore::~PgStore() {
     watchQueue({});
@@ -488,33 +463,41 @@ QString PgStore::describe() const {
     return shown;
 }
 
-PgStore::Lease PgStore::connection() {
+PgStore::Lease PgStore::connection(bool unflushed) {
     std::unique_lock lock(m_poolMutex);
+    // Two pools, each with its bound: requests taking every connection of
+    // theirs leave the workers' claims theirs, and neither closes the other's.
+    auto &idle = unflushed ? m_idleUnflushed : m_idle;
+    int &open = unflushed ? m_openUnflushed : m_open;
+    const int max = unflushed ? m_maxUnflushed : m_max;
     for (;;) {
-        while (!m_idle.empty()) {
-            std::unique_ptr<PgConnection> c = std::move(m_idle.back());
-            m_idle.pop_back();
+        while (!idle.empty()) {
+            std::unique_ptr<PgConnection> c = std::move(idle.back());
+            idle.pop_back();
             if (c->epoch == m_epoch && PQstatus(c->conn) == CONNECTION_OK) {
                 c->fresh = true;
                 return Lease(*this, std::move(c));
             }
-            --m_open; // made before the server went away
+            --open; // made before the server went away
         }
-        if (m_open < m_max) {
-            ++m_open;
+        if (open < max) {
+            ++open;
             const std::uint64_t epoch = m_epoch;
             lock.unlock();
             try {
-                return Lease(*this, std::make_unique<PgConnection>(m_url, epoch));
+                auto c = std::make_unique<PgConnection>(m_url, epoch);
+                if (unflushed)
+                    c->makeUnflushed();
+                return Lease(*this, std::move(c));
             } catch (...) {
                 lock.lock();
-                --m_open;
-                m_poolFree.notify_one();
+                --open;
+                m_poolFree.notify_all();
                 throw;
             }
         }
         if (!m_poolFree.wait_for(lock, std::chrono::seconds(10),
-                                 [&] { return !m_idle.empty() || m_open < m_max; }))
+                                 [&] { return !idle.empty() || open < max; }))
             throw DatabaseUnavailable("no database connection became free");
     }
 }
@@ -525,14 +508,28 @@ void PgStore::giveBack(std::unique_ptr<PgConnection> c) {
     {
         std::lock_guard lock(m_poolMutex);
         if (usable && c->epoch == m_epoch) {
-            m_idle.push_back(std::move(c));
+            (c->unflushed() ? m_idleUnflushed : m_idle).push_back(std::move(c));
         } else {
-            --m_open;
+            --(c->unflushed() ? m_openUnflushed : m_open);
             if (c->broken && c->epoch == m_epoch)
                 ++m_epoch; // the others were opened to the same server: drop them too
         }
     }
-    m_poolFree.notify_one();
+    m_poolFree.notify_all();
+}
+
+void PgStore::openConnections(int workers) {
+    // Opened together while nothing waits for them: a connection made under
+    // load costs the first requests (or claims) that need it tens of
+    // milliseconds, a whole new server process on the database's side.
+    const int unflushed = std::clamp(workers + 1, 1, m_maxUnflushed);
+    std::vector<Lease> held;
+    try {
+        for (int i = 0; i < unflushed + m_max; ++i)
+            held.push_back(connection(i < unflushed));
+    } catch (const DatabaseError &) {
+        // Away at start: connections are opened when first needed.
+    }
 }
 
 int PgStore::migrate() {
@@ -797,7 +794,7 @@ Store::Admission PgStore::queueJob(const UserRecord &user, const JobRecord &job)
 }
 
 std::optional<Store::Claim> PgStore::claimJob(const QString &holder, std::chrono::seconds lease) {
-    Lease c = connection();
+    Lease c = connection(true);
     // The oldest queued job no other service is taking at this moment. Not
     // flushed: a claim lost with a crash of the server leaves the job queued
     // under its former attempt number, so it may run twice, yet it completes
@@ -826,7 +823,7 @@ std::optional<Store::Claim> PgStore::claimJob(const QString &holder, std::chrono
 }
 
 bool PgStore::renewLease(const Claim &claim, std::chrono::seconds lease) {
-    Lease c = connection();
+    Lease c = connection(true);
     return c->execUnflushed("UPDATE jobs SET lease_until = now() + make_interval(secs => $3) "
                             "WHERE id=$1 AND attempts=$2 AND state='running'",
                             {claim.job.id, claim.attempt, qint64(lease.count())})

@@ -14,7 +14,8 @@ namespace quorvel::server {
 class PgConnection;
 
 // The state in PostgreSQL, shared by every service started on the same
-// database. Connections come from a bounded pool; a lost connection makes the
+// database. Connections come from bounded pools (one for claims and lease
+// renewals, one for everything else); a lost connection makes the
 // call fail with DatabaseUnavailable (503) and the next call connects again.
 // Bought pages are kept as a balance that a conditional update lowers, so no
 // two services can spend the same page; the queue hands each job to one
@@ -69,6 +70,7 @@ public:
     void releaseJob(const Claim &claim) override;
     std::vector<Recovered> recoverJobs(bool everyRunning, int maxAttempts) override;
     void watchQueue(std::function<void()> wake) override;
+    void openConnections(int workers) override;
 
     std::vector<Row> query(const QString &sql, const QVariantList &args) override;
     void queryBatch(const QString &sql, const std::vector<QVariantList> &rows) override;
@@ -86,7 +88,8 @@ public:
         PgStore *m_store;
         std::unique_ptr<PgConnection> m_c;
     };
-    Lease connection();
+    // `unflushed`: one whose commits do not wait for the log's flush (claims, renewals).
+    Lease connection(bool unflushed = false);
 
 private:
     void giveBack(std::unique_ptr<PgConnection> c);
@@ -94,10 +97,13 @@ private:
 
     const QString m_url;
     const int m_max;
+    const int m_maxUnflushed; // claims and renewals at once: workers and their renewer
     std::mutex m_poolMutex;
     std::condition_variable m_poolFree;
     std::vector<std::unique_ptr<PgConnection>> m_idle;
+    std::vector<std::unique_ptr<PgConnection>> m_idleUnflushed;
     int m_open = 0;
+    int m_openUnflushed = 0;
     std::uint64_t m_epoch = 0; // bumped when the server went away: older connections are dropped
 
     std::mutex m_wakeMutex;

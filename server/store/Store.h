@@ -167,6 +167,8 @@ public:
     // Calls `wake` (from another thread) soon after any service queued a job;
     // an empty function stops that. Only a hint: workers still poll.
     virtual void watchQueue(std::function<void()>) {}
+    // Opens now the connections a service with `workers` workers uses at once.
+    virtual void openConnections(int /*workers*/) {}
 
     // Statements for tools and tests, with `?` placeholders; rows of values.
     using Row = std::vector<QVariant>;
