@@ -1,11 +1,17 @@
 import QtQuick
 import Quorvel.Ui
-import QtQuick.Controls
+import QtQuick.Templates as T
 
-// The translucent card every page draws its groups on. Set `contentItem`.
-Control {
+// The translucent card every page draws its groups on. Set `contentItem`. Built on the
+// template, as the style's Control adds only the implicit size below.
+T.Control {
     id: card
     property real cornerRadius: 16
+
+    implicitWidth: Math.max(implicitBackgroundWidth + leftInset + rightInset,
+                            implicitContentWidth + leftPadding + rightPadding)
+    implicitHeight: Math.max(implicitBackgroundHeight + topInset + bottomInset,
+                             implicitContentHeight + topPadding + bottomPadding)
 
     padding: 16
 
