@@ -248,134 +248,32 @@ Flickable {
         }
 
         // Selected files and the upload block, then the uploaded and the processed files: each
-        // card is made when it first has rows.
+        // card is loaded and made when it first has rows, by address so that start-up does not
+        // load its types either.
         OnDemand {
             needed: root.page.selectedRows.length > 0
+            url: "qrc:/qt/qml/Quorvel/App/SelectedFilesCard.qml"
+            properties: ({ page: root.page })
             Layout.fillWidth: true
-            sourceComponent: GlassMorphicCard {
-                objectName: "selectedFiles"
-                contentItem: ColumnLayout {
-                    spacing: 16
-                    SectionTitle { text: qsTr("Selected Files") }
-                    Repeater {
-                        model: root.page.selectedRows
-                        FileRow {
-                            required property var modelData
-                            required property int index
-                            name: modelData.name
-                            Layout.fillWidth: true
-                            PlainButton {
-                                objectName: "previewSelected"
-                                iconName: "eye.fill"
-                                help: qsTr("Preview PDF")
-                                Accessible.name: qsTr("Preview %1").arg(modelData.name)
-                                onClicked: root.preview(modelData.url)
-                            }
-                            PlainButton {
-                                iconName: "xmark.circle.fill"
-                                iconColor: Theme.red
-                                help: qsTr("Remove file")
-                                Accessible.name: qsTr("Remove %1").arg(modelData.name)
-                                onClicked: root.page.removeSelectedFile(index)
-                            }
-                        }
-                    }
-                    UploadBlock {
-                        page: root.page
-                        Layout.fillWidth: true
-                    }
-                }
-            }
+            onLoaded: item.preview.connect(root.preview)
         }
 
         OnDemand {
             needed: root.page.uploadedRows.length > 0
+            url: "qrc:/qt/qml/Quorvel/App/UploadedFilesCard.qml"
+            properties: ({ page: root.page })
             Layout.fillWidth: true
-            sourceComponent: GlassMorphicCard {
-                objectName: "uploadedFiles"
-                contentItem: ColumnLayout {
-                    spacing: 16
-                    SectionTitle { text: qsTr("Uploaded Files") }
-                    Repeater {
-                        model: root.page.uploadedRows
-                        UploadedRow {
-                            required property var modelData
-                            row: modelData
-                            Layout.fillWidth: true
-                        }
-                    }
-                }
-            }
         }
 
         OnDemand {
             needed: root.page.processedRows.length > 0
+            url: "qrc:/qt/qml/Quorvel/App/ProcessedFilesCard.qml"
+            properties: ({ page: root.page })
             Layout.fillWidth: true
-            sourceComponent: GlassMorphicCard {
-                objectName: "processedFiles"
-                contentItem: ColumnLayout {
-                    spacing: 16
-                    SectionTitle { text: qsTr("Processed Files") }
-                    Repeater {
-                        model: root.page.processedRows
-                        ColumnLayout {
-                            id: processedRow
-                            required property var modelData
-                            required property int index
-                            spacing: 4
-                            Layout.fillWidth: true
-                            FileRow {
-                                name: processedRow.modelData.name
-                                framed: true
-                                Layout.fillWidth: true
-                                PlainButton {
-                                    objectName: "downloadProcessed"
-                                    visible: !processedRow.modelData.downloaded
-                                    enabled: !processedRow.modelData.downloading
-                                    iconName: "arrow.down.circle.fill"
-                                    text: processedRow.modelData.downloading ? qsTr("Downloading...")
-                                                                             : qsTr("Download")
-                                    help: qsTr("Save the result in your download folder")
-                                    Accessible.name: qsTr("Download %1").arg(processedRow.modelData.name)
-                                    onClicked: root.page.downloadProcessed(processedRow.index)
-                                }
-                                PlainButton {
-                                    objectName: "previewProcessed"
-                                    visible: processedRow.modelData.downloaded
-                                    iconName: "eye.fill"
-                                    help: processedRow.modelData.isPdf ? qsTr("Preview PDF") : qsTr("Open")
-                                    Accessible.name: qsTr("Preview %1").arg(processedRow.modelData.name)
-                                    onClicked: root.preview(processedRow.modelData.url)
-                                }
-                                PlainButton {
-                                    objectName: "showProcessedInFolder"
-                                    visible: processedRow.modelData.downloaded
-                                    iconName: "folder.fill"
-                                    help: qsTr("Show in folder")
-                                    Accessible.name: qsTr("Show %1 in folder").arg(processedRow.modelData.name)
-                                    onClicked: revealer.reveal(fileActions.localPath(processedRow.modelData.url))
-                                }
-                                PlainButton {
-                                    id: shareButton
-                                    visible: processedRow.modelData.downloaded
-                                    iconName: "square.and.arrow.up.fill"
-                                    help: qsTr("Share file")
-                                    Accessible.name: qsTr("Share %1").arg(processedRow.modelData.name)
-                                    onClicked: root.share(processedRow.modelData.url, shareButton)
-                                }
-                            }
-                            Label {
-                                objectName: "processedError"
-                                visible: text !== ""
-                                text: processedRow.modelData.error
-                                color: Theme.red
-                                font.pixelSize: Theme.subheadlineSize
-                                wrapMode: Text.Wrap
-                                Layout.fillWidth: true
-                            }
-                        }
-                    }
-                }
+            onLoaded: {
+                item.preview.connect(root.preview)
+                item.showInFolder.connect(file => revealer.reveal(fileActions.localPath(file)))
+                item.share.connect(root.share)
             }
         }
 
