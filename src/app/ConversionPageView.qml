@@ -60,9 +60,10 @@ Flickable {
     }
     function followFeedback() {
         const progress = root.findObject(column, "uploadProgress")
-        if (root.page.showWarmReminder)
-            root.showFeedback(warmReminder, warmReminder.reselectButton)
-        else if (root.page.processedRows.length > 0)
+        if (root.page.showWarmReminder) {
+            warmReminder.make()
+            root.showFeedback(warmReminder.item, warmReminder.item.reselectButton)
+        } else if (root.page.processedRows.length > 0)
             root.showFeedback(root.findObject(column, "processedFiles"), null)
         else if (root.page.uploadedRows.length > 0)
             root.showFeedback(root.findObject(column, "uploadedFiles"),
@@ -277,10 +278,16 @@ Flickable {
             }
         }
 
-        WarmReminder {
+        // The warning block, loaded the first time a run ends in error and kept from then on:
+        // it fades in and out by itself, and takes no room while faded out.
+        Loader {
             id: warmReminder
-            page: root.page
+            visible: item !== null && item.opacity > 0
             Layout.fillWidth: true
+            function make() {
+                if (status === Loader.Null)
+                    setSource("qrc:/qt/qml/Quorvel/App/WarmReminder.qml", { page: root.page })
+            }
         }
     }
 
