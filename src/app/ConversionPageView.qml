@@ -147,14 +147,20 @@ Flickable {
         width: root.width - 64
         spacing: 32
 
+        // By address, so that a start signed out does not load the balance view's types.
+        // Made again at each sign-in (Loader keeps the address and the properties).
         Loader {
             objectName: "balancePanel"
             active: root.authManager && root.authManager.isLoggedIn
             visible: active
             Layout.fillWidth: true
-            sourceComponent: UserBalanceView {
-                authManager: root.authManager
+            function make() {
+                if (active && status === Loader.Null)
+                    setSource("qrc:/qt/qml/Quorvel/Service/Views/UserBalanceView.qml",
+                              { authManager: root.authManager })
             }
+            onActiveChanged: make()
+            Component.onCompleted: make()
         }
 
         // File area: the picker button, and why the last drop left files out.

@@ -71,6 +71,18 @@ Item {
             tryCompare(item(win, "balancePanel"), "visible", false)
             verify(item(win, "loginButton").visible)
             compare(item(win, "logoutButton").visible, false)
+
+            // Signing in again brings a panel for the account back.
+            service.answer("POST", "/api/v1/tollan/auth/login", 200, '{"code":0,"msg":"ok","data":{"token":"tok_abcdef0123456789"}}')
+            win.openLoginSheet()
+            const sheet = win.loginSheet
+            tryVerify(() => sheet.opened && sheet.contentItem.item !== null)
+            sheet.contentItem.item.form.email = "ann@example.com"
+            sheet.contentItem.item.form.password = "pw"
+            sheet.contentItem.item.form.submit()
+            tryVerify(() => item(win, "balancePanel").visible && item(win, "logoutButton").visible)
+            const panel = item(win, "balancePanel").item
+            compare(panel.authManager, win.authManager)
         }
 
         // The account's e-mail is shown whole from the smallest window on.
