@@ -12,7 +12,6 @@ T.Control {
                             implicitContentWidth + leftPadding + rightPadding)
     implicitHeight: Math.max(implicitBackgroundHeight + topInset + bottomInset,
                              implicitContentHeight + topPadding + bottomPadding)
-
     padding: 16
 
     background: Item {
@@ -22,15 +21,12 @@ T.Control {
             blur: Theme.cardShadowRadius
             offsetY: 4
         }
+        // The fill with the frosted tint over it (the stand-in for a platform blur) as one
+        // colour: the same picture in one pass instead of two.
         Rectangle {
             anchors.fill: parent
             radius: card.cornerRadius
-            color: Theme.cardBackground
-        }
-        VisualEffectView {
-            anchors.fill: parent
-            radius: card.cornerRadius
-            opacity: Theme.cardBlurOpacity
+            color: Theme.cardFill
         }
         Rectangle {
             anchors.fill: parent
