@@ -60,9 +60,10 @@ Flickable {
     }
     function followFeedback() {
         const progress = root.findObject(column, "uploadProgress")
-        if (root.page.showWarmReminder)
-            root.showFeedback(warmReminder, warmReminder.reselectButton)
-        else if (root.page.processedRows.length > 0)
+        if (root.page.showWarmReminder) {
+            warmReminder.make()
+            root.showFeedback(warmReminder.item, warmReminder.item.reselectButton)
+        } else if (root.page.processedRows.length > 0)
             root.showFeedback(root.findObject(column, "processedFiles"), null)
         else if (root.page.uploadedRows.length > 0)
             root.showFeedback(root.findObject(column, "uploadedFiles"),
@@ -146,14 +147,20 @@ Flickable {
         width: root.width - 64
         spacing: 32
 
+        // By address, so that a start signed out does not load the balance view's types.
+        // Made again at each sign-in (Loader keeps the address and the properties).
         Loader {
             objectName: "balancePanel"
             active: root.authManager && root.authManager.isLoggedIn
             visible: active
             Layout.fillWidth: true
-            sourceComponent: UserBalanceView {
-                authManager: root.authManager
+            function make() {
+                if (active && status === Loader.Null)
+                    setSource("qrc:/qt/qml/Quorvel/Service/Views/UserBalanceView.qml",
+                              { authManager: root.authManager })
             }
+            onActiveChanged: make()
+            Component.onCompleted: make()
         }
 
         // File area: the picker button, and why the last drop left files out.
@@ -248,141 +255,45 @@ Flickable {
         }
 
         // Selected files and the upload block, then the uploaded and the processed files: each
-        // card is made when it first has rows.
+        // card is loaded and made when it first has rows, by address so that start-up does not
+        // load its types either.
         OnDemand {
             needed: root.page.selectedRows.length > 0
+            url: "qrc:/qt/qml/Quorvel/App/SelectedFilesCard.qml"
+            properties: ({ page: root.page })
             Layout.fillWidth: true
-            sourceComponent: GlassMorphicCard {
-                objectName: "selectedFiles"
-                contentItem: ColumnLayout {
-                    spacing: 16
-                    SectionTitle { text: qsTr("Selected Files") }
-                    Repeater {
-                        model: root.page.selectedRows
-                        FileRow {
-                            required property var modelData
-                            required property int index
-                            name: modelData.name
-                            Layout.fillWidth: true
-                            PlainButton {
-                                objectName: "previewSelected"
-                                iconName: "eye.fill"
-                                help: qsTr("Preview PDF")
-                                Accessible.name: qsTr("Preview %1").arg(modelData.name)
-                                onClicked: root.preview(modelData.url)
-                            }
-                            PlainButton {
-                                iconName: "xmark.circle.fill"
-                                iconColor: Theme.red
-                                help: qsTr("Remove file")
-                                Accessible.name: qsTr("Remove %1").arg(modelData.name)
-                                onClicked: root.page.removeSelectedFile(index)
-                            }
-                        }
-                    }
-                    UploadBlock {
-                        page: root.page
-                        Layout.fillWidth: true
-                    }
-                }
-            }
+            onLoaded: item.preview.connect(root.preview)
         }
 
         OnDemand {
             needed: root.page.uploadedRows.length > 0
+            url: "qrc:/qt/qml/Quorvel/App/UploadedFilesCard.qml"
+            properties: ({ page: root.page })
             Layout.fillWidth: true
-            sourceComponent: GlassMorphicCard {
-                objectName: "uploadedFiles"
-                contentItem: ColumnLayout {
-                    spacing: 16
-                    SectionTitle { text: qsTr("Uploaded Files") }
-                    Repeater {
-                        model: root.page.uploadedRows
-                        UploadedRow {
-                            required property var modelData
-                            row: modelData
-                            Layout.fillWidth: true
-                        }
-                    }
-                }
-            }
         }
 
         OnDemand {
             needed: root.page.processedRows.length > 0
+            url: "qrc:/qt/qml/Quorvel/App/ProcessedFilesCard.qml"
+            properties: ({ page: root.page })
             Layout.fillWidth: true
-            sourceComponent: GlassMorphicCard {
-                objectName: "processedFiles"
-                contentItem: ColumnLayout {
-                    spacing: 16
-                    SectionTitle { text: qsTr("Processed Files") }
-                    Repeater {
-                        model: root.page.processedRows
-                        ColumnLayout {
-                            id: processedRow
-                            required property var modelData
-                            required property int index
-                            spacing: 4
-                            Layout.fillWidth: true
-                            FileRow {
-                                name: processedRow.modelData.name
-                                framed: true
-                                Layout.fillWidth: true
-                                PlainButton {
-                                    objectName: "downloadProcessed"
-                                    visible: !processedRow.modelData.downloaded
-                                    enabled: !processedRow.modelData.downloading
-                                    iconName: "arrow.down.circle.fill"
-                                    text: processedRow.modelData.downloading ? qsTr("Downloading...")
-                                                                             : qsTr("Download")
-                                    help: qsTr("Save the result in your download folder")
-                                    Accessible.name: qsTr("Download %1").arg(processedRow.modelData.name)
-                                    onClicked: root.page.downloadProcessed(processedRow.index)
-                                }
-                                PlainButton {
-                                    objectName: "previewProcessed"
-                                    visible: processedRow.modelData.downloaded
-                                    iconName: "eye.fill"
-                                    help: processedRow.modelData.isPdf ? qsTr("Preview PDF") : qsTr("Open")
-                                    Accessible.name: qsTr("Preview %1").arg(processedRow.modelData.name)
-                                    onClicked: root.preview(processedRow.modelData.url)
-                                }
-                                PlainButton {
-                                    objectName: "showProcessedInFolder"
-                                    visible: processedRow.modelData.downloaded
-                                    iconName: "folder.fill"
-                                    help: qsTr("Show in folder")
-                                    Accessible.name: qsTr("Show %1 in folder").arg(processedRow.modelData.name)
-                                    onClicked: revealer.reveal(fileActions.localPath(processedRow.modelData.url))
-                                }
-                                PlainButton {
-                                    id: shareButton
-                                    visible: processedRow.modelData.downloaded
-                                    iconName: "square.and.arrow.up.fill"
-                                    help: qsTr("Share file")
-                                    Accessible.name: qsTr("Share %1").arg(processedRow.modelData.name)
-                                    onClicked: root.share(processedRow.modelData.url, shareButton)
-                                }
-                            }
-                            Label {
-                                objectName: "processedError"
-                                visible: text !== ""
-                                text: processedRow.modelData.error
-                                color: Theme.red
-                                font.pixelSize: Theme.subheadlineSize
-                                wrapMode: Text.Wrap
-                                Layout.fillWidth: true
-                            }
-                        }
-                    }
-                }
+            onLoaded: {
+                item.preview.connect(root.preview)
+                item.showInFolder.connect(file => revealer.reveal(fileActions.localPath(file)))
+                item.share.connect(root.share)
             }
         }
 
-        WarmReminder {
+        // The warning block, loaded the first time a run ends in error and kept from then on:
+        // it fades in and out by itself, and takes no room while faded out.
+        Loader {
             id: warmReminder
-            page: root.page
+            visible: item !== null && item.opacity > 0
             Layout.fillWidth: true
+            function make() {
+                if (status === Loader.Null)
+                    setSource("qrc:/qt/qml/Quorvel/App/WarmReminder.qml", { page: root.page })
+            }
         }
     }
 

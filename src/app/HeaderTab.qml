@@ -3,17 +3,24 @@ import QtQuick.Controls
 import QtQuick.Layouts
 import Quorvel.App
 import Quorvel.Ui
+import QtQuick.Templates as T
 
 // A tab button of the header: blue and outlined while selected. A page tab to a screen
 // reader, with `selected` as its checked state: Qt 6.4 takes a control's role from its type
-// whatever Accessible.role says, hence a TabButton rather than the shared PlainButton.
-TabButton {
+// whatever Accessible.role says, hence a TabButton rather than the shared PlainButton. The
+// template's, as for PlainButton: the style's would only add the implicit size below.
+T.TabButton {
     id: tab
     property bool selected: false
     property string iconName
     property color color: selected ? Theme.blue : Theme.primaryText
     // Hover help and the screen reader's description.
     property string help
+
+    implicitWidth: Math.max(implicitBackgroundWidth + leftInset + rightInset,
+                            implicitContentWidth + leftPadding + rightPadding)
+    implicitHeight: Math.max(implicitBackgroundHeight + topInset + bottomInset,
+                             implicitContentHeight + topPadding + bottomPadding)
 
     // The window decides which tab is selected; a click only asks.
     checkable: false
@@ -32,9 +39,9 @@ TabButton {
     Keys.onReturnPressed: if (tab.enabled) tab.clicked()
     Keys.onEnterPressed: if (tab.enabled) tab.clicked()
 
-    ToolTip.visible: help !== "" && (hovered || visualFocus)
-    ToolTip.text: help
-    ToolTip.delay: 500
+    T.ToolTip.visible: help !== "" && (hovered || visualFocus)
+    T.ToolTip.text: help
+    T.ToolTip.delay: 500
 
     contentItem: RowLayout {
         spacing: tab.spacing

@@ -15,9 +15,11 @@ GlassMorphicCard {
     objectName: "warmReminder"
     // Where the focus goes when the reminder appears.
     readonly property Item reselectButton: reselect
-    readonly property bool shown: page.showWarmReminder
+    // Follows the run from the moment the block is made on, so that it grows and fades in
+    // also when it is made for an error that is already there.
+    property bool shown: false
     onShownChanged: if (shown) message = page.warmReminderText
-    Component.onCompleted: if (shown) message = page.warmReminderText
+    Component.onCompleted: shown = Qt.binding(() => page.showWarmReminder)
     Connections {
         target: card.page
         function onProcessingStateChanged() {

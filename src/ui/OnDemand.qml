@@ -1,12 +1,18 @@
 import QtQuick
 
-// Builds its component the first time `needed` holds and keeps it from then on, so start-up
-// does not pay for parts of a page that nothing shows yet. Shown while `needed` holds.
+// Builds the QML file at `url` the first time `needed` holds, with `properties` set on it, and
+// keeps it from then on, so start-up neither loads nor builds parts of a page that nothing
+// shows yet. Shown while `needed` holds.
 Loader {
     property bool needed: false
+    property url url
+    property var properties: ({})
 
-    active: false
     visible: needed
-    onNeededChanged: if (needed) active = true
-    Component.onCompleted: if (needed) active = true
+    function make() {
+        if (needed && status === Loader.Null)
+            setSource(url, properties)
+    }
+    onNeededChanged: make()
+    Component.onCompleted: make()
 }

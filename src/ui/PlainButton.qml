@@ -2,11 +2,13 @@ import QtQuick
 import Quorvel.Ui
 import QtQuick.Controls
 import QtQuick.Layouts
+import QtQuick.Templates as T
 
 // A button without chrome: an optional icon and an optional label. Every button of the app
 // derives from this one, so keyboard focus, tooltips and the screen reader's press action
-// behave the same everywhere.
-AbstractButton {
+// behave the same everywhere. Built on the template rather than the style's AbstractButton,
+// which adds only the implicit size below: one type less to load and to nest at start-up.
+T.AbstractButton {
     id: control
 
     property string iconName
@@ -18,6 +20,10 @@ AbstractButton {
     // Hover help and the screen reader's description.
     property string help
 
+    implicitWidth: Math.max(implicitBackgroundWidth + leftInset + rightInset,
+                            implicitContentWidth + leftPadding + rightPadding)
+    implicitHeight: Math.max(implicitBackgroundHeight + topInset + bottomInset,
+                             implicitContentHeight + topPadding + bottomPadding)
     focusPolicy: Qt.StrongFocus
     spacing: 8
     hoverEnabled: true
@@ -32,9 +38,11 @@ AbstractButton {
     Keys.onReturnPressed: if (control.enabled) control.clicked()
     Keys.onEnterPressed: if (control.enabled) control.clicked()
 
-    ToolTip.visible: help !== "" && (hovered || visualFocus)
-    ToolTip.text: help
-    ToolTip.delay: 500
+    // The template's attached tool tip is the style's own: it shows the style's ToolTip when
+    // needed, without loading that type for every window that merely has buttons.
+    T.ToolTip.visible: help !== "" && (hovered || visualFocus)
+    T.ToolTip.text: help
+    T.ToolTip.delay: 500
 
     contentItem: RowLayout {
         spacing: control.spacing

@@ -86,6 +86,21 @@ QColor Theme::blurTint() const {
     return isDark() ? QColor(0x3a, 0x3a, 0x3c) : QColor(0xfb, 0xfb, 0xfd);
 }
 
+// A card's fill with its frosted tint over it, as one translucent colour: what the two layers
+// show together, drawn in one pass.
+QColor Theme::cardFill() const {
+    const QColor fill = cardBackground();
+    const double tintAlpha = cardBlurOpacity();
+    const double alpha = tintAlpha + fill.alphaF() * (1 - tintAlpha);
+    const QColor tint = blurTint();
+    const auto mix = [&](double t, double f) {
+        return (t * tintAlpha + f * fill.alphaF() * (1 - tintAlpha)) / alpha;
+    };
+    return QColor::fromRgbF(float(mix(tint.redF(), fill.redF())),
+                            float(mix(tint.greenF(), fill.greenF())),
+                            float(mix(tint.blueF(), fill.blueF())), float(alpha));
+}
+
 QColor Theme::primaryText() const {
     return isDark() ? QColor(0xf2, 0xf2, 0xf7) : QColor(0x1d, 0x1d, 0x1f);
 }

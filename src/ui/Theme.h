@@ -35,6 +35,7 @@ class Theme : public QObject {
     Q_PROPERTY(double cardShadowRadius READ cardShadowRadius NOTIFY changed FINAL)
     Q_PROPERTY(double sectionBlurOpacity READ sectionBlurOpacity NOTIFY changed FINAL)
     Q_PROPERTY(QColor blurTint READ blurTint NOTIFY changed FINAL)
+    Q_PROPERTY(QColor cardFill READ cardFill NOTIFY changed FINAL)
     Q_PROPERTY(QColor primaryText READ primaryText NOTIFY changed FINAL)
     Q_PROPERTY(QColor secondaryText READ secondaryText NOTIFY changed FINAL)
 
@@ -91,6 +92,7 @@ public:
     double cardShadowRadius() const { return isDark() ? 8 : 10; }
     double sectionBlurOpacity() const { return isDark() ? 0.1 : 0.3; }
     QColor blurTint() const;
+    QColor cardFill() const;
     QColor primaryText() const;
     QColor secondaryText() const;
     QColor blue() const;

@@ -66,6 +66,37 @@ private Q_SLOTS:
                  qPrintable(got.name(QColor::HexArgb)));
     }
 
+    // A card draws its fill and frosted tint as one colour: on any surface, that colour must
+    // show what the two layers painted one over the other show.
+    void cardFillIsFillThenTint_data() {
+        QTest::addColumn<QString>("scheme");
+        QTest::addColumn<QColor>("surface");
+        for (Theme::Case c : Theme::allCases()) {
+            Theme theme(nullptr, nullptr);
+            theme.setValue(c);
+            for (const QColor &surface :
+                 {QColor(Qt::white), QColor(Qt::black), theme.pageSurface()}) {
+                QTest::addRow("%s on %s", qPrintable(Theme::rawValue(c)),
+                              qPrintable(surface.name()))
+                    << Theme::rawValue(c) << surface;
+            }
+        }
+    }
+    void cardFillIsFillThenTint() {
+        QFETCH(QString, scheme);
+        QFETCH(QColor, surface);
+        Theme theme(nullptr, nullptr);
+        QVERIFY(theme.setRawValue(scheme));
+        QColor tint = theme.blurTint();
+        tint.setAlphaF(float(theme.cardBlurOpacity()));
+        const QColor layered = Theme::over(tint, Theme::over(theme.cardBackground(), surface));
+        const QColor single = Theme::over(theme.cardFill(), surface);
+        QVERIFY2(std::abs(single.red() - layered.red()) <= 1 &&
+                     std::abs(single.green() - layered.green()) <= 1 &&
+                     std::abs(single.blue() - layered.blue()) <= 1,
+                 qPrintable(single.name() + QStringLiteral(" instead of ") + layered.name()));
+    }
+
     void readable_data() {
         QTest::addColumn<QColor>("text");
         QTest::addColumn<QColor>("surface");

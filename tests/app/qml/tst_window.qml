@@ -21,15 +21,23 @@ Item {
         function item(win, name) {
             return findChild(win.contentItem, name)
         }
+        // Parts made on first use are not there before.
+        function shown(win, name) {
+            const found = item(win, name)
+            return found !== null && found.visible
+        }
 
         function test_warmReminderExactlyInErrorState() {
             service.reset()
             const win = openWindow()
-            const reminder = item(win, "warmReminder")
-            compare(reminder.visible, false)
+            verify(!shown(win, "warmReminder"))
             win.conversionPage.addPickedFiles([service.file("notes.txt")])
             win.conversionPage.selectTool("PDF to DOC")
             verify(item(win, "selectedFiles").visible)
+            tryVerify(() => item(win, "warmReminder") !== null)
+            const reminder = item(win, "warmReminder")
+            // It grows and fades in also the first time, when it is made for the error.
+            verify(reminder.opacity < 1)
             tryCompare(reminder, "opacity", 1)
             verify(win.viewModel.processingState.isError)
             compare(item(win, "warmReminderText").text, win.viewModel.processingState.message)
@@ -48,7 +56,7 @@ Item {
             tryCompare(win.conversionPage, "isProcessing", true)
             compare(item(win, "uploadButton").text, "Upload Files")
             verify(item(win, "uploadProgress").visible)
-            compare(item(win, "warmReminder").visible, false)
+            verify(!shown(win, "warmReminder"))
         }
 
         function test_signingOutRemovesThePanel() {
@@ -63,6 +71,18 @@ Item {
             tryCompare(item(win, "balancePanel"), "visible", false)
             verify(item(win, "loginButton").visible)
             compare(item(win, "logoutButton").visible, false)
+
+            // Signing in again brings a panel for the account back.
+            service.answer("POST", "/api/v1/tollan/auth/login", 200, '{"code":0,"msg":"ok","data":{"token":"tok_abcdef0123456789"}}')
+            win.openLoginSheet()
+            const sheet = win.loginSheet
+            tryVerify(() => sheet.opened && sheet.contentItem.item !== null)
+            sheet.contentItem.item.form.email = "ann@example.com"
+            sheet.contentItem.item.form.password = "pw"
+            sheet.contentItem.item.form.submit()
+            tryVerify(() => item(win, "balancePanel").visible && item(win, "logoutButton").visible)
+            const panel = item(win, "balancePanel").item
+            compare(panel.authManager, win.authManager)
         }
 
         // The account's e-mail is shown whole from the smallest window on.
@@ -158,8 +178,8 @@ Item {
             page.contentY = 0
             win.conversionPage.addPickedFiles([service.file("notes.txt"), service.file("b.txt")])
             win.conversionPage.selectTool("PDF to DOC")
-            const reminder = item(win, "warmReminder")
-            tryVerify(() => inView(reminder) && item(win, "reselectButton").activeFocus)
+            tryVerify(() => shown(win, "warmReminder") && inView(item(win, "warmReminder"))
+                      && item(win, "reselectButton").activeFocus)
             verify(page.contentY > 0)
         }
 
