@@ -62,10 +62,11 @@ Item {
         function test_signingOutRemovesThePanel() {
             service.reset()
             service.signIn()
-            service.answer("GET", "/api/v1/tollan/auth/me", 200, '{"code":0,"msg":"ok","data":{"email":"ann@example.com"}}')
+            service.answer("GET", "/api/v1/tollan/auth/me", 200, '{"code":0,"msg":"ok","data":{"email":"ann@example.com","is_lifetimedeal_member":false,"lifetime_member_description":"","page_balcance_description":"Pages","lft_daily_usage":0,"lft_daily_total":0}}')
             service.answer("GET", "/api/v1/tollan/convertapi/page_balance", 200, '{"code":0,"msg":"ok","data":{"total_pages":9,"consumed_pages":1}}')
             const win = openWindow()
             tryVerify(() => item(win, "balancePanel").visible && item(win, "logoutButton").visible)
+            tryCompare(item(win, "balancePanel").item.panel, "face", 2) // pages, not loading
             compare(item(win, "loginButton").visible, false)
             item(win, "logoutButton").clicked()
             tryCompare(item(win, "balancePanel"), "visible", false)
@@ -83,6 +84,7 @@ Item {
             tryVerify(() => item(win, "balancePanel").visible && item(win, "logoutButton").visible)
             const panel = item(win, "balancePanel").item
             compare(panel.authManager, win.authManager)
+            tryCompare(panel.panel, "face", 2) // the account's figures again, not loading
         }
 
         // The account's e-mail is shown whole from the smallest window on.
