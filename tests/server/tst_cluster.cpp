@@ -194,6 +194,7 @@ http {
   uwsgi_temp_path %1/uwsgi; scgi_temp_path %1/scgi;
   upstream quorvel {
 %2    keepalive 32;
+    keepalive_timeout 4s;
   }
   server {
     listen 127.0.0.1:%3;
@@ -267,6 +268,10 @@ private slots:
                 if (!lines[k].isEmpty())
                     qInfo("instance %d: %s", i, lines[k].constData());
         }
+        // Why nginx answered 502 itself, if it did.
+        for (const QByteArray &line : readFile(m_dir.filePath(u"nginx/error.log"_s)).split('\n'))
+            if (!line.isEmpty())
+                qInfo("nginx: %s", line.constData());
     }
 
     void cleanup() {
