@@ -26,13 +26,13 @@ constexpr double kCompressRecall = 0.99;
 // Pages PDF to PPTX converts in one job (see there).
 constexpr int kPptxMaxPages = 400;
 
-ProcessSpec command(const QString &program, const QStringList &args,
+ProcessCall command(const QString &program, const QStringList &args,
                     const QString &outputFile = {}) {
-    ProcessSpec spec;
-    spec.program = program;
-    spec.args = args;
-    spec.outputFile = outputFile;
-    return spec;
+    ProcessCall call;
+    call.program = program;
+    call.args = args;
+    call.outputFile = outputFile;
+    return call;
 }
 
 class Run {
@@ -49,7 +49,7 @@ public:
 
     // Runs one step; on failure sets the outcome's reason and returns false.
     // `budget`, when set, bounds this step below what is left of the job's time.
-    bool step(const QString &what, ProcessSpec spec, ProcessLimits limits = {},
+    bool step(const QString &what, ProcessCall call, ProcessLimits limits = {},
               std::chrono::milliseconds budget = {}) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(m_deadline - Clock::now());
@@ -58,19 +58,19 @@ public:
             outcome.failReason = kTimedOut;
             return false;
         }
-        spec.timeout = budget.count() > 0 ? std::min(left, budget) : left;
-        spec.limits = limits;
-        if (spec.workDir.isEmpty())
-            spec.workDir = m_job.workDir;
-        spec.env = {QStringLiteral("PATH=/usr/local/bin:/usr/bin:/bin"),
+        call.timeout = budget.count() > 0 ? std::min(left, budget) : left;
+        call.limits = limits;
+        if (call.workDir.isEmpty())
+            call.workDir = m_job.workDir;
+        call.env = {QStringLiteral("PATH=/usr/local/bin:/usr/bin:/bin"),
                     QStringLiteral("HOME=") + m_job.workDir,
                     QStringLiteral("TMPDIR=") + dir(QStringLiteral("tmp")),
                     QStringLiteral("LANG=C.UTF-8"), QStringLiteral("LC_ALL=C.UTF-8"),
                     // One thread per engine: the workers already use every core.
                     QStringLiteral("OMP_THREAD_LIMIT=1"), QStringLiteral("SAL_USE_VCLPLUGIN=svp")};
-        if (spec.outputFile.isEmpty())
-            spec.outputFile = m_job.workDir + QStringLiteral("/step-%1.log").arg(++m_steps);
-        const ProcessResult r = runProcess(spec, m_job.cancel);
+        if (call.outputFile.isEmpty())
+            call.outputFile = m_job.workDir + QStringLiteral("/step-%1.log").arg(++m_steps);
+        const ProcessResult r = runProcess(call, m_job.cancel);
         if (r.end == ProcessResult::End::Cancelled) {
             outcome.cancelled = true;
             outcome.reason = QStringLiteral("stopped by the service shutting down");
@@ -246,14 +246,14 @@ QString embedImages(const QString &html, const QString &imageDir) {
 bool markdownToHtml(Run &run, const QString &mdPath, const QString &htmlPath, const QString &title,
                     const QString &imageDir = {}) {
     const QString fragment = mdPath + QStringLiteral(".fragment.html");
-    ProcessSpec spec =
+    ProcessCall call =
         command(QStringLiteral("cmark-gfm"),
                 {QStringLiteral("-e"), QStringLiteral("table"), QStringLiteral("-e"),
                  QStringLiteral("strikethrough"), QStringLiteral("-e"), QStringLiteral("autolink"),
                  QStringLiteral("-e"), QStringLiteral("tasklist"), QStringLiteral("--to"),
                  QStringLiteral("html"), mdPath},
                 fragment);
-    if (!run.step(QStringLiteral("cmark-gfm"), spec))
+    if (!run.step(QStringLiteral("cmark-gfm"), call))
         return false;
     QFile in(fragment);
     if (!in.open(QIODevice::ReadOnly))
@@ -470,7 +470,7 @@ void compress(Run &run, const QString &input, const QString &out) {
     const QString work = run.dir(QStringLiteral("compress"));
     const QString gsOut = work + QStringLiteral("/gs.pdf");
     const QString qpdfOut = work + QStringLiteral("/qpdf.pdf");
-    const ProcessSpec gs = command(
+    const ProcessCall gs = command(
         QStringLiteral("gs"),
         {QStringLiteral("-q"), QStringLiteral("-dSAFER"), QStringLiteral("-dBATCH"),
          QStringLiteral("-dNOPAUSE"), QStringLiteral("-dNEWPDF=false"),
@@ -481,13 +481,13 @@ void compress(Run &run, const QString &input, const QString &out) {
          QStringLiteral("-dDownsampleGrayImages=true"), QStringLiteral("-dGrayImageResolution=150"),
          QStringLiteral("-dDownsampleMonoImages=true"), QStringLiteral("-dMonoImageResolution=300"),
          QStringLiteral("-sOutputFile=") + gsOut, input});
-    const ProcessSpec qpdf =
+    const ProcessCall qpdf =
         command(QStringLiteral("qpdf"),
                 {QStringLiteral("--recompress-flate"), QStringLiteral("--compression-level=9"),
                  QStringLiteral("--object-streams=generate"), input, qpdfOut});
     struct Candidate {
         QString what;
-        ProcessSpec spec;
+        ProcessCall call;
         QString path;
         std::chrono::milliseconds budget;
     };
@@ -501,7 +501,7 @@ void compress(Run &run, const QString &input, const QString &out) {
     for (const Candidate &c : {Candidate{QStringLiteral("qpdf"), qpdf, qpdfOut, {}},
                                Candidate{QStringLiteral("Ghostscript"), gs, gsOut, gsBudget}}) {
         // One rewrite failing is not the job failing: the other may do.
-        if (!run.step(c.what, c.spec, {}, c.budget)) {
+        if (!run.step(c.what, c.call, {}, c.budget)) {
             if (run.outcome.cancelled || !run.timeLeft())
                 return;
             notes << run.outcome.reason;
@@ -620,11 +620,11 @@ void convert(Run &run, const EngineJob &job) {
             run.outcome.ok = true, run.outcome.resultPath = result;
     } else if (code == QLatin1String("PDF2IMG")) {
         const QString pngDir = run.dir(QStringLiteral("png"));
-        ProcessSpec spec =
+        ProcessCall call =
             command(QStringLiteral("pdftoppm"),
                     {QStringLiteral("-png"), QStringLiteral("-r"), QStringLiteral("150"), input,
                      pngDir + QStringLiteral("/page")});
-        if (!run.step(QStringLiteral("pdftoppm"), spec))
+        if (!run.step(QStringLiteral("pdftoppm"), call))
             return;
         QDir d(pngDir);
         const QStringList pngs =
@@ -681,9 +681,9 @@ void convert(Run &run, const EngineJob &job) {
             run.outcome.ok = true, run.outcome.resultPath = result;
     } else if (code == QLatin1String("IMG2PDF")) {
         const QString result = out + QStringLiteral("/source.pdf");
-        ProcessSpec spec =
+        ProcessCall call =
             command(QStringLiteral("img2pdf"), {input, QStringLiteral("-o"), result});
-        if (run.step(QStringLiteral("img2pdf"), spec) && checkPdfResult(run, result, 1))
+        if (run.step(QStringLiteral("img2pdf"), call) && checkPdfResult(run, result, 1))
             run.outcome.ok = true, run.outcome.resultPath = result;
     } else {
         run.fail(QStringLiteral("no engine for ") + code);

@@ -76,23 +76,23 @@ void OfficeEngine::start() {
         return;
     QDir().mkpath(m_settings.homeDir + QStringLiteral("/tmp"));
     QDir().mkpath(m_settings.profileDir);
-    ProcessSpec spec;
-    spec.program =
+    ProcessCall call;
+    call.program =
         m_settings.program.isEmpty() ? QStringLiteral("quorvel-office-engine") : m_settings.program;
-    spec.args = {QStringLiteral("--profile"), m_settings.profileDir};
-    spec.workDir = m_settings.homeDir;
+    call.args = {QStringLiteral("--profile"), m_settings.profileDir};
+    call.workDir = m_settings.homeDir;
     // HOME under the service's work directory marks the process as ours
     // should the service die without ending it.
-    spec.env = {QStringLiteral("PATH=/usr/local/bin:/usr/bin:/bin"),
+    call.env = {QStringLiteral("PATH=/usr/local/bin:/usr/bin:/bin"),
                 QStringLiteral("HOME=") + m_settings.homeDir,
                 QStringLiteral("TMPDIR=") + m_settings.homeDir + QStringLiteral("/tmp"),
                 QStringLiteral("LANG=C.UTF-8"),
                 QStringLiteral("LC_ALL=C.UTF-8"),
                 QStringLiteral("SAL_USE_VCLPLUGIN=svp")};
-    spec.limits.addressSpace = m_settings.addressSpace;
-    spec.limits.cpuFromTimeout = false; // it lives for many jobs; each has its own time limit
-    spec.outputFile = m_settings.logFile;
-    m_child = startProcess(spec);
+    call.limits.addressSpace = m_settings.addressSpace;
+    call.limits.cpuFromTimeout = false; // it lives for many jobs; each has its own time limit
+    call.outputFile = m_settings.logFile;
+    m_child = startProcess(call);
     m_ready = false;
     m_buffer.clear();
     m_documents = 0;

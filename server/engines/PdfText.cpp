@@ -437,16 +437,16 @@ PdfInfo pdfInfo(const QString &path) {
         return pdfInfoInProcess(path);
     // A hostile file that crashes or hangs the parser takes only the child down.
     const QString out = path + QStringLiteral(".probe");
-    ProcessSpec spec;
-    spec.program = probe;
-    spec.args = {QStringLiteral("engine"), QStringLiteral("pdfinfo"), path};
-    spec.workDir = QStringLiteral("/");
-    spec.env = {QStringLiteral("PATH=/usr/bin:/bin"), QStringLiteral("LANG=C.UTF-8")};
-    spec.timeout = std::chrono::seconds(60);
-    spec.limits.addressSpace = std::uint64_t(2) << 30;
-    spec.limits.fileSize = 64 * 1024;
-    spec.outputFile = out;
-    const ProcessResult r = runProcess(spec);
+    ProcessCall call;
+    call.program = probe;
+    call.args = {QStringLiteral("engine"), QStringLiteral("pdfinfo"), path};
+    call.workDir = QStringLiteral("/");
+    call.env = {QStringLiteral("PATH=/usr/bin:/bin"), QStringLiteral("LANG=C.UTF-8")};
+    call.timeout = std::chrono::seconds(60);
+    call.limits.addressSpace = std::uint64_t(2) << 30;
+    call.limits.fileSize = 64 * 1024;
+    call.outputFile = out;
+    const ProcessResult r = runProcess(call);
     QFile::remove(out);
     PdfInfo info;
     if (!r.ok())

@@ -69,34 +69,34 @@ QString findProgram(const QString &name) {
 
 namespace {
 
-// Forks and executes `program` as described by `spec`, with the given
+// Forks and executes `program` as described by `call`, with the given
 // descriptors as its standard input (-1: /dev/null), output and error.
 // Returns the pid, or -1 when fork failed.
-pid_t spawn(const QString &program, const ProcessSpec &spec, int inFd, int outFd, int errFd) {
+pid_t spawn(const QString &program, const ProcessCall &call, int inFd, int outFd, int errFd) {
     // Everything the child needs is prepared before fork: after fork only
     // async-signal-safe calls are allowed in a threaded process.
     std::vector<QByteArray> store;
-    store.reserve(spec.args.size() + spec.env.size() + 4);
+    store.reserve(call.args.size() + call.env.size() + 4);
     auto keep = [&](const QByteArray &b) -> char * {
         store.push_back(b);
         return store.back().data();
     };
     std::vector<char *> argv{keep(QFile::encodeName(program))};
-    for (const QString &a : spec.args)
+    for (const QString &a : call.args)
         argv.push_back(keep(a.toUtf8()));
     argv.push_back(nullptr);
     std::vector<char *> envp;
-    for (const QString &e : spec.env)
+    for (const QString &e : call.env)
         envp.push_back(keep(e.toUtf8()));
     envp.push_back(nullptr);
-    const QByteArray workDir = QFile::encodeName(spec.workDir);
-    const rlimit as{spec.limits.addressSpace, spec.limits.addressSpace};
-    const rlimit fsize{spec.limits.fileSize, spec.limits.fileSize};
-    const rlimit nofile{spec.limits.openFiles, spec.limits.openFiles};
-    const rlim_t cpuSeconds = rlim_t(spec.timeout.count() / 1000 + 5);
+    const QByteArray workDir = QFile::encodeName(call.workDir);
+    const rlimit as{call.limits.addressSpace, call.limits.addressSpace};
+    const rlimit fsize{call.limits.fileSize, call.limits.fileSize};
+    const rlimit nofile{call.limits.openFiles, call.limits.openFiles};
+    const rlim_t cpuSeconds = rlim_t(call.timeout.count() / 1000 + 5);
     const rlimit cpu{cpuSeconds, cpuSeconds + 5};
-    const bool limitCpu = spec.limits.cpuFromTimeout;
-    const int niceness = spec.limits.niceness;
+    const bool limitCpu = call.limits.cpuFromTimeout;
+    const int niceness = call.limits.niceness;
     const rlimit noCore{0, 0};
 
     const pid_t parent = ::getpid();
@@ -165,14 +165,14 @@ void describeStatus(ProcessResult &res, int status) {
 
 } // namespace
 
-ChildProcess startProcess(const ProcessSpec &spec) {
+ChildProcess startProcess(const ProcessCall &call) {
     ChildProcess child;
-    const QString program = findProgram(spec.program);
+    const QString program = findProgram(call.program);
     if (program.isEmpty()) {
-        child.error = spec.program + QStringLiteral(" is not installed");
+        child.error = call.program + QStringLiteral(" is not installed");
         return child;
     }
-    const int logFd = openLog(spec.outputFile);
+    const int logFd = openLog(call.outputFile);
     int in[2], out[2];
     if (logFd < 0 || ::pipe2(in, O_CLOEXEC) != 0) {
         if (logFd >= 0)
@@ -187,7 +187,7 @@ ChildProcess startProcess(const ProcessSpec &spec) {
         child.error = QStringLiteral("cannot open the engine's pipes");
         return child;
     }
-    const pid_t pid = spawn(program, spec, in[0], out[1], logFd);
+    const pid_t pid = spawn(program, call, in[0], out[1], logFd);
     ::close(logFd);
     ::close(in[0]);
     ::close(out[1]);
@@ -233,26 +233,26 @@ ProcessResult endProcess(ChildProcess &child) {
     return res;
 }
 
-ProcessResult runProcess(const ProcessSpec &spec, const std::atomic<bool> *cancel) {
+ProcessResult runProcess(const ProcessCall &call, const std::atomic<bool> *cancel) {
     ProcessResult res;
-    const QString program = findProgram(spec.program);
+    const QString program = findProgram(call.program);
     if (program.isEmpty()) {
-        res.output = spec.program + QStringLiteral(" is not installed");
+        res.output = call.program + QStringLiteral(" is not installed");
         return res;
     }
-    const int outFd = openLog(spec.outputFile);
+    const int outFd = openLog(call.outputFile);
     if (outFd < 0) {
         res.output = QStringLiteral("cannot open the engine log");
         return res;
     }
-    const pid_t pid = spawn(program, spec, -1, outFd, outFd);
+    const pid_t pid = spawn(program, call, -1, outFd, outFd);
     ::close(outFd);
     if (pid < 0) {
         res.output = QStringLiteral("fork failed");
         return res;
     }
 
-    const auto deadline = std::chrono::steady_clock::now() + spec.timeout;
+    const auto deadline = std::chrono::steady_clock::now() + call.timeout;
     auto pause = std::chrono::milliseconds(5);
     int status = 0;
     while (true) {
@@ -275,7 +275,7 @@ ProcessResult runProcess(const ProcessSpec &spec, const std::atomic<bool> *cance
     ::kill(-pid, SIGKILL);
     if (res.end == ProcessResult::End::NotStarted)
         describeStatus(res, status);
-    res.output = logTail(spec.outputFile);
+    res.output = logTail(call.outputFile);
     if (res.end == ProcessResult::End::Exited && res.exitCode == 127 && res.output.isEmpty())
         res.output = QStringLiteral("the program could not be executed");
     return res;

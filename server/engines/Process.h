@@ -19,7 +19,7 @@ struct ProcessLimits {
     int niceness = 10;
 };
 
-struct ProcessSpec {
+struct ProcessCall {
     QString program; // absolute path, or a name looked up in PATH
     QStringList args;
     QString workDir;
@@ -40,10 +40,10 @@ struct ProcessResult {
 
 // Runs one program without a shell, in its own process group, under resource
 // limits; on timeout or cancellation the whole group is killed.
-ProcessResult runProcess(const ProcessSpec &spec, const std::atomic<bool> *cancel = nullptr);
+ProcessResult runProcess(const ProcessCall &call, const std::atomic<bool> *cancel = nullptr);
 
 // A program started to keep running, with pipes to its standard input and
-// from its standard output (stderr goes to the spec's output file). Same
+// from its standard output (stderr goes to the call's output file). Same
 // isolation as runProcess: own process group, limits, dies with the service.
 struct ChildProcess {
     int pid = -1;
@@ -52,7 +52,7 @@ struct ChildProcess {
     QString error;   // why it could not be started
     bool running() const { return pid > 0; }
 };
-ChildProcess startProcess(const ProcessSpec &spec);
+ChildProcess startProcess(const ProcessCall &call);
 // Kills the child's whole process group, reaps it, closes the pipes and says
 // how it ended (Signalled for our own kill when it was still alive).
 ProcessResult endProcess(ChildProcess &child);

@@ -11,15 +11,15 @@ namespace {
 
 const QString kProgram = QStringLiteral("quorvel-cli");
 
-struct CommandSpec {
+struct CommandSyntax {
     Command command;
     QString name;
     QSet<QString> flags;        // options without a value
     QSet<QString> valueOptions; // options that take one value
 };
 
-const QList<CommandSpec> &commandSpecs() {
-    static const QList<CommandSpec> specs = {
+const QList<CommandSyntax> &commandSyntaxes() {
+    static const QList<CommandSyntax> syntaxes = {
         {Command::Login, QStringLiteral("login"), {QStringLiteral("--password-stdin")}, {}},
         {Command::Logout, QStringLiteral("logout"), {}, {}},
         {Command::Whoami, QStringLiteral("whoami"), {}, {}},
@@ -41,19 +41,19 @@ const QList<CommandSpec> &commandSpecs() {
          {QStringLiteral("--timeout")}},
         {Command::Help, QStringLiteral("help"), {}, {}},
     };
-    return specs;
+    return syntaxes;
 }
 
-const CommandSpec *findSpec(const QString &name) {
-    for (const CommandSpec &spec : commandSpecs())
-        if (spec.name == name)
-            return &spec;
+const CommandSyntax *findSyntax(const QString &name) {
+    for (const CommandSyntax &syntax : commandSyntaxes())
+        if (syntax.name == name)
+            return &syntax;
     return nullptr;
 }
 
 bool takesValue(const QString &option) {
-    for (const CommandSpec &spec : commandSpecs())
-        if (spec.valueOptions.contains(option))
+    for (const CommandSyntax &syntax : commandSyntaxes())
+        if (syntax.valueOptions.contains(option))
             return true;
     return false;
 }
@@ -89,15 +89,15 @@ struct Option {
 
 QStringList commandNames() {
     QStringList names;
-    for (const CommandSpec &spec : commandSpecs())
-        names << spec.name;
+    for (const CommandSyntax &syntax : commandSyntaxes())
+        names << syntax.name;
     return names;
 }
 
 QString commandName(Command command) {
-    for (const CommandSpec &spec : commandSpecs())
-        if (spec.command == command)
-            return spec.name;
+    for (const CommandSyntax &syntax : commandSyntaxes())
+        if (syntax.command == command)
+            return syntax.name;
     return {};
 }
 
@@ -158,17 +158,17 @@ ParseResult parse(const QStringList &arguments) {
     }
 
     const QString name = positionals.value(0);
-    const CommandSpec *spec = name.isEmpty() ? nullptr : findSpec(name);
-    if (!name.isEmpty() && !spec)
+    const CommandSyntax *syntax = name.isEmpty() ? nullptr : findSyntax(name);
+    if (!name.isEmpty() && !syntax)
         return usageError(QStringLiteral("unknown command '%1'").arg(name));
 
-    if (wantHelp || (spec && spec->command == Command::Help)) {
+    if (wantHelp || (syntax && syntax->command == Command::Help)) {
         inv.command = Command::Help;
-        if (spec && spec->command != Command::Help) {
-            inv.helpTopic = spec->name;
+        if (syntax && syntax->command != Command::Help) {
+            inv.helpTopic = syntax->name;
         } else if (positionals.size() > 1) {
             const QString topic = positionals[1];
-            if (!findSpec(topic))
+            if (!findSyntax(topic))
                 return usageError(QStringLiteral("unknown command '%1'").arg(topic));
             if (positionals.size() > 2)
                 return usageError(QStringLiteral("help takes at most one command"),
@@ -181,31 +181,31 @@ ParseResult parse(const QStringList &arguments) {
         inv.command = Command::Version;
         return ParseResult{inv, std::nullopt};
     }
-    if (!spec)
+    if (!syntax)
         return usageError(QStringLiteral("no command given"));
 
-    inv.command = spec->command;
+    inv.command = syntax->command;
     for (const Option &option : std::as_const(options)) {
-        if (!spec->flags.contains(option.name) && !spec->valueOptions.contains(option.name))
+        if (!syntax->flags.contains(option.name) && !syntax->valueOptions.contains(option.name))
             return usageError(
-                QStringLiteral("unknown option '%1' for '%2'").arg(option.name, spec->name),
-                spec->name);
+                QStringLiteral("unknown option '%1' for '%2'").arg(option.name, syntax->name),
+                syntax->name);
     }
 
     const QStringList args = positionals.mid(1);
     const auto expectCount = [&](qsizetype count,
                                  const QString &what) -> std::optional<ParseResult> {
         if (args.size() < count)
-            return usageError(QStringLiteral("missing %1").arg(what), spec->name);
+            return usageError(QStringLiteral("missing %1").arg(what), syntax->name);
         if (args.size() > count)
             return usageError(QStringLiteral("unexpected argument '%1'").arg(args[count]),
-                              spec->name);
+                              syntax->name);
         return std::nullopt;
     };
     const auto nonEmpty = [&](const QString &value,
                               const QString &what) -> std::optional<ParseResult> {
         if (value.isEmpty())
-            return usageError(QStringLiteral("%1 must not be empty").arg(what), spec->name);
+            return usageError(QStringLiteral("%1 must not be empty").arg(what), syntax->name);
         return std::nullopt;
     };
     const auto optionValue = [&](const QString &option) -> std::optional<QString> {
@@ -222,7 +222,7 @@ ParseResult parse(const QStringList &arguments) {
         return false;
     };
 
-    switch (spec->command) {
+    switch (syntax->command) {
     case Command::Login:
         if (auto e = expectCount(1, QStringLiteral("EMAIL")))
             return *e;
@@ -241,14 +241,14 @@ ParseResult parse(const QStringList &arguments) {
         break;
     case Command::Convert: {
         if (args.isEmpty())
-            return usageError(QStringLiteral("missing OPERATION"), spec->name);
+            return usageError(QStringLiteral("missing OPERATION"), syntax->name);
         if (args.size() < 2)
-            return usageError(QStringLiteral("missing FILE"), spec->name);
+            return usageError(QStringLiteral("missing FILE"), syntax->name);
         const QStringList offered = OperationCatalogue::offeredOperations();
         if (!offered.contains(args[0]))
             return usageError(QStringLiteral("unknown operation \"%1\"; the operations are %2")
                                   .arg(args[0], quotedList(offered)),
-                              spec->name);
+                              syntax->name);
         inv.operation = args[0];
         inv.files = args.mid(1);
         for (const QString &file : std::as_const(inv.files))
@@ -259,7 +259,7 @@ ParseResult parse(const QStringList &arguments) {
             if (auto e = nonEmpty(*dir, QStringLiteral("DIR")))
                 return *e;
             if (!inv.wait)
-                return usageError(QStringLiteral("--download needs --wait"), spec->name);
+                return usageError(QStringLiteral("--download needs --wait"), syntax->name);
             inv.downloadDir = *dir;
         }
         break;
@@ -291,13 +291,13 @@ ParseResult parse(const QStringList &arguments) {
             return usageError(
                 QStringLiteral("--timeout needs a whole number of seconds from 1, not '%1'")
                     .arg(*timeout),
-                spec->name);
+                syntax->name);
         if (!inv.wait)
-            return usageError(QStringLiteral("--timeout needs --wait"), spec->name);
+            return usageError(QStringLiteral("--timeout needs --wait"), syntax->name);
         inv.timeoutSeconds = seconds;
     }
 
-    if (spec->command == Command::History) {
+    if (syntax->command == Command::History) {
         if (const auto filter = optionValue(QStringLiteral("--filter"))) {
             bool found = false;
             for (TaskFilter f : allTaskFilters()) {
@@ -309,7 +309,7 @@ ParseResult parse(const QStringList &arguments) {
             if (!found)
                 return usageError(QStringLiteral("unknown filter '%1'; use one of %2")
                                       .arg(*filter, filterNames().join(QStringLiteral(", "))),
-                                  spec->name);
+                                  syntax->name);
         }
         inv.search = optionValue(QStringLiteral("--search")).value_or(QString());
     }

@@ -51,9 +51,9 @@ auto checkModels(PDFViewModel &vm) {
 }
 
 // "a0 b1": job a with status 0, job b with status 1.
-QList<ConversionTask> jobsFrom(const QString &spec) {
+QList<ConversionTask> jobsFrom(const QString &words) {
     QList<ConversionTask> out;
-    for (const QString &word : spec.split(u' ', Qt::SkipEmptyParts))
+    for (const QString &word : words.split(u' ', Qt::SkipEmptyParts))
         out << job(word.left(1), word.left(1) + QStringLiteral(".pdf"), word.mid(1).toLongLong());
     return out;
 }

@@ -22,8 +22,8 @@ class TestProcess : public QObject {
     Q_OBJECT
     QTemporaryDir m_dir;
 
-    ProcessSpec shell(const QString &script, int timeoutMs = 10000) {
-        ProcessSpec s;
+    ProcessCall shell(const QString &script, int timeoutMs = 10000) {
+        ProcessCall s;
         s.program = u"sh"_s; // the test needs a shell; the service never uses one
         s.args = {u"-c"_s, script};
         s.workDir = m_dir.path();
@@ -72,7 +72,7 @@ private slots:
     }
 
     void missingProgram() {
-        ProcessSpec s = shell(QString());
+        ProcessCall s = shell(QString());
         s.program = u"no-such-engine-anywhere"_s;
         const ProcessResult r = runProcess(s);
         QCOMPARE(int(r.end), int(ProcessResult::End::NotStarted));
@@ -141,7 +141,7 @@ private slots:
     }
 
     void fileSizeLimit() {
-        ProcessSpec s = shell(u"head -c 3000000 /dev/zero > big.bin"_s);
+        ProcessCall s = shell(u"head -c 3000000 /dev/zero > big.bin"_s);
         s.limits.fileSize = 1024 * 1024;
         const ProcessResult r = runProcess(s);
         QVERIFY(!r.ok());
@@ -149,7 +149,7 @@ private slots:
     }
 
     void memoryLimit() {
-        ProcessSpec s = shell(u"head -c 300000000 /dev/zero | tr '\\0' a | sort > /dev/null"_s);
+        ProcessCall s = shell(u"head -c 300000000 /dev/zero | tr '\\0' a | sort > /dev/null"_s);
         s.limits.addressSpace = 64 * 1024 * 1024;
         const ProcessResult r = runProcess(s);
         QVERIFY(!r.ok());
