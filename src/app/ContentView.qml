@@ -85,7 +85,7 @@ ApplicationWindow {
         window: window
     }
 
-    background: BackgroundLayerView {}
+    background: BackgroundLayerView { overWindowBase: true }
 
     Shortcut { sequence: StandardKey.Open; onActivated: window.openFilePicker() }
     Shortcut { sequence: "Ctrl+1"; onActivated: window.selectedTab = 0 }

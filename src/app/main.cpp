@@ -2,19 +2,25 @@
 #include "Icons.h"
 #include "MaskedFieldAccessible.h"
 #include "StartupProbe.h"
+#include "Theme.h"
 #include "WindowGeometry.h"
 #include "service/TokenStore.h"
 
 #include <QDir>
+#include <QEventLoop>
+#include <QFontDatabase>
+#include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QQmlApplicationEngine>
+#include <QQmlComponent>
 #include <QQuickStyle>
 #include <QQuickWindow>
 #include <QtQml/qqmlextensionplugin.h>
 
 #include <cstdio>
 #include <optional>
+#include <thread>
 
 Q_IMPORT_QML_PLUGIN(Quorvel_UiPlugin)
 Q_IMPORT_QML_PLUGIN(Quorvel_Service_ViewsPlugin)
@@ -45,7 +51,9 @@ int main(int argc, char *argv[]) {
         rawArguments.append(QString::fromLocal8Bit(argv[i]));
     if (const auto answered = answerInformationRequest(quorvel::parseAppArguments(rawArguments)))
         return *answered;
-    quorvel::Icons::preferTrueTypeFont();
+    // Reading fontconfig's configuration and caches is a tenth of the start; it runs on another
+    // core beside the application's set-up.
+    std::jthread fontconfig(&quorvel::Icons::preferTrueTypeFont);
     QGuiApplication app(argc, argv);
     // The same names as quorvel-cli, so both find one token in one preferences file.
     QGuiApplication::setOrganizationName(QStringLiteral("Quorvel"));
@@ -73,7 +81,23 @@ int main(int argc, char *argv[]) {
     QObject::connect(
         &engine, &QQmlApplicationEngine::objectCreationFailed, &app,
         [] { QCoreApplication::exit(1); }, Qt::QueuedConnection);
-    engine.load(QUrl(QStringLiteral("qrc:/qt/qml/Quorvel/App/ContentView.qml")));
+    const QUrl root(QStringLiteral("qrc:/qt/qml/Quorvel/App/ContentView.qml"));
+    {
+        // The window's types load on the engine's loader thread while this one reads the font
+        // list; the load below then finds them ready.
+        QQmlComponent types(&engine, root, QQmlComponent::Asynchronous);
+        fontconfig.join();
+        QFontDatabase::families();
+        // Lower case only: the icon font draws no capitals, and one would bring a fallback font.
+        for (const QFont &font : quorvel::Theme(nullptr, nullptr).firstFrameFonts())
+            QFontMetricsF(font).horizontalAdvance(QStringLiteral("description"));
+        if (types.isLoading()) {
+            QEventLoop wait;
+            QObject::connect(&types, &QQmlComponent::statusChanged, &wait, &QEventLoop::quit);
+            wait.exec();
+        }
+    }
+    engine.load(root);
     if (engine.rootObjects().isEmpty())
         return 1;
     auto *window = qobject_cast<QQuickWindow *>(engine.rootObjects().constFirst());

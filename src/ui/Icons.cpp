@@ -80,8 +80,10 @@ void Icons::preferTrueTypeFont() {
             QStandardPaths::GenericDataLocation,
             QStringLiteral(
                 "fonts/truetype/material-design-icons-iconfont/MaterialIcons-Regular.ttf"))
-            .isEmpty())
+            .isEmpty()) {
+        FcInit(); // the configuration Qt would read, read here
         return;
+    }
     static const char rule[] = "<?xml version=\"1.0\"?><fontconfig><selectfont><rejectfont>"
                                "<glob>*/material-design-icons-iconfont/*.woff</glob>"
                                "<glob>*/material-design-icons-iconfont/*.woff2</glob>"

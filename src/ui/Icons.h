@@ -20,8 +20,9 @@ public:
     using QObject::QObject;
 
     static QString fontFamily() { return QStringLiteral("Material Icons"); }
-    // Makes fontconfig offer only the TrueType file of the icon font, when there is one.
-    // Call before the application's font list is first read.
+    // Reads fontconfig's configuration and font caches, making it offer only the TrueType file
+    // of the icon font when there is one. Call before the application's font list is first
+    // read; any thread will do.
     static void preferTrueTypeFont();
     // The ligature for an identifier; "help_outline" for an unknown one, so it still draws.
     Q_INVOKABLE static QString ligature(const QString &identifier);

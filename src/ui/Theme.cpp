@@ -1,6 +1,9 @@
 #include "Theme.h"
 
 #include "ColorScheme.h"
+#include "Icons.h"
+
+#include <QGuiApplication>
 
 namespace quorvel {
 
@@ -148,8 +151,14 @@ QColor Theme::over(const QColor &top, const QColor &below) {
 
 // The layers as the QML draws them: the window base, the page fill, the gradient's
 // stronger end; then a card's fill and frosted tint, or a section's.
-QColor Theme::pageSurface() const {
+QColor Theme::pageStart() const {
     return over(gradientStart(), over(windowBackground(), windowBase()));
+}
+QColor Theme::pageEnd() const {
+    return over(gradientEnd(), over(windowBackground(), windowBase()));
+}
+QColor Theme::pageSurface() const {
+    return pageStart();
 }
 QColor Theme::headerSurface() const {
     QColor fill = cardBackground();
@@ -199,6 +208,25 @@ QList<Theme::TextOnSurface> Theme::textOnSurfaces() const {
     // The window's and the pages' titles.
     out.append({QStringLiteral("blue title"), QStringLiteral("page"), blue(), pageSurface(), true});
     return out;
+}
+
+QList<QFont> Theme::firstFrameFonts() const {
+    const auto text = [](int pixels, QFont::Weight weight) {
+        QFont f = QGuiApplication::font();
+        f.setPixelSize(pixels);
+        f.setWeight(weight);
+        return f;
+    };
+    QList<QFont> fonts{QGuiApplication::font(),       text(titleSize, QFont::Bold),
+                       text(title3Size, QFont::Bold), text(bodySize, QFont::Medium),
+                       text(bodySize, QFont::Normal), text(subheadlineSize, QFont::Normal)};
+    // The brand, the file card, a tool, a button, a tab.
+    for (int pixels : {28, 24, title3Size, 18, 14}) {
+        QFont icon(Icons::fontFamily());
+        icon.setPixelSize(pixels);
+        fonts << icon;
+    }
+    return fonts;
 }
 
 } // namespace quorvel

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QColor>
+#include <QFont>
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -30,6 +32,9 @@ class Theme : public QObject {
     Q_PROPERTY(QColor windowBackground READ windowBackground NOTIFY changed FINAL)
     Q_PROPERTY(QColor gradientStart READ gradientStart CONSTANT FINAL)
     Q_PROPERTY(QColor gradientEnd READ gradientEnd CONSTANT FINAL)
+    // The window base, its page fill and the gradient's two ends as one opaque gradient.
+    Q_PROPERTY(QColor pageStart READ pageStart NOTIFY changed FINAL)
+    Q_PROPERTY(QColor pageEnd READ pageEnd NOTIFY changed FINAL)
     Q_PROPERTY(QColor cardBorder READ cardBorder NOTIFY changed FINAL)
     Q_PROPERTY(double cardBlurOpacity READ cardBlurOpacity NOTIFY changed FINAL)
     Q_PROPERTY(double cardShadowRadius READ cardShadowRadius NOTIFY changed FINAL)
@@ -87,6 +92,8 @@ public:
     QColor windowBackground() const;
     QColor gradientStart() const;
     QColor gradientEnd() const;
+    QColor pageStart() const;
+    QColor pageEnd() const;
     QColor cardBorder() const;
     double cardBlurOpacity() const { return isDark() ? 0.3 : 0.5; }
     double cardShadowRadius() const { return isDark() ? 8 : 10; }
@@ -123,6 +130,11 @@ public:
         bool large = false; // titles, which need less contrast
     };
     QList<TextOnSurface> textOnSurfaces() const;
+
+    // What the window's first frame is drawn with: the header's and the first page's text in
+    // the type scale, and the icon font at the sizes they show it. Start-up readies these on a
+    // spare core while the window's types load; one missing here costs only its own set-up.
+    QList<QFont> firstFrameFonts() const;
 
     int titleSize = 26;
     int title2Size = 21;
