@@ -82,20 +82,18 @@ int main(int argc, char *argv[]) {
         &engine, &QQmlApplicationEngine::objectCreationFailed, &app,
         [] { QCoreApplication::exit(1); }, Qt::QueuedConnection);
     const QUrl root(QStringLiteral("qrc:/qt/qml/Quorvel/App/ContentView.qml"));
-    {
-        // The window's types load on the engine's loader thread while this one reads the font
-        // list; the load below then finds them ready.
-        QQmlComponent types(&engine, root, QQmlComponent::Asynchronous);
-        fontconfig.join();
-        QFontDatabase::families();
-        // Lower case only: the icon font draws no capitals, and one would bring a fallback font.
-        for (const QFont &font : quorvel::Theme(nullptr, nullptr).firstFrameFonts())
-            QFontMetricsF(font).horizontalAdvance(QStringLiteral("description"));
-        if (types.isLoading()) {
-            QEventLoop wait;
-            QObject::connect(&types, &QQmlComponent::statusChanged, &wait, &QEventLoop::quit);
-            wait.exec();
-        }
+    // The window's types load on the engine's loader thread while this one reads the font list
+    // and sets up the fonts of the first frame; the load below then finds the types ready.
+    QQmlComponent types(&engine, root, QQmlComponent::Asynchronous);
+    fontconfig.join();
+    QFontDatabase::families();
+    // Lower case only: the icon font draws no capitals, and one would bring in a fallback font.
+    for (const QFont &font : quorvel::Theme(nullptr, nullptr).firstFrameFonts())
+        QFontMetricsF(font).horizontalAdvance(QStringLiteral("description"));
+    if (types.isLoading()) {
+        QEventLoop wait;
+        QObject::connect(&types, &QQmlComponent::statusChanged, &wait, &QEventLoop::quit);
+        wait.exec();
     }
     engine.load(root);
     if (engine.rootObjects().isEmpty())
