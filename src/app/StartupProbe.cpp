@@ -31,6 +31,13 @@ void markProcessStart() {
     clock().start();
 }
 
+void fontsReady() {
+    if (qEnvironmentVariable("QUORVEL_STARTUP_PROBE") != QLatin1String("1"))
+        return;
+    std::fputs("fonts-ready\n", stderr);
+    std::fflush(stderr);
+}
+
 void watch(QQuickWindow *window) {
     if (qEnvironmentVariable("QUORVEL_STARTUP_PROBE") != QLatin1String("1"))
         return;

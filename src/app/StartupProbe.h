@@ -9,5 +9,8 @@ namespace quorvel::StartupProbe {
 // error and quits, so a benchmark can time a cold start from outside.
 void markProcessStart();
 void watch(QQuickWindow *window);
+// Prints "fonts-ready" when probing: the fonts readied before the window is made. Any font
+// looked up after it is set up on the first frame's path (the benchmark counts them).
+void fontsReady();
 
 } // namespace quorvel::StartupProbe

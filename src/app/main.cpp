@@ -90,6 +90,7 @@ int main(int argc, char *argv[]) {
     // Lower case only: the icon font draws no capitals, and one would bring in a fallback font.
     for (const QFont &font : quorvel::Theme(nullptr, nullptr).firstFrameFonts())
         QFontMetricsF(font).horizontalAdvance(QStringLiteral("description"));
+    quorvel::StartupProbe::fontsReady();
     if (types.isLoading()) {
         QEventLoop wait;
         QObject::connect(&types, &QQmlComponent::statusChanged, &wait, &QEventLoop::quit);
