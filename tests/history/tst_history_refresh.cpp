@@ -13,7 +13,6 @@ using namespace quorvel::test;
 
 namespace {
 
-const QByteArray kHistory = "/api/v1/tollan/convert/all";
 constexpr int kInterval = 150;
 // How long a test watches for a fetch that must not come: several loop periods.
 constexpr int kQuiet = 4 * kInterval;
