@@ -15,21 +15,17 @@ using namespace quorvel;
 using namespace quorvel::test;
 
 namespace {
-ConversionTask task(int n, const QString &name, qint64 status = 1, const QString &typ = "md2pdf") {
-    ConversionTask t;
-    t.id = QStringLiteral("job-%1").arg(n);
-    t.fileName = name;
-    t.status = status;
-    t.typ = typ;
-    return t;
+// Job "job-<n>", completed unless told.
+ConversionTask job(int n, const QString &name, qint64 status = 1, const QString &typ = "md2pdf") {
+    return task(QStringLiteral("job-%1").arg(n), name, status, typ);
 }
 
 // `count` completed files named "file 0.pdf" …, with a failed and a converting job between.
 QList<ConversionTask> completed(int count) {
-    QList<ConversionTask> out{task(100, QStringLiteral("failed.pdf"), 2),
-                              task(101, QStringLiteral("converting.pdf"), 0)};
+    QList<ConversionTask> out{job(100, QStringLiteral("failed.pdf"), 2),
+                              job(101, QStringLiteral("converting.pdf"), 0)};
     for (int i = 0; i < count; ++i)
-        out.append(task(i, QStringLiteral("file %1.pdf").arg(i)));
+        out.append(job(i, QStringLiteral("file %1.pdf").arg(i)));
     return out;
 }
 
@@ -184,7 +180,7 @@ private Q_SLOTS:
         QList<ConversionTask> tasks;
         for (const char *name : {"Report Q1.pdf", "notes.pdf", "季度报告.pdf", "REPORT q2.pdf",
                                  "Straße.pdf", "a.pdf", "b.pdf"})
-            tasks.append(task(int(tasks.size()), name));
+            tasks.append(job(int(tasks.size()), name));
         assistant.viewModel()->publishTasks(tasks);
         list->toggleSelectAllCurrentPage();
         list->nextPage();
@@ -204,11 +200,11 @@ private Q_SLOTS:
         AssistantPage assistant;
         PDFFileList *list = assistant.files();
         QList<ConversionTask> tasks = completed(3);
-        tasks.append(task(7, QStringLiteral("report old.pdf")));
+        tasks.append(job(7, QStringLiteral("report old.pdf")));
         assistant.viewModel()->publishTasks(tasks);
         list->setSearchText(QStringLiteral("report"));
         QCOMPARE(names(list->paginatedFiles()), QStringList{"report old.pdf"});
-        tasks.prepend(task(8, QStringLiteral("Report new.pdf")));
+        tasks.prepend(job(8, QStringLiteral("Report new.pdf")));
         tasks[4].fileName = QStringLiteral("renamed.pdf"); // "file 2.pdf"
         assistant.viewModel()->publishTasks(tasks);
         QCOMPARE(names(list->paginatedFiles()), QStringList({"Report new.pdf", "report old.pdf"}));
@@ -394,7 +390,7 @@ private Q_SLOTS:
         Log::setSink({});
 
         AssistantPage assistant;
-        assistant.viewModel()->publishTasks({task(1, name, 1, typ)});
+        assistant.viewModel()->publishTasks({job(1, name, 1, typ)});
         QSignalSpy requested(&assistant, &AssistantPage::previewRequested);
         await(assistant.previewTask(assistant.files()->paginatedFiles().constFirst()));
         Log::useStandardOutput();

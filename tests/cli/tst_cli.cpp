@@ -17,14 +17,6 @@ using namespace quorvel::test;
 
 namespace {
 
-const QByteArray kLogin = "/api/v1/tollan/auth/login";
-const QByteArray kMe = "/api/v1/tollan/auth/me";
-const QByteArray kBalance = "/api/v1/tollan/convertapi/page_balance";
-const QByteArray kUpload = "/api/v2/uploadfilepdf";
-const QByteArray kConvert = "/api/v1/tollan/convert";
-const QByteArray kStatus = "/api/v1/tollan/convert/";
-const QByteArray kHistory = "/api/v1/tollan/convert/all";
-const QByteArray kDownload = "/api/v2/docx?md5_id=";
 const QString kToken = QStringLiteral("tok-1234567890");
 
 QJsonObject job(const QString &id, int status, const QString &fileName = "Report.pdf",
@@ -40,10 +32,6 @@ QJsonObject job(const QString &id, int status, const QString &fileName = "Report
             {"source_file_md5", "md5-" + id},
             {"status", status},
             {"create_at", "2026-12-06 10:00:00"}};
-}
-
-QByteArray historyAnswer(const QJsonArray &jobs) {
-    return envelope(QJsonObject{{"converts", jobs}});
 }
 
 QByteArray userInfo(bool lifetime) {
@@ -572,63 +560,55 @@ private Q_SLOTS:
         QCOMPARE(m_server.requestsTo("GET", kDownload).size(), 2);
     }
 
-    void convertHuman_data() {
+    // The accepted job, or with --wait its end: --wait follows the job it asked about whatever
+    // id the answers carry, ends on a job the service does not know, and gives up after
+    // --timeout. Nothing is downloaded from a failed job.
+    void convertEnds_data() {
         QTest::addColumn<QStringList>("options");
-        QTest::addColumn<int>("finalStatus");
+        QTest::addColumn<ScriptedResponse>("check");
+        QTest::addColumn<int>("listed"); // the job's status in the history; -1: not listed
         QTest::addColumn<int>("exitCode");
-        QTest::addColumn<QString>("statusWord");
+        QTest::addColumn<QString>("statusWord"); // empty: nothing printed
         QTest::addColumn<QByteArray>("err");
+        const auto check = [](const char *id, int status) {
+            return ScriptedResponse::json(200, envelope(job(id, status)));
+        };
         QTest::newRow("no wait: the accepted job")
-            << QStringList{} << 1 << 0 << "Converting" << QByteArray();
+            << QStringList{} << check("job-1", 1) << 1 << 0 << "Converting" << QByteArray();
         QTest::newRow("wait: completed")
-            << QStringList{"--wait"} << 1 << 0 << "Completed" << QByteArray();
+            << QStringList{"--wait"} << check("job-1", 1) << 1 << 0 << "Completed" << QByteArray();
         QTest::newRow("wait: failed job fails the run")
-            << QStringList{"--wait", "--download", "dl"} << 2 << 1 << "Failed"
+            << QStringList{"--wait", "--download", "dl"} << check("job-1", 2) << 2 << 1 << "Failed"
             << QByteArray("The job ended failed\n");
+        QTest::newRow("wait: answer names another job")
+            << QStringList{"--wait"} << check("job-9", 1) << -1 << 0 << "" << QByteArray();
+        QTest::newRow("wait: unknown job")
+            << QStringList{"--wait"} << ScriptedResponse::json(404, "") << -1 << 1 << ""
+            << QByteArray("The service does not know job 'job-1': The operation couldn’t be "
+                          "completed. (Status check failed error 404.)\n");
+        QTest::newRow("wait: timeout")
+            << QStringList{"--wait", "--timeout", "1"} << check("job-1", 0) << -1 << 1 << ""
+            << QByteArray("Gave up waiting for 1 job after 1 s\n");
     }
-    void convertHuman() {
+    void convertEnds() {
         QFETCH(QStringList, options);
-        QFETCH(int, finalStatus);
+        QFETCH(ScriptedResponse, check);
+        QFETCH(int, listed);
         QFETCH(QString, statusWord);
         const QString a =
-            scriptOneJob({ScriptedResponse::json(200, envelope(job("job-1", finalStatus)))},
-                         {job("job-1", finalStatus)});
+            scriptOneJob({check}, listed < 0 ? QJsonArray{} : QJsonArray{job("job-1", listed)});
         QStringList args{"convert", "PDF to DOC", a};
         for (const QString &o : options)
             args << (o == "dl" ? m_home->filePath("dl") : o);
         const CliRun r = run(args);
         QTEST(r.exitCode, "exitCode");
         QTEST(r.err, "err");
+        QCOMPARE(m_server.requestsTo("GET", kDownload).size(), 0);
+        if (statusWord.isEmpty())
+            return;
         const QStringList lines = QString::fromUtf8(r.out).split('\n', Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 2);
         QVERIFY2(lines[1].startsWith("job-1  " + statusWord + "  "), qPrintable(lines[1]));
-        QCOMPARE(m_server.requestsTo("GET", kDownload).size(), 0);
-    }
-
-    // --wait follows the job it asked about whatever id the answers carry, ends on a job
-    // the service does not know, and gives up after --timeout.
-    void convertWaitEnds_data() {
-        QTest::addColumn<ScriptedResponse>("check");
-        QTest::addColumn<QStringList>("options");
-        QTest::addColumn<int>("exitCode");
-        QTest::addColumn<QByteArray>("err");
-        QTest::newRow("answer names another job")
-            << ScriptedResponse::json(200, envelope(job("job-9", 1))) << QStringList{} << 0
-            << QByteArray();
-        QTest::newRow("unknown job") << ScriptedResponse::json(404, "") << QStringList{} << 1
-                                     << QByteArray("Status check failed");
-        QTest::newRow("timeout") << ScriptedResponse::json(200, envelope(job("job-1", 0)))
-                                 << QStringList{"--timeout", "1"} << 1
-                                 << QByteArray("Gave up waiting for 1 job after 1 s");
-    }
-    void convertWaitEnds() {
-        QFETCH(ScriptedResponse, check);
-        QFETCH(QStringList, options);
-        QFETCH(QByteArray, err);
-        const QString a = scriptOneJob({check}, {});
-        const CliRun r = run(QStringList{"convert", "PDF to DOC", a, "--wait"} + options);
-        QTEST(r.exitCode, "exitCode");
-        QVERIFY2(err.isEmpty() ? r.err.isEmpty() : r.err.contains(err), r.err.constData());
     }
 
     // On a terminal the upload shows a progress bar and the wait a spinner, all erased

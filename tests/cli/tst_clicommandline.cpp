@@ -33,6 +33,23 @@ private Q_SLOTS:
             << QStringList{"help", "convert"} << Command::Help << false << false << "convert";
         QTest::newRow("help wins over missing args")
             << QStringList{"convert", "-h"} << Command::Help << false << false << "convert";
+        // Option values given inline ("--name=value"), spaces kept.
+        QTest::newRow("inline download directory")
+            << QStringList{"convert", "PDF to MD", "a.pdf", "--wait", "--download=out dir"}
+            << Command::Convert << false << false << "PDF to MD|a.pdf|wait|out dir";
+        QTest::newRow("inline target directory") << QStringList{"download", "j", "--to=/x"}
+                                                 << Command::Download << false << false << "j|/x";
+        QTest::newRow("history default")
+            << QStringList{"history"} << Command::History << false << false << "All|";
+        QTest::newRow("history filter in any case")
+            << QStringList{"history", "--filter=Converting"} << Command::History << false << false
+            << "Converting|";
+        QTest::newRow("history filter and search")
+            << QStringList{"history", "--filter", "completed", "--search", " q3 "}
+            << Command::History << false << false << "Completed| q3 ";
+        QTest::newRow("history search that looks like an option")
+            << QStringList{"history", "--search", "--json"} << Command::History << false << false
+            << "All|--json";
     }
     void accepted() {
         QFETCH(QStringList, args);
@@ -54,12 +71,19 @@ private Q_SLOTS:
             parsed = inv.email;
             break;
         case Command::Convert:
-            parsed = inv.operation + u'|' + inv.files.join(u',');
+            parsed = inv.operation + u'|' + inv.files.join(u',') +
+                     (inv.wait ? QStringLiteral("|wait") : QString()) +
+                     (inv.downloadDir.isEmpty() ? QString() : u'|' + inv.downloadDir);
             break;
         case Command::Status:
         case Command::Retry:
-        case Command::Download:
             parsed = inv.jobId;
+            break;
+        case Command::Download:
+            parsed = inv.jobId + (inv.toDir.isEmpty() ? QString() : u'|' + inv.toDir);
+            break;
+        case Command::History:
+            parsed = rawValue(inv.filter) + u'|' + inv.search;
             break;
         case Command::Help:
             parsed = inv.helpTopic;
@@ -68,40 +92,6 @@ private Q_SLOTS:
             break;
         }
         QCOMPARE(parsed, detail);
-    }
-
-    // Option values given inline ("--name=value"), spaces kept.
-    void inlineOptionValues() {
-        const ParseResult convert =
-            parse({"convert", "PDF to MD", "a.pdf", "--wait", "--download=out dir"});
-        QVERIFY(convert.invocation && convert.invocation->wait);
-        QCOMPARE(convert.invocation->downloadDir, QStringLiteral("out dir"));
-        const ParseResult download = parse({"download", "j", "--to=/x"});
-        QVERIFY(download.invocation);
-        QCOMPARE(download.invocation->toDir, QStringLiteral("/x"));
-    }
-
-    void historyOptions_data() {
-        QTest::addColumn<QStringList>("args");
-        QTest::addColumn<TaskFilter>("filter");
-        QTest::addColumn<QString>("search");
-
-        QTest::newRow("default") << QStringList{"history"} << TaskFilter::All << "";
-        QTest::newRow("any case") << QStringList{"history", "--filter=Converting"}
-                                  << TaskFilter::Converting << "";
-        QTest::newRow("completed and search")
-            << QStringList{"history", "--filter", "completed", "--search", " q3 "}
-            << TaskFilter::Completed << " q3 ";
-        QTest::newRow("search that looks like an option")
-            << QStringList{"history", "--search", "--json"} << TaskFilter::All << "--json";
-    }
-    void historyOptions() {
-        QFETCH(QStringList, args);
-        const ParseResult r = parse(args);
-        QVERIFY2(r.invocation, qPrintable(r.error ? r.error->message : QString()));
-        QTEST(r.invocation->filter, "filter");
-        QTEST(r.invocation->search, "search");
-        QVERIFY(!r.invocation->json);
     }
 
     // Command lines that must not run: one line naming the mistake.

@@ -62,18 +62,17 @@ ConversionTask jobNamed(const QString &fileName) {
 Route routeOf(const QString &kind) {
     const ConversionTask job = jobNamed(QStringLiteral("a.pdf"));
     if (kind == "account")
-        return {"GET", "/api/v1/tollan/auth/me", [] { return errorOfAccount(false); }};
+        return {"GET", kMe, [] { return errorOfAccount(false); }};
     if (kind == "balance")
-        return {"GET", "/api/v1/tollan/convertapi/page_balance",
-                [] { return errorOfAccount(true); }};
+        return {"GET", kBalance, [] { return errorOfAccount(true); }};
     if (kind == "history")
-        return {"GET", "/api/v1/tollan/convert/all", errorOfHistory};
+        return {"GET", kHistory, errorOfHistory};
     if (kind == "convert")
-        return {"POST", "/api/v1/tollan/convert", [] {
+        return {"POST", kConvert, [] {
                     return errorOf(ConversionRequest::send("PDF to DOC", uploadRecord("a.pdf")));
                 }};
     if (kind == "download")
-        return {"GET", "/api/v2/docx?md5_id=job-1", [job] {
+        return {"GET", kDownload + "job-1", [job] {
                     static QTemporaryDir folder;
                     DownloadLimits limits;
                     limits.idleMs = 300;
@@ -81,9 +80,8 @@ Route routeOf(const QString &kind) {
                     return errorOf(Downloader::download(job, folder.path(), limits));
                 }};
     if (kind == "status")
-        return {"GET", "/api/v1/tollan/convert/job-1",
-                [] { return errorOf(StatusCheck::check("job-1")); }};
-    return {"POST", "/api/v1/tollan/convert", [job] { return errorOf(RetryRequest::send(job)); }};
+        return {"GET", kStatus + "job-1", [] { return errorOf(StatusCheck::check("job-1")); }};
+    return {"POST", kConvert, [job] { return errorOf(RetryRequest::send(job)); }};
 }
 
 // Resident memory of this process.

@@ -8,8 +8,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-const QByteArray kRoute = "/api/v1/tollan/convert";
-
 FileUploadData record(const QString &name = QStringLiteral("deck.pdf"), qint64 pages = 12) {
     FileUploadData u = uploadRecord(name, pages);
     u.status = 5; // not carried over: the request always says 0
@@ -40,17 +38,17 @@ private Q_SLOTS:
         QFETCH(QString, operation);
         QFETCH(QString, typ);
         QFETCH(QString, ruleLine);
-        m_server.answer("POST", kRoute, 200, jobAnswer("job-1"));
+        m_server.answer("POST", kConvert, 200, jobAnswer("job-1"));
         auto vm = fastViewModel();
         LogCapture log;
         auto out = finish(vm->convertToPDF(operation, record()));
         QVERIFY(out->value);
         QCOMPARE(out->value->id, QString("job-1"));
 
-        const auto received = m_server.requestsTo("POST", kRoute);
+        const auto received = m_server.requestsTo("POST", kConvert);
         QCOMPARE(received.size(), 1);
         const ReceivedRequest &r = received[0];
-        QCOMPARE(r.target, kRoute);
+        QCOMPARE(r.target, kConvert);
         QCOMPARE(r.header("Authorization"), QByteArray("Bearer tok-convert-1"));
         QVERIFY2(r.body.count('\n') >= 8, r.body.constData()); // pretty-printed, one member a line
         const QJsonObject body = QJsonDocument::fromJson(r.body).object();
@@ -111,7 +109,7 @@ private Q_SLOTS:
         QFETCH(QString, domain);
         QFETCH(qint64, code);
         QFETCH(QString, description);
-        m_server.script("POST", kRoute, {answer});
+        m_server.script("POST", kConvert, {answer});
         auto vm = fastViewModel();
         LogCapture log;
         auto out = finish(vm->convertToPDF("PDF to DOC", record()));
@@ -151,7 +149,7 @@ private Q_SLOTS:
         QFETCH(QString, id);
         QFETCH(QString, userId);
         QFETCH(QString, resultFileTyp);
-        m_server.answer("POST", kRoute, 200, R"({"code":0,"msg":"ok","data":)" + data + "}");
+        m_server.answer("POST", kConvert, 200, R"({"code":0,"msg":"ok","data":)" + data + "}");
         auto vm = fastViewModel();
         LogCapture log;
         auto out = finish(vm->convertToPDF(operation, record("in.docx", 4)));

@@ -173,39 +173,54 @@ private Q_SLOTS:
     }
 
     // The window's downloads never replace a file: the result takes the first free
-    // numbered name, whatever already holds the plain one.
+    // numbered name, whatever already holds the plain one. Names from the service cannot
+    // leave the directory.
     void keepsEarlierFiles_data() {
+        QTest::addColumn<QString>("fileName");
         QTest::addColumn<QStringList>("present");
         QTest::addColumn<QString>("saved");
-        QTest::newRow("free name") << QStringList() << u"r.md"_s;
-        QTest::newRow("taken") << QStringList{u"r.md"_s} << u"r (2).md"_s;
-        QTest::newRow("two taken") << QStringList{u"r.md"_s, u"r (2).md"_s} << u"r (3).md"_s;
-        QTest::newRow("gap is reused") << QStringList{u"r.md"_s, u"r (3).md"_s} << u"r (2).md"_s;
-        QTest::newRow("dangling link holds the name") << QStringList{u"->r.md"_s} << u"r (2).md"_s;
-        QTest::newRow("folder holds the name") << QStringList{u"r.md/"_s} << u"r (2).md"_s;
+        QTest::newRow("free name") << u"r.pdf"_s << QStringList() << u"r.md"_s;
+        QTest::newRow("taken") << u"r.pdf"_s << QStringList{u"r.md"_s} << u"r (2).md"_s;
+        QTest::newRow("two taken")
+            << u"r.pdf"_s << QStringList{u"r.md"_s, u"r (2).md"_s} << u"r (3).md"_s;
+        QTest::newRow("gap is reused")
+            << u"r.pdf"_s << QStringList{u"r.md"_s, u"r (3).md"_s} << u"r (2).md"_s;
+        QTest::newRow("dangling link holds the name")
+            << u"r.pdf"_s << QStringList{u"->r.md"_s} << u"r (2).md"_s;
+        QTest::newRow("folder holds the name")
+            << u"r.pdf"_s << QStringList{u"r.md/"_s} << u"r (2).md"_s;
+        QTest::newRow("traversal") << u"../../x.pdf"_s << QStringList() << u"x.md"_s;
+        QTest::newRow("empty name") << u""_s << QStringList() << u".md"_s;
     }
     void keepsEarlierFiles() {
+        QFETCH(QString, fileName);
         QFETCH(QStringList, present);
         QFETCH(QString, saved);
         m_server.scriptPrefix("GET", "/api/v2/docx", {ScriptedResponse::json(200, "new")});
-        QTemporaryDir dir;
+        QTemporaryDir parent;
+        QVERIFY(QDir(parent.path()).mkpath("a/b"));
+        const QDir dir(parent.filePath("a/b"));
         QStringList before;
         for (const QString &name : present) {
             if (name.startsWith(u"->"))
                 QVERIFY(QFile::link(dir.filePath(u"nowhere"_s), dir.filePath(name.mid(2))));
             else if (name.endsWith(u'/'))
-                QVERIFY(QDir(dir.path()).mkdir(name.chopped(1)));
+                QVERIFY(dir.mkdir(name.chopped(1)));
             else
-                before << QFileInfo(writeFile(dir, name, "old " + name.toUtf8())).fileName();
+                before << QFileInfo(writeFile(parent, "a/b/" + name, "old " + name.toUtf8()))
+                              .fileName();
         }
         auto vm = fastViewModel();
-        auto out = finish(vm->downloadFile(task("r", "r.pdf", 1, "PDF2MD"), dir.path()));
+        auto out = finish(vm->downloadFile(task("r", fileName, 1, "PDF2MD"), dir.path()));
         QVERIFY(out->value);
         QCOMPARE(*out->value, dir.filePath(saved));
+        QCOMPARE(QFileInfo(*out->value).absolutePath(), dir.absolutePath());
         QCOMPARE(readAll(*out->value), QByteArray("new"));
         for (const QString &name : std::as_const(before))
             QCOMPARE(readAll(dir.filePath(name)), "old " + name.toUtf8());
         QVERIFY(!QFileInfo::exists(dir.filePath(u"nowhere"_s)));
+        QCOMPARE(QDir(parent.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+        QCOMPARE(QDir(parent.filePath("a")).entryList(QDir::Files | QDir::Hidden), QStringList());
     }
 
     void numberedNames_data() {
@@ -231,29 +246,6 @@ private Q_SLOTS:
         const QString numbered = ResultName::numbered(name, copy, limit);
         QCOMPARE(numbered, expected);
         QVERIFY(numbered.toUtf8().size() <= limit);
-    }
-
-    // Names from the service cannot leave the directory.
-    void serviceNamesStayInside_data() {
-        QTest::addColumn<QString>("fileName");
-        QTest::addColumn<QString>("saved");
-        QTest::newRow("traversal") << u"../../x.pdf"_s << u"x.docx"_s;
-        QTest::newRow("empty") << u""_s << u".docx"_s;
-    }
-    void serviceNamesStayInside() {
-        QFETCH(QString, fileName);
-        QFETCH(QString, saved);
-        m_server.scriptPrefix("GET", "/api/v2/docx", {ScriptedResponse::json(200, "b")});
-        QTemporaryDir parent;
-        QVERIFY(QDir(parent.path()).mkpath("a/b"));
-        const QString dir = parent.filePath("a/b");
-        auto vm = fastViewModel();
-        auto out = finish(vm->downloadFile(task("s", fileName, 1, "PDF2DOC"), dir));
-        QVERIFY(out->value);
-        QCOMPARE(*out->value, QDir(dir).filePath(saved));
-        QCOMPARE(QFileInfo(*out->value).absolutePath(), QFileInfo(dir).absoluteFilePath());
-        QCOMPARE(QDir(parent.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
-        QCOMPARE(QDir(parent.filePath("a")).entryList(QDir::Files | QDir::Hidden), QStringList());
     }
 
     // What holds the result's name is replaced by a script, whose folder gets the same name

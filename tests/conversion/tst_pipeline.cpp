@@ -11,19 +11,6 @@ using namespace quorvel::test;
 
 namespace {
 
-const QByteArray kUpload = "/api/v2/uploadfilepdf";
-const QByteArray kConvert = "/api/v1/tollan/convert";
-const QByteArray kStatus = "/api/v1/tollan/convert/";
-const QByteArray kHistory = "/api/v1/tollan/convert/all";
-const QByteArray kBalance = "/api/v1/tollan/convertapi/page_balance";
-
-QByteArray historyAnswer(const QList<ConversionTask> &tasks) {
-    QJsonArray converts;
-    for (const ConversionTask &t : tasks)
-        converts.append(t.toJson());
-    return envelope({{"converts", converts}});
-}
-
 QList<ProcessingState::Kind> kinds(const QList<ProcessingState> &states) {
     QList<ProcessingState::Kind> out;
     for (const ProcessingState &s : states)

@@ -12,8 +12,6 @@ using namespace quorvel::test;
 
 namespace {
 
-const QByteArray kRoute = "/api/v2/uploadfilepdf";
-
 QString boundaryOf(const ReceivedRequest &r) {
     static const QRegularExpression re(
         QStringLiteral("^multipart/form-data; boundary=([0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-"
@@ -62,7 +60,7 @@ private Q_SLOTS:
         QFETCH(QString, fileName);
         QFETCH(QByteArray, filenameParam);
         QFETCH(QByteArray, content);
-        m_server.answer("POST", kRoute, 200, uploadAnswer(fileName));
+        m_server.answer("POST", kUpload, 200, uploadAnswer(fileName));
         const QString path = writeFile(m_dir, fileName, content);
         auto vm = fastViewModel();
 
@@ -70,7 +68,7 @@ private Q_SLOTS:
         QVERIFY2(out->value, out->failure().constData());
         QCOMPARE(out->value->file_name, fileName);
 
-        const auto received = m_server.requestsTo("POST", kRoute);
+        const auto received = m_server.requestsTo("POST", kUpload);
         QCOMPARE(received.size(), 1); // sent once, not twice
         const QString boundary = boundaryOf(received[0]);
         QVERIFY2(!boundary.isEmpty(), received[0].header("Content-Type").constData());
@@ -81,14 +79,14 @@ private Q_SLOTS:
     }
 
     void requestHeadersAndFreshBoundary() {
-        m_server.answer("POST", kRoute, 200, uploadAnswer("a.pdf"));
+        m_server.answer("POST", kUpload, 200, uploadAnswer("a.pdf"));
         const QString path = writeFile(m_dir, "a.pdf", "abc");
         auto vm = fastViewModel();
         QVERIFY(!finish(vm->uploadFile(QUrl::fromLocalFile(path)))->error);
         TokenStore::remove();
         QVERIFY(!finish(vm->uploadFile(QUrl::fromLocalFile(path)))->error);
 
-        const auto received = m_server.requestsTo("POST", kRoute);
+        const auto received = m_server.requestsTo("POST", kUpload);
         QCOMPARE(received.size(), 2);
         QCOMPARE(received[0].header("Authorization"), QByteArray("Bearer tok-abcdef-123"));
         QVERIFY(!received[1].hasHeader("Authorization"));
@@ -112,7 +110,7 @@ private Q_SLOTS:
     void unreadableInputSendsNothing() {
         QFETCH(QString, kind);
         QFETCH(QString, domainPrefix);
-        m_server.answer("POST", kRoute, 200, uploadAnswer("a.pdf"));
+        m_server.answer("POST", kUpload, 200, uploadAnswer("a.pdf"));
         QTemporaryDir dir;
         QUrl url;
         if (kind == "directory") {
@@ -169,7 +167,7 @@ private Q_SLOTS:
         QFETCH(QString, errorDomain);
         QFETCH(qint64, errorCode);
         QFETCH(QString, fileName);
-        m_server.script("POST", kRoute, {answer});
+        m_server.script("POST", kUpload, {answer});
         const QString path = writeFile(m_dir, "in.pdf", "data");
         auto vm = fastViewModel();
         LogCapture log;
@@ -192,7 +190,7 @@ private Q_SLOTS:
     }
 
     void traceLinesInOrder() {
-        m_server.answer("POST", kRoute, 200, uploadAnswer("t.pdf"));
+        m_server.answer("POST", kUpload, 200, uploadAnswer("t.pdf"));
         const QString path = writeFile(m_dir, "t.pdf", "12345");
         auto vm = fastViewModel();
         LogCapture log;
@@ -224,7 +222,7 @@ private Q_SLOTS:
     void progressReachesOneOnCompletion() {
         ScriptedResponse slow = ScriptedResponse::json(200, uploadAnswer("p.pdf"));
         slow.delayMs = 150;
-        m_server.script("POST", kRoute, {slow});
+        m_server.script("POST", kUpload, {slow});
         const QString path = writeFile(m_dir, "p.pdf", QByteArray(2'500'000, 'p'));
         auto vm = fastViewModel();
         QList<double> actual;

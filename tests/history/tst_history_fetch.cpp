@@ -18,7 +18,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-const QByteArray kHistory = "/api/v1/tollan/convert/all";
 const QString kStart = QStringLiteral("🔍 开始获取转换历史记录...");
 const QString kParseA = QStringLiteral("🔄 开始解析标准格式...");
 const QString kStructureBad =

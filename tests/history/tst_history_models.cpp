@@ -1,4 +1,4 @@
-#include "TestSupport.h"
+#include "ClientTest.h"
 
 #include "conversion/PDFViewModel.h"
 #include "history/ConversionTaskModel.h"
@@ -17,14 +17,6 @@ using namespace quorvel::test;
 
 namespace {
 
-ConversionTask job(const QString &id, const QString &fileName, qint64 status) {
-    ConversionTask t;
-    t.id = id;
-    t.fileName = fileName;
-    t.status = status;
-    return t;
-}
-
 // The ids the list model shows, read through its roles as a view would.
 QStringList shownIds(const QAbstractItemModel &model) {
     QStringList out;
@@ -35,10 +27,10 @@ QStringList shownIds(const QAbstractItemModel &model) {
 }
 
 QList<ConversionTask> sampleJobs() {
-    return {job("1", "q3-report.pdf", 1), job("2", "Straße.docx", 0),
-            job("3", "notes.md", 2),      job("4", "REPORT final.pdf", 2),
-            job("5", "odd.pdf", 3),       job("6", "STRASSE plan.pptx", 1),
-            job("7", "Ünïcödé.pdf", 0),   job("8", "", 1)};
+    return {task("1", "q3-report.pdf", 1), task("2", "Straße.docx", 0),
+            task("3", "notes.md", 2),      task("4", "REPORT final.pdf", 2),
+            task("5", "odd.pdf", 3),       task("6", "STRASSE plan.pptx", 1),
+            task("7", "Ünïcödé.pdf", 0),   task("8", "", 1)};
 }
 
 // Qt's own checks of the model contract (row counts, signals around every change) on both
@@ -54,7 +46,7 @@ auto checkModels(PDFViewModel &vm) {
 QList<ConversionTask> jobsFrom(const QString &words) {
     QList<ConversionTask> out;
     for (const QString &word : words.split(u' ', Qt::SkipEmptyParts))
-        out << job(word.left(1), word.left(1) + QStringLiteral(".pdf"), word.mid(1).toLongLong());
+        out << task(word.left(1), word.left(1) + QStringLiteral(".pdf"), word.mid(1).toLongLong());
     return out;
 }
 
@@ -172,7 +164,7 @@ private Q_SLOTS:
         vm.setSelectedFilter(TaskFilter::Completed);
         vm.publishTasks(sampleJobs());
         QCOMPARE(ids(vm.filteredTasks()), QStringList{"1"});
-        vm.publishTasks({job("9", "Report 2.pdf", 1), job("10", "report 3.pdf", 0)});
+        vm.publishTasks({task("9", "Report 2.pdf", 1), task("10", "report 3.pdf", 0)});
         QCOMPARE(ids(vm.filteredTasks()), QStringList{"9"});
         QCOMPARE(vm.searchText(), QStringLiteral("report"));
         QCOMPARE(vm.selectedFilter(), TaskFilter::Completed);
@@ -186,29 +178,23 @@ private Q_SLOTS:
         // Published as for a window: with its search index.
         tasks->apply(ConversionTaskModel::plan({}, sampleJobs(), tasks->revision(), true));
         vm.setSelectedFilter(TaskFilter::Failed);
-        tasks->insertFront(job("new", "retry.pdf", 2));
+        tasks->insertFront(task("new", "retry.pdf", 2));
         QCOMPARE(ids(vm.filteredTasks()), (QStringList{"new", "3", "4"}));
         // A search after such an edit sees the edited list.
         vm.setSearchText(QStringLiteral("RETRY"));
         QCOMPARE(ids(vm.filteredTasks()), QStringList{"new"});
+        // A replaced job is searched by its new name, also by the search already set.
+        tasks->replaceAt(tasks->indexOfId(QStringLiteral("3")), task("3", "retry notes.md", 2));
+        QCOMPARE(ids(vm.filteredTasks()), (QStringList{"new", "3"}));
         vm.setSearchText(QString());
-        tasks->replaceAt(tasks->indexOfId(QStringLiteral("3")), job("3", "notes.md", 1));
+        tasks->replaceAt(tasks->indexOfId(QStringLiteral("3")), task("3", "notes.md", 1));
         QCOMPARE(ids(vm.filteredTasks()), (QStringList{"new", "4"}));
+        vm.setSearchText(QStringLiteral("retry"));
+        QCOMPARE(ids(vm.filteredTasks()), QStringList{"new"});
+        vm.setSearchText(QString());
         QCOMPARE(tasks->indexOfId(QStringLiteral("missing")), qsizetype(-1));
-        tasks->replaceAt(99, job("x", "x", 2)); // out of range: ignored
+        tasks->replaceAt(99, task("x", "x", 2)); // out of range: ignored
         QCOMPARE(tasks->rowCount(), 9);
-    }
-
-    void replaceUpdatesFoldedName() {
-        PDFViewModel vm;
-        ConversionTaskModel *tasks = vm.conversionTaskModel();
-        tasks->apply(ConversionTaskModel::plan({}, {job("1", "alpha.pdf", 0)}, 0, true));
-        vm.setSearchText(QStringLiteral("BETA"));
-        QCOMPARE(vm.filteredTaskModel()->rowCount(), 0);
-        tasks->replaceAt(0, job("1", "beta.pdf", 0));
-        QCOMPARE(vm.filteredTaskModel()->rowCount(), 1);
-        vm.setSearchText(QStringLiteral("alpha"));
-        QCOMPARE(vm.filteredTaskModel()->rowCount(), 0);
     }
 
     // A new list reaches views as the smallest change: a view keeps its place, its hover and
@@ -322,14 +308,14 @@ private Q_SLOTS:
         QFETCH(QString, resultType);
         QFETCH(qint64, pages);
         QFETCH(QVariantMap, expected);
-        ConversionTask t = job("a", "a.pdf", status);
+        ConversionTask t = task("a", "a.pdf", status);
         t.typ = QStringLiteral("NOSUCHTYPE");
         t.resultFileTyp = resultType;
         t.pageNumber = pages;
         t.failReason = QStringLiteral("bad file");
         t.note = QStringLiteral("kept");
         PDFViewModel vm;
-        vm.conversionTaskModel()->setTasks({job("b", "b.pdf", 1), t});
+        vm.conversionTaskModel()->setTasks({task("b", "b.pdf", 1), t});
         vm.setSearchText(QStringLiteral("a.pdf"));
         const QAbstractItemModel *models[] = {vm.conversionTaskModel(), vm.filteredTaskModel()};
         for (const QAbstractItemModel *model : models) {
@@ -368,7 +354,7 @@ private Q_SLOTS:
         QFETCH(QString, list);
         QFETCH(bool, retrying);
         const std::optional<ConversionTask> retryTask =
-            retried.isEmpty() ? std::nullopt : std::optional(job(retried, "x.pdf", 2));
+            retried.isEmpty() ? std::nullopt : std::optional(task(retried, "x.pdf", 2));
         QCOMPARE(TaskLook::isRetrying(running, retryTask, jobsFrom(list)), retrying);
     }
 };

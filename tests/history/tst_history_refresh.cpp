@@ -13,7 +13,6 @@ using namespace quorvel::test;
 
 namespace {
 
-const QByteArray kHistory = "/api/v1/tollan/convert/all";
 constexpr int kInterval = 150;
 // How long a test watches for a fetch that must not come: several loop periods.
 constexpr int kQuiet = 4 * kInterval;
@@ -119,35 +118,31 @@ private Q_SLOTS:
             QVERIFY(!vm->isAutoRefreshRunning());
     }
 
-    // Stopped while its fetch is on the wire: that fetch still publishes, and the loop
-    // never fetches again.
-    void stopDuringFetch() {
+    // Stopped, or its view model gone, while its fetch is on the wire: a stopped loop's fetch
+    // still publishes, and no loop fetches again.
+    void endsDuringFetch_data() {
+        QTest::addColumn<bool>("deleted");
+        QTest::newRow("stopped") << false;
+        QTest::newRow("view model gone") << true;
+    }
+    void endsDuringFetch() {
+        QFETCH(bool, deleted);
         ScriptedResponse slow = ScriptedResponse::json(200, "[{\"id\":\"slow\"}]");
         slow.delayMs = 2 * kInterval;
         m_server.script("GET", kHistory, {slow});
-        PDFViewModel vm;
-        vm.refreshIntervalMs = kInterval;
-        vm.startAutoRefresh();
-        QSignalSpy received(&m_server, &ScriptedServer::requestReceived);
-        QVERIFY(received.wait(5000));
-        QVERIFY(vm.isLoadingHistory());
-        vm.stopAutoRefresh();
-        QTRY_VERIFY_WITH_TIMEOUT(!vm.isLoadingHistory(), 5000);
-        QCOMPARE(vm.conversionTasks().size(), 1);
-        QVERIFY(!received.wait(kQuiet));
-        QCOMPARE(fetches(), 1);
-    }
-
-    void viewModelGoneDuringTimedFetch() {
-        ScriptedResponse slow = ScriptedResponse::json(200, "[]");
-        slow.delayMs = kInterval;
-        m_server.script("GET", kHistory, {slow});
-        auto *vm = new PDFViewModel;
-        vm->refreshIntervalMs = 20;
+        auto vm = std::make_unique<PDFViewModel>();
+        vm->refreshIntervalMs = kInterval;
         vm->startAutoRefresh();
         QSignalSpy received(&m_server, &ScriptedServer::requestReceived);
         QVERIFY(received.wait(5000));
-        delete vm;
+        QVERIFY(vm->isLoadingHistory());
+        if (deleted) {
+            vm.reset();
+        } else {
+            vm->stopAutoRefresh();
+            QTRY_VERIFY_WITH_TIMEOUT(!vm->isLoadingHistory(), 5000);
+            QCOMPARE(vm->conversionTasks().size(), 1);
+        }
         QVERIFY(!received.wait(kQuiet));
         QCOMPARE(fetches(), 1);
     }

@@ -7,8 +7,6 @@ using namespace quorvel::test;
 
 namespace {
 
-const QByteArray kConvert = "/api/v1/tollan/convert";
-const QByteArray kHistory = "/api/v1/tollan/convert/all";
 const QString kPoll = QStringLiteral("🔄 重试任务 - ");
 
 ConversionTask failedJob(const QString &id = QStringLiteral("old1")) {

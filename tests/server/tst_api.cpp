@@ -358,9 +358,7 @@ private slots:
         QCOMPARE(dl->status, 200);
         QVERIFY(dl->body.compare(0, 4, "PK\x03\x04") == 0);
 
-        const QJsonArray all = dataOf(m_svc->get(u"/api/v1/tollan/convert/all"_s, m_alice))
-                                   .value(u"converts"_s)
-                                   .toArray();
+        const QJsonArray all = convertsOf(m_svc->get(u"/api/v1/tollan/convert/all"_s, m_alice));
         QVERIFY(!all.isEmpty());
         QCOMPARE(all.first().toObject().value(u"id"_s).toString(), id); // newest first
         QCOMPARE(all.first().toObject().value(u"typ"_s).toString(), u"pdf2img"_s);
@@ -401,9 +399,7 @@ private slots:
         auto dl = m_svc->get(u"/api/v2/docx?md5_id="_s + id, m_bob);
         QCOMPARE(dl->status, 404);
         QVERIFY(dl->body.find("private") == std::string::npos);
-        const QJsonArray bobs = dataOf(m_svc->get(u"/api/v1/tollan/convert/all"_s, m_bob))
-                                    .value(u"converts"_s)
-                                    .toArray();
+        const QJsonArray bobs = convertsOf(m_svc->get(u"/api/v1/tollan/convert/all"_s, m_bob));
         for (const QJsonValue &v : bobs)
             QVERIFY(v.toObject().value(u"id"_s).toString() != id);
         // Bob cannot start a job on Alice's upload by naming its path or checksum.

@@ -222,40 +222,32 @@ private slots:
         QCOMPARE(blocks, expected);
     }
 
-    // Two columns of prose side by side are read column by column, never zipped together.
-    void columnsStayApart() {
-        QList<PdfRun> page;
+    // Columns are read one after another, never zipped together, also under a full-width
+    // title with rows not lined up; running headers and footers (page numbers too) are left
+    // out of the body.
+    void readingOrder_data() {
+        QTest::addColumn<QByteArray>("pdf");
+        QTest::addColumn<QString>("text");
+        QList<PdfRun> two;
         QStringList left, right;
         for (int i = 0; i < 12; ++i) {
             left << u"left column line %1 with several words in it"_s.arg(i);
             right << u"right column line %1 with several words in it"_s.arg(i);
-            page << PdfRun{50, 700.0 - i * 14, 10, "F1", left.last()}
-                 << PdfRun{320, 700.0 - i * 14, 10, "F1", right.last()};
+            two << PdfRun{50, 700.0 - i * 14, 10, "F1", left.last()}
+                << PdfRun{320, 700.0 - i * 14, 10, "F1", right.last()};
         }
-        const auto md = pdfToMarkdown(put(u"columns.pdf"_s, makePdf({page})), nullptr);
-        QVERIFY(md);
-        QCOMPARE(wordsOf(*md), wordsOf(left.join(QLatin1Char(' ')) + QLatin1Char(' ') +
-                                       right.join(QLatin1Char(' '))));
-    }
-
-    // Three columns under a full-width title, written row by row across the page, their
-    // rows not lined up: read title, then each column top to bottom.
-    void threeColumnsReadInOrder() {
-        QList<PdfRun> page{{72, 740, 16, "F2", u"Reference card"_s}};
+        QTest::newRow("two columns") << makePdf({two}) << (left + right).join(u' ');
+        // Written row by row across the page.
+        QList<PdfRun> three{{72, 740, 16, "F2", u"Reference card"_s}};
         QStringList columns[3];
         for (int i = 0; i < 14; ++i)
             for (int c = 0; c < 3; ++c) {
                 columns[c] << u"column %1 entry %2 words"_s.arg(c + 1).arg(i);
-                page << PdfRun{40.0 + c * 190, 700.0 - c * 4 - i * 12, 9, "F1", columns[c].last()};
+                three << PdfRun{40.0 + c * 190, 700.0 - c * 4 - i * 12, 9, "F1", columns[c].last()};
             }
-        const auto md = pdfToMarkdown(put(u"card.pdf"_s, makePdf({page})), nullptr);
-        QVERIFY(md);
-        QCOMPARE(wordsOf(*md), wordsOf(u"Reference card "_s + columns[0].join(u' ') + u' ' +
-                                       columns[1].join(u' ') + u' ' + columns[2].join(u' ')));
-    }
-
-    // Running headers and footers (page numbers too) are left out of the body.
-    void runningHeadersAndFootersDropped() {
+        QTest::newRow("three columns under a title")
+            << makePdf({three})
+            << (QStringList{u"Reference card"_s} + columns[0] + columns[1] + columns[2]).join(u' ');
         const char *topics[] = {"orchard", "river", "meadow", "copper", "granite"};
         QList<QList<PdfRun>> pages;
         QStringList body;
@@ -265,9 +257,14 @@ private slots:
                                    {72, 600, 11, "F1", body.last()},
                                    {290, 30, 9, "F1", u"Page %1 of 4"_s.arg(p)}};
         }
-        const auto md = pdfToMarkdown(put(u"furniture.pdf"_s, makePdf(pages)), nullptr);
+        QTest::newRow("running headers and footers") << makePdf(pages) << body.join(u' ');
+    }
+    void readingOrder() {
+        QFETCH(QByteArray, pdf);
+        QFETCH(QString, text);
+        const auto md = pdfToMarkdown(put(QTest::currentDataTag() + u".pdf"_s, pdf), nullptr);
         QVERIFY(md);
-        QCOMPARE(wordsOf(*md), wordsOf(body.join(u' ')));
+        QCOMPARE(wordsOf(*md), wordsOf(text));
     }
 
     // Only what CommonMark would read as syntax is escaped, so no backslash shows in a

@@ -21,7 +21,7 @@ QByteArray userInfoBody(const QByteArray &email, bool lifetime = false) {
            R"(,"lifetime_member_description":"ld","page_balcance_description":"pd","lft_daily_usage":1,"lft_daily_total":5}})";
 }
 
-const QByteArray kBalance =
+const QByteArray kBalanceBody =
     R"({"code":0,"msg":"ok","data":{"total_pages":100,"consumed_pages":30}})";
 
 } // namespace
@@ -31,9 +31,9 @@ class TestAuthManager : public QObject {
     ScriptedService m_server;
 
     void scriptAccount(const QByteArray &meBody = userInfoBody("a@b.c")) {
-        m_server.answer("POST", "/api/v1/tollan/auth/login", 200, kLoginOk);
-        m_server.answer("GET", "/api/v1/tollan/auth/me", 200, meBody);
-        m_server.answer("GET", "/api/v1/tollan/convertapi/page_balance", 200, kBalance);
+        m_server.answer("POST", kLogin, 200, kLoginOk);
+        m_server.answer("GET", kMe, 200, meBody);
+        m_server.answer("GET", kBalance, 200, kBalanceBody);
     }
 
 private Q_SLOTS:
@@ -57,8 +57,7 @@ private Q_SLOTS:
         QVERIFY(!auth.hasError());
 
         // The wire carries the password; the log never does, nor the whole token.
-        const ReceivedRequest login =
-            m_server.requestsTo("POST", "/api/v1/tollan/auth/login").value(0);
+        const ReceivedRequest login = m_server.requestsTo("POST", kLogin).value(0);
         const QJsonObject sent = QJsonDocument::fromJson(login.body).object();
         QCOMPARE(sent.value("password").toString(), QStringLiteral("pa\"ss wörd"));
         QCOMPARE(sent.value("email").toString(), QStringLiteral("a@b.c"));
@@ -68,11 +67,10 @@ private Q_SLOTS:
             QVERIFY2(!line.contains(QString::fromLatin1(kToken)), qPrintable(line));
         }
         // The later calls carry the new token.
-        QCOMPARE(
-            m_server.requestsTo("GET", "/api/v1/tollan/auth/me").value(0).header("Authorization"),
-            "Bearer " + kToken);
+        QCOMPARE(m_server.requestsTo("GET", kMe).value(0).header("Authorization"),
+                 "Bearer " + kToken);
 
-        const QString url = m_server.origin() + "/api/v1/tollan/auth/login";
+        const QString url = m_server.origin() + QString::fromLatin1(kLogin);
         const char *headers =
             R"(🔑 Headers: ["Content-Type": "application/json", "Accept": "application/json"])";
         const QStringList expectedInOrder = {
@@ -151,8 +149,7 @@ private Q_SLOTS:
         QFETCH(qint64, code);
         QFETCH(QString, classification);
         QFETCH(QString, message);
-        m_server.script("POST", "/api/v1/tollan/auth/login",
-                        {acting(ScriptedResponse::Action(action), status, body)});
+        m_server.script("POST", kLogin, {acting(ScriptedResponse::Action(action), status, body)});
         AuthManager auth;
         auth.loginRequestTimeoutMs = 400;
         QSignalSpy anyChange(&auth, &AuthManager::isLoggedInChanged);
@@ -193,7 +190,7 @@ private Q_SLOTS:
     }
 
     void nonUtf8AnswerHasNoBodyLine() {
-        m_server.answer("POST", "/api/v1/tollan/auth/login", 500, QByteArray("\xff\xfe", 2));
+        m_server.answer("POST", kLogin, 500, QByteArray("\xff\xfe", 2));
         AuthManager auth;
         LogCapture log;
         QVERIFY_THROWS_EXCEPTION(ServiceError,
@@ -218,7 +215,7 @@ private Q_SLOTS:
 
     void meFailureAfterGoodLogin() {
         scriptAccount();
-        m_server.answer("GET", "/api/v1/tollan/auth/me", 500, "down");
+        m_server.answer("GET", kMe, 500, "down");
         AuthManager auth;
         LogCapture log;
         await(auth.login(QStringLiteral("a@b.c"), QStringLiteral("pw")));
@@ -293,7 +290,7 @@ private Q_SLOTS:
         QVERIFY(finished.wait(10'000));
         QVERIFY(restoring.userInfo());
         QVERIFY(!quiet.userInfo());
-        QCOMPARE(m_server.requestsTo("GET", "/api/v1/tollan/auth/me").size(), 1);
+        QCOMPARE(m_server.requestsTo("GET", kMe).size(), 1);
     }
 
     void refusedTokenOnlySetsError() {
@@ -303,8 +300,8 @@ private Q_SLOTS:
         await(auth.login(QStringLiteral("a@b.c"), QStringLiteral("pw")));
         const UserInfoData before = *auth.userInfo();
         const PageBalanceData balanceBefore = *auth.pageBalance();
-        m_server.answer("GET", "/api/v1/tollan/auth/me", 401, "{}");
-        m_server.answer("GET", "/api/v1/tollan/convertapi/page_balance", 200,
+        m_server.answer("GET", kMe, 401, "{}");
+        m_server.answer("GET", kBalance, 200,
                         R"({"code":0,"msg":"","data":{"total_pages":"many"}})");
         QSignalSpy info(&auth, &AuthManager::userInfoChanged);
         QSignalSpy balance(&auth, &AuthManager::pageBalanceChanged);
@@ -338,7 +335,7 @@ private Q_SLOTS:
         scriptAccount();
         ScriptedResponse slow = ScriptedResponse::json(200, userInfoBody("a@b.c"));
         slow.delayMs = 200;
-        m_server.script("GET", "/api/v1/tollan/auth/me", {slow});
+        m_server.script("GET", kMe, {slow});
         LogCapture log;
         auto *auth = new AuthManager;
         auto task = auth->fetchUserInfo();

@@ -9,6 +9,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
@@ -21,6 +22,16 @@
 #include <optional>
 
 namespace quorvel::test {
+
+// The service's routes as the client calls them; a job's id follows kStatus and kDownload.
+inline const QByteArray kLogin = "/api/v1/tollan/auth/login";
+inline const QByteArray kMe = "/api/v1/tollan/auth/me";
+inline const QByteArray kBalance = "/api/v1/tollan/convertapi/page_balance";
+inline const QByteArray kUpload = "/api/v2/uploadfilepdf";
+inline const QByteArray kConvert = "/api/v1/tollan/convert";
+inline const QByteArray kStatus = "/api/v1/tollan/convert/";
+inline const QByteArray kHistory = "/api/v1/tollan/convert/all";
+inline const QByteArray kDownload = "/api/v2/docx?md5_id=";
 
 // The scripted loopback server a client test talks to. The client is pointed at it, with a
 // private preferences store, for the object's life; reset() starts each test function afresh.
@@ -168,6 +179,11 @@ inline FileUploadData uploadRecord(const QString &name, qint64 pages = 1) {
 inline QByteArray envelope(const QJsonObject &data) {
     return QJsonDocument(QJsonObject{{"code", 0}, {"msg", "ok"}, {"data", data}})
         .toJson(QJsonDocument::Compact);
+}
+
+// A history answer listing `jobs` (as the service writes them).
+inline QByteArray historyAnswer(const QJsonArray &jobs) {
+    return envelope(QJsonObject{{"converts", jobs}});
 }
 
 inline QByteArray uploadAnswer(const QString &fileName, qint64 pages = 3,

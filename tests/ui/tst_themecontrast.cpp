@@ -16,6 +16,11 @@ double luminance(const QColor &c) {
     };
     return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
 }
+// Whether two colours are the same within one step a channel (rounding).
+bool near(const QColor &a, const QColor &b) {
+    return std::abs(a.red() - b.red()) <= 1 && std::abs(a.green() - b.green()) <= 1 &&
+           std::abs(a.blue() - b.blue()) <= 1;
+}
 double contrast(const QColor &a, const QColor &b) {
     const double la = luminance(a), lb = luminance(b);
     return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
@@ -60,10 +65,7 @@ private Q_SLOTS:
         QFETCH(QColor, below);
         QFETCH(QColor, painted);
         const QColor got = Theme::over(top, below);
-        QVERIFY2(std::abs(got.red() - painted.red()) <= 1 &&
-                     std::abs(got.green() - painted.green()) <= 1 &&
-                     std::abs(got.blue() - painted.blue()) <= 1 && got.alpha() == 255,
-                 qPrintable(got.name(QColor::HexArgb)));
+        QVERIFY2(near(got, painted) && got.alpha() == 255, qPrintable(got.name(QColor::HexArgb)));
     }
 
     // A card draws its fill and frosted tint as one colour: on any surface, that colour must
@@ -91,9 +93,7 @@ private Q_SLOTS:
         tint.setAlphaF(float(theme.cardBlurOpacity()));
         const QColor layered = Theme::over(tint, Theme::over(theme.cardBackground(), surface));
         const QColor single = Theme::over(theme.cardFill(), surface);
-        QVERIFY2(std::abs(single.red() - layered.red()) <= 1 &&
-                     std::abs(single.green() - layered.green()) <= 1 &&
-                     std::abs(single.blue() - layered.blue()) <= 1,
+        QVERIFY2(near(single, layered),
                  qPrintable(single.name() + QStringLiteral(" instead of ") + layered.name()));
     }
 

@@ -21,6 +21,16 @@ Item {
         function item(win, name) {
             return findChild(win.contentItem, name)
         }
+        // Signed in to an account with that e-mail and 8 of 9 pages left.
+        function signInAs(email) {
+            service.signIn()
+            service.answer("GET", "/api/v1/tollan/auth/me", 200,
+                           JSON.stringify({ code: 0, msg: "ok", data: {
+                               email: email, is_lifetimedeal_member: false,
+                               lifetime_member_description: "", page_balcance_description: "Pages",
+                               lft_daily_usage: 0, lft_daily_total: 0 } }))
+            service.answer("GET", "/api/v1/tollan/convertapi/page_balance", 200, '{"code":0,"msg":"ok","data":{"total_pages":9,"consumed_pages":1}}')
+        }
         // Parts made on first use are not there before.
         function shown(win, name) {
             const found = item(win, name)
@@ -61,9 +71,7 @@ Item {
 
         function test_signingOutRemovesThePanel() {
             service.reset()
-            service.signIn()
-            service.answer("GET", "/api/v1/tollan/auth/me", 200, '{"code":0,"msg":"ok","data":{"email":"ann@example.com","is_lifetimedeal_member":false,"lifetime_member_description":"","page_balcance_description":"Pages","lft_daily_usage":0,"lft_daily_total":0}}')
-            service.answer("GET", "/api/v1/tollan/convertapi/page_balance", 200, '{"code":0,"msg":"ok","data":{"total_pages":9,"consumed_pages":1}}')
+            signInAs("ann@example.com")
             const win = openWindow()
             tryVerify(() => item(win, "balancePanel").visible && item(win, "logoutButton").visible)
             tryCompare(item(win, "balancePanel").item.panel, "face", 2) // pages, not loading
@@ -97,13 +105,7 @@ Item {
         }
         function test_headerShowsTheWholeEmail(data) {
             service.reset()
-            service.signIn()
-            service.answer("GET", "/api/v1/tollan/auth/me", 200,
-                           JSON.stringify({ code: 0, msg: "ok", data: {
-                               email: data.email, is_lifetimedeal_member: false,
-                               lifetime_member_description: "", page_balcance_description: "",
-                               lft_daily_usage: 0, lft_daily_total: 0 } }))
-            service.answer("GET", "/api/v1/tollan/convertapi/page_balance", 200, '{"code":0,"msg":"ok","data":{"total_pages":9,"consumed_pages":1}}')
+            signInAs(data.email)
             const win = openWindow()
             win.width = data.width
             const email = findChild(win.header, "accountEmail")
@@ -159,9 +161,7 @@ Item {
         // are scrolled into view and take the focus.
         function test_feedbackInView() {
             service.reset()
-            service.signIn()
-            service.answer("GET", "/api/v1/tollan/auth/me", 200, '{"code":0,"msg":"ok","data":{"email":"ann@example.com"}}')
-            service.answer("GET", "/api/v1/tollan/convertapi/page_balance", 200, '{"code":0,"msg":"ok","data":{"total_pages":9,"consumed_pages":1}}')
+            signInAs("ann@example.com")
             service.answer("POST", "/api/v2/uploadfilepdf", 200, "{}", 4000)
             const win = openWindow()
             const page = item(win, "conversionPage")
