@@ -96,16 +96,16 @@ public:
             ::close(m_fd);
     }
     std::uint64_t count() {
-        // One lock around looking and arming again: whenever it is free the
-        // timer is armed, or was cancelled by a step not yet counted.
-        std::lock_guard lock(m_mutex);
         std::uint64_t expirations;
-        if (m_fd < 0 ||
-            (::read(m_fd, &expirations, sizeof expirations) < 0 && errno == ECANCELED)) {
-            ++m_steps;
-            if (m_fd >= 0)
-                arm();
-        }
+        if (m_fd >= 0 &&
+            !(::read(m_fd, &expirations, sizeof expirations) < 0 && errno == ECANCELED))
+            return m_steps;
+        // Counted before the timer is armed again: whoever finds it armed finds
+        // the step counted. Two callers that both saw it cancelled count two.
+        std::lock_guard lock(m_mutex);
+        ++m_steps;
+        if (m_fd >= 0)
+            arm();
         return m_steps;
     }
 
@@ -118,7 +118,7 @@ private:
     }
     int m_fd;
     std::mutex m_mutex;
-    std::uint64_t m_steps = 0;
+    std::atomic<std::uint64_t> m_steps{0};
 };
 
 // The wall clock now, with what tells whether it stepped since another such reading:
