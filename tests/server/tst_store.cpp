@@ -11,7 +11,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
+#include <future>
 #include <set>
 #include <thread>
 
@@ -75,16 +75,13 @@ struct HeldVersionReads : PgStore {
     using PgStore::PgStore;
     qint64 historyVersion(qint64 userId) override {
         const qint64 version = PgStore::historyVersion(userId);
-        std::unique_lock lock(mutex);
-        ++reads;
-        changed.notify_all();
-        changed.wait(lock, [&] { return !held; });
+        if (++reads > 1)
+            letGo.wait();
         return version;
     }
-    std::mutex mutex;
-    std::condition_variable changed;
-    int reads = 0;
-    bool held = false;
+    std::atomic<int> reads{0}; // the first passes at once
+    std::promise<void> opened;
+    std::shared_future<void> letGo = opened.get_future().share();
 };
 
 } // namespace
@@ -355,28 +352,20 @@ private slots:
         const Account acc = addAccount(*a, u"held@example.org"_s, 10);
         HistoryCache cache(b, 1 << 20);
         cache.answer(acc.user.id, false); // the history without the job, kept
-        b.held = true;
         const std::int64_t before = wallNs();
         std::shared_ptr<const CachedAnswer> second;
         std::atomic<bool> answered{false};
         std::thread first, next;
-        const auto letGo = [&] {
-            std::lock_guard lock(b.mutex);
-            b.held = false;
-            b.changed.notify_all();
-        };
+        std::once_flag opened;
+        const auto open = [&] { std::call_once(opened, [&] { b.opened.set_value(); }); };
         const auto joinAll = qScopeGuard([&] {
-            letGo();
+            open();
             for (std::thread *t : {&first, &next})
                 if (t->joinable())
                     t->join();
         });
         first = std::thread([&] { cache.answer(acc.user.id, false); });
-        {
-            std::unique_lock lock(b.mutex);
-            QVERIFY(
-                b.changed.wait_for(lock, std::chrono::seconds(10), [&] { return b.reads == 2; }));
-        }
+        QTRY_COMPARE_WITH_TIMEOUT(b.reads.load(), 2, 10000);
         const auto &counted = cache.counters();
         const quint64 begun = counted.versionWaits + counted.versionReads;
         const Store::Admission written = queue(*a, acc);
@@ -389,7 +378,7 @@ private slots:
         // The first read ends once the request waits for a read, began its own, or has its answer.
         QTRY_VERIFY_WITH_TIMEOUT(counted.versionWaits + counted.versionReads > begun || answered,
                                  10000);
-        letGo();
+        open();
         first.join();
         next.join();
         QVERIFY(written.queued);
