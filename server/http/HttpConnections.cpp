@@ -36,6 +36,10 @@ struct HttpConnections::Connection {
     std::size_t served = 0;
     std::string remote;
     int remotePort = 0;
+    // When the bytes last added to `buf` reached this host (CLOCK_REALTIME
+    // nanoseconds; 0: unknown). Whatever the buffer holds of the request being
+    // served was sent no later than that.
+    std::int64_t receivedNs = 0;
 
     ~Connection() {
         if (fd >= 0)
@@ -49,6 +53,31 @@ namespace {
 thread_local int t_status = 0;
 thread_local bool t_closeRequested = false;
 thread_local std::string t_acceptEncoding;
+thread_local std::int64_t t_receivedNs = 0;
+
+// recv() that also tells when the last of the bytes reached the host, from
+// the time stamp the kernel put on them (SO_TIMESTAMPNS): a request waiting
+// for a thread is dated by its arrival, not by when it was taken up.
+ssize_t receive(int fd, char *buf, std::size_t size, std::int64_t &receivedNs) {
+    iovec io{buf, size};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
+    msghdr m{};
+    m.msg_iov = &io;
+    m.msg_iovlen = 1;
+    m.msg_control = control;
+    m.msg_controllen = sizeof control;
+    const ssize_t n = ::recvmsg(fd, &m, MSG_DONTWAIT);
+    if (n <= 0)
+        return n;
+    receivedNs = 0;
+    for (cmsghdr *c = CMSG_FIRSTHDR(&m); c; c = CMSG_NXTHDR(&m, c))
+        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
+            timespec ts;
+            std::memcpy(&ts, CMSG_DATA(c), sizeof ts);
+            receivedNs = std::int64_t(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+        }
+    return n;
+}
 
 // Handlers choose and cache their answers' encoding. Left in the request, the
 // header would make the library compress every JSON answer again, each time,
@@ -226,6 +255,8 @@ bool HttpConnections::run() {
 bool HttpConnections::process_and_close_socket(socket_t sock) {
     auto conn = std::make_unique<Connection>();
     conn->fd = sock;
+    const int on = 1;
+    ::setsockopt(sock, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
     conn->remote = addressOf(sock, &conn->remotePort);
     conn->deadline = Clock::now() + m_limits.headerTimeout;
     {
@@ -366,7 +397,7 @@ void HttpConnections::pollLoop() {
             if (it == m_waiting.end())
                 continue;
             Connection &c = *it->second;
-            const ssize_t got = ::recv(fd, chunk, sizeof chunk, MSG_DONTWAIT);
+            const ssize_t got = receive(fd, chunk, sizeof chunk, c.receivedNs);
             if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR)) {
                 closeConnection(drop(fd));
                 continue;
@@ -430,6 +461,10 @@ const std::string &HttpConnections::acceptEncoding() {
     return t_acceptEncoding;
 }
 
+std::int64_t HttpConnections::receivedNs() {
+    return t_receivedNs;
+}
+
 void HttpConnections::serve(Connection *raw) {
     std::unique_ptr<Connection> conn(raw);
     for (;;) {
@@ -442,6 +477,7 @@ void HttpConnections::serve(Connection *raw) {
         bool closed = false;
         t_status = 0;
         t_closeRequested = false;
+        t_receivedNs = conn->receivedNs;
         const bool lastOne = stopping || ++conn->served >= keep_alive_max_count_;
         const bool ok = process_request(stream, lastOne, closed, takeAcceptEncoding);
         const std::size_t expected =
@@ -470,7 +506,7 @@ void HttpConnections::serve(Connection *raw) {
             pollfd p{conn->fd, POLLIN, 0};
             if (::poll(&p, 1, kFollowUpMs) > 0) {
                 char chunk[16 * 1024];
-                const ssize_t got = ::recv(conn->fd, chunk, sizeof chunk, MSG_DONTWAIT);
+                const ssize_t got = receive(conn->fd, chunk, sizeof chunk, conn->receivedNs);
                 if (got == 0) {
                     closeConnection(std::move(conn));
                     return;

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -49,6 +50,9 @@ public:
     // The current request's Accept-Encoding. It is taken out of the request
     // before routing, so the library never compresses an answer itself.
     static const std::string &acceptEncoding();
+    // When the current request's bytes reached this host: CLOCK_REALTIME
+    // nanoseconds, or 0 when the kernel did not say.
+    static std::int64_t receivedNs();
     // Serves until stop(); returns what the accept loop returned.
     bool run();
 

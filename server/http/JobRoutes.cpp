@@ -121,7 +121,8 @@ void JobRoutes::history(const httplib::Request &req, httplib::Response &res) {
     if (!user)
         return;
     reply(res,
-          m_history.answer(user->id, compression::acceptsGzip(HttpConnections::acceptEncoding())));
+          m_history.answer(user->id, compression::acceptsGzip(HttpConnections::acceptEncoding()),
+                           HttpConnections::receivedNs()));
 }
 
 } // namespace quorvel::server

@@ -2,10 +2,18 @@
 
 #include <QJsonArray>
 
+#include <sys/timerfd.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <array>
+#include <cerrno>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdlib>
+#include <ctime>
 #include <exception>
+#include <limits>
 #include <thread>
 
 namespace quorvel::server {
@@ -64,6 +72,78 @@ void deflateAll(const std::vector<const std::string *> &texts,
         std::rethrow_exception(failure);
 }
 
+std::int64_t nanoseconds(clockid_t clock) {
+    timespec ts{};
+    ::clock_gettime(clock, &ts);
+    return std::int64_t(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+// Counts the steps of CLOCK_REALTIME (set by hand, by NTP): the kernel cancels
+// a timer armed to go off never at each one. Wall times read between two
+// calls that return the same count are in the order they were read. Without
+// the timer every call counts a step.
+class ClockSteps {
+public:
+    ClockSteps()
+        : m_fd(::timerfd_create(CLOCK_REALTIME, TFD_NONBLOCK | TFD_CLOEXEC)) {
+        if (m_fd >= 0 && !arm()) {
+            ::close(m_fd);
+            m_fd = -1;
+        }
+    }
+    ~ClockSteps() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    std::uint64_t count() {
+        std::uint64_t expirations;
+        if (m_fd >= 0 &&
+            !(::read(m_fd, &expirations, sizeof expirations) < 0 && errno == ECANCELED))
+            return m_steps;
+        // Counted before the timer is armed again: whoever finds it armed finds
+        // the step counted. Two callers that both saw it cancelled count two.
+        std::lock_guard lock(m_mutex);
+        ++m_steps;
+        if (m_fd >= 0)
+            arm();
+        return m_steps;
+    }
+
+private:
+    bool arm() {
+        itimerspec never{};
+        never.it_value.tv_sec = std::numeric_limits<time_t>::max() / 2;
+        return ::timerfd_settime(m_fd, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &never,
+                                 nullptr) == 0;
+    }
+    int m_fd;
+    std::mutex m_mutex;
+    std::atomic<std::uint64_t> m_steps{0};
+};
+
+// The wall clock now, with what tells whether it stepped since another such reading:
+// the steps counted and its distance from the monotonic clock (which a leap second,
+// whose step the timer learns of late, changes at once).
+struct WallTime {
+    std::int64_t ns = 0;
+    std::int64_t offset = 0;
+    std::uint64_t steps = 0;
+    static WallTime now() {
+        WallTime t;
+        t.steps = clockSteps().count();
+        t.ns = nanoseconds(CLOCK_REALTIME);
+        t.offset = t.ns - nanoseconds(CLOCK_MONOTONIC);
+        return t;
+    }
+    bool sameClock(const WallTime &o) const {
+        return steps == o.steps && std::abs(offset - o.offset) < 100000;
+    }
+    static ClockSteps &clockSteps() {
+        static ClockSteps steps;
+        return steps;
+    }
+};
+
 } // namespace
 
 struct HistoryCache::Account {
@@ -117,6 +197,8 @@ struct HistoryCache::Account {
         int running = 0;
         qint64 value = -1;
         std::exception_ptr error; // of read `finished`
+        WallTime finishedBegan;
+        std::array<WallTime, 2 * kVersionReadsAtOnce> began; // of reads under way, by number
         std::vector<Waiter *> waiting;
     } reads;
     std::vector<Block> blocks; // oldest first
@@ -274,15 +356,37 @@ void HistoryCache::resize(Account &a, std::size_t bytes) {
     m_counters.bytes = m_bytes;
 }
 
-qint64 HistoryCache::currentVersion(Account &a, qint64 userId) {
+qint64 HistoryCache::currentVersion(Account &a, qint64 userId, std::int64_t receivedNs) {
     auto &r = a.reads;
+    // A read serves a request if it began after the request reached this
+    // host: by the time stamp of its bytes when the clock did not step since
+    // the read began, else by the order requests and reads take this lock.
+    // (A stamp from the future or from long ago is not one of the wall clock.)
+    const WallTime now = receivedNs > 0 ? WallTime::now() : WallTime{};
+    const bool dated =
+        receivedNs > 0 && receivedNs <= now.ns && receivedNs > now.ns - kStampedWithinNs;
+    const auto after = [&](const WallTime &began) {
+        return dated && began.sameClock(now) && began.ns > receivedNs;
+    };
     std::unique_lock lock(r.mutex);
     Account::VersionReads::Waiter me;
     me.wanted = r.started + 1; // the first read to begin from now on
+    if (r.finished > 0 && after(r.finishedBegan)) {
+        me.wanted = r.finished;
+    } else {
+        for (quint64 n = r.finished + 1; n <= r.started; ++n)
+            if (after(r.began[n % r.began.size()])) {
+                me.wanted = n;
+                break;
+            }
+    }
     while (r.finished < me.wanted) {
         if (r.running < kVersionReadsAtOnce && r.started < me.wanted) {
             const quint64 mine = ++r.started;
+            ++m_counters.versionReads;
             ++r.running;
+            const WallTime began = WallTime::now();
+            r.began[mine % r.began.size()] = began;
             lock.unlock();
             qint64 value = -1;
             std::exception_ptr error;
@@ -298,6 +402,7 @@ qint64 HistoryCache::currentVersion(Account &a, qint64 userId) {
                 r.value = value;
                 r.error = error;
                 r.finished = mine;
+                r.finishedBegan = began;
             }
             // Those this read serves go on; so does one that found no read
             // free to start, now that one is.
@@ -313,6 +418,7 @@ qint64 HistoryCache::currentVersion(Account &a, qint64 userId) {
             });
             continue;
         }
+        ++m_counters.versionWaits;
         r.waiting.push_back(&me);
         me.cv.wait(lock, [&] { return me.woken; });
         me.woken = false;
@@ -322,11 +428,12 @@ qint64 HistoryCache::currentVersion(Account &a, qint64 userId) {
     return r.value;
 }
 
-std::shared_ptr<const CachedAnswer> HistoryCache::answer(qint64 userId, bool gzip) {
+std::shared_ptr<const CachedAnswer> HistoryCache::answer(qint64 userId, bool gzip,
+                                                         std::int64_t receivedNs) {
     const std::shared_ptr<Account> a = account(userId);
     // The journal (or the version) is read before the rows: a change
     // committed after this reading is seen again by the next request.
-    const qint64 version = m_store.shared() ? currentVersion(*a, userId) : -1;
+    const qint64 version = m_store.shared() ? currentVersion(*a, userId, receivedNs) : -1;
     std::lock_guard lock(a->mutex);
     if (version >= 0) {
         // Other services change the account too: only the database knows what changed.

@@ -20,7 +20,7 @@ class PgConnection;
 // Bought pages are kept as a balance that a conditional update lowers, so no
 // two services can spend the same page; the queue hands each job to one
 // service at a time under a lease.
-class PgStore final : public Store {
+class PgStore : public Store {
 public:
     // `url`: a libpq connection URI (postgresql://user@host:port/db?…).
     explicit PgStore(QString url, int maxConnections = 16);

@@ -2,6 +2,7 @@
 // database use it at once: exclusive claims, leases and fenced completion,
 // pages that cannot be overdrawn, migrations, and a server that goes away.
 #include "HistoryCache.h"
+#include "PgStore.h"
 #include "ServerTestSupport.h"
 
 #include <QScopeGuard>
@@ -9,6 +10,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <future>
 #include <set>
 #include <thread>
 
@@ -58,6 +61,28 @@ qint64 count(Store &store, const QString &sql, const QVariantList &args = {}) {
 }
 
 constexpr auto kLease = std::chrono::seconds(30);
+
+// The wall clock, as the kernel stamps a request's arrival.
+std::int64_t wallNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+// A service's store whose reads of an account's version return only when let go: what
+// they return is what the database held when they began.
+struct HeldVersionReads : PgStore {
+    using PgStore::PgStore;
+    qint64 historyVersion(qint64 userId) override {
+        const qint64 version = PgStore::historyVersion(userId);
+        if (++reads > 1)
+            letGo.wait();
+        return version;
+    }
+    std::atomic<int> reads{0}; // the first passes at once
+    std::promise<void> opened;
+    std::shared_future<void> letGo = opened.get_future().share();
+};
 
 } // namespace
 
@@ -255,8 +280,14 @@ private slots:
 
     // Readers of one service's cached history, many at once, never get an answer older than a
     // job the other service had already queued when they asked, however their reads of the
-    // account's version overlap.
+    // account's version overlap, dated by their arrival or not.
+    void cachedHistoryIsNeverBehindAnAcknowledgedWrite_data() {
+        QTest::addColumn<bool>("stamped");
+        QTest::newRow("not stamped") << false;
+        QTest::newRow("stamped") << true;
+    }
     void cachedHistoryIsNeverBehindAnAcknowledgedWrite() {
+        QFETCH(bool, stamped);
         auto [a, b] = twoServices();
         const Account acc = addAccount(*a, u"fresh@example.org"_s, 1000);
         HistoryCache cache(*b, 64 * 1024 * 1024);
@@ -270,7 +301,7 @@ private slots:
             readers.emplace_back([&] {
                 while (acknowledged.load() < kJobs) {
                     const int known = acknowledged.load();
-                    const auto answer = cache.answer(acc.user.id, false);
+                    const auto answer = cache.answer(acc.user.id, false, stamped ? wallNs() : 0);
                     std::string body;
                     for (const auto &part : answer->body)
                         body += *part;
@@ -299,6 +330,62 @@ private slots:
         }
         QVERIFY(written);
         QCOMPARE(stale.load(), 0);
+    }
+
+    // A request that reached the service after a write was acknowledged elsewhere is not
+    // answered from a read of the version that began before it (stamped with its arrival or
+    // not), while one stamped before such a read began shares it.
+    void versionReadBeganBeforeTheRequestDoesNotServeIt_data() {
+        QTest::addColumn<int>("stamp"); // 0: none; 1: after the write; -1: before the first read
+        QTest::addColumn<bool>("listed");
+        QTest::newRow("not stamped") << 0 << true;
+        QTest::newRow("stamped after the write") << 1 << true;
+        QTest::newRow("stamped before the read began") << -1 << false;
+    }
+    void versionReadBeganBeforeTheRequestDoesNotServeIt() {
+        QFETCH(int, stamp);
+        QFETCH(bool, listed);
+        const QString url = m_pg->newDatabase();
+        auto a = openStore(url, {});
+        a->migrate();
+        HeldVersionReads b(url);
+        const Account acc = addAccount(*a, u"held@example.org"_s, 10);
+        HistoryCache cache(b, 1 << 20);
+        cache.answer(acc.user.id, false); // the history without the job, kept
+        const std::int64_t before = wallNs();
+        std::shared_ptr<const CachedAnswer> second;
+        std::atomic<bool> answered{false};
+        std::thread first, next;
+        std::once_flag opened;
+        const auto open = [&] { std::call_once(opened, [&] { b.opened.set_value(); }); };
+        const auto joinAll = qScopeGuard([&] {
+            open();
+            for (std::thread *t : {&first, &next})
+                if (t->joinable())
+                    t->join();
+        });
+        first = std::thread([&] { cache.answer(acc.user.id, false); });
+        QTRY_COMPARE_WITH_TIMEOUT(b.reads.load(), 2, 10000);
+        const auto &counted = cache.counters();
+        const quint64 begun = counted.versionWaits + counted.versionReads;
+        const Store::Admission written = queue(*a, acc);
+        next = std::thread([&, at = stamp > 0   ? wallNs()
+                                    : stamp < 0 ? before
+                                                : 0] {
+            second = cache.answer(acc.user.id, false, at);
+            answered = true;
+        });
+        // The first read ends once the request waits for a read, began its own, or has its answer.
+        QTRY_VERIFY_WITH_TIMEOUT(counted.versionWaits + counted.versionReads > begun || answered,
+                                 10000);
+        open();
+        first.join();
+        next.join();
+        QVERIFY(written.queued);
+        std::string body;
+        for (const auto &part : second->body)
+            body += *part;
+        QCOMPARE(body.find("\"id\":") != std::string::npos, listed);
     }
 
     // While the server is away calls fail as unavailable (answered 503), and the same store
