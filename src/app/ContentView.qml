@@ -1,5 +1,5 @@
 import QtQuick
-import QtQuick.Controls
+import QtQuick.Templates as T
 import QtQuick.Layouts
 import Quorvel.App
 import Quorvel.Ui
@@ -7,7 +7,7 @@ import Quorvel.Service.Views
 
 // The main window: header with the tab switch and the account area, then the page of the
 // selected tab. It owns the view model and the account object for the window's life.
-ApplicationWindow {
+T.ApplicationWindow {
     id: window
 
     property alias viewModel: viewModel
@@ -107,7 +107,7 @@ ApplicationWindow {
             RowLayout {
                 spacing: 8
                 Icon { name: "doc.viewfinder"; size: 28; color: Theme.blue }
-                Label {
+                T.Label {
                     text: "Quorvel AI"
                     color: Theme.blue
                     font.pixelSize: Theme.titleSize
@@ -140,7 +140,7 @@ ApplicationWindow {
             }
 
             // The e-mail takes the free space and gives way first when the window is narrow.
-            Label {
+            T.Label {
                 objectName: "accountEmail"
                 visible: authManager.isLoggedIn
                 text: authManager.currentUser ? authManager.currentUser.email : ""

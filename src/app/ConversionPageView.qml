@@ -1,5 +1,5 @@
 import QtQuick
-import QtQuick.Controls
+import QtQuick.Templates as T
 import QtQuick.Layouts
 import Quorvel.App
 import Quorvel.Ui
@@ -19,7 +19,7 @@ Flickable {
     contentHeight: column.implicitHeight + 64
     clip: true
     boundsBehavior: Flickable.StopAtBounds
-    ScrollBar.vertical: ScrollBar { policy: ScrollBar.AsNeeded }
+    T.ScrollBar.vertical: PageScrollBar { policy: T.ScrollBar.AsNeeded }
 
     // Files dropped anywhere on the page: every file some tool takes is added (the tool is
     // chosen afterwards); the file card says what was left out and why.
@@ -187,7 +187,7 @@ Flickable {
                     ColumnLayout {
                         spacing: 4
                         Layout.fillWidth: true
-                        Label {
+                        T.Label {
                             text: qsTr("Select files from your computer")
                             color: Theme.primaryText
                             font.pixelSize: 14
@@ -195,7 +195,7 @@ Flickable {
                             elide: Text.ElideRight
                             Layout.fillWidth: true
                         }
-                        Label {
+                        T.Label {
                             text: qsTr("After the conversion, check the results on the history page")
                             color: Theme.orange
                             font.pixelSize: 12
@@ -205,7 +205,7 @@ Flickable {
                     }
                 }
             }
-              Label {
+              T.Label {
                 objectName: "dropRefusal"
                 visible: text !== ""
                 text: root.page.dropRefusal
@@ -223,7 +223,7 @@ Flickable {
         ColumnLayout {
             spacing: 16
             Layout.fillWidth: true
-            Label {
+            T.Label {
                 text: qsTr("Tools")
                 color: Theme.blue
                 font.pixelSize: Theme.titleSize

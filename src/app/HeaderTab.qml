@@ -1,5 +1,4 @@
 import QtQuick
-import QtQuick.Controls
 import QtQuick.Layouts
 import Quorvel.App
 import Quorvel.Ui
@@ -50,7 +49,7 @@ T.TabButton {
             size: 14
             color: tab.color
         }
-        Label {
+        T.Label {
             text: tab.text
             color: tab.color
             font.pixelSize: 14

@@ -1,6 +1,5 @@
 import QtQuick
 import Quorvel.Ui
-import QtQuick.Controls
 import QtQuick.Layouts
 import QtQuick.Templates as T
 
@@ -52,7 +51,7 @@ T.AbstractButton {
             size: control.iconSize
             color: control.iconColor
         }
-        Label {
+        T.Label {
             visible: control.text !== ""
             text: control.text
             color: control.color

@@ -1,6 +1,6 @@
 import QtQuick
+import QtQuick.Templates as T
 import Quorvel.Ui
-import QtQuick.Controls
 import QtQuick.Layouts
 
 // A group of operations on one card; pressing a row reports its operation name.
@@ -13,7 +13,7 @@ GlassMorphicCard {
 
     contentItem: ColumnLayout {
         spacing: 16
-        Label {
+        T.Label {
             text: card.title
             color: Theme.blue
             font.pixelSize: Theme.title3Size
