@@ -21,13 +21,18 @@ struct Sample {
     double rssMib = -1;
 };
 
-Sample startOnce(const QString &program, const QString &configHome) {
-    QProcess p;
+// Offscreen, probing, with no stored sign-in.
+QProcessEnvironment probeEnvironment(const QString &configHome) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     env.insert(QStringLiteral("QUORVEL_STARTUP_PROBE"), QStringLiteral("1"));
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
-    p.setProcessEnvironment(env);
+    return env;
+}
+
+Sample startOnce(const QString &program, const QString &configHome) {
+    QProcess p;
+    p.setProcessEnvironment(probeEnvironment(configHome));
     p.setReadChannel(QProcess::StandardError);
     const QRegularExpression report(QStringLiteral(R"(first-frame-ms=(\d+) peak-rss-kib=(\d+))"));
     QElapsedTimer clock;
@@ -54,11 +59,8 @@ Sample startOnce(const QString &program, const QString &configHome) {
 // set-up (fontconfig matching, the engine) on the first frame's path.
 int lateFontLookups(const QString &program, const QString &configHome) {
     QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    env.insert(QStringLiteral("QUORVEL_STARTUP_PROBE"), QStringLiteral("1"));
+    QProcessEnvironment env = probeEnvironment(configHome);
     env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("qt.text.font.match.debug=true"));
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
     p.setProcessEnvironment(env);
     p.start(program, {});
     if (!p.waitForFinished(60000))
